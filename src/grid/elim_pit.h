@@ -1,0 +1,14 @@
+#pragma once
+
+struct RunState;
+
+// One sweep that gives every pit of the model (a cell into which no point
+// fell) the mean of its neighbours that hold a value, in nine passes: the
+// four corners, the first and last rows, the first and last columns, then
+// the interior row by row. A pit filled earlier in the sweep counts as a
+// neighbour for the cells visited after it; a pit without such a neighbour
+// when it is visited stays empty.
+void elim_pit(RunState& st);
+
+// Cells of the model (rows 0..nb_lig-1, columns 0..nb_col-1) that hold no value.
+long long count_pits(const RunState& st);

@@ -1,0 +1,17 @@
+// Kestranov: airborne LIDAR point clouds to digital elevation models.
+#include <filesystem>
+#include <iostream>
+
+#include "platform/console.h"
+#include "run/driver.h"
+#include "run/run_state.h"
+
+int main()
+{
+    RunState st;
+    st.in = &std::cin;
+    st.out = &std::cout;
+    st.in_is_terminal = stdin_is_terminal();
+    st.drive_root = std::filesystem::current_path();
+    return run(st);
+}

@@ -1,0 +1,18 @@
+// The messages of an output file that could not be made.
+#pragma once
+
+#include <string>
+
+#include "platform/output_file.h"
+#include "run/fatal.h"
+
+// Ends the run unless `file` could be created.
+inline void require_created(const OutputFile& file, const std::string& windows_path)
+{
+    if (!file.opened()) fail("\n\n\tThe file " + windows_path + " cannot be created\n");
+}
+
+[[noreturn]] inline void write_failed(const std::string& windows_path)
+{
+    fail("\n\n\tThe file " + windows_path + " could not be written completely; nothing was kept\n");
+}

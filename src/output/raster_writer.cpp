@@ -1,0 +1,150 @@
+#include "output/raster_writer.h"
+
+#include <algorithm>
+#include <climits>
+#include <ostream>
+#include <vector>
+
+#include "LIB/NRUTIL.h"
+#include "output/lf_text.h"
+#include "output/output_errors.h"
+#include "output/scaled_value.h"
+#include "platform/drive.h"
+#include "run/console_input.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr const char* type_menu = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
+constexpr const char* scale_menu =
+    "\n\toutput hipsometric scale:\n\t\t0 ====> meters\n\t\t1 ====> decimeters"
+    "\n\t\t2 ====> centimeters\n\t\t3 ====> millimeters\n\t\t";
+
+double coef_of(int escala)
+{
+    double coef = 0.0;
+    if (escala == 0) coef = 1.0;
+    if (escala == 1) coef = 10.0;
+    if (escala == 2) coef = 100.0;
+    if (escala == 3) coef = 1000.0;
+    return coef;
+}
+
+// The scaled range of everything the two files will carry: the cloud's
+// extents (written into the descriptor) and the written cells (a mean can
+// differ from the extremes in its last bit).
+void scaled_range(const RunState& st, std::int64_t& lo, std::int64_t& hi)
+{
+    lo = std::min(scaled_value(st.Zmin, st.coef), scaled_value(st.Zmax, st.coef));
+    hi = std::max(scaled_value(st.Zmin, st.coef), scaled_value(st.Zmax, st.coef));
+    for (int i = 0; i < st.nb_lig; ++i)
+        for (int j = 0; j < st.nb_col; ++j) {
+            const std::int64_t v = scaled_value(st.dtab[i][j], st.coef);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+}
+
+// Empty when the choice keeps every elevation; otherwise what would be lost.
+// A 16-bit cell holds its value modulo 65536, which a reader undoes with the
+// descriptor's minimum as long as the span fits 16 bits; the descriptor
+// itself holds the scaled extremes as 32-bit numbers for either type.
+std::string range_problem(const RunState& st)
+{
+    std::int64_t lo = 0, hi = 0;
+    scaled_range(st, lo, hi);
+    const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+    if (lo < INT32_MIN || hi > INT32_MAX)
+        return "\n\n\tThe scaled elevations run from " + range + ", beyond the 32 bits of the raster descriptor: "
+               "choose a coarser scale.";
+    if (st.itype == 0 && hi - lo > 65535)
+        return "\n\n\tThe scaled elevations run from " + range + ", a span of " + std::to_string(hi - lo) +
+               ", more than the 65535 of a 16 bits raster: choose 32 bits or a coarser scale.";
+    return {};
+}
+
+void ask_raster_choice(RunState& st)
+{
+    for (;;) {
+        st.itype = ask_int(st, type_menu, [](long long v) { return v == 0 || v == 1; }, "\n\tPlease answer 0 or 1.");
+        st.nomdescr4 = st.nomim4;
+        st.escala = ask_int(st, scale_menu, [](long long v) { return v >= 0 && v <= 3; },
+                            "\n\tPlease answer 0, 1, 2 or 3.");
+        st.coef = coef_of(st.escala);
+        const std::string problem = range_problem(st);
+        if (problem.empty()) return;
+        *st.out << problem;
+    }
+}
+
+template <class Cell>
+void put_le(unsigned char* out, Cell value)
+{
+    using U = std::make_unsigned_t<Cell>;
+    U bits = static_cast<U>(value);
+    for (std::size_t b = 0; b < sizeof(Cell); ++b) out[b] = static_cast<unsigned char>(bits >> (8 * b));
+}
+
+// Fills the whole scaled grid, then writes it a row at a time.
+template <class Cell>
+void write_image(RunState& st, OutputFile& f4, Cell** grid)
+{
+    const int rows = st.nb_lig, cols = st.nb_col;
+    if (rows > 0 && cols > 0 && !grid)
+        fail("\n\n\tNot enough memory for the scaled grid of " + std::to_string(rows) + " rows and " +
+             std::to_string(cols) + " columns\n");
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) grid[i][j] = static_cast<Cell>(scaled_value(st.dtab[i][j], st.coef));
+    std::vector<unsigned char> row(static_cast<std::size_t>(cols) * sizeof(Cell));
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) put_le(row.data() + static_cast<std::size_t>(j) * sizeof(Cell), grid[i][j]);
+        f4.write(row.data(), row.size());
+    }
+}
+
+// The corners lie a fixed 2.5 m outside the cloud's extents, whatever the
+// cell size; the sum is formed in extended precision and rounded to double.
+double corner(double extent, long double offset) { return static_cast<double>(extent + offset); }
+
+}  // namespace
+
+std::string descriptor_text(const RunState& st)
+{
+    const int bytes = st.itype == 0 ? 2 : 4;
+    std::string text = std::to_string(st.nb_lig) + "\n" + std::to_string(st.nb_col) + "\n" + std::to_string(bytes) +
+                       "\n" + std::to_string(static_cast<std::int32_t>(scaled_value(st.Zmin, st.coef))) + "\n" +
+                       std::to_string(static_cast<std::int32_t>(scaled_value(st.Zmax, st.coef))) + "\n" +
+                       lf(st.pix_size) + "\n\n";
+    text += "\n\n\tUTM Coordinates :";
+    text += "\n\t\tX min : " + lf(corner(st.Xmin, -2.5L)) + " Y min : " + lf(corner(st.Ymin, -2.5L)) + " ";
+    text += "\n\t\tX max : " + lf(corner(st.Xmax, 2.5L)) + " Y max : " + lf(corner(st.Ymax, 2.5L)) + " ";
+    if (st.retorno == 0) text += "\n\n\tfirst return [MS generation] ";
+    if (st.retorno == 1) text += "\n\n\tlast return [Provisional MT generation] ";
+    text += "\n\n\t\t\t\tKestranov LIDAR DEM generator";
+    return text;
+}
+
+void raster_branch(RunState& st)
+{
+    ask_raster_choice(st);
+    st.nomim4 += st.itype == 0 ? "_lidar_m2.raw" : "_lidar_m4.raw";
+    st.nomdescr4 += st.itype == 0 ? "_lidar_m2.txt" : "_lidar_m4.txt";
+
+    OutputFile f4(host_path(st.drive_root, st.nomim4), OutputFile::Mode::binary);
+    require_created(f4, st.nomim4);
+    OutputFile f4d(host_path(st.drive_root, st.nomdescr4), OutputFile::Mode::text);
+    require_created(f4d, st.nomdescr4);
+
+    if (st.itype == 0) {
+        st.jtab = usmatrice(st.nb_col, st.nb_lig);
+        write_image(st, f4, st.jtab);
+    } else {
+        st.itab = imatrice(st.nb_col, st.nb_lig);
+        write_image(st, f4, st.itab);
+    }
+    if (!f4.finish()) write_failed(st.nomim4);
+    f4d.write(descriptor_text(st));
+    if (!f4d.finish()) write_failed(st.nomdescr4);
+    if (!f4.commit()) write_failed(st.nomim4);
+    if (!f4d.commit()) write_failed(st.nomdescr4);
+}

@@ -1,0 +1,30 @@
+#include "platform/console.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <istream>
+#include <termios.h>
+#include <unistd.h>
+
+int getch(std::istream& in, bool terminal)
+{
+    if (!terminal) return in.get();
+
+    termios saved{};
+    if (tcgetattr(STDIN_FILENO, &saved) != 0) return in.get();
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    // Drop whatever is left of the last answer's line: the key press must be a new one.
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw);
+    unsigned char key = 0;
+    ssize_t n;
+    do {
+        n = ::read(STDIN_FILENO, &key, 1);
+    } while (n < 0 && errno == EINTR);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    return n == 1 ? key : EOF;
+}
+
+bool stdin_is_terminal() { return isatty(STDIN_FILENO) == 1; }

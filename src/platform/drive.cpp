@@ -1,0 +1,23 @@
+#include "platform/drive.h"
+
+#include <string>
+#include <unistd.h>
+
+std::filesystem::path host_path(const std::filesystem::path& root, std::string_view windows_path)
+{
+    std::string_view rest = windows_path;
+    if (rest.size() >= 3 && (rest[0] == 'c' || rest[0] == 'C') && rest[1] == ':' && rest[2] == '\\')
+        rest.remove_prefix(3);
+    std::string relative(rest);
+    for (char& c : relative)
+        if (c == '\\') c = '/';
+    return root.empty() ? std::filesystem::path(relative) : root / relative;
+}
+
+std::uint64_t physical_memory_bytes()
+{
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}

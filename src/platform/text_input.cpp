@@ -1,0 +1,54 @@
+#include "platform/text_input.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TextInput::~TextInput() { close(); }
+
+TextInput::OpenStatus TextInput::open(const std::filesystem::path& path)
+{
+    close();
+    ended_ = false;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return OpenStatus::missing;
+    struct stat info {};
+    // A folder opens on POSIX but is no file to read; Windows refuses to open it.
+    if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close();
+        return OpenStatus::not_a_file;
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return OpenStatus::ok;
+}
+
+long TextInput::read(char* buffer, std::size_t capacity)
+{
+    if (ended_ || fd_ < 0) return 0;
+    std::size_t got = 0;
+    while (got < capacity) {
+        ssize_t n = ::read(fd_, buffer + got, capacity - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got == 0) ended_ = true;
+    if (const void* eof = std::memchr(buffer, 0x1A, got)) {
+        got = static_cast<std::size_t>(static_cast<const char*>(eof) - buffer);
+        ended_ = true;
+    }
+    return static_cast<long>(got);
+}
+
+void TextInput::close()
+{
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}

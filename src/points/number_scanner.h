@@ -1,0 +1,25 @@
+// Decimal numbers as the point files and the console write them, converted
+// exactly: every value is the double that strtod would give for the same
+// text. A token is accepted only when it is a decimal number from its first
+// to its last character:
+//
+//   [+-] digits [. [digits]] [(e|E) [+-] digits]   or   [+-] . digits [exponent]
+//
+// Hexadecimal numbers, inf and nan are refused on purpose: no LIDAR export
+// writes them, and a non-finite elevation would poison every extent and mean.
+// A value too large for a double is refused as not finite; one too small
+// rounds to zero or a subnormal, as strtod does.
+#pragma once
+
+enum class ScanStatus { ok, not_a_number, not_finite };
+
+struct ScanResult {
+    double value;
+    ScanStatus status;
+};
+
+ScanResult scan_number(const char* first, const char* last);
+
+// White space between numbers: blank, tab, line feed, carriage return,
+// vertical tab and form feed, as the C library's isspace in the "C" locale.
+inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

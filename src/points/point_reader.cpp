@@ -1,0 +1,109 @@
+#include "points/point_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "platform/drive.h"
+#include "platform/text_input.h"
+#include "points/number_scanner.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr std::size_t block_size = 4 << 20;
+constexpr long long progress_every = 100000;
+constexpr std::size_t shown_token = 40;
+
+struct FileScan {
+    FileScan(RunState& state, const PointSink& to) : st(state), sink(to) {}
+
+    RunState& st;
+    const PointSink& sink;
+    long long ico = 0;
+    double pending[3] = {0, 0, 0};
+    int have = 0;  // numbers of the record being read
+    Point batch[point_batch] = {};
+    std::size_t batched = 0;
+
+    [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
+    {
+        std::size_t n = static_cast<std::size_t>(last - first);
+        std::string shown(first, std::min(n, shown_token));
+        if (n > shown_token) shown += "...";
+        fail("\n\n\tFile " + st.nomim3 + ", record " + std::to_string(ico + 1) + ": \"" + shown + "\" is " +
+             (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));
+    }
+
+    void record_done()
+    {
+        batch[batched++] = {pending[0], pending[1], pending[2]};
+        have = 0;
+        if (++ico % progress_every == 0) {
+            *st.out << "\tregister " << ico << "                    \r    ";
+            st.out->flush();
+        }
+        if (batched == point_batch) hand_on();
+    }
+
+    void hand_on()
+    {
+        if (batched) sink(batch, batched);
+        batched = 0;
+    }
+
+    // Scans the whole tokens of [p, end).
+    void scan(const char* p, const char* end)
+    {
+        for (;;) {
+            while (p < end && is_blank(*p)) ++p;
+            if (p == end) return;
+            const char* token = p;
+            while (p < end && !is_blank(*p)) ++p;
+            ScanResult r = scan_number(token, p);
+            if (r.status != ScanStatus::ok) bad_token(token, p, r.status);
+            pending[have++] = r.value;
+            if (have == 3) record_done();
+        }
+    }
+};
+
+}  // namespace
+
+long long read_point_file(RunState& st, int m, std::string_view unknown_lead, const PointSink& sink)
+{
+    st.nomim3 = st.files[static_cast<std::size_t>(m)].nombre;
+    TextInput f3;
+    if (f3.open(host_path(st.drive_root, st.nomim3)) != TextInput::OpenStatus::ok)
+        fail(std::string(unknown_lead) + "File " + st.nomim3 + " unknown\n");
+    *st.out << "\n\n\tFile " << m << " Name : " << st.nomim3 << "\n\n";
+    st.out->flush();
+
+    std::unique_ptr<FileScan> scan(new FileScan(st, sink));
+    std::unique_ptr<char[]> block(new char[block_size]);
+    std::size_t carry = 0;  // bytes of a token cut by the end of the last block
+    for (;;) {
+        long n = f3.read(block.get() + carry, block_size - carry);
+        if (n < 0) fail("\n\n\tFile " + st.nomim3 + " cannot be read\n");
+        if (n == 0) {
+            scan->scan(block.get(), block.get() + carry);
+            break;
+        }
+        const char* first = block.get();
+        const char* end = first + carry + static_cast<std::size_t>(n);
+        const char* cut = end;
+        while (cut > first && !is_blank(cut[-1])) --cut;
+        if (cut == first && end == first + block_size) scan->bad_token(first, end, ScanStatus::not_a_number);
+        scan->scan(first, cut);
+        carry = static_cast<std::size_t>(end - cut);
+        std::memmove(block.get(), cut, carry);
+    }
+    if (scan->have != 0)
+        fail("\n\n\tFile " + st.nomim3 + ", record " + std::to_string(scan->ico + 1) +
+             " has fewer than three numbers\n");
+    scan->hand_on();
+    return scan->ico;
+}

@@ -1,0 +1,69 @@
+#include "run/console_input.h"
+
+#include <charconv>
+#include <istream>
+#include <limits>
+#include <optional>
+#include <ostream>
+
+#include "points/number_scanner.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+
+namespace {
+
+std::string next_word(RunState& st, std::string_view prompt)
+{
+    *st.out << prompt;
+    st.out->flush();
+    std::string word;
+    if (!(*st.in >> word))
+        fail("\n\n\tEnd of console input: the question above has no answer\n");
+    return word;
+}
+
+void discard_line(RunState& st)
+{
+    st.in->clear();
+    st.in->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+}
+
+std::optional<long long> whole_number(const std::string& word)
+{
+    const char* first = word.data();
+    const char* last = first + word.size();
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
+    long long value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::string ask_word(RunState& st, std::string_view prompt) { return next_word(st, prompt); }
+
+int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
+            std::string_view complaint)
+{
+    for (;;) {
+        std::optional<long long> value = whole_number(next_word(st, prompt));
+        if (value && *value >= std::numeric_limits<int>::min() && *value <= std::numeric_limits<int>::max() &&
+            accept(*value))
+            return static_cast<int>(*value);
+        *st.out << complaint;
+        discard_line(st);
+    }
+}
+
+double ask_double(RunState& st, std::string_view prompt, const std::function<bool(double)>& accept,
+                  std::string_view complaint)
+{
+    for (;;) {
+        std::string word = next_word(st, prompt);
+        ScanResult r = scan_number(word.data(), word.data() + word.size());
+        if (r.status == ScanStatus::ok && accept(r.value)) return r.value;
+        *st.out << complaint;
+        discard_line(st);
+    }
+}

@@ -1,0 +1,37 @@
+#include "run/driver.h"
+
+#include <new>
+#include <ostream>
+
+#include "grid/treatment.h"
+#include "platform/console.h"
+#include "run/fatal.h"
+#include "run/opening.h"
+#include "run/run_state.h"
+
+namespace {
+
+int abnormal_end(RunState& st, const char* message)
+{
+    *st.out << message;
+    st.out->flush();
+    getch(*st.in, st.in_is_terminal);
+    return 1;
+}
+
+}  // namespace
+
+int run(RunState& st)
+{
+    try {
+        opening(st);
+        ask_gridding(st);
+        treatment(st);
+        st.out->flush();
+        return 0;
+    } catch (const Fatal& e) {
+        return abnormal_end(st, e.what());
+    } catch (const std::bad_alloc&) {
+        return abnormal_end(st, "\n\n\tNot enough memory to go on\n");
+    }
+}

@@ -1,0 +1,13 @@
+// An abnormal end of the run. Whatever detects it throws; the run driver
+// prints the message, waits for the key press and returns status 1. Nothing
+// below the driver calls exit, so every failure can be driven from a test.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+struct Fatal : std::runtime_error {
+    explicit Fatal(const std::string& console_text) : std::runtime_error(console_text) {}
+};
+
+[[noreturn]] inline void fail(const std::string& console_text) { throw Fatal(console_text); }

@@ -1,0 +1,67 @@
+#include "run/opening.h"
+
+#include <ostream>
+#include <string>
+
+#include "run/console_input.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr const char* base_directory = "c:\\images\\";
+constexpr std::size_t frame_width = 57;
+
+// One banner line: a tab, an asterisk, 57 characters, an asterisk.
+std::string frame_line(std::string_view text)
+{
+    std::string line = "\n\t*";
+    line += text;
+    line.append(frame_width - text.size(), ' ');
+    line += '*';
+    return line;
+}
+
+void banner(RunState& st)
+{
+    const std::string stars = "\n\t" + std::string(frame_width + 2, '*');
+    const std::string empty = frame_line("");
+    *st.out << stars << empty << empty
+            << frame_line("                      KESTRANOV") << empty << empty << empty << empty
+            << frame_line("   Digital elevation models from airborne LIDAR points")
+            << frame_line("   Version 1.0")
+            << empty
+            << frame_line("   First or last return, ASCII grid or raster output")
+            << empty << stars;
+}
+
+}  // namespace
+
+void opening(RunState& st)
+{
+    banner(st);
+    std::string nomgen = base_directory;
+    std::string nomdir =
+        ask_word(st, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
+    nomgen += nomdir;
+    nomgen += '\\';
+    st.nomim4 = nomgen;
+
+    st.numlay = ask_int(st, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
+                        "\n\tThe number of files must be a whole number of at least 1.");
+    st.files.assign(1, data_file{});
+    for (int k = 1; k <= st.numlay; ++k) {
+        st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) +
+                                     " (without extension .xyz) ? ");
+        st.nomim3 = nomgen + st.nomfic + ".xyz";
+        st.files.push_back({st.nomim3});
+    }
+}
+
+void ask_gridding(RunState& st)
+{
+    st.pix_size = ask_double(st, "\n\n\tdecimal pixel output size (decimal value in meters) ? ",
+                             [](double v) { return v > 0.0; },
+                             "\n\tThe pixel size must be a decimal number greater than 0.");
+    st.retorno = ask_int(st, "\n\n\treturn selection:\n\t\t0 ====> first [top]\n\t\t1 ====> last [bottom]\n\t\t",
+                         [](long long v) { return v == 0 || v == 1; }, "\n\tPlease answer 0 or 1.");
+}

@@ -1,0 +1,12 @@
+// The dialogue that opens a run.
+#pragma once
+
+struct RunState;
+
+// Banner, input folder, number of point files and their names: fills
+// nomim4 (the folder path), numlay, files[1..numlay], nomfic and nomim3.
+void opening(RunState& st);
+
+// The two gridding questions: the cell size (pix_size) and the return
+// selection (retorno).
+void ask_gridding(RunState& st);

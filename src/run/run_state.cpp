@@ -1,0 +1,11 @@
+#include "run/run_state.h"
+
+#include "LIB/NRUTIL.h"
+
+RunState::~RunState()
+{
+    if (dtab) frdmatrice(dtab, nb_lig + 2);
+    if (tab_util) frucmatrice(tab_util, nb_lig + 2);
+    if (jtab) frusmatrice(jtab, nb_lig);
+    if (itab) frimatrice(itab, nb_lig);
+}
