@@ -18,6 +18,16 @@ constexpr std::size_t block_size = 4 << 20;
 constexpr long long progress_every = 100000;
 constexpr std::size_t shown_token = 40;
 
+// A byte of a bad token as the console can show it: control and non-ASCII
+// bytes (a binary file taken for a point file) as \xNN.
+std::string printable(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f) return std::string(1, c);
+    const char* hex = "0123456789ABCDEF";
+    return {'\\', 'x', hex[u >> 4], hex[u & 15]};
+}
+
 struct FileScan {
     FileScan(RunState& state, const PointSink& to) : st(state), sink(to) {}
 
@@ -31,8 +41,9 @@ struct FileScan {
 
     [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
     {
-        std::size_t n = static_cast<std::size_t>(last - first);
-        std::string shown(first, std::min(n, shown_token));
+        const std::size_t n = static_cast<std::size_t>(last - first);
+        std::string shown;
+        for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
         if (n > shown_token) shown += "...";
         fail("\n\n\tFile " + st.nomim3 + ", record " + std::to_string(ico + 1) + ": \"" + shown + "\" is " +
              (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));

@@ -1,5 +1,7 @@
 #include "run/driver.h"
 
+#include <istream>
+#include <limits>
 #include <new>
 #include <ostream>
 
@@ -15,6 +17,12 @@ int abnormal_end(RunState& st, const char* message)
 {
     *st.out << message;
     st.out->flush();
+    // The key press is a new input: what is left of the last answer's line
+    // is not it. (On a terminal, getch itself drops pending input.)
+    if (!st.in_is_terminal) {
+        st.in->clear();
+        st.in->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
     getch(*st.in, st.in_is_terminal);
     return 1;
 }

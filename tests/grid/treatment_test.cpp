@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "grid/assignment.h"
+#include "grid/grid_size.h"
+#include "grid/grid_test_support.h"
+#include "points/extent_pass.h"
+
+namespace {
+
+// The cells after the assignment pass for the given point files.
+Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
+{
+    TempDir drive;
+    std::istringstream in;
+    std::ostringstream out;
+    RunState st;
+    st.in = &in, st.out = &out, st.drive_root = drive.path(), st.pix_size = pix, st.retorno = retorno;
+    st.files.assign(1, data_file{});
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string name = "f" + std::to_string(k) + ".xyz";
+        write_file(drive.path() / "images" / "z" / name, files[k]);
+        st.files.push_back({"c:\\images\\z\\" + name});
+    }
+    st.numlay = static_cast<int>(files.size());
+    extent_pass(st);
+    size_grid(st);
+    allocate_grids(st);
+    assignment_pass(st);
+    return grid_of(st);
+}
+
+}  // namespace
+
+TEST(Treatment, ReturnSelectionKeepsTheHighestOrTheLowestInAnyOrder)
+{
+    // Three points in cell (1, 1) of a 2 x 2 model, plus edge points fixing the extents.
+    std::vector<std::string> pts = {"-0.5 0.5 10.0\n", "-0.3 0.2 12.5\n", "-0.9 0.9 11.0\n"};
+    const std::string frame = "-1 1 50\n1 -1 60\n";
+    std::sort(pts.begin(), pts.end());
+    do {
+        const std::string cloud = frame + pts[0] + pts[1] + pts[2];
+        EXPECT_EQ(assigned({cloud}, 1.0, 0)[1][1], 12.5) << cloud;
+        EXPECT_EQ(assigned({cloud}, 1.0, 1)[1][1], 10.0) << cloud;
+        // Split over files, in either order of the files.
+        EXPECT_EQ(assigned({pts[0], frame + pts[1] + pts[2]}, 1.0, 0)[1][1], 12.5);
+        EXPECT_EQ(assigned({frame + pts[1], pts[2] + pts[0]}, 1.0, 1)[1][1], 10.0);
+    } while (std::next_permutation(pts.begin(), pts.end()));
+}
+
+TEST(Treatment, ZeroAndNegativeElevationsAreKeptNotFilled)
+{
+    // Every cell holds a point; some at 0.0 and below (a coast below the
+    // ellipsoid): nothing is a pit, nothing is overwritten.
+    const Rows cloud = {{0.5, -1.25, 3}, {-0.75, 2, 0.25}, {4, -3.5, 1}};
+    Session s;
+    s.put("a.xyz", cloud_for(cloud) + "100000 200003 0.0\n");  // a second point of (0, 0), at 0.0
+    ASSERT_EQ(s.run(gridding_answers({"a"}, "1", 1) + "dem\n0\n"), 0) << s.console();
+    EXPECT_NE(s.console().find("at the end of the first treatment = 0 \n"), std::string::npos);
+    EXPECT_EQ(s.console().find("Elimination"), std::string::npos);
+    Rows expected = cloud;
+    expected[0][0] = 0.0;  // last return keeps the lower of 0.5 and 0.0
+    EXPECT_EQ(asc_values(read_file(s.zone("dem_lidar.asc"))), flat(expected));
+
+    // A pit beside cells at 0.0 takes them into its mean.
+    Session p;
+    p.put("a.xyz", cloud_for({{6, 6, 6}, {6, 6, 6}, {6, 6, 0}}) + "100000.5 200001.5 0\n100001.5 200002.5 -0.0\n");
+    ASSERT_EQ(p.run(gridding_answers({"a"}, "1", 1) + "dem\n0\n"), 0) << p.console();
+    EXPECT_EQ(asc_values(read_file(p.zone("dem_lidar.asc"))).back(), 2.0);  // W 0.0, NW 6, N -0.0
+}
+
+TEST(Treatment, TooSparseACloudEndsWithTheDensityMessage)
+{
+    Session s;
+    // Four corner points of a 10 m square at 1 m cells: almost every cell is empty.
+    s.put("a.xyz", "0 0 1\n10 0 2\n0 10 3\n10 10 4\n");
+    EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "k"), 1);
+    const std::string expected_tail =
+        "\n\tTotal number of pits (empty pixels) at the end of the first treatment = 99 \n"
+        "\n\tElimination of local pits"
+        "\n\n\tDespite an attempt to eliminate the pits, the density "
+        "\n\tof the point cloud is not enough to generate an MDE with "
+        "\n\ta pixel size of 1.000000 meter ";
+    const std::string t = s.console();
+    ASSERT_GE(t.size(), expected_tail.size());
+    EXPECT_EQ(t.substr(t.size() - expected_tail.size()), expected_tail);
+    EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
+    EXPECT_EQ(s.in.get(), EOF);
+}
+
+TEST(Treatment, ReportAndNarrowClouds)
+{
+    // Narrower than one cell in X: no column, no pit, straight to the output.
+    Session s;
+    s.put("a.xyz", "480000.25 2150000.5 10\n480000.75 2150010.5 12\n");
+    ASSERT_EQ(s.run(gridding_answers({"a"}, "2", 0) + "dem\n0\n"), 0);
+    const std::string t = s.console();
+    EXPECT_NE(t.find("\n\n\tEnd of initial treatment\n\n\tXmin 480000.250000 Xmax 480000.750000 Ymin 2150000.500000 "
+                     "Ymax 2150010.500000 \n \n\tTotal number of pits (empty pixels) at the end of the first "
+                     "treatment = 0 \n\n\n\tName of the resulting DEM"),
+              std::string::npos)
+        << t;
+    EXPECT_EQ(read_file(s.zone("dem_lidar.asc")),
+              "ncols 0\r\nnrows 5\r\nxllcorner 480000.250000\r\nyllcorner 2150000.500000\r\ncellsize 2.000000\r\n"
+              "nodata_value -9999.9999\r\n");
+}
+
+TEST(Treatment, AGridTooLargeForTheMachineFailsAtOnce)
+{
+    Session s;
+    s.put("a.xyz", "480000 2150000 10\n481000 2151000 12\n");
+    EXPECT_EQ(s.run(gridding_answers({"a"}, "0.0000152587890625", 0)), 1);
+    EXPECT_NE(s.console().find("A pixel size of 0.000015 meter gives a grid of 65536000 rows and 65536000 columns"),
+              std::string::npos)
+        << s.console();
+    EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
+}
