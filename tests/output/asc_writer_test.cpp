@@ -54,6 +54,7 @@ TEST(AscWriter, EmptyGridsHaveTheHeaderOnly)
 {
     Output o(Rows{});
     o.st.nb_lig = 5, o.st.nb_col = 0;
+    o.st.dtab = dmatrice(2, 7);  // as a run allocates it: two spare rows and columns
     ASSERT_EQ(o.save("e\n0\n"), "");
     EXPECT_EQ(read_file(o.zone("e_lidar.asc")),
               "ncols 0\r\nnrows 5\r\nxllcorner 480000.250000\r\nyllcorner 2150000.500000\r\ncellsize 2.000000\r\n"

@@ -49,12 +49,12 @@ TEST(RasterWriter, TheDescriptorByteForByte)
     w.st.pix_size = 0.5;  // the corners still move by 2.5 m
     ASSERT_EQ(w.save("dem1\n1\n1\n2\n"), "");
     const std::string d = read_file(w.zone("dem1_lidar_m4.txt"));
-    EXPECT_EQ(d.substr(0, 33), "400\r\n500\r\n4\r\n220136\r\n245690\r\n0.500000");
+    EXPECT_EQ(d.substr(0, 37), "400\r\n500\r\n4\r\n220136\r\n245690\r\n0.500000");
     EXPECT_NE(d.find("X min : 479997.750000 Y min : 2149998.000000 \r\n"), std::string::npos);
     EXPECT_NE(d.find("\r\n\r\n\tlast return [Provisional MT generation] \r\n\r\n\t\t\t\tKestranov"), std::string::npos);
     const std::string image4 = read_file(w.zone("dem1_lidar_m4.raw"));
     ASSERT_EQ(image4.size(), 800000u);
-    EXPECT_EQ(image4.substr(0, 4), bytes({0x68, 0x5B, 0x03, 0x00}));  // 220136
+    EXPECT_EQ(image4.substr(0, 4), bytes({0xE8, 0x5B, 0x03, 0x00}));  // 220136
 }
 
 TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
@@ -68,7 +68,7 @@ TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
         {2456.9, "1\n0\n", bytes({0x98, 0x09, 0, 0})},        // 2456
         {100.1, "1\n1\n", bytes({0xE8, 0x03, 0, 0})},         // 1000, not 1001
         {2201.37, "1\n2\n", bytes({0xE8, 0x5B, 0x03, 0})},    // 220136, not 220137
-        {2201.37, "1\n3\n", bytes({0xD9, 0x97, 0x21, 0})},    // 2201369: the product is exact at 64 bits
+        {2201.37, "1\n3\n", bytes({0x19, 0x97, 0x21, 0})},    // 2201369: the product is exact at 64 bits
         {-3.7, "1\n0\n", bytes({0xFD, 0xFF, 0xFF, 0xFF})},    // -3
         {-3.7, "0\n0\n", bytes({0xFD, 0xFF})},                // 65533
         {-3.7, "1\n1\n", bytes({0xDB, 0xFF, 0xFF, 0xFF})},    // -37
@@ -84,13 +84,14 @@ TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
     // The descriptor carries 70000 in full.
     Output o(Rows{{700.0}});
     ASSERT_EQ(o.save("d\n1\n0\n2\n"), "");
-    EXPECT_EQ(read_file(o.zone("d_lidar_m2.txt")).substr(0, 20), "1\r\n1\r\n2\r\n70000\r\n70000\r\n");
+    EXPECT_EQ(read_file(o.zone("d_lidar_m2.txt")).substr(0, 23), "1\r\n1\r\n2\r\n70000\r\n70000\r\n");
 }
 
 TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
 {
     Output o(Rows{});
     o.st.nb_lig = 0, o.st.nb_col = 7, o.st.Zmin = 10, o.st.Zmax = 11;
+    o.st.dtab = dmatrice(9, 2);
     ASSERT_EQ(o.save("e\n1\n1\n0\n"), "");
     EXPECT_EQ(read_file(o.zone("e_lidar_m4.raw")), "");
     EXPECT_EQ(read_file(o.zone("e_lidar_m4.txt")).substr(0, 9), "0\r\n7\r\n4\r\n");
@@ -98,7 +99,7 @@ TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
 
 TEST(RasterWriter, MenusAskAgainUntilAListedChoice)
 {
-    Output o(small_grid);
+    Output o(Rows{{100, 101}, {102, 103}});
     ASSERT_EQ(o.save("d\n1\n3\n-1\nx\n0\n9\n-2\n2.5\n2\n"), "");
     EXPECT_EQ(count_of(o.out.str(), type_menu), 4u);
     EXPECT_EQ(count_of(o.out.str(), scale_menu), 4u);
@@ -127,7 +128,7 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
         ASSERT_EQ(o.save("d\n1\n1\n3\n1\n0\n"), "");
         EXPECT_NE(o.out.str().find("beyond the 32 bits"), std::string::npos);
         EXPECT_EQ(o.files(), (std::vector<std::string>{"d_lidar_m4.raw", "d_lidar_m4.txt"}));
-        EXPECT_EQ(read_file(o.zone("d_lidar_m4.txt")).substr(0, 26), "1\r\n2\r\n4\r\n3000000\r\n3000001\r\n");
+        EXPECT_EQ(read_file(o.zone("d_lidar_m4.txt")).substr(0, 27), "1\r\n2\r\n4\r\n3000000\r\n3000001\r\n");
     }
     {
         // A span of exactly 65535 fits.
