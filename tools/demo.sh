@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Demo: writes a synthetic 300 m x 300 m airborne LIDAR cloud, then grids it
+# with kestranov twice, answering its questions from scripted input: once to
+# an ASCII grid, once to a 16-bit raster in centimetres.
+#
+# usage: tools/demo.sh BUILD_DIR      (`make demo` runs tools/demo.sh build)
+#
+# Everything lands in demo/ at the repository root, recreated on each run.
+# kestranov runs with demo/ as its working directory, which it treats as the
+# c:\ drive, so c:\images\demo\cloud.xyz is demo/images/demo/cloud.xyz.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+build_dir=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo="$root/demo"
+images="$demo/images/demo"
+
+# First of the given paths that is an executable file, or nothing.
+find_exe() {
+  local p
+  for p in "$@"; do
+    if [ -f "$p" ] && [ -x "$p" ]; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 0
+}
+
+make_cloud=$(find_exe "$build_dir/tools/make_cloud" "$build_dir/make_cloud")
+kestranov=$(find_exe "$build_dir/kestranov")
+preview=$(find_exe "$build_dir/kestranov-preview" "$build_dir/preview/kestranov-preview")
+if [ -z "$make_cloud" ]; then
+  echo "demo: make_cloud not found under $build_dir (build the make_cloud target)" >&2
+  exit 1
+fi
+if [ -z "$kestranov" ]; then
+  echo "demo: $build_dir/kestranov not found (build the kestranov target)" >&2
+  exit 1
+fi
+
+# Guards against a dialogue that waits for input it will never get.
+limit=()
+if command -v timeout >/dev/null 2>&1; then limit=(timeout 600); fi
+
+size_of() { wc -c <"$1" | tr -d ' '; }
+
+rm -rf "$demo"
+mkdir -p "$images"
+
+echo "== Writing the synthetic cloud"
+"$make_cloud" "$images/cloud.xyz" --points 300000 --size 300
+echo "   demo/images/demo/cloud.xyz ($(size_of "$images/cloud.xyz") bytes)"
+
+# run_kestranov LABEL ANSWERS...: one answer per question, in dialogue order.
+run_kestranov() {
+  local label=$1
+  shift
+  local answers="$demo/answers_$label.txt"
+  printf '%s\n' "$@" >"$answers"
+  echo
+  echo "== kestranov ($label), typed answers: $*"
+  local start end status=0
+  start=$(date +%s%N)
+  (cd "$demo" && ${limit[@]+"${limit[@]}"} "$kestranov" <"$answers") || status=$?
+  end=$(date +%s%N)
+  if [ "$status" -ne 0 ]; then
+    echo "demo: kestranov ($label) exited with status $status" >&2
+    exit 1
+  fi
+  echo "== kestranov ($label) finished in $(((end - start) / 1000000)) ms"
+}
+
+# folder, number of files, file 1, cell size (m), returns (0 first / 1 last),
+# DEM name, format (0 ascii / 1 raster)[, raster type (0 = 16 bits), scale (2 = cm)]
+run_kestranov ascii demo 1 cloud 1 0 dem_ascii 0
+run_kestranov raster demo 1 cloud 1 0 dem_raster 1 0 2
+
+asc="$images/dem_ascii_lidar.asc"
+raw="$images/dem_raster_lidar_m2.raw"
+txt="$images/dem_raster_lidar_m2.txt"
+
+echo
+echo "== Results"
+missing=0
+for f in "$asc" "$raw" "$txt"; do
+  if [ -f "$f" ]; then
+    printf '   %-40s %12s bytes\n' "${f#"$root"/}" "$(size_of "$f")"
+  else
+    printf '   %-40s MISSING\n' "${f#"$root"/}"
+    missing=1
+  fi
+done
+if [ "$missing" -ne 0 ]; then
+  echo "demo: kestranov reported success but an expected output is missing" >&2
+  exit 1
+fi
+
+# The grid files use CR LF line ends; strip the CRs for the terminal.
+echo
+echo "== Start of ${asc#"$root"/}"
+head -c 300 "$asc" | tr -d '\r'
+echo
+echo "== ${txt#"$root"/}"
+head -c 1000 "$txt" | tr -d '\r'
+echo
+
+if [ -n "$preview" ]; then
+  echo
+  echo "== Previews"
+  preview_failed=0
+  "$preview" "$asc" -o "$images/dem_ascii_lidar.png" || preview_failed=1
+  "$preview" "$raw" --scale cm -o "$images/dem_raster_lidar_m2.png" || preview_failed=1
+  for f in "$images/dem_ascii_lidar.png" "$images/dem_raster_lidar_m2.png"; do
+    if [ -f "$f" ]; then echo "   ${f#"$root"/}"; fi
+  done
+  if [ "$preview_failed" -ne 0 ]; then echo "demo: warning: a preview failed (the grids above are fine)" >&2; fi
+fi
