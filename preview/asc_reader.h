@@ -1,0 +1,19 @@
+#pragma once
+// Reader for ESRI ASCII grids as kestranov writes them (<name>_lidar.asc).
+
+#include <filesystem>
+#include <istream>
+#include <string>
+
+#include "elevation_grid.h"
+
+namespace kestranov::preview {
+
+// Reads and validates a whole grid. Throws PreviewError naming `file` when the
+// file is missing, unreadable, malformed, truncated, or holds no cells.
+ElevationGrid read_asc(const std::filesystem::path& file);
+
+// Same parser on an already opened stream; `name` is only used in messages.
+ElevationGrid parse_asc(std::istream& in, const std::string& name);
+
+}  // namespace kestranov::preview

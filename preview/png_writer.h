@@ -1,0 +1,19 @@
+#pragma once
+// Writes the preview as an 8-bit RGB PNG without ever leaving a partial file.
+
+#include <filesystem>
+
+#include "image.h"
+
+namespace kestranov::preview {
+
+// Writes to a temporary name beside `out` and renames it into place only once the
+// whole file is on disk; on any failure the temporary is removed and a
+// PreviewError naming `out` is thrown. An existing `out` is replaced on success.
+void write_png(const std::filesystem::path& out, const RgbImage& image);
+
+// The temporary name used for `out` by this process (exposed so tests can check
+// nothing is left behind).
+std::filesystem::path temporary_name_for(const std::filesystem::path& out);
+
+}  // namespace kestranov::preview

@@ -1,0 +1,49 @@
+#pragma once
+// Reader for kestranov's raster images: <name>_lidar_m2.raw (16-bit) or
+// <name>_lidar_m4.raw (32-bit) plus the descriptor <name>_lidar_m2.txt / _m4.txt.
+
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "elevation_grid.h"
+
+namespace kestranov::preview {
+
+struct RawDescriptor {
+    std::int64_t rows = 0;
+    std::int64_t cols = 0;
+    int bytes_per_cell = 0;  // 2 or 4
+    std::int64_t zmin = 0;   // scaled (integer) elevations, unit unknown to the file
+    std::int64_t zmax = 0;
+    double cellsize = 0.0;
+};
+
+struct RawFiles {
+    std::filesystem::path image;
+    std::filesystem::path descriptor;
+    int name_bytes = 0;  // 2 for "_m2", 4 for "_m4", 0 if the name does not say
+};
+
+struct RawGrid {
+    ElevationGrid grid;  // elevations in stored (scaled integer) units
+    RawDescriptor descriptor;
+    std::vector<std::string> warnings;  // suspicious but drawable
+};
+
+// Works out image and descriptor names from either of the pair.
+RawFiles raw_files_for(const std::filesystem::path& input);
+
+// Parses the first six descriptor lines; the rest (UTM notes, return type) is ignored.
+RawDescriptor parse_descriptor(std::istream& in, const std::string& name);
+
+// 16-bit images keep each value modulo 65536; given the minimum that the
+// descriptor records, the true value is the one in [zmin, zmin + 65535].
+std::int64_t recover_16bit(std::uint16_t stored, std::int64_t zmin);
+
+// Reads and cross-checks both files; throws PreviewError naming the file at fault.
+RawGrid read_raw(const std::filesystem::path& input);
+
+}  // namespace kestranov::preview

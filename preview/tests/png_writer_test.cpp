@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "png_writer.h"
+#include "preview_error.h"
+#include "test_support.h"
+
+namespace kp = kestranov::preview;
+using kp::testing::TempDir;
+
+namespace {
+
+kp::RgbImage pattern(int w, int h) {
+    kp::RgbImage img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.set(x, y, {static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 13),
+                           static_cast<std::uint8_t>((x ^ y) & 0xFF)});
+    return img;
+}
+
+}  // namespace
+
+TEST(PngWriter, RoundTripsEveryPixelAsEightBitRgb) {
+    TempDir dir;
+    const kp::RgbImage img = pattern(37, 23);
+    kp::write_png(dir / "out.png", img);
+    const auto png = kp::testing::read_png(dir / "out.png");
+    ASSERT_TRUE(png.has_value());
+    EXPECT_TRUE(png->rgb8);
+    ASSERT_EQ(png->width, 37);
+    ASSERT_EQ(png->height, 23);
+    EXPECT_EQ(png->rgb, img.data());
+    EXPECT_EQ(kp::testing::list_dir(dir.path()), std::vector<std::string>{"out.png"});
+}
+
+TEST(PngWriter, ReplacesAnExistingFile) {
+    TempDir dir;
+    kp::testing::write_text(dir / "out.png", "old contents");
+    kp::write_png(dir / "out.png", pattern(4, 4));
+    const auto png = kp::testing::read_png(dir / "out.png");
+    ASSERT_TRUE(png.has_value());
+    EXPECT_EQ(png->width, 4);
+}
+
+TEST(PngWriter, MissingDirectoryFailsAndCreatesNothing) {
+    TempDir dir;
+    EXPECT_THROW(kp::write_png(dir / "nope" / "out.png", pattern(4, 4)), kp::PreviewError);
+    EXPECT_TRUE(kp::testing::list_dir(dir.path()).empty());
+}
+
+TEST(PngWriter, FailedRenameRemovesTheTemporary) {
+    TempDir dir;
+    // A non-empty directory where the picture should go: the final rename fails
+    // after the whole PNG has been written to the temporary.
+    std::filesystem::create_directory(dir / "out.png");
+    kp::testing::write_text(dir / "out.png" / "keep", "x");
+    try {
+        kp::write_png(dir / "out.png", pattern(8, 8));
+        FAIL() << "expected a PreviewError";
+    } catch (const kp::PreviewError& e) {
+        EXPECT_NE(std::string(e.what()).find("out.png"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(kp::temporary_name_for(dir / "out.png")));
+    EXPECT_EQ(kp::testing::list_dir(dir.path()), std::vector<std::string>{"out.png"});
+}
