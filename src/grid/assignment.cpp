@@ -6,23 +6,32 @@
 
 namespace {
 
+// Points of a batch land all over the grid when the files are not in scan
+// order; every cell visit is then a cache miss in dtab and in tab_util. The
+// batch is therefore placed first, with its cells fetched ahead, and the
+// updates applied afterwards in file order. The result does not depend on
+// the order anyway; only ties matter and they change nothing.
 template <bool keep_highest>
 void assign(RunState& st, const Point* pts, std::size_t n)
 {
-    double** dtab = st.dtab;
-    unsigned char** tab_util = st.tab_util;
+    double* cell[point_batch];
+    unsigned char* flag[point_batch];
     const double Xmin = st.Xmin, Ymax = st.Ymax, pix = st.pix_size;
     for (std::size_t k = 0; k < n; ++k) {
-        const Point& p = pts[k];
-        const int i = row_of(p.y, Ymax, pix);
-        const int j = column_of(p.x, Xmin, pix);
-        double& cell = dtab[i][j];
-        unsigned char& flag = tab_util[i][j];
-        if (flag == cell_empty) {
-            cell = p.z;
-            flag = cell_hit;
-        } else if (keep_highest ? p.z > cell : p.z < cell) {
-            cell = p.z;
+        const int i = row_of(pts[k].y, Ymax, pix);
+        const int j = column_of(pts[k].x, Xmin, pix);
+        cell[k] = st.dtab[i] + j;
+        flag[k] = st.tab_util[i] + j;
+        __builtin_prefetch(cell[k], 1);
+        __builtin_prefetch(flag[k], 1);
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const double z = pts[k].z;
+        if (*flag[k] == cell_empty) {
+            *cell[k] = z;
+            *flag[k] = cell_hit;
+        } else if (keep_highest ? z > *cell[k] : z < *cell[k]) {
+            *cell[k] = z;
         }
     }
 }

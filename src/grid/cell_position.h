@@ -6,6 +6,8 @@
 // and column 0 only the points lying on the western edge itself.
 #pragma once
 
+// The position as defined: extended-precision difference and quotient,
+// rounded to double. The x87 division behind it is slow.
 inline double cell_position(double edge_distance_from, double edge_distance_to, double pix_size)
 {
     return static_cast<double>((static_cast<long double>(edge_distance_to) -
@@ -20,5 +22,23 @@ inline int cell_index(double position)
     return position - whole > 0 ? whole + 1 : whole;
 }
 
-inline int column_of(double x, double Xmin, double pix_size) { return cell_index(cell_position(Xmin, x, pix_size)); }
-inline int row_of(double y, double Ymax, double pix_size) { return cell_index(cell_position(y, Ymax, pix_size)); }
+// The same cell from double arithmetic where that provably agrees. When
+// `to` and `from` are within a factor of two of each other their double
+// difference is exact (Sterbenz), so the double quotient and the extended
+// one rounded to double are both within half an ulp of the same exact
+// quotient: they differ by at most one ulp. Only when a whole number lies
+// that close can their ceilings differ; then the extended path decides.
+inline int cell_of(double from, double to, double pix_size)
+{
+    if (from > 0 && to <= 2 * from && from <= 2 * to) {
+        const double position = (to - from) / pix_size;
+        const int whole = static_cast<int>(position);
+        const double fraction = position - whole;
+        const double margin = (position + 1.0) * 0x1p-50;  // a few ulps of the position
+        if (fraction > margin && fraction < 1.0 - margin) return whole + 1;
+    }
+    return cell_index(cell_position(from, to, pix_size));
+}
+
+inline int column_of(double x, double Xmin, double pix_size) { return cell_of(Xmin, x, pix_size); }
+inline int row_of(double y, double Ymax, double pix_size) { return cell_of(y, Ymax, pix_size); }

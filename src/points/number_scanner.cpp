@@ -92,6 +92,36 @@ ScanResult slow_path(const Shape& s, const char* last)
 
 }  // namespace
 
+const char* scan_token(const char* first, const char* last, ScanResult& result)
+{
+    const char* p = first;
+    const bool negative = p < last && *p == '-';
+    if (p < last && (*p == '-' || *p == '+')) ++p;
+    std::uint64_t mantissa = 0;
+    const char* digits = p;
+    while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    const std::ptrdiff_t whole = p - digits;
+    std::ptrdiff_t fraction = 0;
+    if (p < last && *p == '.') {
+        const char* start = ++p;
+        while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        fraction = p - start;
+    }
+    const std::ptrdiff_t count = whole + fraction;
+    // Up to 19 digits cannot overflow the mantissa; below 2^53 it is exact
+    // in a double, and so are the powers of ten up to 1e22: one correctly
+    // rounded division gives the correctly rounded value (Clinger).
+    if ((p == last || is_blank(*p)) && count > 0 && count <= 19 && mantissa <= (std::uint64_t{1} << 53) &&
+        fraction <= 22) {
+        const double v = static_cast<double>(mantissa) / exact_powers[fraction];
+        result = {negative ? -v : v, ScanStatus::ok};
+        return p;
+    }
+    while (p < last && !is_blank(*p)) ++p;
+    result = scan_number(first, p);
+    return p;
+}
+
 ScanResult scan_number(const char* first, const char* last)
 {
     Shape s = shape_of(first, last);

@@ -18,8 +18,15 @@ struct ScanResult {
     ScanStatus status;
 };
 
+// Converts the whole token [first, last).
 ScanResult scan_number(const char* first, const char* last);
 
 // White space between numbers: blank, tab, line feed, carriage return,
 // vertical tab and form feed, as the C library's isspace in the "C" locale.
 inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Converts the token that starts at `first` and ends at the next white space
+// or at `last`; returns the end of the token. Plain decimals as LIDAR
+// exports write them (a sign, up to 19 digits, a point, no exponent) take a
+// short path here; everything else goes through scan_number.
+const char* scan_token(const char* first, const char* last, ScanResult& result);

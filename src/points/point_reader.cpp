@@ -73,8 +73,8 @@ struct FileScan {
             while (p < end && is_blank(*p)) ++p;
             if (p == end) return;
             const char* token = p;
-            while (p < end && !is_blank(*p)) ++p;
-            ScanResult r = scan_number(token, p);
+            ScanResult r;
+            p = scan_token(token, end, r);
             if (r.status != ScanStatus::ok) bad_token(token, p, r.status);
             pending[have++] = r.value;
             if (have == 3) record_done();

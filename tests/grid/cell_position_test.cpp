@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <random>
 
 #include "grid/cell_position.h"
 #include "grid/grid_size.h"
@@ -86,4 +88,33 @@ TEST(CellPosition, GridsTooLargeAreRefusedBeforeAnyAllocation)
         EXPECT_NE(std::string(e.what()).find("a grid of 153856 rows and 153600 columns"), std::string::npos)
             << e.what();
     }
+}
+
+// The double shortcut against the extended-precision definition, on
+// positions built to sit on, just beside and far from cell boundaries.
+TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
+{
+    const unsigned seed = 1208;
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double sizes[] = {0.25, 0.5, 1.0, 2.0, 0.3, 1.3, 0.03, 0.1, 5.0, 0.7, 3.3};
+    long long near_boundary = 0;
+    for (int round = 0; round < 4000000; ++round) {
+        const double pix = round % 5 == 0 ? 0.01 + unit(rng) * 10 : sizes[rng() % std::size(sizes)];
+        double edge = round % 7 == 0 ? unit(rng) * 100 - 50 : 100000 + std::floor(unit(rng) * 9e6) / 100;
+        const double k = std::floor(unit(rng) * 20000);
+        double x = edge + k * pix;
+        switch (rng() % 4) {
+        case 0: break;                                               // on a boundary, as double arithmetic puts it
+        case 1: x = std::nextafter(x, 1e300); break;                 // one ulp east
+        case 2: x = std::nextafter(x, -1e300); break;                // one ulp west
+        default: x = edge + unit(rng) * 20000 * pix; break;          // anywhere
+        }
+        if (x < edge) x = edge;
+        const int expected = cell_index(cell_position(edge, x, pix));
+        near_boundary += std::fabs(cell_position(edge, x, pix) - std::round(cell_position(edge, x, pix))) < 1e-6;
+        ASSERT_EQ(column_of(x, edge, pix), expected)
+            << "seed " << seed << " round " << round << std::hexfloat << " edge " << edge << " x " << x << " pix " << pix;
+    }
+    EXPECT_GT(near_boundary, 1000000);  // the sample really probes the boundaries
 }

@@ -124,3 +124,41 @@ TEST(NumberScanner, RandomTokensMatchStrtod)
             << "seed " << seed << " round " << round << " token \"" << s << "\": " << r.value << " vs " << expected;
     }
 }
+
+// The short path of scan_token against the full conversion, on tokens of
+// the shapes it takes (and a few it must hand on), followed by white space.
+TEST(NumberScanner, TokenPathAgreesWithTheWholeTokenPath)
+{
+    const unsigned seed = 77;
+    std::mt19937_64 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    for (int round = 0; round < 500000; ++round) {
+        std::string s;
+        if (pick(3) == 0) s += pick(2) ? '-' : '+';
+        const int whole = pick(4) == 0 ? pick(22) : pick(8);
+        for (int k = 0; k < whole; ++k) s += static_cast<char>('0' + pick(10));
+        if (pick(4) != 0) {
+            s += '.';
+            const int fraction = pick(5) == 0 ? pick(26) : pick(4);
+            for (int k = 0; k < fraction; ++k) s += static_cast<char>('0' + pick(10));
+        }
+        if (pick(20) == 0) {
+            s += 'e';
+            s += std::to_string(pick(40) - 20);
+        }
+        if (pick(50) == 0) s += "x";
+        const std::string text = s + (pick(2) ? " 1" : "\r\n");
+        ScanResult by_token{};
+        const char* end = scan_token(text.data(), text.data() + text.size(), by_token);
+        const ScanResult whole_token = scan(s);
+        ASSERT_EQ(end, text.data() + s.size()) << "seed " << seed << " token \"" << s << "\"";
+        ASSERT_EQ(by_token.status, whole_token.status) << "seed " << seed << " token \"" << s << "\"";
+        ASSERT_TRUE(same_double(by_token.value, whole_token.value))
+            << "seed " << seed << " token \"" << s << "\": " << by_token.value << " vs " << whole_token.value;
+    }
+    // A token that runs to the end of the range, with nothing after it.
+    const std::string t = "-12.75";
+    ScanResult r{};
+    EXPECT_EQ(scan_token(t.data(), t.data() + t.size(), r), t.data() + t.size());
+    EXPECT_EQ(r.value, -12.75);
+}

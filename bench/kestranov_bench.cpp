@@ -1,0 +1,230 @@
+// Throughput of a whole run against the floor of the job: parsing every
+// number of the file twice with std::from_chars. Also a plain fscanf reader
+// of the same design, the extent pass alone, and the two writers.
+//
+// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N]
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "LIB/NRUTIL.h"
+#include "output/asc_writer.h"
+#include "output/raster_writer.h"
+#include "points/extent_pass.h"
+#include "run/run_state.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The floor: every number parsed with from_chars, both passes, 1 MiB blocks.
+double from_chars_two_passes(const fs::path& cloud)
+{
+    constexpr std::size_t block = 1 << 20;
+    std::unique_ptr<char[]> buf(new char[block + 64]);
+    double sink = 0;
+    auto t0 = Clock::now();
+    for (int pass = 0; pass < 2; ++pass) {
+        int fd = open(cloud.c_str(), O_RDONLY);
+        std::size_t carry = 0;
+        for (;;) {
+            ssize_t n = read(fd, buf.get() + carry, block - carry);
+            if (n <= 0) break;
+            const char* p = buf.get();
+            const char* end = p + carry + static_cast<std::size_t>(n);
+            const char* cut = end;
+            while (cut > p && cut[-1] > ' ') --cut;
+            while (p < cut) {
+                while (p < cut && *p <= ' ') ++p;
+                if (p == cut) break;
+                double v;
+                auto r = std::from_chars(p, cut, v);
+                sink += v;
+                p = r.ptr;
+            }
+            carry = static_cast<std::size_t>(end - cut);
+            std::memmove(buf.get(), cut, carry);
+        }
+        close(fd);
+    }
+    double t = seconds_since(t0);
+    if (sink == 42) std::puts("");
+    return t;
+}
+
+double fscanf_two_passes(const fs::path& cloud)
+{
+    double sink = 0;
+    auto t0 = Clock::now();
+    for (int pass = 0; pass < 2; ++pass) {
+        FILE* f = std::fopen(cloud.c_str(), "r");
+        double x, y, z;
+        while (std::fscanf(f, "%lf %lf %lf", &x, &y, &z) == 3) sink += x + y + z;
+        std::fclose(f);
+    }
+    double t = seconds_since(t0);
+    if (sink == 42) std::puts("");
+    return t;
+}
+
+struct ChildRun {
+    double seconds;
+    long peak_kib;
+    int status;
+};
+
+// The program itself, end to end, answers on its standard input.
+ChildRun full_run(const fs::path& cloud, const std::string& answers)
+{
+    const fs::path drive = fs::temp_directory_path() / ("kestranov-bench-" + std::to_string(getpid()));
+    fs::remove_all(drive);
+    fs::create_directories(drive / "images" / "bench");
+    fs::create_symlink(fs::absolute(cloud), drive / "images" / "bench" / "cloud.xyz");
+    std::ofstream(drive / "answers") << answers;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, (drive / "answers").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const std::string cwd = drive.string();
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    char* argv[] = {const_cast<char*>(KESTRANOV_BINARY), nullptr};
+    pid_t pid;
+    auto t0 = Clock::now();
+    posix_spawn(&pid, KESTRANOV_BINARY, &actions, nullptr, argv, environ);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    ChildRun r{seconds_since(t0), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    posix_spawn_file_actions_destroy(&actions);
+    fs::remove_all(drive);
+    return r;
+}
+
+double extent_pass_alone(const fs::path& cloud)
+{
+    std::istringstream in;
+    std::ostringstream out;
+    RunState st;
+    st.in = &in, st.out = &out;
+    st.files = {data_file{}, data_file{fs::absolute(cloud).string()}};
+    st.numlay = 1;
+    st.drive_root = "/";
+    auto t0 = Clock::now();
+    extent_pass(st);
+    return seconds_since(t0);
+}
+
+// The writers on a grid of 4000 x 4000 cells of plausible elevations.
+void writers()
+{
+    const int n = 4000;
+    RunState st;
+    std::istringstream in("1\n2\n");
+    std::ostringstream out;
+    st.in = &in, st.out = &out;
+    st.nb_lig = st.nb_col = n;
+    st.dtab = dmatrice(n + 2, n + 2);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) st.dtab[i][j] = 200.0 + (i * 37 + j * 11) % 10000 / 97.0;
+    st.Zmin = 200, st.Zmax = 320, st.pix_size = 1;
+    const fs::path dir = fs::temp_directory_path() / ("kestranov-bench-w-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    st.drive_root = dir;
+
+    std::vector<double> asc_times, raw_times;
+    std::uintmax_t asc_bytes = 0, raw_bytes = 0;
+    for (int k = 0; k < 3; ++k) {
+        st.nomim4 = "c:\\grid_lidar.asc";
+        auto t0 = Clock::now();
+        write_asc(st);
+        asc_times.push_back(seconds_since(t0));
+        asc_bytes = fs::file_size(dir / "grid_lidar.asc");
+
+        in.clear();
+        in.str("1\n2\n");
+        st.nomim4 = "c:\\grid";
+        if (st.jtab) frusmatrice(st.jtab, n), st.jtab = nullptr;
+        t0 = Clock::now();
+        raster_branch(st);
+        raw_times.push_back(seconds_since(t0));
+        raw_bytes = fs::file_size(dir / "grid_lidar_m4.raw");
+        if (st.itab) frimatrice(st.itab, n), st.itab = nullptr;
+    }
+    std::printf("  ASCII grid   %4d x %4d  %8.1f MB  %7.3f s  %7.0f MB/s\n", n, n, asc_bytes / 1e6,
+                median(asc_times), asc_bytes / 1e6 / median(asc_times));
+    std::printf("  32-bit raster %4d x %4d %8.1f MB  %7.3f s  %7.0f MB/s  (scaling and writing)\n", n, n,
+                raw_bytes / 1e6, median(raw_times), raw_bytes / 1e6 / median(raw_times));
+    fs::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s CLOUD.xyz [--no-fscanf] [--runs N] [--writers]\n", argv[0]);
+        return 2;
+    }
+    const fs::path cloud = argv[1];
+    bool with_fscanf = true, with_writers = false;
+    int runs = 3;
+    for (int k = 2; k < argc; ++k) {
+        if (!std::strcmp(argv[k], "--no-fscanf")) with_fscanf = false;
+        if (!std::strcmp(argv[k], "--writers")) with_writers = true;
+        if (!std::strcmp(argv[k], "--runs") && k + 1 < argc) runs = std::atoi(argv[++k]);
+    }
+    if (with_writers) {
+        writers();
+        return 0;
+    }
+    const double mb = fs::file_size(cloud) / 1e6;
+    std::ifstream count_lines(cloud);
+    long long points = std::count(std::istreambuf_iterator<char>(count_lines), {}, '\n');
+
+    std::vector<double> floor, extent, full;
+    long peak = 0;
+    for (int k = 0; k < runs; ++k) {
+        floor.push_back(from_chars_two_passes(cloud));
+        extent.push_back(extent_pass_alone(cloud));
+        ChildRun r = full_run(cloud, "bench\n1\ncloud\n1\n0\ndem\n0\n");
+        if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d\n", r.status);
+        full.push_back(r.seconds);
+        peak = std::max(peak, r.peak_kib);
+    }
+    const double f = median(floor), e = median(extent), w = median(full);
+    std::printf("%s: %.0f MB, %lld points (median of %d runs)\n", cloud.filename().c_str(), mb, points, runs);
+    std::printf("  from_chars two passes   %7.3f s  %7.0f MB/s per pass\n", f, 2 * mb / f);
+    std::printf("  extent pass alone       %7.3f s  %7.0f MB/s\n", e, mb / e);
+    std::printf("  full run (1 m, ASCII)   %7.3f s  %7.2f x the floor  %6.1f M points/s  peak RSS %.1f MiB\n", w,
+                w / f, points / w / 1e6, peak / 1024.0);
+    if (with_fscanf) {
+        const double s = fscanf_two_passes(cloud);
+        std::printf("  fscanf two passes       %7.3f s  (full run is %.2f x faster)\n", s, s / w);
+    }
+    return 0;
+}
