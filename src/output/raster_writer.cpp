@@ -1,6 +1,7 @@
 #include "output/raster_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <ostream>
 #include <vector>
@@ -32,17 +33,20 @@ double coef_of(int escala)
 
 // The scaled range of everything the two files will carry: the cloud's
 // extents (written into the descriptor) and the written cells (a mean can
-// differ from the extremes in its last bit).
+// differ from the extremes in its last bit). Scaling is monotonic, so the
+// extremes in metres give the extremes scaled.
 void scaled_range(const RunState& st, std::int64_t& lo, std::int64_t& hi)
 {
-    lo = std::min(scaled_value(st.Zmin, st.coef), scaled_value(st.Zmax, st.coef));
-    hi = std::max(scaled_value(st.Zmin, st.coef), scaled_value(st.Zmax, st.coef));
-    for (int i = 0; i < st.nb_lig; ++i)
+    double low = std::min(st.Zmin, st.Zmax), high = std::max(st.Zmin, st.Zmax);
+    for (int i = 0; i < st.nb_lig; ++i) {
+        const double* row = st.dtab[i];
         for (int j = 0; j < st.nb_col; ++j) {
-            const std::int64_t v = scaled_value(st.dtab[i][j], st.coef);
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+            low = std::min(low, row[j]);
+            high = std::max(high, row[j]);
         }
+    }
+    lo = scaled_value(low, st.coef);
+    hi = scaled_value(high, st.coef);
 }
 
 // Empty when the choice keeps every elevation; otherwise what would be lost.
@@ -93,9 +97,23 @@ void write_image(RunState& st, OutputFile& f4, Cell** grid)
     if (rows > 0 && cols > 0 && !grid)
         fail("\n\n\tNot enough memory for the scaled grid of " + std::to_string(rows) + " rows and " +
              std::to_string(cols) + " columns\n");
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < cols; ++j) grid[i][j] = static_cast<Cell>(scaled_value(st.dtab[i][j], st.coef));
-    std::vector<unsigned char> row(static_cast<std::size_t>(cols) * sizeof(Cell));
+    const bool by_integer = integer_scale(st.coef);
+    const auto scale = by_integer ? static_cast<std::uint64_t>(st.coef) : 0;
+    for (int i = 0; i < rows; ++i) {
+        const double* metres = st.dtab[i];
+        Cell* scaled = grid[i];
+        if (by_integer)
+            for (int j = 0; j < cols; ++j) scaled[j] = static_cast<Cell>(scaled_by_integer(metres[j], scale));
+        else
+            for (int j = 0; j < cols; ++j) scaled[j] = static_cast<Cell>(scaled_value_extended(metres[j], st.coef));
+    }
+    const std::size_t row_bytes = static_cast<std::size_t>(cols) * sizeof(Cell);
+    if constexpr (std::endian::native == std::endian::little) {
+        // The cells already are little-endian bytes.
+        for (int i = 0; i < rows; ++i) f4.write(grid[i], row_bytes);
+        return;
+    }
+    std::vector<unsigned char> row(row_bytes);
     for (int i = 0; i < rows; ++i) {
         for (int j = 0; j < cols; ++j) put_le(row.data() + static_cast<std::size_t>(j) * sizeof(Cell), grid[i][j]);
         f4.write(row.data(), row.size());

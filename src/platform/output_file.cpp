@@ -38,9 +38,9 @@ void OutputFile::put_raw(const char* bytes, std::size_t n)
 {
     if (!ok_) return;
     if (buffer_.size() + n > buffer_size) flush();
-    if (n >= buffer_size) {
-        buffer_.assign(bytes, n);
-        flush();
+    if (n >= buffer_size / 4) {
+        // Large pieces go straight to the file, without a copy.
+        put_direct(bytes, n);
         return;
     }
     buffer_.append(bytes, n);
@@ -66,8 +66,12 @@ void OutputFile::write(std::string_view bytes)
 
 void OutputFile::flush()
 {
-    const char* p = buffer_.data();
-    std::size_t left = buffer_.size();
+    put_direct(buffer_.data(), buffer_.size());
+    buffer_.clear();
+}
+
+void OutputFile::put_direct(const char* p, std::size_t left)
+{
     while (ok_ && left > 0) {
         ssize_t n = ::write(fd_, p, left);
         if (n < 0 && errno == EINTR) continue;
@@ -78,7 +82,6 @@ void OutputFile::flush()
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    buffer_.clear();
 }
 
 bool OutputFile::finish()

@@ -32,6 +32,7 @@ public:
 private:
     void flush();
     void put_raw(const char* bytes, std::size_t n);
+    void put_direct(const char* bytes, std::size_t n);
 
     std::filesystem::path target_;
     std::string temp_;

@@ -41,13 +41,15 @@ struct RecordingAllocator {
     ~RecordingAllocator() { nr_set_allocator(nullptr, nullptr); }
 };
 
+// Every byte of the block is zero. Compared byte by byte rather than against
+// a value-initialised T: a long double has padding bytes that `T{}` leaves
+// indeterminate (they hold stack garbage under AddressSanitizer).
 template <class T>
 bool all_zero(T* row, int n)
 {
-    for (int k = 0; k < n; ++k) {
-        T zero{};
-        if (std::memcmp(&row[k], &zero, sizeof(T)) != 0) return false;
-    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(n) * sizeof(T); ++k)
+        if (bytes[k] != 0) return false;
     return true;
 }
 

@@ -2,6 +2,12 @@
 
 #include "output/output_test_support.h"
 #include "output/raster_writer.h"
+#include "output/scaled_value.h"
+
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <random>
 
 namespace {
 const std::string type_menu = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
@@ -140,5 +146,29 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
         Output o({{0.0, 65536.0}});
         EXPECT_NE(o.save("d\n1\n0\n0\n"), "");  // refused, then the end of input
         EXPECT_EQ(o.files(), std::vector<std::string>{});
+    }
+}
+
+// The integer form of the scaled value against the extended-precision
+// product it stands for, on elevations of every magnitude and sign.
+TEST(RasterWriter, IntegerScalingAgreesWithTheExtendedProduct)
+{
+    const unsigned seed = 4242;
+    std::mt19937_64 rng(seed);
+    const double coefs[] = {1.0, 10.0, 100.0, 1000.0, 0.0, 2.5};
+    for (int round = 0; round < 2000000; ++round) {
+        double v;
+        if (round % 3 == 0) {
+            std::uint64_t bits = rng();
+            std::memcpy(&v, &bits, sizeof v);
+            if (!std::isfinite(v)) continue;
+        } else {
+            // Elevations with up to three decimals, as point files carry them, and their neighbours.
+            v = static_cast<double>(static_cast<std::int64_t>(rng() % 20000000) - 10000000) / 1000.0;
+            if (round % 3 == 1) v = std::nextafter(v, (rng() & 1) ? 1e300 : -1e300);
+        }
+        const double coef = coefs[rng() % std::size(coefs)];
+        ASSERT_EQ(scaled_value(v, coef), scaled_value_extended(v, coef))
+            << "seed " << seed << " round " << round << std::hexfloat << " value " << v << " coef " << coef;
     }
 }
