@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 #include <ostream>
+#include <string>
 
 #include "grid/treatment.h"
 #include "platform/console.h"
@@ -41,5 +42,8 @@ int run(RunState& st)
         return abnormal_end(st, e.what());
     } catch (const std::bad_alloc&) {
         return abnormal_end(st, "\n\n\tNot enough memory to go on\n");
+    } catch (const std::exception& e) {
+        // Nothing should get here; if something does, it still ends as a failure, not a crash.
+        return abnormal_end(st, (std::string("\n\n\tUnexpected failure: ") + e.what() + "\n").c_str());
     }
 }
