@@ -37,16 +37,25 @@ double coef_of(int escala)
 // extremes in metres give the extremes scaled.
 void scaled_range(const RunState& st, std::int64_t& lo, std::int64_t& hi)
 {
-    double low = std::min(st.Zmin, st.Zmax), high = std::max(st.Zmin, st.Zmax);
+    // Four running extremes each, so that the comparisons do not wait on one another.
+    double low[4], high[4];
+    std::fill(low, low + 4, std::min(st.Zmin, st.Zmax));
+    std::fill(high, high + 4, std::max(st.Zmin, st.Zmax));
     for (int i = 0; i < st.nb_lig; ++i) {
         const double* row = st.dtab[i];
-        for (int j = 0; j < st.nb_col; ++j) {
-            low = std::min(low, row[j]);
-            high = std::max(high, row[j]);
+        int j = 0;
+        for (; j + 4 <= st.nb_col; j += 4)
+            for (int k = 0; k < 4; ++k) {
+                low[k] = std::min(low[k], row[j + k]);
+                high[k] = std::max(high[k], row[j + k]);
+            }
+        for (; j < st.nb_col; ++j) {
+            low[0] = std::min(low[0], row[j]);
+            high[0] = std::max(high[0], row[j]);
         }
     }
-    lo = scaled_value(low, st.coef);
-    hi = scaled_value(high, st.coef);
+    lo = scaled_value(*std::min_element(low, low + 4), st.coef);
+    hi = scaled_value(*std::max_element(high, high + 4), st.coef);
 }
 
 // Empty when the choice keeps every elevation; otherwise what would be lost.
@@ -110,7 +119,7 @@ void write_image(RunState& st, OutputFile& f4, Cell** grid)
     const std::size_t row_bytes = static_cast<std::size_t>(cols) * sizeof(Cell);
     if constexpr (std::endian::native == std::endian::little) {
         // The cells already are little-endian bytes.
-        for (int i = 0; i < rows; ++i) f4.write(grid[i], row_bytes);
+        f4.write_blocks(reinterpret_cast<const void* const*>(grid), static_cast<std::size_t>(rows), row_bytes);
         return;
     }
     std::vector<unsigned char> row(row_bytes);

@@ -1,10 +1,12 @@
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -81,6 +83,33 @@ void OutputFile::put_direct(const char* p, std::size_t left)
         }
         p += n;
         left -= static_cast<std::size_t>(n);
+    }
+}
+
+void OutputFile::write_blocks(const void* const* blocks, std::size_t count, std::size_t bytes_each)
+{
+    flush();
+    constexpr std::size_t batch = 512;  // within every system's IOV_MAX
+    iovec pieces[batch];
+    for (std::size_t first = 0; ok_ && first < count && bytes_each > 0; first += batch) {
+        const std::size_t n = std::min(batch, count - first);
+        for (std::size_t k = 0; k < n; ++k) pieces[k] = {const_cast<void*>(blocks[first + k]), bytes_each};
+        std::size_t next = 0;
+        while (ok_ && next < n) {
+            ssize_t written = ::writev(fd_, pieces + next, static_cast<int>(n - next));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) {
+                ok_ = false;
+                break;
+            }
+            // A short write leaves part of the batch: skip what went out.
+            auto left = static_cast<std::size_t>(written);
+            while (left > 0 && left >= pieces[next].iov_len) left -= pieces[next++].iov_len;
+            if (left > 0) {
+                pieces[next].iov_base = static_cast<char*>(pieces[next].iov_base) + left;
+                pieces[next].iov_len -= left;
+            }
+        }
     }
 }
 

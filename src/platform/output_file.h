@@ -24,6 +24,9 @@ public:
 
     void write(std::string_view bytes);            // translated in text mode
     void write(const void* bytes, std::size_t n);  // never translated
+    // Blocks of equal size, in order, handed to the system without a copy
+    // (the rows of a raster image). Never translated.
+    void write_blocks(const void* const* blocks, std::size_t count, std::size_t bytes_each);
     // Flushes, closes and checks the temporary file; false on any failure.
     bool finish();
     // Renames the finished temporary file over the target.
