@@ -103,3 +103,7 @@ inline std::size_t count_of(const std::string& text, const std::string& what)
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
 }
+
+// Rounds of a randomised comparison: a quick sweep by default, fifty times
+// more when KESTRANOV_LONG_SWEEP is set (make test-long).
+inline int sweep(int rounds) { return std::getenv("KESTRANOV_LONG_SWEEP") ? rounds * 50 : rounds; }

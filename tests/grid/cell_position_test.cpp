@@ -99,7 +99,7 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double sizes[] = {0.25, 0.5, 1.0, 2.0, 0.3, 1.3, 0.03, 0.1, 5.0, 0.7, 3.3};
     long long near_boundary = 0;
-    for (int round = 0; round < 4000000; ++round) {
+    for (int round = 0; round < sweep(4000000); ++round) {
         const double pix = round % 5 == 0 ? 0.01 + unit(rng) * 10 : sizes[rng() % std::size(sizes)];
         double edge = round % 7 == 0 ? unit(rng) * 100 - 50 : 100000 + std::floor(unit(rng) * 9e6) / 100;
         const double k = std::floor(unit(rng) * 20000);

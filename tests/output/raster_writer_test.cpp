@@ -156,7 +156,7 @@ TEST(RasterWriter, IntegerScalingAgreesWithTheExtendedProduct)
     const unsigned seed = 4242;
     std::mt19937_64 rng(seed);
     const double coefs[] = {1.0, 10.0, 100.0, 1000.0, 0.0, 2.5};
-    for (int round = 0; round < 2000000; ++round) {
+    for (int round = 0; round < sweep(2000000); ++round) {
         double v;
         if (round % 3 == 0) {
             std::uint64_t bits = rng();

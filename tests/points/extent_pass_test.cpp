@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "points/extent_pass.h"
+#include "points/point_reader.h"
 #include "run/fatal.h"
 #include "support.h"
 
@@ -190,4 +192,42 @@ TEST(ExtentPass, MissingSecondOfThreeFilesEndsTheRunAfterTheFirst)
     EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
     EXPECT_EQ(t.find("File 3"), std::string::npos);
     EXPECT_EQ(s.in.get(), EOF) << "the key press was taken";
+}
+
+// Every number of a file larger than a block, whatever its shape and
+// wherever a block edge cuts it, is the double strtod reads from its token.
+TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
+{
+    const unsigned seed = 31;
+    std::mt19937_64 rng(seed);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    std::string text;
+    std::vector<std::string> tokens;
+    while (text.size() < (9u << 20) || tokens.size() % 3 != 0) {
+        std::string t;
+        if (pick(4) == 0) t += pick(2) ? '-' : '+';
+        const int whole = pick(6) == 0 ? 1 + pick(24) : 1 + pick(7);
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + pick(10));
+        if (pick(3)) {
+            t += '.';
+            for (int k = pick(6) == 0 ? pick(25) : pick(4); k > 0; --k) t += static_cast<char>('0' + pick(10));
+        }
+        if (pick(15) == 0) t += (pick(2) ? "e" : "E-") + std::to_string(pick(280));  // stays finite
+        tokens.push_back(t);
+        text += t;
+        const char* gaps[] = {" ", "\t", "\n", "\r\n", "  ", " \r\n\t"};
+        text += gaps[pick(6)];
+    }
+    std::vector<double> read;
+    Reading r({{"big", text}});
+    r.st.nomim3.clear();
+    read_point_file(r.st, 1, "\n\t", [&](const Point* pts, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) read.insert(read.end(), {pts[k].x, pts[k].y, pts[k].z});
+    });
+    ASSERT_EQ(read.size(), tokens.size());
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        const double expected = std::strtod(tokens[k].c_str(), nullptr);
+        ASSERT_EQ(std::memcmp(&read[k], &expected, sizeof expected), 0)
+            << "seed " << seed << " token " << k << " \"" << tokens[k] << "\"";
+    }
 }

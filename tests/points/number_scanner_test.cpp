@@ -8,6 +8,7 @@
 #include <string>
 
 #include "points/number_scanner.h"
+#include "support.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST(NumberScanner, RandomTokensMatchStrtod)
     const unsigned seed = 20261208;
     std::mt19937_64 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    const int rounds = 300000;
+    const int rounds = sweep(300000);
     for (int round = 0; round < rounds; ++round) {
         std::string s;
         int sign = pick(4);
@@ -132,7 +133,7 @@ TEST(NumberScanner, TokenPathAgreesWithTheWholeTokenPath)
     const unsigned seed = 77;
     std::mt19937_64 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    for (int round = 0; round < 500000; ++round) {
+    for (int round = 0; round < sweep(500000); ++round) {
         std::string s;
         if (pick(3) == 0) s += pick(2) ? '-' : '+';
         const int whole = pick(4) == 0 ? pick(22) : pick(8);
