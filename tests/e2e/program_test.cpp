@@ -58,3 +58,20 @@ TEST(Program, FailuresEndWithStatus1WithoutWaitingAtTheEndOfInput)
         EXPECT_NE(r.console.find("End of console input"), std::string::npos);
     }
 }
+
+// The ASCII grid is an ESRI ASCII grid: a GIS reader, where one is
+// installed (GDAL's gdalinfo), takes it with every cell and the right size.
+TEST(Program, AStandardGisReaderOpensTheAsciiGrid)
+{
+    if (std::system("command -v gdalinfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "gdalinfo is not installed";
+    GoldenDrive g;
+    ASSERT_EQ(run_program(g.drive.path(), "golden\n1\nslope\n1\n0\nascii\n0\n").status, 0);
+    const std::filesystem::path report = g.drive.path() / "gdalinfo.txt";
+    const std::string command = "gdalinfo -stats '" + g.zone("ascii_lidar.asc").string() + "' > '" + report.string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << read_file(report);
+    const std::string info = read_file(report);
+    EXPECT_NE(info.find("Driver: AAIGrid"), std::string::npos) << info;
+    EXPECT_NE(info.find("Size is 12, 8"), std::string::npos) << info;
+    EXPECT_NE(info.find("Origin = (500000.000000000000000,4100008.000000000000000)"), std::string::npos) << info;
+    EXPECT_NE(info.find("STATISTICS_VALID_PERCENT=100"), std::string::npos) << info;
+}
