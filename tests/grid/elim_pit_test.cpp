@@ -109,6 +109,7 @@ TEST(ElimPit, WorkedGridsThroughPointClouds)
          {{10, 10, 10, 10}, {10, 10, 10, 10}, {10, 30, 10, 10}, {10, 15, 15, 10}}},
         {{{10, 2}, {0, 4}, {0, 6}, {10, 8}}, {{10, 2}, {5.5, 4}, {6.7, 6}, {10, 8}}},
         {{{100, 100, 100}, {100, 0, 104}, {104, 104, 104}}, {{100, 100, 100}, {100, 102, 104}, {104, 104, 104}}},
+        {{{0, 10, 12}, {20, 12, 12}, {12, 12, 12}}, {{14, 10, 12}, {20, 12, 12}, {12, 12, 12}}},
     };
     for (const Case& c : cases) {
         Session s;
@@ -117,4 +118,15 @@ TEST(ElimPit, WorkedGridsThroughPointClouds)
         EXPECT_EQ(asc_values(read_file(s.zone("dem_lidar.asc"))), flat(c.expected));
         EXPECT_EQ(count_of(s.console(), "\n\tElimination of local pits"), 1u);
     }
+}
+
+TEST(ElimPit, ACornerWithoutFilledNeighboursStopsTheRunThroughAPointCloud)
+{
+    Session s;
+    s.put("a.xyz", cloud_for({{0, 0, 12}, {0, 0, 12}, {12, 12, 12}}));
+    EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0)), 1);
+    EXPECT_NE(s.console().find("at the end of the first treatment = 4 \n\n\tElimination of local pits\n\n\tDespite"),
+              std::string::npos)
+        << s.console();
+    EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
 }
