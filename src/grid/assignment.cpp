@@ -1,10 +1,21 @@
 #include "grid/assignment.h"
 
 #include "grid/cell_position.h"
+#include "output/lf_text.h"
+#include "run/fatal.h"
 #include "points/point_reader.h"
 #include "run/run_state.h"
 
 namespace {
+
+// A point outside the extents of the first reading can only come from a file
+// that changed between the two readings (still being copied or exported).
+// Its cell would lie outside the grid; the run stops instead.
+[[noreturn]] void changed_file(const RunState& st, const Point& p)
+{
+    fail("\n\n\tFile " + st.nomim3 + " changed during the run: the point " + lf(p.x) + " " + lf(p.y) +
+         " lies outside the extents of the first reading\n");
+}
 
 // Points of a batch land all over the grid when the files are not in scan
 // order; every cell visit is then a cache miss in dtab and in tab_util. The
@@ -16,8 +27,9 @@ void assign(RunState& st, const Point* pts, std::size_t n)
 {
     double* cell[point_batch];
     unsigned char* flag[point_batch];
-    const double Xmin = st.Xmin, Ymax = st.Ymax, pix = st.pix_size;
+    const double Xmin = st.Xmin, Xmax = st.Xmax, Ymin = st.Ymin, Ymax = st.Ymax, pix = st.pix_size;
     for (std::size_t k = 0; k < n; ++k) {
+        if (!(pts[k].x >= Xmin && pts[k].x <= Xmax && pts[k].y >= Ymin && pts[k].y <= Ymax)) changed_file(st, pts[k]);
         const int i = row_of(pts[k].y, Ymax, pix);
         const int j = column_of(pts[k].x, Xmin, pix);
         cell[k] = st.dtab[i] + j;

@@ -13,7 +13,9 @@ int getch(std::istream& in, bool terminal)
     termios saved{};
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return in.get();
     termios raw = saved;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    // Without ISIG, Ctrl-C is a key like any other, as for getch on Windows:
+    // a signal would end the process with the terminal still in this mode.
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     // Drop whatever is left of the last answer's line: the key press must be a new one.

@@ -14,7 +14,7 @@
 
 namespace {
 
-int abnormal_end(RunState& st, const char* message)
+int abnormal_end(RunState& st, const std::string& message)
 {
     *st.out << message;
     st.out->flush();
@@ -39,11 +39,11 @@ int run(RunState& st)
         st.out->flush();
         return 0;
     } catch (const Fatal& e) {
-        return abnormal_end(st, e.what());
+        return abnormal_end(st, e.text);
     } catch (const std::bad_alloc&) {
         return abnormal_end(st, "\n\n\tNot enough memory to go on\n");
     } catch (const std::exception& e) {
         // Nothing should get here; if something does, it still ends as a failure, not a crash.
-        return abnormal_end(st, (std::string("\n\n\tUnexpected failure: ") + e.what() + "\n").c_str());
+        return abnormal_end(st, std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");
     }
 }

@@ -7,7 +7,10 @@
 #include <string>
 
 struct Fatal : std::runtime_error {
-    explicit Fatal(const std::string& console_text) : std::runtime_error(console_text) {}
+    // The console text is kept whole: what() would stop at a NUL byte that
+    // came in with a typed name.
+    explicit Fatal(const std::string& console_text) : std::runtime_error(console_text), text(console_text) {}
+    std::string text;
 };
 
 [[noreturn]] inline void fail(const std::string& console_text) { throw Fatal(console_text); }
