@@ -41,7 +41,17 @@ std::optional<long long> whole_number(const std::string& word)
 
 }  // namespace
 
-std::string ask_word(RunState& st, std::string_view prompt) { return next_word(st, prompt); }
+std::string ask_word(RunState& st, std::string_view prompt)
+{
+    // A NUL byte would cut the name short where the system sees it while
+    // the console shows all of it: no folder or file can have one.
+    for (;;) {
+        std::string word = next_word(st, prompt);
+        if (word.find('\0') == std::string::npos) return word;
+        *st.out << "\n\tA name cannot hold a NUL byte.";
+        discard_line(st);
+    }
+}
 
 int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
             std::string_view complaint)

@@ -144,3 +144,12 @@ TEST(Dialogue, EndOfInputAtAnyQuestionEndsTheRunWithStatus1)
     EXPECT_EQ(s.run("zone1\nx\nx\nx"), 1);
     EXPECT_EQ(count_of(s.console(), count_prompt), 4u);
 }
+
+TEST(Dialogue, NamesWithANulByteAreAskedAgain)
+{
+    Dialogue d(std::string("zo\0ne other\nzone1\n1\na\0b\na\n2\n0\n", 30));
+    EXPECT_EQ(d.st.nomim4, "c:\\images\\zone1\\");
+    EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\zone1\\a.xyz");
+    EXPECT_EQ(count_of(d.out.str(), "A name cannot hold a NUL byte."), 2u);
+    EXPECT_EQ(count_of(d.out.str(), folder_prompt), 2u);
+}

@@ -1,0 +1,210 @@
+// Arbitrary bytes as a point file, read through read_point_file.
+//
+// One input in sixteen (picked by a hash of the bytes, with the shift) is
+// also read once more from a file that starts with blank lines, so that the
+// reader's first 4 MiB block ends `shift` bytes into the fuzzed text: a
+// token, a line end or a 0x1A then falls on the block boundary anywhere.
+// Not every input: reading 4 MiB of blanks costs some fifteen times a small
+// file, and a mode chosen by the input itself would let the slow inputs
+// take over the corpus (their blank runs look like new coverage).
+//
+// Every number handed out must be strtod's reading of the matching token of
+// the text (tokens split at white space, the text ending at the first 0x1A),
+// and the run must stop exactly at the first token that is not a decimal
+// number or not finite, or at a short last record, with the message that
+// names its record. Nothing else may happen: no other error, no crash.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "points/point_reader.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr std::size_t reader_block = std::size_t{4} << 20;  // the reader's block size
+constexpr const char* plain_name = "c:\\images\\f\\p.xyz";
+constexpr const char* padded_name = "c:\\images\\f\\big.xyz";
+
+bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+// [+-] (digits [. digits*] | . digits) [(e|E) [+-] digits], the whole token.
+bool decimal_token(std::string_view t)
+{
+    std::size_t p = 0;
+    if (p < t.size() && (t[p] == '+' || t[p] == '-')) ++p;
+    std::size_t mantissa_digits = 0;
+    while (p < t.size() && digit(t[p])) ++p, ++mantissa_digits;
+    if (p < t.size() && t[p] == '.') {
+        ++p;
+        while (p < t.size() && digit(t[p])) ++p, ++mantissa_digits;
+    }
+    if (mantissa_digits == 0) return false;
+    if (p < t.size() && (t[p] == 'e' || t[p] == 'E')) {
+        ++p;
+        if (p < t.size() && (t[p] == '+' || t[p] == '-')) ++p;
+        std::size_t exponent_digits = 0;
+        while (p < t.size() && digit(t[p])) ++p, ++exponent_digits;
+        if (exponent_digits == 0) return false;
+    }
+    return p == t.size();
+}
+
+std::string shown(std::string_view token)
+{
+    std::string s;
+    for (std::size_t k = 0; k < std::min<std::size_t>(token.size(), 40); ++k) {
+        const auto u = static_cast<unsigned char>(token[k]);
+        if (u >= 0x20 && u < 0x7f) {
+            s += token[k];
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            s += hex;
+        }
+    }
+    if (token.size() > 40) s += "...";
+    return s;
+}
+
+struct Expected {
+    std::vector<double> values;  // the numbers before the first bad token
+    std::string error;           // the whole message, empty when the file reads
+};
+
+Expected expected_reading(std::string_view text, const std::string& path)
+{
+    if (std::size_t eot = text.find('\x1a'); eot != std::string_view::npos) text = text.substr(0, eot);
+    Expected e;
+    std::size_t p = 0;
+    for (;;) {
+        while (p < text.size() && blank(text[p])) ++p;
+        if (p == text.size()) break;
+        const std::size_t start = p;
+        while (p < text.size() && !blank(text[p])) ++p;
+        const std::string_view token = text.substr(start, p - start);
+        const std::string record = std::to_string(e.values.size() / 3 + 1);
+        if (!decimal_token(token)) {
+            e.error = "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) + "\" is not a number\n";
+            return e;
+        }
+        const std::string copy(token);
+        const double v = std::strtod(copy.c_str(), nullptr);
+        if (std::isinf(v)) {
+            e.error = "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) +
+                      "\" is not a finite number\n";
+            return e;
+        }
+        e.values.push_back(v);
+    }
+    if (e.values.size() % 3 != 0)
+        e.error = "\n\n\tFile " + path + ", record " + std::to_string(e.values.size() / 3 + 1) +
+                  " has fewer than three numbers\n";
+    return e;
+}
+
+// The padded file: blank lines up to the 4 MiB mark, written once; each input
+// then rewrites only the tail it dirtied last time.
+class PaddedFile {
+public:
+    PaddedFile()
+    {
+        const auto path = fuzz::drive() / "images" / "f" / "big.xyz";
+        std::filesystem::create_directories(path.parent_path());
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fuzz::check(fd_ >= 0, "cannot create the padded file");
+        pattern_.resize(reader_block);
+        for (std::size_t k = 0; k < reader_block; ++k) pattern_[k] = k % 64 == 63 ? '\n' : ' ';
+        put(0, pattern_.data(), reader_block);
+        dirty_from_ = reader_block;
+    }
+    void set(std::size_t start, std::string_view payload)
+    {
+        if (dirty_from_ < reader_block) put(dirty_from_, pattern_.data() + dirty_from_, reader_block - dirty_from_);
+        fuzz::check(ftruncate(fd_, static_cast<off_t>(start + payload.size())) == 0, "ftruncate failed");
+        put(start, payload.data(), payload.size());
+        dirty_from_ = start;
+    }
+
+private:
+    void put(std::size_t at, const char* bytes, std::size_t n)
+    {
+        while (n > 0) {
+            const ssize_t w = ::pwrite(fd_, bytes, n, static_cast<off_t>(at));
+            fuzz::check(w > 0, "pwrite failed");
+            bytes += w, at += static_cast<std::size_t>(w), n -= static_cast<std::size_t>(w);
+        }
+    }
+    int fd_ = -1;
+    std::string pattern_;
+    std::size_t dirty_from_ = 0;
+};
+
+bool same_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Reads file m of st and checks it against the text.
+void check_reading(int m, std::string_view text)
+{
+    RunState st;
+    std::ostringstream console;
+    st.out = &console;
+    st.drive_root = fuzz::drive();
+    st.files = {data_file{}, data_file{plain_name}, data_file{padded_name}};
+
+    std::vector<double> got;
+    PointSink sink = [&](const Point* pts, std::size_t n) {
+        fuzz::check(n > 0, "an empty batch");
+        for (std::size_t k = 0; k < n; ++k) got.insert(got.end(), {pts[k].x, pts[k].y, pts[k].z});
+    };
+    const Expected want = expected_reading(text, m == 1 ? plain_name : padded_name);
+
+    std::string error;
+    long long records = -1;
+    try {
+        records = read_point_file(st, m, "\n\t", sink);
+    } catch (const Fatal& e) {
+        error = e.what();
+    }
+
+    const std::string which = m == 1 ? "plain file: " : "padded file: ";
+    fuzz::check(error == want.error, which + "message \"" + error + "\", expected \"" + want.error + "\"");
+    fuzz::check(got.size() <= want.values.size(), which + "more numbers handed out than the text holds");
+    for (std::size_t k = 0; k < got.size(); ++k)
+        fuzz::check(same_double(got[k], want.values[k]), which + "number " + std::to_string(k) + " differs from strtod");
+    if (want.error.empty()) {
+        fuzz::check(got.size() == want.values.size(), which + "numbers missing");
+        fuzz::check(records == static_cast<long long>(want.values.size() / 3), which + "wrong record count");
+    }
+}
+
+std::uint64_t fnv1a(std::string_view bytes)
+{
+    std::uint64_t h = 14695981039346656037u;
+    for (char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return h;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    fuzz::write_file(fuzz::drive() / "images" / "f" / "p.xyz", text);
+    check_reading(1, text);
+
+    const std::uint64_t h = fnv1a(text);
+    if (h % 16 == 0) {
+        static PaddedFile big;
+        big.set(reader_block - (h >> 8) % (size + 1), text);
+        check_reading(2, text);
+    }
+    return 0;
+}
