@@ -1,17 +1,68 @@
 // Reals as "%lf" prints them: fixed notation, six decimals, correctly
-// rounded, a minus sign for negative values (also -0.000000), no blanks.
+// rounded (an exact tie to the even neighbour), a minus sign for negative
+// values (also -0.000000), no blanks.
 #pragma once
 
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 // Longest "%lf" text of a double: 309 integer digits, sign, point, 6 decimals.
 constexpr std::size_t lf_max_chars = 320;
 
+namespace lf_detail {
+
+__extension__ typedef unsigned __int128 uint128;  // GCC and clang on 64-bit targets
+
+// round(|value| * 10^6), exactly, when it fits 64 bits; false otherwise.
+// value = significand * 2^exponent, so value * 10^6 is an integer times a
+// power of two: a shift of a 128-bit product and a look at the bits shifted out.
+inline bool micro_units(std::uint64_t bits, std::uint64_t& units)
+{
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased == 0x7ff) return false;
+    const std::uint64_t significand = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+    const int exponent = (biased == 0 ? 1 : biased) - 1075;
+    uint128 product = static_cast<uint128>(significand) * 1000000u;  // below 2^73
+    if (exponent >= 0) {
+        if (exponent > 20) return false;
+        product <<= exponent;
+    } else if (-exponent >= 100) {
+        product = 0;  // below 2^-27: rounds to zero
+    } else {
+        const int shift = -exponent;
+        const uint128 kept = product >> shift;
+        const uint128 dropped = product - (kept << shift);
+        const uint128 half = static_cast<uint128>(1) << (shift - 1);
+        product = kept + (dropped > half || (dropped == half && (kept & 1)) ? 1 : 0);
+    }
+    if (product >> 64) return false;
+    units = static_cast<std::uint64_t>(product);
+    return true;
+}
+
+}  // namespace lf_detail
+
 // Writes the text at `buffer` (at least lf_max_chars bytes) and returns its end.
 inline char* put_lf(char* buffer, double value)
 {
-    return std::to_chars(buffer, buffer + lf_max_chars, value, std::chars_format::fixed, 6).ptr;
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    std::uint64_t units;
+    if (!lf_detail::micro_units(bits, units))
+        return std::to_chars(buffer, buffer + lf_max_chars, value, std::chars_format::fixed, 6).ptr;
+    char* p = buffer;
+    if (bits >> 63) *p++ = '-';
+    p = std::to_chars(p, p + 20, units / 1000000).ptr;
+    *p++ = '.';
+    std::uint32_t micro = static_cast<std::uint32_t>(units % 1000000);
+    for (int k = 5; k >= 0; --k) {
+        p[k] = static_cast<char>('0' + micro % 10);
+        micro /= 10;
+    }
+    return p + 6;
 }
 
 inline std::string lf(double value)

@@ -67,8 +67,12 @@ TEST(AscWriter, FixedTextMatchesPrintfForAnyDouble)
     std::mt19937_64 rng(42);
     std::vector<double> values = {0.0, -0.0, -1e-9, 1e-9, -4e-7, 5e-7, 4.9999995e-7, 0.0000005, 2.5e-7, 1.0000005,
                                   2201.37, -3.5, 1e15, 123456789.0000005, 1e22, -1e300, 1.7976931348623157e308,
-                                  4.9e-324, 0.1, 0.125, 1e-6, 0.0000015, 2.0000025};
-    for (int k = 0; k < 200000; ++k) {
+                                  4.9e-324, 0.1, 0.125, 1e-6, 0.0000015, 2.0000025,
+                                  // exact ties at the sixth decimal go to the even neighbour
+                                  0.0078125, 0.0234375, -0.0078125, 1.0000005 - 1.0, 2251799.8136425,
+                                  1.8446744073709e13, 1.8446744073710e13, 9.2e12, 1e13, 3e13};
+    for (int k = 1; k < 128; ++k) values.push_back(k / 128.0), values.push_back(1000 + k / 128.0);
+    for (int k = 0; k < sweep(200000); ++k) {
         std::uint64_t bits = rng();
         double d;
         std::memcpy(&d, &bits, sizeof d);
