@@ -172,12 +172,10 @@ void writers()
         in.clear();
         in.str("1\n2\n");
         st.nomim4 = "c:\\grid";
-        if (st.jtab) frusmatrice(st.jtab, n), st.jtab = nullptr;
         t0 = Clock::now();
         raster_branch(st);
         raw_times.push_back(seconds_since(t0));
         raw_bytes = fs::file_size(dir / "grid_lidar_m4.raw");
-        if (st.itab) frimatrice(st.itab, n), st.itab = nullptr;
     }
     std::printf("  ASCII grid   %4d x %4d  %8.1f MB  %7.3f s  %7.0f MB/s\n", n, n, asc_bytes / 1e6,
                 median(asc_times), asc_bytes / 1e6 / median(asc_times));

@@ -1,12 +1,10 @@
 #include "output/raster_writer.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <ostream>
 #include <vector>
 
-#include "LIB/NRUTIL.h"
 #include "output/lf_text.h"
 #include "output/output_errors.h"
 #include "output/scaled_value.h"
@@ -90,43 +88,32 @@ void ask_raster_choice(RunState& st)
     }
 }
 
+// Scales the written cells a slice at a time into little-endian bytes and
+// writes each slice: the image needs no second grid, so a raster run holds
+// no more memory than an ASCII run, and a model without rows or columns
+// simply writes nothing. The bytes are built explicitly, whatever the host.
 template <class Cell>
-void put_le(unsigned char* out, Cell value)
+void write_image(const RunState& st, OutputFile& f4)
 {
-    using U = std::make_unsigned_t<Cell>;
-    U bits = static_cast<U>(value);
-    for (std::size_t b = 0; b < sizeof(Cell); ++b) out[b] = static_cast<unsigned char>(bits >> (8 * b));
-}
-
-// Fills the whole scaled grid, then writes it a row at a time.
-template <class Cell>
-void write_image(RunState& st, OutputFile& f4, Cell** grid)
-{
-    const int rows = st.nb_lig, cols = st.nb_col;
-    if (rows > 0 && cols > 0 && !grid)
-        fail("\n\n\tNot enough memory for the scaled grid of " + std::to_string(rows) + " rows and " +
-             std::to_string(cols) + " columns\n");
+    constexpr std::size_t slice_cells = 1 << 16;
+    std::vector<unsigned char> slice(slice_cells * sizeof(Cell));
+    unsigned char* p = slice.data();
     const bool by_integer = integer_scale(st.coef);
     const auto scale = by_integer ? static_cast<std::uint64_t>(st.coef) : 0;
-    for (int i = 0; i < rows; ++i) {
+    for (int i = 0; i < st.nb_lig; ++i) {
         const double* metres = st.dtab[i];
-        Cell* scaled = grid[i];
-        if (by_integer)
-            for (int j = 0; j < cols; ++j) scaled[j] = static_cast<Cell>(scaled_by_integer(metres[j], scale));
-        else
-            for (int j = 0; j < cols; ++j) scaled[j] = static_cast<Cell>(scaled_value_extended(metres[j], st.coef));
+        for (int j = 0; j < st.nb_col; ++j) {
+            const std::int64_t v =
+                by_integer ? scaled_by_integer(metres[j], scale) : scaled_value_extended(metres[j], st.coef);
+            auto bits = static_cast<std::make_unsigned_t<Cell>>(v);
+            for (std::size_t b = 0; b < sizeof(Cell); ++b) *p++ = static_cast<unsigned char>(bits >> (8 * b));
+            if (p == slice.data() + slice.size()) {
+                f4.write(slice.data(), slice.size());
+                p = slice.data();
+            }
+        }
     }
-    const std::size_t row_bytes = static_cast<std::size_t>(cols) * sizeof(Cell);
-    if constexpr (std::endian::native == std::endian::little) {
-        // The cells already are little-endian bytes.
-        f4.write_blocks(reinterpret_cast<const void* const*>(grid), static_cast<std::size_t>(rows), row_bytes);
-        return;
-    }
-    std::vector<unsigned char> row(row_bytes);
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < cols; ++j) put_le(row.data() + static_cast<std::size_t>(j) * sizeof(Cell), grid[i][j]);
-        f4.write(row.data(), row.size());
-    }
+    f4.write(slice.data(), static_cast<std::size_t>(p - slice.data()));
 }
 
 // The corners lie a fixed 2.5 m outside the cloud's extents, whatever the
@@ -162,13 +149,10 @@ void raster_branch(RunState& st)
     OutputFile f4d(host_path(st.drive_root, st.nomdescr4), OutputFile::Mode::text);
     require_created(f4d, st.nomdescr4);
 
-    if (st.itype == 0) {
-        st.jtab = usmatrice(st.nb_col, st.nb_lig);
-        write_image(st, f4, st.jtab);
-    } else {
-        st.itab = imatrice(st.nb_col, st.nb_lig);
-        write_image(st, f4, st.itab);
-    }
+    if (st.itype == 0)
+        write_image<std::uint16_t>(st, f4);
+    else
+        write_image<std::int32_t>(st, f4);
     if (!f4.finish()) write_failed(st.nomim4);
     f4d.write(descriptor_text(st));
     if (!f4d.finish()) write_failed(st.nomdescr4);

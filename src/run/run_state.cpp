@@ -6,6 +6,4 @@ RunState::~RunState()
 {
     if (dtab) frdmatrice(dtab, nb_lig + 2);
     if (tab_util) frucmatrice(tab_util, nb_lig + 2);
-    if (jtab) frusmatrice(jtab, nb_lig);
-    if (itab) frimatrice(itab, nb_lig);
 }

@@ -21,8 +21,6 @@ struct RunState {
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
 
     std::vector<data_file> files;  // entry k (1..numlay) is the k-th point file; entry 0 unused
-    unsigned short** jtab = nullptr;
-    int** itab = nullptr;
     double** dtab = nullptr;
     unsigned char** tab_util = nullptr;
     int nb_lig = 0;
