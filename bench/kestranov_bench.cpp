@@ -131,7 +131,10 @@ double extent_pass_alone(const fs::path& cloud)
     std::ostringstream out;
     RunState st;
     st.in = &in, st.out = &out;
-    st.files = {data_file{}, data_file{fs::absolute(cloud).string()}};
+    // An absolute folder, so that the cloud is read where it lies.
+    const fs::path where = fs::absolute(cloud);
+    st.nomgen = where.parent_path().string() + "/";
+    st.files = {data_file{}, data_file{where.stem().string()}};
     st.numlay = 1;
     st.drive_root = "/";
     auto t0 = Clock::now();

@@ -157,7 +157,8 @@ void check_reading(int m, std::string_view text)
     std::ostringstream console;
     st.out = &console;
     st.drive_root = fuzz::drive();
-    st.files = {data_file{}, data_file{plain_name}, data_file{padded_name}};
+    st.nomgen = "c:\\images\\f\\";
+    st.files = {data_file{}, data_file{"p"}, data_file{"big"}};
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {

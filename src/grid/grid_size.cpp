@@ -8,18 +8,23 @@
 
 #include "LIB/NRUTIL.h"
 #include "output/lf_text.h"
-#include "platform/drive.h"
+#include "platform/memory.h"
 #include "run/fatal.h"
 #include "run/run_state.h"
 
 namespace {
 
-// Bytes of both grids: 8 + 1 per cell, plus a row pointer and the heap's
-// bookkeeping for every row of each.
+// Bytes of every grid a run holds, dtab and tab_util: 8 + 1 per cell, plus a
+// row pointer and the heap's bookkeeping for every row of each (the raster
+// image is scaled a slice at a time and needs no grid of its own), and the
+// run's own buffers.
 constexpr long double bytes_per_cell = 9.0L;
 constexpr long double bytes_per_row = 2 * (8 + 32);
+constexpr long double working_bytes = 16 << 20;
 
-[[noreturn]] void too_large(const RunState& st, long double rows, long double cols, const char* why)
+std::string megabytes(long double bytes) { return std::to_string(static_cast<unsigned long long>(std::ceil(bytes / 1e6L))); }
+
+[[noreturn]] void too_large(const RunState& st, long double rows, long double cols, const std::string& why)
 {
     std::ostringstream text;
     text.setf(std::ios::fixed);
@@ -39,9 +44,11 @@ void size_grid(RunState& st)
     if (!(rows < INT_MAX - 2) || !(cols < INT_MAX - 2)) too_large(st, rows, cols, "too many for this program");
 
     const long double need = (std::trunc(rows) + 2) * (std::trunc(cols) + 2) * bytes_per_cell +
-                             (std::trunc(rows) + 2) * bytes_per_row;
-    const std::uint64_t have = physical_memory_bytes();
-    if (have != 0 && need > static_cast<long double>(have)) too_large(st, rows, cols, "more than the memory of this machine");
+                             (std::trunc(rows) + 2) * bytes_per_row + working_bytes;
+    const std::uint64_t have = available_memory_bytes();
+    if (have != 0 && need > static_cast<long double>(have))
+        too_large(st, rows, cols,
+                  "it needs " + megabytes(need) + " MB of memory, and " + megabytes(have) + " MB are available");
 
     st.nb_lig = static_cast<int>(rows);
     st.nb_col = static_cast<int>(cols);

@@ -39,5 +39,6 @@ void write_asc(RunState& st)
         }
     }
     f4.write(chunk.get(), static_cast<std::size_t>(p - chunk.get()));
-    if (!f4.commit()) write_failed(st.nomim4);
+    if (!f4.finish()) write_failed(st.nomim4);
+    if (!f4.commit()) place_failed(st.nomim4);
 }

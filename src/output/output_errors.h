@@ -16,3 +16,11 @@ inline void require_created(const OutputFile& file, const std::string& windows_p
 {
     fail("\n\n\tThe file " + windows_path + " could not be written completely; nothing was kept\n");
 }
+
+// The file was written whole but could not replace the file of its name
+// (a folder of that name, a file that may not be replaced): the new output
+// is dropped and whatever was there before is left as it was.
+[[noreturn]] inline void place_failed(const std::string& windows_path)
+{
+    fail("\n\n\tThe file " + windows_path + " was written but could not take its place; nothing was kept\n");
+}

@@ -156,6 +156,9 @@ void raster_branch(RunState& st)
     if (!f4.finish()) write_failed(st.nomim4);
     f4d.write(descriptor_text(st));
     if (!f4d.finish()) write_failed(st.nomdescr4);
-    if (!f4.commit()) write_failed(st.nomim4);
-    if (!f4d.commit()) write_failed(st.nomdescr4);
+    // The image and its descriptor describe each other: both take their
+    // places, or the older pair stays as it was.
+    const int misplaced = commit_pair(f4, f4d);
+    if (misplaced == 1) place_failed(st.nomim4);
+    if (misplaced == 2) place_failed(st.nomdescr4);
 }

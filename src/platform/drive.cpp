@@ -1,7 +1,6 @@
 #include "platform/drive.h"
 
 #include <string>
-#include <unistd.h>
 
 std::filesystem::path host_path(const std::filesystem::path& root, std::string_view windows_path)
 {
@@ -12,12 +11,4 @@ std::filesystem::path host_path(const std::filesystem::path& root, std::string_v
     for (char& c : relative)
         if (c == '\\') c = '/';
     return root.empty() ? std::filesystem::path(relative) : root / relative;
-}
-
-std::uint64_t physical_memory_bytes()
-{
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return 0;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }

@@ -2,13 +2,9 @@
 // The console keeps showing Windows paths; only opening a file maps them.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
 // c:\images\zone1\a.xyz -> <root>/images/zone1/a.xyz. Backslashes become
 // separators; a path without the drive prefix is taken relative to the root.
 std::filesystem::path host_path(const std::filesystem::path& root, std::string_view windows_path);
-
-// Bytes of physical memory of this machine (0 when unknown).
-std::uint64_t physical_memory_bytes();

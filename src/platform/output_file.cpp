@@ -1,31 +1,84 @@
 #include "platform/output_file.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/temporary_files.h"
+
 namespace {
+
 constexpr std::size_t buffer_size = 1 << 20;
+
+ssize_t system_write(int fd, const void* bytes, std::size_t n) { return ::write(fd, bytes, n); }
+int system_rename(int dir, const char* from, const char* to) { return ::renameat(dir, from, dir, to); }
+
+output_write_call write_call = system_write;
+output_rename_call rename_call = system_rename;
+
+// The path a write would reach: symbolic links followed one at a time, so
+// that a link whose file does not exist yet still leads to the path to create.
+std::filesystem::path resolved(std::filesystem::path path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 4096), '\0');
+        const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+        if (n < 0) return path;
+        link.resize(static_cast<std::size_t>(n));
+        path = path.parent_path() / std::filesystem::path(link);  // an absolute link replaces the whole path
+    }
+    return path;  // a loop of links: the open below fails on it
 }
 
-OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : target_(target), mode_(mode)
+// A folder descriptor for the *at calls, good for nothing else.
+int open_folder(const std::filesystem::path& folder)
 {
-    temp_ = target_.string() + ".tmp-XXXXXX";
-    fd_ = mkstemp(temp_.data());
+    return ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A FIFO without a reader would block the run for good: it is refused at once.
+int open_direct(const std::filesystem::path& target)
+{
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+void output_set_calls(output_write_call write, output_rename_call rename)
+{
+    write_call = write ? write : system_write;
+    rename_call = rename ? rename : system_rename;
+}
+
+OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : mode_(mode)
+{
+    const std::filesystem::path path = resolved(target);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return;
+        if (!S_ISREG(info.st_mode)) {
+            fd_ = open_direct(path);
+            ok_ = fd_ >= 0;
+            if (ok_) buffer_.reserve(buffer_size);
+            return;
+        }
+    } else if (errno != ENOENT) {
+        return;  // a name too long, a folder that cannot be searched...
+    }
+    dir_ = open_folder(path.parent_path());
+    if (dir_ < 0) return;
+    name_ = path.filename().string();
+    fd_ = create_temporary(dir_, temp_);
     if (fd_ < 0) {
-        temp_.clear();
+        temp_[0] = '\0';
         return;
     }
-    // mkstemp creates the file for the owner only; give it the mode a plain
-    // creat() would, so that the DEM is as readable as any other file.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
     ok_ = true;
     buffer_.reserve(buffer_size);
 }
@@ -33,7 +86,12 @@ OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : target_
 OutputFile::~OutputFile()
 {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (replaces() && !committed_) {
+        const SignalGuard guard;
+        ::unlinkat(dir_, temp_, 0);
+        forget_temporary(dir_, temp_);
+    }
+    if (dir_ >= 0) ::close(dir_);
 }
 
 void OutputFile::put_raw(const char* bytes, std::size_t n)
@@ -72,10 +130,12 @@ void OutputFile::flush()
     buffer_.clear();
 }
 
+// A short write (a signal, a nearly full disk) goes on from where it stopped;
+// a failure, a file-size limit included, marks the file as failed.
 void OutputFile::put_direct(const char* p, std::size_t left)
 {
     while (ok_ && left > 0) {
-        ssize_t n = ::write(fd_, p, left);
+        const ssize_t n = write_call(fd_, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ok_ = false;
@@ -86,38 +146,11 @@ void OutputFile::put_direct(const char* p, std::size_t left)
     }
 }
 
-void OutputFile::write_blocks(const void* const* blocks, std::size_t count, std::size_t bytes_each)
-{
-    flush();
-    constexpr std::size_t batch = 512;  // within every system's IOV_MAX
-    iovec pieces[batch];
-    for (std::size_t first = 0; ok_ && first < count && bytes_each > 0; first += batch) {
-        const std::size_t n = std::min(batch, count - first);
-        for (std::size_t k = 0; k < n; ++k) pieces[k] = {const_cast<void*>(blocks[first + k]), bytes_each};
-        std::size_t next = 0;
-        while (ok_ && next < n) {
-            ssize_t written = ::writev(fd_, pieces + next, static_cast<int>(n - next));
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) {
-                ok_ = false;
-                break;
-            }
-            // A short write leaves part of the batch: skip what went out.
-            auto left = static_cast<std::size_t>(written);
-            while (left > 0 && left >= pieces[next].iov_len) left -= pieces[next++].iov_len;
-            if (left > 0) {
-                pieces[next].iov_base = static_cast<char*>(pieces[next].iov_base) + left;
-                pieces[next].iov_len -= left;
-            }
-        }
-    }
-}
-
 bool OutputFile::finish()
 {
     if (finished_) return ok_;
     finished_ = true;
-    if (fd_ < 0) return false;
+    if (fd_ < 0) return ok_ = false;
     flush();
     if (::close(fd_) != 0) ok_ = false;
     fd_ = -1;
@@ -127,7 +160,57 @@ bool OutputFile::finish()
 bool OutputFile::commit()
 {
     if (!finish()) return false;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
+    if (!replaces() || committed_) return true;
+    const SignalGuard guard;
+    if (rename_call(dir_, temp_, name_.c_str()) != 0) return false;
+    forget_temporary(dir_, temp_);
     committed_ = true;
     return true;
+}
+
+int commit_pair(OutputFile& first, OutputFile& second)
+{
+    if (!first.finish()) return 1;
+    if (!second.finish()) return 2;
+    if (!first.replaces() || !second.replaces()) {
+        // A device or FIFO has had its bytes already; there is nothing to take back.
+        if (!first.commit()) return 1;
+        return second.commit() ? 0 : 2;
+    }
+    const SignalGuard guard;
+    // The older first file, if any, waits under a name of its own until the
+    // second file is in place. The new name is reserved by creating it, so
+    // that the rename cannot replace anything else.
+    char kept[temporary_name_size] = {};
+    struct stat info {};
+    if (::fstatat(first.dir_, first.name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        const int fd = create_temporary(first.dir_, kept);
+        if (fd < 0) return 1;
+        ::close(fd);
+        if (rename_call(first.dir_, first.name_.c_str(), kept) != 0) {
+            ::unlinkat(first.dir_, kept, 0);
+            forget_temporary(first.dir_, kept);
+            return 1;
+        }
+    }
+    auto put_back = [&] {
+        if (kept[0] != '\0')
+            rename_call(first.dir_, kept, first.name_.c_str());
+        else
+            ::unlinkat(first.dir_, first.name_.c_str(), 0);
+        forget_temporary(first.dir_, kept);
+    };
+    if (!first.commit()) {
+        if (kept[0] != '\0') put_back();
+        return 1;
+    }
+    if (!second.commit()) {
+        put_back();
+        return 2;
+    }
+    if (kept[0] != '\0') {
+        ::unlinkat(first.dir_, kept, 0);
+        forget_temporary(first.dir_, kept);
+    }
+    return 0;
 }

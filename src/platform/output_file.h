@@ -1,7 +1,14 @@
 // An output file that appears under its final name only when it is complete.
-// Bytes go to a temporary file beside the target; commit() flushes, closes
-// and renames it over the target in one step, so that a failed run never
-// leaves a partial file and never destroys an existing file of that name.
+// Bytes go to a temporary file with a short hidden name in the target's
+// folder; commit() renames it over the target in one step, so that a failed
+// run never leaves a partial file and never destroys an existing file of
+// that name, and a signal never leaves the temporary file behind.
+//
+// A target that is a symbolic link is written through: the file the link
+// points to is replaced and the link stays. A target that exists and is not
+// a regular file (a FIFO, a terminal, a device) cannot be replaced by a file:
+// it is written directly, and commit() has nothing to rename.
+//
 // The text mode writes every "\n" as CR LF, as Windows text streams do.
 #pragma once
 
@@ -9,6 +16,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 class OutputFile {
 public:
@@ -24,21 +32,27 @@ public:
 
     void write(std::string_view bytes);            // translated in text mode
     void write(const void* bytes, std::size_t n);  // never translated
-    // Blocks of equal size, in order, handed to the system without a copy
-    // (the rows of a raster image). Never translated.
-    void write_blocks(const void* const* blocks, std::size_t count, std::size_t bytes_each);
-    // Flushes, closes and checks the temporary file; false on any failure.
+    // Flushes, closes and checks the file; false on any failure.
     bool finish();
-    // Renames the finished temporary file over the target.
+    // Renames the finished temporary file over the target; false when the
+    // file was not finished whole or could not take its place.
     bool commit();
+
+    // Both files take their places, or neither does: when the second cannot,
+    // the first is taken back and an older file of its name is put back as
+    // it was. Returns 0 when both were placed, else 1 or 2: the file that
+    // could not take its place. Both must be finished.
+    friend int commit_pair(OutputFile& first, OutputFile& second);
 
 private:
     void flush();
     void put_raw(const char* bytes, std::size_t n);
     void put_direct(const char* bytes, std::size_t n);
+    bool replaces() const { return temp_[0] != '\0'; }
 
-    std::filesystem::path target_;
-    std::string temp_;
+    int dir_ = -1;      // the folder of the (resolved) target
+    std::string name_;  // the target's name in that folder
+    char temp_[16] = {};
     Mode mode_;
     int fd_ = -1;
     bool ok_ = false;
@@ -46,3 +60,10 @@ private:
     bool committed_ = false;
     std::string buffer_;
 };
+
+// The system calls behind every output file, replaceable so that a test can
+// make any write short or failing and any rename fail, like
+// nr_set_allocator for the grids. Null restores the system's own.
+using output_write_call = ssize_t (*)(int fd, const void* bytes, std::size_t n);
+using output_rename_call = int (*)(int dir, const char* from, const char* to);
+void output_set_calls(output_write_call write_call, output_rename_call rename_call);

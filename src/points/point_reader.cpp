@@ -86,7 +86,7 @@ struct FileScan {
 
 long long read_point_file(RunState& st, int m, std::string_view unknown_lead, const PointSink& sink)
 {
-    st.nomim3 = st.files[static_cast<std::size_t>(m)].nombre;
+    st.nomim3 = point_file_path(st, m);
     TextInput f3;
     if (f3.open(host_path(st.drive_root, st.nomim3)) != TextInput::OpenStatus::ok)
         fail(std::string(unknown_lead) + "File " + st.nomim3 + " unknown\n");

@@ -28,6 +28,8 @@ void discard_line(RunState& st)
     st.in->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
 }
 
+// The word as a whole number; one too large for any integer type comes out
+// as the largest long long, which no question accepts.
 std::optional<long long> whole_number(const std::string& word)
 {
     const char* first = word.data();
@@ -35,7 +37,9 @@ std::optional<long long> whole_number(const std::string& word)
     if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
     long long value = 0;
     auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || end != last) return std::nullopt;
+    if (end != last) return std::nullopt;
+    if (ec == std::errc::result_out_of_range && *first != '-') return std::numeric_limits<long long>::max();
+    if (ec != std::errc()) return std::nullopt;
     return value;
 }
 
@@ -54,14 +58,15 @@ std::string ask_word(RunState& st, std::string_view prompt)
 }
 
 int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
-            std::string_view complaint)
+            std::string_view complaint, std::string_view too_large)
 {
     for (;;) {
         std::optional<long long> value = whole_number(next_word(st, prompt));
         if (value && *value >= std::numeric_limits<int>::min() && *value <= std::numeric_limits<int>::max() &&
             accept(*value))
             return static_cast<int>(*value);
-        *st.out << complaint;
+        const bool beyond_int = value && *value > std::numeric_limits<int>::max();
+        *st.out << (beyond_int && !too_large.empty() ? too_large : complaint);
         discard_line(st);
     }
 }

@@ -15,9 +15,10 @@ struct RunState;
 std::string ask_word(RunState& st, std::string_view prompt);
 
 // Shows `prompt` until the answer is a whole number that `accept` takes;
-// a refused answer shows `complaint` first.
+// a refused answer shows `complaint` first, or `too_large`, when given, for
+// a whole number beyond the largest int.
 int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
-            std::string_view complaint);
+            std::string_view complaint, std::string_view too_large = {});
 
 // The same for a decimal number.
 double ask_double(RunState& st, std::string_view prompt, const std::function<bool(double)>& accept,

@@ -45,15 +45,17 @@ void opening(RunState& st)
     nomgen += nomdir;
     nomgen += '\\';
     st.nomim4 = nomgen;
+    st.nomgen = nomgen;
 
     st.numlay = ask_int(st, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
-                        "\n\tThe number of files must be a whole number of at least 1.");
+                        "\n\tThe number of files must be a whole number of at least 1.",
+                        "\n\tThe number of files must be at most 2147483647.");
     st.files.assign(1, data_file{});
     for (int k = 1; k <= st.numlay; ++k) {
         st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) +
                                      " (without extension .xyz) ? ");
-        st.nomim3 = nomgen + st.nomfic + ".xyz";
-        st.files.push_back({st.nomim3});
+        st.files.push_back({st.nomfic});
+        st.nomim3 = point_file_path(st, k);
     }
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 struct data_file {
-    std::string nombre;  // full Windows path of a point file, e.g. c:\images\zone1\a.xyz
+    std::string nombre;  // a point file's name as typed, without .xyz: the folder is held once, in nomgen
 };
 
 struct RunState {
@@ -35,6 +35,7 @@ struct RunState {
     double Ymin = 0.0, Ymax = 0.0;
     double Xmin = 0.0, Xmax = 0.0;
     double Zmin = 0.0, Zmax = 0.0;
+    std::string nomgen;  // the input folder path, e.g. c:\images\zone1\ (for every point file)
     std::string nomfic1;
     std::string nomfic;
     std::string nomim3;
@@ -46,6 +47,11 @@ struct RunState {
     RunState& operator=(const RunState&) = delete;
     ~RunState();  // gives the grids back, so that tests can run many times in one process
 };
+
+// The Windows path of point file m (1..numlay): nomgen, the name, ".xyz".
+// Built when the file is opened, so that a long folder name is held once
+// however many files there are.
+std::string point_file_path(const RunState& st, int m);
 
 // Occupancy flags of tab_util. A filled pit is marked too, so that tab_util
 // stays the one record of which cells hold a value.

@@ -18,10 +18,11 @@ Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
     RunState st;
     st.in = &in, st.out = &out, st.drive_root = drive.path(), st.pix_size = pix, st.retorno = retorno;
     st.files.assign(1, data_file{});
+    st.nomgen = "c:\\images\\z\\";
     for (std::size_t k = 0; k < files.size(); ++k) {
-        const std::string name = "f" + std::to_string(k) + ".xyz";
-        write_file(drive.path() / "images" / "z" / name, files[k]);
-        st.files.push_back({"c:\\images\\z\\" + name});
+        const std::string name = "f" + std::to_string(k);
+        write_file(drive.path() / "images" / "z" / (name + ".xyz"), files[k]);
+        st.files.push_back({name});
     }
     st.numlay = static_cast<int>(files.size());
     extent_pass(st);

@@ -23,9 +23,10 @@ struct Reading {
         st.out = &out;
         st.drive_root = drive.path();
         st.files.assign(1, data_file{});
+        st.nomgen = "c:\\images\\zone1\\";
         for (const auto& [name, bytes] : files) {
             write_file(drive.path() / "images" / "zone1" / (name + ".xyz"), bytes);
-            st.files.push_back({"c:\\images\\zone1\\" + name + ".xyz"});
+            st.files.push_back({name});
         }
         st.numlay = static_cast<int>(files.size());
     }

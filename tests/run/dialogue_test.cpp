@@ -62,8 +62,8 @@ TEST(Dialogue, BannerAndPromptsByteForByteAndThePathsBuilt)
     EXPECT_EQ(d.st.nomim4, "c:\\images\\zone1\\");
     EXPECT_EQ(d.st.numlay, 2);
     ASSERT_EQ(d.st.files.size(), 3u);
-    EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\zone1\\a.xyz");
-    EXPECT_EQ(d.st.files[2].nombre, "c:\\images\\zone1\\b.xyz");
+    EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\zone1\\a.xyz");
+    EXPECT_EQ(point_file_path(d.st, 2), "c:\\images\\zone1\\b.xyz");
     EXPECT_EQ(d.st.nomfic, "b");
     EXPECT_EQ(d.st.nomim3, "c:\\images\\zone1\\b.xyz");
     EXPECT_EQ(d.st.pix_size, 0.5);
@@ -74,7 +74,7 @@ TEST(Dialogue, WordsAreTakenOneAtATime)
 {
     {
         Dialogue d("zone1\n1\na.xyz\n2\n0\n");
-        EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\zone1\\a.xyz.xyz");
+        EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\zone1\\a.xyz.xyz");
         EXPECT_EQ(d.st.pix_size, 2.0);
         EXPECT_EQ(d.st.retorno, 0);
     }
@@ -84,12 +84,12 @@ TEST(Dialogue, WordsAreTakenOneAtATime)
         Dialogue d("my zone\n1\nz\n1\n0\n");
         EXPECT_EQ(d.st.nomim4, "c:\\images\\my\\");
         EXPECT_EQ(count_of(d.out.str(), count_prompt), 2u);
-        EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\my\\z.xyz");
+        EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\my\\z.xyz");
     }
     {
         // A valid answer followed by more words: the next word answers the next question.
         Dialogue d("zone1 1 a 2.5 1\n");
-        EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\zone1\\a.xyz");
+        EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\zone1\\a.xyz");
         EXPECT_EQ(d.st.pix_size, 2.5);
         EXPECT_EQ(d.st.retorno, 1);
     }
@@ -103,7 +103,7 @@ TEST(Dialogue, InvalidAnswersAreRefusedAndAskedAgain)
         EXPECT_EQ(count_of(t, count_prompt), 6u);
         EXPECT_EQ(count_of(t, "The number of files must be a whole number of at least 1."), 5u);
         EXPECT_EQ(d.st.numlay, 2);  // "def ghi" went with the refused line
-        EXPECT_EQ(d.st.files[2].nombre, "c:\\images\\zone1\\b.xyz");
+        EXPECT_EQ(point_file_path(d.st, 2), "c:\\images\\zone1\\b.xyz");
     }
     {
         Dialogue d("zone1\n1\na\n0\n-1\nabc\nnan\ninf\n1e999\n0x10\n2,5\n.5\n0\n");
@@ -149,7 +149,7 @@ TEST(Dialogue, NamesWithANulByteAreAskedAgain)
 {
     Dialogue d(std::string("zo\0ne other\nzone1\n1\na\0b\na\n2\n0\n", 30));
     EXPECT_EQ(d.st.nomim4, "c:\\images\\zone1\\");
-    EXPECT_EQ(d.st.files[1].nombre, "c:\\images\\zone1\\a.xyz");
+    EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\zone1\\a.xyz");
     EXPECT_EQ(count_of(d.out.str(), "A name cannot hold a NUL byte."), 2u);
     EXPECT_EQ(count_of(d.out.str(), folder_prompt), 2u);
 }

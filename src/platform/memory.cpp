@@ -1,0 +1,113 @@
+#include "platform/memory.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t unknown = UINT64_MAX;
+
+// Whether the comma-separated `list` holds `word`.
+bool has_word(const std::string& list, const std::string& word)
+{
+    std::istringstream s(list);
+    for (std::string item; std::getline(s, item, ',');)
+        if (item == word) return true;
+    return false;
+}
+
+// A number at the start of a file ("max" or anything else: unknown).
+std::uint64_t number_in(const std::string& path)
+{
+    std::ifstream f(path);
+    std::uint64_t v = 0;
+    return f >> v ? v : unknown;
+}
+
+std::uint64_t mem_available()
+{
+    std::ifstream f("/proc/meminfo");
+    std::string key;
+    std::uint64_t kib = 0;
+    while (f >> key >> kib) {
+        if (key == "MemAvailable:") return kib * 1024;
+        f.ignore(1 << 10, '\n');
+    }
+    return unknown;
+}
+
+// Where a control group hierarchy is mounted: the folder, and the group
+// path that its root stands for (a container sees its own group as "/").
+struct Mount {
+    std::string folder, root;
+};
+
+Mount mount_of(bool version2)
+{
+    std::ifstream f("/proc/self/mountinfo");
+    for (std::string line; std::getline(f, line);) {
+        std::istringstream s(line);
+        std::string id, parent, device, root, folder, field;
+        s >> id >> parent >> device >> root >> folder;
+        while (s >> field && field != "-") {}
+        std::string type, source, options;
+        s >> type >> source >> options;
+        if (version2 ? type == "cgroup2" : type == "cgroup" && has_word(options, "memory"))
+            return {folder, root};
+    }
+    return {};
+}
+
+// The headroom of the group at `path` and of every group above it: a limit
+// set on a parent binds its children too.
+std::uint64_t headroom(const Mount& m, std::string path, const char* limit_file, const char* usage_file)
+{
+    if (m.folder.empty()) return unknown;
+    if (m.root != "/" && path.rfind(m.root, 0) == 0) path.erase(0, m.root.size());
+    std::uint64_t least = unknown;
+    for (;;) {
+        const std::string folder = m.folder + (path == "/" ? "" : path);
+        const std::uint64_t limit = number_in(folder + "/" + limit_file);
+        const std::uint64_t used = number_in(folder + "/" + usage_file);
+        if (limit != unknown && used != unknown) least = std::min(least, limit > used ? limit - used : 0);
+        if (path.empty() || path == "/") return least;
+        path.erase(path.rfind('/'));
+        if (path.empty()) path.push_back('/');
+    }
+}
+
+std::uint64_t group_headroom()
+{
+    std::uint64_t least = unknown;
+    std::ifstream f("/proc/self/cgroup");
+    for (std::string line; std::getline(f, line);) {
+        const auto first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (line.compare(0, first, "0") == 0 && controllers.empty())
+            least = std::min(least, headroom(mount_of(true), path, "memory.max", "memory.current"));
+        else if (has_word(controllers, "memory"))
+            least = std::min(least, headroom(mount_of(false), path, "memory.limit_in_bytes", "memory.usage_in_bytes"));
+    }
+    return least;
+}
+
+std::uint64_t physical_memory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
+}  // namespace
+
+std::uint64_t available_memory_bytes()
+{
+    const std::uint64_t least = std::min(mem_available(), group_headroom());
+    return least != unknown ? least : physical_memory();
+}
