@@ -1,65 +1,41 @@
 #include "png_writer.h"
 
 #include <png.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
+#include "platform/output_file.h"
 #include "preview_error.h"
 
 namespace kestranov::preview {
 
-std::filesystem::path temporary_name_for(const std::filesystem::path& out) {
-    // Same directory, so the final rename cannot cross file systems; the pid keeps
-    // two previews of the same grid from trampling each other.
-    std::filesystem::path tmp = out;
-    tmp += ".part-" + std::to_string(static_cast<long>(::getpid()));
-    return tmp;
-}
-
+// The picture is encoded in memory and handed to the program's own output
+// file, which writes it beside `out` under a temporary name and renames it
+// into place when whole: a link is written through, a FIFO or device is
+// written directly, a signal or a file-size limit leaves nothing behind.
 void write_png(const std::filesystem::path& out, const RgbImage& image) {
     const std::string name = out.string();
     if (image.width() <= 0 || image.height() <= 0) throw PreviewError(name, "refusing to write an empty image");
-    const std::filesystem::path tmp = temporary_name_for(out);
-
-    // "x": fail rather than clobber if a stale temporary of ours is somehow there.
-    std::FILE* f = std::fopen(tmp.c_str(), "wbx");
-    if (f == nullptr) {
-        const int err = errno;
-        throw PreviewError(name, "cannot create " + tmp.string() + ": " + std::strerror(err));
-    }
-
-    const auto fail = [&](const std::string& problem) {
-        std::error_code ignored;
-        std::filesystem::remove(tmp, ignored);
-        return PreviewError(name, problem);
-    };
 
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     png.width = static_cast<png_uint_32>(image.width());
     png.height = static_cast<png_uint_32>(image.height());
     png.format = PNG_FORMAT_RGB;
-    const int ok = png_image_write_to_stdio(&png, f, 0, image.data().data(), 0, nullptr);
+    png_alloc_size_t size = 0;
+    bool ok = png_image_write_to_memory(&png, nullptr, &size, 0, image.data().data(), 0, nullptr) != 0;
+    std::vector<unsigned char> bytes(ok ? size : 0);
+    if (ok) ok = png_image_write_to_memory(&png, bytes.data(), &size, 0, image.data().data(), 0, nullptr) != 0;
     const std::string png_message = png.message;
     png_image_free(&png);
-    if (!ok) {
-        std::fclose(f);
-        throw fail("PNG encoding failed: " + png_message);
-    }
-    const bool write_error = std::fflush(f) != 0 || std::ferror(f) != 0;
-    const int flush_errno = errno;
-    if (std::fclose(f) != 0 || write_error) {
-        const int err = write_error ? flush_errno : errno;
-        throw fail("write failed: " + std::string(std::strerror(err)));
-    }
+    if (!ok) throw PreviewError(name, "PNG encoding failed: " + png_message);
 
-    std::error_code ec;
-    std::filesystem::rename(tmp, out, ec);
-    if (ec) throw fail("cannot rename " + tmp.string() + " into place: " + ec.message());
+    OutputFile file(out, OutputFile::Mode::binary);
+    if (!file.opened()) throw PreviewError(name, "cannot be created");
+    file.write(bytes.data(), size);
+    if (!file.finish()) throw PreviewError(name, "write failed; nothing was kept");
+    if (!file.commit()) throw PreviewError(name, "written but could not take its place; nothing was kept");
 }
 
 }  // namespace kestranov::preview

@@ -12,8 +12,4 @@ namespace kestranov::preview {
 // PreviewError naming `out` is thrown. An existing `out` is replaced on success.
 void write_png(const std::filesystem::path& out, const RgbImage& image);
 
-// The temporary name used for `out` by this process (exposed so tests can check
-// nothing is left behind).
-std::filesystem::path temporary_name_for(const std::filesystem::path& out);
-
 }  // namespace kestranov::preview

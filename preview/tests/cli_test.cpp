@@ -5,7 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <thread>
 
 #include "render.h"
 #include "shading.h"
@@ -355,4 +360,45 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture) {
         EXPECT_EQ(kt::list_dir(dir.path()), before);
         for (std::size_t i = 0; i < before.size(); ++i) EXPECT_EQ(kt::read_text(dir / before[i]), contents[i]);
     }
+}
+
+// Issue 10: under a file-size limit the picture fails with a message and
+// leaves nothing; a link is written through and stays a link; a FIFO is
+// written into, not replaced by a file.
+TEST(Cli, FileSizeLimitLinkAndFifo) {
+    TempDir dir;
+    kt::write_asc(dir / "g_lidar.asc", 30, 40, 1.0, make_grid(30, 40, [](double r, double c) { return r * c; }));
+    const kt::RunResult limited = kt::run_cli({"g_lidar.asc"}, dir.path(), "ulimit -f 1;");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_NE(limited.err.find("write failed"), std::string::npos) << limited.err;
+    EXPECT_EQ(kt::list_dir(dir.path()), std::vector<std::string>{"g_lidar.asc"});
+
+    std::filesystem::create_symlink("real.png", dir / "link.png");
+    ASSERT_EQ(kt::run_cli({"g_lidar.asc", "-o", "link.png"}, dir.path()).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.png"));
+    const auto png = kt::read_png(dir / "real.png");
+    ASSERT_TRUE(png);
+
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    // The reader is there before the writer comes and reads until the run has ended.
+    std::string received;
+    std::atomic<bool> done{false};
+    const int fd = ::open((dir / "pipe.png").c_str(), O_RDONLY | O_NONBLOCK);
+    std::thread reader([&] {
+        char buf[4096];
+        for (;;) {
+            const bool ended = done;
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) received.append(buf, static_cast<std::size_t>(n));
+            if (n == 0 && ended) break;
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const kt::RunResult piped = kt::run_cli({"g_lidar.asc", "-o", "pipe.png"}, dir.path());
+    done = true;
+    reader.join();
+    ::close(fd);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
+    EXPECT_EQ(received, kt::read_text(dir / "real.png"));
 }

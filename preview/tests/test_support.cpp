@@ -140,7 +140,7 @@ std::optional<Png> read_png(const fs::path& file) {
     return out;
 }
 
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir) {
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell) {
     // Captured beside, not inside, workdir so that listings of workdir stay exact.
     fs::path out_file = workdir;
     out_file += ".stdout";
@@ -150,6 +150,8 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir)
     std::string cmd = "cd ";
     cmd += sh_quote(workdir.string());
     cmd += " && ";
+    cmd += shell;
+    cmd += " exec ";
     cmd += sh_quote(KESTRANOV_PREVIEW_EXE);
     for (const std::string& a : args) {
         cmd += ' ';

@@ -67,8 +67,9 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-// Runs the built kestranov-preview with `args` from inside `workdir`.
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir);
+// Runs the built kestranov-preview with `args` from inside `workdir`, after
+// the shell command `shell` ("ulimit -f 1;" for a file-size limit).
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell = "");
 
 // Sorted names of the entries directly inside `dir`.
 std::vector<std::string> list_dir(const fs::path& dir);

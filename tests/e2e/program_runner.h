@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +16,13 @@
 struct ProgramRun {
     int status = -1;
     std::string console;
+    long peak_kib = 0;  // the program's peak resident memory
 };
 
-inline ProgramRun run_program(const std::filesystem::path& drive, const std::string& answers)
+// `shell` is run before the program, in the shell that then becomes it
+// ("ulimit -f 8;" to start it under a file-size limit, as a user would).
+inline ProgramRun run_program(const std::filesystem::path& drive, const std::string& answers,
+                              const std::string& shell = "")
 {
     const std::filesystem::path in = drive / ".answers", out = drive / ".console";
     write_file(in, answers);
@@ -27,12 +32,18 @@ inline ProgramRun run_program(const std::filesystem::path& drive, const std::str
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const std::string cwd = drive.string();
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    char* argv[] = {const_cast<char*>(KESTRANOV_BINARY), nullptr};
+    const std::string script = shell + " exec \"$0\"";
+    char* direct[] = {const_cast<char*>(KESTRANOV_BINARY), nullptr};
+    char* wrapped[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()),
+                       const_cast<char*>(KESTRANOV_BINARY), nullptr};
+    char** argv = shell.empty() ? direct : wrapped;
     pid_t pid = 0;
     ProgramRun r;
-    if (posix_spawn(&pid, KESTRANOV_BINARY, &actions, nullptr, argv, environ) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
         int wstatus = 0;
-        waitpid(pid, &wstatus, 0);
+        rusage usage{};
+        wait4(pid, &wstatus, 0, &usage);
+        r.peak_kib = usage.ru_maxrss;
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     }
     posix_spawn_file_actions_destroy(&actions);

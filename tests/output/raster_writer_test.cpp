@@ -93,14 +93,21 @@ TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
     EXPECT_EQ(read_file(o.zone("d_lidar_m2.txt")).substr(0, 23), "1\r\n1\r\n2\r\n70000\r\n70000\r\n");
 }
 
+// Issue 10: a model without columns crashed the image writer.
 TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
 {
-    Output o(Rows{});
-    o.st.nb_lig = 0, o.st.nb_col = 7, o.st.Zmin = 10, o.st.Zmax = 11;
-    o.st.dtab = dmatrice(9, 2);
-    ASSERT_EQ(o.save("e\n1\n1\n0\n"), "");
-    EXPECT_EQ(read_file(o.zone("e_lidar_m4.raw")), "");
-    EXPECT_EQ(read_file(o.zone("e_lidar_m4.txt")).substr(0, 9), "0\r\n7\r\n4\r\n");
+    for (const auto& [rows, cols] : {std::pair{0, 7}, std::pair{3, 0}, std::pair{0, 0}})
+        for (const char* type : {"0", "1"}) {
+            Output o(Rows{});
+            o.st.nb_lig = rows, o.st.nb_col = cols, o.st.Zmin = 10, o.st.Zmax = 11;
+            o.st.dtab = dmatrice(cols + 2, rows + 2);
+            ASSERT_EQ(o.save(std::string("e\n1\n") + type + "\n2\n"), "") << rows << " x " << cols;
+            const std::string bytes = type[0] == '0' ? "2" : "4", name = "e_lidar_m" + bytes;
+            EXPECT_EQ(read_file(o.zone(name + ".raw")), "");
+            const std::string head =
+                std::to_string(rows) + "\r\n" + std::to_string(cols) + "\r\n" + bytes + "\r\n1000\r\n1100\r\n";
+            EXPECT_EQ(read_file(o.zone(name + ".txt")).substr(0, head.size()), head);
+        }
 }
 
 TEST(RasterWriter, MenusAskAgainUntilAListedChoice)

@@ -139,6 +139,12 @@ TEST(Dialogue, EndOfInputAtAnyQuestionEndsTheRunWithStatus1)
         EXPECT_EQ(count_of(t, "End of console input"), 1u);
         EXPECT_EQ(t.substr(t.size() - 1), "\n");
     }
+    {
+        // Issue 10: a count beyond any int was told it was below 1.
+        Dialogue d("zone1\n2147483648\n99999999999999999999\n1\na\n1\n0\n");
+        EXPECT_EQ(count_of(d.out.str(), "The number of files must be at most 2147483647."), 2u);
+        EXPECT_EQ(d.st.numlay, 1);
+    }
     // Refused answers up to the end of input: no endless loop either.
     Session s;
     EXPECT_EQ(s.run("zone1\nx\nx\nx"), 1);

@@ -1,0 +1,338 @@
+// Issue 10: an output is complete or absent, whatever fails and however the
+// run is stopped. Every write and every rename of a run fails in turn; a
+// signal arrives while a temporary file exists; links, FIFOs, long names.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <map>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "e2e/program_runner.h"
+#include "platform/output_file.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;
+
+enum class Fault { none, short_writes, write_error, file_too_large, rename_error };
+
+// The output layer's system calls, with one fault injected: at the `at`-th
+// write or rename, or (short writes) on every write.
+struct Injection {
+    Fault fault = Fault::none;
+    int at = -1, writes = 0, renames = 0;
+    int ready_pipe = -1;  // when set, the first write reports on it and waits for a signal
+} inj;
+
+ssize_t injected_write(int fd, const void* bytes, std::size_t n)
+{
+    if (inj.ready_pipe >= 0) {
+        (void)!::write(inj.ready_pipe, "w", 1);
+        for (;;) pause();
+    }
+    const int k = inj.writes++;
+    if (inj.fault == Fault::short_writes) return ::write(fd, bytes, std::min<std::size_t>(n, 1000));
+    if (k == inj.at && inj.fault == Fault::write_error) return errno = EIO, -1;
+    if (k == inj.at && inj.fault == Fault::file_too_large) return errno = EFBIG, -1;
+    return ::write(fd, bytes, n);
+}
+
+int injected_rename(int dir, const char* from, const char* to)
+{
+    if (inj.renames++ == inj.at && inj.fault == Fault::rename_error) return errno = EACCES, -1;
+    return ::renameat(dir, from, dir, to);
+}
+
+// Every file of the zone, hidden ones included, with its bytes.
+Files zone_files(const Session& s)
+{
+    Files files;
+    for (const auto& e : fs::directory_iterator(s.zone()))
+        files[e.path().filename()] = e.is_directory()                   ? "<folder>"
+                                     : e.path().extension() == ".xyz" ? "<points>"
+                                                                      : read_file(e.path());
+    return files;
+}
+
+// Points every `step` metres over n x n cells of `step` metres.
+std::string lattice_cloud(int n = 30, double step = 1)
+{
+    std::string text;
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j)
+            text += std::to_string(i * step) + " " + std::to_string(j * step) + " " +
+                    std::to_string(100 + (i * j) % 17) + ".25\n";
+    return text;
+}
+
+struct Output {
+    const char* answers;
+    std::vector<std::string> names;
+};
+const Output outputs[] = {
+    {"dem\n0\n", {"dem_lidar.asc"}},
+    {"dem\n1\n0\n2\n", {"dem_lidar_m2.raw", "dem_lidar_m2.txt"}},
+    {"dem\n1\n1\n3\n", {"dem_lidar_m4.raw", "dem_lidar_m4.txt"}},
+};
+
+// One in-process run with the injection, from a zone holding the cloud and,
+// when `older`, an older output of the same names.
+struct InjectedRun {
+    Session s;
+    Files before;
+    InjectedRun(const Output& o, bool older, Fault fault, int at)
+    {
+        s.put("a.xyz", lattice_cloud());
+        if (older)
+            for (const auto& n : o.names) s.put(n, "older " + n);
+        before = zone_files(s);
+        inj = Injection{fault, at};
+        output_set_calls(injected_write, injected_rename);
+        s.run(gridding_answers({"a"}, "1", 0) + o.answers);
+        output_set_calls(nullptr, nullptr);
+    }
+};
+
+}  // namespace
+
+TEST(CompleteOrNothing, EveryWriteAndRenameOfARunFailingInTurn)
+{
+    for (const Output& o : outputs)
+        for (bool older : {false, true}) {
+            const InjectedRun reference(o, older, Fault::none, -1);
+            ASSERT_EQ(reference.s.status, 0) << reference.s.console();
+            const Files written = zone_files(reference.s);
+            const int writes = inj.writes, renames = inj.renames;
+            ASSERT_GE(writes, static_cast<int>(o.names.size()));
+
+            // Writes cut short go on where they stopped: the same bytes.
+            const InjectedRun cut(o, older, Fault::short_writes, -1);
+            EXPECT_EQ(cut.s.status, 0) << cut.s.console();
+            EXPECT_EQ(zone_files(cut.s), written) << o.answers;
+            EXPECT_GT(inj.writes, writes);
+
+            struct Failure {
+                Fault fault;
+                int count;
+                const char* message;
+            };
+            for (const Failure f : {Failure{Fault::write_error, writes, "could not be written completely; nothing was kept"},
+                                    Failure{Fault::file_too_large, writes, "could not be written completely; nothing was kept"},
+                                    Failure{Fault::rename_error, renames, "could not take its place; nothing was kept"}})
+                for (int k = 0; k < f.count; ++k) {
+                    const InjectedRun r(o, older, f.fault, k);
+                    const std::string where = std::string(o.answers) + (older ? " over older files" : "") +
+                                              ", fault " + std::to_string(static_cast<int>(f.fault)) + " at " +
+                                              std::to_string(k);
+                    EXPECT_EQ(r.s.status, 1) << where;
+                    EXPECT_NE(r.s.console().find(f.message), std::string::npos) << where << r.s.console();
+                    EXPECT_EQ(zone_files(r.s), r.before) << where;
+                }
+        }
+}
+
+// A descriptor that cannot be created (a folder of its name) stops the run
+// before anything is written: the older image stays, nothing new appears.
+TEST(CompleteOrNothing, ADescriptorThatCannotBeCreatedKeepsTheOlderImage)
+{
+    Session s;
+    s.put("a.xyz", lattice_cloud());
+    s.put("dem_lidar_m2.raw", "older image");
+    fs::create_directory(s.zone("dem_lidar_m2.txt"));
+    const Files before = zone_files(s);
+    EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + outputs[1].answers), 1);
+    EXPECT_NE(s.console().find("The file c:\\images\\zone1\\dem_lidar_m2.txt cannot be created"), std::string::npos);
+    EXPECT_EQ(zone_files(s), before);
+}
+
+// Interrupted, terminated or hung up while writing: the process ends by that
+// signal and no temporary file is left; an older DEM is untouched.
+TEST(CompleteOrNothing, ASignalWhileWritingLeavesNoTemporaryFile)
+{
+    for (const Output& o : {outputs[0], outputs[1]})
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            Session s;
+            s.put("a.xyz", lattice_cloud());
+            s.put(o.names[0], "older");
+            const Files before = zone_files(s);
+            int ready[2];
+            ASSERT_EQ(pipe(ready), 0);
+            const pid_t child = fork();
+            if (child == 0) {
+                // A test run in the background may have inherited ignored
+                // signals; a user's run starts with the default actions.
+                for (int k : {SIGINT, SIGTERM, SIGHUP}) {
+                    struct sigaction old {};
+                    if (sigaction(k, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) std::signal(k, SIG_DFL);
+                }
+                inj = Injection{};
+                inj.ready_pipe = ready[1];
+                output_set_calls(injected_write, injected_rename);
+                s.run(gridding_answers({"a"}, "1", 0) + o.answers);
+                _exit(99);  // the write never returns
+            }
+            close(ready[1]);
+            pollfd p{ready[0], POLLIN, 0};
+            ASSERT_EQ(poll(&p, 1, 20000), 1) << "the child never wrote";
+            close(ready[0]);
+            std::size_t temporaries = 0;
+            for (const auto& [name, bytes] : zone_files(s)) temporaries += name.starts_with(".");
+            EXPECT_EQ(temporaries, o.names.size()) << "a temporary file per output while writing";
+            kill(child, sig);
+            int status = 0;
+            waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
+            EXPECT_EQ(zone_files(s), before) << "signal " << sig;
+        }
+}
+
+// Under a shell's file-size limit (SIGXFSZ left at its default) the write
+// fails with the usual message instead of killing the run.
+TEST(CompleteOrNothing, AFileSizeLimitFailsTheWrite)
+{
+    for (const Output& o : outputs) {
+        TempDir drive;
+        // Outputs of 28 KB and more; the console, a file too, stays below the limit.
+        write_file(drive.path() / "images" / "zone1" / "a.xyz", lattice_cloud(120, 0.25));
+        const ProgramRun r =
+            run_program(drive.path(), gridding_answers({"a"}, "0.25", 0) + o.answers, "ulimit -f 16;");
+        EXPECT_EQ(r.status, 1) << o.answers;
+        EXPECT_NE(r.console.find("could not be written completely; nothing was kept"), std::string::npos) << r.console;
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(drive.path() / "images" / "zone1")) left.push_back(e.path().filename());
+        EXPECT_EQ(left, std::vector<std::string>{"a.xyz"});
+    }
+}
+
+// Names as long as the system takes are written; one past it is refused
+// before anything is written.
+TEST(CompleteOrNothing, NamesUpToTheSystemsLimit)
+{
+    struct Case {
+        std::size_t length;
+        const char* format;
+        const char* suffix;
+        int status;
+    };
+    for (const Case c : {Case{245, "0\n", "_lidar.asc", 0}, Case{242, "1\n1\n0\n", "_lidar_m4.txt", 0},
+                         Case{246, "0\n", "_lidar.asc", 1}}) {
+        Session s;
+        s.put("a.xyz", lattice_cloud());
+        const std::string dem(c.length, 'n');
+        EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + dem + "\n" + c.format), c.status) << c.length;
+        std::error_code too_long;
+        EXPECT_EQ(fs::exists(s.zone(dem + c.suffix), too_long), c.status == 0) << c.length;
+        EXPECT_EQ(s.files_in_zone().size(), c.status == 0 ? (c.format[0] == '0' ? 2u : 3u) : 1u) << c.length;
+    }
+}
+
+// A DEM name that is a link is written through it; a FIFO is written
+// directly, never replaced, and one without a reader is refused at once.
+TEST(CompleteOrNothing, LinksAndFifosAreWrittenThroughNotReplaced)
+{
+    Session s;
+    s.put("a.xyz", lattice_cloud());
+    s.put("../elsewhere/real.asc", "older");
+    fs::create_symlink("../elsewhere/real.asc", s.zone("dem_lidar.asc"));
+    ASSERT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n"), 0) << s.console();
+    EXPECT_TRUE(fs::is_symlink(s.zone("dem_lidar.asc")));
+    const std::string grid = read_file(s.zone("../elsewhere/real.asc"));
+    EXPECT_TRUE(grid.starts_with("ncols 30\r\n")) << grid.substr(0, 20);
+    EXPECT_EQ(s.files_in_zone(), (std::vector<std::string>{"a.xyz", "dem_lidar.asc"}));
+
+    Session f;
+    f.put("a.xyz", lattice_cloud());
+    ASSERT_EQ(mkfifo(f.zone("dem_lidar.asc").c_str(), 0600), 0);
+    EXPECT_EQ(f.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n"), 1);
+    EXPECT_NE(f.console().find("dem_lidar.asc cannot be created"), std::string::npos) << "no reader: no hang";
+
+    Session g;
+    g.put("a.xyz", lattice_cloud());
+    ASSERT_EQ(mkfifo(g.zone("dem_lidar.asc").c_str(), 0600), 0);
+    std::string received;
+    std::atomic<bool> reading{false}, done{false};
+    std::thread reader([&] {
+        // Open without waiting for the writer, then read until it has closed
+        // and the run has ended.
+        const int fd = ::open(g.zone("dem_lidar.asc").c_str(), O_RDONLY | O_NONBLOCK);
+        reading = true;
+        char buf[4096];
+        for (;;) {
+            const bool ended = done;
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) received.append(buf, static_cast<std::size_t>(n));
+            if (n == 0 && ended) break;
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::close(fd);
+    });
+    while (!reading) std::this_thread::yield();
+    const int status = g.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n");
+    done = true;
+    reader.join();
+    EXPECT_EQ(status, 0) << g.console();
+    EXPECT_TRUE(fs::is_fifo(g.zone("dem_lidar.asc")));
+    EXPECT_EQ(received, grid);
+}
+
+// A 1 MB folder name and 400 files: the folder is held once, not per file.
+TEST(CompleteOrNothing, MemoryDoesNotGrowWithFolderNameTimesFiles)
+{
+    TempDir drive;
+    std::string answers = std::string(1 << 20, 'f') + "\n400\n";
+    for (int k = 0; k < 400; ++k) answers += "a\n";
+    const ProgramRun r = run_program(drive.path(), answers + "1\n0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.console.find(".xyz unknown"), std::string::npos);
+    EXPECT_LT(r.peak_kib, 64 * 1024) << "peak resident memory in KiB";
+}
+
+namespace {
+// A memory control group of `bytes`, version 1 or 2, where this machine lets
+// a test make one; removed on destruction.
+struct ControlGroup {
+    fs::path folder;
+    std::string procs;
+    explicit ControlGroup(std::uint64_t bytes)
+    {
+        const std::string name = "kestranov-test-" + std::to_string(getpid());
+        for (const auto& [parent, limit] : {std::pair{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"},
+                                            std::pair{"/sys/fs/cgroup", "memory.max"}}) {
+            std::error_code ec;
+            if (!fs::create_directory(fs::path(parent) / name, ec)) continue;
+            folder = fs::path(parent) / name;
+            if ((std::ofstream(folder / limit) << bytes).flush() && fs::exists(folder / "cgroup.procs")) return;
+            fs::remove(folder, ec);
+            folder.clear();
+        }
+    }
+    ~ControlGroup()
+    {
+        std::error_code ec;
+        if (!folder.empty()) fs::remove(folder, ec);
+    }
+};
+}  // namespace
+
+// Issue 10: a grid that fits the machine but not the run's control group
+// was killed by the out-of-memory killer; it is refused with a message.
+TEST(CompleteOrNothing, AMemoryLimitOfAControlGroupIsRespected)
+{
+    const ControlGroup group(200u << 20);
+    if (group.folder.empty()) GTEST_SKIP() << "no memory control group can be made here";
+    TempDir drive;
+    write_file(drive.path() / "images" / "zone1" / "a.xyz", "0 0 5\n6000 6000 7\n");
+    const ProgramRun r = run_program(drive.path(), gridding_answers({"a"}, "1", 0) + "dem\n0\n",
+                                     "echo $$ > " + (group.folder / "cgroup.procs").string() + " &&");
+    EXPECT_EQ(r.status, 1) << r.console;
+    EXPECT_NE(r.console.find("6000 rows and 6000 columns: it needs "), std::string::npos) << r.console;
+    EXPECT_NE(r.console.find(" MB are available"), std::string::npos);
+}
