@@ -88,32 +88,43 @@ void ask_raster_choice(RunState& st)
     }
 }
 
-// Scales the written cells a slice at a time into little-endian bytes and
-// writes each slice: the image needs no second grid, so a raster run holds
-// no more memory than an ASCII run, and a model without rows or columns
-// simply writes nothing. The bytes are built explicitly, whatever the host.
+// Little-endian bytes of one cell, whatever the host (a single store on x86-64).
+template <class Cell>
+void put_le(unsigned char* out, std::int64_t value)
+{
+    const auto bits = static_cast<std::make_unsigned_t<Cell>>(value);
+    for (std::size_t b = 0; b < sizeof(Cell); ++b) out[b] = static_cast<unsigned char>(bits >> (8 * b));
+}
+
+// The bytes of `n` scaled cells.
+template <class Cell>
+void put_scaled(unsigned char* out, const double* metres, int n, double coef)
+{
+    if (integer_scale(coef)) {
+        const auto scale = static_cast<std::uint64_t>(coef);
+        for (int j = 0; j < n; ++j) put_le<Cell>(out + j * sizeof(Cell), scaled_by_integer(metres[j], scale));
+    } else {
+        for (int j = 0; j < n; ++j) put_le<Cell>(out + j * sizeof(Cell), scaled_value_extended(metres[j], coef));
+    }
+}
+
+// Scales the written cells a slice at a time and writes each slice: the
+// image needs no second grid, so a raster run holds no more memory than an
+// ASCII run, and a model without rows or columns simply writes nothing.
 template <class Cell>
 void write_image(const RunState& st, OutputFile& f4)
 {
-    constexpr std::size_t slice_cells = 1 << 16;
+    constexpr int slice_cells = 1 << 16;
     std::vector<unsigned char> slice(slice_cells * sizeof(Cell));
-    unsigned char* p = slice.data();
-    const bool by_integer = integer_scale(st.coef);
-    const auto scale = by_integer ? static_cast<std::uint64_t>(st.coef) : 0;
-    for (int i = 0; i < st.nb_lig; ++i) {
-        const double* metres = st.dtab[i];
-        for (int j = 0; j < st.nb_col; ++j) {
-            const std::int64_t v =
-                by_integer ? scaled_by_integer(metres[j], scale) : scaled_value_extended(metres[j], st.coef);
-            auto bits = static_cast<std::make_unsigned_t<Cell>>(v);
-            for (std::size_t b = 0; b < sizeof(Cell); ++b) *p++ = static_cast<unsigned char>(bits >> (8 * b));
-            if (p == slice.data() + slice.size()) {
-                f4.write(slice.data(), slice.size());
-                p = slice.data();
-            }
+    int used = 0;
+    for (int i = 0; i < st.nb_lig; ++i)
+        for (int j = 0; j < st.nb_col;) {
+            const int n = std::min(st.nb_col - j, slice_cells - used);
+            put_scaled<Cell>(slice.data() + static_cast<std::size_t>(used) * sizeof(Cell), st.dtab[i] + j, n, st.coef);
+            used += n, j += n;
+            if (used == slice_cells) f4.write(slice.data(), slice.size()), used = 0;
         }
-    }
-    f4.write(slice.data(), static_cast<std::size_t>(p - slice.data()));
+    f4.write(slice.data(), static_cast<std::size_t>(used) * sizeof(Cell));
 }
 
 // The corners lie a fixed 2.5 m outside the cloud's extents, whatever the

@@ -55,8 +55,8 @@ void opening(RunState& st)
         st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) +
                                      " (without extension .xyz) ? ");
         st.files.push_back({st.nomfic});
-        st.nomim3 = point_file_path(st, k);
     }
+    st.nomim3 = point_file_path(st, st.numlay);
 }
 
 void ask_gridding(RunState& st)

@@ -283,16 +283,17 @@ TEST(CompleteOrNothing, LinksAndFifosAreWrittenThroughNotReplaced)
     EXPECT_EQ(received, grid);
 }
 
-// A 1 MB folder name and 400 files: the folder is held once, not per file.
+// A 1 MB folder name and 2000 files: the folder is held once, not per file
+// (2 GB if it were). The bound leaves room for a sanitizer's own memory.
 TEST(CompleteOrNothing, MemoryDoesNotGrowWithFolderNameTimesFiles)
 {
     TempDir drive;
-    std::string answers = std::string(1 << 20, 'f') + "\n400\n";
-    for (int k = 0; k < 400; ++k) answers += "a\n";
+    std::string answers = std::string(1 << 20, 'f') + "\n2000\n";
+    for (int k = 0; k < 2000; ++k) answers += "a\n";
     const ProgramRun r = run_program(drive.path(), answers + "1\n0\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.console.find(".xyz unknown"), std::string::npos);
-    EXPECT_LT(r.peak_kib, 64 * 1024) << "peak resident memory in KiB";
+    EXPECT_LT(r.peak_kib, 512 * 1024) << "peak resident memory in KiB";
 }
 
 namespace {
