@@ -9,6 +9,8 @@ FUZZ_SECONDS ?= 60
 FUZZ_TIMEOUT ?= 10
 FUZZ_TARGETS = fuzz_point_reader fuzz_dialogue fuzz_gridding
 FUZZ_CXX ?= clang++
+# Warnings as errors (CI sets WERROR=ON).
+WERROR ?= OFF
 
 # A sanitizer report must fail the test that caused it, also when it comes
 # from the program run as a child process: the odd exit codes cannot be
@@ -16,16 +18,20 @@ FUZZ_CXX ?= clang++
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
                 UBSAN_OPTIONS=exitcode=87:print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test demo bench clean test-sanitize fuzz-build fuzz
+.PHONY: all build test test-long demo bench clean test-sanitize fuzz-build fuzz
 
 all: build
 
 build:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRANOV_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The randomised comparisons fifty times longer than in `make test`.
+test-long: build
+	@cd $(BUILD) && KESTRANOV_LONG_SWEEP=1 ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@tools/demo.sh $(BUILD)
@@ -37,7 +43,7 @@ bench: build
 # GCC leaves float-cast-overflow out of -fsanitize=undefined; the cell
 # positions and scaled elevations are such casts, so it is asked for here.
 test-sanitize:
-	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANOV_SANITIZE=ON \
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANOV_SANITIZE=ON -DKESTRANOV_WERROR=$(WERROR) \
 	       "-DCMAKE_CXX_FLAGS=-fsanitize=float-cast-overflow" >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
