@@ -23,11 +23,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "LIB/NRUTIL.h"
+#include "core/matrix.h"
 #include "output/asc_writer.h"
-#include "output/raster_writer.h"
+#include "output/raster_pair.h"
 #include "points/extent_pass.h"
-#include "run/run_state.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -127,18 +126,13 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers)
 
 double extent_pass_alone(const fs::path& cloud)
 {
-    std::istringstream in;
     std::ostringstream out;
-    RunState st;
-    st.in = &in, st.out = &out;
     // An absolute folder, so that the cloud is read where it lies.
     const fs::path where = fs::absolute(cloud);
-    st.nomgen = where.parent_path().string() + "/";
-    st.files = {data_file{}, data_file{where.stem().string()}};
-    st.numlay = 1;
-    st.drive_root = "/";
+    const std::string folder = where.parent_path().string() + "/";
+    const std::vector<data_file> names = {data_file{}, data_file{where.stem().string()}};
     auto t0 = Clock::now();
-    extent_pass(st);
+    extent_pass(out, PointFiles{"/", folder, names, 1});
     return seconds_since(t0);
 }
 
@@ -146,18 +140,14 @@ double extent_pass_alone(const fs::path& cloud)
 void writers()
 {
     const int n = 4000;
-    RunState st;
-    std::istringstream in("1\n2\n");
-    std::ostringstream out;
-    st.in = &in, st.out = &out;
-    st.nb_lig = st.nb_col = n;
-    st.dtab = dmatrice(n + 2, n + 2);
+    const Matrix<double> dtab(n + 2, n + 2);
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) st.dtab[i][j] = 200.0 + (i * 37 + j * 11) % 10000 / 97.0;
-    st.Zmin = 200, st.Zmax = 320, st.pix_size = 1;
+        for (int j = 0; j < n; ++j) dtab[i][j] = 200.0 + (i * 37 + j * 11) % 10000 / 97.0;
+    const GridView grid{dtab.rows(), nullptr, n, n};
+    Extents e;
+    e.Zmin = 200, e.Zmax = 320;
     const fs::path dir = fs::temp_directory_path() / ("kestranov-bench-w-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    st.drive_root = dir;
 
     std::vector<double> asc_times, raw_times;
     std::uintmax_t asc_bytes = 0, raw_bytes = 0;
@@ -166,17 +156,14 @@ void writers()
         // file by rename makes ext4 flush the new one at once, which would
         // time the disk instead of the writer.
         for (const char* name : {"grid_lidar.asc", "grid_lidar_m4.raw", "grid_lidar_m4.txt"}) fs::remove(dir / name);
-        st.nomim4 = "c:\\grid_lidar.asc";
         auto t0 = Clock::now();
-        write_asc(st);
+        write_asc({dir / "grid_lidar.asc", "grid_lidar.asc"}, grid, e, 1.0);
         asc_times.push_back(seconds_since(t0));
         asc_bytes = fs::file_size(dir / "grid_lidar.asc");
 
-        in.clear();
-        in.str("1\n2\n");
-        st.nomim4 = "c:\\grid";
         t0 = Clock::now();
-        raster_branch(st);
+        write_raster({dir / "grid_lidar_m4.raw", "grid_lidar_m4.raw"}, {dir / "grid_lidar_m4.txt", "grid_lidar_m4.txt"},
+                     grid, {n, n, 1, 100.0, 1.0, e, 0});
         raw_times.push_back(seconds_since(t0));
         raw_bytes = fs::file_size(dir / "grid_lidar_m4.raw");
     }

@@ -4,7 +4,7 @@
 
 #include "platform/console.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "core/run_state.h"
 
 int main()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-struct RunState;
+#include "core/grid_view.h"
 
 // One sweep that gives every pit of the model (a cell into which no point
 // fell) the mean of its neighbours that hold a value, in nine passes: the
@@ -8,7 +8,7 @@ struct RunState;
 // the interior row by row. A pit filled earlier in the sweep counts as a
 // neighbour for the cells visited after it; a pit without such a neighbour
 // when it is visited stays empty.
-void elim_pit(RunState& st);
+void elim_pit(GridView grid);
 
 // Cells of the model (rows 0..nb_lig-1, columns 0..nb_col-1) that hold no value.
-long long count_pits(const RunState& st);
+long long count_pits(GridView grid);

@@ -1,13 +1,26 @@
 #pragma once
 
-struct RunState;
+#include <cstdint>
+
+#include "core/extents.h"
+#include "core/matrix.h"
+
+struct GridSize {
+    int nb_lig;
+    int nb_col;
+};
 
 // nb_lig and nb_col from the extents and the cell size: the extended-precision
 // quotients truncated toward zero. Refuses, before anything is allocated, a
-// grid whose counts do not fit 32 bits or whose cells do not fit this
-// machine's memory.
-void size_grid(RunState& st);
+// grid whose counts do not fit 32 bits or whose grids need more than the
+// `available` bytes of memory (0: not known, not checked).
+GridSize size_grid(const Extents& e, double pix_size, std::uint64_t available);
 
 // dtab and tab_util, nb_lig + 2 rows of nb_col + 2 cells each, cleared:
-// every elevation 0.0, every cell without a point.
-void allocate_grids(RunState& st);
+// every elevation 0.0, every cell without a point. `pix_size` only names
+// the grid in the message when memory runs out.
+struct CellGrids {
+    Matrix<double> dtab;
+    Matrix<unsigned char> tab_util;
+};
+CellGrids allocate_grids(GridSize size, double pix_size);

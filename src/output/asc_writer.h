@@ -2,11 +2,14 @@
 
 #include <string>
 
-struct RunState;
+#include "core/extents.h"
+#include "core/grid_view.h"
+#include "output/output_target.h"
 
-// The six header lines, CR LF ended, of the ASCII grid.
-std::string asc_header(const RunState& st);
+// The six header lines, "\n" ended (CR LF in the file), of the ASCII grid.
+std::string asc_header(GridView grid, const Extents& e, double pix_size);
 
-// Writes the ASCII grid to nomim4: the header, then every cell of the model
-// with "%lf" and a tab, north to south and west to east, on one line.
-void write_asc(RunState& st);
+// Writes the ASCII grid: the header, then every cell of the model with
+// "%lf" and a tab, north to south and west to east, on one line. Complete
+// or not at all; a failure ends the run naming the file.
+void write_asc(const OutputTarget& target, GridView grid, const Extents& e, double pix_size);

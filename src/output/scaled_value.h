@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
+
+#include "core/ieee_double.h"
 
 // Products this large saturate, far beyond any elevation, so that no value
 // can make the conversion undefined.
@@ -22,14 +23,12 @@ inline std::int64_t scaled_value_extended(double metres, double coef)
 // The same in integers, for a whole-number scale from 1 to 1024.
 inline std::int64_t scaled_by_integer(double metres, std::uint64_t scale)
 {
-    std::uint64_t bits;
-    std::memcpy(&bits, &metres, sizeof bits);
-    const bool negative = bits >> 63;
-    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
-    if (biased == 0) return 0;  // zero or subnormal: far below one unit
-    if (biased == 0x7ff) return negative ? INT64_MIN : INT64_MAX;
-    const std::uint64_t product = ((bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52)) * scale;
-    const int shift = biased - 1075;  // metres = significand * 2^shift
+    const DoubleParts d = parts_of(metres);
+    const bool negative = d.negative;
+    if (!d.finite) return negative ? INT64_MIN : INT64_MAX;
+    if (d.significand < (std::uint64_t{1} << 52)) return 0;  // zero or subnormal: far below one unit
+    const std::uint64_t product = d.significand * scale;
+    const int shift = d.exponent;  // metres = significand * 2^shift
     std::uint64_t magnitude;
     if (shift > 0) {
         if (shift >= 63 || (product >> (63 - shift)) != 0) return negative ? INT64_MIN : INT64_MAX;

@@ -1,13 +1,14 @@
 #include "points/extent_pass.h"
 
+#include <optional>
 #include <ostream>
 
 #include "points/point_reader.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
+#include "core/fatal.h"
 
-void extent_pass(RunState& st)
+Extents extent_pass(std::ostream& out, const PointFiles& files)
 {
+    Extents e;
     // The extents start from the first point, not from fixed guesses, so
     // that negative coordinates, negative elevations and eastings beyond any
     // guess get their true values.
@@ -16,13 +17,13 @@ void extent_pass(RunState& st)
     PointSink extend = [&](const Point* pts, std::size_t n) {
         std::size_t k = 0;
         if (!any) {
-            st.Xmin = st.Xmax = pts[0].x;
-            st.Ymin = st.Ymax = pts[0].y;
-            st.Zmin = st.Zmax = pts[0].z;
+            e.Xmin = e.Xmax = pts[0].x;
+            e.Ymin = e.Ymax = pts[0].y;
+            e.Zmin = e.Zmax = pts[0].z;
             any = true;
             k = 1;
         }
-        double xmin = st.Xmin, xmax = st.Xmax, ymin = st.Ymin, ymax = st.Ymax, zmin = st.Zmin, zmax = st.Zmax;
+        double xmin = e.Xmin, xmax = e.Xmax, ymin = e.Ymin, ymax = e.Ymax, zmin = e.Zmin, zmax = e.Zmax;
         for (; k < n; ++k) {
             const Point& p = pts[k];
             if (xmin > p.x) xmin = p.x;
@@ -32,10 +33,15 @@ void extent_pass(RunState& st)
             if (zmin > p.z) zmin = p.z;
             if (zmax < p.z) zmax = p.z;
         }
-        st.Xmin = xmin, st.Xmax = xmax, st.Ymin = ymin, st.Ymax = ymax, st.Zmin = zmin, st.Zmax = zmax;
+        e.Xmin = xmin, e.Xmax = xmax, e.Ymin = ymin, e.Ymax = ymax, e.Zmin = zmin, e.Zmax = zmax;
     };
-    for (int m = 1; m <= st.numlay; ++m) total += read_point_file(st, m, "\n\t", extend);
+    for (int m = 1; m <= files.count; ++m) {
+        const std::optional<long long> records = read_point_file(out, files, m, extend);
+        if (!records) fail("\n\tFile " + files.windows_path(m) + " unknown\n");
+        total += *records;
+    }
 
-    *st.out << "\n\n\tFirst Lecture " << "\n\n\t\tTotal number of registers = " << total << " \n";
+    out << "\n\n\tFirst Lecture " << "\n\n\t\tTotal number of registers = " << total << " \n";
     if (!any) fail("\n\n\tThe point files hold no point: there is nothing to grid\n");
+    return e;
 }

@@ -1,7 +1,11 @@
 #pragma once
 
-struct RunState;
+#include <iosfwd>
+
+#include "core/extents.h"
+#include "core/point_files.h"
 
 // The first reading of every point file: the smallest and largest X, Y and Z
-// of the cloud into Xmin..Zmax, and the report of the pass.
-void extent_pass(RunState& st);
+// of the cloud, with the name and progress lines of each file and the total
+// number of records on `out`.
+Extents extent_pass(std::ostream& out, const PointFiles& files);

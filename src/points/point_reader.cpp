@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "platform/drive.h"
 #include "platform/text_input.h"
 #include "points/number_scanner.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
+#include "core/fatal.h"
 
 namespace {
 
@@ -29,9 +29,13 @@ std::string printable(char c)
 }
 
 struct FileScan {
-    FileScan(RunState& state, const PointSink& to) : st(state), sink(to) {}
+    FileScan(std::ostream& console, const std::string& windows_path, const PointSink& to)
+        : out(console), path(windows_path), sink(to)
+    {
+    }
 
-    RunState& st;
+    std::ostream& out;
+    const std::string& path;
     const PointSink& sink;
     long long ico = 0;
     double pending[3] = {0, 0, 0};
@@ -45,7 +49,7 @@ struct FileScan {
         std::string shown;
         for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
         if (n > shown_token) shown += "...";
-        fail("\n\n\tFile " + st.nomim3 + ", record " + std::to_string(ico + 1) + ": \"" + shown + "\" is " +
+        fail("\n\n\tFile " + path + ", record " + std::to_string(ico + 1) + ": \"" + shown + "\" is " +
              (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));
     }
 
@@ -54,8 +58,8 @@ struct FileScan {
         batch[batched++] = {pending[0], pending[1], pending[2]};
         have = 0;
         if (++ico % progress_every == 0) {
-            *st.out << "\tregister " << ico << "                    \r    ";
-            st.out->flush();
+            out << "\tregister " << ico << "                    \r    ";
+            out.flush();
         }
         if (batched == point_batch) hand_on();
     }
@@ -84,21 +88,20 @@ struct FileScan {
 
 }  // namespace
 
-long long read_point_file(RunState& st, int m, std::string_view unknown_lead, const PointSink& sink)
+std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink)
 {
-    st.nomim3 = point_file_path(st, m);
+    const std::string path = files.windows_path(m);
     TextInput f3;
-    if (f3.open(host_path(st.drive_root, st.nomim3)) != TextInput::OpenStatus::ok)
-        fail(std::string(unknown_lead) + "File " + st.nomim3 + " unknown\n");
-    *st.out << "\n\n\tFile " << m << " Name : " << st.nomim3 << "\n\n";
-    st.out->flush();
+    if (f3.open(host_path(files.drive_root, path)) != TextInput::OpenStatus::ok) return std::nullopt;
+    out << "\n\n\tFile " << m << " Name : " << path << "\n\n";
+    out.flush();
 
-    std::unique_ptr<FileScan> scan(new FileScan(st, sink));
+    std::unique_ptr<FileScan> scan(new FileScan(out, path, sink));
     std::unique_ptr<char[]> block(new char[block_size]);
     std::size_t carry = 0;  // bytes of a token cut by the end of the last block
     for (;;) {
         long n = f3.read(block.get() + carry, block_size - carry);
-        if (n < 0) fail("\n\n\tFile " + st.nomim3 + " cannot be read\n");
+        if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
         if (n == 0) {
             scan->scan(block.get(), block.get() + carry);
             break;
@@ -113,8 +116,7 @@ long long read_point_file(RunState& st, int m, std::string_view unknown_lead, co
         std::memmove(block.get(), cut, carry);
     }
     if (scan->have != 0)
-        fail("\n\n\tFile " + st.nomim3 + ", record " + std::to_string(scan->ico + 1) +
-             " has fewer than three numbers\n");
+        fail("\n\n\tFile " + path + ", record " + std::to_string(scan->ico + 1) + " has fewer than three numbers\n");
     scan->hand_on();
     return scan->ico;
 }

@@ -4,9 +4,10 @@
 
 #include <cstddef>
 #include <functional>
-#include <string_view>
+#include <iosfwd>
+#include <optional>
 
-struct RunState;
+#include "core/point_files.h"
 
 struct Point {
     double x, y, z;
@@ -16,10 +17,10 @@ constexpr std::size_t point_batch = 4096;
 
 using PointSink = std::function<void(const Point* points, std::size_t count)>;
 
-// Reads point file m (1..numlay) of st.files into nomim3: prints its name
-// line and a progress line every 100000 records, and hands the records to
-// `sink` in file order. A file that cannot be opened ends the run with
-// `unknown_lead` + "File <path> unknown\n"; text that is not a finite number
-// and a last record of fewer than three numbers end it naming the record.
-// Returns the number of records of the file.
-long long read_point_file(RunState& st, int m, std::string_view unknown_lead, const PointSink& sink);
+// Reads point file m (1..count) of `files`: prints its name line and a
+// progress line every 100000 records on `out`, and hands the records to
+// `sink` in file order. Text that is not a finite number and a last record
+// of fewer than three numbers end the run naming the file and the record.
+// Returns the number of records of the file, or nothing when the file
+// cannot be opened (the caller says so in its own words).
+std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink);

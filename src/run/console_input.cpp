@@ -6,9 +6,9 @@
 #include <optional>
 #include <ostream>
 
+#include "core/fatal.h"
+#include "core/run_state.h"
 #include "points/number_scanner.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -20,12 +20,6 @@ std::string next_word(RunState& st, std::string_view prompt)
     if (!(*st.in >> word))
         fail("\n\n\tEnd of console input: the question above has no answer\n");
     return word;
-}
-
-void discard_line(RunState& st)
-{
-    st.in->clear();
-    st.in->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
 }
 
 // The word as a whole number; one too large for any integer type comes out
@@ -53,7 +47,7 @@ std::string ask_word(RunState& st, std::string_view prompt)
         std::string word = next_word(st, prompt);
         if (word.find('\0') == std::string::npos) return word;
         *st.out << "\n\tA name cannot hold a NUL byte.";
-        discard_line(st);
+        drop_rest_of_line(*st.in);
     }
 }
 
@@ -67,7 +61,7 @@ int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long
             return static_cast<int>(*value);
         const bool beyond_int = value && *value > std::numeric_limits<int>::max();
         *st.out << (beyond_int && !too_large.empty() ? too_large : complaint);
-        discard_line(st);
+        drop_rest_of_line(*st.in);
     }
 }
 
@@ -79,6 +73,27 @@ double ask_double(RunState& st, std::string_view prompt, const std::function<boo
         ScanResult r = scan_number(word.data(), word.data() + word.size());
         if (r.status == ScanStatus::ok && accept(r.value)) return r.value;
         *st.out << complaint;
-        discard_line(st);
+        drop_rest_of_line(*st.in);
     }
+}
+
+void drop_rest_of_line(std::istream& in)
+{
+    in.clear();
+    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+}
+
+int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::string_view> choices)
+{
+    std::string menu(title), complaint = "\n\tPlease answer ";
+    const int last = static_cast<int>(choices.size()) - 1;
+    int k = 0;
+    for (std::string_view choice : choices) {
+        menu += "\n\t\t" + std::to_string(k) + " ====> ";
+        menu += choice;
+        complaint += std::to_string(k) + (k == last ? "." : k + 1 == last ? " or " : ", ");
+        ++k;
+    }
+    menu += "\n\t\t";
+    return ask_int(st, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
 }

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -23,3 +25,13 @@ int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long
 // The same for a decimal number.
 double ask_double(RunState& st, std::string_view prompt, const std::function<bool(double)>& accept,
                   std::string_view complaint);
+
+// A titled menu of numbered choices, each on a line of its own as two tabs,
+// the number, " ====> " and the choice, ending with two tabs for the answer;
+// shown again until the answer is one of the numbers, after the complaint
+// "Please answer 0 or 1." (or "0, 1, 2 or 3." and so on).
+int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::string_view> choices);
+
+// Throws away what is left of the current input line: the rest of a refused
+// answer, or of the last answer before the key press.
+void drop_rest_of_line(std::istream& in);

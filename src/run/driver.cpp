@@ -1,16 +1,16 @@
 #include "run/driver.h"
 
 #include <istream>
-#include <limits>
 #include <new>
 #include <ostream>
 #include <string>
 
-#include "grid/treatment.h"
+#include "core/fatal.h"
+#include "core/run_state.h"
 #include "platform/console.h"
-#include "run/fatal.h"
+#include "run/console_input.h"
 #include "run/opening.h"
-#include "run/run_state.h"
+#include "run/treatment.h"
 
 namespace {
 
@@ -20,10 +20,7 @@ int abnormal_end(RunState& st, const std::string& message)
     st.out->flush();
     // The key press is a new input: what is left of the last answer's line
     // is not it. (On a terminal, getch itself drops pending input.)
-    if (!st.in_is_terminal) {
-        st.in->clear();
-        st.in->ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    }
+    if (!st.in_is_terminal) drop_rest_of_line(*st.in);
     getch(*st.in, st.in_is_terminal);
     return 1;
 }

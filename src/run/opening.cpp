@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
+#include "core/run_state.h"
 #include "run/console_input.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -64,6 +64,5 @@ void ask_gridding(RunState& st)
     st.pix_size = ask_double(st, "\n\n\tdecimal pixel output size (decimal value in meters) ? ",
                              [](double v) { return v > 0.0; },
                              "\n\tThe pixel size must be a decimal number greater than 0.");
-    st.retorno = ask_int(st, "\n\n\treturn selection:\n\t\t0 ====> first [top]\n\t\t1 ====> last [bottom]\n\t\t",
-                         [](long long v) { return v == 0 || v == 1; }, "\n\tPlease answer 0 or 1.");
+    st.retorno = ask_menu(st, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
 }

@@ -4,7 +4,8 @@
 struct RunState;
 
 // Banner, input folder, number of point files and their names: fills
-// nomim4 (the folder path), numlay, files[1..numlay], nomfic and nomim3.
+// nomgen and nomim4 (the folder path), numlay, files[1..numlay], nomfic and
+// nomim3 (the last point file's path).
 void opening(RunState& st);
 
 // The two gridding questions: the cell size (pix_size) and the return

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <random>
 
-#include "grid/grid_test_support.h"
+#include "support.h"
 
 namespace {
 

@@ -6,16 +6,25 @@
 
 #include "grid/cell_position.h"
 #include "grid/grid_size.h"
-#include "run/fatal.h"
 #include "support.h"
+
+namespace {
+Extents extents(double Xmin, double Xmax, double Ymin, double Ymax)
+{
+    Extents e;
+    e.Xmin = Xmin, e.Xmax = Xmax, e.Ymin = Ymin, e.Ymax = Ymax;
+    return e;
+}
+}  // namespace
 
 TEST(CellPosition, TheWorkedGridExample)
 {
-    RunState st;
-    st.Xmin = 1000, st.Xmax = 1011, st.Ymin = 2000, st.Ymax = 2009, st.pix_size = 2;
-    size_grid(st);
-    EXPECT_EQ(st.nb_col, 5);  // from 5.5
-    EXPECT_EQ(st.nb_lig, 4);  // from 4.5
+    const struct {
+        double Xmin, Ymax, pix_size;
+    } st{1000, 2009, 2};
+    const GridSize size = size_grid(extents(1000, 1011, 2000, 2009), 2, 0);
+    EXPECT_EQ(size.nb_col, 5);  // from 5.5
+    EXPECT_EQ(size.nb_lig, 4);  // from 4.5
 
     struct Case {
         double x, y;
@@ -45,49 +54,35 @@ TEST(CellPosition, ExtendedPrecisionDecidesCellsAndGridSize)
     EXPECT_EQ(plain_cell, 118447);
     EXPECT_EQ(row_of(xmin, x, pix), 118446);  // rows measure from Ymax the same way
 
-    RunState st;
-    st.Xmin = 647378.18, st.Xmax = 651434.18, st.Ymin = 0, st.Ymax = 1, st.pix_size = 1.3;
-    size_grid(st);
-    EXPECT_EQ(st.nb_col, 3119);
-    EXPECT_EQ(static_cast<int>((st.Xmax - st.Xmin) / st.pix_size), 3120);
-    std::swap(st.Xmin, st.Ymin);
-    std::swap(st.Xmax, st.Ymax);
-    size_grid(st);
-    EXPECT_EQ(st.nb_lig, 3119);
+    const Extents wide = extents(647378.18, 651434.18, 0, 1);
+    EXPECT_EQ(size_grid(wide, 1.3, 0).nb_col, 3119);
+    EXPECT_EQ(static_cast<int>((wide.Xmax - wide.Xmin) / 1.3), 3120);
+    EXPECT_EQ(size_grid(extents(0, 1, 647378.18, 651434.18), 1.3, 0).nb_lig, 3119);
 }
 
 TEST(CellPosition, GridsTooLargeAreRefusedBeforeAnyAllocation)
 {
+    // The available memory is given, so that the refusal does not depend
+    // on the machine the test runs on.
     struct Case {
+        Extents e;
         double pix;
+        std::uint64_t available;
         const char* why;
     };
     const Case cases[] = {
-        {1e-7, "too many for this program"},
-        {2e-3, " MB are available"},  // 3e8 x 3e8 cells
+        {extents(480000, 480600, 2150000, 2150600), 1e-7, 0, "a grid of 6000000000 rows and 6000000000 columns: too many for this program"},
+        {extents(480000, 480600, 2150000, 2150600), 2e-3, 1ull << 36, "a grid of 299999 rows and 299999 columns: it needs "},
+        {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, "a grid of 153856 rows and 153600 columns: it needs "},
+        {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, " MB of memory, and 1074 MB are available"},
     };
     for (const Case& c : cases) {
-        RunState st;
-        st.Xmin = 480000, st.Xmax = 480600, st.Ymin = 2150000, st.Ymax = 2150600, st.pix_size = c.pix;
-        try {
-            size_grid(st);
-            ADD_FAILURE() << "no refusal at " << c.pix;
-        } catch (const Fatal& e) {
-            const std::string m = e.what();
-            EXPECT_NE(m.find(c.why), std::string::npos) << m;
-            EXPECT_NE(m.find("A pixel size of "), std::string::npos) << m;
-        }
-        EXPECT_EQ(st.dtab, nullptr);
+        const std::string m = failure_of([&] { size_grid(c.e, c.pix, c.available); });
+        EXPECT_NE(m.find(c.why), std::string::npos) << m;
+        EXPECT_NE(m.find("A pixel size of "), std::string::npos) << m;
     }
-    RunState st;
-    st.Xmin = 0, st.Xmax = 300, st.Ymin = 0, st.Ymax = 300.5, st.pix_size = 0.001953125;
-    try {
-        size_grid(st);
-        ADD_FAILURE();
-    } catch (const Fatal& e) {
-        EXPECT_NE(std::string(e.what()).find("a grid of 153856 rows and 153600 columns"), std::string::npos)
-            << e.what();
-    }
+    // The same grid fits when the memory is there.
+    EXPECT_EQ(size_grid(extents(0, 300, 0, 300.5), 0.001953125, 1ull << 40).nb_lig, 153856);
 }
 
 // The double shortcut against the extended-precision definition, on

@@ -4,7 +4,7 @@
 
 #include "grid/assignment.h"
 #include "grid/grid_size.h"
-#include "grid/grid_test_support.h"
+#include "support.h"
 #include "points/extent_pass.h"
 
 namespace {
@@ -12,24 +12,17 @@ namespace {
 // The cells after the assignment pass for the given point files.
 Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
 {
-    TempDir drive;
-    std::istringstream in;
-    std::ostringstream out;
-    RunState st;
-    st.in = &in, st.out = &out, st.drive_root = drive.path(), st.pix_size = pix, st.retorno = retorno;
-    st.files.assign(1, data_file{});
-    st.nomgen = "c:\\images\\z\\";
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        const std::string name = "f" + std::to_string(k);
-        write_file(drive.path() / "images" / "z" / (name + ".xyz"), files[k]);
-        st.files.push_back({name});
-    }
-    st.numlay = static_cast<int>(files.size());
-    extent_pass(st);
-    size_grid(st);
-    allocate_grids(st);
-    assignment_pass(st);
-    return grid_of(st);
+    Session s;
+    std::vector<std::pair<std::string, std::string>> named;
+    for (std::size_t k = 0; k < files.size(); ++k) named.push_back({"f" + std::to_string(k), files[k]});
+    s.use_points(named);
+    const PointFiles points = point_files_of(s.st);
+    const Extents e = extent_pass(s.out, points);
+    const GridSize size = size_grid(e, pix, 0);
+    const CellGrids grids = allocate_grids(size, pix);
+    const GridView grid{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
+    assignment_pass(s.out, points, e, pix, retorno, grid);
+    return values_of(grid);
 }
 
 }  // namespace

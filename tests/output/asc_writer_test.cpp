@@ -3,12 +3,13 @@
 #include <cstring>
 #include <random>
 
-#include "output/lf_text.h"
-#include "output/output_test_support.h"
+#include "core/lf_text.h"
+#include "support.h"
 
 TEST(AscWriter, TheSmallGridByteForByte)
 {
-    Output o(small_grid);
+    Session o;
+    o.use_grid(small_grid);
     ASSERT_EQ(o.save("dem1\n0\n"), "");
     const std::string file = read_file(o.zone("dem1_lidar.asc"));
     EXPECT_EQ(file,
@@ -21,28 +22,31 @@ TEST(AscWriter, TheSmallGridByteForByte)
               "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t"
               "\n\nOutput name c:\\images\\zone1\\dem1_lidar.asc ");
     EXPECT_EQ(o.st.nomim4, "c:\\images\\zone1\\dem1_lidar.asc");
-    EXPECT_EQ(o.files(), std::vector<std::string>{"dem1_lidar.asc"});
+    EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1_lidar.asc"});
 }
 
 TEST(AscWriter, NamesMenusAndReplacing)
 {
     {
-        Output o(small_grid);
+        Session o;
+    o.use_grid(small_grid);
         ASSERT_EQ(o.save("dem1.asc\n2\n7\n-1\nascii\n0\n"), "");
-        EXPECT_EQ(o.files(), std::vector<std::string>{"dem1.asc_lidar.asc"});
+        EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1.asc_lidar.asc"});
         EXPECT_EQ(count_of(o.out.str(), "\n\tFormat Type :"), 5u);
         EXPECT_EQ(count_of(o.out.str(), "Please answer 0 or 1."), 4u);
     }
     {
-        Output o(small_grid);
+        Session o;
+    o.use_grid(small_grid);
         write_file(o.zone("dem1_lidar.asc"), "an older grid, longer than the new one" + std::string(500, 'x'));
         ASSERT_EQ(o.save("dem1\n0\n"), "");
         EXPECT_EQ(read_file(o.zone("dem1_lidar.asc")).size(), 183u);
-        EXPECT_EQ(o.files(), std::vector<std::string>{"dem1_lidar.asc"});
+        EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1_lidar.asc"});
     }
     for (const Rows& rows : {Rows{{1, 2, 3}}, Rows{{1}, {2}, {3}}}) {
         // One row or one column: the body stays one line.
-        Output o(rows);
+        Session o;
+    o.use_grid(rows);
         ASSERT_EQ(o.save("r\n0\n"), "");
         const std::string file = read_file(o.zone("r_lidar.asc"));
         EXPECT_EQ(count_of(file, "\n"), 6u);
@@ -52,9 +56,10 @@ TEST(AscWriter, NamesMenusAndReplacing)
 
 TEST(AscWriter, EmptyGridsHaveTheHeaderOnly)
 {
-    Output o(Rows{});
+    Session o;
+    o.use_grid(Rows{});
     o.st.nb_lig = 5, o.st.nb_col = 0;
-    o.st.dtab = dmatrice(2, 7);  // as a run allocates it: two spare rows and columns
+    o.st.dtab = Matrix<double>(2, 7);  // as a run allocates it: two spare rows and columns
     ASSERT_EQ(o.save("e\n0\n"), "");
     EXPECT_EQ(read_file(o.zone("e_lidar.asc")),
               "ncols 0\r\nnrows 5\r\nxllcorner 480000.250000\r\nyllcorner 2150000.500000\r\ncellsize 2.000000\r\n"

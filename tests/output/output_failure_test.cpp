@@ -4,7 +4,7 @@
 #include <sys/resource.h>
 
 #include "LIB/NRUTIL.h"
-#include "output/output_test_support.h"
+#include "support.h"
 
 namespace {
 
@@ -46,9 +46,10 @@ TEST(OutputFailure, AFolderThatDoesNotExistIsNamedAndNothingIsWritten)
         << t;
     EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
 
-    Output o(small_grid);
+    Session o;
+    o.use_grid(small_grid);
     EXPECT_EQ(o.save("nowhere\\d\n1\n1\n0\n"), "\n\n\tThe file c:\\images\\zone1\\nowhere\\d_lidar_m4.raw cannot be created\n");
-    EXPECT_EQ(o.files(), std::vector<std::string>{});
+    EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{});
 }
 
 // A write that fails part way leaves neither a partial file nor a temporary
@@ -56,7 +57,8 @@ TEST(OutputFailure, AFolderThatDoesNotExistIsNamedAndNothingIsWritten)
 TEST(OutputFailure, AFailedWriteKeepsTheExistingDem)
 {
     {
-        Output o(big_grid());
+        Session o;
+    o.use_grid(big_grid());
         write_file(o.zone("dem1_lidar.asc"), "the previous DEM");
         std::string error;
         {
@@ -66,11 +68,12 @@ TEST(OutputFailure, AFailedWriteKeepsTheExistingDem)
         EXPECT_EQ(error, "\n\n\tThe file c:\\images\\zone1\\dem1_lidar.asc could not be written completely; nothing was "
                          "kept\n");
         EXPECT_EQ(read_file(o.zone("dem1_lidar.asc")), "the previous DEM");
-        EXPECT_EQ(o.files(), std::vector<std::string>{"dem1_lidar.asc"});
+        EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1_lidar.asc"});
     }
     for (rlim_t limit_bytes : {rlim_t{4096}, rlim_t{100}}) {
         // 4096: the image fails; 100: the image (2 bytes) is fine, the descriptor fails.
-        Output o(limit_bytes == 100 ? Rows{{123.0}} : big_grid());
+        Session o;
+    o.use_grid(limit_bytes == 100 ? Rows{{123.0}} : big_grid());
         write_file(o.zone("dem1_lidar_m2.raw"), "old image");
         write_file(o.zone("dem1_lidar_m2.txt"), "old descriptor");
         std::string error;
@@ -84,7 +87,7 @@ TEST(OutputFailure, AFailedWriteKeepsTheExistingDem)
             << error;
         EXPECT_EQ(read_file(o.zone("dem1_lidar_m2.raw")), "old image");
         EXPECT_EQ(read_file(o.zone("dem1_lidar_m2.txt")), "old descriptor");
-        EXPECT_EQ(o.files(), (std::vector<std::string>{"dem1_lidar_m2.raw", "dem1_lidar_m2.txt"}));
+        EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"dem1_lidar_m2.raw", "dem1_lidar_m2.txt"}));
     }
 }
 

@@ -5,42 +5,9 @@
 
 #include "points/extent_pass.h"
 #include "points/point_reader.h"
-#include "run/fatal.h"
 #include "support.h"
 
 namespace {
-
-// A RunState reading the given files of zone1, without the dialogue.
-struct Reading {
-    TempDir drive;
-    std::istringstream in;
-    std::ostringstream out;
-    RunState st;
-
-    explicit Reading(const std::vector<std::pair<std::string, std::string>>& files)  // name, bytes
-    {
-        st.in = &in;
-        st.out = &out;
-        st.drive_root = drive.path();
-        st.files.assign(1, data_file{});
-        st.nomgen = "c:\\images\\zone1\\";
-        for (const auto& [name, bytes] : files) {
-            write_file(drive.path() / "images" / "zone1" / (name + ".xyz"), bytes);
-            st.files.push_back({name});
-        }
-        st.numlay = static_cast<int>(files.size());
-    }
-    // The error text, or "" when the pass completed.
-    std::string pass()
-    {
-        try {
-            extent_pass(st);
-            return "";
-        } catch (const Fatal& e) {
-            return e.what();
-        }
-    }
-};
 
 std::string records(int n, int offset = 0)
 {
@@ -55,7 +22,8 @@ std::string records(int n, int offset = 0)
 
 TEST(ExtentPass, NameLinesAndTheTotalOverAllFiles)
 {
-    Reading r({{"a", "1 2 3\n4 5 6\n7 8 9\n"}, {"b", "1 1 1\n2 2 2\n3 3 3\n-4 -5 -6\n10 20 30\n"}});
+    Session r;
+    r.use_points({{"a", "1 2 3\n4 5 6\n7 8 9\n"}, {"b", "1 1 1\n2 2 2\n3 3 3\n-4 -5 -6\n10 20 30\n"}});
     ASSERT_EQ(r.pass(), "");
     EXPECT_EQ(r.out.str(),
               "\n\n\tFile 1 Name : c:\\images\\zone1\\a.xyz\n\n"
@@ -72,7 +40,8 @@ TEST(ExtentPass, NameLinesAndTheTotalOverAllFiles)
 
 TEST(ExtentPass, ProgressLinesCountPerFile)
 {
-    Reading r({{"big", records(250000)}, {"small", records(100000)}});
+    Session r;
+    r.use_points({{"big", records(250000)}, {"small", records(100000)}});
     ASSERT_EQ(r.pass(), "");
     const std::string t = r.out.str();
     const std::string p1 = "\tregister 100000                    \r    ";
@@ -96,7 +65,8 @@ TEST(ExtentPass, LineEndsEndOfTextByteAndBlockEdgesDoNotChangeTheRecords)
         "  \t" + plain + "\n\n\t  ",                              // extra white space
     };
     for (const std::string& v : variants) {
-        Reading r({{"a", v}});
+        Session r;
+    r.use_points({{"a", v}});
         ASSERT_EQ(r.pass(), "") << v;
         EXPECT_NE(r.out.str().find("registers = 3 \n"), std::string::npos);
         EXPECT_EQ(r.st.Xmin, 480000.25);
@@ -127,7 +97,8 @@ TEST(ExtentPass, LineEndsEndOfTextByteAndBlockEdgesDoNotChangeTheRecords)
         xmin = std::min(xmin, xs), xmax = std::max(xmax, xs), zmin = std::min(zmin, zs), zmax = std::max(zmax, zs);
         ++n;
     }
-    Reading r({{"big", big}});
+    Session r;
+    r.use_points({{"big", big}});
     ASSERT_EQ(r.pass(), "");
     EXPECT_NE(r.out.str().find("registers = " + std::to_string(n) + " \n"), std::string::npos);
     EXPECT_EQ(r.st.Xmin, xmin);
@@ -156,23 +127,27 @@ TEST(ExtentPass, BadContentNamesTheFileAndTheRecord)
         {std::string("1 2 \0\xff 3\n", 9), "\n\n\tFile " + path + ", record 1: \"\\x00\\xFF\" is not a number\n"},
     };
     for (const Case& c : cases) {
-        Reading r({{"a", c.bytes}});
+        Session r;
+    r.use_points({{"a", c.bytes}});
         EXPECT_EQ(r.pass(), c.message) << c.bytes;
     }
     // A token longer than a whole block cannot hang or overflow the reader.
-    Reading r({{"a", "1 2 " + std::string(5u << 20, '9') + "x"}});
+    Session r;
+    r.use_points({{"a", "1 2 " + std::string(5u << 20, '9') + "x"}});
     EXPECT_NE(r.pass().find("record 1: \"9999"), std::string::npos);
 }
 
 TEST(ExtentPass, CloudsWithoutPointsAndFilesThatCannotBeRead)
 {
     {
-        Reading r({{"a", ""}, {"b", "\n \r\n"}});
+        Session r;
+    r.use_points({{"a", ""}, {"b", "\n \r\n"}});
         EXPECT_EQ(r.pass(), "\n\n\tThe point files hold no point: there is nothing to grid\n");
         EXPECT_NE(r.out.str().find("registers = 0 \n"), std::string::npos);
     }
     {
-        Reading r({{std::string("a"), std::string("1 2 3\n")}});
+        Session r;
+    r.use_points({{std::string("a"), std::string("1 2 3\n")}});
         std::filesystem::remove(r.drive.path() / "images" / "zone1" / "a.xyz");
         std::filesystem::create_directory(r.drive.path() / "images" / "zone1" / "a.xyz");
         EXPECT_EQ(r.pass(), "\n\tFile c:\\images\\zone1\\a.xyz unknown\n");
@@ -220,9 +195,10 @@ TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
         text += gaps[pick(6)];
     }
     std::vector<double> read;
-    Reading r({{"big", text}});
+    Session r;
+    r.use_points({{"big", text}});
     r.st.nomim3.clear();
-    read_point_file(r.st, 1, "\n\t", [&](const Point* pts, std::size_t n) {
+    read_point_file(r.out, point_files_of(r.st), 1, [&](const Point* pts, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) read.insert(read.end(), {pts[k].x, pts[k].y, pts[k].z});
     });
     ASSERT_EQ(read.size(), tokens.size());

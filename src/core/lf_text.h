@@ -5,8 +5,9 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <string>
+
+#include "core/ieee_double.h"
 
 // Longest "%lf" text of a double: 309 integer digits, sign, point, 6 decimals.
 constexpr std::size_t lf_max_chars = 320;
@@ -18,14 +19,11 @@ __extension__ typedef unsigned __int128 uint128;  // GCC and clang on 64-bit tar
 // round(|value| * 10^6), exactly, when it fits 64 bits; false otherwise.
 // value = significand * 2^exponent, so value * 10^6 is an integer times a
 // power of two: a shift of a 128-bit product and a look at the bits shifted out.
-inline bool micro_units(std::uint64_t bits, std::uint64_t& units)
+inline bool micro_units(const DoubleParts& d, std::uint64_t& units)
 {
-    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
-    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-    if (biased == 0x7ff) return false;
-    const std::uint64_t significand = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
-    const int exponent = (biased == 0 ? 1 : biased) - 1075;
-    uint128 product = static_cast<uint128>(significand) * 1000000u;  // below 2^73
+    if (!d.finite) return false;
+    const int exponent = d.exponent;
+    uint128 product = static_cast<uint128>(d.significand) * 1000000u;  // below 2^73
     if (exponent >= 0) {
         if (exponent > 20) return false;
         product <<= exponent;
@@ -48,13 +46,12 @@ inline bool micro_units(std::uint64_t bits, std::uint64_t& units)
 // Writes the text at `buffer` (at least lf_max_chars bytes) and returns its end.
 inline char* put_lf(char* buffer, double value)
 {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
+    const DoubleParts d = parts_of(value);
     std::uint64_t units;
-    if (!lf_detail::micro_units(bits, units))
+    if (!lf_detail::micro_units(d, units))
         return std::to_chars(buffer, buffer + lf_max_chars, value, std::chars_format::fixed, 6).ptr;
     char* p = buffer;
-    if (bits >> 63) *p++ = '-';
+    if (d.negative) *p++ = '-';
     p = std::to_chars(p, p + 20, units / 1000000).ptr;
     *p++ = '.';
     std::uint32_t micro = static_cast<std::uint32_t>(units % 1000000);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "output/output_test_support.h"
-#include "output/raster_writer.h"
+#include "support.h"
+#include "output/raw_image.h"
 #include "output/scaled_value.h"
 
 #include <cmath>
@@ -18,11 +18,12 @@ const std::string scale_menu =
 
 TEST(RasterWriter, TheSmallGridInMetres16Bits)
 {
-    Output o(small_grid);
+    Session o;
+    o.use_grid(small_grid);
     ASSERT_EQ(o.save("dem1\n1\n0\n0\n"), "");
     EXPECT_EQ(read_file(o.zone("dem1_lidar_m2.raw")),
               bytes({0xC0, 0x08, 0xC1, 0x08, 0xBF, 0x08, 0xBE, 0x08, 0xBD, 0x08, 0xFD, 0xFF}));
-    EXPECT_EQ(o.files(), (std::vector<std::string>{"dem1_lidar_m2.raw", "dem1_lidar_m2.txt"}));
+    EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"dem1_lidar_m2.raw", "dem1_lidar_m2.txt"}));
     // Nothing on the console after the menus.
     EXPECT_EQ(o.out.str(), "\n\n\tName of the resulting DEM (without any extension) ? "
                            "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t" +
@@ -36,7 +37,8 @@ TEST(RasterWriter, TheDescriptorByteForByte)
     Rows rows(400, std::vector<double>(500, 2300.0));
     rows[0][0] = 2201.37;
     rows[399][499] = 2456.9;
-    Output o(rows);
+    Session o;
+    o.use_grid(rows);
     o.st.pix_size = 1;
     ASSERT_EQ(o.save("dem1\n1\n0\n2\n"), "");
     EXPECT_EQ(read_file(o.zone("dem1_lidar_m2.txt")),
@@ -50,7 +52,8 @@ TEST(RasterWriter, TheDescriptorByteForByte)
     EXPECT_EQ(image.substr(0, 4), bytes({220136 & 0xFF, (220136 >> 8) & 0xFF, 230000 & 0xFF, (230000 >> 8) & 0xFF}));
     EXPECT_EQ(image.substr(399998), bytes({245690 & 0xFF, (245690 >> 8) & 0xFF}));
 
-    Output w(rows);
+    Session w;
+    w.use_grid(rows);
     w.st.retorno = 1;
     w.st.pix_size = 0.5;  // the corners still move by 2.5 m
     ASSERT_EQ(w.save("dem1\n1\n1\n2\n"), "");
@@ -82,13 +85,15 @@ TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
         {700.0, "0\n2\n", bytes({0x70, 0x11})},               // 70000 stored as 4464
     };
     for (const Case& c : cases) {
-        Output o(Rows{{c.metres}});
+        Session o;
+    o.use_grid(Rows{{c.metres}});
         ASSERT_EQ(o.save(std::string("d\n1\n") + c.answers), "") << c.metres << " " << c.answers;
         const bool m2 = c.stored.size() == 2;
         EXPECT_EQ(read_file(o.zone(m2 ? "d_lidar_m2.raw" : "d_lidar_m4.raw")), c.stored) << c.metres << " " << c.answers;
     }
     // The descriptor carries 70000 in full.
-    Output o(Rows{{700.0}});
+    Session o;
+    o.use_grid(Rows{{700.0}});
     ASSERT_EQ(o.save("d\n1\n0\n2\n"), "");
     EXPECT_EQ(read_file(o.zone("d_lidar_m2.txt")).substr(0, 23), "1\r\n1\r\n2\r\n70000\r\n70000\r\n");
 }
@@ -98,9 +103,10 @@ TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
 {
     for (const auto& [rows, cols] : {std::pair{0, 7}, std::pair{3, 0}, std::pair{0, 0}})
         for (const char* type : {"0", "1"}) {
-            Output o(Rows{});
+            Session o;
+    o.use_grid(Rows{});
             o.st.nb_lig = rows, o.st.nb_col = cols, o.st.Zmin = 10, o.st.Zmax = 11;
-            o.st.dtab = dmatrice(cols + 2, rows + 2);
+            o.st.dtab = Matrix<double>(cols + 2, rows + 2);
             ASSERT_EQ(o.save(std::string("e\n1\n") + type + "\n2\n"), "") << rows << " x " << cols;
             const std::string bytes = type[0] == '0' ? "2" : "4", name = "e_lidar_m" + bytes;
             EXPECT_EQ(read_file(o.zone(name + ".raw")), "");
@@ -112,12 +118,13 @@ TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
 
 TEST(RasterWriter, MenusAskAgainUntilAListedChoice)
 {
-    Output o(Rows{{100, 101}, {102, 103}});
+    Session o;
+    o.use_grid(Rows{{100, 101}, {102, 103}});
     ASSERT_EQ(o.save("d\n1\n3\n-1\nx\n0\n9\n-2\n2.5\n2\n"), "");
     EXPECT_EQ(count_of(o.out.str(), type_menu), 4u);
     EXPECT_EQ(count_of(o.out.str(), scale_menu), 4u);
     EXPECT_EQ(o.st.coef, 100.0);
-    EXPECT_EQ(o.files(), (std::vector<std::string>{"d_lidar_m2.raw", "d_lidar_m2.txt"}));
+    EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"d_lidar_m2.raw", "d_lidar_m2.txt"}));
 }
 
 // A choice that would lose elevations is refused, and nothing is written
@@ -125,7 +132,8 @@ TEST(RasterWriter, MenusAskAgainUntilAListedChoice)
 TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
 {
     {
-        Output o({{100.0, 170.0}});  // 70 m: 70000 mm, more than 16 bits hold
+        Session o;
+    o.use_grid({{100.0, 170.0}});  // 70 m: 70000 mm, more than 16 bits hold
         ASSERT_EQ(o.save("d\n1\n0\n3\n0\n2\n"), "");
         const std::string t = o.out.str();
         EXPECT_NE(t.find("The scaled elevations run from 100000 to 170000, a span of 70000, more than the 65535 of a "
@@ -134,25 +142,28 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
             << t;
         EXPECT_EQ(count_of(t, type_menu), 2u);
         EXPECT_EQ(o.st.escala, 2);
-        EXPECT_EQ(o.files(), (std::vector<std::string>{"d_lidar_m2.raw", "d_lidar_m2.txt"}));
+        EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"d_lidar_m2.raw", "d_lidar_m2.txt"}));
     }
     {
-        Output o({{3e6, 3e6 + 1}});  // 3000 km in millimetres: beyond 32 bits
+        Session o;
+    o.use_grid({{3e6, 3e6 + 1}});  // 3000 km in millimetres: beyond 32 bits
         ASSERT_EQ(o.save("d\n1\n1\n3\n1\n0\n"), "");
         EXPECT_NE(o.out.str().find("beyond the 32 bits"), std::string::npos);
-        EXPECT_EQ(o.files(), (std::vector<std::string>{"d_lidar_m4.raw", "d_lidar_m4.txt"}));
+        EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"d_lidar_m4.raw", "d_lidar_m4.txt"}));
         EXPECT_EQ(read_file(o.zone("d_lidar_m4.txt")).substr(0, 27), "1\r\n2\r\n4\r\n3000000\r\n3000001\r\n");
     }
     {
         // A span of exactly 65535 fits.
-        Output o({{0.0, 65535.0}});
+        Session o;
+    o.use_grid({{0.0, 65535.0}});
         ASSERT_EQ(o.save("d\n1\n0\n0\n"), "");
         EXPECT_EQ(o.out.str().find("scaled elevations"), std::string::npos);
     }
     {
-        Output o({{0.0, 65536.0}});
+        Session o;
+    o.use_grid({{0.0, 65536.0}});
         EXPECT_NE(o.save("d\n1\n0\n0\n"), "");  // refused, then the end of input
-        EXPECT_EQ(o.files(), std::vector<std::string>{});
+        EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{});
     }
 }
 

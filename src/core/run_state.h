@@ -1,17 +1,18 @@
 // The state of one run: the user's answers, the cloud's extents, the grids,
-// the paths and the console. One struct, passed by reference, so that a test
-// can drive a whole run in-process with string streams and a temp directory.
+// the paths and the console. The driver holds it and hands each step only
+// what that step uses; a test can drive a whole run in-process with string
+// streams and a temp directory.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-struct data_file {
-    std::string nombre;  // a point file's name as typed, without .xyz: the folder is held once, in nomgen
-};
+#include "core/extents.h"
+#include "core/grid_view.h"
+#include "core/matrix.h"
+#include "core/point_files.h"
 
 struct RunState {
     // Console and drive. `in_is_terminal` selects how the final key press is read.
@@ -21,8 +22,8 @@ struct RunState {
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
 
     std::vector<data_file> files;  // entry k (1..numlay) is the k-th point file; entry 0 unused
-    double** dtab = nullptr;
-    unsigned char** tab_util = nullptr;
+    Matrix<double> dtab;
+    Matrix<unsigned char> tab_util;
     int nb_lig = 0;
     int nb_col = 0;
     int escala = 0;
@@ -41,20 +42,16 @@ struct RunState {
     std::string nomim3;
     std::string nomim4;
     std::string nomdescr4;
-
-    RunState() = default;
-    RunState(const RunState&) = delete;
-    RunState& operator=(const RunState&) = delete;
-    ~RunState();  // gives the grids back, so that tests can run many times in one process
 };
 
+// The point files: nomgen and the names of files[1..numlay].
+PointFiles point_files_of(const RunState& st);
+
 // The Windows path of point file m (1..numlay): nomgen, the name, ".xyz".
-// Built when the file is opened, so that a long folder name is held once
-// however many files there are.
 std::string point_file_path(const RunState& st, int m);
 
-// Occupancy flags of tab_util. A filled pit is marked too, so that tab_util
-// stays the one record of which cells hold a value.
-constexpr unsigned char cell_empty = 255;
-constexpr unsigned char cell_hit = 1;
-constexpr unsigned char cell_filled = 2;
+Extents extents_of(const RunState& st);
+void set_extents(RunState& st, const Extents& e);
+
+// The model: rows 0..nb_lig-1 and columns 0..nb_col-1 of dtab and tab_util.
+GridView grid_of(const RunState& st);

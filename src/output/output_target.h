@@ -1,10 +1,18 @@
-// The messages of an output file that could not be made.
+// Where an output goes, and the messages of an output file that could not
+// be made. The console names a file by its Windows path; the file itself
+// is opened under the path it maps to.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
+#include "core/fatal.h"
 #include "platform/output_file.h"
-#include "run/fatal.h"
+
+struct OutputTarget {
+    std::filesystem::path host;  // where the file is written
+    std::string shown;           // c:\images\zone1\dem1_lidar.asc, as the console names it
+};
 
 // Ends the run unless `file` could be created.
 inline void require_created(const OutputFile& file, const std::string& windows_path)

@@ -1,0 +1,19 @@
+#include "output/raster_pair.h"
+
+#include "output/raw_image.h"
+
+void write_raster(const OutputTarget& image, const OutputTarget& descriptor, GridView grid, const DescriptorInfo& info)
+{
+    OutputFile f4(image.host, OutputFile::Mode::binary);
+    require_created(f4, image.shown);
+    OutputFile f4d(descriptor.host, OutputFile::Mode::text);
+    require_created(f4d, descriptor.shown);
+
+    write_raw_image(f4, grid, info.itype, info.coef);
+    if (!f4.finish()) write_failed(image.shown);
+    f4d.write(descriptor_text(info));
+    if (!f4d.finish()) write_failed(descriptor.shown);
+    const int misplaced = commit_pair(f4, f4d);
+    if (misplaced == 1) place_failed(image.shown);
+    if (misplaced == 2) place_failed(descriptor.shown);
+}

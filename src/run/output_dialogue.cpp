@@ -1,0 +1,79 @@
+#include "run/output_dialogue.h"
+
+#include <climits>
+#include <ostream>
+#include <string>
+
+#include "core/run_state.h"
+#include "output/asc_writer.h"
+#include "output/raster_pair.h"
+#include "output/raw_image.h"
+#include "platform/drive.h"
+#include "run/console_input.h"
+
+namespace {
+
+// The unit of the stored integers, by the answer to the scale menu.
+constexpr double coef_by_escala[] = {1.0, 10.0, 100.0, 1000.0};
+
+OutputTarget target(const RunState& st, const std::string& windows_path)
+{
+    return {host_path(st.drive_root, windows_path), windows_path};
+}
+
+// Empty when the choice keeps every elevation; otherwise what would be lost.
+// A 16-bit cell holds its value modulo 65536, which a reader undoes with the
+// descriptor's minimum as long as the span fits 16 bits; the descriptor
+// itself holds the scaled extremes as 32-bit numbers for either type.
+std::string range_problem(const RunState& st)
+{
+    const auto [lo, hi] = scaled_range(grid_of(st), extents_of(st), st.coef);
+    const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+    if (lo < INT32_MIN || hi > INT32_MAX)
+        return "\n\n\tThe scaled elevations run from " + range + ", beyond the 32 bits of the raster descriptor: "
+               "choose a coarser scale.";
+    if (st.itype == 0 && hi - lo > 65535)
+        return "\n\n\tThe scaled elevations run from " + range + ", a span of " + std::to_string(hi - lo) +
+               ", more than the 65535 of a 16 bits raster: choose 32 bits or a coarser scale.";
+    return {};
+}
+
+// Type and scale, asked again while the choice would lose elevations.
+void ask_raster_choice(RunState& st)
+{
+    for (;;) {
+        st.itype = ask_menu(st, "\n\ttype of DEM raster :", {"16 bits", "32 bits"});
+        st.nomdescr4 = st.nomim4;
+        st.escala = ask_menu(st, "\n\toutput hipsometric scale:", {"meters", "decimeters", "centimeters", "millimeters"});
+        st.coef = coef_by_escala[st.escala];
+        const std::string problem = range_problem(st);
+        if (problem.empty()) return;
+        *st.out << problem;
+    }
+}
+
+void raster_branch(RunState& st)
+{
+    ask_raster_choice(st);
+    st.nomim4 += st.itype == 0 ? "_lidar_m2.raw" : "_lidar_m4.raw";
+    st.nomdescr4 += st.itype == 0 ? "_lidar_m2.txt" : "_lidar_m4.txt";
+    write_raster(target(st, st.nomim4), target(st, st.nomdescr4), grid_of(st),
+                 {st.nb_lig, st.nb_col, st.itype, st.coef, st.pix_size, extents_of(st), st.retorno});
+}
+
+}  // namespace
+
+void saving(RunState& st)
+{
+    st.nomfic1 = ask_word(st, "\n\n\tName of the resulting DEM (without any extension) ? ");
+    st.nomim4 += st.nomfic1;
+    st.format = ask_menu(st, "\n\tFormat Type :", {"ascii", "raster"});
+    if (st.format == 1) {
+        raster_branch(st);
+        return;
+    }
+    st.nomim4 += "_lidar.asc";
+    *st.out << "\n\nOutput name " << st.nomim4 << " ";
+    st.out->flush();
+    write_asc(target(st, st.nomim4), grid_of(st), extents_of(st), st.pix_size);
+}

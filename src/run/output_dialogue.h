@@ -1,0 +1,10 @@
+// The output dialogue: the model's name and format, and for a raster its
+// type and hypsometric scale; then the one output chosen is written.
+#pragma once
+
+struct RunState;
+
+// Asks for the DEM's name (nomfic1) and the format, then writes the ASCII
+// grid (nomim4 ends as its path) or the raster image (nomim4) and its
+// descriptor (nomdescr4).
+void saving(RunState& st);

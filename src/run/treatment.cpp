@@ -1,0 +1,55 @@
+#include "run/treatment.h"
+
+#include <ostream>
+
+#include "core/fatal.h"
+#include "core/lf_text.h"
+#include "core/run_state.h"
+#include "grid/assignment.h"
+#include "grid/elim_pit.h"
+#include "grid/grid_size.h"
+#include "platform/memory.h"
+#include "points/extent_pass.h"
+#include "run/output_dialogue.h"
+
+namespace {
+
+void report_extents(RunState& st)
+{
+    *st.out << "\n\n\tEnd of initial treatment\n\n\tXmin " << lf(st.Xmin) << " Xmax " << lf(st.Xmax) << " Ymin "
+            << lf(st.Ymin) << " Ymax " << lf(st.Ymax) << " \n ";
+}
+
+void density_check(const RunState& st)
+{
+    if (count_pits(grid_of(st)) == 0) return;
+    fail("\n\n\tDespite an attempt to eliminate the pits, the density "
+         "\n\tof the point cloud is not enough to generate an MDE with "
+         "\n\ta pixel size of " +
+         lf(st.pix_size) + " meter ");
+}
+
+}  // namespace
+
+void treatment(RunState& st)
+{
+    const PointFiles files = point_files_of(st);
+    set_extents(st, extent_pass(*st.out, files));
+
+    const GridSize size = size_grid(extents_of(st), st.pix_size, available_memory_bytes());
+    st.nb_lig = size.nb_lig, st.nb_col = size.nb_col;
+    CellGrids grids = allocate_grids(size, st.pix_size);
+    st.dtab = std::move(grids.dtab);
+    st.tab_util = std::move(grids.tab_util);
+
+    assignment_pass(*st.out, files, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    report_extents(st);
+    const long long pits = count_pits(grid_of(st));
+    *st.out << "\n\tTotal number of pits (empty pixels) at the end of the first treatment = " << pits << " \n";
+    if (pits > 0) {
+        elim_pit(grid_of(st));
+        *st.out << "\n\tElimination of local pits";
+    }
+    density_check(st);
+    saving(st);
+}
