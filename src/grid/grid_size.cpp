@@ -20,7 +20,10 @@ constexpr long double bytes_per_cell = 9.0L;
 constexpr long double bytes_per_row = 2 * (8 + 32);
 constexpr long double working_bytes = 16 << 20;
 
-std::string megabytes(long double bytes) { return std::to_string(static_cast<unsigned long long>(std::ceil(bytes / 1e6L))); }
+// What is needed rounds up, what is available down, so that a refusal never
+// shows two equal numbers.
+std::string megabytes_up(long double bytes) { return std::to_string(static_cast<unsigned long long>(std::ceil(bytes / 1e6L))); }
+std::string megabytes_down(long double bytes) { return std::to_string(static_cast<unsigned long long>(bytes / 1e6L)); }
 
 [[noreturn]] void too_large(double pix_size, long double rows, long double cols, const std::string& why)
 {
@@ -45,7 +48,7 @@ GridSize size_grid(const Extents& e, double pix_size, std::uint64_t available)
                              (std::trunc(rows) + 2) * bytes_per_row + working_bytes;
     if (available != 0 && need > static_cast<long double>(available))
         too_large(pix_size, rows, cols,
-                  "it needs " + megabytes(need) + " MB of memory, and " + megabytes(available) + " MB are available");
+                  "it needs " + megabytes_up(need) + " MB of memory, and " + megabytes_down(available) + " MB are available");
     return {static_cast<int>(rows), static_cast<int>(cols)};
 }
 

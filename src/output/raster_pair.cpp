@@ -8,6 +8,9 @@ void write_raster(const OutputTarget& image, const OutputTarget& descriptor, Gri
     require_created(f4, image.shown);
     OutputFile f4d(descriptor.host, OutputFile::Mode::text);
     require_created(f4d, descriptor.shown);
+    if (f4.same_target(f4d))
+        fail("\n\n\tThe files " + image.shown + " and " + descriptor.shown +
+             " are links to one and the same file: the image and its descriptor need two\n");
 
     write_raw_image(f4, grid, info.itype, info.coef);
     if (!f4.finish()) write_failed(image.shown);

@@ -1,6 +1,7 @@
 #include "platform/output_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,6 +74,8 @@ OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : mode_(m
     }
     dir_ = open_folder(path.parent_path());
     if (dir_ < 0) return;
+    struct stat folder {};
+    if (::fstat(dir_, &folder) == 0) folder_id_ = {folder.st_dev, folder.st_ino};
     name_ = path.filename().string();
     fd_ = create_temporary(dir_, temp_);
     if (fd_ < 0) {
@@ -130,12 +133,36 @@ void OutputFile::flush()
     buffer_.clear();
 }
 
+namespace {
+
+// A FIFO whose reader has gone raises SIGPIPE, which would end the run
+// without a word: for a file written directly the signal is held back and
+// taken away, and the next write fails with EPIPE like any other failure.
+ssize_t write_without_sigpipe(int fd, const char* p, std::size_t n)
+{
+    sigset_t pipe_only, saved;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &saved);
+    const ssize_t written = write_call(fd, p, n);
+    const int error = errno;
+    // Also a write that got part of its bytes through before the reader left
+    // raises the signal: take away whatever is pending.
+    const timespec now{0, 0};
+    sigtimedwait(&pipe_only, nullptr, &now);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    errno = error;
+    return written;
+}
+
+}  // namespace
+
 // A short write (a signal, a nearly full disk) goes on from where it stopped;
 // a failure, a file-size limit included, marks the file as failed.
 void OutputFile::put_direct(const char* p, std::size_t left)
 {
     while (ok_ && left > 0) {
-        const ssize_t n = write_call(fd_, p, left);
+        const ssize_t n = replaces() ? write_call(fd_, p, left) : write_without_sigpipe(fd_, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             ok_ = false;
@@ -144,6 +171,11 @@ void OutputFile::put_direct(const char* p, std::size_t left)
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+}
+
+bool OutputFile::same_target(const OutputFile& other) const
+{
+    return replaces() && other.replaces() && folder_id_ == other.folder_id_ && name_ == other.name_;
 }
 
 bool OutputFile::finish()

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <sys/types.h>
 
 class OutputFile {
@@ -32,6 +33,9 @@ public:
 
     void write(std::string_view bytes);            // translated in text mode
     void write(const void* bytes, std::size_t n);  // never translated
+    // Whether both would replace one and the same file (two names linked to it).
+    bool same_target(const OutputFile& other) const;
+
     // Flushes, closes and checks the file; false on any failure.
     bool finish();
     // Renames the finished temporary file over the target; false when the
@@ -52,6 +56,7 @@ private:
 
     int dir_ = -1;      // the folder of the (resolved) target
     std::string name_;  // the target's name in that folder
+    std::pair<dev_t, ino_t> folder_id_{};
     char temp_[16] = {};
     Mode mode_;
     int fd_ = -1;

@@ -10,10 +10,21 @@
 
 namespace {
 
-// Signals whose default action ends the process and that a user or the
-// system sends to stop a run: interrupt, quit, terminate, hang-up (a closed
-// terminal), a broken console pipe, timers and the user signals.
-constexpr int cleanup_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
+// Every signal whose default action ends the process, and that a handler
+// may catch: interrupt, quit, terminate, hang-up (a closed terminal), a
+// broken console pipe, timers, a CPU-time limit, abort, the user and
+// real-time signals, and the faults. Those that stop, continue or are
+// ignored by default are left alone; SIGXFSZ is ignored (see below).
+bool ends_the_process(int s)
+{
+    switch (s) {
+    case SIGKILL: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGCONT:
+    case SIGCHLD: case SIGURG: case SIGWINCH: case SIGXFSZ:
+        return false;
+    default:
+        return s >= 1 && s < NSIG && (s < 32 || (s >= SIGRTMIN && s <= SIGRTMAX));
+    }
+}
 
 struct Pending {
     volatile std::sig_atomic_t live;
@@ -38,7 +49,8 @@ sigset_t cleanup_set()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : cleanup_signals) sigaddset(&set, s);
+    for (int s = 1; s < NSIG; ++s)
+        if (ends_the_process(s)) sigaddset(&set, s);
     return set;
 }
 
@@ -54,7 +66,8 @@ void install_handlers()
     action.sa_handler = remove_pending_and_die;
     action.sa_mask = cleanup_set();
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
-    for (int s : cleanup_signals) {
+    for (int s = 1; s < NSIG; ++s) {
+        if (!ends_the_process(s)) continue;
         struct sigaction old {};
         if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL && !(old.sa_flags & SA_SIGINFO))
             sigaction(s, &action, nullptr);

@@ -74,7 +74,7 @@ TEST(CellPosition, GridsTooLargeAreRefusedBeforeAnyAllocation)
         {extents(480000, 480600, 2150000, 2150600), 1e-7, 0, "a grid of 6000000000 rows and 6000000000 columns: too many for this program"},
         {extents(480000, 480600, 2150000, 2150600), 2e-3, 1ull << 36, "a grid of 299999 rows and 299999 columns: it needs "},
         {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, "a grid of 153856 rows and 153600 columns: it needs "},
-        {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, " MB of memory, and 1074 MB are available"},
+        {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, " MB of memory, and 1073 MB are available"},
     };
     for (const Case& c : cases) {
         const std::string m = failure_of([&] { size_grid(c.e, c.pix, c.available); });

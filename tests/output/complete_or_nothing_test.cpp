@@ -8,6 +8,7 @@
 #include <csignal>
 #include <map>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -29,13 +30,18 @@ enum class Fault { none, short_writes, write_error, file_too_large, rename_error
 struct Injection {
     Fault fault = Fault::none;
     int at = -1, writes = 0, renames = 0;
-    int ready_pipe = -1;  // when set, the first write reports on it and waits for a signal
+    int ready_pipe = -1;  // when set, the first write reports there how many temporary files the
+    fs::path zone;        // zone holds, then stops the run with stop_with
+    int stop_with = 0;    // without ready_pipe: the signal raised at the `at`-th rename
 } inj;
 
 ssize_t injected_write(int fd, const void* bytes, std::size_t n)
 {
     if (inj.ready_pipe >= 0) {
-        (void)!::write(inj.ready_pipe, "w", 1);
+        char temporaries = 0;
+        for (const auto& e : fs::directory_iterator(inj.zone)) temporaries += e.path().filename().string()[0] == '.';
+        (void)!::write(inj.ready_pipe, &temporaries, 1);
+        ::kill(::getpid(), inj.stop_with);  // as a user would, while the file is being written
         for (;;) pause();
     }
     const int k = inj.writes++;
@@ -47,6 +53,7 @@ ssize_t injected_write(int fd, const void* bytes, std::size_t n)
 
 int injected_rename(int dir, const char* from, const char* to)
 {
+    if (inj.renames == inj.at && inj.stop_with != 0) ::kill(::getpid(), inj.stop_with);
     if (inj.renames++ == inj.at && inj.fault == Fault::rename_error) return errno = EACCES, -1;
     return ::renameat(dir, from, dir, to);
 }
@@ -94,7 +101,8 @@ struct InjectedRun {
         if (older)
             for (const auto& n : o.names) s.put(n, "older " + n);
         before = zone_files(s);
-        inj = Injection{fault, at};
+        inj = Injection{};
+        inj.fault = fault, inj.at = at;
         output_set_calls(injected_write, injected_rename);
         s.run(gridding_answers({"a"}, "1", 0) + o.answers);
         output_set_calls(nullptr, nullptr);
@@ -153,45 +161,81 @@ TEST(CompleteOrNothing, ADescriptorThatCannotBeCreatedKeepsTheOlderImage)
     EXPECT_EQ(zone_files(s), before);
 }
 
-// Interrupted, terminated or hung up while writing: the process ends by that
-// signal and no temporary file is left; an older DEM is untouched.
+namespace {
+
+// Signals that end a process by default, with and without a core dump.
+const int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGABRT, SIGVTALRM, SIGRTMIN + 1};
+
+// The run of `s` in a child process with the injection set; returns its wait status.
+int run_in_child(Session& s, const std::string& answers, const Injection& with)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        // A test run in the background may have inherited ignored signals; a
+        // user's run starts with the default actions. No core files either.
+        for (int k : stopping_signals) {
+            struct sigaction old {};
+            if (sigaction(k, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) std::signal(k, SIG_DFL);
+        }
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        inj = with;
+        output_set_calls(injected_write, injected_rename);
+        _exit(s.run(answers));  // a signal ends the child before
+    }
+    if (with.ready_pipe >= 0) close(with.ready_pipe);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+}  // namespace
+
+// Stopped by a signal while writing: the process ends by that signal and no
+// temporary file is left; an older DEM is untouched.
 TEST(CompleteOrNothing, ASignalWhileWritingLeavesNoTemporaryFile)
 {
     for (const Output& o : {outputs[0], outputs[1]})
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        for (int sig : stopping_signals) {
             Session s;
             s.put("a.xyz", lattice_cloud());
             s.put(o.names[0], "older");
             const Files before = zone_files(s);
             int ready[2];
             ASSERT_EQ(pipe(ready), 0);
-            const pid_t child = fork();
-            if (child == 0) {
-                // A test run in the background may have inherited ignored
-                // signals; a user's run starts with the default actions.
-                for (int k : {SIGINT, SIGTERM, SIGHUP}) {
-                    struct sigaction old {};
-                    if (sigaction(k, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) std::signal(k, SIG_DFL);
-                }
-                inj = Injection{};
-                inj.ready_pipe = ready[1];
-                output_set_calls(injected_write, injected_rename);
-                s.run(gridding_answers({"a"}, "1", 0) + o.answers);
-                _exit(99);  // the write never returns
-            }
-            close(ready[1]);
-            pollfd p{ready[0], POLLIN, 0};
-            ASSERT_EQ(poll(&p, 1, 20000), 1) << "the child never wrote";
+            Injection with;
+            with.ready_pipe = ready[1];
+            with.zone = s.zone();
+            with.stop_with = sig;
+            const int status = run_in_child(s, gridding_answers({"a"}, "1", 0) + o.answers, with);
+            char temporaries = -1;
+            EXPECT_EQ(read(ready[0], &temporaries, 1), 1);
             close(ready[0]);
-            std::size_t temporaries = 0;
-            for (const auto& [name, bytes] : zone_files(s)) temporaries += name.starts_with(".");
-            EXPECT_EQ(temporaries, o.names.size()) << "a temporary file per output while writing";
-            kill(child, sig);
-            int status = 0;
-            waitpid(child, &status, 0);
+            EXPECT_EQ(temporaries, static_cast<char>(o.names.size())) << "a temporary file per output while writing";
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
             EXPECT_EQ(zone_files(s), before) << "signal " << sig;
         }
+}
+
+// A signal while the image and its descriptor take their places waits until
+// both have: the pair on disk is the new one, whole, and no file is left over.
+TEST(CompleteOrNothing, ASignalDuringThePlacingWaitsForIt)
+{
+    for (int sig : {SIGTERM, SIGXCPU})
+    for (int k = 0; k < 3; ++k) {
+        Session reference;
+        reference.put("a.xyz", lattice_cloud());
+        ASSERT_EQ(reference.run(gridding_answers({"a"}, "1", 0) + outputs[1].answers), 0);
+        Session s;
+        s.put("a.xyz", lattice_cloud());
+        for (const auto& n : outputs[1].names) s.put(n, "older " + n);
+        Injection with;
+        with.at = k;
+        with.stop_with = sig;
+        const int status = run_in_child(s, gridding_answers({"a"}, "1", 0) + outputs[1].answers, with);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "rename " << k << ", status " << status;
+        EXPECT_EQ(zone_files(s), zone_files(reference)) << "rename " << k;
+    }
 }
 
 // Under a shell's file-size limit (SIGXFSZ left at its default) the write
@@ -281,6 +325,29 @@ TEST(CompleteOrNothing, LinksAndFifosAreWrittenThroughNotReplaced)
     EXPECT_EQ(status, 0) << g.console();
     EXPECT_TRUE(fs::is_fifo(g.zone("dem_lidar.asc")));
     EXPECT_EQ(received, grid);
+
+    // A reader that goes away early: the usual write failure, not SIGPIPE.
+    Session h;
+    h.put("a.xyz", lattice_cloud(120, 0.25));  // some 160 KB of text, more than a pipe holds
+    ASSERT_EQ(mkfifo(h.zone("dem_lidar.asc").c_str(), 0600), 0);
+    const int fd = ::open(h.zone("dem_lidar.asc").c_str(), O_RDONLY | O_NONBLOCK);
+    std::thread quitter([&] {
+        char buf[1000];
+        while (::read(fd, buf, sizeof buf) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::close(fd);
+    });
+    EXPECT_EQ(h.run(gridding_answers({"a"}, "0.25", 0) + "dem\n0\n"), 1);
+    quitter.join();
+    EXPECT_NE(h.console().find("dem_lidar.asc could not be written completely"), std::string::npos) << h.console();
+
+    // An image and a descriptor linked to one file would overwrite each other.
+    Session k;
+    k.put("a.xyz", lattice_cloud());
+    fs::create_symlink("one", k.zone("dem_lidar_m2.raw"));
+    fs::create_symlink("one", k.zone("dem_lidar_m2.txt"));
+    EXPECT_EQ(k.run(gridding_answers({"a"}, "1", 0) + outputs[1].answers), 1);
+    EXPECT_NE(k.console().find("are links to one and the same file"), std::string::npos) << k.console();
+    EXPECT_FALSE(fs::exists(k.zone("one")));
 }
 
 // A 1 MB folder name and 2000 files: the folder is held once, not per file
