@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -133,17 +134,14 @@ TEST(Nrutil, FailureOfRowKRequestsNoLaterRowAndGivesBackEarlierOnes)
     }
 }
 
-TEST(Nrutil, ReleaseGivesBackRowsInOrderThenTheArray)
+TEST(Nrutil, ReleaseGivesBackEveryRowAndTheArray)
 {
     RecordingAllocator guard(-1);
     double** d = dmatrice(3, 2);
     ASSERT_NE(d, nullptr);
-    void* array = d;
-    void* row0 = d[0];
-    void* row1 = d[1];
     frdmatrice(d, 2);
-    ASSERT_EQ(rec.released.size(), 3u);
-    EXPECT_EQ(rec.released[0], row0);
-    EXPECT_EQ(rec.released[1], row1);
-    EXPECT_EQ(rec.released[2], array);
+    std::vector<void*> obtained = rec.obtained, released = rec.released;
+    std::sort(obtained.begin(), obtained.end());
+    std::sort(released.begin(), released.end());
+    EXPECT_EQ(released, obtained);
 }

@@ -18,14 +18,11 @@ std::string name_prompt(int k)
     return "\n\n\tName of the file number " + std::to_string(k) + " (without extension .xyz) ? ";
 }
 
-struct Dialogue {
-    std::istringstream in;
-    std::ostringstream out;
-    RunState st;
-    explicit Dialogue(const std::string& answers) : in(answers)
+// The opening dialogue and the gridding questions alone.
+struct Dialogue : Session {
+    explicit Dialogue(const std::string& answers)
     {
-        st.in = &in;
-        st.out = &out;
+        answer(answers);
         opening(st);
         ask_gridding(st);
     }
