@@ -29,4 +29,11 @@ inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // or at `last`; returns the end of the token. Plain decimals as LIDAR
 // exports write them (a sign, up to 19 digits, a point, no exponent) take a
 // short path here; everything else goes through scan_number.
+//
+// Why two exact short paths: this one reads a plain decimal in one pass,
+// finding the token's end, its digits and its value together; scan_number
+// first checks the whole grammar (exponents, a leading '+', ".5") and then
+// takes Clinger's path for what is left. Sending plain decimals through
+// scan_number too makes the extent pass over a 1M-point cloud (28 MB) go
+// from 0.041 s (685 MB/s) to 0.069 s (400 MB/s) on a 2-core x86-64 machine.
 const char* scan_token(const char* first, const char* last, ScanResult& result);
