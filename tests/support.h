@@ -12,47 +12,11 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "files.h"
 #include "core/run_state.h"
 #include "points/extent_pass.h"
 #include "run/driver.h"
 #include "run/output_dialogue.h"
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestranov-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void write_file(const std::filesystem::path& p, const std::string& bytes)
-{
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-inline std::string read_file(const std::filesystem::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 // Point records "X Y Z\n" from triples.
 inline std::string cloud_text(const std::vector<std::vector<double>>& points)
@@ -141,13 +105,7 @@ struct Session {
         return status;
     }
     std::string console() const { return out.str(); }
-    std::vector<std::string> files_in_zone() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(zone())) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> files_in_zone() const { return names_in(zone()); }
 
     // Point files of zone1 (name, bytes) as the dialogue would have named them.
     void use_points(const std::vector<std::pair<std::string, std::string>>& files)

@@ -189,7 +189,7 @@ TEST(Cli, AscAndSixteenBitCentimetreImageGiveIdenticalPictures) {
     std::size_t differing = 0;
     for (std::size_t i = 0; i < pa->rgb.size(); ++i) differing += pa->rgb[i] != pb->rgb[i];
     EXPECT_EQ(differing, 0u);
-    EXPECT_EQ(kt::read_text(dir / "same_lidar.png"), kt::read_text(dir / "same_lidar_m2.png"));
+    EXPECT_EQ(read_file(dir / "same_lidar.png"), read_file(dir / "same_lidar_m2.png"));
 
     // Guard against both runs drawing the same wrong thing: the picture must show
     // varied terrain, and reading the image without its scale must not match.
@@ -235,7 +235,7 @@ TEST(Cli, DefaultAndExplicitOutputNames) {
     EXPECT_NE(a.out.find("site_lidar.png"), std::string::npos);
     const kt::RunResult b = kt::run_cli({"site_lidar_m2.txt", "-o", "chosen.png"}, dir.path());
     ASSERT_EQ(b.status, 0) << b.err;
-    EXPECT_EQ(kt::list_dir(dir.path()), (std::vector<std::string>{"chosen.png", "site_lidar.asc", "site_lidar.png",
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"chosen.png", "site_lidar.asc", "site_lidar.png",
                                                                    "site_lidar_m2.raw", "site_lidar_m2.txt"}));
     EXPECT_TRUE(kt::read_png(dir / "chosen.png"));
 }
@@ -270,7 +270,7 @@ const ErrorCase kErrorCases[] = {
     {"missing raw", [](const TempDir&) {}, {"absent_lidar_m4.raw"}, {"absent_lidar_m4.raw", "no such file"}},
     {"truncated asc",
      [](const TempDir& d) {
-         kt::write_text(d / "t_lidar.asc",
+         write_file(d / "t_lidar.asc",
                         without_last_values(kt::asc_text(3, 3, 1.0, std::vector<double>(9, 5.25)), 2));
      },
      {"t_lidar.asc"},
@@ -278,8 +278,8 @@ const ErrorCase kErrorCases[] = {
     {"truncated raw",
      [](const TempDir& d) {
          write_ok_raw(d);
-         const std::string bytes = kt::read_text(d / "r_lidar_m2.raw");
-         kt::write_text(d / "r_lidar_m2.raw", bytes.substr(0, bytes.size() - 3));
+         const std::string bytes = read_file(d / "r_lidar_m2.raw");
+         write_file(d / "r_lidar_m2.raw", bytes.substr(0, bytes.size() - 3));
      },
      {"r_lidar_m2.raw", "--scale", "cm"},
      {"r_lidar_m2.raw", "truncated", "200 bytes"}},
@@ -293,14 +293,14 @@ const ErrorCase kErrorCases[] = {
     {"descriptor does not match image size",
      [](const TempDir& d) {
          write_ok_raw(d);
-         kt::write_text(d / "r_lidar_m2.txt", kt::descriptor_text(10, 8, 2, 0, 3069, 1.0));
+         write_file(d / "r_lidar_m2.txt", kt::descriptor_text(10, 8, 2, 0, 3069, 1.0));
      },
      {"r_lidar_m2.raw"},
      {"r_lidar_m2.raw", "does not match", "r_lidar_m2.txt"}},
     {"descriptor bytes contradict the name",
      [](const TempDir& d) {
          write_ok_raw(d);
-         kt::write_text(d / "r_lidar_m2.txt", kt::descriptor_text(5, 10, 4, 0, 3069, 1.0));
+         write_file(d / "r_lidar_m2.txt", kt::descriptor_text(5, 10, 4, 0, 3069, 1.0));
      },
      {"r_lidar_m2.raw"},
      {"r_lidar_m2.txt", "_m2"}},
@@ -310,12 +310,12 @@ const ErrorCase kErrorCases[] = {
          z[6] = 1234.5678;
          std::string text = kt::asc_text(3, 4, 1.0, z);
          text.replace(text.find("1234.567800"), 11, "1234,5678");
-         kt::write_text(d / "n_lidar.asc", text);
+         write_file(d / "n_lidar.asc", text);
      },
      {"n_lidar.asc"},
      {"n_lidar.asc", "'1234,5678'", "value 7", "row 2, column 3"}},
     {"zero rows",
-     [](const TempDir& d) { kt::write_text(d / "z_lidar.asc", kt::asc_text(0, 6, 1.0, {})); },
+     [](const TempDir& d) { write_file(d / "z_lidar.asc", kt::asc_text(0, 6, 1.0, {})); },
      {"z_lidar.asc"},
      {"z_lidar.asc", "nothing to draw"}},
     {"every cell empty",
@@ -323,7 +323,7 @@ const ErrorCase kErrorCases[] = {
      {"e_lidar.asc"},
      {"e_lidar.asc", "nothing to draw"}},
     {"unknown file type",
-     [](const TempDir& d) { kt::write_text(d / "x.dem", "1 2 3"); },
+     [](const TempDir& d) { write_file(d / "x.dem", "1 2 3"); },
      {"x.dem"},
      {"x.dem", "unrecognised"}},
     {"output directory missing", write_ok_asc, {"ok_lidar.asc", "-o", "nodir/out.png"}, {"nodir/out.png"}},
@@ -342,9 +342,9 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture) {
         SCOPED_TRACE(ec.title);
         TempDir dir;
         ec.setup(dir);
-        const auto before = kt::list_dir(dir.path());
+        const auto before = names_in(dir.path());
         std::vector<std::string> contents;
-        for (const auto& name : before) contents.push_back(kt::read_text(dir / name));
+        for (const auto& name : before) contents.push_back(read_file(dir / name));
 
         const kt::RunResult run = kt::run_cli(ec.args, dir.path());
         EXPECT_EQ(run.status, 1) << run.err;
@@ -357,8 +357,8 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture) {
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         }
         // Nothing created (no picture, no temporary), nothing altered.
-        EXPECT_EQ(kt::list_dir(dir.path()), before);
-        for (std::size_t i = 0; i < before.size(); ++i) EXPECT_EQ(kt::read_text(dir / before[i]), contents[i]);
+        EXPECT_EQ(names_in(dir.path()), before);
+        for (std::size_t i = 0; i < before.size(); ++i) EXPECT_EQ(read_file(dir / before[i]), contents[i]);
     }
 }
 
@@ -371,7 +371,7 @@ TEST(Cli, FileSizeLimitLinkAndFifo) {
     const kt::RunResult limited = kt::run_cli({"g_lidar.asc"}, dir.path(), "ulimit -f 1;");
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.err.find("write failed"), std::string::npos) << limited.err;
-    EXPECT_EQ(kt::list_dir(dir.path()), std::vector<std::string>{"g_lidar.asc"});
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"g_lidar.asc"});
 
     std::filesystem::create_symlink("real.png", dir / "link.png");
     ASSERT_EQ(kt::run_cli({"g_lidar.asc", "-o", "link.png"}, dir.path()).status, 0);
@@ -400,5 +400,5 @@ TEST(Cli, FileSizeLimitLinkAndFifo) {
     ::close(fd);
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
-    EXPECT_EQ(received, kt::read_text(dir / "real.png"));
+    EXPECT_EQ(received, read_file(dir / "real.png"));
 }

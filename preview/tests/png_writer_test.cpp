@@ -30,12 +30,12 @@ TEST(PngWriter, RoundTripsEveryPixelAsEightBitRgb) {
     ASSERT_EQ(png->width, 37);
     ASSERT_EQ(png->height, 23);
     EXPECT_EQ(png->rgb, img.data());
-    EXPECT_EQ(kp::testing::list_dir(dir.path()), std::vector<std::string>{"out.png"});
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.png"});
 }
 
 TEST(PngWriter, ReplacesAnExistingFile) {
     TempDir dir;
-    kp::testing::write_text(dir / "out.png", "old contents");
+    write_file(dir / "out.png", "old contents");
     kp::write_png(dir / "out.png", pattern(4, 4));
     const auto png = kp::testing::read_png(dir / "out.png");
     ASSERT_TRUE(png.has_value());
@@ -45,7 +45,7 @@ TEST(PngWriter, ReplacesAnExistingFile) {
 TEST(PngWriter, MissingDirectoryFailsAndCreatesNothing) {
     TempDir dir;
     EXPECT_THROW(kp::write_png(dir / "nope" / "out.png", pattern(4, 4)), kp::PreviewError);
-    EXPECT_TRUE(kp::testing::list_dir(dir.path()).empty());
+    EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
 TEST(PngWriter, FailedRenameRemovesTheTemporary) {
@@ -53,12 +53,12 @@ TEST(PngWriter, FailedRenameRemovesTheTemporary) {
     // A non-empty directory where the picture should go: the final rename fails
     // after the whole PNG has been written to the temporary.
     std::filesystem::create_directory(dir / "out.png");
-    kp::testing::write_text(dir / "out.png" / "keep", "x");
+    write_file(dir / "out.png" / "keep", "x");
     try {
         kp::write_png(dir / "out.png", pattern(8, 8));
         FAIL() << "expected a PreviewError";
     } catch (const kp::PreviewError& e) {
         EXPECT_NE(std::string(e.what()).find("out.png"), std::string::npos);
     }
-    EXPECT_EQ(kp::testing::list_dir(dir.path()), std::vector<std::string>{"out.png"});
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.png"});
 }

@@ -119,7 +119,7 @@ TEST(RawReader, BadDescriptorLinesAreNamed) {
 TEST(RawReader, ShortImageIsTruncated) {
     TempDir dir;
     kp::testing::write_raw16(dir / "s_lidar_m2.raw", 2, 2, 1.0, {1, 2, 3, 4});
-    kp::testing::write_text(dir / "s_lidar_m2.raw", std::string(6, '\1'));
+    write_file(dir / "s_lidar_m2.raw", std::string(6, '\1'));
     const std::string msg = read_error(dir / "s_lidar_m2.raw");
     EXPECT_NE(msg.find("s_lidar_m2.raw: truncated"), std::string::npos) << msg;
     EXPECT_NE(msg.find("8 bytes"), std::string::npos) << msg;
@@ -128,7 +128,7 @@ TEST(RawReader, ShortImageIsTruncated) {
 TEST(RawReader, ImageLargerThanDescriptorIsRejected) {
     TempDir dir;
     kp::testing::write_raw32(dir / "l_lidar_m4.raw", 2, 2, 1.0, {1, 2, 3, 4});
-    kp::testing::write_text(dir / "l_lidar_m4.raw", std::string(20, '\0'));
+    write_file(dir / "l_lidar_m4.raw", std::string(20, '\0'));
     const std::string msg = read_error(dir / "l_lidar_m4.raw");
     EXPECT_NE(msg.find("does not match"), std::string::npos) << msg;
     EXPECT_NE(msg.find("l_lidar_m4.txt"), std::string::npos) << msg;
@@ -136,7 +136,7 @@ TEST(RawReader, ImageLargerThanDescriptorIsRejected) {
 
 TEST(RawReader, MissingDescriptorIsNamed) {
     TempDir dir;
-    kp::testing::write_text(dir / "m_lidar_m2.raw", std::string(8, '\0'));
+    write_file(dir / "m_lidar_m2.raw", std::string(8, '\0'));
     const std::string msg = read_error(dir / "m_lidar_m2.raw");
     EXPECT_NE(msg.find("m_lidar_m2.txt: descriptor missing"), std::string::npos) << msg;
 }
@@ -144,8 +144,8 @@ TEST(RawReader, MissingDescriptorIsNamed) {
 TEST(RawReader, BytesPerCellMustMatchTheName) {
     TempDir dir;
     // Consistent with its own 4-byte claim, but the name says 16-bit.
-    kp::testing::write_text(dir / "b_lidar_m2.raw", std::string(16, '\0'));
-    kp::testing::write_text(dir / "b_lidar_m2.txt", kp::testing::descriptor_text(2, 2, 4, 0, 0, 1.0));
+    write_file(dir / "b_lidar_m2.raw", std::string(16, '\0'));
+    write_file(dir / "b_lidar_m2.txt", kp::testing::descriptor_text(2, 2, 4, 0, 0, 1.0));
     const std::string msg = read_error(dir / "b_lidar_m2.raw");
     EXPECT_NE(msg.find("_m2"), std::string::npos) << msg;
     EXPECT_NE(msg.find("4 bytes per cell"), std::string::npos) << msg;
@@ -153,15 +153,15 @@ TEST(RawReader, BytesPerCellMustMatchTheName) {
 
 TEST(RawReader, EmptyImageHasNothingToDraw) {
     TempDir dir;
-    kp::testing::write_text(dir / "e_lidar_m4.raw", "");
-    kp::testing::write_text(dir / "e_lidar_m4.txt", kp::testing::descriptor_text(0, 7, 4, 0, 0, 1.0));
+    write_file(dir / "e_lidar_m4.raw", "");
+    write_file(dir / "e_lidar_m4.txt", kp::testing::descriptor_text(0, 7, 4, 0, 0, 1.0));
     EXPECT_NE(read_error(dir / "e_lidar_m4.raw").find("nothing to draw"), std::string::npos);
 }
 
 TEST(RawReader, CellsOutsideTheDescriptorRangeRaiseAWarning) {
     TempDir dir;
     kp::testing::write_raw32(dir / "w_lidar_m4.raw", 1, 3, 1.0, {10, 20, 30});
-    kp::testing::write_text(dir / "w_lidar_m4.txt", kp::testing::descriptor_text(1, 3, 4, 10, 25, 1.0));
+    write_file(dir / "w_lidar_m4.txt", kp::testing::descriptor_text(1, 3, 4, 10, 25, 1.0));
     const kp::RawGrid r = kp::read_raw(dir / "w_lidar_m4.raw");
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("1 cells"), std::string::npos) << r.warnings[0];

@@ -15,32 +15,6 @@
 
 namespace kestranov::preview::testing {
 
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("kestranov-preview-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-void write_text(const fs::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
-std::string read_text(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 namespace {
 
 std::string printf_lf(double v) {
@@ -73,11 +47,11 @@ void write_raw(const fs::path& raw, std::size_t rows, std::size_t cols, double c
         }
         for (int b = 0; b < bytes; ++b) data.push_back(static_cast<char>((u >> (8 * b)) & 0xFF));
     }
-    write_text(raw, data);
+    write_file(raw, data);
     const auto [lo, hi] = std::minmax_element(scaled.begin(), scaled.end());
     fs::path txt = raw;
     txt.replace_extension(".txt");
-    write_text(txt, descriptor_text(static_cast<std::int64_t>(rows), static_cast<std::int64_t>(cols), bytes, *lo, *hi,
+    write_file(txt, descriptor_text(static_cast<std::int64_t>(rows), static_cast<std::int64_t>(cols), bytes, *lo, *hi,
                                     cellsize));
 }
 
@@ -98,7 +72,7 @@ std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const 
 
 void write_asc(const fs::path& file, std::size_t rows, std::size_t cols, double cellsize,
                const std::vector<double>& z) {
-    write_text(file, asc_text(rows, cols, cellsize, z));
+    write_file(file, asc_text(rows, cols, cellsize, z));
 }
 
 std::string descriptor_text(std::int64_t rows, std::int64_t cols, int bytes, std::int64_t zmin, std::int64_t zmax,
@@ -164,19 +138,12 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir,
     RunResult r;
     const int raw = std::system(cmd.c_str());
     r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-    r.out = read_text(out_file);
-    r.err = read_text(err_file);
+    r.out = read_file(out_file);
+    r.err = read_file(err_file);
     std::error_code ec;
     fs::remove(out_file, ec);
     fs::remove(err_file, ec);
     return r;
-}
-
-std::vector<std::string> list_dir(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace kestranov::preview::testing

@@ -8,29 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "image.h"
 
 namespace kestranov::preview::testing {
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using ::TempDir;
 
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
-
-void write_text(const fs::path& file, const std::string& text);
-std::string read_text(const fs::path& file);
 
 // <name>_lidar.asc as kestranov writes it: CR LF header, every value "%lf" plus a
 // TAB, all on one line. NaN cells are written as the nodata value.
@@ -71,7 +57,5 @@ struct RunResult {
 // the shell command `shell` ("ulimit -f 1;" for a file-size limit).
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell = "");
 
-// Sorted names of the entries directly inside `dir`.
-std::vector<std::string> list_dir(const fs::path& dir);
 
 }  // namespace kestranov::preview::testing
