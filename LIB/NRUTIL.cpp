@@ -5,8 +5,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-static void *default_alloc(size_t count, size_t size) { return calloc(count, size); }
-static void default_free(void *block) { free(block); }
+static void* default_alloc(size_t count, size_t size) { return calloc(count, size); }
+static void default_free(void* block) { free(block); }
 
 static nr_alloc_fn nr_alloc = default_alloc;
 static nr_free_fn nr_free = default_free;
@@ -20,7 +20,7 @@ extern "C" void nr_set_allocator(nr_alloc_fn alloc, nr_free_fn release)
 /* The one primitive: count x size zero-filled bytes, or null. A zero byte
  * count is a failure too, and so is a negative count or a product that does
  * not fit size_t, which calloc alone would not always catch. */
-static void *zero_block(int count, size_t size)
+static void* zero_block(int count, size_t size)
 {
     if (count <= 0 || size == 0) return NULL;
     if ((size_t)count > SIZE_MAX / size) return NULL;
@@ -30,9 +30,9 @@ static void *zero_block(int count, size_t size)
 /* Rows are separate allocations. When row k cannot be had, the rows already
  * obtained and the pointer array are given back, so a caller never holds a
  * half-built matrix and nothing leaks. */
-static void **any_matrix(int NbCol, int NbLig, size_t elem)
+static void** any_matrix(int NbCol, int NbLig, size_t elem)
 {
-    void **rows = (void **)zero_block(NbLig, sizeof(void *));
+    void** rows = (void**)zero_block(NbLig, sizeof(void*));
     if (!rows) return NULL;
     for (int i = 0; i < NbLig; i++) {
         rows[i] = zero_block(NbCol, elem);
@@ -45,34 +45,25 @@ static void **any_matrix(int NbCol, int NbLig, size_t elem)
     return rows;
 }
 
-static void any_release(void **Mat, int NbLig)
+static void any_release(void** Mat, int NbLig)
 {
     if (!Mat) return;
     for (int i = 0; i < NbLig; i++) nr_free(Mat[i]);
     nr_free(Mat);
 }
 
-static void vector_release(void *Mat)
+static void vector_release(void* Mat)
 {
     if (Mat) nr_free(Mat);
 }
 
-#define NR_MATRIX(prefix, T)                                                   \
-    extern "C" T **prefix##matrice(int NbCol, int NbLig)                       \
-    {                                                                          \
-        return (T **)any_matrix(NbCol, NbLig, sizeof(T));                     \
-    }                                                                          \
-    extern "C" void fr##prefix##matrice(T **Mat, int NbLig)                    \
-    {                                                                          \
-        any_release((void **)Mat, NbLig);                                      \
-    }
+#define NR_MATRIX(prefix, T)                                                                                  \
+    extern "C" T** prefix##matrice(int NbCol, int NbLig) { return (T**)any_matrix(NbCol, NbLig, sizeof(T)); } \
+    extern "C" void fr##prefix##matrice(T** Mat, int NbLig) { any_release((void**)Mat, NbLig); }
 
-#define NR_VECTOR(prefix, T)                                                   \
-    extern "C" T *prefix##vecteur(int NbCol)                                   \
-    {                                                                          \
-        return (T *)zero_block(NbCol, sizeof(T));                              \
-    }                                                                          \
-    extern "C" void fr##prefix##vecteur(T *Mat) { vector_release(Mat); }
+#define NR_VECTOR(prefix, T)                                                              \
+    extern "C" T* prefix##vecteur(int NbCol) { return (T*)zero_block(NbCol, sizeof(T)); } \
+    extern "C" void fr##prefix##vecteur(T* Mat) { vector_release(Mat); }
 
 NR_MATRIX(f, float)
 NR_MATRIX(uc, unsigned char)

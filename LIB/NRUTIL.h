@@ -18,37 +18,37 @@ extern "C" {
 /* The zero-filled allocation under every allocator and the release under
  * every release function. Tests replace them to provoke the failure of one
  * particular block; null restores the defaults (calloc and free). */
-typedef void *(*nr_alloc_fn)(size_t count, size_t size);
-typedef void (*nr_free_fn)(void *block);
+typedef void* (*nr_alloc_fn)(size_t count, size_t size);
+typedef void (*nr_free_fn)(void* block);
 void nr_set_allocator(nr_alloc_fn alloc, nr_free_fn release);
 
-float **fmatrice(int NbCol, int NbLig);
-void frfmatrice(float **Mat, int NbLig);
-unsigned char **ucmatrice(int NbCol, int NbLig);
-void frucmatrice(unsigned char **Mat, int NbLig);
-unsigned short **usmatrice(int NbCol, int NbLig);
-void frusmatrice(unsigned short **Mat, int NbLig);
-short **smatrice(int NbCol, int NbLig);
-void frsmatrice(short **Mat, int NbLig);
-int **imatrice(int NbCol, int NbLig);
-void frimatrice(int **Mat, int NbLig);
-double **dmatrice(int NbCol, int NbLig);
-void frdmatrice(double **Mat, int NbLig);
-long double **ldmatrice(int NbCol, int NbLig);
-void frldmatrice(long double **Mat, int NbLig);
+float** fmatrice(int NbCol, int NbLig);
+void frfmatrice(float** Mat, int NbLig);
+unsigned char** ucmatrice(int NbCol, int NbLig);
+void frucmatrice(unsigned char** Mat, int NbLig);
+unsigned short** usmatrice(int NbCol, int NbLig);
+void frusmatrice(unsigned short** Mat, int NbLig);
+short** smatrice(int NbCol, int NbLig);
+void frsmatrice(short** Mat, int NbLig);
+int** imatrice(int NbCol, int NbLig);
+void frimatrice(int** Mat, int NbLig);
+double** dmatrice(int NbCol, int NbLig);
+void frdmatrice(double** Mat, int NbLig);
+long double** ldmatrice(int NbCol, int NbLig);
+void frldmatrice(long double** Mat, int NbLig);
 
-unsigned char *ucvecteur(int NbCol);
-void frucvecteur(unsigned char *Mat);
-unsigned short *usvecteur(int NbCol);
-void frusvecteur(unsigned short *Mat);
-short *svecteur(int NbCol);
-void frsvecteur(short *Mat);
-int *ivecteur(int NbCol);
-void frivecteur(int *Mat);
-double *dvecteur(int NbCol);
-void frdvecteur(double *Mat);
-float *fvecteur(int NbCol);
-void frfvecteur(float *Mat);
+unsigned char* ucvecteur(int NbCol);
+void frucvecteur(unsigned char* Mat);
+unsigned short* usvecteur(int NbCol);
+void frusvecteur(unsigned short* Mat);
+short* svecteur(int NbCol);
+void frsvecteur(short* Mat);
+int* ivecteur(int NbCol);
+void frivecteur(int* Mat);
+double* dvecteur(int NbCol);
+void frdvecteur(double* Mat);
+float* fvecteur(int NbCol);
+void frfvecteur(float* Mat);
 
 #ifdef __cplusplus
 }

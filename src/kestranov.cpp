@@ -2,9 +2,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "core/run_state.h"
 #include "platform/console.h"
 #include "run/driver.h"
-#include "core/run_state.h"
 
 int main()
 {

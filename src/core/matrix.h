@@ -26,7 +26,9 @@ public:
     Matrix() = default;
     // `rows` rows of `cols` zero-filled cells; empty when the module returns null.
     Matrix(int cols, int rows) : rows_(MatrixCalls<T>::make(cols, rows)), count_(rows_ ? rows : 0) {}
-    Matrix(Matrix&& other) noexcept : rows_(std::exchange(other.rows_, nullptr)), count_(std::exchange(other.count_, 0)) {}
+    Matrix(Matrix&& other) noexcept : rows_(std::exchange(other.rows_, nullptr)), count_(std::exchange(other.count_, 0))
+    {
+    }
     Matrix& operator=(Matrix&& other) noexcept
     {
         std::swap(rows_, other.rows_);

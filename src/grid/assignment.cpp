@@ -57,8 +57,9 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const Extents& 
     for (int m = 1; m <= files.count; ++m) {
         const std::string path = files.windows_path(m);
         const PointSink sink =
-            retorno == 0 ? PointSink([&](const Point* pts, std::size_t n) { assign<true>(e, pix_size, grid, path, pts, n); })
-                         : PointSink([&](const Point* pts, std::size_t n) { assign<false>(e, pix_size, grid, path, pts, n); });
+            retorno == 0
+                ? PointSink([&](const Point* pts, std::size_t n) { assign<true>(e, pix_size, grid, path, pts, n); })
+                : PointSink([&](const Point* pts, std::size_t n) { assign<false>(e, pix_size, grid, path, pts, n); });
         if (!read_point_file(out, files, m, sink)) fail("\n\n\tFile " + path + " unknown\n");
     }
 }

@@ -10,9 +10,9 @@
 // rounded to double. The x87 division behind it is slow.
 inline double cell_position(double edge_distance_from, double edge_distance_to, double pix_size)
 {
-    return static_cast<double>((static_cast<long double>(edge_distance_to) -
-                                static_cast<long double>(edge_distance_from)) /
-                               static_cast<long double>(pix_size));
+    return static_cast<double>(
+        (static_cast<long double>(edge_distance_to) - static_cast<long double>(edge_distance_from)) /
+        static_cast<long double>(pix_size));
 }
 
 // The ceiling of a non-negative position below 2^31.

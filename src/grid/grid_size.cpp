@@ -22,7 +22,10 @@ constexpr long double working_bytes = 16 << 20;
 
 // What is needed rounds up, what is available down, so that a refusal never
 // shows two equal numbers.
-std::string megabytes_up(long double bytes) { return std::to_string(static_cast<unsigned long long>(std::ceil(bytes / 1e6L))); }
+std::string megabytes_up(long double bytes)
+{
+    return std::to_string(static_cast<unsigned long long>(std::ceil(bytes / 1e6L)));
+}
 std::string megabytes_down(long double bytes) { return std::to_string(static_cast<unsigned long long>(bytes / 1e6L)); }
 
 [[noreturn]] void too_large(double pix_size, long double rows, long double cols, const std::string& why)
@@ -30,8 +33,8 @@ std::string megabytes_down(long double bytes) { return std::to_string(static_cas
     std::ostringstream text;
     text.setf(std::ios::fixed);
     text.precision(0);
-    text << "\n\n\tA pixel size of " << lf(pix_size) << " meter gives a grid of " << std::trunc(rows)
-         << " rows and " << std::trunc(cols) << " columns: " << why << "\n";
+    text << "\n\n\tA pixel size of " << lf(pix_size) << " meter gives a grid of " << std::trunc(rows) << " rows and "
+         << std::trunc(cols) << " columns: " << why << "\n";
     fail(text.str());
 }
 
@@ -47,8 +50,9 @@ GridSize size_grid(const Extents& e, double pix_size, std::uint64_t available)
     const long double need = (std::trunc(rows) + 2) * (std::trunc(cols) + 2) * bytes_per_cell +
                              (std::trunc(rows) + 2) * bytes_per_row + working_bytes;
     if (available != 0 && need > static_cast<long double>(available))
-        too_large(pix_size, rows, cols,
-                  "it needs " + megabytes_up(need) + " MB of memory, and " + megabytes_down(available) + " MB are available");
+        too_large(
+            pix_size, rows, cols,
+            "it needs " + megabytes_up(need) + " MB of memory, and " + megabytes_down(available) + " MB are available");
     return {static_cast<int>(rows), static_cast<int>(cols)};
 }
 

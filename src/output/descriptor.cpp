@@ -17,11 +17,10 @@ double corner(double extent, long double offset) { return static_cast<double>(ex
 std::string descriptor_text(const DescriptorInfo& d)
 {
     const Extents& e = d.e;
-    std::string text = std::to_string(d.nb_lig) + "\n" + std::to_string(d.nb_col) + "\n" +
-                       std::to_string(raster_bytes(d.itype)) + "\n" +
-                       std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmin, d.coef))) + "\n" +
-                       std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmax, d.coef))) + "\n" +
-                       lf(d.pix_size) + "\n\n";
+    std::string text =
+        std::to_string(d.nb_lig) + "\n" + std::to_string(d.nb_col) + "\n" + std::to_string(raster_bytes(d.itype)) +
+        "\n" + std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmin, d.coef))) + "\n" +
+        std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmax, d.coef))) + "\n" + lf(d.pix_size) + "\n\n";
     text += "\n\n\tUTM Coordinates :";
     text += "\n\t\tX min : " + lf(corner(e.Xmin, -2.5L)) + " Y min : " + lf(corner(e.Ymin, -2.5L)) + " ";
     text += "\n\t\tX max : " + lf(corner(e.Xmax, 2.5L)) + " Y max : " + lf(corner(e.Ymax, 2.5L)) + " ";

@@ -1,10 +1,10 @@
 #include "platform/console.h"
 
+#include <termios.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <istream>
-#include <termios.h>
-#include <unistd.h>
 
 int getch(std::istream& in, bool terminal)
 {

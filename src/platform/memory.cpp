@@ -1,10 +1,10 @@
 #include "platform/memory.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -52,11 +52,11 @@ Mount mount_of(bool version2)
         std::istringstream s(line);
         std::string id, parent, device, root, folder, field;
         s >> id >> parent >> device >> root >> folder;
-        while (s >> field && field != "-") {}
+        while (s >> field && field != "-") {
+        }
         std::string type, source, options;
         s >> type >> source >> options;
-        if (version2 ? type == "cgroup2" : type == "cgroup" && has_word(options, "memory"))
-            return {folder, root};
+        if (version2 ? type == "cgroup2" : type == "cgroup" && has_word(options, "memory")) return {folder, root};
     }
     return {};
 }

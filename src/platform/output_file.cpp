@@ -1,11 +1,11 @@
 #include "platform/output_file.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 
 #include "platform/temporary_files.h"
 

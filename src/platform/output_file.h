@@ -12,12 +12,12 @@
 // The text mode writes every "\n" as CR LF, as Windows text streams do.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <sys/types.h>
 
 class OutputFile {
 public:

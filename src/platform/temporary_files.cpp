@@ -1,12 +1,12 @@
 #include "platform/temporary_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -18,11 +18,19 @@ namespace {
 bool ends_the_process(int s)
 {
     switch (s) {
-    case SIGKILL: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGCONT:
-    case SIGCHLD: case SIGURG: case SIGWINCH: case SIGXFSZ:
-        return false;
-    default:
-        return s >= 1 && s < NSIG && (s < 32 || (s >= SIGRTMIN && s <= SIGRTMAX));
+        case SIGKILL:
+        case SIGSTOP:
+        case SIGTSTP:
+        case SIGTTIN:
+        case SIGTTOU:
+        case SIGCONT:
+        case SIGCHLD:
+        case SIGURG:
+        case SIGWINCH:
+        case SIGXFSZ:
+            return false;
+        default:
+            return s >= 1 && s < NSIG && (s < 32 || (s >= SIGRTMIN && s <= SIGRTMAX));
     }
 }
 

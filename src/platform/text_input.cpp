@@ -1,10 +1,10 @@
 #include "platform/text_input.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 TextInput::~TextInput() { close(); }
 

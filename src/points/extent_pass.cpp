@@ -3,8 +3,8 @@
 #include <optional>
 #include <ostream>
 
-#include "points/point_reader.h"
 #include "core/fatal.h"
+#include "points/point_reader.h"
 
 Extents extent_pass(std::ostream& out, const PointFiles& files)
 {
@@ -41,7 +41,8 @@ Extents extent_pass(std::ostream& out, const PointFiles& files)
         total += *records;
     }
 
-    out << "\n\n\tFirst Lecture " << "\n\n\t\tTotal number of registers = " << total << " \n";
+    out << "\n\n\tFirst Lecture "
+        << "\n\n\t\tTotal number of registers = " << total << " \n";
     if (!any) fail("\n\n\tThe point files hold no point: there is nothing to grid\n");
     return e;
 }

@@ -9,9 +9,8 @@
 namespace {
 
 // Powers of ten that a double holds exactly.
-constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double exact_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
@@ -21,9 +20,9 @@ struct Shape {
     bool valid = false;
     bool negative = false;
     std::uint64_t mantissa = 0;
-    int significant = 0;       // digits gathered into mantissa, leading zeros excluded
-    bool dropped = false;      // digits beyond 19 were not gathered
-    long long exponent10 = 0;  // value = mantissa * 10^exponent10 when !dropped
+    int significant = 0;           // digits gathered into mantissa, leading zeros excluded
+    bool dropped = false;          // digits beyond 19 were not gathered
+    long long exponent10 = 0;      // value = mantissa * 10^exponent10 when !dropped
     const char* number = nullptr;  // first character after a leading '+'
 };
 

@@ -7,10 +7,10 @@
 #include <ostream>
 #include <string>
 
+#include "core/fatal.h"
 #include "platform/drive.h"
 #include "platform/text_input.h"
 #include "points/number_scanner.h"
-#include "core/fatal.h"
 
 namespace {
 

@@ -17,8 +17,7 @@ std::string next_word(RunState& st, std::string_view prompt)
     *st.out << prompt;
     st.out->flush();
     std::string word;
-    if (!(*st.in >> word))
-        fail("\n\n\tEnd of console input: the question above has no answer\n");
+    if (!(*st.in >> word)) fail("\n\n\tEnd of console input: the question above has no answer\n");
     return word;
 }
 
@@ -95,5 +94,6 @@ int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::st
         ++k;
     }
     menu += "\n\t\t";
-    return ask_int(st, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
+    return ask_int(
+        st, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
 }

@@ -25,13 +25,10 @@ void banner(RunState& st)
 {
     const std::string stars = "\n\t" + std::string(frame_width + 2, '*');
     const std::string empty = frame_line("");
-    *st.out << stars << empty << empty
-            << frame_line("                      KESTRANOV") << empty << empty << empty << empty
-            << frame_line("   Digital elevation models from airborne LIDAR points")
-            << frame_line("   Version 1.0")
-            << empty
-            << frame_line("   First or last return, ASCII grid or raster output")
-            << empty << stars;
+    *st.out << stars << empty << empty << frame_line("                      KESTRANOV") << empty << empty << empty
+            << empty << frame_line("   Digital elevation models from airborne LIDAR points")
+            << frame_line("   Version 1.0") << empty
+            << frame_line("   First or last return, ASCII grid or raster output") << empty << stars;
 }
 
 }  // namespace
@@ -40,20 +37,19 @@ void opening(RunState& st)
 {
     banner(st);
     std::string nomgen = base_directory;
-    std::string nomdir =
-        ask_word(st, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
+    std::string nomdir = ask_word(st, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
     nomgen += nomdir;
     nomgen += '\\';
     st.nomim4 = nomgen;
     st.nomgen = nomgen;
 
-    st.numlay = ask_int(st, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
-                        "\n\tThe number of files must be a whole number of at least 1.",
-                        "\n\tThe number of files must be at most 2147483647.");
+    st.numlay = ask_int(
+        st, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
+        "\n\tThe number of files must be a whole number of at least 1.",
+        "\n\tThe number of files must be at most 2147483647.");
     st.files.assign(1, data_file{});
     for (int k = 1; k <= st.numlay; ++k) {
-        st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) +
-                                     " (without extension .xyz) ? ");
+        st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) + " (without extension .xyz) ? ");
         st.files.push_back({st.nomfic});
     }
     st.nomim3 = point_file_path(st, st.numlay);
@@ -61,8 +57,8 @@ void opening(RunState& st)
 
 void ask_gridding(RunState& st)
 {
-    st.pix_size = ask_double(st, "\n\n\tdecimal pixel output size (decimal value in meters) ? ",
-                             [](double v) { return v > 0.0; },
-                             "\n\tThe pixel size must be a decimal number greater than 0.");
+    st.pix_size = ask_double(
+        st, "\n\n\tdecimal pixel output size (decimal value in meters) ? ", [](double v) { return v > 0.0; },
+        "\n\tThe pixel size must be a decimal number greater than 0.");
     st.retorno = ask_menu(st, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
 }

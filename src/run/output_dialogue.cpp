@@ -30,7 +30,8 @@ std::string range_problem(const RunState& st)
     const auto [lo, hi] = scaled_range(grid_of(st), extents_of(st), st.coef);
     const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
     if (lo < INT32_MIN || hi > INT32_MAX)
-        return "\n\n\tThe scaled elevations run from " + range + ", beyond the 32 bits of the raster descriptor: "
+        return "\n\n\tThe scaled elevations run from " + range +
+               ", beyond the 32 bits of the raster descriptor: "
                "choose a coarser scale.";
     if (st.itype == 0 && hi - lo > 65535)
         return "\n\n\tThe scaled elevations run from " + range + ", a span of " + std::to_string(hi - lo) +
@@ -44,7 +45,8 @@ void ask_raster_choice(RunState& st)
     for (;;) {
         st.itype = ask_menu(st, "\n\ttype of DEM raster :", {"16 bits", "32 bits"});
         st.nomdescr4 = st.nomim4;
-        st.escala = ask_menu(st, "\n\toutput hipsometric scale:", {"meters", "decimeters", "centimeters", "millimeters"});
+        st.escala =
+            ask_menu(st, "\n\toutput hipsometric scale:", {"meters", "decimeters", "centimeters", "millimeters"});
         st.coef = coef_by_escala[st.escala];
         const std::string problem = range_problem(st);
         if (problem.empty()) return;

@@ -23,10 +23,11 @@ void report_extents(RunState& st)
 void density_check(const RunState& st)
 {
     if (count_pits(grid_of(st)) == 0) return;
-    fail("\n\n\tDespite an attempt to eliminate the pits, the density "
-         "\n\tof the point cloud is not enough to generate an MDE with "
-         "\n\ta pixel size of " +
-         lf(st.pix_size) + " meter ");
+    fail(
+        "\n\n\tDespite an attempt to eliminate the pits, the density "
+        "\n\tof the point cloud is not enough to generate an MDE with "
+        "\n\ta pixel size of " +
+        lf(st.pix_size) + " meter ");
 }
 
 }  // namespace
