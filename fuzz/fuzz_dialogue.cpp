@@ -4,11 +4,16 @@
 // lattice with zero and negative elevations), b.xyz (a bad token in its
 // second record), e.xyz (empty), h.xyz (elevations too high for any raster
 // scale: the type and scale are asked again until the input ends), t.xyz
-// (two points: most cell sizes leave pits) and d.xyz, a folder.
+// (two points: most cell sizes leave pits), x.xyz (0.004 m wide in X and
+// 0.75 m long in Y: every cell size tried gives a model without columns),
+// y.xyz (the same turned a quarter: no rows), both with elevations spanning
+// 80 m, too much for 16 bits in millimetres, and d.xyz, a folder.
 //
 // Whatever the bytes, the run ends with status 0 or 1; with 1 the console
 // ends with one of the program's failure messages and no file is left
-// behind; with 0 exactly the announced outputs appear, no temporary file.
+// behind; with 0 exactly the announced outputs appear, no temporary file,
+// and an image holds as many bytes as its descriptor's rows, columns and
+// bytes per cell say.
 //
 // Two kinds of input are set aside (not a fault of the program, a limit of
 // the harness): ".." anywhere, which could name files outside the scratch
@@ -23,11 +28,11 @@
 
 #include "fuzz_support.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "core/run_state.h"
 
 namespace {
 
-const std::vector<std::string> fixed_names = {"a.xyz", "b.xyz", "d.xyz", "e.xyz", "h.xyz", "t.xyz"};
+const std::vector<std::string> fixed_names = {"a.xyz", "b.xyz", "d.xyz", "e.xyz", "h.xyz", "t.xyz", "x.xyz", "y.xyz"};
 
 std::filesystem::path zone() { return fuzz::drive() / "images" / "z"; }
 
@@ -40,11 +45,20 @@ void make_drive()
             a += std::to_string(i * 0.05) + " " + std::to_string(j * 0.05) + " " + std::to_string(z + 0.25 * (i % 2)) +
                  (j % 2 ? "\r\n" : "\n");
         }
-    fuzz::write_file(zone() / "a.xyz", a);
-    fuzz::write_file(zone() / "b.xyz", "0 0 1\n0.5 x 2\n0.75 0.55 3\n");
-    fuzz::write_file(zone() / "e.xyz", "");
-    fuzz::write_file(zone() / "h.xyz", "0 0 1e12\n0.75 0.55 -1e12\n0.3 0.3 0\n");
-    fuzz::write_file(zone() / "t.xyz", "0 0 -2.5\n0.75 0.55 0\n\x1a junk after the end of text");
+    write_file(zone() / "a.xyz", a);
+    write_file(zone() / "b.xyz", "0 0 1\n0.5 x 2\n0.75 0.55 3\n");
+    write_file(zone() / "e.xyz", "");
+    write_file(zone() / "h.xyz", "0 0 1e12\n0.75 0.55 -1e12\n0.3 0.3 0\n");
+    write_file(zone() / "t.xyz", "0 0 -2.5\n0.75 0.55 0\n\x1a junk after the end of text");
+    std::string x, y;
+    for (int k = 0; k <= 15; ++k) {
+        const std::string across = std::to_string(k % 3 * 0.002), along = std::to_string(k * 0.05);
+        const std::string z = std::to_string((k % 5 - 2) * 20.0 + k % 2 * 0.125) + "\n";
+        x += across + " " + along + " " + z;
+        y += along + " " + across + " " + z;
+    }
+    write_file(zone() / "x.xyz", x);
+    write_file(zone() / "y.xyz", y);
     std::filesystem::create_directories(zone() / "d.xyz");
 }
 
@@ -163,6 +177,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzz::check(raw.size() > 4 && raw.substr(0, raw.size() - 4) == txt.substr(0, txt.size() - 4) &&
                             raw.ends_with(".raw") && txt.ends_with(".txt"),
                         "raster files " + raw + " and " + txt);
+            long long rows = -1, cols = -1, bytes = -1;
+            std::sscanf(read_file(txt).c_str(), "%lld\r\n%lld\r\n%lld", &rows, &cols, &bytes);
+            const std::size_t size = std::filesystem::file_size(raw);
+            fuzz::check(rows >= 0 && cols >= 0 && (bytes == 2 || bytes == 4) &&
+                            size == static_cast<std::size_t>(rows * cols * bytes),
+                        "an image of " + std::to_string(size) + " bytes for a descriptor of " + std::to_string(rows) +
+                            " rows, " + std::to_string(cols) + " columns, " + std::to_string(bytes) + " bytes");
         }
     }
     return 0;

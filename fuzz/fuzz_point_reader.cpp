@@ -23,9 +23,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "core/fatal.h"
 #include "points/point_reader.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -153,12 +152,10 @@ bool same_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0
 // Reads file m of st and checks it against the text.
 void check_reading(int m, std::string_view text)
 {
-    RunState st;
     std::ostringstream console;
-    st.out = &console;
-    st.drive_root = fuzz::drive();
-    st.nomgen = "c:\\images\\f\\";
-    st.files = {data_file{}, data_file{"p"}, data_file{"big"}};
+    const std::string folder = "c:\\images\\f\\";
+    const std::vector<data_file> names = {data_file{}, data_file{"p"}, data_file{"big"}};
+    const PointFiles files{fuzz::drive(), folder, names, 2};
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {
@@ -170,9 +167,9 @@ void check_reading(int m, std::string_view text)
     std::string error;
     long long records = -1;
     try {
-        records = read_point_file(st, m, "\n\t", sink);
+        records = read_point_file(console, files, m, sink).value_or(-1);
     } catch (const Fatal& e) {
-        error = e.what();
+        error = e.text;
     }
 
     const std::string which = m == 1 ? "plain file: " : "padded file: ";
@@ -198,7 +195,7 @@ std::uint64_t fnv1a(std::string_view bytes)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    fuzz::write_file(fuzz::drive() / "images" / "f" / "p.xyz", text);
+    write_file(fuzz::drive() / "images" / "f" / "p.xyz", text);
     check_reading(1, text);
 
     const std::uint64_t h = fnv1a(text);

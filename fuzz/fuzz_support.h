@@ -1,5 +1,5 @@
 // What the fuzz targets share: a scratch drive that lives as long as the
-// fuzzing process, and small file helpers. The drive sits under TMPDIR
+// fuzzing process, and a readable stop. The file helpers are the tests' own. The drive sits under TMPDIR
 // (fuzz/run.sh points it at a folder it removes afterwards).
 #pragma once
 
@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+
+#include "files.h"
 
 namespace fuzz {
 
@@ -52,22 +54,6 @@ inline const std::filesystem::path& drive()
         return path;
     }();
     return *root;
-}
-
-inline void write_file(const std::filesystem::path& p, std::string_view bytes)
-{
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream f(p, std::ios::binary | std::ios::trunc);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!f) broken("cannot write " + p.string());
-}
-
-inline std::string read_file(const std::filesystem::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // Everything in `folder` except the entries named in `keep` goes.
