@@ -167,8 +167,8 @@ void writers()
         raw_times.push_back(seconds_since(t0));
         raw_bytes = fs::file_size(dir / "grid_lidar_m4.raw");
     }
-    std::printf("  ASCII grid   %4d x %4d  %8.1f MB  %7.3f s  %7.0f MB/s\n", n, n, asc_bytes / 1e6,
-                median(asc_times), asc_bytes / 1e6 / median(asc_times));
+    std::printf("  ASCII grid   %4d x %4d  %8.1f MB  %7.3f s  %7.0f MB/s\n", n, n, asc_bytes / 1e6, median(asc_times),
+                asc_bytes / 1e6 / median(asc_times));
     std::printf("  32-bit raster %4d x %4d %8.1f MB  %7.3f s  %7.0f MB/s  (scaling and writing)\n", n, n,
                 raw_bytes / 1e6, median(raw_times), raw_bytes / 1e6 / median(raw_times));
     fs::remove_all(dir);
@@ -212,8 +212,8 @@ int main(int argc, char** argv)
     std::printf("%s: %.0f MB, %lld points (median of %d runs)\n", cloud.filename().c_str(), mb, points, runs);
     std::printf("  from_chars two passes   %7.3f s  %7.0f MB/s per pass\n", f, 2 * mb / f);
     std::printf("  extent pass alone       %7.3f s  %7.0f MB/s\n", e, mb / e);
-    std::printf("  full run (1 m, ASCII)   %7.3f s  %7.2f x the floor  %6.1f M points/s  peak RSS %.1f MiB\n", w,
-                w / f, points / w / 1e6, peak / 1024.0);
+    std::printf("  full run (1 m, ASCII)   %7.3f s  %7.2f x the floor  %6.1f M points/s  peak RSS %.1f MiB\n", w, w / f,
+                points / w / 1e6, peak / 1024.0);
     if (with_fscanf) {
         const double s = fscanf_two_passes(cloud);
         std::printf("  fscanf two passes       %7.3f s  (full run is %.2f x faster)\n", s, s / w);

@@ -26,9 +26,9 @@
 #include <set>
 #include <vector>
 
+#include "core/run_state.h"
 #include "fuzz_support.h"
 #include "run/driver.h"
-#include "core/run_state.h"
 
 namespace {
 
@@ -167,9 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string name = console.substr(at + 14);
             fuzz::check(!name.empty() && name.back() == ' ', "output name line");
             name.pop_back();
-            fuzz::check(added == std::set<std::string>{host_of(name)}, "the ASCII grid written is not the one announced: " +
-                                                                          name + " (" + std::to_string(added.size()) +
-                                                                          " new files)");
+            fuzz::check(added == std::set<std::string>{host_of(name)},
+                        "the ASCII grid written is not the one announced: " + name + " (" +
+                            std::to_string(added.size()) + " new files)");
         } else {
             // A raster: an image and its descriptor of the same name.
             fuzz::check(added.size() == 2, "a raster run added " + std::to_string(added.size()) + " files");

@@ -48,9 +48,9 @@
 #include <set>
 #include <vector>
 
+#include "core/run_state.h"
 #include "fuzz_support.h"
 #include "run/driver.h"
-#include "core/run_state.h"
 
 namespace {
 
@@ -101,9 +101,12 @@ struct Span {
 Span lattice_span(FuzzedDataProvider& in, long long m)
 {
     switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: return {in.ConsumeIntegralInRange<long long>(0, m - 1), false};
-    case 1: return {in.ConsumeIntegralInRange<long long>(m, 2 * m - 1), true};
-    default: return {in.ConsumeIntegralInRange<long long>(0, 63), false};
+        case 0:
+            return {in.ConsumeIntegralInRange<long long>(0, m - 1), false};
+        case 1:
+            return {in.ConsumeIntegralInRange<long long>(m, 2 * m - 1), true};
+        default:
+            return {in.ConsumeIntegralInRange<long long>(0, 63), false};
     }
 }
 
@@ -513,7 +516,7 @@ void show(const Cloud& c, const Layout* l, int status, const std::string& consol
             break;
         }
         out += fuzz::contains(std::string_view(console).substr(at, 120), ", a span of ") ? " refused(span)"
-                                                                                          : " refused(32 bits)";
+                                                                                         : " refused(32 bits)";
         at = console.find(range_refused, at + 1);
     }
     std::fprintf(stderr, "show: %s rows %lld cols %lld points %zu %s status %d\n", c.lattice ? "lattice" : "free",

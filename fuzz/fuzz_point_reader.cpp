@@ -22,8 +22,8 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "core/fatal.h"
+#include "fuzz_support.h"
 #include "points/point_reader.h"
 
 namespace {
@@ -98,8 +98,8 @@ Expected expected_reading(std::string_view text, const std::string& path)
         const std::string copy(token);
         const double v = std::strtod(copy.c_str(), nullptr);
         if (std::isinf(v)) {
-            e.error = "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) +
-                      "\" is not a finite number\n";
+            e.error =
+                "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) + "\" is not a finite number\n";
             return e;
         }
         e.values.push_back(v);
@@ -176,7 +176,8 @@ void check_reading(int m, std::string_view text)
     fuzz::check(error == want.error, which + "message \"" + error + "\", expected \"" + want.error + "\"");
     fuzz::check(got.size() <= want.values.size(), which + "more numbers handed out than the text holds");
     for (std::size_t k = 0; k < got.size(); ++k)
-        fuzz::check(same_double(got[k], want.values[k]), which + "number " + std::to_string(k) + " differs from strtod");
+        fuzz::check(same_double(got[k], want.values[k]),
+                    which + "number " + std::to_string(k) + " differs from strtod");
     if (want.error.empty()) {
         fuzz::check(got.size() == want.values.size(), which + "numbers missing");
         fuzz::check(records == static_cast<long long>(want.values.size() / 3), which + "wrong record count");

@@ -24,14 +24,17 @@ public:
 
     // Next whitespace-delimited token; false at end of input. Over-long tokens are
     // cut short (they cannot be numbers anyway) but fully consumed.
-    bool next(std::string& token, std::size_t& line) {
+    bool next(std::string& token, std::size_t& line)
+    {
         token.clear();
         int ch = skip_space();
         if (ch < 0) return false;
         line = line_;
         while (ch >= 0 && !is_space(ch)) {
-            if (token.size() < kMaxToken) token.push_back(static_cast<char>(ch));
-            else truncated_ = true;
+            if (token.size() < kMaxToken)
+                token.push_back(static_cast<char>(ch));
+            else
+                truncated_ = true;
             ++pos_;
             ch = peek();
         }
@@ -41,7 +44,8 @@ public:
     bool last_was_cut() const { return truncated_; }
 
     // True if only blanks remain before the end of the current line.
-    bool rest_of_line_blank() {
+    bool rest_of_line_blank()
+    {
         for (int ch = peek(); ch >= 0; ch = peek()) {
             if (ch == '\n') return true;
             if (ch != ' ' && ch != '\t' && ch != '\r') return false;
@@ -55,11 +59,13 @@ public:
 private:
     static constexpr std::size_t kMaxToken = 64;
 
-    static bool is_space(int ch) {
+    static bool is_space(int ch)
+    {
         return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
     }
 
-    int peek() {
+    int peek()
+    {
         if (pos_ == end_) {
             in_.read(buf_.data(), static_cast<std::streamsize>(buf_.size()));
             end_ = static_cast<std::size_t>(in_.gcount());
@@ -69,7 +75,8 @@ private:
         return static_cast<unsigned char>(buf_[pos_]);
     }
 
-    int skip_space() {
+    int skip_space()
+    {
         truncated_ = false;
         for (int ch = peek(); ch >= 0; ch = peek()) {
             if (!is_space(ch)) return ch;
@@ -87,13 +94,14 @@ private:
     bool truncated_ = false;
 };
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
-std::optional<double> parse_real(const std::string& s) {
+std::optional<double> parse_real(const std::string& s)
+{
     std::string_view v(s);
     if (!v.empty() && v.front() == '+') v.remove_prefix(1);  // from_chars rejects a plus sign
     double out = 0.0;
@@ -102,25 +110,30 @@ std::optional<double> parse_real(const std::string& s) {
     return out;
 }
 
-std::optional<std::int64_t> parse_count(const std::string& s) {
+std::optional<std::int64_t> parse_count(const std::string& s)
+{
     std::int64_t out = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
     return out;
 }
 
-std::string shown(const std::string& token, bool cut) {
+std::string shown(const std::string& token, bool cut)
+{
     std::string out;
     for (unsigned char c : token) {
-        if (c >= 0x20 && c < 0x7f) out.push_back(static_cast<char>(c));
-        else out.push_back('?');  // keep the message on one printable line
+        if (c >= 0x20 && c < 0x7f)
+            out.push_back(static_cast<char>(c));
+        else
+            out.push_back('?');  // keep the message on one printable line
     }
     return "'" + out + (cut ? "...'" : "'");
 }
 
 enum class Key { ncols, nrows, xll, yll, cellsize, nodata };
 
-std::optional<Key> header_key(const std::string& word) {
+std::optional<Key> header_key(const std::string& word)
+{
     const std::string w = lower(word);
     if (w == "ncols") return Key::ncols;
     if (w == "nrows") return Key::nrows;
@@ -133,7 +146,8 @@ std::optional<Key> header_key(const std::string& word) {
 
 }  // namespace
 
-ElevationGrid parse_asc(std::istream& in, const std::string& name) {
+ElevationGrid parse_asc(std::istream& in, const std::string& name)
+{
     Tokenizer tok(in);
     std::string token;
     std::size_t line = 0;
@@ -153,33 +167,34 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name) {
         const std::string keyword = token;
         const std::size_t key_line = line;
         const int k = static_cast<int>(*key);
-        if (seen[k]) throw PreviewError(name, "header line " + std::to_string(key_line) + ": " + keyword + " given twice");
+        if (seen[k])
+            throw PreviewError(name, "header line " + std::to_string(key_line) + ": " + keyword + " given twice");
         seen[k] = true;
         if (!tok.next(token, line) || line != key_line)
             throw PreviewError(name, "header line " + std::to_string(key_line) + ": " + keyword + " has no value");
         const std::string bad = "header line " + std::to_string(key_line) + ": bad value " +
                                 shown(token, tok.last_was_cut()) + " for " + keyword;
         switch (*key) {
-        case Key::ncols:
-        case Key::nrows: {
-            auto n = parse_count(token);
-            if (!n || *n < 0) throw PreviewError(name, bad);
-            (*key == Key::ncols ? ncols : nrows) = n;
-            break;
-        }
-        case Key::cellsize:
-            cellsize = parse_real(token);
-            if (!cellsize || *cellsize <= 0.0) throw PreviewError(name, bad);
-            break;
-        case Key::nodata:
-            nodata = parse_real(token);
-            if (!nodata) throw PreviewError(name, bad);
-            break;
-        case Key::xll:
-        case Key::yll:
-            // Georeferencing is not drawn, but a broken value means a broken file.
-            if (!parse_real(token)) throw PreviewError(name, bad);
-            break;
+            case Key::ncols:
+            case Key::nrows: {
+                auto n = parse_count(token);
+                if (!n || *n < 0) throw PreviewError(name, bad);
+                (*key == Key::ncols ? ncols : nrows) = n;
+                break;
+            }
+            case Key::cellsize:
+                cellsize = parse_real(token);
+                if (!cellsize || *cellsize <= 0.0) throw PreviewError(name, bad);
+                break;
+            case Key::nodata:
+                nodata = parse_real(token);
+                if (!nodata) throw PreviewError(name, bad);
+                break;
+            case Key::xll:
+            case Key::yll:
+                // Georeferencing is not drawn, but a broken value means a broken file.
+                if (!parse_real(token)) throw PreviewError(name, bad);
+                break;
         }
         if (!tok.rest_of_line_blank())
             throw PreviewError(name, "header line " + std::to_string(key_line) + ": unexpected text after " + keyword);
@@ -224,12 +239,13 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name) {
     }
     if (tok.failed()) throw PreviewError(name, "read error");
     if (grid.z.size() < expected)
-        throw PreviewError(name, "truncated: header promises " + shape + " but the file holds only " +
-                                     std::to_string(grid.z.size()));
+        throw PreviewError(
+            name, "truncated: header promises " + shape + " but the file holds only " + std::to_string(grid.z.size()));
     return grid;
 }
 
-ElevationGrid read_asc(const std::filesystem::path& file) {
+ElevationGrid read_asc(const std::filesystem::path& file)
+{
     const std::string name = file.string();
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) throw PreviewError(name, "no such file");

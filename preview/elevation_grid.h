@@ -9,9 +9,9 @@
 namespace kestranov::preview {
 
 struct ElevationGrid {
-    std::size_t rows = 0;  // row 0 is the northernmost
-    std::size_t cols = 0;  // column 0 is the westernmost
-    double cellsize = 1.0; // ground distance between cell centres, metres
+    std::size_t rows = 0;   // row 0 is the northernmost
+    std::size_t cols = 0;   // column 0 is the westernmost
+    double cellsize = 1.0;  // ground distance between cell centres, metres
     // Row-major elevations. Cells without data hold NaN so every consumer has to
     // decide explicitly what to do with them instead of meeting a magic number.
     std::vector<double> z;

@@ -16,7 +16,8 @@ class RgbImage {
 public:
     RgbImage() = default;
     RgbImage(int width, int height, Rgb8 fill = {255, 255, 255})
-        : width_(width), height_(height), px_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3) {
+        : width_(width), height_(height), px_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3)
+    {
         for (std::size_t i = 0; i < px_.size(); i += 3) {
             px_[i] = fill.r;
             px_[i + 1] = fill.g;
@@ -31,7 +32,8 @@ public:
     bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
 
     // Drawing off the canvas is silently clipped so callers need not pre-clip text.
-    void set(int x, int y, Rgb8 c) {
+    void set(int x, int y, Rgb8 c)
+    {
         if (!inside(x, y)) return;
         std::uint8_t* p = &px_[index(x, y)];
         p[0] = c.r;
@@ -39,18 +41,21 @@ public:
         p[2] = c.b;
     }
 
-    Rgb8 get(int x, int y) const {
+    Rgb8 get(int x, int y) const
+    {
         const std::uint8_t* p = &px_[index(x, y)];
         return {p[0], p[1], p[2]};
     }
 
-    void fill_rect(int x, int y, int w, int h, Rgb8 c) {
+    void fill_rect(int x, int y, int w, int h, Rgb8 c)
+    {
         for (int j = y; j < y + h; ++j)
             for (int i = x; i < x + w; ++i) set(i, j, c);
     }
 
 private:
-    std::size_t index(int x, int y) const {
+    std::size_t index(int x, int y) const
+    {
         return (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 3;
     }
 

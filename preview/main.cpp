@@ -6,7 +6,8 @@
 
 #include "preview_app.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::vector<std::string> args(argv + 1, argv + argc);
     return kestranov::preview::run_preview(args, std::cout, std::cerr);
 }

@@ -14,7 +14,8 @@ namespace kestranov::preview {
 // file, which writes it beside `out` under a temporary name and renames it
 // into place when whole: a link is written through, a FIFO or device is
 // written directly, a signal or a file-size limit leaves nothing behind.
-void write_png(const std::filesystem::path& out, const RgbImage& image) {
+void write_png(const std::filesystem::path& out, const RgbImage& image)
+{
     const std::string name = out.string();
     if (image.width() <= 0 || image.height() <= 0) throw PreviewError(name, "refusing to write an empty image");
 

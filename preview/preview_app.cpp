@@ -15,13 +15,14 @@ namespace {
 
 constexpr const char* kProgram = "kestranov-preview";
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
-bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
     std::error_code ec1, ec2;
     const auto ca = std::filesystem::weakly_canonical(a, ec1);
     const auto cb = std::filesystem::weakly_canonical(b, ec2);
@@ -31,7 +32,8 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
 
 }  // namespace
 
-std::optional<ScaleUnit> scale_unit(const std::string& name) {
+std::optional<ScaleUnit> scale_unit(const std::string& name)
+{
     if (name == "m") return ScaleUnit{"m", 1.0, 0};
     if (name == "dm") return ScaleUnit{"dm", 10.0, 1};
     if (name == "cm") return ScaleUnit{"cm", 100.0, 2};
@@ -39,7 +41,8 @@ std::optional<ScaleUnit> scale_unit(const std::string& name) {
     return std::nullopt;
 }
 
-std::string usage_text() {
+std::string usage_text()
+{
     return std::string("usage: ") + kProgram +
            " FILE [--scale m|dm|cm|mm] [-o OUT.png]\n"
            "  FILE         <name>_lidar.asc, <name>_lidar_m2.raw or <name>_lidar_m4.raw\n"
@@ -49,7 +52,8 @@ std::string usage_text() {
            "  -o OUT.png   output picture (default: FILE with extension .png)\n";
 }
 
-Options parse_arguments(const std::vector<std::string>& args) {
+Options parse_arguments(const std::vector<std::string>& args)
+{
     Options opt;
     bool have_input = false;
     bool options_done = false;
@@ -69,13 +73,20 @@ Options parse_arguments(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (!options_done && a.size() > 1 && a[0] == '-') {
-            if (a == "--") options_done = true;
-            else if (a == "-h" || a == "--help") opt.help = true;
-            else if (a == "--scale") set_scale(take_value(i, a));
-            else if (a.rfind("--scale=", 0) == 0) set_scale(a.substr(8));
-            else if (a == "-o" || a == "--output") set_output(take_value(i, a));
-            else if (a.rfind("--output=", 0) == 0) set_output(a.substr(9));
-            else throw UsageError("unknown option '" + a + "'");
+            if (a == "--")
+                options_done = true;
+            else if (a == "-h" || a == "--help")
+                opt.help = true;
+            else if (a == "--scale")
+                set_scale(take_value(i, a));
+            else if (a.rfind("--scale=", 0) == 0)
+                set_scale(a.substr(8));
+            else if (a == "-o" || a == "--output")
+                set_output(take_value(i, a));
+            else if (a.rfind("--output=", 0) == 0)
+                set_output(a.substr(9));
+            else
+                throw UsageError("unknown option '" + a + "'");
             continue;
         }
         if (have_input) throw UsageError("more than one input file ('" + opt.input.string() + "' and '" + a + "')");
@@ -87,20 +98,23 @@ Options parse_arguments(const std::vector<std::string>& args) {
     return opt;
 }
 
-std::optional<InputKind> input_kind(const std::filesystem::path& input) {
+std::optional<InputKind> input_kind(const std::filesystem::path& input)
+{
     const std::string ext = lower(input.extension().string());
     if (ext == ".asc") return InputKind::ascii_grid;
     if (ext == ".raw" || ext == ".txt") return InputKind::raw_image;
     return std::nullopt;
 }
 
-std::filesystem::path default_output(const std::filesystem::path& input) {
+std::filesystem::path default_output(const std::filesystem::path& input)
+{
     std::filesystem::path out = input;
     out.replace_extension(".png");
     return out;
 }
 
-int run_preview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_preview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
     Options opt;
     try {
         opt = parse_arguments(args);
@@ -149,8 +163,7 @@ int run_preview(const std::vector<std::string>& args, std::ostream& out, std::os
             }
         }
 
-        if (!elevation_range(grid).any)
-            throw PreviewError(input_name, "nothing to draw: every cell is empty (nodata)");
+        if (!elevation_range(grid).any) throw PreviewError(input_name, "nothing to draw: every cell is empty (nodata)");
         const Rendered rendered = render_preview(grid, style);
         write_png(output, rendered.image);
         out << "wrote " << output.string() << " (" << rendered.image.width() << "x" << rendered.image.height()

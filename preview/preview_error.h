@@ -10,7 +10,9 @@ namespace kestranov::preview {
 class PreviewError : public std::runtime_error {
 public:
     PreviewError(const std::string& file, const std::string& problem)
-        : std::runtime_error(file + ": " + problem), file_(file), problem_(problem) {}
+        : std::runtime_error(file + ": " + problem), file_(file), problem_(problem)
+    {
+    }
 
     const std::string& file() const noexcept { return file_; }
     const std::string& problem() const noexcept { return problem_; }

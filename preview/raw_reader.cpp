@@ -13,24 +13,27 @@
 namespace kestranov::preview {
 namespace {
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
-bool ends_with_ci(const std::string& s, std::string_view tail) {
+bool ends_with_ci(const std::string& s, std::string_view tail)
+{
     return s.size() >= tail.size() && lower(s.substr(s.size() - tail.size())) == tail;
 }
 
-std::string_view trim(std::string_view s) {
+std::string_view trim(std::string_view s)
+{
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
     while (!s.empty() && blank(s.front())) s.remove_prefix(1);
     while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
 }
 
-std::optional<std::int64_t> parse_int(std::string_view s) {
+std::optional<std::int64_t> parse_int(std::string_view s)
+{
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     std::int64_t out = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -38,7 +41,8 @@ std::optional<std::int64_t> parse_int(std::string_view s) {
     return out;
 }
 
-std::optional<double> parse_real(std::string_view s) {
+std::optional<double> parse_real(std::string_view s)
+{
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double out = 0.0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -47,7 +51,8 @@ std::optional<double> parse_real(std::string_view s) {
 }
 
 // Picks whichever case of the sibling extension exists; the lower-case one otherwise.
-std::filesystem::path sibling(const std::filesystem::path& p, const char* lower_ext, const char* upper_ext) {
+std::filesystem::path sibling(const std::filesystem::path& p, const char* lower_ext, const char* upper_ext)
+{
     std::filesystem::path a = p, b = p;
     a.replace_extension(lower_ext);
     b.replace_extension(upper_ext);
@@ -56,7 +61,8 @@ std::filesystem::path sibling(const std::filesystem::path& p, const char* lower_
     return a;
 }
 
-std::string quoted_line(std::string_view s) {
+std::string quoted_line(std::string_view s)
+{
     std::string out(s.substr(0, 40));
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
@@ -65,7 +71,8 @@ std::string quoted_line(std::string_view s) {
 
 }  // namespace
 
-RawFiles raw_files_for(const std::filesystem::path& input) {
+RawFiles raw_files_for(const std::filesystem::path& input)
+{
     RawFiles files;
     const std::string ext = lower(input.extension().string());
     if (ext == ".txt") {
@@ -76,12 +83,15 @@ RawFiles raw_files_for(const std::filesystem::path& input) {
         files.descriptor = sibling(input, ".txt", ".TXT");
     }
     const std::string stem = input.stem().string();
-    if (ends_with_ci(stem, "_m2")) files.name_bytes = 2;
-    else if (ends_with_ci(stem, "_m4")) files.name_bytes = 4;
+    if (ends_with_ci(stem, "_m2"))
+        files.name_bytes = 2;
+    else if (ends_with_ci(stem, "_m4"))
+        files.name_bytes = 4;
     return files;
 }
 
-RawDescriptor parse_descriptor(std::istream& in, const std::string& name) {
+RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
+{
     // The descriptor is a handful of short lines; anything large is the wrong file.
     constexpr std::size_t kMaxBytes = 64 * 1024;
     std::string text(kMaxBytes + 1, '\0');
@@ -119,8 +129,8 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name) {
     const auto cellsize = parse_real(lines[5]);
     if (!cellsize || *cellsize <= 0.0) throw bad(6, "the cell size (a positive number)");
     if (*zmin > *zmax)
-        throw PreviewError(name, "descriptor minimum " + std::to_string(*zmin) + " exceeds its maximum " +
-                                     std::to_string(*zmax));
+        throw PreviewError(
+            name, "descriptor minimum " + std::to_string(*zmin) + " exceeds its maximum " + std::to_string(*zmax));
     d.rows = *rows;
     d.cols = *cols;
     d.bytes_per_cell = static_cast<int>(*bytes);
@@ -130,13 +140,15 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name) {
     return d;
 }
 
-std::int64_t recover_16bit(std::uint16_t stored, std::int64_t zmin) {
+std::int64_t recover_16bit(std::uint16_t stored, std::int64_t zmin)
+{
     std::int64_t offset = (static_cast<std::int64_t>(stored) - zmin) % 65536;
     if (offset < 0) offset += 65536;
     return zmin + offset;
 }
 
-RawGrid read_raw(const std::filesystem::path& input) {
+RawGrid read_raw(const std::filesystem::path& input)
+{
     const RawFiles files = raw_files_for(input);
     const std::string image_name = files.image.string();
     const std::string desc_name = files.descriptor.string();
@@ -161,8 +173,8 @@ RawGrid read_raw(const std::filesystem::path& input) {
     if (files.name_bytes != 0 && files.name_bytes != d.bytes_per_cell)
         throw PreviewError(desc_name, "says " + std::to_string(d.bytes_per_cell) +
                                           " bytes per cell, but the image name ends in _m" +
-                                          std::to_string(files.name_bytes) + " (" +
-                                          std::to_string(files.name_bytes) + " bytes per cell)");
+                                          std::to_string(files.name_bytes) + " (" + std::to_string(files.name_bytes) +
+                                          " bytes per cell)");
     if (d.rows == 0 || d.cols == 0)
         throw PreviewError(desc_name, "nothing to draw: image has " + std::to_string(d.rows) + " rows and " +
                                           std::to_string(d.cols) + " columns");
@@ -177,8 +189,8 @@ RawGrid read_raw(const std::filesystem::path& input) {
     const std::uint64_t expected = rows * cols * bpc;
     if (file_bytes != expected) {
         const std::string detail = "descriptor " + desc_name + " gives " + std::to_string(rows) + " rows x " +
-                                   std::to_string(cols) + " columns x " + std::to_string(bpc) + " bytes = " +
-                                   std::to_string(expected) + " bytes, but the image has " +
+                                   std::to_string(cols) + " columns x " + std::to_string(bpc) +
+                                   " bytes = " + std::to_string(expected) + " bytes, but the image has " +
                                    std::to_string(file_bytes);
         throw PreviewError(image_name, (file_bytes < expected ? "truncated: " : "size does not match: ") + detail);
     }
@@ -221,8 +233,9 @@ RawGrid read_raw(const std::filesystem::path& input) {
         out.warnings.push_back(desc_name + ": range " + std::to_string(d.zmin) + ".." + std::to_string(d.zmax) +
                                " spans more than 65536 units, so 16-bit values may be decoded to the wrong height");
     if (outside > 0)
-        out.warnings.push_back(image_name + ": " + std::to_string(outside) + " cells lie outside the descriptor range " +
-                               std::to_string(d.zmin) + ".." + std::to_string(d.zmax));
+        out.warnings.push_back(image_name + ": " + std::to_string(outside) +
+                               " cells lie outside the descriptor range " + std::to_string(d.zmin) + ".." +
+                               std::to_string(d.zmax));
     return out;
 }
 

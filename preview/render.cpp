@@ -11,9 +11,9 @@
 namespace kestranov::preview {
 namespace {
 
-constexpr int kLegendGap = 24;       // between map and legend strip
+constexpr int kLegendGap = 24;  // between map and legend strip
 constexpr int kStripWidth = 24;
-constexpr int kLabelGap = 8;         // between strip and its labels
+constexpr int kLabelGap = 8;           // between strip and its labels
 constexpr int kMinLegendHeight = 200;  // room for both labels and a readable ramp
 constexpr int kTextScale = 2;
 constexpr Rgb8 kTextColour{30, 30, 30};
@@ -22,7 +22,8 @@ std::uint8_t to_byte(double v) { return static_cast<std::uint8_t>(std::clamp(std
 
 Rgb8 to_rgb8(const RgbF& c) { return {to_byte(c.r), to_byte(c.g), to_byte(c.b)}; }
 
-void frame(RgbImage& img, int x, int y, int w, int h, Rgb8 c) {
+void frame(RgbImage& img, int x, int y, int w, int h, Rgb8 c)
+{
     img.fill_rect(x - 1, y - 1, w + 2, 1, c);
     img.fill_rect(x - 1, y + h, w + 2, 1, c);
     img.fill_rect(x - 1, y, 1, h, c);
@@ -31,7 +32,8 @@ void frame(RgbImage& img, int x, int y, int w, int h, Rgb8 c) {
 
 }  // namespace
 
-MapGeometry map_geometry(std::size_t rows, std::size_t cols) {
+MapGeometry map_geometry(std::size_t rows, std::size_t cols)
+{
     if (rows == 0 || cols == 0) throw std::invalid_argument("map_geometry: empty grid");
     MapGeometry m;
     const std::size_t longest = std::max(rows, cols);
@@ -53,7 +55,8 @@ MapGeometry map_geometry(std::size_t rows, std::size_t cols) {
     return m;
 }
 
-RgbImage resample(std::size_t rows, std::size_t cols, const CellColourSource& colour, const MapGeometry& map) {
+RgbImage resample(std::size_t rows, std::size_t cols, const CellColourSource& colour, const MapGeometry& map)
+{
     RgbImage out(map.width, map.height, kNoDataColour);
     RgbF c{};
     if (map.block <= 1) {
@@ -93,7 +96,8 @@ RgbImage resample(std::size_t rows, std::size_t cols, const CellColourSource& co
     return out;
 }
 
-RgbImage resample_cells(const CellColours& cells, const MapGeometry& map) {
+RgbImage resample_cells(const CellColours& cells, const MapGeometry& map)
+{
     return resample(
         cells.rows, cells.cols,
         [&](std::size_t r, std::size_t c, RgbF& out) {
@@ -105,7 +109,8 @@ RgbImage resample_cells(const CellColours& cells, const MapGeometry& map) {
         map);
 }
 
-std::string format_elevation(double value, int decimals, const std::string& unit) {
+std::string format_elevation(double value, int decimals, const std::string& unit)
+{
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
     std::string s = buf;
@@ -119,7 +124,8 @@ std::string format_elevation(double value, int decimals, const std::string& unit
     return s;
 }
 
-Rendered render_preview(const ElevationGrid& grid, const LegendStyle& style) {
+Rendered render_preview(const ElevationGrid& grid, const LegendStyle& style)
+{
     Rendered out;
     out.range = elevation_range(grid);
     if (!out.range.any) throw std::invalid_argument("render_preview: no cell holds data");

@@ -7,7 +7,8 @@
 
 namespace kestranov::preview {
 
-RgbF ramp_colour(double t) {
+RgbF ramp_colour(double t)
+{
     t = std::clamp(t, 0.0, 1.0);
     constexpr std::size_t n = std::size(kRamp);
     for (std::size_t i = 1; i < n; ++i) {
@@ -25,7 +26,8 @@ RgbF ramp_colour(double t) {
 namespace {
 
 // Derivative along one axis from the neighbours before and after the centre cell.
-double axis_slope(bool has_before, double before, double centre, bool has_after, double after, double step) {
+double axis_slope(bool has_before, double before, double centre, bool has_after, double after, double step)
+{
     if (has_before && has_after) return (after - before) / (2.0 * step);
     if (has_after) return (after - centre) / step;
     if (has_before) return (centre - before) / step;
@@ -34,7 +36,8 @@ double axis_slope(bool has_before, double before, double centre, bool has_after,
 
 }  // namespace
 
-double hillshade(const ElevationGrid& g, std::size_t r, std::size_t c) {
+double hillshade(const ElevationGrid& g, std::size_t r, std::size_t c)
+{
     const double z = g.at(r, c);
     const bool west = c > 0 && g.has_data(r, c - 1);
     const bool east = c + 1 < g.cols && g.has_data(r, c + 1);
@@ -56,7 +59,8 @@ double hillshade(const ElevationGrid& g, std::size_t r, std::size_t c) {
     return std::max(0.0, cosine);
 }
 
-ElevationRange elevation_range(const ElevationGrid& grid) {
+ElevationRange elevation_range(const ElevationGrid& grid)
+{
     ElevationRange out;
     for (double v : grid.z) {
         if (std::isnan(v)) continue;
@@ -71,7 +75,8 @@ ElevationRange elevation_range(const ElevationGrid& grid) {
     return out;
 }
 
-bool cell_colour(const ElevationGrid& grid, const ElevationRange& range, std::size_t r, std::size_t c, RgbF& out) {
+bool cell_colour(const ElevationGrid& grid, const ElevationRange& range, std::size_t r, std::size_t c, RgbF& out)
+{
     if (!grid.has_data(r, c)) return false;
     const double span = range.max - range.min;
     // A perfectly flat grid gets the low colour everywhere rather than NaN.
@@ -82,7 +87,8 @@ bool cell_colour(const ElevationGrid& grid, const ElevationRange& range, std::si
     return true;
 }
 
-CellColours colour_cells(const ElevationGrid& grid, const ElevationRange& range) {
+CellColours colour_cells(const ElevationGrid& grid, const ElevationRange& range)
+{
     CellColours out;
     out.rows = grid.rows;
     out.cols = grid.cols;

@@ -22,16 +22,13 @@ struct RampStop {
 // Lowlands green, mid heights yellow, then brown, summits white. The end colours
 // avoid zero channels so their hue survives being darkened by the shade.
 inline constexpr RampStop kRamp[] = {
-    {0.00, {40, 120, 50}},
-    {0.25, {125, 175, 70}},
-    {0.50, {235, 220, 115}},
-    {0.75, {160, 110, 65}},
-    {1.00, {255, 255, 255}},
+    {0.00, {40, 120, 50}},  {0.25, {125, 175, 70}},  {0.50, {235, 220, 115}},
+    {0.75, {160, 110, 65}}, {1.00, {255, 255, 255}},
 };
 
 // Light from the north-west, 45 degrees above the horizon: the usual cartographic
 // convention, which makes hills look raised rather than sunken.
-inline constexpr double kSunAzimuthDeg = 315.0;   // clockwise from north
+inline constexpr double kSunAzimuthDeg = 315.0;  // clockwise from north
 inline constexpr double kSunAltitudeDeg = 45.0;
 // Fraction of the colour kept on slopes facing fully away from the sun, so that
 // shadowed ground still shows its height colour.
@@ -59,7 +56,7 @@ bool cell_colour(const ElevationGrid& grid, const ElevationRange& range, std::si
 // cell by cell instead, so large grids need no second full-size array.
 struct CellColours {
     std::size_t rows = 0, cols = 0;
-    std::vector<RgbF> rgb;         // row-major
+    std::vector<RgbF> rgb;            // row-major
     std::vector<std::uint8_t> valid;  // 0 where the cell holds no data
 };
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/fatal.h"
-#include "files.h"
 #include "core/run_state.h"
+#include "files.h"
 #include "points/extent_pass.h"
 #include "run/driver.h"
 #include "run/output_dialogue.h"
@@ -58,7 +58,8 @@ inline Rows values_of(GridView g)
 {
     Rows rows(static_cast<std::size_t>(g.nb_lig), std::vector<double>(static_cast<std::size_t>(g.nb_col)));
     for (int i = 0; i < g.nb_lig; ++i)
-        for (int j = 0; j < g.nb_col; ++j) rows[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = g.dtab[i][j];
+        for (int j = 0; j < g.nb_col; ++j)
+            rows[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = g.dtab[i][j];
     return rows;
 }
 

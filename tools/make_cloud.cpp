@@ -2,11 +2,11 @@
 // "X Y Z" text records (metres, two decimals, LF), for demos, tests and
 // benchmarks of the gridding program.
 //
-// Records are produced one at a time from their index (see cloud_model.hpp),
+// Records are produced one at a time from their index (see cloud_model.h),
 // so even the shuffled order needs no point storage and memory stays flat
 // (a few chunk buffers) whatever the point count.
 
-#include "cloud_model.hpp"
+#include "cloud_model.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,85 +43,88 @@ constexpr const char* usage_text =
     "OUT.xyz may be '-' for standard output.\n";
 
 struct Options {
-  std::string out;
-  std::uint64_t points = 0;
-  bool have_points = false;
-  std::uint64_t seed = 1;
-  double size = 300.0;
-  bool random_order = false;
-  double x0 = 480000.0;
-  double y0 = 2150000.0;
+    std::string out;
+    std::uint64_t points = 0;
+    bool have_points = false;
+    std::uint64_t seed = 1;
+    double size = 300.0;
+    bool random_order = false;
+    double x0 = 480000.0;
+    double y0 = 2150000.0;
 };
 
 struct UsageError {
-  std::string message;
+    std::string message;
 };
 
-std::uint64_t parse_count(std::string_view name, std::string_view text) {
-  std::uint64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size() || text.empty())
-    throw UsageError{std::string(name) + " expects a non-negative integer, got '" + std::string(text) + "'"};
-  return value;
+std::uint64_t parse_count(std::string_view name, std::string_view text)
+{
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || text.empty())
+        throw UsageError{std::string(name) + " expects a non-negative integer, got '" + std::string(text) + "'"};
+    return value;
 }
 
-double parse_real(std::string_view name, std::string_view text) {
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size() || text.empty() || !std::isfinite(value))
-    throw UsageError{std::string(name) + " expects a number, got '" + std::string(text) + "'"};
-  return value;
+double parse_real(std::string_view name, std::string_view text)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || text.empty() || !std::isfinite(value))
+        throw UsageError{std::string(name) + " expects a number, got '" + std::string(text) + "'"};
+    return value;
 }
 
-Options parse(int argc, char** argv) {
-  Options opt;
-  bool have_out = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(usage_text, stdout);
-      std::exit(0);
+Options parse(int argc, char** argv)
+{
+    Options opt;
+    bool have_out = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(usage_text, stdout);
+            std::exit(0);
+        }
+        if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+            if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
+            const std::string_view value = argv[++i];
+            if (arg == "--points") {
+                opt.points = parse_count(arg, value);
+                opt.have_points = true;
+            } else if (arg == "--seed") {
+                opt.seed = parse_count(arg, value);
+            } else if (arg == "--size") {
+                opt.size = parse_real(arg, value);
+            } else if (arg == "--order") {
+                if (value == "scan")
+                    opt.random_order = false;
+                else if (value == "random")
+                    opt.random_order = true;
+                else
+                    throw UsageError{"--order must be scan or random, got '" + std::string(value) + "'"};
+            } else if (arg == "--x0") {
+                opt.x0 = parse_real(arg, value);
+            } else if (arg == "--y0") {
+                opt.y0 = parse_real(arg, value);
+            } else {
+                throw UsageError{"unknown option " + std::string(arg)};
+            }
+        } else {
+            if (have_out) throw UsageError{"more than one output file given"};
+            opt.out = std::string(arg);
+            have_out = true;
+        }
     }
-    if (arg.size() > 2 && arg.substr(0, 2) == "--") {
-      if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
-      const std::string_view value = argv[++i];
-      if (arg == "--points") {
-        opt.points = parse_count(arg, value);
-        opt.have_points = true;
-      } else if (arg == "--seed") {
-        opt.seed = parse_count(arg, value);
-      } else if (arg == "--size") {
-        opt.size = parse_real(arg, value);
-      } else if (arg == "--order") {
-        if (value == "scan")
-          opt.random_order = false;
-        else if (value == "random")
-          opt.random_order = true;
-        else
-          throw UsageError{"--order must be scan or random, got '" + std::string(value) + "'"};
-      } else if (arg == "--x0") {
-        opt.x0 = parse_real(arg, value);
-      } else if (arg == "--y0") {
-        opt.y0 = parse_real(arg, value);
-      } else {
-        throw UsageError{"unknown option " + std::string(arg)};
-      }
-    } else {
-      if (have_out) throw UsageError{"more than one output file given"};
-      opt.out = std::string(arg);
-      have_out = true;
-    }
-  }
-  if (!have_out) throw UsageError{"no output file given"};
-  if (!opt.have_points) throw UsageError{"--points is required"};
-  if (opt.points < 4) throw UsageError{"--points must be at least 4 (one per corner)"};
-  if (opt.points > cloudgen::Sampler::max_points) throw UsageError{"--points is too large"};
-  // Whole centimetres keep the requested square exactly representable. The
-  // scene keeps a land-use cell per ~50 m, so very large squares are refused
-  // rather than allowed to eat the memory.
-  if (!(opt.size >= 0.01) || opt.size > 10000.0) throw UsageError{"--size must be between 0.01 and 10000 metres"};
-  if (std::fabs(opt.x0) > 1.0e12 || std::fabs(opt.y0) > 1.0e12) throw UsageError{"--x0/--y0 out of range"};
-  return opt;
+    if (!have_out) throw UsageError{"no output file given"};
+    if (!opt.have_points) throw UsageError{"--points is required"};
+    if (opt.points < 4) throw UsageError{"--points must be at least 4 (one per corner)"};
+    if (opt.points > cloudgen::Sampler::max_points) throw UsageError{"--points is too large"};
+    // Whole centimetres keep the requested square exactly representable. The
+    // scene keeps a land-use cell per ~50 m, so very large squares are refused
+    // rather than allowed to eat the memory.
+    if (!(opt.size >= 0.01) || opt.size > 10000.0) throw UsageError{"--size must be between 0.01 and 10000 metres"};
+    if (std::fabs(opt.x0) > 1.0e12 || std::fabs(opt.y0) > 1.0e12) throw UsageError{"--x0/--y0 out of range"};
+    return opt;
 }
 
 // Records are formatted in chunks by worker threads, a few chunks ahead of
@@ -131,82 +134,85 @@ constexpr std::uint64_t chunk_records = std::uint64_t{1} << 18;
 constexpr std::size_t max_record_chars = 3 * 24 + 3;
 
 std::string format_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permutation* shuffle, std::int64_t x0_cm,
-                         std::int64_t y0_cm, std::uint64_t begin, std::uint64_t end) {
-  std::string text(static_cast<std::size_t>(end - begin) * max_record_chars, '\0');
-  char* p = text.data();
-  for (std::uint64_t k = begin; k < end; ++k) {
-    const cloudgen::Record r = sampler.record(shuffle ? (*shuffle)(k) : k);
-    p = cloudgen::format_cm(p, x0_cm + r.x_cm);
-    *p++ = ' ';
-    p = cloudgen::format_cm(p, y0_cm + r.y_cm);
-    *p++ = ' ';
-    p = cloudgen::format_cm(p, r.z_cm);
-    *p++ = '\n';
-  }
-  text.resize(static_cast<std::size_t>(p - text.data()));
-  return text;
+                         std::int64_t y0_cm, std::uint64_t begin, std::uint64_t end)
+{
+    std::string text(static_cast<std::size_t>(end - begin) * max_record_chars, '\0');
+    char* p = text.data();
+    for (std::uint64_t k = begin; k < end; ++k) {
+        const cloudgen::Record r = sampler.record(shuffle ? (*shuffle)(k) : k);
+        p = cloudgen::format_cm(p, x0_cm + r.x_cm);
+        *p++ = ' ';
+        p = cloudgen::format_cm(p, y0_cm + r.y_cm);
+        *p++ = ' ';
+        p = cloudgen::format_cm(p, r.z_cm);
+        *p++ = '\n';
+    }
+    text.resize(static_cast<std::size_t>(p - text.data()));
+    return text;
 }
 
-int run(const Options& opt) {
-  const std::int64_t size_cm = std::llround(opt.size * 100.0);
-  const std::int64_t x0_cm = std::llround(opt.x0 * 100.0);
-  const std::int64_t y0_cm = std::llround(opt.y0 * 100.0);
+int run(const Options& opt)
+{
+    const std::int64_t size_cm = std::llround(opt.size * 100.0);
+    const std::int64_t x0_cm = std::llround(opt.x0 * 100.0);
+    const std::int64_t y0_cm = std::llround(opt.y0 * 100.0);
 
-  const cloudgen::Scene scene(opt.seed, static_cast<double>(size_cm) / 100.0);
-  const cloudgen::Sampler sampler(scene, opt.seed, opt.points);
-  const cloudgen::Permutation shuffle(opt.seed, opt.points);
+    const cloudgen::Scene scene(opt.seed, static_cast<double>(size_cm) / 100.0);
+    const cloudgen::Sampler sampler(scene, opt.seed, opt.points);
+    const cloudgen::Permutation shuffle(opt.seed, opt.points);
 
-  const bool to_stdout = opt.out == "-";
-  std::FILE* file = to_stdout ? stdout : std::fopen(opt.out.c_str(), "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "make_cloud: cannot open %s for writing: %s\n", opt.out.c_str(), std::strerror(errno));
-    return 1;
-  }
+    const bool to_stdout = opt.out == "-";
+    std::FILE* file = to_stdout ? stdout : std::fopen(opt.out.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "make_cloud: cannot open %s for writing: %s\n", opt.out.c_str(), std::strerror(errno));
+        return 1;
+    }
 
-  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-  std::deque<std::future<std::string>> pending;
-  std::uint64_t next = 0;
-  auto launch = [&] {
-    const std::uint64_t end = std::min(opt.points, next + chunk_records);
-    pending.push_back(std::async(std::launch::async, format_chunk, std::cref(sampler),
-                                 opt.random_order ? &shuffle : nullptr, x0_cm, y0_cm, next, end));
-    next = end;
-  };
-  bool ok = true;
-  while (next < opt.points && pending.size() < workers + 1) launch();
-  while (!pending.empty()) {
-    const std::string text = pending.front().get();
-    pending.pop_front();
-    if (next < opt.points) launch();
-    if (ok && std::fwrite(text.data(), 1, text.size(), file) != text.size()) ok = false;
-    // After a write error, only drain what is already running.
-    if (!ok) next = opt.points;
-  }
-  ok = (to_stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && ok;
-  if (!ok) {
-    std::fprintf(stderr, "make_cloud: error writing %s\n", opt.out.c_str());
-    return 1;
-  }
-  if (!to_stdout) {
-    const auto trees = std::count_if(scene.trees().begin(), scene.trees().end(),
-                                     [](const cloudgen::Tree& t) { return t.present; });
-    std::fprintf(stderr, "make_cloud: wrote %llu points (%s order, %zu buildings, %lld trees) to %s\n",
-                 static_cast<unsigned long long>(opt.points), opt.random_order ? "random" : "scan",
-                 scene.buildings().size(), static_cast<long long>(trees), opt.out.c_str());
-  }
-  return 0;
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    std::deque<std::future<std::string>> pending;
+    std::uint64_t next = 0;
+    auto launch = [&] {
+        const std::uint64_t end = std::min(opt.points, next + chunk_records);
+        pending.push_back(std::async(std::launch::async, format_chunk, std::cref(sampler),
+                                     opt.random_order ? &shuffle : nullptr, x0_cm, y0_cm, next, end));
+        next = end;
+    };
+    bool ok = true;
+    while (next < opt.points && pending.size() < workers + 1) launch();
+    while (!pending.empty()) {
+        const std::string text = pending.front().get();
+        pending.pop_front();
+        if (next < opt.points) launch();
+        if (ok && std::fwrite(text.data(), 1, text.size(), file) != text.size()) ok = false;
+        // After a write error, only drain what is already running.
+        if (!ok) next = opt.points;
+    }
+    ok = (to_stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && ok;
+    if (!ok) {
+        std::fprintf(stderr, "make_cloud: error writing %s\n", opt.out.c_str());
+        return 1;
+    }
+    if (!to_stdout) {
+        const auto trees = std::count_if(scene.trees().begin(), scene.trees().end(),
+                                         [](const cloudgen::Tree& t) { return t.present; });
+        std::fprintf(stderr, "make_cloud: wrote %llu points (%s order, %zu buildings, %lld trees) to %s\n",
+                     static_cast<unsigned long long>(opt.points), opt.random_order ? "random" : "scan",
+                     scene.buildings().size(), static_cast<long long>(trees), opt.out.c_str());
+    }
+    return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return run(parse(argc, argv));
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "make_cloud: %s\n\n%s", e.message.c_str(), usage_text);
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "make_cloud: %s\n", e.what());
-    return 1;
-  }
+int main(int argc, char** argv)
+{
+    try {
+        return run(parse(argc, argv));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "make_cloud: %s\n\n%s", e.message.c_str(), usage_text);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_cloud: %s\n", e.what());
+        return 1;
+    }
 }

@@ -6,7 +6,8 @@
 
 namespace kp = kestranov::preview;
 
-TEST(Arguments, FileScaleAndOutput) {
+TEST(Arguments, FileScaleAndOutput)
+{
     const kp::Options a = kp::parse_arguments({"x_lidar_m2.raw", "--scale", "cm", "-o", "pic.png"});
     EXPECT_EQ(a.input, "x_lidar_m2.raw");
     ASSERT_TRUE(a.scale);
@@ -33,7 +34,8 @@ TEST(Arguments, FileScaleAndOutput) {
     EXPECT_DOUBLE_EQ(kp::scale_unit("m")->divisor, 1.0);
 }
 
-TEST(Arguments, MalformedCommandLinesAreUsageErrors) {
+TEST(Arguments, MalformedCommandLinesAreUsageErrors)
+{
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"a.asc", "--frobnicate"},
@@ -45,10 +47,12 @@ TEST(Arguments, MalformedCommandLinesAreUsageErrors) {
         {"a.asc", "b.asc"},
         {"-x", "a.asc"},
     };
-    for (const auto& args : bad) EXPECT_THROW(kp::parse_arguments(args), kp::UsageError) << ::testing::PrintToString(args);
+    for (const auto& args : bad)
+        EXPECT_THROW(kp::parse_arguments(args), kp::UsageError) << ::testing::PrintToString(args);
 }
 
-TEST(Arguments, RunReportsUsageOnStderrWithStatusOne) {
+TEST(Arguments, RunReportsUsageOnStderrWithStatusOne)
+{
     std::ostringstream out, err;
     EXPECT_EQ(kp::run_preview({"a_lidar.asc", "--scale", "furlongs"}, out, err), 1);
     EXPECT_NE(err.str().find("furlongs"), std::string::npos);
@@ -56,14 +60,16 @@ TEST(Arguments, RunReportsUsageOnStderrWithStatusOne) {
     EXPECT_TRUE(out.str().empty());
 }
 
-TEST(Naming, DefaultOutputReplacesTheExtension) {
+TEST(Naming, DefaultOutputReplacesTheExtension)
+{
     EXPECT_EQ(kp::default_output("dir/site_lidar.asc"), "dir/site_lidar.png");
     EXPECT_EQ(kp::default_output("site_lidar_m2.raw"), "site_lidar_m2.png");
     EXPECT_EQ(kp::default_output("a.b/site_lidar_m4.txt"), "a.b/site_lidar_m4.png");
     EXPECT_EQ(kp::default_output("noext"), "noext.png");
 }
 
-TEST(Naming, InputKindFollowsTheExtension) {
+TEST(Naming, InputKindFollowsTheExtension)
+{
     EXPECT_EQ(kp::input_kind("a_lidar.asc"), kp::InputKind::ascii_grid);
     EXPECT_EQ(kp::input_kind("A_LIDAR.ASC"), kp::InputKind::ascii_grid);
     EXPECT_EQ(kp::input_kind("a_lidar_m2.raw"), kp::InputKind::raw_image);

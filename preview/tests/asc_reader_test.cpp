@@ -12,13 +12,15 @@ using kp::testing::TempDir;
 
 namespace {
 
-kp::ElevationGrid parse(const std::string& text) {
+kp::ElevationGrid parse(const std::string& text)
+{
     std::istringstream in(text);
     return kp::parse_asc(in, "grid_lidar.asc");
 }
 
 // The message of the PreviewError `text` raises; fails the test if it parses.
-std::string parse_error(const std::string& text) {
+std::string parse_error(const std::string& text)
+{
     try {
         parse(text);
     } catch (const kp::PreviewError& e) {
@@ -34,7 +36,8 @@ const std::string kHeader2x3 =
 
 }  // namespace
 
-TEST(AscReader, ReadsKestranovLayoutNorthRowFirst) {
+TEST(AscReader, ReadsKestranovLayoutNorthRowFirst)
+{
     TempDir dir;
     const std::vector<double> z = {2240.17, -3.5, 0.0, 10.25, 11.0, 12.125};
     kp::testing::write_asc(dir / "site_lidar.asc", 2, 3, 2.5, z);
@@ -48,7 +51,8 @@ TEST(AscReader, ReadsKestranovLayoutNorthRowFirst) {
     EXPECT_DOUBLE_EQ(g.at(1, 2), 12.125);
 }
 
-TEST(AscReader, ToleratesLfLinesAndOneRowPerLine) {
+TEST(AscReader, ToleratesLfLinesAndOneRowPerLine)
+{
     const kp::ElevationGrid g = parse(
         "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n"
         "1 2   3\n  4\t5 6\n\n");
@@ -56,7 +60,8 @@ TEST(AscReader, ToleratesLfLinesAndOneRowPerLine) {
     for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(g.z[static_cast<std::size_t>(i)], i + 1);
 }
 
-TEST(AscReader, AcceptsOtherNumberSpellings) {
+TEST(AscReader, AcceptsOtherNumberSpellings)
+{
     const kp::ElevationGrid g = parse(kHeader2x3 + "1e2\t+4\t-0.5\t.25\t7\t8");  // no trailing tab either
     EXPECT_DOUBLE_EQ(g.z[0], 100.0);
     EXPECT_DOUBLE_EQ(g.z[1], 4.0);
@@ -64,7 +69,8 @@ TEST(AscReader, AcceptsOtherNumberSpellings) {
     EXPECT_DOUBLE_EQ(g.z[3], 0.25);
 }
 
-TEST(AscReader, NodataCellsAreEmpty) {
+TEST(AscReader, NodataCellsAreEmpty)
+{
     const kp::ElevationGrid g = parse(kHeader2x3 + "1.000000\t-9999.999900\t3.000000\t-9999.9999\t5.0\t-9999.99\t");
     EXPECT_FALSE(g.has_data(0, 1));
     EXPECT_FALSE(g.has_data(1, 0));
@@ -74,7 +80,8 @@ TEST(AscReader, NodataCellsAreEmpty) {
     EXPECT_DOUBLE_EQ(g.at(1, 2), -9999.99);
 }
 
-TEST(AscReader, TooFewValuesIsTruncated) {
+TEST(AscReader, TooFewValuesIsTruncated)
+{
     const std::string msg = parse_error(kHeader2x3 + "1\t2\t3\t4\t5\t");
     EXPECT_NE(msg.find("grid_lidar.asc"), std::string::npos) << msg;
     EXPECT_NE(msg.find("truncated"), std::string::npos) << msg;
@@ -82,17 +89,17 @@ TEST(AscReader, TooFewValuesIsTruncated) {
     EXPECT_NE(msg.find("only 5"), std::string::npos) << msg;
 }
 
-TEST(AscReader, HeaderOnlyIsTruncated) {
-    EXPECT_NE(parse_error(kHeader2x3).find("truncated"), std::string::npos);
-}
+TEST(AscReader, HeaderOnlyIsTruncated) { EXPECT_NE(parse_error(kHeader2x3).find("truncated"), std::string::npos); }
 
-TEST(AscReader, TooManyValuesIsAnError) {
+TEST(AscReader, TooManyValuesIsAnError)
+{
     const std::string msg = parse_error(kHeader2x3 + "1\t2\t3\t4\t5\t6\t7\t");
     EXPECT_NE(msg.find("more values"), std::string::npos) << msg;
     EXPECT_NE(msg.find("'7'"), std::string::npos) << msg;
 }
 
-TEST(AscReader, NonNumericTokenIsNamedWithItsPosition) {
+TEST(AscReader, NonNumericTokenIsNamedWithItsPosition)
+{
     const std::string msg = parse_error(kHeader2x3 + "1\t2\t3\t4\t12,5\t6\t");
     EXPECT_NE(msg.find("non-numeric"), std::string::npos) << msg;
     EXPECT_NE(msg.find("'12,5'"), std::string::npos) << msg;
@@ -101,26 +108,30 @@ TEST(AscReader, NonNumericTokenIsNamedWithItsPosition) {
     EXPECT_NE(msg.find("line 7"), std::string::npos) << msg;
 }
 
-TEST(AscReader, NonNumericPositionCountsLinesInMultiLineBodies) {
+TEST(AscReader, NonNumericPositionCountsLinesInMultiLineBodies)
+{
     const std::string msg = parse_error(kHeader2x3 + "1 2 3\r\n4 5 x6\r\n");
     EXPECT_NE(msg.find("'x6'"), std::string::npos) << msg;
     EXPECT_NE(msg.find("row 2, column 3"), std::string::npos) << msg;
     EXPECT_NE(msg.find("line 8"), std::string::npos) << msg;
 }
 
-TEST(AscReader, InfinityAndNanAreNotElevations) {
+TEST(AscReader, InfinityAndNanAreNotElevations)
+{
     EXPECT_NE(parse_error(kHeader2x3 + "1\tinf\t3\t4\t5\t6\t").find("'inf'"), std::string::npos);
     EXPECT_NE(parse_error(kHeader2x3 + "1\t2\tnan\t4\t5\t6\t").find("'nan'"), std::string::npos);
 }
 
-TEST(AscReader, EmptyGridHasNothingToDraw) {
+TEST(AscReader, EmptyGridHasNothingToDraw)
+{
     const std::string msg =
         parse_error("ncols 5\r\nnrows 0\r\nxllcorner 0\r\nyllcorner 0\r\ncellsize 1\r\nnodata_value -9999.9999\r\n");
     EXPECT_NE(msg.find("nothing to draw"), std::string::npos) << msg;
     EXPECT_NE(parse_error("ncols 0\r\nnrows 4\r\ncellsize 1\r\n").find("nothing to draw"), std::string::npos);
 }
 
-TEST(AscReader, HeaderProblemsAreReported) {
+TEST(AscReader, HeaderProblemsAreReported)
+{
     EXPECT_NE(parse_error("ncols 3\r\nnrows 2\r\n1 2 3 4 5 6").find("cellsize"), std::string::npos);
     EXPECT_NE(parse_error("ncols three\r\nnrows 2\r\ncellsize 1\r\n1 2 3 4 5 6").find("'three'"), std::string::npos);
     EXPECT_NE(parse_error("ncols -3\r\nnrows 2\r\ncellsize 1\r\n1 2 3").find("ncols"), std::string::npos);
@@ -130,12 +141,14 @@ TEST(AscReader, HeaderProblemsAreReported) {
     EXPECT_NE(parse_error("").find("ncols"), std::string::npos);
 }
 
-TEST(AscReader, HugeHeaderCountsFailWithoutHugeAllocation) {
+TEST(AscReader, HugeHeaderCountsFailWithoutHugeAllocation)
+{
     const std::string msg = parse_error("ncols 2000000000\r\nnrows 2000000000\r\ncellsize 1\r\n1 2 3\t");
     EXPECT_NE(msg.find("truncated"), std::string::npos) << msg;
 }
 
-TEST(AscReader, MissingFileIsNamed) {
+TEST(AscReader, MissingFileIsNamed)
+{
     TempDir dir;
     try {
         kp::read_asc(dir / "absent_lidar.asc");

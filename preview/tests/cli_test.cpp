@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <atomic>
 #include <fcntl.h>
-#include <functional>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
 #include <thread>
 
 #include "render.h"
@@ -22,7 +22,8 @@ using kt::TempDir;
 
 namespace {
 
-std::vector<double> make_grid(std::size_t rows, std::size_t cols, const std::function<double(double, double)>& f) {
+std::vector<double> make_grid(std::size_t rows, std::size_t cols, const std::function<double(double, double)>& f)
+{
     std::vector<double> z;
     for (std::size_t r = 0; r < rows; ++r)
         for (std::size_t c = 0; c < cols; ++c) z.push_back(f(static_cast<double>(r), static_cast<double>(c)));
@@ -30,7 +31,8 @@ std::vector<double> make_grid(std::size_t rows, std::size_t cols, const std::fun
 }
 
 // Mean of R+G+B over the map area.
-double map_brightness(const kt::Png& png, const kp::MapGeometry& m) {
+double map_brightness(const kt::Png& png, const kp::MapGeometry& m)
+{
     double sum = 0;
     for (int y = m.y0; y < m.y0 + m.height; ++y)
         for (int x = m.x0; x < m.x0 + m.width; ++x) {
@@ -41,17 +43,20 @@ double map_brightness(const kt::Png& png, const kp::MapGeometry& m) {
 }
 
 // Pixel at the centre of cell (r, c) in an upscaled map.
-kp::Rgb8 cell_pixel(const kt::Png& png, const kp::MapGeometry& m, int r, int c) {
+kp::Rgb8 cell_pixel(const kt::Png& png, const kp::MapGeometry& m, int r, int c)
+{
     return png.at(m.x0 + c * m.upscale + m.upscale / 2, m.y0 + r * m.upscale + m.upscale / 2);
 }
 
-void expect_map_fits(const kt::Png& png, const kp::MapGeometry& m, std::size_t rows, std::size_t cols) {
+void expect_map_fits(const kt::Png& png, const kp::MapGeometry& m, std::size_t rows, std::size_t cols)
+{
     const int longest = std::max(m.width, m.height);
     EXPECT_GE(longest, 600);
     EXPECT_LE(longest, 2000);
     // Integer factors: whole cells repeated, or whole blocks averaged.
     if (m.block > 1) {
-        EXPECT_EQ(static_cast<std::size_t>(m.width), (cols + static_cast<std::size_t>(m.block) - 1) / static_cast<std::size_t>(m.block));
+        EXPECT_EQ(static_cast<std::size_t>(m.width),
+                  (cols + static_cast<std::size_t>(m.block) - 1) / static_cast<std::size_t>(m.block));
     } else {
         EXPECT_EQ(static_cast<std::size_t>(m.width), cols * static_cast<std::size_t>(m.upscale));
         EXPECT_EQ(static_cast<std::size_t>(m.height), rows * static_cast<std::size_t>(m.upscale));
@@ -75,16 +80,15 @@ void expect_map_fits(const kt::Png& png, const kp::MapGeometry& m, std::size_t r
 
 }  // namespace
 
-TEST(Cli, SunFacingSlopeIsBrighterThanTheAwayFacingOne) {
+TEST(Cli, SunFacingSlopeIsBrighterThanTheAwayFacingOne)
+{
     TempDir dir;
     const std::size_t rows = 30, cols = 40;
     // Rising to the south-east means facing the north-west sun.
-    kt::write_asc(dir / "toward_lidar.asc", rows, cols, 1.0, make_grid(rows, cols, [](double r, double c) {
-                      return 100.0 + 0.8 * (r + c);
-                  }));
-    kt::write_asc(dir / "away_lidar.asc", rows, cols, 1.0, make_grid(rows, cols, [](double r, double c) {
-                      return 100.0 - 0.8 * (r + c);
-                  }));
+    kt::write_asc(dir / "toward_lidar.asc", rows, cols, 1.0,
+                  make_grid(rows, cols, [](double r, double c) { return 100.0 + 0.8 * (r + c); }));
+    kt::write_asc(dir / "away_lidar.asc", rows, cols, 1.0,
+                  make_grid(rows, cols, [](double r, double c) { return 100.0 - 0.8 * (r + c); }));
     for (const char* name : {"toward_lidar.asc", "away_lidar.asc"}) {
         const kt::RunResult run = kt::run_cli({name}, dir.path());
         ASSERT_EQ(run.status, 0) << run.err;
@@ -101,7 +105,8 @@ TEST(Cli, SunFacingSlopeIsBrighterThanTheAwayFacingOne) {
     EXPECT_GT(lit, 1.5 * shadowed) << "toward " << lit << ", away " << shadowed;
 }
 
-TEST(Cli, LargeGridIsAveragedDownIntoRange) {
+TEST(Cli, LargeGridIsAveragedDownIntoRange)
+{
     TempDir dir;
     const std::size_t rows = 2300, cols = 3;
     kt::write_asc(dir / "long_lidar.asc", rows, cols, 1.0,
@@ -116,13 +121,13 @@ TEST(Cli, LargeGridIsAveragedDownIntoRange) {
     expect_map_fits(*png, m, rows, cols);
 }
 
-TEST(Cli, PeakAndPitShowTheEndsOfTheColourRamp) {
+TEST(Cli, PeakAndPitShowTheEndsOfTheColourRamp)
+{
     TempDir dir;
     const std::size_t n = 21;
     // One cone-shaped peak centred on cell (14, 14); the lowest cell is (0, 0).
-    kt::write_asc(dir / "peak_lidar.asc", n, n, 2.0, make_grid(n, n, [](double r, double c) {
-                      return 300.0 - 4.0 * std::hypot(r - 14.0, c - 14.0);
-                  }));
+    kt::write_asc(dir / "peak_lidar.asc", n, n, 2.0,
+                  make_grid(n, n, [](double r, double c) { return 300.0 - 4.0 * std::hypot(r - 14.0, c - 14.0); }));
     const kt::RunResult run = kt::run_cli({"peak_lidar.asc"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     const auto png = kt::read_png(dir / "peak_lidar.png");
@@ -154,7 +159,8 @@ namespace {
 
 // Integer centimetres spanning 250.00 .. 780.55 m, so the 16-bit image wraps
 // past 65536 while the range still fits in one 65536 window.
-std::vector<std::int64_t> centimetre_terrain(std::size_t rows, std::size_t cols) {
+std::vector<std::int64_t> centimetre_terrain(std::size_t rows, std::size_t cols)
+{
     std::vector<std::int64_t> cm;
     for (std::size_t r = 0; r < rows; ++r)
         for (std::size_t c = 0; c < cols; ++c)
@@ -166,7 +172,8 @@ std::vector<std::int64_t> centimetre_terrain(std::size_t rows, std::size_t cols)
 
 }  // namespace
 
-TEST(Cli, AscAndSixteenBitCentimetreImageGiveIdenticalPictures) {
+TEST(Cli, AscAndSixteenBitCentimetreImageGiveIdenticalPictures)
+{
     TempDir dir;
     const std::size_t rows = 25, cols = 30;
     const std::vector<std::int64_t> cm = centimetre_terrain(rows, cols);
@@ -202,7 +209,8 @@ TEST(Cli, AscAndSixteenBitCentimetreImageGiveIdenticalPictures) {
     EXPECT_NE(pc->rgb, pa->rgb);
 }
 
-TEST(Cli, AscAndThirtyTwoBitMillimetreImageDrawTheSameMap) {
+TEST(Cli, AscAndThirtyTwoBitMillimetreImageDrawTheSameMap)
+{
     TempDir dir;
     const std::size_t rows = 12, cols = 17;
     std::vector<std::int64_t> mm;
@@ -226,7 +234,8 @@ TEST(Cli, AscAndThirtyTwoBitMillimetreImageDrawTheSameMap) {
         for (int x = m.x0; x < m.x0 + m.width; ++x) ASSERT_EQ(pa->at(x, y), pb->at(x, y)) << x << "," << y;
 }
 
-TEST(Cli, DefaultAndExplicitOutputNames) {
+TEST(Cli, DefaultAndExplicitOutputNames)
+{
     TempDir dir;
     kt::write_asc(dir / "site_lidar.asc", 3, 4, 1.0, make_grid(3, 4, [](double r, double c) { return r * c; }));
     kt::write_raw16(dir / "site_lidar_m2.raw", 3, 4, 1.0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
@@ -236,7 +245,7 @@ TEST(Cli, DefaultAndExplicitOutputNames) {
     const kt::RunResult b = kt::run_cli({"site_lidar_m2.txt", "-o", "chosen.png"}, dir.path());
     ASSERT_EQ(b.status, 0) << b.err;
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"chosen.png", "site_lidar.asc", "site_lidar.png",
-                                                                   "site_lidar_m2.raw", "site_lidar_m2.txt"}));
+                                                              "site_lidar_m2.raw", "site_lidar_m2.txt"}));
     EXPECT_TRUE(kt::read_png(dir / "chosen.png"));
 }
 
@@ -250,17 +259,20 @@ struct ErrorCase {
     bool usage = false;  // usage errors print the usage text after the message
 };
 
-void write_ok_asc(const TempDir& d) {
+void write_ok_asc(const TempDir& d)
+{
     kt::write_asc(d / "ok_lidar.asc", 4, 5, 1.0, make_grid(4, 5, [](double r, double c) { return r + 2 * c; }));
 }
 
-void write_ok_raw(const TempDir& d) {
+void write_ok_raw(const TempDir& d)
+{
     std::vector<std::int64_t> v(10 * 10);
     for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::int64_t>(i * 31);
     kt::write_raw16(d / "r_lidar_m2.raw", 10, 10, 1.0, v);
 }
 
-std::string without_last_values(std::string text, int values) {
+std::string without_last_values(std::string text, int values)
+{
     for (int i = 0; i < values; ++i) text.erase(text.rfind('\t', text.size() - 2) + 1);
     return text;
 }
@@ -270,8 +282,7 @@ const ErrorCase kErrorCases[] = {
     {"missing raw", [](const TempDir&) {}, {"absent_lidar_m4.raw"}, {"absent_lidar_m4.raw", "no such file"}},
     {"truncated asc",
      [](const TempDir& d) {
-         write_file(d / "t_lidar.asc",
-                        without_last_values(kt::asc_text(3, 3, 1.0, std::vector<double>(9, 5.25)), 2));
+         write_file(d / "t_lidar.asc", without_last_values(kt::asc_text(3, 3, 1.0, std::vector<double>(9, 5.25)), 2));
      },
      {"t_lidar.asc"},
      {"t_lidar.asc", "truncated", "9 values", "only 7"}},
@@ -337,7 +348,8 @@ const ErrorCase kErrorCases[] = {
 
 }  // namespace
 
-TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture) {
+TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture)
+{
     for (const ErrorCase& ec : kErrorCases) {
         SCOPED_TRACE(ec.title);
         TempDir dir;
@@ -365,7 +377,8 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture) {
 // Issue 10: under a file-size limit the picture fails with a message and
 // leaves nothing; a link is written through and stays a link; a FIFO is
 // written into, not replaced by a file.
-TEST(Cli, FileSizeLimitLinkAndFifo) {
+TEST(Cli, FileSizeLimitLinkAndFifo)
+{
     TempDir dir;
     kt::write_asc(dir / "g_lidar.asc", 30, 40, 1.0, make_grid(30, 40, [](double r, double c) { return r * c; }));
     const kt::RunResult limited = kt::run_cli({"g_lidar.asc"}, dir.path(), "ulimit -f 1;");

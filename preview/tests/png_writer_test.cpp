@@ -9,18 +9,21 @@ using kp::testing::TempDir;
 
 namespace {
 
-kp::RgbImage pattern(int w, int h) {
+kp::RgbImage pattern(int w, int h)
+{
     kp::RgbImage img(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            img.set(x, y, {static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 13),
-                           static_cast<std::uint8_t>((x ^ y) & 0xFF)});
+            img.set(x, y,
+                    {static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 13),
+                     static_cast<std::uint8_t>((x ^ y) & 0xFF)});
     return img;
 }
 
 }  // namespace
 
-TEST(PngWriter, RoundTripsEveryPixelAsEightBitRgb) {
+TEST(PngWriter, RoundTripsEveryPixelAsEightBitRgb)
+{
     TempDir dir;
     const kp::RgbImage img = pattern(37, 23);
     kp::write_png(dir / "out.png", img);
@@ -33,7 +36,8 @@ TEST(PngWriter, RoundTripsEveryPixelAsEightBitRgb) {
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.png"});
 }
 
-TEST(PngWriter, ReplacesAnExistingFile) {
+TEST(PngWriter, ReplacesAnExistingFile)
+{
     TempDir dir;
     write_file(dir / "out.png", "old contents");
     kp::write_png(dir / "out.png", pattern(4, 4));
@@ -42,13 +46,15 @@ TEST(PngWriter, ReplacesAnExistingFile) {
     EXPECT_EQ(png->width, 4);
 }
 
-TEST(PngWriter, MissingDirectoryFailsAndCreatesNothing) {
+TEST(PngWriter, MissingDirectoryFailsAndCreatesNothing)
+{
     TempDir dir;
     EXPECT_THROW(kp::write_png(dir / "nope" / "out.png", pattern(4, 4)), kp::PreviewError);
     EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
-TEST(PngWriter, FailedRenameRemovesTheTemporary) {
+TEST(PngWriter, FailedRenameRemovesTheTemporary)
+{
     TempDir dir;
     // A non-empty directory where the picture should go: the final rename fails
     // after the whole PNG has been written to the temporary.

@@ -11,7 +11,8 @@ using kp::testing::TempDir;
 
 namespace {
 
-std::string read_error(const std::filesystem::path& input) {
+std::string read_error(const std::filesystem::path& input)
+{
     try {
         kp::read_raw(input);
     } catch (const kp::PreviewError& e) {
@@ -21,7 +22,8 @@ std::string read_error(const std::filesystem::path& input) {
     return {};
 }
 
-std::uint16_t wrap16(std::int64_t v) {
+std::uint16_t wrap16(std::int64_t v)
+{
     std::int64_t m = v % 65536;
     if (m < 0) m += 65536;
     return static_cast<std::uint16_t>(m);
@@ -29,7 +31,8 @@ std::uint16_t wrap16(std::int64_t v) {
 
 }  // namespace
 
-TEST(Raw16Recovery, ValuesAcrossAMultipleOf65536) {
+TEST(Raw16Recovery, ValuesAcrossAMultipleOf65536)
+{
     EXPECT_EQ(kp::recover_16bit(4464, 60000), 70000);
     EXPECT_EQ(kp::recover_16bit(60000, 60000), 60000);
     EXPECT_EQ(kp::recover_16bit(65535, 60000), 65535);
@@ -37,23 +40,26 @@ TEST(Raw16Recovery, ValuesAcrossAMultipleOf65536) {
     EXPECT_EQ(kp::recover_16bit(59999, 60000), 60000 + 65535);
 }
 
-TEST(Raw16Recovery, NegativeMinimum) {
+TEST(Raw16Recovery, NegativeMinimum)
+{
     EXPECT_EQ(kp::recover_16bit(wrap16(-500), -500), -500);
     EXPECT_EQ(kp::recover_16bit(wrap16(-1), -500), -1);
     EXPECT_EQ(kp::recover_16bit(1000, -500), 1000);
     EXPECT_EQ(kp::recover_16bit(wrap16(-70000), -70000), -70000);
 }
 
-TEST(Raw16Recovery, EveryValueInTheWindowRoundTrips) {
-    for (std::int64_t zmin : {std::int64_t{-131072}, std::int64_t{-350}, std::int64_t{0}, std::int64_t{60000},
-                              std::int64_t{1234567}}) {
+TEST(Raw16Recovery, EveryValueInTheWindowRoundTrips)
+{
+    for (std::int64_t zmin :
+         {std::int64_t{-131072}, std::int64_t{-350}, std::int64_t{0}, std::int64_t{60000}, std::int64_t{1234567}}) {
         for (std::int64_t v = zmin; v < zmin + 65536; v += 7)
             ASSERT_EQ(kp::recover_16bit(wrap16(v), zmin), v) << "zmin " << zmin;
         ASSERT_EQ(kp::recover_16bit(wrap16(zmin + 65535), zmin), zmin + 65535);
     }
 }
 
-TEST(RawReader, SixteenBitImageDecodesWrappedValuesInRowOrder) {
+TEST(RawReader, SixteenBitImageDecodesWrappedValuesInRowOrder)
+{
     TempDir dir;
     // 2 rows x 3 columns spanning 60000..70000: some cells wrap past 65536.
     const std::vector<std::int64_t> cm = {60000, 65535, 65536, 70000, 61234, 69999};
@@ -69,7 +75,8 @@ TEST(RawReader, SixteenBitImageDecodesWrappedValuesInRowOrder) {
     EXPECT_TRUE(r.warnings.empty());
 }
 
-TEST(RawReader, ThirtyTwoBitImageIsSignedLittleEndian) {
+TEST(RawReader, ThirtyTwoBitImageIsSignedLittleEndian)
+{
     TempDir dir;
     const std::vector<std::int64_t> mm = {-350, 0, 2240170, -2147483647, 16777217, 258};
     kp::testing::write_raw32(dir / "coast_lidar_m4.raw", 3, 2, 1.0, mm);
@@ -79,7 +86,8 @@ TEST(RawReader, ThirtyTwoBitImageIsSignedLittleEndian) {
     for (std::size_t i = 0; i < mm.size(); ++i) EXPECT_DOUBLE_EQ(r.grid.z[i], static_cast<double>(mm[i])) << i;
 }
 
-TEST(RawReader, DescriptorCanBeTheFileNamed) {
+TEST(RawReader, DescriptorCanBeTheFileNamed)
+{
     TempDir dir;
     kp::testing::write_raw16(dir / "a_lidar_m2.raw", 1, 2, 1.0, {5, 9});
     const kp::RawGrid r = kp::read_raw(dir / "a_lidar_m2.txt");
@@ -87,7 +95,8 @@ TEST(RawReader, DescriptorCanBeTheFileNamed) {
     EXPECT_DOUBLE_EQ(r.grid.z[1], 9.0);
 }
 
-TEST(RawReader, DescriptorWithLfLinesAndNoNotes) {
+TEST(RawReader, DescriptorWithLfLinesAndNoNotes)
+{
     std::istringstream in("4\n5\n2\n-12\n300\n0.250000\n");
     const kp::RawDescriptor d = kp::parse_descriptor(in, "d.txt");
     EXPECT_EQ(d.rows, 4);
@@ -98,7 +107,8 @@ TEST(RawReader, DescriptorWithLfLinesAndNoNotes) {
     EXPECT_DOUBLE_EQ(d.cellsize, 0.25);
 }
 
-TEST(RawReader, BadDescriptorLinesAreNamed) {
+TEST(RawReader, BadDescriptorLinesAreNamed)
+{
     const auto msg = [](const std::string& text) -> std::string {
         std::istringstream in(text);
         try {
@@ -116,7 +126,8 @@ TEST(RawReader, BadDescriptorLinesAreNamed) {
     EXPECT_NE(msg("4\r\n5\r\n2\r\n10\r\n9\r\n1.0\r\n").find("exceeds"), std::string::npos);
 }
 
-TEST(RawReader, ShortImageIsTruncated) {
+TEST(RawReader, ShortImageIsTruncated)
+{
     TempDir dir;
     kp::testing::write_raw16(dir / "s_lidar_m2.raw", 2, 2, 1.0, {1, 2, 3, 4});
     write_file(dir / "s_lidar_m2.raw", std::string(6, '\1'));
@@ -125,7 +136,8 @@ TEST(RawReader, ShortImageIsTruncated) {
     EXPECT_NE(msg.find("8 bytes"), std::string::npos) << msg;
 }
 
-TEST(RawReader, ImageLargerThanDescriptorIsRejected) {
+TEST(RawReader, ImageLargerThanDescriptorIsRejected)
+{
     TempDir dir;
     kp::testing::write_raw32(dir / "l_lidar_m4.raw", 2, 2, 1.0, {1, 2, 3, 4});
     write_file(dir / "l_lidar_m4.raw", std::string(20, '\0'));
@@ -134,14 +146,16 @@ TEST(RawReader, ImageLargerThanDescriptorIsRejected) {
     EXPECT_NE(msg.find("l_lidar_m4.txt"), std::string::npos) << msg;
 }
 
-TEST(RawReader, MissingDescriptorIsNamed) {
+TEST(RawReader, MissingDescriptorIsNamed)
+{
     TempDir dir;
     write_file(dir / "m_lidar_m2.raw", std::string(8, '\0'));
     const std::string msg = read_error(dir / "m_lidar_m2.raw");
     EXPECT_NE(msg.find("m_lidar_m2.txt: descriptor missing"), std::string::npos) << msg;
 }
 
-TEST(RawReader, BytesPerCellMustMatchTheName) {
+TEST(RawReader, BytesPerCellMustMatchTheName)
+{
     TempDir dir;
     // Consistent with its own 4-byte claim, but the name says 16-bit.
     write_file(dir / "b_lidar_m2.raw", std::string(16, '\0'));
@@ -151,14 +165,16 @@ TEST(RawReader, BytesPerCellMustMatchTheName) {
     EXPECT_NE(msg.find("4 bytes per cell"), std::string::npos) << msg;
 }
 
-TEST(RawReader, EmptyImageHasNothingToDraw) {
+TEST(RawReader, EmptyImageHasNothingToDraw)
+{
     TempDir dir;
     write_file(dir / "e_lidar_m4.raw", "");
     write_file(dir / "e_lidar_m4.txt", kp::testing::descriptor_text(0, 7, 4, 0, 0, 1.0));
     EXPECT_NE(read_error(dir / "e_lidar_m4.raw").find("nothing to draw"), std::string::npos);
 }
 
-TEST(RawReader, CellsOutsideTheDescriptorRangeRaiseAWarning) {
+TEST(RawReader, CellsOutsideTheDescriptorRangeRaiseAWarning)
+{
     TempDir dir;
     kp::testing::write_raw32(dir / "w_lidar_m4.raw", 1, 3, 1.0, {10, 20, 30});
     write_file(dir / "w_lidar_m4.txt", kp::testing::descriptor_text(1, 3, 4, 10, 25, 1.0));

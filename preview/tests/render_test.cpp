@@ -13,7 +13,8 @@ namespace kp = kestranov::preview;
 
 namespace {
 
-kp::ElevationGrid grid_from(std::size_t rows, std::size_t cols, double cellsize, auto f) {
+kp::ElevationGrid grid_from(std::size_t rows, std::size_t cols, double cellsize, auto f)
+{
     kp::ElevationGrid g;
     g.rows = rows;
     g.cols = cols;
@@ -27,10 +28,11 @@ const double kSin45 = std::sin(std::numbers::pi / 4);
 
 }  // namespace
 
-TEST(MapGeometry, LongSideLandsInRangeWithTheSmallestIntegerFactor) {
-    const std::pair<std::size_t, std::size_t> sizes[] = {
-        {1, 1}, {1, 10}, {10, 10}, {37, 599}, {599, 3}, {600, 600}, {2000, 5}, {2001, 2001}, {4001, 10}, {10, 4000},
-        {100000, 3}, {7, 12345}};
+TEST(MapGeometry, LongSideLandsInRangeWithTheSmallestIntegerFactor)
+{
+    const std::pair<std::size_t, std::size_t> sizes[] = {{1, 1},     {1, 10},    {10, 10},    {37, 599},
+                                                         {599, 3},   {600, 600}, {2000, 5},   {2001, 2001},
+                                                         {4001, 10}, {10, 4000}, {100000, 3}, {7, 12345}};
     for (const auto& [rows, cols] : sizes) {
         SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
         const kp::MapGeometry m = kp::map_geometry(rows, cols);
@@ -58,12 +60,14 @@ TEST(MapGeometry, LongSideLandsInRangeWithTheSmallestIntegerFactor) {
     EXPECT_THROW(kp::map_geometry(0, 5), std::invalid_argument);
 }
 
-TEST(Hillshade, FlatGroundGetsTheSineOfTheSunAltitude) {
+TEST(Hillshade, FlatGroundGetsTheSineOfTheSunAltitude)
+{
     const auto g = grid_from(3, 3, 1.0, [](double, double) { return 42.0; });
     EXPECT_NEAR(kp::hillshade(g, 1, 1), kSin45, 1e-12);
 }
 
-TEST(Hillshade, NorthWestFacingSlopeIsLitAndSouthEastFacingIsDark) {
+TEST(Hillshade, NorthWestFacingSlopeIsLitAndSouthEastFacingIsDark)
+{
     // z rises towards the east (columns) and the south (rows): faces the north-west sun.
     const auto toward = grid_from(5, 5, 2.0, [](double r, double c) { return 2.0 * (r + c); });
     const auto away = grid_from(5, 5, 2.0, [](double r, double c) { return -2.0 * (r + c); });
@@ -73,7 +77,8 @@ TEST(Hillshade, NorthWestFacingSlopeIsLitAndSouthEastFacingIsDark) {
     EXPECT_NEAR(kp::hillshade(away, 2, 2), 0.0, 1e-12);
 }
 
-TEST(Hillshade, RowsRunNorthToSouth) {
+TEST(Hillshade, RowsRunNorthToSouth)
+{
     // Rising to the south means the slope faces north, towards the sun's side.
     const auto rising_south = grid_from(5, 5, 1.0, [](double r, double) { return r; });
     const auto rising_north = grid_from(5, 5, 1.0, [](double r, double) { return -r; });
@@ -81,14 +86,16 @@ TEST(Hillshade, RowsRunNorthToSouth) {
     EXPECT_LT(kp::hillshade(rising_north, 2, 2), kSin45);
 }
 
-TEST(Hillshade, SlopeAcrossTheSunDirectionOnlyTilts) {
+TEST(Hillshade, SlopeAcrossTheSunDirectionOnlyTilts)
+{
     // Gradient along the north-east axis: no component towards the sun's azimuth.
     // z = c - r: dz/dx = 1 and dz/dy (north) = +1, so the gradient points north-east.
     const auto g = grid_from(5, 5, 1.0, [](double r, double c) { return c - r; });
     EXPECT_NEAR(kp::hillshade(g, 2, 2), kSin45 / std::sqrt(3.0), 1e-12);
 }
 
-TEST(Hillshade, CellSizeScalesTheSlope) {
+TEST(Hillshade, CellSizeScalesTheSlope)
+{
     const auto steep = grid_from(3, 3, 1.0, [](double r, double c) { return r + c; });
     const auto gentle = grid_from(3, 3, 10.0, [](double r, double c) { return r + c; });
     const double lit_flat = kSin45;
@@ -96,7 +103,8 @@ TEST(Hillshade, CellSizeScalesTheSlope) {
     EXPECT_GT(kp::hillshade(gentle, 1, 1), lit_flat);
 }
 
-TEST(Hillshade, EdgesAndHolesUseOneSidedDifferencesOnAPlane) {
+TEST(Hillshade, EdgesAndHolesUseOneSidedDifferencesOnAPlane)
+{
     // Every remaining cell keeps at least one neighbour along each axis.
     auto g = grid_from(5, 5, 1.5, [](double r, double c) { return 3.0 * c - 1.0 * r; });
     g.z[2 * 5 + 2] = kp::ElevationGrid::kNoData;
@@ -108,14 +116,16 @@ TEST(Hillshade, EdgesAndHolesUseOneSidedDifferencesOnAPlane) {
             }
 }
 
-TEST(Hillshade, AxisWithoutNeighboursCountsAsLevel) {
+TEST(Hillshade, AxisWithoutNeighboursCountsAsLevel)
+{
     // A single row has no north or south neighbour: only the east-west slope counts.
     const auto row = grid_from(1, 4, 1.0, [](double, double c) { return c; });
     const double expect = (0.5 + kSin45) / std::sqrt(2.0);
     for (std::size_t c = 0; c < 4; ++c) EXPECT_NEAR(kp::hillshade(row, 0, c), expect, 1e-12) << c;
 }
 
-TEST(Ramp, EndsAndMiddle) {
+TEST(Ramp, EndsAndMiddle)
+{
     const kp::RgbF lo = kp::ramp_colour(0.0), hi = kp::ramp_colour(1.0);
     EXPECT_DOUBLE_EQ(lo.g, kp::kRamp[0].colour.g);
     EXPECT_DOUBLE_EQ(hi.r, 255.0);
@@ -133,7 +143,8 @@ TEST(Ramp, EndsAndMiddle) {
     EXPECT_NEAR(q.r, (kp::kRamp[1].colour.r + kp::kRamp[2].colour.r) / 2, 1e-9);
 }
 
-TEST(ColourCells, LowestAndHighestCellsGetTheRampEndsTimesTheLight) {
+TEST(ColourCells, LowestAndHighestCellsGetTheRampEndsTimesTheLight)
+{
     const auto g = grid_from(3, 3, 1.0, [](double r, double c) { return r == 1 && c == 1 ? 50.0 : 10.0; });
     const kp::CellColours cc = kp::colour_cells(g, kp::elevation_range(g));
     const double light_centre = kp::kAmbient + (1 - kp::kAmbient) * kp::hillshade(g, 1, 1);
@@ -142,7 +153,8 @@ TEST(ColourCells, LowestAndHighestCellsGetTheRampEndsTimesTheLight) {
     EXPECT_NEAR(cc.rgb[0].g, kp::kRamp[0].colour.g * light_corner, 1e-9);
 }
 
-TEST(ColourCells, FlatGridAndEmptyCells) {
+TEST(ColourCells, FlatGridAndEmptyCells)
+{
     auto g = grid_from(2, 2, 1.0, [](double, double) { return 7.0; });
     g.z[3] = kp::ElevationGrid::kNoData;
     const kp::ElevationRange range = kp::elevation_range(g);
@@ -158,7 +170,8 @@ TEST(ColourCells, FlatGridAndEmptyCells) {
     EXPECT_FALSE(kp::elevation_range(g).any);
 }
 
-TEST(Resample, UpscaleRepeatsWholeCells) {
+TEST(Resample, UpscaleRepeatsWholeCells)
+{
     kp::CellColours cc;
     cc.rows = 2;
     cc.cols = 3;
@@ -173,14 +186,16 @@ TEST(Resample, UpscaleRepeatsWholeCells) {
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 9; ++x) {
             const int i = (y / 3) * 3 + x / 3;
-            const kp::Rgb8 want = i == 4 ? kp::kNoDataColour
-                                         : kp::Rgb8{static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(100 + i),
-                                                    static_cast<std::uint8_t>(200 - i)};
+            const kp::Rgb8 want = i == 4
+                                      ? kp::kNoDataColour
+                                      : kp::Rgb8{static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(100 + i),
+                                                 static_cast<std::uint8_t>(200 - i)};
             EXPECT_EQ(img.get(x, y), want) << x << "," << y;
         }
 }
 
-TEST(Resample, DownscaleAveragesBlocksSkippingEmptyCells) {
+TEST(Resample, DownscaleAveragesBlocksSkippingEmptyCells)
+{
     // 3x3 cells, block 2 -> 2x2 pixels; the right and bottom blocks are partial.
     kp::CellColours cc;
     cc.rows = 3;
@@ -198,13 +213,14 @@ TEST(Resample, DownscaleAveragesBlocksSkippingEmptyCells) {
     const kp::RgbImage img = kp::resample_cells(cc, m);
     EXPECT_EQ(img.get(0, 0).r, 100);  // (0 + 100 + 200) / 3
     EXPECT_EQ(img.get(0, 0).g, 50);
-    EXPECT_EQ(img.get(1, 0).r, 60);   // (40 + 80) / 2
+    EXPECT_EQ(img.get(1, 0).r, 60);  // (40 + 80) / 2
     EXPECT_EQ(img.get(0, 1), kp::kNoDataColour);
     EXPECT_EQ(img.get(1, 1).r, 250);  // lone corner cell
     EXPECT_EQ(img.get(1, 1).b, 5);
 }
 
-TEST(Labels, FormatAndFont) {
+TEST(Labels, FormatAndFont)
+{
     EXPECT_EQ(kp::format_elevation(2240.17, 2, "m"), "2240.17 m");
     EXPECT_EQ(kp::format_elevation(-3.5, 2, "m"), "-3.50 m");
     EXPECT_EQ(kp::format_elevation(-0.001, 2, "m"), "0.00 m");
@@ -217,7 +233,8 @@ TEST(Labels, FormatAndFont) {
         for (char ch : s) EXPECT_NE(kp::glyph(ch), nullptr) << "no glyph for '" << ch << "' in " << s;
 }
 
-TEST(Labels, GlyphsAreDistinctAndDrawnInsideTheirBox) {
+TEST(Labels, GlyphsAreDistinctAndDrawnInsideTheirBox)
+{
     std::set<std::uint64_t> seen;  // each glyph's seven rows packed into one number
     for (char ch : std::string("0123456789.-+emaxinuts?")) {
         const std::uint8_t* g = kp::glyph(ch);
@@ -249,7 +266,8 @@ TEST(Labels, GlyphsAreDistinctAndDrawnInsideTheirBox) {
     EXPECT_TRUE(right_edge_inked);
 }
 
-TEST(RenderPreview, CanvasHoldsMapFrameAndLegend) {
+TEST(RenderPreview, CanvasHoldsMapFrameAndLegend)
+{
     auto g = grid_from(20, 30, 1.0, [](double r, double c) { return 100.0 + r + c; });
     g.z[0] = kp::ElevationGrid::kNoData;
     const kp::Rendered out = kp::render_preview(g, {"m", 2});

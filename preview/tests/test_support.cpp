@@ -17,23 +17,28 @@ namespace kestranov::preview::testing {
 
 namespace {
 
-std::string printf_lf(double v) {
+std::string printf_lf(double v)
+{
     char buf[64];
     std::snprintf(buf, sizeof buf, "%lf", v);
     return buf;
 }
 
-std::string sh_quote(const std::string& s) {
+std::string sh_quote(const std::string& s)
+{
     std::string out = "'";
     for (char c : s) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     return out + "'";
 }
 
 void write_raw(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
-               const std::vector<std::int64_t>& scaled, int bytes) {
+               const std::vector<std::int64_t>& scaled, int bytes)
+{
     if (scaled.size() != rows * cols) throw std::invalid_argument("write_raw: wrong number of cells");
     std::string data;
     for (std::int64_t v : scaled) {
@@ -57,7 +62,8 @@ void write_raw(const fs::path& raw, std::size_t rows, std::size_t cols, double c
 
 }  // namespace
 
-std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z) {
+std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z)
+{
     if (z.size() != rows * cols) throw std::invalid_argument("asc_text: wrong number of cells");
     char buf[256];
     std::string s;
@@ -70,13 +76,14 @@ std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const 
     return s;
 }
 
-void write_asc(const fs::path& file, std::size_t rows, std::size_t cols, double cellsize,
-               const std::vector<double>& z) {
+void write_asc(const fs::path& file, std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z)
+{
     write_file(file, asc_text(rows, cols, cellsize, z));
 }
 
 std::string descriptor_text(std::int64_t rows, std::int64_t cols, int bytes, std::int64_t zmin, std::int64_t zmax,
-                            double cellsize) {
+                            double cellsize)
+{
     char buf[512];
     std::snprintf(buf, sizeof buf,
                   "%lld\r\n%lld\r\n%d\r\n%lld\r\n%lld\r\n%lf\r\n\r\n\r\n"
@@ -88,16 +95,19 @@ std::string descriptor_text(std::int64_t rows, std::int64_t cols, int bytes, std
 }
 
 void write_raw16(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
-                 const std::vector<std::int64_t>& scaled) {
+                 const std::vector<std::int64_t>& scaled)
+{
     write_raw(raw, rows, cols, cellsize, scaled, 2);
 }
 
 void write_raw32(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
-                 const std::vector<std::int64_t>& scaled) {
+                 const std::vector<std::int64_t>& scaled)
+{
     write_raw(raw, rows, cols, cellsize, scaled, 4);
 }
 
-std::optional<Png> read_png(const fs::path& file) {
+std::optional<Png> read_png(const fs::path& file)
+{
     png_image img{};
     img.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&img, file.c_str())) return std::nullopt;
@@ -114,7 +124,8 @@ std::optional<Png> read_png(const fs::path& file) {
     return out;
 }
 
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell) {
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell)
+{
     // Captured beside, not inside, workdir so that listings of workdir stay exact.
     fs::path out_file = workdir;
     out_file += ".stdout";

@@ -67,7 +67,8 @@ TEST(Program, AStandardGisReaderOpensTheAsciiGrid)
     GoldenDrive g;
     ASSERT_EQ(run_program(g.drive.path(), "golden\n1\nslope\n1\n0\nascii\n0\n").status, 0);
     const std::filesystem::path report = g.drive.path() / "gdalinfo.txt";
-    const std::string command = "gdalinfo -stats '" + g.zone("ascii_lidar.asc").string() + "' > '" + report.string() + "' 2>&1";
+    const std::string command =
+        "gdalinfo -stats '" + g.zone("ascii_lidar.asc").string() + "' > '" + report.string() + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << read_file(report);
     const std::string info = read_file(report);
     EXPECT_NE(info.find("Driver: AAIGrid"), std::string::npos) << info;

@@ -95,7 +95,10 @@ public:
         return true;
     }
 
-    void type(const std::string& keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+    void type(const std::string& keys)
+    {
+        ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
 
     // The exit status if the program has ended by now.
     std::optional<int> status_now()

@@ -71,8 +71,10 @@ TEST(CellPosition, GridsTooLargeAreRefusedBeforeAnyAllocation)
         const char* why;
     };
     const Case cases[] = {
-        {extents(480000, 480600, 2150000, 2150600), 1e-7, 0, "a grid of 6000000000 rows and 6000000000 columns: too many for this program"},
-        {extents(480000, 480600, 2150000, 2150600), 2e-3, 1ull << 36, "a grid of 299999 rows and 299999 columns: it needs "},
+        {extents(480000, 480600, 2150000, 2150600), 1e-7, 0,
+         "a grid of 6000000000 rows and 6000000000 columns: too many for this program"},
+        {extents(480000, 480600, 2150000, 2150600), 2e-3, 1ull << 36,
+         "a grid of 299999 rows and 299999 columns: it needs "},
         {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, "a grid of 153856 rows and 153600 columns: it needs "},
         {extents(0, 300, 0, 300.5), 0.001953125, 1u << 30, " MB of memory, and 1073 MB are available"},
     };
@@ -100,16 +102,23 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
         const double k = std::floor(unit(rng) * 20000);
         double x = edge + k * pix;
         switch (rng() % 4) {
-        case 0: break;                                               // on a boundary, as double arithmetic puts it
-        case 1: x = std::nextafter(x, 1e300); break;                 // one ulp east
-        case 2: x = std::nextafter(x, -1e300); break;                // one ulp west
-        default: x = edge + unit(rng) * 20000 * pix; break;          // anywhere
+            case 0:
+                break;  // on a boundary, as double arithmetic puts it
+            case 1:
+                x = std::nextafter(x, 1e300);
+                break;  // one ulp east
+            case 2:
+                x = std::nextafter(x, -1e300);
+                break;  // one ulp west
+            default:
+                x = edge + unit(rng) * 20000 * pix;
+                break;  // anywhere
         }
         if (x < edge) x = edge;
         const int expected = cell_index(cell_position(edge, x, pix));
         near_boundary += std::fabs(cell_position(edge, x, pix) - std::round(cell_position(edge, x, pix))) < 1e-6;
-        ASSERT_EQ(column_of(x, edge, pix), expected)
-            << "seed " << seed << " round " << round << std::hexfloat << " edge " << edge << " x " << x << " pix " << pix;
+        ASSERT_EQ(column_of(x, edge, pix), expected) << "seed " << seed << " round " << round << std::hexfloat
+                                                     << " edge " << edge << " x " << x << " pix " << pix;
     }
     EXPECT_GT(near_boundary, 1000000);  // the sample really probes the boundaries
 }

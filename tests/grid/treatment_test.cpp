@@ -4,8 +4,8 @@
 
 #include "grid/assignment.h"
 #include "grid/grid_size.h"
-#include "support.h"
 #include "points/extent_pass.h"
+#include "support.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ TEST(AscWriter, NamesMenusAndReplacing)
 {
     {
         Session o;
-    o.use_grid(small_grid);
+        o.use_grid(small_grid);
         ASSERT_EQ(o.save("dem1.asc\n2\n7\n-1\nascii\n0\n"), "");
         EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1.asc_lidar.asc"});
         EXPECT_EQ(count_of(o.out.str(), "\n\tFormat Type :"), 5u);
@@ -37,7 +37,7 @@ TEST(AscWriter, NamesMenusAndReplacing)
     }
     {
         Session o;
-    o.use_grid(small_grid);
+        o.use_grid(small_grid);
         write_file(o.zone("dem1_lidar.asc"), "an older grid, longer than the new one" + std::string(500, 'x'));
         ASSERT_EQ(o.save("dem1\n0\n"), "");
         EXPECT_EQ(read_file(o.zone("dem1_lidar.asc")).size(), 183u);
@@ -46,7 +46,7 @@ TEST(AscWriter, NamesMenusAndReplacing)
     for (const Rows& rows : {Rows{{1, 2, 3}}, Rows{{1}, {2}, {3}}}) {
         // One row or one column: the body stays one line.
         Session o;
-    o.use_grid(rows);
+        o.use_grid(rows);
         ASSERT_EQ(o.save("r\n0\n"), "");
         const std::string file = read_file(o.zone("r_lidar.asc"));
         EXPECT_EQ(count_of(file, "\n"), 6u);

@@ -3,16 +3,16 @@
 // signal arrives while a temporary file exists; links, FIFOs, long names.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <map>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <map>
+#include <thread>
 
 #include "e2e/program_runner.h"
 #include "platform/output_file.h"
@@ -63,7 +63,7 @@ Files zone_files(const Session& s)
 {
     Files files;
     for (const auto& e : fs::directory_iterator(s.zone()))
-        files[e.path().filename()] = e.is_directory()                   ? "<folder>"
+        files[e.path().filename()] = e.is_directory()                 ? "<folder>"
                                      : e.path().extension() == ".xyz" ? "<points>"
                                                                       : read_file(e.path());
     return files;
@@ -132,14 +132,14 @@ TEST(CompleteOrNothing, EveryWriteAndRenameOfARunFailingInTurn)
                 int count;
                 const char* message;
             };
-            for (const Failure f : {Failure{Fault::write_error, writes, "could not be written completely; nothing was kept"},
-                                    Failure{Fault::file_too_large, writes, "could not be written completely; nothing was kept"},
-                                    Failure{Fault::rename_error, renames, "could not take its place; nothing was kept"}})
+            for (const Failure f :
+                 {Failure{Fault::write_error, writes, "could not be written completely; nothing was kept"},
+                  Failure{Fault::file_too_large, writes, "could not be written completely; nothing was kept"},
+                  Failure{Fault::rename_error, renames, "could not take its place; nothing was kept"}})
                 for (int k = 0; k < f.count; ++k) {
                     const InjectedRun r(o, older, f.fault, k);
-                    const std::string where = std::string(o.answers) + (older ? " over older files" : "") +
-                                              ", fault " + std::to_string(static_cast<int>(f.fault)) + " at " +
-                                              std::to_string(k);
+                    const std::string where = std::string(o.answers) + (older ? " over older files" : "") + ", fault " +
+                                              std::to_string(static_cast<int>(f.fault)) + " at " + std::to_string(k);
                     EXPECT_EQ(r.s.status, 1) << where;
                     EXPECT_NE(r.s.console().find(f.message), std::string::npos) << where << r.s.console();
                     EXPECT_EQ(zone_files(r.s), r.before) << where;
@@ -222,20 +222,20 @@ TEST(CompleteOrNothing, ASignalWhileWritingLeavesNoTemporaryFile)
 TEST(CompleteOrNothing, ASignalDuringThePlacingWaitsForIt)
 {
     for (int sig : {SIGTERM, SIGXCPU})
-    for (int k = 0; k < 3; ++k) {
-        Session reference;
-        reference.put("a.xyz", lattice_cloud());
-        ASSERT_EQ(reference.run(gridding_answers({"a"}, "1", 0) + outputs[1].answers), 0);
-        Session s;
-        s.put("a.xyz", lattice_cloud());
-        for (const auto& n : outputs[1].names) s.put(n, "older " + n);
-        Injection with;
-        with.at = k;
-        with.stop_with = sig;
-        const int status = run_in_child(s, gridding_answers({"a"}, "1", 0) + outputs[1].answers, with);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "rename " << k << ", status " << status;
-        EXPECT_EQ(zone_files(s), zone_files(reference)) << "rename " << k;
-    }
+        for (int k = 0; k < 3; ++k) {
+            Session reference;
+            reference.put("a.xyz", lattice_cloud());
+            ASSERT_EQ(reference.run(gridding_answers({"a"}, "1", 0) + outputs[1].answers), 0);
+            Session s;
+            s.put("a.xyz", lattice_cloud());
+            for (const auto& n : outputs[1].names) s.put(n, "older " + n);
+            Injection with;
+            with.at = k;
+            with.stop_with = sig;
+            const int status = run_in_child(s, gridding_answers({"a"}, "1", 0) + outputs[1].answers, with);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "rename " << k << ", status " << status;
+            EXPECT_EQ(zone_files(s), zone_files(reference)) << "rename " << k;
+        }
 }
 
 // Under a shell's file-size limit (SIGXFSZ left at its default) the write
@@ -246,12 +246,12 @@ TEST(CompleteOrNothing, AFileSizeLimitFailsTheWrite)
         TempDir drive;
         // Outputs of 28 KB and more; the console, a file too, stays below the limit.
         write_file(drive.path() / "images" / "zone1" / "a.xyz", lattice_cloud(120, 0.25));
-        const ProgramRun r =
-            run_program(drive.path(), gridding_answers({"a"}, "0.25", 0) + o.answers, "ulimit -f 16;");
+        const ProgramRun r = run_program(drive.path(), gridding_answers({"a"}, "0.25", 0) + o.answers, "ulimit -f 16;");
         EXPECT_EQ(r.status, 1) << o.answers;
         EXPECT_NE(r.console.find("could not be written completely; nothing was kept"), std::string::npos) << r.console;
         std::vector<std::string> left;
-        for (const auto& e : fs::directory_iterator(drive.path() / "images" / "zone1")) left.push_back(e.path().filename());
+        for (const auto& e : fs::directory_iterator(drive.path() / "images" / "zone1"))
+            left.push_back(e.path().filename());
         EXPECT_EQ(left, std::vector<std::string>{"a.xyz"});
     }
 }
@@ -372,8 +372,8 @@ struct ControlGroup {
     explicit ControlGroup(std::uint64_t bytes)
     {
         const std::string name = "kestranov-test-" + std::to_string(getpid());
-        for (const auto& [parent, limit] : {std::pair{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"},
-                                            std::pair{"/sys/fs/cgroup", "memory.max"}}) {
+        for (const auto& [parent, limit] :
+             {std::pair{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"}, std::pair{"/sys/fs/cgroup", "memory.max"}}) {
             std::error_code ec;
             if (!fs::create_directory(fs::path(parent) / name, ec)) continue;
             folder = fs::path(parent) / name;

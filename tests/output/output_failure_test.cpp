@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 #include "LIB/NRUTIL.h"
 #include "support.h"
@@ -41,14 +41,14 @@ TEST(OutputFailure, AFolderThatDoesNotExistIsNamedAndNothingIsWritten)
     s.put("a.xyz", "0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
     EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "missing\\dem\n0\n"), 1);
     const std::string t = s.console();
-    EXPECT_NE(t.find("\n\n\tThe file c:\\images\\zone1\\missing\\dem_lidar.asc cannot be created\n"),
-              std::string::npos)
+    EXPECT_NE(t.find("\n\n\tThe file c:\\images\\zone1\\missing\\dem_lidar.asc cannot be created\n"), std::string::npos)
         << t;
     EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
 
     Session o;
     o.use_grid(small_grid);
-    EXPECT_EQ(o.save("nowhere\\d\n1\n1\n0\n"), "\n\n\tThe file c:\\images\\zone1\\nowhere\\d_lidar_m4.raw cannot be created\n");
+    EXPECT_EQ(o.save("nowhere\\d\n1\n1\n0\n"),
+              "\n\n\tThe file c:\\images\\zone1\\nowhere\\d_lidar_m4.raw cannot be created\n");
     EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{});
 }
 
@@ -58,22 +58,23 @@ TEST(OutputFailure, AFailedWriteKeepsTheExistingDem)
 {
     {
         Session o;
-    o.use_grid(big_grid());
+        o.use_grid(big_grid());
         write_file(o.zone("dem1_lidar.asc"), "the previous DEM");
         std::string error;
         {
             FileSizeLimit limit(4096);
             error = o.save("dem1\n0\n");
         }
-        EXPECT_EQ(error, "\n\n\tThe file c:\\images\\zone1\\dem1_lidar.asc could not be written completely; nothing was "
-                         "kept\n");
+        EXPECT_EQ(error,
+                  "\n\n\tThe file c:\\images\\zone1\\dem1_lidar.asc could not be written completely; nothing was "
+                  "kept\n");
         EXPECT_EQ(read_file(o.zone("dem1_lidar.asc")), "the previous DEM");
         EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{"dem1_lidar.asc"});
     }
     for (rlim_t limit_bytes : {rlim_t{4096}, rlim_t{100}}) {
         // 4096: the image fails; 100: the image (2 bytes) is fine, the descriptor fails.
         Session o;
-    o.use_grid(limit_bytes == 100 ? Rows{{123.0}} : big_grid());
+        o.use_grid(limit_bytes == 100 ? Rows{{123.0}} : big_grid());
         write_file(o.zone("dem1_lidar_m2.raw"), "old image");
         write_file(o.zone("dem1_lidar_m2.txt"), "old descriptor");
         std::string error;
@@ -159,7 +160,8 @@ TEST(OutputFailure, APointFileThatDisappearsBetweenThePasses)
     s.st.drive_root = s.drive.path();
     EXPECT_EQ(run(s.st), 1);
     const std::string t = console.str();
-    const std::string tail = "\n\n\tFile 1 Name : c:\\images\\zone1\\a.xyz\n\n\n\n\tFile c:\\images\\zone1\\b.xyz unknown\n";
+    const std::string tail =
+        "\n\n\tFile 1 Name : c:\\images\\zone1\\a.xyz\n\n\n\n\tFile c:\\images\\zone1\\b.xyz unknown\n";
     ASSERT_GE(t.size(), tail.size());
     EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
 }

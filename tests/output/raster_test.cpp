@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support.h"
 #include "output/raw_image.h"
 #include "output/scaled_value.h"
+#include "support.h"
 
 #include <cmath>
 #include <cstring>
@@ -25,9 +25,10 @@ TEST(RasterWriter, TheSmallGridInMetres16Bits)
               bytes({0xC0, 0x08, 0xC1, 0x08, 0xBF, 0x08, 0xBE, 0x08, 0xBD, 0x08, 0xFD, 0xFF}));
     EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"dem1_lidar_m2.raw", "dem1_lidar_m2.txt"}));
     // Nothing on the console after the menus.
-    EXPECT_EQ(o.out.str(), "\n\n\tName of the resulting DEM (without any extension) ? "
-                           "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t" +
-                               type_menu + scale_menu);
+    EXPECT_EQ(o.out.str(),
+              "\n\n\tName of the resulting DEM (without any extension) ? "
+              "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t" +
+                  type_menu + scale_menu);
     EXPECT_EQ(o.st.nomim4, "c:\\images\\zone1\\dem1_lidar_m2.raw");
     EXPECT_EQ(o.st.nomdescr4, "c:\\images\\zone1\\dem1_lidar_m2.txt");
 }
@@ -74,22 +75,23 @@ TEST(RasterWriter, EveryScaleTruncatesTheExtendedProduct)
         std::string stored;
     };
     const Case cases[] = {
-        {2456.9, "1\n0\n", bytes({0x98, 0x09, 0, 0})},        // 2456
-        {100.1, "1\n1\n", bytes({0xE8, 0x03, 0, 0})},         // 1000, not 1001
-        {2201.37, "1\n2\n", bytes({0xE8, 0x5B, 0x03, 0})},    // 220136, not 220137
-        {2201.37, "1\n3\n", bytes({0x19, 0x97, 0x21, 0})},    // 2201369: the product is exact at 64 bits
-        {-3.7, "1\n0\n", bytes({0xFD, 0xFF, 0xFF, 0xFF})},    // -3
-        {-3.7, "0\n0\n", bytes({0xFD, 0xFF})},                // 65533
-        {-3.7, "1\n1\n", bytes({0xDB, 0xFF, 0xFF, 0xFF})},    // -37
-        {-3.7, "0\n1\n", bytes({0xDB, 0xFF})},                // 65499
-        {700.0, "0\n2\n", bytes({0x70, 0x11})},               // 70000 stored as 4464
+        {2456.9, "1\n0\n", bytes({0x98, 0x09, 0, 0})},      // 2456
+        {100.1, "1\n1\n", bytes({0xE8, 0x03, 0, 0})},       // 1000, not 1001
+        {2201.37, "1\n2\n", bytes({0xE8, 0x5B, 0x03, 0})},  // 220136, not 220137
+        {2201.37, "1\n3\n", bytes({0x19, 0x97, 0x21, 0})},  // 2201369: the product is exact at 64 bits
+        {-3.7, "1\n0\n", bytes({0xFD, 0xFF, 0xFF, 0xFF})},  // -3
+        {-3.7, "0\n0\n", bytes({0xFD, 0xFF})},              // 65533
+        {-3.7, "1\n1\n", bytes({0xDB, 0xFF, 0xFF, 0xFF})},  // -37
+        {-3.7, "0\n1\n", bytes({0xDB, 0xFF})},              // 65499
+        {700.0, "0\n2\n", bytes({0x70, 0x11})},             // 70000 stored as 4464
     };
     for (const Case& c : cases) {
         Session o;
-    o.use_grid(Rows{{c.metres}});
+        o.use_grid(Rows{{c.metres}});
         ASSERT_EQ(o.save(std::string("d\n1\n") + c.answers), "") << c.metres << " " << c.answers;
         const bool m2 = c.stored.size() == 2;
-        EXPECT_EQ(read_file(o.zone(m2 ? "d_lidar_m2.raw" : "d_lidar_m4.raw")), c.stored) << c.metres << " " << c.answers;
+        EXPECT_EQ(read_file(o.zone(m2 ? "d_lidar_m2.raw" : "d_lidar_m4.raw")), c.stored)
+            << c.metres << " " << c.answers;
     }
     // The descriptor carries 70000 in full.
     Session o;
@@ -104,7 +106,7 @@ TEST(RasterWriter, EmptyGridsGiveAnEmptyImageAndADescriptor)
     for (const auto& [rows, cols] : {std::pair{0, 7}, std::pair{3, 0}, std::pair{0, 0}})
         for (const char* type : {"0", "1"}) {
             Session o;
-    o.use_grid(Rows{});
+            o.use_grid(Rows{});
             o.st.nb_lig = rows, o.st.nb_col = cols, o.st.Zmin = 10, o.st.Zmax = 11;
             o.st.dtab = Matrix<double>(cols + 2, rows + 2);
             ASSERT_EQ(o.save(std::string("e\n1\n") + type + "\n2\n"), "") << rows << " x " << cols;
@@ -133,7 +135,7 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
 {
     {
         Session o;
-    o.use_grid({{100.0, 170.0}});  // 70 m: 70000 mm, more than 16 bits hold
+        o.use_grid({{100.0, 170.0}});  // 70 m: 70000 mm, more than 16 bits hold
         ASSERT_EQ(o.save("d\n1\n0\n3\n0\n2\n"), "");
         const std::string t = o.out.str();
         EXPECT_NE(t.find("The scaled elevations run from 100000 to 170000, a span of 70000, more than the 65535 of a "
@@ -146,7 +148,7 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
     }
     {
         Session o;
-    o.use_grid({{3e6, 3e6 + 1}});  // 3000 km in millimetres: beyond 32 bits
+        o.use_grid({{3e6, 3e6 + 1}});  // 3000 km in millimetres: beyond 32 bits
         ASSERT_EQ(o.save("d\n1\n1\n3\n1\n0\n"), "");
         EXPECT_NE(o.out.str().find("beyond the 32 bits"), std::string::npos);
         EXPECT_EQ(o.files_in_zone(), (std::vector<std::string>{"d_lidar_m4.raw", "d_lidar_m4.txt"}));
@@ -155,13 +157,13 @@ TEST(RasterWriter, ARangeThatDoesNotFitIsAskedAgain)
     {
         // A span of exactly 65535 fits.
         Session o;
-    o.use_grid({{0.0, 65535.0}});
+        o.use_grid({{0.0, 65535.0}});
         ASSERT_EQ(o.save("d\n1\n0\n0\n"), "");
         EXPECT_EQ(o.out.str().find("scaled elevations"), std::string::npos);
     }
     {
         Session o;
-    o.use_grid({{0.0, 65536.0}});
+        o.use_grid({{0.0, 65536.0}});
         EXPECT_NE(o.save("d\n1\n0\n0\n"), "");  // refused, then the end of input
         EXPECT_EQ(o.files_in_zone(), std::vector<std::string>{});
     }

@@ -58,15 +58,15 @@ TEST(ExtentPass, LineEndsEndOfTextByteAndBlockEdgesDoNotChangeTheRecords)
     for (char c : plain) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const std::string variants[] = {
         plain,
-        plain.substr(0, plain.size() - 1),                        // no final line break
-        crlf,                                                     // CR LF
-        plain + "\x1a" + "garbage that is never read",            // 0x1A ends the text
+        plain.substr(0, plain.size() - 1),              // no final line break
+        crlf,                                           // CR LF
+        plain + "\x1a" + "garbage that is never read",  // 0x1A ends the text
         plain.substr(0, plain.size() - 1) + "\x1a\r\n",
-        "  \t" + plain + "\n\n\t  ",                              // extra white space
+        "  \t" + plain + "\n\n\t  ",  // extra white space
     };
     for (const std::string& v : variants) {
         Session r;
-    r.use_points({{"a", v}});
+        r.use_points({{"a", v}});
         ASSERT_EQ(r.pass(), "") << v;
         EXPECT_NE(r.out.str().find("registers = 3 \n"), std::string::npos);
         EXPECT_EQ(r.st.Xmin, 480000.25);
@@ -88,8 +88,8 @@ TEST(ExtentPass, LineEndsEndOfTextByteAndBlockEdgesDoNotChangeTheRecords)
         double x = 1000 + static_cast<double>(rng() % 100000) / 1000.0;
         double z = -50 + static_cast<double>(rng() % 1000000) / 100.0;
         char line[96];
-        int len = std::snprintf(line, sizeof line, "%.*f %u %.*f\n", static_cast<int>(rng() % 4), x, static_cast<unsigned>(rng() % 1000),
-                                static_cast<int>(rng() % 3), z);
+        int len = std::snprintf(line, sizeof line, "%.*f %u %.*f\n", static_cast<int>(rng() % 4), x,
+                                static_cast<unsigned>(rng() % 1000), static_cast<int>(rng() % 3), z);
         big.append(line, static_cast<std::size_t>(len));
         double xs = 0, zs = 0;
         unsigned ys = 0;
@@ -128,7 +128,7 @@ TEST(ExtentPass, BadContentNamesTheFileAndTheRecord)
     };
     for (const Case& c : cases) {
         Session r;
-    r.use_points({{"a", c.bytes}});
+        r.use_points({{"a", c.bytes}});
         EXPECT_EQ(r.pass(), c.message) << c.bytes;
     }
     // A token longer than a whole block cannot hang or overflow the reader.
@@ -141,13 +141,13 @@ TEST(ExtentPass, CloudsWithoutPointsAndFilesThatCannotBeRead)
 {
     {
         Session r;
-    r.use_points({{"a", ""}, {"b", "\n \r\n"}});
+        r.use_points({{"a", ""}, {"b", "\n \r\n"}});
         EXPECT_EQ(r.pass(), "\n\n\tThe point files hold no point: there is nothing to grid\n");
         EXPECT_NE(r.out.str().find("registers = 0 \n"), std::string::npos);
     }
     {
         Session r;
-    r.use_points({{std::string("a"), std::string("1 2 3\n")}});
+        r.use_points({{std::string("a"), std::string("1 2 3\n")}});
         std::filesystem::remove(r.drive.path() / "images" / "zone1" / "a.xyz");
         std::filesystem::create_directory(r.drive.path() / "images" / "zone1" / "a.xyz");
         EXPECT_EQ(r.pass(), "\n\tFile c:\\images\\zone1\\a.xyz unknown\n");
@@ -162,8 +162,9 @@ TEST(ExtentPass, MissingSecondOfThreeFilesEndsTheRunAfterTheFirst)
     s.put("c.xyz", "1 2 3\n");
     EXPECT_EQ(s.run(gridding_answers({"a", "b", "c"}, "1", 0) + "k"), 1);
     const std::string t = s.console();
-    const std::string tail = "\n\n\tFile 1 Name : c:\\images\\zone1\\a.xyz\n\n\tregister 100000                    \r    "
-                             "\n\tFile c:\\images\\zone1\\b.xyz unknown\n";
+    const std::string tail =
+        "\n\n\tFile 1 Name : c:\\images\\zone1\\a.xyz\n\n\tregister 100000                    \r    "
+        "\n\tFile c:\\images\\zone1\\b.xyz unknown\n";
     ASSERT_GE(t.size(), tail.size());
     EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
     EXPECT_EQ(t.find("File 3"), std::string::npos);

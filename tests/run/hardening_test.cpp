@@ -95,7 +95,10 @@ namespace {
 // copied or exported while the program runs.
 class RewritingConsole : public std::stringbuf {
 public:
-    RewritingConsole(std::filesystem::path victim, std::string text) : victim_(std::move(victim)), text_(std::move(text)) {}
+    RewritingConsole(std::filesystem::path victim, std::string text)
+        : victim_(std::move(victim)), text_(std::move(text))
+    {
+    }
 
 protected:
     int sync() override

@@ -1,0 +1,170 @@
+// Synthetic airborne LIDAR scene used by make_cloud and its tests.
+//
+// Everything here is a pure function of (seed, size, point count, index), so a
+// record can be produced for any index without generating the ones before it.
+// That is what lets make_cloud write the "random" order as a keyed permutation
+// of the "scan" order without holding tens of millions of points in memory.
+//
+// Determinism across machines: the random streams are integer hashes, and the
+// smooth functions (sine, exponential, tanh) are our own polynomial versions
+// built only from IEEE basic operations, so no libm rounding difference can
+// move a value across a centimetre boundary on another system.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace cloudgen {
+
+// splitmix64 finaliser: a strong 64-bit mixer, good enough for sequential inputs.
+constexpr std::uint64_t mix64(std::uint64_t z)
+{
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+// Uniform double in [0, 1) from the top 53 bits.
+constexpr double unit_interval(std::uint64_t bits) { return static_cast<double>(bits >> 11) * 0x1.0p-53; }
+
+// Sequential generator for laying out the scene (splitmix64).
+class Rng {
+public:
+    explicit constexpr Rng(std::uint64_t state) : state_(state) {}
+    constexpr std::uint64_t next()
+    {
+        state_ += 0x9E3779B97F4A7C15ULL;
+        return mix64(state_);
+    }
+    constexpr double uniform(double lo, double hi) { return lo + (hi - lo) * unit_interval(next()); }
+
+private:
+    std::uint64_t state_;
+};
+
+// Portable smooth functions (see the note at the top of the file).
+double det_exp(double x);
+double det_sin(double x);
+double det_tanh(double x);
+
+struct Building {
+    double x0, y0, x1, y1;  // footprint, local metres
+    double roof;            // absolute roof elevation, constant over the footprint
+    double height;          // roof above the highest ground under the footprint
+};
+
+struct Tree {
+    double cx = 0, cy = 0;  // trunk position, local metres
+    double radius = 0;      // crown radius
+    double height = 0;      // crown top above the ground at the trunk
+    double base = 0;        // ground elevation at the trunk
+    bool present = false;   // tree grid slots can be empty (clearings)
+};
+
+// The terrain: rolling hills plus buildings and patches of trees. Coordinates
+// are local metres in [0, size] x [0, size]; the caller adds the origin.
+class Scene {
+public:
+    Scene(std::uint64_t seed, double size);
+
+    double size() const { return size_; }
+
+    // Bare-earth elevation, smooth, bounded to roughly 210..314 m.
+    double ground(double x, double y) const;
+
+    // The building whose roof covers (x, y), or nullptr.
+    const Building* building_at(double x, double y) const;
+
+    // Highest crown surface over (x, y); false when no crown covers the point.
+    bool canopy_top(double x, double y, double& top) const;
+
+    const std::vector<Building>& buildings() const { return buildings_; }
+    const std::vector<Tree>& trees() const { return trees_; }
+
+    // Trees sit on a jittered grid of this spacing inside their patch; a crown
+    // never reaches past the neighbouring grid slots, which keeps lookups O(1).
+    static constexpr double tree_spacing = 4.5;
+    static constexpr double max_crown_radius = 3.2;
+
+private:
+    enum class Kind : std::uint8_t { open, building, trees };
+    struct Quadrant {
+        Kind kind = Kind::open;
+        int building = -1;
+        std::uint32_t tree_first = 0;  // index into trees_ of slot (0, 0)
+        int tree_slots = 0;            // slots per side
+    };
+    struct Wave {
+        double kx, ky, phase, amplitude;
+    };
+    struct Bump {
+        double cx, cy, inv_two_sigma2, cutoff2, amplitude;
+    };
+
+    const Quadrant& quadrant_at(double x, double y, double& qx0, double& qy0) const;
+    void place_building(Quadrant& quad, Rng& rng, double qx0, double qy0);
+    void place_trees(Quadrant& quad, Rng& rng, double qx0, double qy0);
+
+    double size_;
+    int quads_per_side_ = 1;
+    double quad_side_ = 1;
+    std::vector<Wave> waves_;
+    std::vector<Bump> bumps_;
+    std::vector<Quadrant> quads_;
+    std::vector<Building> buildings_;
+    std::vector<Tree> trees_;
+};
+
+// One output record: X and Y as centimetre offsets from the origin, Z as an
+// absolute elevation in centimetres.
+struct Record {
+    std::int64_t x_cm, y_cm, z_cm;
+};
+
+// Lays `points` records over the scene in flight-line order: rows of pulses
+// across X, rows advancing in Y, each pulse jittered inside its own slot so
+// the density is even down to the metre. The four corners of the square are
+// pinned so the bounding box is exactly the requested one.
+class Sampler {
+public:
+    Sampler(const Scene& scene, std::uint64_t seed, std::uint64_t points);
+
+    std::uint64_t points() const { return points_; }
+    std::uint64_t rows() const { return rows_; }
+    std::int64_t size_cm() const { return size_cm_; }
+
+    // Record number `index` (0 <= index < points) in scan order.
+    Record record(std::uint64_t index) const;
+
+    static constexpr std::uint64_t max_points = std::uint64_t{1} << 40;
+
+private:
+    std::uint64_t row_start(std::uint64_t row) const;
+    std::uint64_t hash(std::uint64_t index, int stream) const;
+
+    const Scene& scene_;
+    std::uint64_t points_;
+    std::uint64_t rows_;
+    std::int64_t size_cm_;
+    std::uint64_t keys_[4];
+};
+
+// A keyed bijection of [0, n): a balanced Feistel network over the smallest
+// even-bit power of two >= n, walked until it lands back inside [0, n).
+class Permutation {
+public:
+    Permutation(std::uint64_t seed, std::uint64_t n);
+    std::uint64_t operator()(std::uint64_t i) const;
+
+private:
+    std::uint64_t n_;
+    unsigned half_bits_ = 1;
+    std::uint64_t half_mask_ = 1;
+    std::uint64_t keys_[6];
+};
+
+// Writes `cm` as metres with exactly two decimals ("-0.05", "480123.45") and
+// returns the end of the written text. `out` needs room for 24 characters.
+char* format_cm(char* out, std::int64_t cm);
+
+}  // namespace cloudgen
