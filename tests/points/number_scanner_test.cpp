@@ -187,14 +187,18 @@ TEST(NumberScanner, TokenPathAgreesWithTheWholeTokenPath)
             s += std::to_string(pick(40) - 20);
         }
         if (pick(50) == 0) s += "x";
-        const std::string text = s + (pick(2) ? " 1" : "\r\n");
-        ScanResult by_token{};
-        const char* end = scan_token(text.data(), text.data() + text.size(), by_token);
-        const ScanResult whole_token = scan(s);
-        ASSERT_EQ(end, text.data() + s.size()) << "seed " << seed << " token \"" << s << "\"";
-        ASSERT_EQ(by_token.status, whole_token.status) << "seed " << seed << " token \"" << s << "\"";
-        ASSERT_TRUE(same_double(by_token.value, whole_token.value))
-            << "seed " << seed << " token \"" << s << "\": " << by_token.value << " vs " << whole_token.value;
+        // Near the end of the text, and in the middle of a long one (digits
+        // beyond the next blank, within reach of the eight-byte reads).
+        const std::string tail = pick(2) ? " 1" : "\r\n";
+        for (const std::string& text : {s + tail, s + tail + "1234567890123456789012345678901234567890"}) {
+            ScanResult by_token{};
+            const char* end = scan_token(text.data(), text.data() + text.size(), by_token);
+            const ScanResult whole_token = scan(s);
+            ASSERT_EQ(end, text.data() + s.size()) << "seed " << seed << " token \"" << s << "\"";
+            ASSERT_EQ(by_token.status, whole_token.status) << "seed " << seed << " token \"" << s << "\"";
+            ASSERT_TRUE(same_double(by_token.value, whole_token.value))
+                << "seed " << seed << " token \"" << s << "\": " << by_token.value << " vs " << whole_token.value;
+        }
     }
     // A token that runs to the end of the range, with nothing after it.
     const std::string t = "-12.75";
