@@ -1,11 +1,9 @@
 #include "points/number_scanner.h"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -93,100 +91,31 @@ ScanResult slow_path(const Shape& s, const char* last)
 
 }  // namespace
 
-namespace {
-
-static_assert(std::endian::native == std::endian::little, "the digit words are read little-endian");
-
-std::uint64_t word_at(const char* p)
-{
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
-// How many of the eight bytes of `w`, from the first, are ASCII digits. A
-// byte is a digit when its high nibble is 3 and stays 3 once 6 is added;
-// a carry out of a non-digit byte can only disturb the bytes after it.
-int leading_digits(std::uint64_t w)
-{
-    constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0, threes = 0x3030303030303030;
-    const std::uint64_t not_digit = ((w & high) ^ threes) | (((w + 0x0606060606060606) & high) ^ threes);
-    return not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
-}
-
-// The value of the first n (1..8) digits of `w`: the digits moved to the
-// top of the word behind leading zeros, then paired, quadrupled and joined
-// with three multiplications.
-std::uint64_t digits_value(std::uint64_t w, int n)
-{
-    std::uint64_t v = (w - 0x3030303030303030) << (8 * (8 - n));
-    v = v * 10 + (v >> 8);
-    return (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-            (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
-           32;
-}
-
-// Up to 16 digits at `p` (at least 16 bytes readable): their value and count.
-std::uint64_t digit_run(const char*& p, int& count)
-{
-    const std::uint64_t w = word_at(p);
-    const int n = leading_digits(w);
-    if (n < 8) {
-        count = n;
-        p += n;
-        return n == 0 ? 0 : digits_value(w, n);
-    }
-    const std::uint64_t w2 = word_at(p + 8);
-    const int n2 = leading_digits(w2);
-    count = 8 + n2;
-    p += 8 + n2;
-    const std::uint64_t top = digits_value(w, 8);
-    return n2 == 0 ? top : top * static_cast<std::uint64_t>(exact_powers[n2]) + digits_value(w2, n2);
-}
-
-// A plain decimal as LIDAR exports write it ([+-] digits [. digits], no
-// exponent) read eight digits at a time; nullptr when the token is of
-// another form, too long for the short path, or not over when `p` reaches
-// `last`. At least 40 bytes from `first` must be readable.
-const char* plain_decimal(const char* first, const char* last, ScanResult& result)
+const char* scan_token(const char* first, const char* last, ScanResult& result)
 {
     const char* p = first;
-    const bool negative = *p == '-';
-    p += *p == '-' || *p == '+';
-    int whole = 0, fraction = 0;
-    std::uint64_t mantissa = digit_run(p, whole);
-    if (*p == '.') {
-        ++p;
-        const std::uint64_t below = digit_run(p, fraction);
-        if (fraction > 0) mantissa = mantissa * static_cast<std::uint64_t>(exact_powers[fraction]) + below;
+    const bool negative = p < last && *p == '-';
+    if (p < last && (*p == '-' || *p == '+')) ++p;
+    std::uint64_t mantissa = 0;
+    const char* digits = p;
+    while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    const std::ptrdiff_t whole = p - digits;
+    std::ptrdiff_t fraction = 0;
+    if (p < last && *p == '.') {
+        const char* start = ++p;
+        while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        fraction = p - start;
     }
+    const std::ptrdiff_t count = whole + fraction;
     // Up to 19 digits cannot overflow the mantissa; below 2^53 it is exact
     // in a double, and so are the powers of ten up to 1e22: one correctly
     // rounded division gives the correctly rounded value (Clinger).
-    const int count = whole + fraction;
-    if (p > last || (p < last && !is_blank(*p)) || count == 0 || count > 19 || whole == 16 || fraction == 16 ||
-        mantissa > (std::uint64_t{1} << 53))
-        return nullptr;
-    const double v = static_cast<double>(mantissa) / exact_powers[fraction];
-    result = {negative ? -v : v, ScanStatus::ok};
-    return p;
-}
-
-}  // namespace
-
-const char* scan_token(const char* first, const char* last, ScanResult& result)
-{
-    constexpr std::ptrdiff_t readable = 40;  // sign, 16 digits, point, 16 digits, and a word beyond
-    if (last - first >= readable) {
-        if (const char* end = plain_decimal(first, last, result)) return end;
-    } else {
-        // Near the end of the text: the same path on a copy padded with blanks.
-        char padded[readable + 8];
-        std::memset(padded, ' ', sizeof padded);
-        std::memcpy(padded, first, static_cast<std::size_t>(last - first));
-        if (const char* end = plain_decimal(padded, padded + (last - first), result)) return first + (end - padded);
+    if ((p == last || is_blank(*p)) && count > 0 && count <= 19 && mantissa <= (std::uint64_t{1} << 53) &&
+        fraction <= 22) {
+        const double v = static_cast<double>(mantissa) / exact_powers[fraction];
+        result = {negative ? -v : v, ScanStatus::ok};
+        return p;
     }
-    const char* p = first;
     while (p < last && !is_blank(*p)) ++p;
     result = scan_number(first, p);
     return p;
