@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +12,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // A fresh folder under the temporary directory, removed with everything in
 // it (read-only entries included) when the owner goes.
@@ -62,3 +68,45 @@ inline std::vector<std::string> names_in(const std::filesystem::path& dir)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// A reader of the FIFO `fifo`, there before any writer opens it, that reads
+// until the writer has closed it and finish() has been called.
+class FifoReader {
+public:
+    explicit FifoReader(const std::filesystem::path& fifo)
+        : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { read_all(); })
+    {
+    }
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    ~FifoReader()
+    {
+        if (thread_.joinable()) finish();
+    }
+    // What came through, once the writer is done.
+    std::string finish()
+    {
+        done_ = true;
+        thread_.join();
+        ::close(fd_);
+        return received_;
+    }
+
+private:
+    void read_all()
+    {
+        char buf[4096];
+        for (;;) {
+            const bool ended = done_;
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) received_.append(buf, static_cast<std::size_t>(n));
+            if (n == 0 && ended) return;
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> done_{false};
+    std::string received_;
+    std::thread thread_;
+};

@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -393,24 +391,9 @@ TEST(Cli, FileSizeLimitLinkAndFifo)
     ASSERT_TRUE(png);
 
     ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    // The reader is there before the writer comes and reads until the run has ended.
-    std::string received;
-    std::atomic<bool> done{false};
-    const int fd = ::open((dir / "pipe.png").c_str(), O_RDONLY | O_NONBLOCK);
-    std::thread reader([&] {
-        char buf[4096];
-        for (;;) {
-            const bool ended = done;
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) received.append(buf, static_cast<std::size_t>(n));
-            if (n == 0 && ended) break;
-            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    FifoReader reader(dir / "pipe.png");
     const kt::RunResult piped = kt::run_cli({"g_lidar.asc", "-o", "pipe.png"}, dir.path());
-    done = true;
-    reader.join();
-    ::close(fd);
+    const std::string received = reader.finish();
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
     EXPECT_EQ(received, read_file(dir / "real.png"));

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <map>
@@ -301,27 +300,9 @@ TEST(CompleteOrNothing, LinksAndFifosAreWrittenThroughNotReplaced)
     Session g;
     g.put("a.xyz", lattice_cloud());
     ASSERT_EQ(mkfifo(g.zone("dem_lidar.asc").c_str(), 0600), 0);
-    std::string received;
-    std::atomic<bool> reading{false}, done{false};
-    std::thread reader([&] {
-        // Open without waiting for the writer, then read until it has closed
-        // and the run has ended.
-        const int fd = ::open(g.zone("dem_lidar.asc").c_str(), O_RDONLY | O_NONBLOCK);
-        reading = true;
-        char buf[4096];
-        for (;;) {
-            const bool ended = done;
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) received.append(buf, static_cast<std::size_t>(n));
-            if (n == 0 && ended) break;
-            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ::close(fd);
-    });
-    while (!reading) std::this_thread::yield();
+    FifoReader reader(g.zone("dem_lidar.asc"));
     const int status = g.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n");
-    done = true;
-    reader.join();
+    const std::string received = reader.finish();
     EXPECT_EQ(status, 0) << g.console();
     EXPECT_TRUE(fs::is_fifo(g.zone("dem_lidar.asc")));
     EXPECT_EQ(received, grid);
