@@ -4,6 +4,7 @@
 
 #include "core/run_state.h"
 #include "platform/console.h"
+#include "platform/threads.h"
 #include "run/driver.h"
 
 int main()
@@ -13,5 +14,6 @@ int main()
     st.out = &std::cout;
     st.in_is_terminal = stdin_is_terminal();
     st.drive_root = std::filesystem::current_path();
+    st.threads = requested_threads();
     return run(st);
 }

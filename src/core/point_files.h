@@ -16,6 +16,7 @@ struct PointFiles {
     const std::string& folder;            // c:\images\zone1\ .
     const std::vector<data_file>& names;  // entry k (1..count) is the k-th point file; entry 0 unused
     int count;
+    int threads = 1;  // threads reading each file (the records still come in file order)
 
     // c:\images\zone1\a.xyz
     std::string windows_path(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre + ".xyz"; }

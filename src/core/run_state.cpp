@@ -1,6 +1,6 @@
 #include "core/run_state.h"
 
-PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay}; }
+PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.threads}; }
 
 std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_path(m); }
 

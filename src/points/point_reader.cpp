@@ -6,6 +6,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/fatal.h"
 #include "platform/drive.h"
@@ -15,6 +17,7 @@
 namespace {
 
 constexpr std::size_t block_size = 4 << 20;
+constexpr std::ptrdiff_t parallel_at_least = 64 << 10;
 constexpr long long progress_every = 100000;
 constexpr std::size_t shown_token = 40;
 
@@ -26,6 +29,33 @@ std::string printable(char c)
     if (u >= 0x20 && u < 0x7f) return std::string(1, c);
     const char* hex = "0123456789ABCDEF";
     return {'\\', 'x', hex[u >> 4], hex[u & 15]};
+}
+
+// The numbers of one part of a block, read by a thread of their own, and
+// the first bad token of the part if there is one (reading stops there).
+struct TokenRun {
+    std::vector<double> values;
+    const char* bad_first = nullptr;
+    const char* bad_last = nullptr;
+    ScanStatus bad_status = ScanStatus::ok;
+};
+
+void scan_part(const char* p, const char* end, TokenRun& run)
+{
+    run.values.clear();
+    run.bad_first = nullptr;
+    for (;;) {
+        while (p < end && is_blank(*p)) ++p;
+        if (p == end) return;
+        const char* token = p;
+        ScanResult r;
+        p = scan_token(token, end, r);
+        if (r.status != ScanStatus::ok) {
+            run.bad_first = token, run.bad_last = p, run.bad_status = r.status;
+            return;
+        }
+        run.values.push_back(r.value);
+    }
 }
 
 struct FileScan {
@@ -42,6 +72,7 @@ struct FileScan {
     int have = 0;  // numbers of the record being read
     Point batch[point_batch] = {};
     std::size_t batched = 0;
+    std::vector<TokenRun> parts;
 
     [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
     {
@@ -68,6 +99,42 @@ struct FileScan {
     {
         if (batched) sink(batch, batched);
         batched = 0;
+    }
+
+    // The numbers of a part in file order, then its bad token if any: the
+    // records, progress lines and messages come out as if read in one go.
+    void consume(const TokenRun& run)
+    {
+        for (double v : run.values) {
+            pending[have++] = v;
+            if (have == 3) record_done();
+        }
+        if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
+    }
+
+    // Scans the whole tokens of [p, end) on `threads` threads: the range is
+    // cut at white space into one part per thread, the parts are read at
+    // once and their numbers taken in file order.
+    void scan_in_parts(const char* p, const char* end, int threads)
+    {
+        parts.resize(static_cast<std::size_t>(threads));
+        std::vector<const char*> cuts(static_cast<std::size_t>(threads) + 1, end);
+        cuts[0] = p;
+        for (int k = 1; k < threads; ++k) {
+            const char* c = std::max(cuts[static_cast<std::size_t>(k) - 1], p + (end - p) / threads * k);
+            while (c < end && !is_blank(*c)) ++c;
+            cuts[static_cast<std::size_t>(k)] = c;
+        }
+        std::vector<std::thread> helpers;
+        for (int k = 1; k < threads; ++k)
+            helpers.emplace_back(scan_part, cuts[static_cast<std::size_t>(k)], cuts[static_cast<std::size_t>(k) + 1],
+                                 std::ref(parts[static_cast<std::size_t>(k)]));
+        scan_part(cuts[0], cuts[1], parts[0]);
+        for (std::thread& h : helpers) h.join();
+        for (const TokenRun& run : parts) {
+            consume(run);
+            if (run.bad_first) return;
+        }
     }
 
     // Scans the whole tokens of [p, end).
@@ -111,7 +178,11 @@ std::optional<long long> read_point_file(std::ostream& out, const PointFiles& fi
         const char* cut = end;
         while (cut > first && !is_blank(cut[-1])) --cut;
         if (cut == first && end == first + block_size) scan->bad_token(first, end, ScanStatus::not_a_number);
-        scan->scan(first, cut);
+        // Small ranges (the end of a file) are not worth the threads.
+        if (files.threads > 1 && cut - first >= parallel_at_least)
+            scan->scan_in_parts(first, cut, files.threads);
+        else
+            scan->scan(first, cut);
         carry = static_cast<std::size_t>(end - cut);
         std::memmove(block.get(), cut, carry);
     }

@@ -1,0 +1,84 @@
+// Issue 12: point files read on several threads give the very same run as
+// on one: console text, files and exit status, for every input.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "support.h"
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string console;
+    std::map<std::string, std::string> files;
+    bool operator==(const Outcome&) const = default;
+};
+
+using Named = std::vector<std::pair<std::string, std::string>>;
+
+Outcome run_with(int threads, const Named& files, const std::string& answers)
+{
+    Session s;
+    s.st.threads = threads;
+    for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
+    Outcome o{s.run(answers), s.console(), {}};
+    for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
+    return o;
+}
+
+// Records of a few thousand points over 40 x 30 m, with separators that
+// let records span lines, some elevations 0.0 and -0.0 in the same cells.
+std::string cloud(std::mt19937_64& rng, int points)
+{
+    const char* separators[] = {" ", " ", "\t", "\n", "\r\n", "  \n"};
+    std::string text;
+    for (int k = 0; k < points; ++k) {
+        const double x = static_cast<double>(rng() % 4000) / 100, y = static_cast<double>(rng() % 3000) / 100;
+        const int kind = static_cast<int>(rng() % 10);
+        const std::string z = kind == 0   ? "0.0"
+                              : kind == 1 ? "-0.0"
+                                          : std::to_string(100 + static_cast<int>(rng() % 5000) / 100.0);
+        for (const std::string& v : {std::to_string(x), std::to_string(y), z}) text += v + separators[rng() % 6];
+    }
+    return text + "\n";
+}
+
+}  // namespace
+
+TEST(Threads, EveryThreadCountGivesTheSameRun)
+{
+    std::mt19937_64 rng(12);
+    const std::string slope = read_file(KESTRANOV_TEST_DATA "/golden/slope.xyz");
+    struct Case {
+        const char* what;
+        Named files;
+        std::string answers;
+    };
+    std::vector<Case> cases = {
+        {"golden ascii", {{"slope", slope}}, gridding_answers({"slope"}, "1", 0) + "dem\n0\n"},
+        {"golden raster", {{"slope", slope}}, gridding_answers({"slope"}, "1", 1) + "dem\n1\n0\n2\n"},
+    };
+    for (int round = 0; round < 3; ++round) {
+        Named files = {{"a", cloud(rng, 9000)}, {"b", cloud(rng, 12000)}, {"c", cloud(rng, 300)}};
+        cases.push_back(
+            {"three files, ascii", files, gridding_answers({"a", "b", "c"}, "0.5", round % 2) + "dem\n0\n"});
+        cases.push_back({"three files, raster", files, gridding_answers({"c", "a", "b"}, "0.5", 0) + "dem\n1\n1\n3\n"});
+        // 0x1A ends the text; what follows it is never read.
+        Named ended = {{"a", files[0].second + "\x1a 7 x junk"}, {"b", files[1].second}};
+        cases.push_back({"end of text", ended, gridding_answers({"a", "b"}, "0.5", 1) + "dem\n0\n"});
+        // A bad record late in the second file: the first one in file order is named.
+        std::string late = files[1].second;
+        late.insert(late.size() * 3 / 4, " 1.2.3 ");
+        late.insert(late.size() * 7 / 8, " x ");
+        cases.push_back({"bad record", {{"a", files[0].second}, {"b", late}}, gridding_answers({"a", "b"}, "0.5", 0)});
+        // A last record of fewer than three numbers.
+        cases.push_back({"short record", {{"a", files[0].second + " 5 6\n"}}, gridding_answers({"a"}, "0.5", 0)});
+    }
+    for (const Case& c : cases) {
+        const Outcome one = run_with(1, c.files, c.answers);
+        for (int threads : {2, 3})
+            EXPECT_TRUE(run_with(threads, c.files, c.answers) == one) << c.what << ", " << threads;
+    }
+}
