@@ -6,18 +6,17 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/fatal.h"
 #include "platform/drive.h"
 #include "platform/text_input.h"
 #include "points/number_scanner.h"
+#include "points/part_scanner.h"
 
 namespace {
 
 constexpr std::size_t block_size = 4 << 20;
-constexpr std::ptrdiff_t parallel_at_least = 64 << 10;
 constexpr long long progress_every = 100000;
 constexpr std::size_t shown_token = 40;
 
@@ -29,33 +28,6 @@ std::string printable(char c)
     if (u >= 0x20 && u < 0x7f) return std::string(1, c);
     const char* hex = "0123456789ABCDEF";
     return {'\\', 'x', hex[u >> 4], hex[u & 15]};
-}
-
-// The numbers of one part of a block, read by a thread of their own, and
-// the first bad token of the part if there is one (reading stops there).
-struct TokenRun {
-    std::vector<double> values;
-    const char* bad_first = nullptr;
-    const char* bad_last = nullptr;
-    ScanStatus bad_status = ScanStatus::ok;
-};
-
-void scan_part(const char* p, const char* end, TokenRun& run)
-{
-    run.values.clear();
-    run.bad_first = nullptr;
-    for (;;) {
-        while (p < end && is_blank(*p)) ++p;
-        if (p == end) return;
-        const char* token = p;
-        ScanResult r;
-        p = scan_token(token, end, r);
-        if (r.status != ScanStatus::ok) {
-            run.bad_first = token, run.bad_last = p, run.bad_status = r.status;
-            return;
-        }
-        run.values.push_back(r.value);
-    }
 }
 
 struct FileScan {
@@ -72,7 +44,6 @@ struct FileScan {
     int have = 0;  // numbers of the record being read
     Point batch[point_batch] = {};
     std::size_t batched = 0;
-    std::vector<TokenRun> parts;
 
     [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
     {
@@ -101,39 +72,16 @@ struct FileScan {
         batched = 0;
     }
 
-    // The numbers of a part in file order, then its bad token if any: the
+    // The numbers of the parts in file order, up to the first bad token: the
     // records, progress lines and messages come out as if read in one go.
-    void consume(const TokenRun& run)
+    void consume(const std::vector<TokenRun>& runs)
     {
-        for (double v : run.values) {
-            pending[have++] = v;
-            if (have == 3) record_done();
-        }
-        if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
-    }
-
-    // Scans the whole tokens of [p, end) on `threads` threads: the range is
-    // cut at white space into one part per thread, the parts are read at
-    // once and their numbers taken in file order.
-    void scan_in_parts(const char* p, const char* end, int threads)
-    {
-        parts.resize(static_cast<std::size_t>(threads));
-        std::vector<const char*> cuts(static_cast<std::size_t>(threads) + 1, end);
-        cuts[0] = p;
-        for (int k = 1; k < threads; ++k) {
-            const char* c = std::max(cuts[static_cast<std::size_t>(k) - 1], p + (end - p) / threads * k);
-            while (c < end && !is_blank(*c)) ++c;
-            cuts[static_cast<std::size_t>(k)] = c;
-        }
-        std::vector<std::thread> helpers;
-        for (int k = 1; k < threads; ++k)
-            helpers.emplace_back(scan_part, cuts[static_cast<std::size_t>(k)], cuts[static_cast<std::size_t>(k) + 1],
-                                 std::ref(parts[static_cast<std::size_t>(k)]));
-        scan_part(cuts[0], cuts[1], parts[0]);
-        for (std::thread& h : helpers) h.join();
-        for (const TokenRun& run : parts) {
-            consume(run);
-            if (run.bad_first) return;
+        for (const TokenRun& run : runs) {
+            for (double v : run.values) {
+                pending[have++] = v;
+                if (have == 3) record_done();
+            }
+            if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
         }
     }
 
@@ -153,6 +101,81 @@ struct FileScan {
     }
 };
 
+// Where a block's whole tokens end: after its last white space. The bytes
+// after it (a token the block cut) start the next block.
+const char* last_blank_end(const char* first, const char* end)
+{
+    const char* cut = end;
+    while (cut > first && !is_blank(cut[-1])) --cut;
+    return cut;
+}
+
+// One block at a time, read and scanned in turn.
+void read_in_one(TextInput& f3, FileScan& scan)
+{
+    std::unique_ptr<char[]> block(new char[block_size]);
+    std::size_t carry = 0;  // bytes of a token cut by the end of the last block
+    for (;;) {
+        const long n = f3.read(block.get() + carry, block_size - carry);
+        if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
+        if (n == 0) {
+            scan.scan(block.get(), block.get() + carry);
+            return;
+        }
+        const char* first = block.get();
+        const char* end = first + carry + static_cast<std::size_t>(n);
+        const char* cut = last_blank_end(first, end);
+        if (cut == first && end == first + block_size) scan.bad_token(first, end, ScanStatus::not_a_number);
+        scan.scan(first, cut);
+        carry = static_cast<std::size_t>(end - cut);
+        std::memmove(block.get(), cut, carry);
+    }
+}
+
+// The same blocks, each read in parts by `threads` threads while the
+// numbers of the block before are taken in file order: two blocks take
+// turns. Every failure still comes after what precedes it in the file.
+void read_in_parts(TextInput& f3, FileScan& scan, int threads)
+{
+    struct Block {
+        std::unique_ptr<char[]> bytes{new char[block_size]};
+        std::vector<TokenRun> runs;
+    } blocks[2];
+    PartScanner parts(threads);  // after the blocks: gone before them
+    int current = 0;
+    bool pending = false;  // the other block's parts are being read
+    std::size_t carry = 0;
+    auto take_pending = [&] {
+        if (!pending) return;
+        parts.wait();
+        pending = false;
+        scan.consume(blocks[1 - current].runs);
+    };
+    for (;;) {
+        char* first = blocks[current].bytes.get();
+        const long n = f3.read(first + carry, block_size - carry);
+        if (n <= 0) {
+            take_pending();
+            if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
+            scan.scan(first, first + carry);
+            return;
+        }
+        const char* end = first + carry + static_cast<std::size_t>(n);
+        const char* cut = last_blank_end(first, end);
+        if (cut == first && end == first + block_size) {
+            take_pending();
+            scan.bad_token(first, end, ScanStatus::not_a_number);
+        }
+        if (pending) parts.wait();
+        parts.start(first, cut, blocks[current].runs);
+        if (pending) scan.consume(blocks[1 - current].runs);
+        pending = true;
+        carry = static_cast<std::size_t>(end - cut);
+        std::memcpy(blocks[1 - current].bytes.get(), cut, carry);
+        current = 1 - current;
+    }
+}
+
 }  // namespace
 
 std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink)
@@ -164,28 +187,10 @@ std::optional<long long> read_point_file(std::ostream& out, const PointFiles& fi
     out.flush();
 
     std::unique_ptr<FileScan> scan(new FileScan(out, path, sink));
-    std::unique_ptr<char[]> block(new char[block_size]);
-    std::size_t carry = 0;  // bytes of a token cut by the end of the last block
-    for (;;) {
-        long n = f3.read(block.get() + carry, block_size - carry);
-        if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
-        if (n == 0) {
-            scan->scan(block.get(), block.get() + carry);
-            break;
-        }
-        const char* first = block.get();
-        const char* end = first + carry + static_cast<std::size_t>(n);
-        const char* cut = end;
-        while (cut > first && !is_blank(cut[-1])) --cut;
-        if (cut == first && end == first + block_size) scan->bad_token(first, end, ScanStatus::not_a_number);
-        // Small ranges (the end of a file) are not worth the threads.
-        if (files.threads > 1 && cut - first >= parallel_at_least)
-            scan->scan_in_parts(first, cut, files.threads);
-        else
-            scan->scan(first, cut);
-        carry = static_cast<std::size_t>(end - cut);
-        std::memmove(block.get(), cut, carry);
-    }
+    if (files.threads > 1)
+        read_in_parts(f3, *scan, files.threads);
+    else
+        read_in_one(f3, *scan);
     if (scan->have != 0)
         fail("\n\n\tFile " + path + ", record " + std::to_string(scan->ico + 1) + " has fewer than three numbers\n");
     scan->hand_on();

@@ -1,0 +1,93 @@
+#include "points/part_scanner.h"
+
+#include <algorithm>
+
+namespace {
+
+void scan_part(const char* p, const char* end, TokenRun& run)
+{
+    run.values.clear();
+    run.bad_first = nullptr;
+    for (;;) {
+        while (p < end && is_blank(*p)) ++p;
+        if (p == end) return;
+        const char* token = p;
+        ScanResult r;
+        p = scan_token(token, end, r);
+        if (r.status != ScanStatus::ok) {
+            run.bad_first = token, run.bad_last = p, run.bad_status = r.status;
+            return;
+        }
+        run.values.push_back(r.value);
+    }
+}
+
+}  // namespace
+
+PartScanner::PartScanner(int threads) : cuts_(static_cast<std::size_t>(threads) + 1)
+{
+    done_ = static_cast<std::size_t>(threads);  // nothing under way
+    for (std::size_t k = 0; k < static_cast<std::size_t>(threads); ++k)
+        threads_.emplace_back(&PartScanner::work, this, k);
+}
+
+PartScanner::~PartScanner()
+{
+    wait();
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    started_.notify_all();
+    for (std::thread& t : threads_) t.join();
+}
+
+void PartScanner::start(const char* first, const char* last, std::vector<TokenRun>& runs)
+{
+    const std::size_t parts = threads_.size();
+    runs.resize(parts);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        cuts_[0] = first;
+        for (std::size_t k = 1; k < parts; ++k) {
+            const char* c = std::max(cuts_[k - 1], first + (last - first) / static_cast<std::ptrdiff_t>(parts) *
+                                                               static_cast<std::ptrdiff_t>(k));
+            while (c < last && !is_blank(*c)) ++c;
+            cuts_[k] = c;
+        }
+        cuts_[parts] = last;
+        runs_ = &runs;
+        done_ = 0;
+        ++generation_;
+    }
+    started_.notify_all();
+}
+
+void PartScanner::wait()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [this] { return done_ == threads_.size(); });
+}
+
+void PartScanner::work(std::size_t k)
+{
+    long seen = 0;
+    for (;;) {
+        const char* first;
+        const char* last;
+        TokenRun* run;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            started_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (stopping_) return;
+            seen = generation_;
+            first = cuts_[k], last = cuts_[k + 1], run = &(*runs_)[k];
+        }
+        scan_part(first, last, *run);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++done_;
+        }
+        finished_.notify_all();
+    }
+}

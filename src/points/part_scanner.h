@@ -1,0 +1,48 @@
+// Reading a block of a point file on several threads: the block is cut at
+// white space into one part per thread, and each thread reads the numbers
+// of its part. The caller takes the parts' numbers in file order, so the
+// records, progress lines and messages are those of a reading in one go.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "points/number_scanner.h"
+
+// The numbers of one part, and its first bad token if there is one (the
+// part's reading stops there).
+struct TokenRun {
+    std::vector<double> values;
+    const char* bad_first = nullptr;
+    const char* bad_last = nullptr;
+    ScanStatus bad_status = ScanStatus::ok;
+};
+
+class PartScanner {
+public:
+    explicit PartScanner(int threads);
+    ~PartScanner();  // lets a reading under way finish, then ends the threads
+    PartScanner(const PartScanner&) = delete;
+    PartScanner& operator=(const PartScanner&) = delete;
+
+    // Starts reading [first, last), which must begin and end at white space
+    // or at the ends of the text, into `runs` (one per thread, in file
+    // order); returns at once. One reading at a time: wait() comes first.
+    void start(const char* first, const char* last, std::vector<TokenRun>& runs);
+    // Until the reading started last is complete.
+    void wait();
+
+private:
+    void work(std::size_t k);
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable started_, finished_;
+    std::vector<const char*> cuts_;
+    std::vector<TokenRun>* runs_ = nullptr;
+    long generation_ = 0;
+    std::size_t done_ = 0;
+    bool stopping_ = false;
+};
