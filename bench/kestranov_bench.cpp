@@ -2,7 +2,8 @@
 // number of the file twice with std::from_chars. Also a plain fscanf reader
 // of the same design, the extent pass alone, and the two writers.
 //
-// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N]
+// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers]
+// Runs with one thread and with every core (KESTRANOV_THREADS=ALL_CPUS).
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -15,6 +16,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -41,39 +44,60 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-// The floor: every number parsed with from_chars, both passes, 1 MiB blocks.
-double from_chars_two_passes(const fs::path& cloud)
+// Every number of [from, to) of the file parsed with from_chars, 1 MiB blocks.
+double from_chars_range(const fs::path& cloud, off_t from, off_t to)
 {
     constexpr std::size_t block = 1 << 20;
     std::unique_ptr<char[]> buf(new char[block + 64]);
     double sink = 0;
+    const int fd = open(cloud.c_str(), O_RDONLY);
+    std::size_t carry = 0;
+    for (off_t at = from; at < to || carry > 0;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(block - carry), to - at));
+        const ssize_t n = want > 0 ? pread(fd, buf.get() + carry, want, at) : 0;
+        if (n < 0) break;
+        at += n;
+        const char* p = buf.get();
+        const char* end = p + carry + static_cast<std::size_t>(n);
+        const char* cut = end;
+        if (n > 0)
+            while (cut > p && cut[-1] > ' ') --cut;
+        while (p < cut) {
+            while (p < cut && *p <= ' ') ++p;
+            if (p == cut) break;
+            double v;
+            auto r = std::from_chars(p, cut, v);
+            sink += v;
+            p = r.ptr;
+        }
+        carry = n > 0 ? static_cast<std::size_t>(end - cut) : 0;
+        std::memmove(buf.get(), cut, carry);
+    }
+    close(fd);
+    return sink;
+}
+
+// The floor: every number parsed with from_chars, both passes, the file
+// split at line ends into one range per thread.
+double from_chars_two_passes(const fs::path& cloud, int threads)
+{
+    const off_t size = static_cast<off_t>(fs::file_size(cloud));
+    std::vector<off_t> cuts = {0};
+    std::ifstream f(cloud, std::ios::binary);
+    for (int k = 1; k < threads; ++k) {
+        f.seekg(size / threads * k);
+        std::string rest;
+        std::getline(f, rest);
+        cuts.push_back(std::min<off_t>(size, static_cast<off_t>(f.tellg())));
+    }
+    cuts.push_back(size);
     auto t0 = Clock::now();
     for (int pass = 0; pass < 2; ++pass) {
-        int fd = open(cloud.c_str(), O_RDONLY);
-        std::size_t carry = 0;
-        for (;;) {
-            ssize_t n = read(fd, buf.get() + carry, block - carry);
-            if (n <= 0) break;
-            const char* p = buf.get();
-            const char* end = p + carry + static_cast<std::size_t>(n);
-            const char* cut = end;
-            while (cut > p && cut[-1] > ' ') --cut;
-            while (p < cut) {
-                while (p < cut && *p <= ' ') ++p;
-                if (p == cut) break;
-                double v;
-                auto r = std::from_chars(p, cut, v);
-                sink += v;
-                p = r.ptr;
-            }
-            carry = static_cast<std::size_t>(end - cut);
-            std::memmove(buf.get(), cut, carry);
-        }
-        close(fd);
+        std::vector<std::thread> parts;
+        for (int k = 0; k < threads; ++k) parts.emplace_back(from_chars_range, cloud, cuts[k], cuts[k + 1]);
+        for (std::thread& t : parts) t.join();
     }
-    double t = seconds_since(t0);
-    if (sink == 42) std::puts("");
-    return t;
+    return seconds_since(t0);
 }
 
 double fscanf_two_passes(const fs::path& cloud)
@@ -97,8 +121,9 @@ struct ChildRun {
     int status;
 };
 
-// The program itself, end to end, answers on its standard input.
-ChildRun full_run(const fs::path& cloud, const std::string& answers)
+// The program itself, end to end, answers on its standard input, with
+// KESTRANOV_THREADS set to `threads`.
+ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::string& threads)
 {
     const fs::path drive = fs::temp_directory_path() / ("kestranov-bench-" + std::to_string(getpid()));
     fs::remove_all(drive);
@@ -114,7 +139,13 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers)
     char* argv[] = {const_cast<char*>(KESTRANOV_BINARY), nullptr};
     pid_t pid;
     auto t0 = Clock::now();
-    posix_spawn(&pid, KESTRANOV_BINARY, &actions, nullptr, argv, environ);
+    std::vector<std::string> env_text = {"KESTRANOV_THREADS=" + threads};
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "KESTRANOV_THREADS=", 18) != 0) env_text.push_back(*e);
+    std::vector<char*> env;
+    for (std::string& e : env_text) env.push_back(e.data());
+    env.push_back(nullptr);
+    posix_spawn(&pid, KESTRANOV_BINARY, &actions, nullptr, argv, env.data());
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
@@ -124,7 +155,7 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers)
     return r;
 }
 
-double extent_pass_alone(const fs::path& cloud)
+double extent_pass_alone(const fs::path& cloud, int threads)
 {
     std::ostringstream out;
     // An absolute folder, so that the cloud is read where it lies.
@@ -132,7 +163,7 @@ double extent_pass_alone(const fs::path& cloud)
     const std::string folder = where.parent_path().string() + "/";
     const std::vector<data_file> names = {data_file{}, data_file{where.stem().string()}};
     auto t0 = Clock::now();
-    extent_pass(out, PointFiles{"/", folder, names, 1});
+    extent_pass(out, PointFiles{"/", folder, names, 1, threads});
     return seconds_since(t0);
 }
 
@@ -198,22 +229,39 @@ int main(int argc, char** argv)
     std::ifstream count_lines(cloud);
     long long points = std::count(std::istreambuf_iterator<char>(count_lines), {}, '\n');
 
-    std::vector<double> floor, extent, full;
-    long peak = 0;
+    const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    std::vector<double> floor1, floorn, extent1, extentn, full1, fulln;
+    long peak1 = 0, peakn = 0;
+    const std::string answers = "bench\n1\ncloud\n1\n0\ndem\n0\n";
     for (int k = 0; k < runs; ++k) {
-        floor.push_back(from_chars_two_passes(cloud));
-        extent.push_back(extent_pass_alone(cloud));
-        ChildRun r = full_run(cloud, "bench\n1\ncloud\n1\n0\ndem\n0\n");
-        if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d\n", r.status);
-        full.push_back(r.seconds);
-        peak = std::max(peak, r.peak_kib);
+        floor1.push_back(from_chars_two_passes(cloud, 1));
+        floorn.push_back(from_chars_two_passes(cloud, cpus));
+        extent1.push_back(extent_pass_alone(cloud, 1));
+        extentn.push_back(extent_pass_alone(cloud, cpus));
+        for (const char* threads : {"1", "ALL_CPUS"}) {
+            const ChildRun r = full_run(cloud, answers, threads);
+            if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d\n", r.status);
+            (threads[0] == '1' ? full1 : fulln).push_back(r.seconds);
+            long& peak = threads[0] == '1' ? peak1 : peakn;
+            peak = std::max(peak, r.peak_kib);
+        }
     }
-    const double f = median(floor), e = median(extent), w = median(full);
+    const double f = median(floor1);
     std::printf("%s: %.0f MB, %lld points (median of %d runs)\n", cloud.filename().c_str(), mb, points, runs);
-    std::printf("  from_chars two passes   %7.3f s  %7.0f MB/s per pass\n", f, 2 * mb / f);
-    std::printf("  extent pass alone       %7.3f s  %7.0f MB/s\n", e, mb / e);
-    std::printf("  full run (1 m, ASCII)   %7.3f s  %7.2f x the floor  %6.1f M points/s  peak RSS %.1f MiB\n", w, w / f,
-                points / w / 1e6, peak / 1024.0);
+    std::printf("  from_chars two passes, 1 thread   %7.3f s  %7.0f MB/s per pass\n", f, 2 * mb / f);
+    std::printf("  from_chars two passes, %d threads  %7.3f s  %7.0f MB/s per pass\n", cpus, median(floorn),
+                2 * mb / median(floorn));
+    std::printf("  extent pass, 1 thread             %7.3f s  %7.0f MB/s\n", median(extent1), mb / median(extent1));
+    std::printf("  extent pass, %d threads            %7.3f s  %7.0f MB/s\n", cpus, median(extentn),
+                mb / median(extentn));
+    for (const auto& [name, times, peak] :
+         {std::tuple{"1 thread ", &full1, peak1}, std::tuple{"ALL_CPUS ", &fulln, peakn}}) {
+        const double w = median(*times);
+        std::printf(
+            "  full run, %s              %7.3f s  %5.2f x the 1-thread floor  %6.1f M points/s  peak RSS %.1f MiB\n",
+            name, w, w / f, points / w / 1e6, peak / 1024.0);
+    }
+    const double w = median(full1);
     if (with_fscanf) {
         const double s = fscanf_two_passes(cloud);
         std::printf("  fscanf two passes       %7.3f s  (full run is %.2f x faster)\n", s, s / w);

@@ -40,6 +40,7 @@ struct FileScan {
     const std::string& path;
     const PointSink& sink;
     long long ico = 0;
+    long long to_progress = progress_every;  // records until the next progress line
     double pending[3] = {0, 0, 0};
     int have = 0;  // numbers of the record being read
     Point batch[point_batch] = {};
@@ -57,9 +58,16 @@ struct FileScan {
 
     void record_done()
     {
-        batch[batched++] = {pending[0], pending[1], pending[2]};
         have = 0;
-        if (++ico % progress_every == 0) {
+        add_record(pending[0], pending[1], pending[2]);
+    }
+
+    void add_record(double x, double y, double z)
+    {
+        batch[batched++] = {x, y, z};
+        ++ico;
+        if (--to_progress == 0) {
+            to_progress = progress_every;
             out << "\tregister " << ico << "                    \r    ";
             out.flush();
         }
@@ -77,10 +85,16 @@ struct FileScan {
     void consume(const std::vector<TokenRun>& runs)
     {
         for (const TokenRun& run : runs) {
-            for (double v : run.values) {
-                pending[have++] = v;
+            const double* v = run.values.data();
+            const double* end = v + run.values.size();
+            // Finish the record the part before began, take whole records,
+            // keep what is left for the next part.
+            while (have != 0 && v < end) {
+                pending[have++] = *v++;
                 if (have == 3) record_done();
             }
+            for (; end - v >= 3; v += 3) add_record(v[0], v[1], v[2]);
+            while (v < end) pending[have++] = *v++;
             if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
         }
     }
