@@ -94,16 +94,17 @@ ScanResult slow_path(const Shape& s, const char* last)
 const char* scan_token(const char* first, const char* last, ScanResult& result)
 {
     const char* p = first;
-    const bool negative = p < last && *p == '-';
-    if (p < last && (*p == '-' || *p == '+')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
     std::uint64_t mantissa = 0;
     const char* digits = p;
-    while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    // No test against `last`: the byte there ends every token (see the header).
+    while (is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
     const std::ptrdiff_t whole = p - digits;
     std::ptrdiff_t fraction = 0;
-    if (p < last && *p == '.') {
+    if (*p == '.') {
         const char* start = ++p;
-        while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        while (is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
         fraction = p - start;
     }
     const std::ptrdiff_t count = whole + fraction;

@@ -16,6 +16,8 @@
 
 namespace {
 
+// Each block has a byte more than it is filled with: the scanner reads the
+// byte after a token, and a blank is put there behind the file's last token.
 constexpr std::size_t block_size = 4 << 20;
 constexpr long long progress_every = 100000;
 constexpr std::size_t shown_token = 40;
@@ -127,12 +129,13 @@ const char* last_blank_end(const char* first, const char* end)
 // One block at a time, read and scanned in turn.
 void read_in_one(TextInput& f3, FileScan& scan)
 {
-    std::unique_ptr<char[]> block(new char[block_size]);
+    std::unique_ptr<char[]> block(new char[block_size + 1]);
     std::size_t carry = 0;  // bytes of a token cut by the end of the last block
     for (;;) {
         const long n = f3.read(block.get() + carry, block_size - carry);
         if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
         if (n == 0) {
+            block[carry] = ' ';  // the last token ends before the end of the buffer
             scan.scan(block.get(), block.get() + carry);
             return;
         }
@@ -152,7 +155,7 @@ void read_in_one(TextInput& f3, FileScan& scan)
 void read_in_parts(TextInput& f3, FileScan& scan, int threads)
 {
     struct Block {
-        std::unique_ptr<char[]> bytes{new char[block_size]};
+        std::unique_ptr<char[]> bytes{new char[block_size + 1]};
         std::vector<TokenRun> runs;
     } blocks[2];
     PartScanner parts(threads);  // after the blocks: gone before them
@@ -171,6 +174,7 @@ void read_in_parts(TextInput& f3, FileScan& scan, int threads)
         if (n <= 0) {
             take_pending();
             if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
+            first[carry] = ' ';  // the last token ends before the end of the buffer
             scan.scan(first, first + carry);
             return;
         }
