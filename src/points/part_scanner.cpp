@@ -8,18 +8,11 @@ void scan_part(const char* p, const char* end, TokenRun& run)
 {
     run.values.clear();
     run.bad_first = nullptr;
-    for (;;) {
-        while (p < end && is_blank(*p)) ++p;
-        if (p == end) return;
-        const char* token = p;
-        ScanResult r;
-        p = scan_token(token, end, r);
-        if (r.status != ScanStatus::ok) {
-            run.bad_first = token, run.bad_last = p, run.bad_status = r.status;
-            return;
-        }
-        run.values.push_back(r.value);
-    }
+    for_each_number(
+        p, end, [&run](double v) { run.values.push_back(v); },
+        [&run](const char* first, const char* last, ScanStatus status) {
+            run.bad_first = first, run.bad_last = last, run.bad_status = status;
+        });
 }
 
 }  // namespace

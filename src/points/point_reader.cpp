@@ -104,16 +104,13 @@ struct FileScan {
     // Scans the whole tokens of [p, end).
     void scan(const char* p, const char* end)
     {
-        for (;;) {
-            while (p < end && is_blank(*p)) ++p;
-            if (p == end) return;
-            const char* token = p;
-            ScanResult r;
-            p = scan_token(token, end, r);
-            if (r.status != ScanStatus::ok) bad_token(token, p, r.status);
-            pending[have++] = r.value;
-            if (have == 3) record_done();
-        }
+        for_each_number(
+            p, end,
+            [this](double v) {
+                pending[have++] = v;
+                if (have == 3) record_done();
+            },
+            [this](const char* first, const char* last, ScanStatus status) { bad_token(first, last, status); });
     }
 };
 
