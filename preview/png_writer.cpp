@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "models/model_error.h"
 #include "platform/output_file.h"
-#include "preview_error.h"
 
 namespace kestranov::preview {
+
+using models::ModelError;
 
 // The picture is encoded in memory and handed to the program's own output
 // file, which writes it beside `out` under a temporary name and renames it
@@ -17,7 +19,7 @@ namespace kestranov::preview {
 void write_png(const std::filesystem::path& out, const RgbImage& image)
 {
     const std::string name = out.string();
-    if (image.width() <= 0 || image.height() <= 0) throw PreviewError(name, "refusing to write an empty image");
+    if (image.width() <= 0 || image.height() <= 0) throw ModelError(name, "refusing to write an empty image");
 
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
@@ -30,13 +32,13 @@ void write_png(const std::filesystem::path& out, const RgbImage& image)
     if (ok) ok = png_image_write_to_memory(&png, bytes.data(), &size, 0, image.data().data(), 0, nullptr) != 0;
     const std::string png_message = png.message;
     png_image_free(&png);
-    if (!ok) throw PreviewError(name, "PNG encoding failed: " + png_message);
+    if (!ok) throw ModelError(name, "PNG encoding failed: " + png_message);
 
     OutputFile file(out, OutputFile::Mode::binary);
-    if (!file.opened()) throw PreviewError(name, "cannot be created");
+    if (!file.opened()) throw ModelError(name, "cannot be created");
     file.write(bytes.data(), size);
-    if (!file.finish()) throw PreviewError(name, "write failed; nothing was kept");
-    if (!file.commit()) throw PreviewError(name, "written but could not take its place; nothing was kept");
+    if (!file.finish()) throw ModelError(name, "write failed; nothing was kept");
+    if (!file.commit()) throw ModelError(name, "written but could not take its place; nothing was kept");
 }
 
 }  // namespace kestranov::preview

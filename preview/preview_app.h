@@ -3,43 +3,23 @@
 // every failure into one line on stderr with exit status 1.
 
 #include <filesystem>
-#include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "models/companion_cli.h"
+
 namespace kestranov::preview {
 
-struct ScaleUnit {
-    std::string name;  // "m", "dm", "cm" or "mm"
-    double divisor;    // stored value / divisor = metres
-    int decimals;      // digits after the point that the unit can actually resolve
-};
-
-std::optional<ScaleUnit> scale_unit(const std::string& name);
-
-struct Options {
-    std::filesystem::path input;
-    std::optional<std::filesystem::path> output;
-    std::optional<ScaleUnit> scale;
-    bool help = false;
-};
-
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// `args` excludes the program name. Throws UsageError for anything malformed.
-Options parse_arguments(const std::vector<std::string>& args);
+using models::input_kind;
+using models::InputKind;
+using models::Options;
+using models::parse_arguments;
+using models::scale_unit;
+using models::ScaleUnit;
+using models::UsageError;
 
 std::string usage_text();
-
-enum class InputKind { ascii_grid, raw_image };
-
-// Decided by extension: .asc, or .raw / its .txt descriptor.
-std::optional<InputKind> input_kind(const std::filesystem::path& input);
 
 // FILE with its extension replaced by .png.
 std::filesystem::path default_output(const std::filesystem::path& input);

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "elevation_grid.h"
 #include "image.h"
+#include "models/elevation_grid.h"
 #include "shading.h"
 
 namespace kestranov::preview {

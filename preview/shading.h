@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "elevation_grid.h"
+#include "models/elevation_grid.h"
 
 namespace kestranov::preview {
+
+// The model as the shared readers give it.
+using models::ElevationGrid;
 
 struct RgbF {
     double r = 0, g = 0, b = 0;  // 0..255

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "models/model_error.h"
 #include "png_writer.h"
-#include "preview_error.h"
 #include "test_support.h"
 
 namespace kp = kestranov::preview;
@@ -49,7 +49,7 @@ TEST(PngWriter, ReplacesAnExistingFile)
 TEST(PngWriter, MissingDirectoryFailsAndCreatesNothing)
 {
     TempDir dir;
-    EXPECT_THROW(kp::write_png(dir / "nope" / "out.png", pattern(4, 4)), kp::PreviewError);
+    EXPECT_THROW(kp::write_png(dir / "nope" / "out.png", pattern(4, 4)), kestranov::models::ModelError);
     EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
@@ -62,8 +62,8 @@ TEST(PngWriter, FailedRenameRemovesTheTemporary)
     write_file(dir / "out.png" / "keep", "x");
     try {
         kp::write_png(dir / "out.png", pattern(8, 8));
-        FAIL() << "expected a PreviewError";
-    } catch (const kp::PreviewError& e) {
+        FAIL() << "expected a ModelError";
+    } catch (const kestranov::models::ModelError& e) {
         EXPECT_NE(std::string(e.what()).find("out.png"), std::string::npos);
     }
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.png"});

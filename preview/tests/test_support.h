@@ -10,6 +10,7 @@
 
 #include "files.h"
 #include "image.h"
+#include "model_fixtures.h"
 
 namespace kestranov::preview::testing {
 
@@ -17,21 +18,8 @@ namespace fs = std::filesystem;
 
 using ::TempDir;
 
-// <name>_lidar.asc as kestranov writes it: CR LF header, every value "%lf" plus a
-// TAB, all on one line. NaN cells are written as the nodata value.
-std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z);
-void write_asc(const fs::path& file, std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z);
-
-// The .txt descriptor (CR LF lines, then trailing notes the viewer must ignore).
-std::string descriptor_text(std::int64_t rows, std::int64_t cols, int bytes, std::int64_t zmin, std::int64_t zmax,
-                            double cellsize);
-
-// Writes image + descriptor; `scaled` holds the integer elevations. The 16-bit
-// variant stores each value modulo 65536; the descriptor's min/max are computed.
-void write_raw16(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
-                 const std::vector<std::int64_t>& scaled);
-void write_raw32(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
-                 const std::vector<std::int64_t>& scaled);
+// The model fixtures of the readers' tests.
+using namespace kestranov::models::testing;
 
 struct Png {
     int width = 0;

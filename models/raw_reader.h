@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <istream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "elevation_grid.h"
+#include "models/elevation_grid.h"
 
-namespace kestranov::preview {
+namespace kestranov::models {
 
 struct RawDescriptor {
     std::int64_t rows = 0;
@@ -19,6 +21,10 @@ struct RawDescriptor {
     std::int64_t zmin = 0;   // scaled (integer) elevations, unit unknown to the file
     std::int64_t zmax = 0;
     double cellsize = 0.0;
+    // The cloud's western and southern extents: the descriptor's "X min" and
+    // "Y min", which the program widens by 2.5 m, narrowed back. Unknown when
+    // the descriptor has no such line.
+    std::optional<double> xmin, ymin;
 };
 
 struct RawFiles {
@@ -36,14 +42,20 @@ struct RawGrid {
 // Works out image and descriptor names from either of the pair.
 RawFiles raw_files_for(const std::filesystem::path& input);
 
-// Parses the first six descriptor lines; the rest (UTM notes, return type) is ignored.
+// Narrows a corner the descriptor writes ("%lf" of an extent less 2.5) back
+// to the extent: in decimal, so that the result is the double whose "%lf"
+// text the ASCII grid of the same run carries. Nothing when `text` is no number.
+std::optional<double> narrowed_corner(std::string_view text);
+
+// Parses the first six descriptor lines and the corner line; the rest (notes,
+// return type) is ignored.
 RawDescriptor parse_descriptor(std::istream& in, const std::string& name);
 
 // 16-bit images keep each value modulo 65536; given the minimum that the
 // descriptor records, the true value is the one in [zmin, zmin + 65535].
 std::int64_t recover_16bit(std::uint16_t stored, std::int64_t zmin);
 
-// Reads and cross-checks both files; throws PreviewError naming the file at fault.
+// Reads and cross-checks both files; throws ModelError naming the file at fault.
 RawGrid read_raw(const std::filesystem::path& input);
 
-}  // namespace kestranov::preview
+}  // namespace kestranov::models

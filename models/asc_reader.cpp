@@ -1,4 +1,4 @@
-#include "asc_reader.h"
+#include "models/asc_reader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "preview_error.h"
+#include "models/model_error.h"
 
-namespace kestranov::preview {
+namespace kestranov::models {
 namespace {
 
 // kestranov writes the whole body on a single line, so a line-based reader would
@@ -153,7 +153,8 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name)
     std::size_t line = 0;
 
     std::optional<std::int64_t> ncols, nrows;
-    std::optional<double> cellsize, nodata;
+    std::optional<double> cellsize, nodata, xll, yll;
+    bool x_centre = false, y_centre = false;
     bool seen[6] = {};
 
     // Header: "keyword value" lines until the first token that is not a keyword.
@@ -168,51 +169,58 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name)
         const std::size_t key_line = line;
         const int k = static_cast<int>(*key);
         if (seen[k])
-            throw PreviewError(name, "header line " + std::to_string(key_line) + ": " + keyword + " given twice");
+            throw ModelError(name, "header line " + std::to_string(key_line) + ": " + keyword + " given twice");
         seen[k] = true;
         if (!tok.next(token, line) || line != key_line)
-            throw PreviewError(name, "header line " + std::to_string(key_line) + ": " + keyword + " has no value");
+            throw ModelError(name, "header line " + std::to_string(key_line) + ": " + keyword + " has no value");
         const std::string bad = "header line " + std::to_string(key_line) + ": bad value " +
                                 shown(token, tok.last_was_cut()) + " for " + keyword;
         switch (*key) {
             case Key::ncols:
             case Key::nrows: {
                 auto n = parse_count(token);
-                if (!n || *n < 0) throw PreviewError(name, bad);
+                if (!n || *n < 0) throw ModelError(name, bad);
                 (*key == Key::ncols ? ncols : nrows) = n;
                 break;
             }
             case Key::cellsize:
                 cellsize = parse_real(token);
-                if (!cellsize || *cellsize <= 0.0) throw PreviewError(name, bad);
+                if (!cellsize || *cellsize <= 0.0) throw ModelError(name, bad);
                 break;
             case Key::nodata:
                 nodata = parse_real(token);
-                if (!nodata) throw PreviewError(name, bad);
+                if (!nodata) throw ModelError(name, bad);
                 break;
             case Key::xll:
-            case Key::yll:
-                // Georeferencing is not drawn, but a broken value means a broken file.
-                if (!parse_real(token)) throw PreviewError(name, bad);
+            case Key::yll: {
+                const auto v = parse_real(token);
+                if (!v) throw ModelError(name, bad);
+                (*key == Key::xll ? xll : yll) = *v;
+                // A centre moves to the corner once the cell size is known.
+                (*key == Key::xll ? x_centre : y_centre) = lower(keyword).ends_with("center");
                 break;
+            }
         }
         if (!tok.rest_of_line_blank())
-            throw PreviewError(name, "header line " + std::to_string(key_line) + ": unexpected text after " + keyword);
+            throw ModelError(name, "header line " + std::to_string(key_line) + ": unexpected text after " + keyword);
     }
-    if (tok.failed()) throw PreviewError(name, "read error");
-    if (!ncols) throw PreviewError(name, "not an ASCII grid: header has no ncols line");
-    if (!nrows) throw PreviewError(name, "not an ASCII grid: header has no nrows line");
-    if (!cellsize) throw PreviewError(name, "not an ASCII grid: header has no cellsize line");
+    if (tok.failed()) throw ModelError(name, "read error");
+    if (!ncols) throw ModelError(name, "not an ASCII grid: header has no ncols line");
+    if (!nrows) throw ModelError(name, "not an ASCII grid: header has no nrows line");
+    if (!cellsize) throw ModelError(name, "not an ASCII grid: header has no cellsize line");
     if (*ncols == 0 || *nrows == 0)
-        throw PreviewError(name, "nothing to draw: grid has " + std::to_string(*nrows) + " rows and " +
-                                     std::to_string(*ncols) + " columns");
+        throw ModelError(name, "nothing to draw: grid has " + std::to_string(*nrows) + " rows and " +
+                                   std::to_string(*ncols) + " columns");
 
     ElevationGrid grid;
     grid.rows = static_cast<std::size_t>(*nrows);
     grid.cols = static_cast<std::size_t>(*ncols);
     grid.cellsize = *cellsize;
+    if (xll) grid.xll = x_centre ? *xll - *cellsize / 2 : *xll;
+    if (yll) grid.yll = y_centre ? *yll - *cellsize / 2 : *yll;
+    grid.nodata = nodata;
     // Absurd headers must fail cleanly rather than wrap the cell count around.
-    if (grid.rows > SIZE_MAX / grid.cols) throw PreviewError(name, "grid dimensions too large");
+    if (grid.rows > SIZE_MAX / grid.cols) throw ModelError(name, "grid dimensions too large");
     const std::size_t expected = grid.rows * grid.cols;
     const std::string shape = std::to_string(expected) + " values (" + std::to_string(grid.rows) + " rows x " +
                               std::to_string(grid.cols) + " columns)";
@@ -225,21 +233,21 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name)
     while (more) {
         const std::size_t index = grid.z.size();
         if (index == expected)
-            throw PreviewError(name, "more values than the header's " + shape + "; extra value " +
-                                         shown(token, tok.last_was_cut()) + " on line " + std::to_string(line));
+            throw ModelError(name, "more values than the header's " + shape + "; extra value " +
+                                       shown(token, tok.last_was_cut()) + " on line " + std::to_string(line));
         const auto v = parse_real(token);
         if (!v)
-            throw PreviewError(name, "non-numeric value " + shown(token, tok.last_was_cut()) + " at value " +
-                                         std::to_string(index + 1) + " (row " + std::to_string(index / grid.cols + 1) +
-                                         ", column " + std::to_string(index % grid.cols + 1) + ", line " +
-                                         std::to_string(line) + ")");
+            throw ModelError(name, "non-numeric value " + shown(token, tok.last_was_cut()) + " at value " +
+                                       std::to_string(index + 1) + " (row " + std::to_string(index / grid.cols + 1) +
+                                       ", column " + std::to_string(index % grid.cols + 1) + ", line " +
+                                       std::to_string(line) + ")");
         const bool empty = nodata && std::fabs(*v - *nodata) <= nodata_tol;
         grid.z.push_back(empty ? ElevationGrid::kNoData : *v);
         more = tok.next(token, line);
     }
-    if (tok.failed()) throw PreviewError(name, "read error");
+    if (tok.failed()) throw ModelError(name, "read error");
     if (grid.z.size() < expected)
-        throw PreviewError(
+        throw ModelError(
             name, "truncated: header promises " + shape + " but the file holds only " + std::to_string(grid.z.size()));
     return grid;
 }
@@ -248,11 +256,11 @@ ElevationGrid read_asc(const std::filesystem::path& file)
 {
     const std::string name = file.string();
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) throw PreviewError(name, "no such file");
-    if (std::filesystem::is_directory(file, ec)) throw PreviewError(name, "is a directory, not a grid file");
+    if (!std::filesystem::exists(file, ec)) throw ModelError(name, "no such file");
+    if (std::filesystem::is_directory(file, ec)) throw ModelError(name, "is a directory, not a grid file");
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw PreviewError(name, "cannot open for reading");
+    if (!in) throw ModelError(name, "cannot open for reading");
     return parse_asc(in, name);
 }
 
-}  // namespace kestranov::preview
+}  // namespace kestranov::models

@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <string>
 
-namespace kestranov::preview {
+namespace kestranov::models {
 
-class PreviewError : public std::runtime_error {
+class ModelError : public std::runtime_error {
 public:
-    PreviewError(const std::string& file, const std::string& problem)
+    ModelError(const std::string& file, const std::string& problem)
         : std::runtime_error(file + ": " + problem), file_(file), problem_(problem)
     {
     }
@@ -22,4 +22,4 @@ private:
     std::string problem_;
 };
 
-}  // namespace kestranov::preview
+}  // namespace kestranov::models

@@ -3,12 +3,12 @@
 #include <cmath>
 #include <sstream>
 
-#include "asc_reader.h"
-#include "preview_error.h"
-#include "test_support.h"
+#include "files.h"
+#include "model_fixtures.h"
+#include "models/asc_reader.h"
+#include "models/model_error.h"
 
-namespace kp = kestranov::preview;
-using kp::testing::TempDir;
+namespace kp = kestranov::models;
 
 namespace {
 
@@ -18,15 +18,15 @@ kp::ElevationGrid parse(const std::string& text)
     return kp::parse_asc(in, "grid_lidar.asc");
 }
 
-// The message of the PreviewError `text` raises; fails the test if it parses.
+// The message of the ModelError `text` raises; fails the test if it parses.
 std::string parse_error(const std::string& text)
 {
     try {
         parse(text);
-    } catch (const kp::PreviewError& e) {
+    } catch (const kp::ModelError& e) {
         return e.what();
     }
-    ADD_FAILURE() << "expected a PreviewError";
+    ADD_FAILURE() << "expected a ModelError";
     return {};
 }
 
@@ -152,8 +152,8 @@ TEST(AscReader, MissingFileIsNamed)
     TempDir dir;
     try {
         kp::read_asc(dir / "absent_lidar.asc");
-        FAIL() << "expected a PreviewError";
-    } catch (const kp::PreviewError& e) {
+        FAIL() << "expected a ModelError";
+    } catch (const kp::ModelError& e) {
         EXPECT_NE(std::string(e.what()).find("absent_lidar.asc"), std::string::npos);
         EXPECT_NE(std::string(e.what()).find("no such file"), std::string::npos);
     }

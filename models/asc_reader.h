@@ -5,15 +5,15 @@
 #include <istream>
 #include <string>
 
-#include "elevation_grid.h"
+#include "models/elevation_grid.h"
 
-namespace kestranov::preview {
+namespace kestranov::models {
 
-// Reads and validates a whole grid. Throws PreviewError naming `file` when the
+// Reads and validates a whole grid. Throws ModelError naming `file` when the
 // file is missing, unreadable, malformed, truncated, or holds no cells.
 ElevationGrid read_asc(const std::filesystem::path& file);
 
 // Same parser on an already opened stream; `name` is only used in messages.
 ElevationGrid parse_asc(std::istream& in, const std::string& name);
 
-}  // namespace kestranov::preview
+}  // namespace kestranov::models

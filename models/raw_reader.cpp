@@ -1,4 +1,4 @@
-#include "raw_reader.h"
+#include "models/raw_reader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <optional>
 #include <string_view>
 
-#include "preview_error.h"
+#include "models/model_error.h"
 
-namespace kestranov::preview {
+namespace kestranov::models {
 namespace {
 
 std::string lower(std::string s)
@@ -69,7 +69,54 @@ std::string quoted_line(std::string_view s)
     return "'" + out + (s.size() > 40 ? "...'" : "'");
 }
 
+// "X min : <x> Y min : <y>" as the descriptor's corner line has it.
+void read_corner_line(std::string_view rest, RawDescriptor& d)
+{
+    while (!rest.empty()) {
+        const auto nl = rest.find('\n');
+        const std::string_view line = trim(rest.substr(0, nl));
+        rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
+        constexpr std::string_view x_key = "X min :", y_key = "Y min :";
+        if (!line.starts_with(x_key)) continue;
+        const auto y_at = line.find(y_key);
+        if (y_at == std::string_view::npos) return;
+        d.xmin = narrowed_corner(trim(line.substr(x_key.size(), y_at - x_key.size())));
+        d.ymin = narrowed_corner(trim(line.substr(y_at + y_key.size())));
+        if (!d.xmin || !d.ymin) d.xmin = d.ymin = std::nullopt;
+        return;
+    }
+}
+
 }  // namespace
+
+std::optional<double> narrowed_corner(std::string_view text)
+{
+    // [-]digits.digits with at most 12 whole and 6 fraction digits: exact in
+    // millionths as a 64-bit integer.
+    std::string_view t = text;
+    const bool negative = !t.empty() && t.front() == '-';
+    if (negative) t.remove_prefix(1);
+    const auto point = t.find('.');
+    const std::string_view whole = t.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view{} : t.substr(point + 1);
+    const auto digits = [](std::string_view v) {
+        return std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || whole.size() > 12 || fraction.size() > 6 || !digits(whole) || !digits(fraction)) {
+        const auto v = parse_real(text);
+        if (!v) return std::nullopt;
+        return *v + 2.5;
+    }
+    std::int64_t micro = 0;
+    for (char c : whole) micro = micro * 10 + (c - '0');
+    for (std::size_t k = 0; k < 6; ++k) micro = micro * 10 + (k < fraction.size() ? fraction[k] - '0' : 0);
+    micro = (negative ? -micro : micro) + 2500000;
+    const std::int64_t magnitude = micro < 0 ? -micro : micro;
+    std::string digits6 = std::to_string(magnitude % 1000000);
+    std::string back = (micro < 0 ? "-" : "") + std::to_string(magnitude / 1000000) + "." +
+                       std::string(6 - digits6.size(), '0') + digits6;
+    return parse_real(back);
+}
 
 RawFiles raw_files_for(const std::filesystem::path& input)
 {
@@ -96,9 +143,9 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     constexpr std::size_t kMaxBytes = 64 * 1024;
     std::string text(kMaxBytes + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) throw PreviewError(name, "read error");
+    if (in.bad()) throw ModelError(name, "read error");
     text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxBytes) throw PreviewError(name, "too large to be an image descriptor");
+    if (text.size() > kMaxBytes) throw ModelError(name, "too large to be an image descriptor");
 
     std::vector<std::string_view> lines;
     std::string_view rest(text);
@@ -108,12 +155,12 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
         rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
     }
     if (lines.size() < 6)
-        throw PreviewError(name, "descriptor has " + std::to_string(lines.size()) +
-                                     " lines; expected rows, columns, bytes per cell, minimum, maximum and cell size");
+        throw ModelError(name, "descriptor has " + std::to_string(lines.size()) +
+                                   " lines; expected rows, columns, bytes per cell, minimum, maximum and cell size");
 
     const auto bad = [&](int line, const char* what) {
-        return PreviewError(name, "descriptor line " + std::to_string(line) + " should be " + what + ", found " +
-                                      quoted_line(lines[static_cast<std::size_t>(line - 1)]));
+        return ModelError(name, "descriptor line " + std::to_string(line) + " should be " + what + ", found " +
+                                    quoted_line(lines[static_cast<std::size_t>(line - 1)]));
     };
     RawDescriptor d;
     const auto rows = parse_int(lines[0]);
@@ -129,7 +176,7 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     const auto cellsize = parse_real(lines[5]);
     if (!cellsize || *cellsize <= 0.0) throw bad(6, "the cell size (a positive number)");
     if (*zmin > *zmax)
-        throw PreviewError(
+        throw ModelError(
             name, "descriptor minimum " + std::to_string(*zmin) + " exceeds its maximum " + std::to_string(*zmax));
     d.rows = *rows;
     d.cols = *cols;
@@ -137,6 +184,7 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     d.zmin = *zmin;
     d.zmax = *zmax;
     d.cellsize = *cellsize;
+    read_corner_line(rest, d);
     return d;
 }
 
@@ -155,54 +203,56 @@ RawGrid read_raw(const std::filesystem::path& input)
     std::error_code ec;
 
     // Complain about the file the user named first; only then about its partner.
-    if (!std::filesystem::exists(input, ec)) throw PreviewError(input.string(), "no such file");
+    if (!std::filesystem::exists(input, ec)) throw ModelError(input.string(), "no such file");
     if (!std::filesystem::is_regular_file(files.image, ec))
-        throw PreviewError(image_name, std::filesystem::exists(files.image, ec)
-                                           ? "is not a regular file"
-                                           : "image missing (descriptor " + desc_name + " has no image beside it)");
+        throw ModelError(image_name, std::filesystem::exists(files.image, ec)
+                                         ? "is not a regular file"
+                                         : "image missing (descriptor " + desc_name + " has no image beside it)");
     if (!std::filesystem::is_regular_file(files.descriptor, ec))
-        throw PreviewError(desc_name, "descriptor missing (needed to read image " + image_name + ")");
+        throw ModelError(desc_name, "descriptor missing (needed to read image " + image_name + ")");
 
     RawGrid out;
     {
         std::ifstream in(files.descriptor, std::ios::binary);
-        if (!in) throw PreviewError(desc_name, "cannot open for reading");
+        if (!in) throw ModelError(desc_name, "cannot open for reading");
         out.descriptor = parse_descriptor(in, desc_name);
     }
     const RawDescriptor& d = out.descriptor;
     if (files.name_bytes != 0 && files.name_bytes != d.bytes_per_cell)
-        throw PreviewError(desc_name, "says " + std::to_string(d.bytes_per_cell) +
-                                          " bytes per cell, but the image name ends in _m" +
-                                          std::to_string(files.name_bytes) + " (" + std::to_string(files.name_bytes) +
-                                          " bytes per cell)");
+        throw ModelError(desc_name, "says " + std::to_string(d.bytes_per_cell) +
+                                        " bytes per cell, but the image name ends in _m" +
+                                        std::to_string(files.name_bytes) + " (" + std::to_string(files.name_bytes) +
+                                        " bytes per cell)");
     if (d.rows == 0 || d.cols == 0)
-        throw PreviewError(desc_name, "nothing to draw: image has " + std::to_string(d.rows) + " rows and " +
-                                          std::to_string(d.cols) + " columns");
+        throw ModelError(desc_name, "nothing to draw: image has " + std::to_string(d.rows) + " rows and " +
+                                        std::to_string(d.cols) + " columns");
 
     const auto file_bytes = std::filesystem::file_size(files.image, ec);
-    if (ec) throw PreviewError(image_name, "cannot determine file size: " + ec.message());
+    if (ec) throw ModelError(image_name, "cannot determine file size: " + ec.message());
     const std::uint64_t rows = static_cast<std::uint64_t>(d.rows);
     const std::uint64_t cols = static_cast<std::uint64_t>(d.cols);
     const std::uint64_t bpc = static_cast<std::uint64_t>(d.bytes_per_cell);
     if (rows > UINT64_MAX / cols || rows * cols > UINT64_MAX / bpc)
-        throw PreviewError(desc_name, "image dimensions too large");
+        throw ModelError(desc_name, "image dimensions too large");
     const std::uint64_t expected = rows * cols * bpc;
     if (file_bytes != expected) {
         const std::string detail = "descriptor " + desc_name + " gives " + std::to_string(rows) + " rows x " +
                                    std::to_string(cols) + " columns x " + std::to_string(bpc) +
                                    " bytes = " + std::to_string(expected) + " bytes, but the image has " +
                                    std::to_string(file_bytes);
-        throw PreviewError(image_name, (file_bytes < expected ? "truncated: " : "size does not match: ") + detail);
+        throw ModelError(image_name, (file_bytes < expected ? "truncated: " : "size does not match: ") + detail);
     }
 
     ElevationGrid& grid = out.grid;
     grid.rows = static_cast<std::size_t>(rows);
     grid.cols = static_cast<std::size_t>(cols);
     grid.cellsize = d.cellsize;
+    grid.xll = d.xmin;
+    grid.yll = d.ymin;
     grid.z.resize(grid.rows * grid.cols);
 
     std::ifstream in(files.image, std::ios::binary);
-    if (!in) throw PreviewError(image_name, "cannot open for reading");
+    if (!in) throw ModelError(image_name, "cannot open for reading");
     // One row at a time: bounded buffer, and byte order decoded explicitly so the
     // little-endian layout is honoured whatever machine we run on.
     std::vector<unsigned char> row(grid.cols * static_cast<std::size_t>(bpc));
@@ -211,7 +261,7 @@ RawGrid read_raw(const std::filesystem::path& input)
     for (std::size_t r = 0; r < grid.rows; ++r) {
         in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(row.size()));
         if (static_cast<std::size_t>(in.gcount()) != row.size())
-            throw PreviewError(image_name, "read error at row " + std::to_string(r + 1));
+            throw ModelError(image_name, "read error at row " + std::to_string(r + 1));
         for (std::size_t c = 0; c < grid.cols; ++c, ++i) {
             const unsigned char* p = row.data() + c * bpc;
             std::int64_t v;
@@ -239,4 +289,4 @@ RawGrid read_raw(const std::filesystem::path& input)
     return out;
 }
 
-}  // namespace kestranov::preview
+}  // namespace kestranov::models

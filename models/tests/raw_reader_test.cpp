@@ -2,12 +2,12 @@
 
 #include <sstream>
 
-#include "preview_error.h"
-#include "raw_reader.h"
-#include "test_support.h"
+#include "files.h"
+#include "model_fixtures.h"
+#include "models/model_error.h"
+#include "models/raw_reader.h"
 
-namespace kp = kestranov::preview;
-using kp::testing::TempDir;
+namespace kp = kestranov::models;
 
 namespace {
 
@@ -15,10 +15,10 @@ std::string read_error(const std::filesystem::path& input)
 {
     try {
         kp::read_raw(input);
-    } catch (const kp::PreviewError& e) {
+    } catch (const kp::ModelError& e) {
         return e.what();
     }
-    ADD_FAILURE() << "expected a PreviewError for " << input;
+    ADD_FAILURE() << "expected a ModelError for " << input;
     return {};
 }
 
@@ -113,7 +113,7 @@ TEST(RawReader, BadDescriptorLinesAreNamed)
         std::istringstream in(text);
         try {
             kp::parse_descriptor(in, "d_lidar_m2.txt");
-        } catch (const kp::PreviewError& e) {
+        } catch (const kp::ModelError& e) {
             return e.what();
         }
         return "parsed";

@@ -1,0 +1,122 @@
+#include "geotiff.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_vsi.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#include <unistd.h>
+
+#include <cfloat>
+#include <cmath>
+#include <memory>
+
+#include "models/model_error.h"
+
+namespace kestranov::exporter {
+namespace {
+
+using models::ElevationGrid;
+using models::ModelError;
+
+struct DatasetCloser {
+    void operator()(GDALDataset* ds) const { GDALClose(GDALDataset::ToHandle(ds)); }
+};
+using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
+
+// GDAL's last complaint, for a message of our own; its own printing is off.
+std::string gdal_says(const char* fallback)
+{
+    const std::string said = CPLGetLastErrorMsg();
+    return said.empty() ? fallback : said;
+}
+
+// The Float32 value of a cell: a nodata cell takes the grid's nodata value.
+float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const std::string& name)
+{
+    const double v = grid.at(r, c);
+    const double written = std::isnan(v) ? *grid.nodata : v;
+    if (std::fabs(written) > FLT_MAX)
+        throw ModelError(name, "the elevation " + std::to_string(written) + " of row " + std::to_string(r + 1) +
+                                   ", column " + std::to_string(c + 1) + " does not fit a Float32");
+    return static_cast<float>(written);
+}
+
+// The model in a dataset held in memory, georeferenced as its ASCII grid is.
+Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const std::string& name)
+{
+    constexpr std::size_t most = 2147483647;  // GDAL counts rows and columns in an int
+    if (grid.rows > most || grid.cols > most)
+        throw ModelError(name, "GDAL refuses the grid: " + std::to_string(grid.rows) + " rows and " +
+                                   std::to_string(grid.cols) + " columns are more than it can count");
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    if (!mem) throw ModelError(name, "GDAL has no MEM driver");
+    Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, GDT_Float32, nullptr));
+    if (!ds) throw ModelError(name, "GDAL refuses the grid: " + gdal_says("no reason given"));
+    const double cs = grid.cellsize;
+    double transform[6] = {*grid.xll, cs, 0.0, *grid.yll + static_cast<double>(grid.rows) * cs, 0.0, -cs};
+    ds->SetGeoTransform(transform);
+    if (epsg) {
+        OGRSpatialReference srs;
+        if (srs.importFromEPSG(*epsg) != OGRERR_NONE)
+            throw ModelError(name, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
+        srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        ds->SetSpatialRef(&srs);
+    }
+    GDALRasterBand* band = ds->GetRasterBand(1);
+    if (grid.nodata) band->SetNoDataValue(*grid.nodata);
+    std::vector<float> row(grid.cols);
+    for (std::size_t r = 0; r < grid.rows; ++r) {
+        for (std::size_t c = 0; c < grid.cols; ++c) row[c] = cell_value(grid, r, c, name);
+        if (band->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(grid.cols), 1, row.data(),
+                           static_cast<int>(grid.cols), 1, GDT_Float32, 0, 0, nullptr) != CE_None)
+            throw ModelError(name, "GDAL refuses the grid: " + gdal_says("a row could not be stored"));
+    }
+    return ds;
+}
+
+// A name in GDAL's memory file system, and whatever the driver left there.
+class MemoryFile {
+public:
+    MemoryFile() : path_("/vsimem/kestranov-export-" + std::to_string(getpid()) + ".tif") {}
+    ~MemoryFile()
+    {
+        VSIUnlink(path_.c_str());
+        VSIRmdirRecursive((path_ + ".ovr.tmp").c_str());
+        VSIUnlink((path_ + ".ovr.tmp").c_str());
+    }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    const char* path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& name)
+{
+    static const bool registered = (GDALAllRegister(), CPLSetErrorHandler(CPLQuietErrorHandler), true);
+    (void)registered;
+    CPLErrorReset();
+    if (!grid.xll || !grid.yll) throw ModelError(name, "the model's corner is unknown: nothing to georeference");
+    const Dataset source = memory_dataset(grid, epsg, name);
+    GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
+    if (!cog) throw ModelError(name, "GDAL has no COG driver (GDAL 3.1 or later is needed)");
+    const char* const options[] = {"COMPRESS=DEFLATE", "PREDICTOR=FLOATING_POINT", "OVERVIEWS=AUTO", nullptr};
+    const MemoryFile file;
+    {
+        const Dataset written(
+            cog->CreateCopy(file.path(), source.get(), FALSE, const_cast<char**>(options), nullptr, nullptr));
+        if (!written) throw ModelError(name, "GDAL's COG driver refuses the grid: " + gdal_says("no reason given"));
+    }
+    if (CPLGetLastErrorType() >= CE_Failure)
+        throw ModelError(name, "GDAL's COG driver failed: " + gdal_says("no reason given"));
+    vsi_l_offset size = 0;
+    GByte* bytes = VSIGetMemFileBuffer(file.path(), &size, FALSE);
+    if (!bytes) throw ModelError(name, "GDAL wrote nothing");
+    return std::vector<unsigned char>(bytes, bytes + size);
+}
+
+}  // namespace kestranov::exporter

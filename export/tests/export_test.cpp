@@ -1,0 +1,216 @@
+// kestranov-export run as a user runs it, its GeoTIFFs read back through GDAL.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+
+#include "files.h"
+#include "geotiff_readback.h"
+#include "model_fixtures.h"
+
+namespace fs = std::filesystem;
+namespace fx = kestranov::models::testing;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    q += '\'';
+    return q;
+}
+
+// `program` with `args` in `dir`, after the shell text `before` ("ulimit -f 1;").
+Outcome run(const char* program, const std::vector<std::string>& args, const fs::path& dir,
+            const std::string& stdin_text = "", const std::string& before = "")
+{
+    const fs::path in = dir.string() + ".in", out = dir.string() + ".out", err = dir.string() + ".err";
+    write_file(in, stdin_text);
+    // Appended piecewise: GCC 12 warns spuriously about "literal" + std::string&&.
+    std::string cmd = "cd ";
+    for (const std::string& part :
+         {quoted(dir.string()), std::string(" && "), before, std::string(" exec "), quoted(program)})
+        cmd += part;
+    for (const std::string& a : args) {
+        cmd += ' ';
+        cmd += quoted(a);
+    }
+    for (const auto& [redirect, file] : {std::pair{" <", &in}, std::pair{" >", &out}, std::pair{" 2>", &err}}) {
+        cmd += redirect;
+        cmd += quoted(file->string());
+    }
+    const int raw = std::system(cmd.c_str());
+    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+    fs::remove(in), fs::remove(out), fs::remove(err);
+    return r;
+}
+
+Outcome export_run(const std::vector<std::string>& args, const fs::path& dir, const std::string& before = "")
+{
+    return run(KESTRANOV_EXPORT_EXE, args, dir, "", before);
+}
+
+// The values of an ASCII grid's body as a GIS reads them: each text rounded
+// to a Float32.
+std::vector<float> asc_values(const fs::path& asc)
+{
+    std::istringstream in(read_file(asc));
+    std::string word;
+    for (int k = 0; k < 12; ++k) in >> word;  // six header lines, a key and a value each
+    std::vector<float> z;
+    while (in >> word) z.push_back(static_cast<float>(std::strtod(word.c_str(), nullptr)));
+    return z;
+}
+
+// One cloud gridded by the program to an ASCII grid and to a 16-bit
+// centimetre image. Every cell of the 20 x 20 grid holds one point, so no
+// cell is a mean; the elevations are quarter metres from 600 to 699.75 m, so
+// the centimetre values cross 65536 and the 16-bit image stores them wrapped.
+class SameRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        drive_ = new TempDir();
+        const fs::path folder = drive_->path() / "images" / "site";
+        fs::create_directories(folder);
+        std::string cloud;
+        for (int i = 0; i < 20; ++i)
+            for (int j = 0; j < 20; ++j)
+                cloud += std::to_string(481000 + i) + " " + std::to_string(2150000 + j) + " " +
+                         std::to_string(600 + ((i * 7 + j * 13) % 400) * 0.25) + "\n";
+        write_file(folder / "cloud.xyz", cloud);
+        // folder, one file, its name, 1 m cells, first return, model name, format [, 16 bits, cm]
+        ascii_ = run(KESTRANOV_EXE, {}, drive_->path(), "site\n1\ncloud\n1\n0\ndem\n0\n");
+        raster_ = run(KESTRANOV_EXE, {}, drive_->path(), "site\n1\ncloud\n1\n0\ndem\n1\n0\n2\n");
+    }
+    static void TearDownTestSuite() { delete drive_; }
+
+    static fs::path folder() { return drive_->path() / "images" / "site"; }
+
+    static TempDir* drive_;
+    static Outcome ascii_, raster_;
+};
+TempDir* SameRun::drive_ = nullptr;
+Outcome SameRun::ascii_, SameRun::raster_;
+
+TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
+{
+    ASSERT_EQ(ascii_.status, 0) << ascii_.out;
+    ASSERT_EQ(raster_.status, 0) << raster_.out;
+    // The descriptor's maximum (line 5) beyond 65535: the image holds wrapped values.
+    std::istringstream descriptor(read_file(folder() / "dem_lidar_m2.txt"));
+    long long line[5] = {};
+    for (long long& v : line) descriptor >> v;
+    ASSERT_GT(line[4], 65535);
+
+    const Outcome a = export_run({"dem_lidar.asc"}, folder());
+    const Outcome r = export_run({"dem_lidar_m2.raw", "--scale", "cm", "-o", "raster.tif"}, folder());
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(a.err.find("no coordinate system"), std::string::npos) << a.err;
+
+    const auto asc = read_geotiff((folder() / "dem_lidar.asc").string());  // GDAL's own reading of the grid
+    const auto from_asc = read_geotiff((folder() / "dem_lidar.tif").string());
+    const auto from_raw = read_geotiff((folder() / "raster.tif").string());
+    ASSERT_TRUE(asc && from_asc && from_raw);
+    const std::vector<float> expected = asc_values(folder() / "dem_lidar.asc");
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(asc->cols) * static_cast<std::size_t>(asc->rows));
+    for (const GeoTiffContents* g : {&*from_asc, &*from_raw}) {
+        EXPECT_EQ(g->driver, "GTiff");
+        EXPECT_EQ(g->layout, "COG");
+        EXPECT_EQ(g->compression, "DEFLATE");
+        EXPECT_EQ(g->predictor, "3");
+        EXPECT_TRUE(g->float32);
+        EXPECT_EQ(g->bands, 1);
+        EXPECT_EQ(g->cols, asc->cols);
+        EXPECT_EQ(g->rows, asc->rows);
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(g->transform[k], asc->transform[k]) << k;
+        EXPECT_EQ(g->z, expected);
+        EXPECT_TRUE(g->epsg.empty());
+    }
+}
+
+TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystem)
+{
+    ASSERT_EQ(ascii_.status, 0);
+    const Outcome a = export_run({"dem_lidar.asc", "--epsg", "32642", "-o", "utm.tif"}, folder());
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(a.err, "");
+    const auto g = read_geotiff((folder() / "utm.tif").string());
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->epsg, "32642");
+}
+
+// Each refusal: status 1, one line naming the fault, and the folder as it was.
+TEST(ExportFailures, StatusOneTheMessageAndNoFile)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+        std::function<void(const fs::path&)> setup = nullptr;
+        std::string before = "";
+    };
+    const auto grid = [](const fs::path& d) { fx::write_asc(d / "g_lidar.asc", 2, 2, 1.0, {1, 2, 3, 4}); };
+    const auto image = [](const fs::path& d) { fx::write_raw16(d / "i_lidar_m2.raw", 2, 2, 1.0, {1, 2, 3, 4}); };
+    const std::vector<Case> cases = {
+        {{"absent_lidar.asc"}, "absent_lidar.asc: no such file"},
+        {{"i_lidar_m2.raw"}, "i_lidar_m2.raw: a raster image needs --scale m, dm, cm or mm", image},
+        {{"g_lidar.asc", "--epsg", "12x"}, "bad --epsg value '12x'", grid},
+        {{"g_lidar.asc", "--epsg", "999999"}, "EPSG:999999 is not a coordinate system GDAL knows", grid},
+        {{"g_lidar.asc", "--scale", "km"}, "bad --scale value 'km'", grid},
+        {{"i_lidar_m2.raw", "--scale", "cm"},
+         "descriptor missing",
+         [&](const fs::path& d) {
+             image(d);
+             fs::remove(d / "i_lidar_m2.txt");
+         }},
+        {{"n_lidar.asc"},
+         "the header has no xllcorner or no yllcorner",
+         [](const fs::path& d) { write_file(d / "n_lidar.asc", "ncols 1\nnrows 1\ncellsize 1\n5\n"); }},
+        {{"h_lidar.asc"},
+         "does not fit a Float32",
+         [](const fs::path& d) {
+             write_file(d / "h_lidar.asc", "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 1e39\n");
+         }},
+        {{"g_lidar.asc", "-o", "g_lidar.asc"}, "would overwrite the input", grid},
+        {{"g_lidar.asc", "-o", "absent/g.tif"}, "absent/g.tif: cannot be created", grid},
+        {{"g_lidar.asc"},
+         "g_lidar.tif: write failed; nothing was kept",
+         [](const fs::path& d) {
+             std::vector<double> z(64 * 64);
+             for (std::size_t k = 0; k < z.size(); ++k) z[k] = std::sin(static_cast<double>(k)) * 100;
+             fx::write_asc(d / "g_lidar.asc", 64, 64, 1.0, z);
+         },
+         "ulimit -f 2;"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (c.setup) c.setup(dir.path());
+        const std::vector<std::string> before = names_in(dir.path());
+        const Outcome r = export_run(c.args, dir.path(), c.before);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        if (c.message.find("bad --") == std::string::npos) {
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one line
+        }
+        EXPECT_EQ(names_in(dir.path()), before) << c.message;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "models/companion_cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace kestranov::models {
+namespace {
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// A positive EPSG code: digits only, as the registry numbers them.
+int epsg_code(const std::string& v)
+{
+    int code = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), code);
+    if (v.empty() || ec != std::errc() || end != v.data() + v.size() || code <= 0 || !std::isdigit(v.front()))
+        throw UsageError("bad --epsg value '" + v + "' (a positive EPSG code such as 32642)");
+    return code;
+}
+
+}  // namespace
+
+std::optional<ScaleUnit> scale_unit(const std::string& name)
+{
+    if (name == "m") return ScaleUnit{"m", 1.0, 0};
+    if (name == "dm") return ScaleUnit{"dm", 10.0, 1};
+    if (name == "cm") return ScaleUnit{"cm", 100.0, 2};
+    if (name == "mm") return ScaleUnit{"mm", 1000.0, 3};
+    return std::nullopt;
+}
+
+Options parse_arguments(const std::vector<std::string>& args, bool takes_epsg)
+{
+    Options opt;
+    bool have_input = false;
+    bool options_done = false;
+    const auto take_value = [&](std::size_t& i, const std::string& flag) -> std::string {
+        if (i + 1 >= args.size()) throw UsageError(flag + " needs a value");
+        return args[++i];
+    };
+    const auto set_scale = [&](const std::string& v) {
+        opt.scale = scale_unit(v);
+        if (!opt.scale) throw UsageError("bad --scale value '" + v + "' (use m, dm, cm or mm)");
+    };
+    const auto set_output = [&](const std::string& v) {
+        if (v.empty()) throw UsageError("empty output file name");
+        opt.output = v;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!options_done && a.size() > 1 && a[0] == '-') {
+            if (a == "--")
+                options_done = true;
+            else if (a == "-h" || a == "--help")
+                opt.help = true;
+            else if (a == "--scale")
+                set_scale(take_value(i, a));
+            else if (a.rfind("--scale=", 0) == 0)
+                set_scale(a.substr(8));
+            else if (a == "-o" || a == "--output")
+                set_output(take_value(i, a));
+            else if (a.rfind("--output=", 0) == 0)
+                set_output(a.substr(9));
+            else if (takes_epsg && a == "--epsg")
+                opt.epsg = epsg_code(take_value(i, a));
+            else if (takes_epsg && a.rfind("--epsg=", 0) == 0)
+                opt.epsg = epsg_code(a.substr(7));
+            else
+                throw UsageError("unknown option '" + a + "'");
+            continue;
+        }
+        if (have_input) throw UsageError("more than one input file ('" + opt.input.string() + "' and '" + a + "')");
+        if (a.empty()) throw UsageError("empty input file name");
+        opt.input = a;
+        have_input = true;
+    }
+    if (!have_input && !opt.help) throw UsageError("no input file given");
+    return opt;
+}
+
+std::optional<InputKind> input_kind(const std::filesystem::path& input)
+{
+    const std::string ext = lower(input.extension().string());
+    if (ext == ".asc") return InputKind::ascii_grid;
+    if (ext == ".raw" || ext == ".txt") return InputKind::raw_image;
+    return std::nullopt;
+}
+
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code ec1, ec2;
+    const auto ca = std::filesystem::weakly_canonical(a, ec1);
+    const auto cb = std::filesystem::weakly_canonical(b, ec2);
+    if (ec1 || ec2) return a.lexically_normal() == b.lexically_normal();
+    return ca == cb;
+}
+
+}  // namespace kestranov::models
