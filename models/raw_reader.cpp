@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string_view>
@@ -112,9 +113,9 @@ std::optional<double> narrowed_corner(std::string_view text)
     for (std::size_t k = 0; k < 6; ++k) micro = micro * 10 + (k < fraction.size() ? fraction[k] - '0' : 0);
     micro = (negative ? -micro : micro) + 2500000;
     const std::int64_t magnitude = micro < 0 ? -micro : micro;
-    std::string digits6 = std::to_string(magnitude % 1000000);
-    std::string back = (micro < 0 ? "-" : "") + std::to_string(magnitude / 1000000) + "." +
-                       std::string(6 - digits6.size(), '0') + digits6;
+    char back[40];
+    std::snprintf(back, sizeof back, "%s%lld.%06lld", micro < 0 ? "-" : "", static_cast<long long>(magnitude / 1000000),
+                  static_cast<long long>(magnitude % 1000000));
     return parse_real(back);
 }
 

@@ -34,6 +34,8 @@ find_exe() {
 make_cloud=$(find_exe "$build_dir/tools/make_cloud" "$build_dir/make_cloud")
 kestranov=$(find_exe "$build_dir/kestranov")
 preview=$(find_exe "$build_dir/kestranov-preview" "$build_dir/preview/kestranov-preview")
+exporter=$(find_exe "$build_dir/kestranov-export")
+summary=$(find_exe "$build_dir/export/geotiff_summary")
 if [ -z "$make_cloud" ]; then
   echo "demo: make_cloud not found under $build_dir (build the make_cloud target)" >&2
   exit 1
@@ -119,4 +121,15 @@ if [ -n "$preview" ]; then
     if [ -f "$f" ]; then echo "   ${f#"$root"/}"; fi
   done
   if [ "$preview_failed" -ne 0 ]; then echo "demo: warning: a preview failed (the grids above are fine)" >&2; fi
+fi
+
+if [ -n "$exporter" ] && [ -n "$summary" ]; then
+  echo
+  echo "== GeoTIFFs (kestranov-export), read back through GDAL"
+  "$exporter" "$asc" -o "$images/dem_ascii_lidar.tif"
+  "$exporter" "$raw" --scale cm -o "$images/dem_raster_lidar_m2.tif"
+  (cd "$root" && "$summary" "${images#"$root"/}/dem_ascii_lidar.tif" "${images#"$root"/}/dem_raster_lidar_m2.tif")
+else
+  echo
+  echo "== GeoTIFFs: kestranov-export is not built (it needs GDAL: Debian's libgdal-dev)"
 fi

@@ -182,3 +182,22 @@ TEST(RawReader, CellsOutsideTheDescriptorRangeRaiseAWarning)
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("1 cells"), std::string::npos) << r.warnings[0];
 }
+
+TEST(RawDescriptor, CornersAreNarrowedBackInDecimal)
+{
+    const struct {
+        const char* text;
+        std::optional<double> extent;
+    } cases[] = {
+        {"479997.750000", 480000.25},  {"-2.500000", 0.0}, {"-3.000001", -0.500001},
+        {"4099997.500000", 4100000.0}, {"1e3", 1002.5},    {"12x", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kp::narrowed_corner(c.text), c.extent) << c.text;
+
+    std::istringstream without("2\n2\n2\n0\n1\n1.0\n");
+    EXPECT_FALSE(kp::parse_descriptor(without, "d.txt").xmin);
+    std::istringstream with(kp::testing::descriptor_text(2, 2, 2, 0, 1, 1.0));
+    const kp::RawDescriptor d = kp::parse_descriptor(with, "d.txt");
+    EXPECT_EQ(d.xmin, kp::testing::fixture_xll);
+    EXPECT_EQ(d.ymin, kp::testing::fixture_yll);
+}
