@@ -146,15 +146,16 @@ TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
     }
 }
 
-TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystem)
+TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
 {
     ASSERT_EQ(ascii_.status, 0);
-    const Outcome a = export_run({"dem_lidar.asc", "--epsg", "32642", "-o", "utm.tif"}, folder());
+    const Outcome a = export_run({"dem_lidar.asc", "--epsg", "32642", "--scale", "cm", "-o", "utm.tif"}, folder());
     ASSERT_EQ(a.status, 0) << a.err;
-    EXPECT_EQ(a.err, "");
+    EXPECT_EQ(a.err, "kestranov-export: warning: --scale cm ignored: ASCII grid values are already in metres\n");
     const auto g = read_geotiff((folder() / "utm.tif").string());
     ASSERT_TRUE(g);
     EXPECT_EQ(g->epsg, "32642");
+    EXPECT_EQ(g->z, asc_values(folder() / "dem_lidar.asc"));
 }
 
 // Each refusal: status 1, one line naming the fault, and the folder as it was.
