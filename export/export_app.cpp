@@ -5,6 +5,7 @@
 #include "geotiff.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
+#include "models/raw_reader.h"
 #include "platform/output_file.h"
 
 namespace kestranov::exporter {
@@ -13,6 +14,14 @@ namespace {
 using namespace kestranov::models;
 
 constexpr const char* kProgram = "kestranov-export";
+
+// A message kept to its one line: a file name may hold a line feed.
+std::string one_line(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return text;
+}
 
 // Encoded whole in memory first, then written through the program's own
 // output file: it appears only when complete, a link is written through, and
@@ -34,19 +43,20 @@ void export_model(const Options& opt, std::ostream& out, std::ostream& err)
         throw ModelError(opt.input.string(),
                          "a raster image needs --scale m, dm, cm or mm: its unit is in neither of its files");
     Model model = read_model(opt.input, opt.scale, output);
-    for (const std::string& w : model.warnings) err << kProgram << ": warning: " << w << "\n";
-    if (!model.grid.xll || !model.grid.yll)
-        throw ModelError(opt.input.string(),
-                         input_kind(opt.input) == InputKind::ascii_grid
-                             ? "the header has no xllcorner or no yllcorner: nothing to georeference"
-                             : "the descriptor has no \"X min : ... Y min : ...\" line: nothing "
-                               "to georeference");
+    for (const std::string& w : model.warnings) err << kProgram << ": warning: " << one_line(w) << "\n";
+    if (!model.grid.xll || !model.grid.yll) {
+        if (input_kind(opt.input) == InputKind::ascii_grid)
+            throw ModelError(opt.input.string(),
+                             "the header has no xllcorner or no yllcorner: nothing to georeference");
+        throw ModelError(raw_files_for(opt.input).descriptor.string(),
+                         "has no \"X min : ... Y min : ...\" line: nothing to georeference");
+    }
     write_bytes(output, encode_geotiff(model.grid, opt.epsg, output.string()));
     out << "wrote " << output.string() << " (" << model.grid.cols << "x" << model.grid.rows << " cells, Float32 metres";
     if (opt.epsg) out << ", EPSG:" << *opt.epsg;
     out << ")\n";
     if (!opt.epsg)
-        err << kProgram << ": note: " << output.string()
+        err << kProgram << ": note: " << one_line(output.string())
             << " has no coordinate system: the model files hold none (give --epsg CODE to write one)\n";
 }
 
@@ -76,7 +86,7 @@ int run_export(const std::vector<std::string>& args, std::ostream& out, std::ost
     try {
         opt = parse_arguments(args, true);
     } catch (const UsageError& e) {
-        err << kProgram << ": " << e.what() << "\n" << usage_text();
+        err << kProgram << ": " << one_line(e.what()) << " (" << kProgram << " --help shows the usage)\n";
         return 1;
     }
     if (opt.help) {
@@ -88,11 +98,11 @@ int run_export(const std::vector<std::string>& args, std::ostream& out, std::ost
         export_model(opt, out, err);
         return 0;
     } catch (const ModelError& e) {
-        err << kProgram << ": " << e.what() << "\n";
+        err << kProgram << ": " << one_line(e.what()) << "\n";
     } catch (const std::bad_alloc&) {
-        err << kProgram << ": " << input_name << ": grid too large to hold in memory\n";
+        err << kProgram << ": " << one_line(input_name) << ": grid too large to hold in memory\n";
     } catch (const std::exception& e) {
-        err << kProgram << ": " << input_name << ": " << e.what() << "\n";
+        err << kProgram << ": " << one_line(input_name + ": " + e.what()) << "\n";
     }
     return 1;
 }

@@ -7,6 +7,7 @@
 #include <ogr_spatialref.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <memory>
@@ -42,6 +43,39 @@ float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const 
     return static_cast<float>(written);
 }
 
+// The nodata value to declare: only when some cell has none, and only when
+// no elevation reads as it once both are Float32 (-9999.9999 becomes
+// -10000, which may be a real depth).
+std::optional<double> band_nodata(const ElevationGrid& grid, const std::string& name)
+{
+    const auto empty = [](double v) { return std::isnan(v); };
+    if (!grid.nodata || std::none_of(grid.z.begin(), grid.z.end(), empty)) return std::nullopt;
+    if (std::fabs(*grid.nodata) > FLT_MAX)
+        throw ModelError(name, "the nodata value " + std::to_string(*grid.nodata) + " does not fit a Float32");
+    const float nodata = static_cast<float>(*grid.nodata);
+    for (std::size_t k = 0; k < grid.z.size(); ++k)
+        if (!empty(grid.z[k]) && static_cast<float>(grid.z[k]) == nodata)
+            throw ModelError(name, "the elevation of row " + std::to_string(k / grid.cols + 1) + ", column " +
+                                       std::to_string(k % grid.cols + 1) +
+                                       " would read as the nodata value once both are Float32");
+    return *grid.nodata;
+}
+
+// Where the model lies, as the ASCII grid's header places it; refused when
+// an edge is not a finite number or the cells are too small to tell apart
+// at the corner's coordinates.
+void georeference(const ElevationGrid& grid, double transform[6], const std::string& name)
+{
+    const double cs = grid.cellsize, x = *grid.xll, y = *grid.yll;
+    const double east = x + static_cast<double>(grid.cols) * cs, north = y + static_cast<double>(grid.rows) * cs;
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(east) || !std::isfinite(north))
+        throw ModelError(name, "the model's edges are beyond the numbers a GeoTIFF holds");
+    if (!(x + cs > x) || !(y + cs > y))
+        throw ModelError(name, "the cell size is too small to tell the cells apart at the model's corner");
+    const double gt[6] = {x, cs, 0.0, north, 0.0, -cs};
+    std::copy(gt, gt + 6, transform);
+}
+
 // The model in a dataset held in memory, georeferenced as its ASCII grid is.
 Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const std::string& name)
 {
@@ -49,22 +83,23 @@ Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const
     if (grid.rows > most || grid.cols > most)
         throw ModelError(name, "GDAL refuses the grid: " + std::to_string(grid.rows) + " rows and " +
                                    std::to_string(grid.cols) + " columns are more than it can count");
+    // Everything that can be refused is refused before the grid is copied.
+    double transform[6];
+    georeference(grid, transform, name);
+    const std::optional<double> nodata = band_nodata(grid, name);
+    OGRSpatialReference srs;
+    if (epsg && srs.importFromEPSG(*epsg) != OGRERR_NONE)
+        throw ModelError(name, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
+    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     if (!mem) throw ModelError(name, "GDAL has no MEM driver");
     Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, GDT_Float32, nullptr));
     if (!ds) throw ModelError(name, "GDAL refuses the grid: " + gdal_says("no reason given"));
-    const double cs = grid.cellsize;
-    double transform[6] = {*grid.xll, cs, 0.0, *grid.yll + static_cast<double>(grid.rows) * cs, 0.0, -cs};
     ds->SetGeoTransform(transform);
-    if (epsg) {
-        OGRSpatialReference srs;
-        if (srs.importFromEPSG(*epsg) != OGRERR_NONE)
-            throw ModelError(name, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
-        srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-        ds->SetSpatialRef(&srs);
-    }
+    if (epsg) ds->SetSpatialRef(&srs);
     GDALRasterBand* band = ds->GetRasterBand(1);
-    if (grid.nodata) band->SetNoDataValue(*grid.nodata);
+    if (nodata) band->SetNoDataValue(*nodata);
     std::vector<float> row(grid.cols);
     for (std::size_t r = 0; r < grid.rows; ++r) {
         for (std::size_t c = 0; c < grid.cols; ++c) row[c] = cell_value(grid, r, c, name);

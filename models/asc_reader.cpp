@@ -258,6 +258,8 @@ ElevationGrid read_asc(const std::filesystem::path& file)
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) throw ModelError(name, "no such file");
     if (std::filesystem::is_directory(file, ec)) throw ModelError(name, "is a directory, not a grid file");
+    // A FIFO or a device could block or never end.
+    if (!std::filesystem::is_regular_file(file, ec)) throw ModelError(name, "is not a regular file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw ModelError(name, "cannot open for reading");
     return parse_asc(in, name);

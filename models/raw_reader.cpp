@@ -70,22 +70,52 @@ std::string quoted_line(std::string_view s)
     return "'" + out + (s.size() > 40 ? "...'" : "'");
 }
 
-// "X min : <x> Y min : <y>" as the descriptor's corner line has it.
-void read_corner_line(std::string_view rest, RawDescriptor& d)
+// The two values of the descriptor's line "<x_key> <x> <y_key> <y>" ("X min :
+// ... Y min : ..."), when it has one.
+std::optional<std::pair<std::string_view, std::string_view>> corner_line(std::string_view rest, std::string_view x_key,
+                                                                         std::string_view y_key)
 {
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
         const std::string_view line = trim(rest.substr(0, nl));
         rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
-        constexpr std::string_view x_key = "X min :", y_key = "Y min :";
         if (!line.starts_with(x_key)) continue;
         const auto y_at = line.find(y_key);
-        if (y_at == std::string_view::npos) return;
-        d.xmin = narrowed_corner(trim(line.substr(x_key.size(), y_at - x_key.size())));
-        d.ymin = narrowed_corner(trim(line.substr(y_at + y_key.size())));
-        if (!d.xmin || !d.ymin) d.xmin = d.ymin = std::nullopt;
-        return;
+        if (y_at == std::string_view::npos) return std::nullopt;
+        return std::pair{trim(line.substr(x_key.size(), y_at - x_key.size())), trim(line.substr(y_at + y_key.size()))};
     }
+    return std::nullopt;
+}
+
+// The corners, and whether the rows and columns fill the extents they give:
+// the program makes as many cells as the extents hold whole cells, so a
+// descriptor whose sizes were swapped or edited shows here even when the
+// image has the right number of bytes.
+void read_corners(std::string_view rest, RawDescriptor& d, const std::string& name)
+{
+    if (const auto low = corner_line(rest, "X min :", "Y min :")) {
+        d.xmin = narrowed_corner(low->first);
+        d.ymin = narrowed_corner(low->second);
+        if (!d.xmin || !d.ymin) d.xmin = d.ymin = std::nullopt;
+    }
+    const auto high = corner_line(rest, "X max :", "Y max :");
+    if (!d.xmin || !high) return;
+    const auto xmax = parse_real(high->first), ymax = parse_real(high->second);
+    if (!xmax || !ymax) return;
+    // The program makes the whole number of cells the extents hold; the
+    // extents are written to a millionth of a metre.
+    const auto check = [&](double span, std::int64_t count, const char* what) {
+        const double cells = span / d.cellsize;
+        const double slack = 4e-6 / d.cellsize + 1e-9 * std::fabs(cells);
+        if (!(static_cast<double>(count) <= cells + slack && cells < static_cast<double>(count) + 1 + slack)) {
+            char held[32];
+            std::snprintf(held, sizeof held, "%.15g", std::max(0.0, std::floor(cells)));
+            throw ModelError(name, "gives " + std::to_string(count) + " " + what + ", but its corners hold " + held +
+                                       " cells of that size");
+        }
+    };
+    check(*xmax - 2.5 - *d.xmin, d.cols, "columns");
+    check(*ymax - 2.5 - *d.ymin, d.rows, "rows");
 }
 
 }  // namespace
@@ -185,7 +215,7 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     d.zmin = *zmin;
     d.zmax = *zmax;
     d.cellsize = *cellsize;
-    read_corner_line(rest, d);
+    read_corners(rest, d, name);
     return d;
 }
 
