@@ -159,6 +159,38 @@ TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
     EXPECT_EQ(g->z, asc_values(folder() / "dem_lidar.asc"));
 }
 
+// The real UTM 42N sample gridded at 2 m to an ASCII grid and to a 16-bit
+// centimetre image: both exports lie cell on cell in that system, and each
+// cell of the image's is the grid's truncated to the centimetre.
+TEST(RealData, BothFormatsOfOneRunLieCellOnCell)
+{
+    const fs::path cloud = fs::path(KESTRANOV_SHARED_DATA) / "pdal_hexbin_rect_utm42n.xyz";
+    if (!fs::exists(cloud)) GTEST_SKIP() << "no sample data beside the repository";
+    TempDir drive;
+    const fs::path folder = drive.path() / "images" / "hx";
+    fs::create_directories(folder);
+    fs::copy_file(cloud, folder / "h.xyz");
+    ASSERT_EQ(run(KESTRANOV_EXE, {}, drive.path(), "hx\n1\nh\n2\n0\nd\n0\n").status, 0);
+    ASSERT_EQ(run(KESTRANOV_EXE, {}, drive.path(), "hx\n1\nh\n2\n0\nd\n1\n0\n2\n").status, 0);
+    ASSERT_EQ(export_run({"d_lidar.asc", "--epsg", "32642"}, folder).status, 0);
+    ASSERT_EQ(export_run({"d_lidar_m2.raw", "--scale", "cm", "--epsg", "32642"}, folder).status, 0);
+    const auto a = read_geotiff((folder / "d_lidar.tif").string());
+    const auto r = read_geotiff((folder / "d_lidar_m2.tif").string());
+    ASSERT_TRUE(a && r);
+    EXPECT_EQ(a->epsg, "32642");
+    EXPECT_EQ(r->epsg, "32642");
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(a->transform[k], r->transform[k]) << k;
+    ASSERT_EQ(a->z.size(), r->z.size());
+    ASSERT_FALSE(a->z.empty());
+    for (std::size_t k = 0; k < a->z.size(); ++k) {
+        // Below by less than a centimetre, give or take the Float32 rounding
+        // of each (a quarter of a millimetre at these heights).
+        const double below = static_cast<double>(a->z[k]) - static_cast<double>(r->z[k]);
+        EXPECT_GE(below, -5e-4) << k;
+        EXPECT_LT(below, 0.0105) << k;
+    }
+}
+
 // Each refusal: status 1, one line naming the fault, and the folder as it was.
 TEST(ExportFailures, StatusOneTheMessageAndNoFile)
 {
