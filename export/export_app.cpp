@@ -1,8 +1,7 @@
 #include "export_app.h"
 
-#include <new>
-
 #include "geotiff.h"
+#include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
 #include "models/raw_reader.h"
@@ -14,14 +13,6 @@ namespace {
 using namespace kestranov::models;
 
 constexpr const char* kProgram = "kestranov-export";
-
-// A message kept to its one line: a file name may hold a line feed.
-std::string one_line(std::string text)
-{
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return text;
-}
 
 // Encoded whole in memory first, then written through the program's own
 // output file: it appears only when complete, a link is written through, and
@@ -36,28 +27,29 @@ void write_bytes(const std::filesystem::path& out, const std::vector<unsigned ch
     if (!file.commit()) throw ModelError(name, "written but could not take its place; nothing was kept");
 }
 
-void export_model(const Options& opt, std::ostream& out, std::ostream& err)
+void export_model(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
 {
     const std::filesystem::path output = opt.output ? *opt.output : default_output(opt.input);
     if (input_kind(opt.input) == InputKind::raw_image && !opt.scale)
         throw ModelError(opt.input.string(),
                          "a raster image needs --scale m, dm, cm or mm: its unit is in neither of its files");
     Model model = read_model(opt.input, opt.scale, output);
-    for (const std::string& w : model.warnings) err << kProgram << ": warning: " << one_line(w) << "\n";
+    for (const std::string& w : model.warnings) notices.push_back("warning: " + w);
     if (!model.grid.xll || !model.grid.yll) {
         if (input_kind(opt.input) == InputKind::ascii_grid)
             throw ModelError(opt.input.string(),
                              "the header has no xllcorner or no yllcorner: nothing to georeference");
         throw ModelError(raw_files_for(opt.input).descriptor.string(),
-                         "has no \"X min : ... Y min : ...\" line: nothing to georeference");
+                         "has no \"X min : ... Y min : ...\" line with two numbers: nothing to georeference");
     }
     write_bytes(output, encode_geotiff(model.grid, opt.epsg, output.string()));
-    out << "wrote " << output.string() << " (" << model.grid.cols << "x" << model.grid.rows << " cells, Float32 metres";
+    out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows
+        << " cells, Float32 metres";
     if (opt.epsg) out << ", EPSG:" << *opt.epsg;
     out << ")\n";
     if (!opt.epsg)
-        err << kProgram << ": note: " << one_line(output.string())
-            << " has no coordinate system: the model files hold none (give --epsg CODE to write one)\n";
+        notices.push_back("note: " + output.string() +
+                          " has no coordinate system: the model files hold none (give --epsg CODE to write one)");
 }
 
 }  // namespace
@@ -82,29 +74,7 @@ std::filesystem::path default_output(const std::filesystem::path& input)
 
 int run_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    Options opt;
-    try {
-        opt = parse_arguments(args, true);
-    } catch (const UsageError& e) {
-        err << kProgram << ": " << one_line(e.what()) << " (" << kProgram << " --help shows the usage)\n";
-        return 1;
-    }
-    if (opt.help) {
-        out << usage_text();
-        return 0;
-    }
-    const std::string input_name = opt.input.string();
-    try {
-        export_model(opt, out, err);
-        return 0;
-    } catch (const ModelError& e) {
-        err << kProgram << ": " << one_line(e.what()) << "\n";
-    } catch (const std::bad_alloc&) {
-        err << kProgram << ": " << one_line(input_name) << ": grid too large to hold in memory\n";
-    } catch (const std::exception& e) {
-        err << kProgram << ": " << one_line(input_name + ": " + e.what()) << "\n";
-    }
-    return 1;
+    return run_companion(kProgram, usage_text(), true, args, out, err, export_model);
 }
 
 }  // namespace kestranov::exporter

@@ -70,7 +70,8 @@ void georeference(const ElevationGrid& grid, double transform[6], const std::str
     const double east = x + static_cast<double>(grid.cols) * cs, north = y + static_cast<double>(grid.rows) * cs;
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(east) || !std::isfinite(north))
         throw ModelError(name, "the model's edges are beyond the numbers a GeoTIFF holds");
-    if (!(x + cs > x) || !(y + cs > y))
+    // GIS software maps coordinates to cells through 1 / cell size.
+    if (!std::isnormal(cs) || !std::isfinite(1.0 / cs) || !(x + cs > x) || !(y + cs > y))
         throw ModelError(name, "the cell size is too small to tell the cells apart at the model's corner");
     const double gt[6] = {x, cs, 0.0, north, 0.0, -cs};
     std::copy(gt, gt + 6, transform);

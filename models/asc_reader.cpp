@@ -228,7 +228,6 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name)
     // allocate gigabytes before we notice the file is short.
     grid.z.reserve(std::min<std::size_t>(expected, std::size_t{1} << 20));
 
-    const double nodata_tol = nodata ? 1e-9 * std::max(1.0, std::fabs(*nodata)) : 0.0;
     bool more = have_body_token;
     while (more) {
         const std::size_t index = grid.z.size();
@@ -241,7 +240,9 @@ ElevationGrid parse_asc(std::istream& in, const std::string& name)
                                        std::to_string(index + 1) + " (row " + std::to_string(index / grid.cols + 1) +
                                        ", column " + std::to_string(index % grid.cols + 1) + ", line " +
                                        std::to_string(line) + ")");
-        const bool empty = nodata && std::fabs(*v - *nodata) <= nodata_tol;
+        // Only the nodata value itself: a tolerance would take real
+        // elevations near it (a 0 m cell next to a nodata of 1e-50).
+        const bool empty = nodata && *v == *nodata;
         grid.z.push_back(empty ? ElevationGrid::kNoData : *v);
         more = tok.next(token, line);
     }

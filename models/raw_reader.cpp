@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -200,10 +201,13 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     if (!cols || *cols < 0) throw bad(2, "the number of columns");
     const auto bytes = parse_int(lines[2]);
     if (!bytes || (*bytes != 2 && *bytes != 4)) throw bad(3, "the bytes per cell (2 or 4)");
+    // The program writes both as 32-bit integers; anything wider would also
+    // overflow the 16-bit recovery.
+    const auto int32 = [](std::optional<std::int64_t> v) { return v && *v >= INT32_MIN && *v <= INT32_MAX; };
     const auto zmin = parse_int(lines[3]);
-    if (!zmin) throw bad(4, "the minimum elevation (an integer)");
+    if (!int32(zmin)) throw bad(4, "the minimum elevation (a 32-bit integer)");
     const auto zmax = parse_int(lines[4]);
-    if (!zmax) throw bad(5, "the maximum elevation (an integer)");
+    if (!int32(zmax)) throw bad(5, "the maximum elevation (a 32-bit integer)");
     const auto cellsize = parse_real(lines[5]);
     if (!cellsize || *cellsize <= 0.0) throw bad(6, "the cell size (a positive number)");
     if (*zmin > *zmax)
@@ -240,7 +244,9 @@ RawGrid read_raw(const std::filesystem::path& input)
                                          ? "is not a regular file"
                                          : "image missing (descriptor " + desc_name + " has no image beside it)");
     if (!std::filesystem::is_regular_file(files.descriptor, ec))
-        throw ModelError(desc_name, "descriptor missing (needed to read image " + image_name + ")");
+        throw ModelError(desc_name, std::filesystem::exists(files.descriptor, ec)
+                                        ? "is not a regular file"
+                                        : "descriptor missing (needed to read image " + image_name + ")");
 
     RawGrid out;
     {

@@ -1,9 +1,6 @@
 #include "preview_app.h"
 
-#include <algorithm>
-#include <cctype>
-#include <new>
-
+#include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
 #include "png_writer.h"
@@ -36,47 +33,37 @@ std::filesystem::path default_output(const std::filesystem::path& input)
     return out;
 }
 
+namespace {
+
+void draw_preview(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
+{
+    const std::filesystem::path output = opt.output ? *opt.output : default_output(opt.input);
+    Model model = read_model(opt.input, opt.scale, output);
+    for (const std::string& w : model.warnings) notices.push_back("warning: " + w);
+    ElevationGrid& grid = model.grid;
+    // Shading needs metres so slopes match the cell size; the legend
+    // follows suit with as many decimals as the unit resolves. A raster
+    // image of unknown unit keeps its stored integers on the legend.
+    const LegendStyle style =
+        model.metres
+            ? LegendStyle{"m", opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2}
+            : LegendStyle{"units", 0};
+    if (!elevation_range(grid).any)
+        throw ModelError(opt.input.string(), "nothing to draw: every cell is empty (nodata)");
+    const Rendered rendered = render_preview(grid, style);
+    write_png(output, rendered.image);
+    out << "wrote " << one_line(output.string()) << " (" << rendered.image.width() << "x" << rendered.image.height()
+        << " pixels from " << grid.rows << "x" << grid.cols << " cells)\n";
+}
+
+}  // namespace
+
 int run_preview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    Options opt;
-    try {
-        opt = parse_arguments(args);
-    } catch (const UsageError& e) {
-        err << kProgram << ": " << e.what() << "\n" << usage_text();
-        return 1;
-    }
-    if (opt.help) {
-        out << usage_text();
-        return 0;
-    }
-
-    const std::string input_name = opt.input.string();
-    try {
-        const std::filesystem::path output = opt.output ? *opt.output : default_output(opt.input);
-        Model model = read_model(opt.input, opt.scale, output);
-        for (const std::string& w : model.warnings) err << kProgram << ": warning: " << w << "\n";
-        ElevationGrid& grid = model.grid;
-        // Shading needs metres so slopes match the cell size; the legend
-        // follows suit with as many decimals as the unit resolves. A raster
-        // image of unknown unit keeps its stored integers on the legend.
-        const LegendStyle style =
-            model.metres
-                ? LegendStyle{"m", opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2}
-                : LegendStyle{"units", 0};
-        if (!elevation_range(grid).any) throw ModelError(input_name, "nothing to draw: every cell is empty (nodata)");
-        const Rendered rendered = render_preview(grid, style);
-        write_png(output, rendered.image);
-        out << "wrote " << output.string() << " (" << rendered.image.width() << "x" << rendered.image.height()
-            << " pixels from " << grid.rows << "x" << grid.cols << " cells)\n";
-        return 0;
-    } catch (const ModelError& e) {
-        err << kProgram << ": " << e.what() << "\n";
-    } catch (const std::bad_alloc&) {
-        err << kProgram << ": " << input_name << ": grid too large to hold in memory\n";
-    } catch (const std::exception& e) {
-        err << kProgram << ": " << input_name << ": " << e.what() << "\n";
-    }
-    return 1;
+    return run_companion(kProgram, usage_text(), false, args, out, err,
+                         [](const Options& opt, std::ostream& out, std::vector<std::string>& notices) {
+                             draw_preview(opt, out, notices);
+                         });
 }
 
 }  // namespace kestranov::preview

@@ -206,7 +206,10 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
         {{"absent_lidar.asc"}, "absent_lidar.asc: no such file"},
         {{"i_lidar_m2.raw"}, "i_lidar_m2.raw: a raster image needs --scale m, dm, cm or mm", image},
         {{"g_lidar.asc", "--epsg", "12x"}, "bad --epsg value '12x'", grid},
-        {{"g_lidar.asc", "--epsg", "999999"}, "EPSG:999999 is not a coordinate system GDAL knows", grid},
+        // The warning for the scale is not shown: a failure is one line.
+        {{"g_lidar.asc", "--scale", "cm", "--epsg", "999999"},
+         "EPSG:999999 is not a coordinate system GDAL knows",
+         grid},
         {{"g_lidar.asc", "--scale", "km"}, "bad --scale value 'km'", grid},
         {{"i_lidar_m2.raw", "--scale", "cm"},
          "descriptor missing",
@@ -230,6 +233,23 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
          "the model's edges are beyond the numbers a GeoTIFF holds",
          [](const fs::path& d) {
              write_file(d / "e_lidar.asc", "ncols 1\nnrows 3\nxllcorner 0\nyllcorner 1.7e308\ncellsize 1e307\n1 2 3\n");
+         }},
+        {{"z_lidar.asc"},
+         "row 1, column 2 would read as the nodata value",
+         [](const fs::path& d) {
+             write_file(d / "z_lidar.asc",
+                        "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value 1e-50\n1e-50 0 5\n");
+         }},
+        {{"t_lidar.asc"},
+         "the cell size is too small",
+         [](const fs::path& d) {
+             write_file(d / "t_lidar.asc", "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1e-310\n5\n");
+         }},
+        {{"w_lidar_m2.raw", "--scale", "m"},
+         "w_lidar_m2.txt: descriptor line 4 should be the minimum elevation (a 32-bit",
+         [](const fs::path& d) {
+             fx::write_raw16(d / "w_lidar_m2.raw", 1, 1, 1.0, {7});
+             write_file(d / "w_lidar_m2.txt", "1\n1\n2\n9223372036854775807\n9223372036854775807\n1.0\n");
          }},
         {{"d_lidar.asc"},
          "row 1, column 2 would read as the nodata value",
