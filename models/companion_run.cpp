@@ -8,15 +8,33 @@ namespace kestranov::models {
 
 std::string one_line(std::string text)
 {
-    for (std::size_t k = 0; k < text.size(); ++k) {
+    std::string shown;
+    for (std::size_t k = 0; k < text.size();) {
         const auto c = static_cast<unsigned char>(text[k]);
-        if (c < 0x20 || c == 0x7f) text[k] = '?';
-        // U+0080..U+009F, which a terminal may take as controls.
-        if (c == 0xc2 && k + 1 < text.size() && static_cast<unsigned char>(text[k + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[k + 1]) <= 0x9f)
-            text.replace(k, 2, "?");
+        if (c < 0x80) {
+            shown += c < 0x20 || c == 0x7f ? '?' : text[k];
+            ++k;
+            continue;
+        }
+        // A whole UTF-8 sequence is kept, but for the C1 controls
+        // (U+0080..U+009F); a byte that starts none is shown as '?' (a lone
+        // 0x9B is a control to some terminals).
+        const std::size_t length = c >= 0xc2 && c <= 0xdf   ? 2
+                                   : c >= 0xe0 && c <= 0xef ? 3
+                                   : c >= 0xf0 && c <= 0xf4 ? 4
+                                                            : 0;
+        bool whole = length != 0 && k + length <= text.size();
+        for (std::size_t m = 1; whole && m < length; ++m)
+            whole = (static_cast<unsigned char>(text[k + m]) & 0xc0) == 0x80;
+        if (!whole || (c == 0xc2 && static_cast<unsigned char>(text[k + 1]) <= 0x9f)) {
+            shown += '?';
+            k += whole ? length : 1;
+            continue;
+        }
+        shown.append(text, k, length);
+        k += length;
     }
-    return text;
+    return shown;
 }
 
 int run_companion(const char* program, const std::string& usage, bool takes_epsg, const std::vector<std::string>& args,
