@@ -29,7 +29,7 @@ void write_bytes(const std::filesystem::path& out, const std::vector<unsigned ch
 
 void export_model(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
 {
-    const std::filesystem::path output = opt.output ? *opt.output : default_output(opt.input);
+    const std::filesystem::path output = output_for(opt, ".tif");
     if (input_kind(opt.input) == InputKind::raw_image && !opt.scale)
         throw ModelError(opt.input.string(),
                          "a raster image needs --scale m, dm, cm or mm: its unit is in neither of its files");
@@ -63,13 +63,6 @@ std::string usage_text()
            "  --scale U    unit of the integers in a .raw image: m, dm, cm or mm (required)\n"
            "  --epsg CODE  coordinate system to record, e.g. 32642 for UTM zone 42 north\n"
            "  -o OUT.tif   output GeoTIFF (default: FILE with extension .tif)\n";
-}
-
-std::filesystem::path default_output(const std::filesystem::path& input)
-{
-    std::filesystem::path out = input;
-    out.replace_extension(".tif");
-    return out;
 }
 
 int run_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)

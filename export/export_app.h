@@ -11,9 +11,6 @@ namespace kestranov::exporter {
 
 std::string usage_text();
 
-// FILE with its extension replaced by .tif.
-std::filesystem::path default_output(const std::filesystem::path& input);
-
 // The whole program; returns the exit status.
 int run_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

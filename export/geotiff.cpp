@@ -118,7 +118,6 @@ public:
     ~MemoryFile()
     {
         VSIUnlink(path_.c_str());
-        VSIRmdirRecursive((path_ + ".ovr.tmp").c_str());
         VSIUnlink((path_ + ".ovr.tmp").c_str());
     }
     MemoryFile(const MemoryFile&) = delete;

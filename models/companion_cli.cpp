@@ -92,6 +92,14 @@ std::optional<InputKind> input_kind(const std::filesystem::path& input)
     return std::nullopt;
 }
 
+std::filesystem::path output_for(const Options& opt, const char* extension)
+{
+    if (opt.output) return *opt.output;
+    std::filesystem::path out = opt.input;
+    out.replace_extension(extension);
+    return out;
+}
+
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
 {
     std::error_code ec1, ec2;

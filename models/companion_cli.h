@@ -41,6 +41,10 @@ enum class InputKind { ascii_grid, raw_image };
 // Decided by extension: .asc, or .raw / its .txt descriptor.
 std::optional<InputKind> input_kind(const std::filesystem::path& input);
 
+// Where a companion writes: -o, or the input with its extension replaced by
+// `extension` (".png", ".tif").
+std::filesystem::path output_for(const Options& opt, const char* extension);
+
 // Whether two names reach one file (links and "." followed).
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 

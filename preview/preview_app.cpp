@@ -28,16 +28,16 @@ std::string usage_text()
 
 std::filesystem::path default_output(const std::filesystem::path& input)
 {
-    std::filesystem::path out = input;
-    out.replace_extension(".png");
-    return out;
+    Options opt;
+    opt.input = input;
+    return output_for(opt, ".png");
 }
 
 namespace {
 
 void draw_preview(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
 {
-    const std::filesystem::path output = opt.output ? *opt.output : default_output(opt.input);
+    const std::filesystem::path output = output_for(opt, ".png");
     Model model = read_model(opt.input, opt.scale, output);
     for (const std::string& w : model.warnings) notices.push_back("warning: " + w);
     ElevationGrid& grid = model.grid;

@@ -60,6 +60,20 @@ inline std::string read_file(const std::filesystem::path& p)
     return s.str();
 }
 
+// `s` as one word for /bin/sh, whatever it holds.
+inline std::string shell_quoted(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += '\'';
+    return out;
+}
+
 // The names in `dir`, hidden ones included, sorted.
 inline std::vector<std::string> names_in(const std::filesystem::path& dir)
 {

@@ -24,19 +24,6 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string quoted(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    q += '\'';
-    return q;
-}
-
 // `program` with `args` in `dir`, after the shell text `before` ("ulimit -f 1;").
 Outcome run(const char* program, const std::vector<std::string>& args, const fs::path& dir,
             const std::string& stdin_text = "", const std::string& before = "")
@@ -46,15 +33,15 @@ Outcome run(const char* program, const std::vector<std::string>& args, const fs:
     // Appended piecewise: GCC 12 warns spuriously about "literal" + std::string&&.
     std::string cmd = "cd ";
     for (const std::string& part :
-         {quoted(dir.string()), std::string(" && "), before, std::string(" exec "), quoted(program)})
+         {shell_quoted(dir.string()), std::string(" && "), before, std::string(" exec "), shell_quoted(program)})
         cmd += part;
     for (const std::string& a : args) {
         cmd += ' ';
-        cmd += quoted(a);
+        cmd += shell_quoted(a);
     }
     for (const auto& [redirect, file] : {std::pair{" <", &in}, std::pair{" >", &out}, std::pair{" 2>", &err}}) {
         cmd += redirect;
-        cmd += quoted(file->string());
+        cmd += shell_quoted(file->string());
     }
     const int raw = std::system(cmd.c_str());
     Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};

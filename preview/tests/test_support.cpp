@@ -15,22 +15,6 @@
 
 namespace kestranov::preview::testing {
 
-namespace {
-
-std::string sh_quote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-}
-
-}  // namespace
-
 std::optional<Png> read_png(const fs::path& file)
 {
     png_image img{};
@@ -58,19 +42,19 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir,
     err_file += ".stderr";
     // Appended piecewise: GCC 12 warns spuriously about "literal" + std::string&&.
     std::string cmd = "cd ";
-    cmd += sh_quote(workdir.string());
+    cmd += shell_quoted(workdir.string());
     cmd += " && ";
     cmd += shell;
     cmd += " exec ";
-    cmd += sh_quote(KESTRANOV_PREVIEW_EXE);
+    cmd += shell_quoted(KESTRANOV_PREVIEW_EXE);
     for (const std::string& a : args) {
         cmd += ' ';
-        cmd += sh_quote(a);
+        cmd += shell_quoted(a);
     }
     cmd += " >";
-    cmd += sh_quote(out_file.string());
+    cmd += shell_quoted(out_file.string());
     cmd += " 2>";
-    cmd += sh_quote(err_file.string());
+    cmd += shell_quoted(err_file.string());
     RunResult r;
     const int raw = std::system(cmd.c_str());
     r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
