@@ -163,7 +163,8 @@ double extent_pass_alone(const fs::path& cloud, int threads)
     const std::string folder = where.parent_path().string() + "/";
     const std::vector<data_file> names = {data_file{}, data_file{where.stem().string()}};
     auto t0 = Clock::now();
-    extent_pass(out, PointFiles{"/", folder, names, 1, threads});
+    SeenFiles seen;
+    extent_pass(out, PointFiles{"/", folder, names, 1, threads}, seen);
     return seconds_since(t0);
 }
 

@@ -122,7 +122,10 @@ struct Session {
     // The extent pass over those files, into st; the error text or "".
     std::string pass()
     {
-        return failure_of([&] { set_extents(st, extent_pass(*st.out, point_files_of(st))); });
+        return failure_of([&] {
+            SeenFiles seen;
+            set_extents(st, extent_pass(*st.out, point_files_of(st), seen));
+        });
     }
 
     // A model set by hand, ready for the output dialogue in zone1: extents

@@ -12,9 +12,13 @@ namespace {
 // A point outside the extents of the first reading can only come from a file
 // that changed between the two readings (still being copied or exported).
 // Its cell would lie outside the grid; the run stops instead.
-[[noreturn]] void changed_file(const std::string& path, const Point& p)
+// An elevation beyond them would make the descriptor's range (from the first
+// reading) disagree with the cells.
+[[noreturn]] void changed_file(const std::string& path, const Point& p, const Extents& e)
 {
+    const bool inside = p.x >= e.Xmin && p.x <= e.Xmax && p.y >= e.Ymin && p.y <= e.Ymax;
     fail("\n\n\tFile " + path + " changed during the run: the point " + lf(p.x) + " " + lf(p.y) +
+         (inside ? " with the elevation " + lf(p.z) : std::string()) +
          " lies outside the extents of the first reading\n");
 }
 
@@ -28,9 +32,11 @@ void assign(const Extents& e, double pix, GridView grid, const std::string& path
 {
     double* cell[point_batch];
     unsigned char* flag[point_batch];
-    const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax;
+    const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
     for (std::size_t k = 0; k < n; ++k) {
-        if (!(pts[k].x >= Xmin && pts[k].x <= Xmax && pts[k].y >= Ymin && pts[k].y <= Ymax)) changed_file(path, pts[k]);
+        const Point& p = pts[k];
+        if (!(p.x >= Xmin && p.x <= Xmax && p.y >= Ymin && p.y <= Ymax && p.z >= Zmin && p.z <= Zmax))
+            changed_file(path, p, e);
         const int i = row_of(pts[k].y, Ymax, pix);
         const int j = column_of(pts[k].x, Xmin, pix);
         cell[k] = grid.dtab[i] + j;
@@ -51,8 +57,8 @@ void assign(const Extents& e, double pix, GridView grid, const std::string& path
 
 }  // namespace
 
-void assignment_pass(std::ostream& out, const PointFiles& files, const Extents& e, double pix_size, int retorno,
-                     GridView grid)
+void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+                     double pix_size, int retorno, GridView grid)
 {
     for (int m = 1; m <= files.count; ++m) {
         const std::string path = files.windows_path(m);
@@ -60,6 +66,8 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const Extents& 
             retorno == 0
                 ? PointSink([&](const Point* pts, std::size_t n) { assign<true>(e, pix_size, grid, path, pts, n); })
                 : PointSink([&](const Point* pts, std::size_t n) { assign<false>(e, pix_size, grid, path, pts, n); });
-        if (!read_point_file(out, files, m, sink)) fail("\n\n\tFile " + path + " unknown\n");
+        const auto k = static_cast<std::size_t>(m);
+        std::optional<FileIdentity> first = k < seen.size() ? seen[k] : std::nullopt;
+        if (!read_point_file(out, files, m, sink, first)) fail("\n\n\tFile " + path + " unknown\n");
     }
 }

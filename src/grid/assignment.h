@@ -5,12 +5,14 @@
 #include "core/extents.h"
 #include "core/grid_view.h"
 #include "core/point_files.h"
+#include "points/point_reader.h"
 
 // The second reading of every point file: each point into its cell of
 // `grid`, keeping the highest elevation of the cell for the first return
 // (retorno 0) and the lowest for the last return (any other retorno). Ties
 // change nothing, so the result does not depend on the order of the points
-// or of the files. `e` are the extents of the first reading: a point beyond
-// them stops the run (its file changed in between).
-void assignment_pass(std::ostream& out, const PointFiles& files, const Extents& e, double pix_size, int retorno,
-                     GridView grid);
+// or of the files. `seen` and `e` are the files and the extents of the first
+// reading: another file, or a point beyond them, stops the run (its file
+// changed in between).
+void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+                     double pix_size, int retorno, GridView grid);

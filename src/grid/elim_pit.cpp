@@ -1,6 +1,10 @@
 #include "grid/elim_pit.h"
 
+#include <cmath>
 #include <initializer_list>
+#include <string>
+
+#include "core/fatal.h"
 
 namespace {
 
@@ -9,6 +13,15 @@ struct Offset {
 };
 
 constexpr Offset N{-1, 0}, S{1, 0}, W{0, -1}, E{0, 1}, NW{-1, -1}, NE{-1, 1}, SW{1, -1}, SE{1, 1};
+
+// Finite elevations near the largest double can sum beyond it: an infinite
+// mean would be written as "-inf", which no reader of the grid takes.
+[[noreturn]] void beyond_a_double(int r, int c)
+{
+    fail("\n\n\tThe empty cell of row " + std::to_string(r + 1) + ", column " + std::to_string(c + 1) +
+         " (counted from the north-west corner) would get the mean of its neighbours, which is beyond the range of "
+         "a double: their elevations are too large\n");
+}
 
 // Whether a cell holds a value is read from tab_util, not from the elevation,
 // so that an elevation of 0.0 or below is a value like any other.
@@ -26,7 +39,9 @@ void fill_cell(GridView g, int r, int c, std::initializer_list<Offset> neighbour
         dtot = static_cast<double>(static_cast<long double>(dtot) + g.dtab[nr][nc]);
     }
     if (ico == 0) return;
-    g.dtab[r][c] = static_cast<double>(static_cast<long double>(dtot) / ico);
+    const double mean = static_cast<double>(static_cast<long double>(dtot) / ico);
+    if (!std::isfinite(mean)) beyond_a_double(r, c);
+    g.dtab[r][c] = mean;
     g.tab_util[r][c] = cell_filled;
 }
 

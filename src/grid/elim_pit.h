@@ -7,7 +7,8 @@
 // four corners, the first and last rows, the first and last columns, then
 // the interior row by row. A pit filled earlier in the sweep counts as a
 // neighbour for the cells visited after it; a pit without such a neighbour
-// when it is visited stays empty.
+// when it is visited stays empty. A mean beyond the range of a double
+// (neighbours near the largest double) ends the run naming the cell.
 void elim_pit(GridView grid);
 
 // Cells of the model (rows 0..nb_lig-1, columns 0..nb_col-1) that hold no value.

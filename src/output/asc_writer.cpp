@@ -17,7 +17,7 @@ std::string asc_header(GridView grid, const Extents& e, double pix_size)
 void write_asc(const OutputTarget& target, GridView grid, const Extents& e, double pix_size)
 {
     OutputFile f4(target.host, OutputFile::Mode::text);
-    require_created(f4, target.shown);
+    require_created(f4, target);
     f4.write(asc_header(grid, e, pix_size));
 
     // The body has no line break, so it goes out untranslated, a chunk at a time.

@@ -5,19 +5,34 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/fatal.h"
 #include "platform/output_file.h"
 
-struct OutputTarget {
-    std::filesystem::path host;  // where the file is written
-    std::string shown;           // c:\images\zone1\dem1_lidar.asc, as the console names it
+// A file the run reads (a point file), which no output may replace.
+struct KeptFile {
+    FileIdentity id;
+    std::string shown;
 };
 
-// Ends the run unless `file` could be created.
-inline void require_created(const OutputFile& file, const std::string& windows_path)
+struct OutputTarget {
+    std::filesystem::path host;                   // where the file is written
+    std::string shown;                            // c:\images\zone1\dem1_lidar.asc, as the console names it
+    const std::vector<KeptFile>* keep = nullptr;  // files it must not replace
+};
+
+// Ends the run unless `file` could be created and replaces none of the
+// files to keep: a DEM name that is a link to a point file would otherwise
+// overwrite the points with the grid.
+inline void require_created(const OutputFile& file, const OutputTarget& target)
 {
-    if (!file.opened()) fail("\n\n\tThe file " + windows_path + " cannot be created\n");
+    if (!file.opened()) fail("\n\n\tThe file " + target.shown + " cannot be created\n");
+    if (!target.keep) return;
+    for (const KeptFile& input : *target.keep)
+        if (file.would_replace(input.id))
+            fail("\n\n\tThe file " + target.shown + " is the point file " + input.shown +
+                 " (a link to it): writing it would destroy the points; nothing was written\n");
 }
 
 [[noreturn]] inline void write_failed(const std::string& windows_path)

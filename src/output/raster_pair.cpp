@@ -5,9 +5,9 @@
 void write_raster(const OutputTarget& image, const OutputTarget& descriptor, GridView grid, const DescriptorInfo& info)
 {
     OutputFile f4(image.host, OutputFile::Mode::binary);
-    require_created(f4, image.shown);
+    require_created(f4, image);
     OutputFile f4d(descriptor.host, OutputFile::Mode::text);
-    require_created(f4d, descriptor.shown);
+    require_created(f4d, descriptor);
     if (f4.same_target(f4d))
         fail("\n\n\tThe files " + image.shown + " and " + descriptor.shown +
              " are links to one and the same file: the image and its descriptor need two\n");

@@ -1,11 +1,13 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "platform/temporary_files.h"
 
@@ -18,6 +20,9 @@ int system_rename(int dir, const char* from, const char* to) { return ::renameat
 
 output_write_call write_call = system_write;
 output_rename_call rename_call = system_rename;
+
+constexpr std::chrono::milliseconds usual_lock_wait{30000};
+std::chrono::milliseconds lock_wait = usual_lock_wait;
 
 // The path a write would reach: symbolic links followed one at a time, so
 // that a link whose file does not exist yet still leads to the path to create.
@@ -56,6 +61,8 @@ void output_set_calls(output_write_call write, output_rename_call rename)
     write_call = write ? write : system_write;
     rename_call = rename ? rename : system_rename;
 }
+
+void output_set_lock_wait(std::chrono::milliseconds wait) { lock_wait = wait > wait.zero() ? wait : usual_lock_wait; }
 
 OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : mode_(mode)
 {
@@ -178,6 +185,14 @@ bool OutputFile::same_target(const OutputFile& other) const
     return replaces() && other.replaces() && folder_id_ == other.folder_id_ && name_ == other.name_;
 }
 
+bool OutputFile::would_replace(const FileIdentity& file) const
+{
+    struct stat info {};
+    if (replaces())
+        return ::fstatat(dir_, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && identity_of(info).same_file(file);
+    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && identity_of(info).same_file(file);
+}
+
 bool OutputFile::finish()
 {
     if (finished_) return ok_;
@@ -200,6 +215,52 @@ bool OutputFile::commit()
     return true;
 }
 
+namespace {
+
+// An exclusive advisory lock on a folder, held by runs while they place an
+// image and its descriptor there. Two runs writing the same names would
+// otherwise interleave their renames and leave one run's image beside the
+// other's descriptor. The folder itself is locked, so no lock file is ever
+// left behind, and the kernel lets go of it when a run ends in any way.
+class FolderLock {
+public:
+    // Waits up to lock_wait for the lock, polling: a blocking flock could
+    // hang the run for good behind a stuck process. False when the wait ran
+    // out; true when held, and also where no lock can be had (see below).
+    bool take(int dir)
+    {
+        // The folder descriptor of the output is O_PATH, which flock refuses:
+        // the folder is opened again, for reading. A folder that cannot be
+        // read (write and search rights only) is written to without the lock,
+        // as before there was one.
+        fd_ = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return true;
+        const auto deadline = std::chrono::steady_clock::now() + lock_wait;
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno == EINTR) continue;
+            // Some file systems have no flock (EINVAL, EOPNOTSUPP, or ENOLCK
+            // on NFS without a lock manager): the pair is placed without the
+            // lock rather than not at all.
+            if (errno != EWOULDBLOCK) return true;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    FolderLock() = default;
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    ~FolderLock()
+    {
+        if (fd_ >= 0) ::close(fd_);  // lets go of the lock
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
 int commit_pair(OutputFile& first, OutputFile& second)
 {
     if (!first.finish()) return 1;
@@ -209,6 +270,10 @@ int commit_pair(OutputFile& first, OutputFile& second)
         if (!first.commit()) return 1;
         return second.commit() ? 0 : 2;
     }
+    // Taken before the signals are held back, so that a user can still stop
+    // a run that waits for it.
+    FolderLock lock;
+    if (!lock.take(first.dir_)) return 1;
     const SignalGuard guard;
     // The older first file, if any, waits under a name of its own until the
     // second file is in place. The new name is reserved by creating it, so

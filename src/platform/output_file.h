@@ -13,11 +13,14 @@
 #pragma once
 
 #include <sys/types.h>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "platform/file_identity.h"
 
 class OutputFile {
 public:
@@ -35,6 +38,9 @@ public:
     void write(const void* bytes, std::size_t n);  // never translated
     // Whether both would replace one and the same file (two names linked to it).
     bool same_target(const OutputFile& other) const;
+    // Whether the file this output would replace is `file` (through links or
+    // hard links): a file that the run still reads, for example.
+    bool would_replace(const FileIdentity& file) const;
 
     // Flushes, closes and checks the file; false on any failure.
     bool finish();
@@ -46,6 +52,10 @@ public:
     // the first is taken back and an older file of its name is put back as
     // it was. Returns 0 when both were placed, else 1 or 2: the file that
     // could not take its place. Both must be finished.
+    // Another run placing a pair in the same folder at the same time waits
+    // for this one (a lock on the folder of the first file), so that no
+    // image ends up beside the other run's descriptor; when that lock
+    // cannot be had in time, nothing is placed and the answer is 1.
     friend int commit_pair(OutputFile& first, OutputFile& second);
 
 private:
@@ -72,3 +82,6 @@ private:
 using output_write_call = ssize_t (*)(int fd, const void* bytes, std::size_t n);
 using output_rename_call = int (*)(int dir, const char* from, const char* to);
 void output_set_calls(output_write_call write_call, output_rename_call rename_call);
+// How long commit_pair waits for another run's placing to end, shortened by
+// a test; zero or less restores the usual 30 seconds.
+void output_set_lock_wait(std::chrono::milliseconds wait);

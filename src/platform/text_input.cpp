@@ -12,18 +12,36 @@ TextInput::OpenStatus TextInput::open(const std::filesystem::path& path)
 {
     close();
     ended_ = false;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return OpenStatus::missing;
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) {
+        // A socket cannot be opened at all; it is no more a point file than a FIFO.
+        struct stat info {};
+        const bool socket = errno == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+        return socket ? OpenStatus::not_regular : OpenStatus::missing;
+    }
     struct stat info {};
     // A folder opens on POSIX but is no file to read; Windows refuses to open it.
     if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
         close();
         return OpenStatus::not_a_file;
     }
+    if (!S_ISREG(info.st_mode)) {
+        close();
+        return OpenStatus::not_regular;
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
     posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     return OpenStatus::ok;
+}
+
+FileIdentity TextInput::identity() const
+{
+    struct stat info {};
+    if (fd_ < 0 || fstat(fd_, &info) != 0) return {};
+    return identity_of(info);
 }
 
 long TextInput::read(char* buffer, std::size_t capacity)

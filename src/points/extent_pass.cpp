@@ -6,7 +6,7 @@
 #include "core/fatal.h"
 #include "points/point_reader.h"
 
-Extents extent_pass(std::ostream& out, const PointFiles& files)
+Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
 {
     Extents e;
     // The extents start from the first point, not from fixed guesses, so
@@ -35,8 +35,10 @@ Extents extent_pass(std::ostream& out, const PointFiles& files)
         }
         e.Xmin = xmin, e.Xmax = xmax, e.Ymin = ymin, e.Ymax = ymax, e.Zmin = zmin, e.Zmax = zmax;
     };
+    seen.assign(static_cast<std::size_t>(files.count) + 1, std::nullopt);
     for (int m = 1; m <= files.count; ++m) {
-        const std::optional<long long> records = read_point_file(out, files, m, extend);
+        const std::optional<long long> records =
+            read_point_file(out, files, m, extend, seen[static_cast<std::size_t>(m)]);
         if (!records) fail("\n\tFile " + files.windows_path(m) + " unknown\n");
         total += *records;
     }

@@ -1,8 +1,16 @@
 #include "points/part_scanner.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <new>
+#include <system_error>
 
 namespace {
+
+std::atomic<int> failing_start{-1};
+std::atomic<int> failing_part{-1};
+std::atomic<int> parts_read{0};
 
 void scan_part(const char* p, const char* end, TokenRun& run)
 {
@@ -13,15 +21,45 @@ void scan_part(const char* p, const char* end, TokenRun& run)
         [&run](const char* first, const char* last, ScanStatus status) {
             run.bad_first = first, run.bad_last = last, run.bad_status = status;
         });
+    if (parts_read++ == failing_part) throw std::bad_alloc();
+}
+
+// A part read in full, or marked for the caller to read again: an exception
+// that left a thread would end the process.
+void read_part(const char* first, const char* last, TokenRun& run)
+{
+    run.first = first, run.last = last;
+    run.failed = false;
+    try {
+        scan_part(first, last, run);
+    } catch (...) {
+        run.failed = true;
+        run.bad_first = nullptr;
+        std::vector<double>().swap(run.values);  // the memory goes back at once
+    }
 }
 
 }  // namespace
 
+void part_scanner_set_faults(int start, int part)
+{
+    failing_start = start;
+    failing_part = part;
+    parts_read = 0;
+}
+
 PartScanner::PartScanner(int threads) : cuts_(static_cast<std::size_t>(threads) + 1)
 {
-    done_ = static_cast<std::size_t>(threads);  // nothing under way
-    for (std::size_t k = 0; k < static_cast<std::size_t>(threads); ++k)
-        threads_.emplace_back(&PartScanner::work, this, k);
+    threads_.reserve(static_cast<std::size_t>(threads));
+    for (int k = 0; k < threads; ++k) {
+        try {
+            if (k == failing_start) throw std::system_error(EAGAIN, std::generic_category());
+            threads_.emplace_back(&PartScanner::work, this, threads_.size());
+        } catch (const std::exception&) {
+            break;  // out of threads or memory: the threads started do the work
+        }
+    }
+    done_ = threads_.size();  // nothing under way
 }
 
 PartScanner::~PartScanner()
@@ -76,7 +114,7 @@ void PartScanner::work(std::size_t k)
             seen = generation_;
             first = cuts_[k], last = cuts_[k + 1], run = &(*runs_)[k];
         }
-        scan_part(first, last, *run);
+        read_part(first, last, *run);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             ++done_;

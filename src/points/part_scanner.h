@@ -2,6 +2,11 @@
 // white space into one part per thread, and each thread reads the numbers
 // of its part. The caller takes the parts' numbers in file order, so the
 // records, progress lines and messages are those of a reading in one go.
+//
+// Nothing a thread meets ends the run from that thread: a part whose thread
+// ran out of memory is marked, and the caller reads that part itself, in
+// its place in the file, as a reading on one thread would. A thread that
+// cannot be started leaves the pool smaller.
 #pragma once
 
 #include <condition_variable>
@@ -14,18 +19,25 @@
 // The numbers of one part, and its first bad token if there is one (the
 // part's reading stops there).
 struct TokenRun {
+    const char* first = nullptr;  // the part itself
+    const char* last = nullptr;
     std::vector<double> values;
     const char* bad_first = nullptr;
     const char* bad_last = nullptr;
     ScanStatus bad_status = ScanStatus::ok;
+    bool failed = false;  // the thread could not finish it: read [first, last) again
 };
 
 class PartScanner {
 public:
+    // Starts up to `threads` threads, fewer when the system refuses more.
     explicit PartScanner(int threads);
-    ~PartScanner();  // lets a reading under way finish, then ends the threads
+    ~PartScanner();  // lets a reading under way finish, then ends and joins the threads
     PartScanner(const PartScanner&) = delete;
     PartScanner& operator=(const PartScanner&) = delete;
+
+    // How many threads were started: the number of parts (maybe 0).
+    std::size_t threads() const { return threads_.size(); }
 
     // Starts reading [first, last), which must begin and end at white space
     // or at the ends of the text, into `runs` (one per thread, in file
@@ -46,3 +58,9 @@ private:
     std::size_t done_ = 0;
     bool stopping_ = false;
 };
+
+// Test seams for what the system does under load: the thread started
+// `failing_start`-th (from 0) fails to start, and the part read
+// `failing_part`-th (from 0, counting every part since this call) runs out
+// of memory once read. -1: no such failure.
+void part_scanner_set_faults(int failing_start, int failing_part);

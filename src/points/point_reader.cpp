@@ -18,7 +18,8 @@ namespace {
 
 // Each block has a byte more than it is filled with: the scanner reads the
 // byte after a token, and a blank is put there behind the file's last token.
-constexpr std::size_t block_size = 4 << 20;
+constexpr std::size_t default_block_size = 4 << 20;
+std::size_t block_size = default_block_size;
 constexpr long long progress_every = 100000;
 constexpr std::size_t shown_token = 40;
 
@@ -87,6 +88,10 @@ struct FileScan {
     void consume(const std::vector<TokenRun>& runs)
     {
         for (const TokenRun& run : runs) {
+            if (run.failed) {
+                scan(run.first, run.last);
+                continue;
+            }
             const double* v = run.values.data();
             const double* end = v + run.values.size();
             // Finish the record the part before began, take whole records,
@@ -146,16 +151,38 @@ void read_in_one(TextInput& f3, FileScan& scan)
     }
 }
 
-// The same blocks, each read in parts by `threads` threads while the
-// numbers of the block before are taken in file order: two blocks take
-// turns. Every failure still comes after what precedes it in the file.
-void read_in_parts(TextInput& f3, FileScan& scan, int threads)
-{
+// What a reading on several threads holds besides one block's: a second
+// block, the parts' numbers and the threads.
+struct PartReading {
     struct Block {
         std::unique_ptr<char[]> bytes{new char[block_size + 1]};
         std::vector<TokenRun> runs;
     } blocks[2];
-    PartScanner parts(threads);  // after the blocks: gone before them
+    PartScanner parts;  // after the blocks: gone before them
+
+    explicit PartReading(int threads) : parts(threads) {}
+};
+
+// The threads and memory for a reading in parts, or nothing when the system
+// has too little of either: the file is then read on one thread, with the
+// same result.
+std::unique_ptr<PartReading> prepare_parts(int threads)
+{
+    try {
+        std::unique_ptr<PartReading> reading(new PartReading(threads));
+        if (reading->parts.threads() > 0) return reading;
+    } catch (const std::bad_alloc&) {
+    }
+    return nullptr;
+}
+
+// The same blocks, each read in parts by the threads while the numbers of
+// the block before are taken in file order: two blocks take turns. Every
+// failure still comes after what precedes it in the file.
+void read_in_parts(TextInput& f3, FileScan& scan, PartReading& reading)
+{
+    PartReading::Block* blocks = reading.blocks;
+    PartScanner& parts = reading.parts;
     int current = 0;
     bool pending = false;  // the other block's parts are being read
     std::size_t carry = 0;
@@ -191,21 +218,47 @@ void read_in_parts(TextInput& f3, FileScan& scan, int threads)
     }
 }
 
+void read_blocks(TextInput& f3, FileScan& scan, int threads)
+{
+    if (threads > 1)
+        if (const std::unique_ptr<PartReading> reading = prepare_parts(threads)) {
+            read_in_parts(f3, scan, *reading);
+            return;
+        }
+    read_in_one(f3, scan);
+}
+
+// The file as it is now against the file as first seen.
+void check_unchanged(const TextInput& f3, const std::string& path, const FileIdentity& seen)
+{
+    if (!(f3.identity() == seen))
+        fail("\n\n\tFile " + path +
+             " changed during the run: it is no longer the file of the first reading (its size, date or "
+             "identity differ)\n");
+}
+
 }  // namespace
 
-std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink)
+void point_reader_set_block_size(std::size_t bytes) { block_size = bytes ? bytes : default_block_size; }
+
+std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink,
+                                         std::optional<FileIdentity>& seen)
 {
     const std::string path = files.windows_path(m);
     TextInput f3;
-    if (f3.open(host_path(files.drive_root, path)) != TextInput::OpenStatus::ok) return std::nullopt;
+    const TextInput::OpenStatus opened = f3.open(host_path(files.drive_root, path));
+    if (opened == TextInput::OpenStatus::not_regular)
+        fail("\n\n\tFile " + path +
+             " is not a regular file: a point file is read twice, so it cannot be a FIFO, a socket or a device\n");
+    if (opened != TextInput::OpenStatus::ok) return std::nullopt;
     out << "\n\n\tFile " << m << " Name : " << path << "\n\n";
     out.flush();
+    if (!seen) seen = f3.identity();
+    check_unchanged(f3, path, *seen);
 
     std::unique_ptr<FileScan> scan(new FileScan(out, path, sink));
-    if (files.threads > 1)
-        read_in_parts(f3, *scan, files.threads);
-    else
-        read_in_one(f3, *scan);
+    read_blocks(f3, *scan, files.threads);
+    check_unchanged(f3, path, *seen);
     if (scan->have != 0)
         fail("\n\n\tFile " + path + ", record " + std::to_string(scan->ico + 1) + " has fewer than three numbers\n");
     scan->hand_on();

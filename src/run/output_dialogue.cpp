@@ -16,9 +16,9 @@ namespace {
 // The unit of the stored integers, by the answer to the scale menu.
 constexpr double coef_by_escala[] = {1.0, 10.0, 100.0, 1000.0};
 
-OutputTarget target(const RunState& st, const std::string& windows_path)
+OutputTarget target(const RunState& st, const std::string& windows_path, const std::vector<KeptFile>& inputs)
 {
-    return {host_path(st.drive_root, windows_path), windows_path};
+    return {host_path(st.drive_root, windows_path), windows_path, &inputs};
 }
 
 // Empty when the choice keeps every elevation; otherwise what would be lost.
@@ -54,28 +54,28 @@ void ask_raster_choice(RunState& st)
     }
 }
 
-void raster_branch(RunState& st)
+void raster_branch(RunState& st, const std::vector<KeptFile>& inputs)
 {
     ask_raster_choice(st);
     st.nomim4 += st.itype == 0 ? "_lidar_m2.raw" : "_lidar_m4.raw";
     st.nomdescr4 += st.itype == 0 ? "_lidar_m2.txt" : "_lidar_m4.txt";
-    write_raster(target(st, st.nomim4), target(st, st.nomdescr4), grid_of(st),
+    write_raster(target(st, st.nomim4, inputs), target(st, st.nomdescr4, inputs), grid_of(st),
                  {st.nb_lig, st.nb_col, st.itype, st.coef, st.pix_size, extents_of(st), st.retorno});
 }
 
 }  // namespace
 
-void saving(RunState& st)
+void saving(RunState& st, const std::vector<KeptFile>& inputs)
 {
     st.nomfic1 = ask_word(st, "\n\n\tName of the resulting DEM (without any extension) ? ");
     st.nomim4 += st.nomfic1;
     st.format = ask_menu(st, "\n\tFormat Type :", {"ascii", "raster"});
     if (st.format == 1) {
-        raster_branch(st);
+        raster_branch(st, inputs);
         return;
     }
     st.nomim4 += "_lidar.asc";
     *st.out << "\n\nOutput name " << st.nomim4 << " ";
     st.out->flush();
-    write_asc(target(st, st.nomim4), grid_of(st), extents_of(st), st.pix_size);
+    write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size);
 }

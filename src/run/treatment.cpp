@@ -35,7 +35,8 @@ void density_check(const RunState& st)
 void treatment(RunState& st)
 {
     const PointFiles files = point_files_of(st);
-    set_extents(st, extent_pass(*st.out, files));
+    SeenFiles seen;
+    set_extents(st, extent_pass(*st.out, files, seen));
 
     const GridSize size = size_grid(extents_of(st), st.pix_size, available_memory_bytes());
     st.nb_lig = size.nb_lig, st.nb_col = size.nb_col;
@@ -43,7 +44,7 @@ void treatment(RunState& st)
     st.dtab = std::move(grids.dtab);
     st.tab_util = std::move(grids.tab_util);
 
-    assignment_pass(*st.out, files, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
     report_extents(st);
     const long long pits = count_pits(grid_of(st));
     *st.out << "\n\tTotal number of pits (empty pixels) at the end of the first treatment = " << pits << " \n";
@@ -52,5 +53,8 @@ void treatment(RunState& st)
         *st.out << "\n\tElimination of local pits";
     }
     density_check(st);
-    saving(st);
+    std::vector<KeptFile> inputs;
+    for (int m = 1; m <= files.count; ++m)
+        inputs.push_back({*seen[static_cast<std::size_t>(m)], files.windows_path(m)});
+    saving(st, inputs);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,9 +21,11 @@ struct ProgramRun {
 };
 
 // `shell` is run before the program, in the shell that then becomes it
-// ("ulimit -f 8;" to start it under a file-size limit, as a user would).
+// ("ulimit -f 8;" to start it under a file-size limit, as a user would). A
+// run still going after `seconds` is killed: a hang fails the test (status
+// 137) instead of stopping the suite.
 inline ProgramRun run_program(const std::filesystem::path& drive, const std::string& answers,
-                              const std::string& shell = "")
+                              const std::string& shell = "", int seconds = 120)
 {
     const std::filesystem::path in = drive / ".answers", out = drive / ".console";
     write_file(in, answers);
@@ -42,7 +45,14 @@ inline ProgramRun run_program(const std::filesystem::path& drive, const std::str
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
         int wstatus = 0;
         rusage usage{};
-        wait4(pid, &wstatus, 0, &usage);
+        for (int waited_ms = 0; wait4(pid, &wstatus, WNOHANG, &usage) == 0; waited_ms += 2) {
+            if (waited_ms >= seconds * 1000) {
+                kill(pid, SIGKILL);
+                wait4(pid, &wstatus, 0, &usage);
+                break;
+            }
+            usleep(2000);
+        }
         r.peak_kib = usage.ru_maxrss;
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     }

@@ -1,5 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
 #include "e2e/program_runner.h"
 
 namespace {
@@ -75,4 +83,79 @@ TEST(Program, AStandardGisReaderOpensTheAsciiGrid)
     EXPECT_NE(info.find("Size is 12, 8"), std::string::npos) << info;
     EXPECT_NE(info.find("Origin = (500000.000000000000000,4100008.000000000000000)"), std::string::npos) << info;
     EXPECT_NE(info.find("STATISTICS_VALID_PERCENT=100"), std::string::npos) << info;
+}
+
+namespace {
+
+// Every file of the folder with its bytes ("<fifo>" and the like for what is
+// no regular file), links seen as links.
+std::map<std::string, std::string> folder_state(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> state;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        const auto status = e.symlink_status();
+        state[e.path().filename()] = std::filesystem::is_symlink(status)
+                                         ? "-> " + std::filesystem::read_symlink(e.path()).string()
+                                     : std::filesystem::is_regular_file(status) ? read_file(e.path())
+                                                                                : "<not a file>";
+    }
+    return state;
+}
+
+}  // namespace
+
+// Inputs that cannot be read twice, outputs that would destroy an input, and
+// a grid that cannot be written as numbers: each is refused with a message
+// naming it, status 1, every file as it was, and at once (a FIFO nobody
+// writes used to block the run for good).
+TEST(Program, RefusedBeforeAnythingIsWritten)
+{
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        std::function<void(const GoldenDrive&)> setup;
+        std::string answers, message;
+    };
+    const std::string zone = "c:\\images\\golden\\";
+    const std::string ascii = "golden\n1\nslope\n1\n0\ndem\n0\n", raster = "golden\n1\nslope\n1\n0\ndem\n1\n0\n2\n";
+    const std::string is_slope = " is the point file " + zone + "slope.xyz (a link to it)";
+    const std::vector<Case> cases = {
+        {"fifo", [](const GoldenDrive& g) { mkfifo(g.zone("p.xyz").c_str(), 0600); }, "golden\n1\np\n1\n0\n",
+         "File " + zone + "p.xyz is not a regular file"},
+        {"device", [](const GoldenDrive& g) { fs::create_symlink("/dev/zero", g.zone("p.xyz")); },
+         "golden\n1\np\n1\n0\n", "File " + zone + "p.xyz is not a regular file"},
+        {"socket",
+         [](const GoldenDrive& g) {
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::snprintf(address.sun_path, sizeof address.sun_path, "%s", g.zone("p.xyz").c_str());
+             const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+             close(s);
+         },
+         "golden\n1\np\n1\n0\n", "File " + zone + "p.xyz is not a regular file"},
+        {"grid linked", [](const GoldenDrive& g) { fs::create_symlink("slope.xyz", g.zone("dem_lidar.asc")); }, ascii,
+         "The file " + zone + "dem_lidar.asc" + is_slope},
+        {"image hard-linked",
+         [](const GoldenDrive& g) { fs::create_hard_link(g.zone("slope.xyz"), g.zone("dem_lidar_m2.raw")); }, raster,
+         "The file " + zone + "dem_lidar_m2.raw" + is_slope},
+        {"descriptor linked",
+         [](const GoldenDrive& g) { fs::create_symlink("../golden/slope.xyz", g.zone("dem_lidar_m2.txt")); }, raster,
+         "The file " + zone + "dem_lidar_m2.txt" + is_slope},
+        // Finite elevations whose sum is beyond a double: the mean was written as -inf.
+        {"infinite mean",
+         [](const GoldenDrive& g) {
+             write_file(g.zone("p.xyz"), cloud_for({{-1.7e308, -1.6e308}, {-1.6e308, 0}}));
+         },
+         "golden\n1\np\n1\n0\ndem\n0\n", "The empty cell of row 2, column 2 (counted from the north-west corner)"},
+    };
+    for (const Case& c : cases) {
+        GoldenDrive g;
+        c.setup(g);
+        const auto before = folder_state(g.zone(""));
+        const ProgramRun r = run_program(g.drive.path(), c.answers, "", 20);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_NE(r.console.find(c.message), std::string::npos) << c.what << r.console;
+        EXPECT_EQ(folder_state(g.zone("")), before) << c.what;
+    }
 }

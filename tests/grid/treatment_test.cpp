@@ -17,11 +17,12 @@ Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
     for (std::size_t k = 0; k < files.size(); ++k) named.push_back({"f" + std::to_string(k), files[k]});
     s.use_points(named);
     const PointFiles points = point_files_of(s.st);
-    const Extents e = extent_pass(s.out, points);
+    SeenFiles seen;
+    const Extents e = extent_pass(s.out, points, seen);
     const GridSize size = size_grid(e, pix, 0);
     const CellGrids grids = allocate_grids(size, pix);
     const GridView grid{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
-    assignment_pass(s.out, points, e, pix, retorno, grid);
+    assignment_pass(s.out, points, seen, e, pix, retorno, grid);
     return values_of(grid);
 }
 

@@ -199,9 +199,13 @@ TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
     Session r;
     r.use_points({{"big", text}});
     r.st.nomim3.clear();
-    read_point_file(r.out, point_files_of(r.st), 1, [&](const Point* pts, std::size_t n) {
-        for (std::size_t k = 0; k < n; ++k) read.insert(read.end(), {pts[k].x, pts[k].y, pts[k].z});
-    });
+    std::optional<FileIdentity> seen;
+    read_point_file(
+        r.out, point_files_of(r.st), 1,
+        [&](const Point* pts, std::size_t n) {
+            for (std::size_t k = 0; k < n; ++k) read.insert(read.end(), {pts[k].x, pts[k].y, pts[k].z});
+        },
+        seen);
     ASSERT_EQ(read.size(), tokens.size());
     for (std::size_t k = 0; k < tokens.size(); ++k) {
         const double expected = std::strtod(tokens[k].c_str(), nullptr);

@@ -1,10 +1,15 @@
-// Issue 12: point files read on several threads give the very same run as
-// on one: console text, files and exit status, for every input.
+// Point files read on several threads give the very same run as on one:
+// console text, files and exit status, for every input, across many block
+// boundaries, and when the system cannot start a thread or a thread runs
+// out of memory.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
+#include "e2e/program_runner.h"
+#include "points/part_scanner.h"
+#include "points/point_reader.h"
 #include "support.h"
 
 namespace {
@@ -18,12 +23,23 @@ struct Outcome {
 
 using Named = std::vector<std::pair<std::string, std::string>>;
 
-Outcome run_with(int threads, const Named& files, const std::string& answers)
+// How a threaded reading is set up: its block size (0: the usual 4 MiB) and
+// a thread start or a part's reading that fails (-1: none).
+struct Reading {
+    std::size_t block = 0;
+    int failing_start = -1, failing_part = -1;
+};
+
+Outcome run_with(int threads, const Named& files, const std::string& answers, Reading r = {})
 {
+    point_reader_set_block_size(r.block);
+    part_scanner_set_faults(r.failing_start, r.failing_part);
     Session s;
     s.st.threads = threads;
     for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
     Outcome o{s.run(answers), s.console(), {}};
+    point_reader_set_block_size(0);
+    part_scanner_set_faults(-1, -1);
     for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
     return o;
 }
@@ -76,9 +92,45 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
         // A last record of fewer than three numbers.
         cases.push_back({"short record", {{"a", files[0].second + " 5 6\n"}}, gridding_answers({"a"}, "0.5", 0)});
     }
+    // Blocks of 4099 bytes cut the 12000-point file some 80 times: a token,
+    // a record or a bad token falls on a boundary everywhere.
+    const Reading readings[] = {{}, {4099}, {65537}, {4099, 0}, {4099, 1}, {4099, -1, 0}, {4099, -1, 7}};
     for (const Case& c : cases) {
         const Outcome one = run_with(1, c.files, c.answers);
-        for (int threads : {2, 3})
-            EXPECT_TRUE(run_with(threads, c.files, c.answers) == one) << c.what << ", " << threads;
+        for (const Reading& r : readings)
+            for (int threads : {2, 3})
+                EXPECT_TRUE(run_with(threads, c.files, c.answers, r) == one)
+                    << c.what << ", " << threads << " threads, block " << r.block << ", failing start "
+                    << r.failing_start << ", failing part " << r.failing_part;
     }
+}
+
+// Under a limit on virtual memory, threads cannot all be started and
+// allocations fail inside them: the run still ends at once, with the DEM or
+// with the memory message, never a hang or an abort.
+TEST(Threads, MemoryLimitsEndTheRunWithTheDemOrTheMemoryMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than these limits";
+#endif
+    TempDir drive;
+    std::string text;
+    for (int k = 0; k < 300000; ++k)
+        text += std::to_string(k % 600) + "." + std::to_string(k % 7) + " " + std::to_string(k / 600) + ".5 " +
+                std::to_string(100 + k % 37) + ".25\n";
+    write_file(drive / "images" / "z" / "a.xyz", text);
+    const std::string answers = "z\n1\na\n1\n0\ndem\n0\n";
+    ASSERT_EQ(run_program(drive.path(), answers).status, 0);
+    const std::string dem = read_file(drive / "images" / "z" / "dem_lidar.asc");
+    for (int threads : {2, 3, 64})
+        for (int megabytes : {24, 32, 40, 64, 100, 400, 1000}) {
+            const std::string limits = "ulimit -v " + std::to_string(megabytes * 1000) +
+                                       "; export KESTRANOV_THREADS=" + std::to_string(threads) + ";";
+            const ProgramRun r = run_program(drive.path(), answers, limits, 30);
+            const bool same = r.status == 0 && read_file(drive / "images" / "z" / "dem_lidar.asc") == dem;
+            const bool memory = r.status == 1 && r.console.find("Not enough memory") != std::string::npos;
+            EXPECT_TRUE(same || memory) << threads << " threads, " << megabytes << " MB: status " << r.status
+                                        << r.console.substr(r.console.size() > 300 ? r.console.size() - 300 : 0);
+            std::filesystem::remove(drive / "images" / "z" / "dem_lidar.asc");
+        }
 }

@@ -2,6 +2,10 @@
 // they stay fixed.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <utility>
+
 #include "support.h"
 
 using namespace std::string_literals;
@@ -90,52 +94,84 @@ TEST(HardeningIssue, ElevationsNoRasterCanHoldAreRefusedUntilTheInputEnds)
 }
 
 namespace {
-// A console that rewrites a point file as soon as the extent pass has
+// A console that changes a point file as soon as the extent pass has
 // reported, that is between the two readings: as when a file is still being
 // copied or exported while the program runs.
-class RewritingConsole : public std::stringbuf {
+class ChangingConsole : public std::stringbuf {
 public:
-    RewritingConsole(std::filesystem::path victim, std::string text)
-        : victim_(std::move(victim)), text_(std::move(text))
-    {
-    }
+    explicit ChangingConsole(std::function<void()> change) : change_(std::move(change)) {}
 
 protected:
     int sync() override
     {
-        if (!done_ && str().find("First Lecture") != std::string::npos) {
-            write_file(victim_, text_);
-            done_ = true;
-        }
+        if (change_ && str().find("First Lecture") != std::string::npos) std::exchange(change_, nullptr)();
         return 0;
     }
 
 private:
-    std::filesystem::path victim_;
-    std::string text_;
-    bool done_ = false;
+    std::function<void()> change_;
 };
 }  // namespace
 
-// A point file that grows between the two readings with points beyond the
-// extents of the first: the second reading put them in rows and columns
-// outside the grid (a negative row, a column past the spare ones) and wrote
-// there, past the grid's memory. The run must stop instead of gridding
-// points it did not measure.
-TEST(HardeningIssue, APointFileThatChangesBetweenThePassesStaysInsideTheGrid)
+// A point file that changes between the two readings. Points beyond the
+// extents of the first reading went to rows and columns outside the grid;
+// an elevation beyond them made the raster's descriptor (from the first
+// reading) disagree with its cells; other points, the same in number or
+// not, made a DEM of a cloud that was never measured as a whole. Whatever
+// changed, the run stops before anything is written.
+TEST(HardeningIssue, APointFileThatChangesBetweenTheReadingsStopsTheRun)
 {
-    for (const std::string far : {"0.5 100 7\n", "-50 0.5 7\n", "0.5 -50 7\n", "100 0.5 7\n"}) {
-        Session s;
-        s.put("a.xyz", "0 0 1\n1 0 1\n");
-        s.put("b.xyz", "0 1 1\n1 1 1\n");
-        RewritingConsole console(s.zone("b.xyz"), "0 1 1\n1 1 1\n" + far);
-        std::ostream out(&console);
-        std::istringstream in(gridding_answers({"a", "b"}, "0.5", 0) + "dem\n0\n");
-        s.st.in = &in;
-        s.st.out = &out;
-        s.st.drive_root = s.drive.path();
-        EXPECT_EQ(run(s.st), 1) << far;
-        EXPECT_EQ(console.str().find("End of initial treatment"), std::string::npos) << far;
-        EXPECT_EQ(s.files_in_zone(), (std::vector<std::string>{"a.xyz", "b.xyz"})) << far;
-    }
+    namespace fs = std::filesystem;
+    const std::string b = "0 1 1\n1 1 1\n      ";
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> change;
+        const char* says;
+    };
+    // Rewritten in place to the same size, the date put back: as a rewrite
+    // within one tick of the file system's clock, which only the points tell.
+    const auto rewrite = [&](std::string text) {
+        return [text, size = b.size()](const fs::path& f) {
+            const auto date = fs::last_write_time(f);
+            write_file(f, text + std::string(size - text.size(), ' '));
+            fs::last_write_time(f, date);
+        };
+    };
+    const std::vector<Case> cases = {
+        {"north", rewrite("0 9 1\n1 1 1\n"), "the point 0.000000 9.000000 lies outside the extents"},
+        {"west", rewrite("-5 1 1\n1 1 1\n"), "the point -5.000000 1.000000 lies outside"},
+        {"south", rewrite("0 -5 1\n1 1 1\n"), "the point 0.000000 -5.000000 lies outside"},
+        {"east", rewrite("9 1 1\n1 1 1\n"), "the point 9.000000 1.000000 lies outside"},
+        {"higher", rewrite("0 1 1\n1 1 5\n"), "the point 1.000000 1.000000 with the elevation 5.000000 lies outside"},
+        {"lower", rewrite("0 1 0\n1 1 1\n"), "the point 0.000000 1.000000 with the elevation 0.000000 lies outside"},
+        {"grown inside", [&](const fs::path& f) { write_file(f, b + "0.5 0.5 1\n"); },
+         "it is no longer the file of the first reading"},
+        {"replaced",
+         [&](const fs::path& f) {
+             write_file(f.string() + ".new", b);
+             fs::rename(f.string() + ".new", f);
+         },
+         "it is no longer the file of the first reading"},
+        {"touched",
+         [&](const fs::path& f) { fs::last_write_time(f, fs::last_write_time(f) + std::chrono::seconds(5)); },
+         "it is no longer the file of the first reading"},
+    };
+    for (const Case& c : cases)
+        for (const char* output : {"dem\n0\n", "dem\n1\n0\n0\n"}) {
+            Session s;
+            s.put("a.xyz", "0 0 1\n1 0 1\n");
+            s.put("b.xyz", b);
+            ChangingConsole console([&] { c.change(s.zone("b.xyz")); });
+            std::ostream out(&console);
+            std::istringstream in(gridding_answers({"a", "b"}, "0.5", 0) + output);
+            s.st.in = &in;
+            s.st.out = &out;
+            EXPECT_EQ(run(s.st), 1) << c.what;
+            const std::string t = console.str();
+            EXPECT_NE(t.find("\n\n\tFile c:\\images\\zone1\\b.xyz changed during the run: "), std::string::npos)
+                << c.what << t;
+            EXPECT_NE(t.find(c.says), std::string::npos) << c.what << t;
+            EXPECT_EQ(t.find("Output name"), std::string::npos) << c.what;
+            EXPECT_EQ(s.files_in_zone(), (std::vector<std::string>{"a.xyz", "b.xyz"})) << c.what;
+        }
 }
