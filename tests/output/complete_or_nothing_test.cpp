@@ -1,15 +1,19 @@
 // Issue 10: an output is complete or absent, whatever fails and however the
 // run is stopped. Every write and every rename of a run fails in turn; a
-// signal arrives while a temporary file exists; links, FIFOs, long names.
+// signal arrives while a temporary file exists; links, FIFOs, long names;
+// two runs placing the same pair at once.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -29,9 +33,10 @@ enum class Fault { none, short_writes, write_error, file_too_large, rename_error
 struct Injection {
     Fault fault = Fault::none;
     int at = -1, writes = 0, renames = 0;
-    int ready_pipe = -1;  // when set, the first write reports there how many temporary files the
-    fs::path zone;        // zone holds, then stops the run with stop_with
-    int stop_with = 0;    // without ready_pipe: the signal raised at the `at`-th rename
+    int ready_pipe = -1;              // when set, the first write reports there how many temporary files the
+    fs::path zone;                    // zone holds, then stops the run with stop_with
+    int stop_with = 0;                // without ready_pipe: the signal raised at the `at`-th rename
+    std::function<void()> meanwhile;  // run once, right after the first rename
 } inj;
 
 ssize_t injected_write(int fd, const void* bytes, std::size_t n)
@@ -54,19 +59,22 @@ int injected_rename(int dir, const char* from, const char* to)
 {
     if (inj.renames == inj.at && inj.stop_with != 0) ::kill(::getpid(), inj.stop_with);
     if (inj.renames++ == inj.at && inj.fault == Fault::rename_error) return errno = EACCES, -1;
-    return ::renameat(dir, from, dir, to);
+    const int renamed = ::renameat(dir, from, dir, to);
+    if (auto meanwhile = std::exchange(inj.meanwhile, nullptr)) meanwhile();
+    return renamed;
 }
 
-// Every file of the zone, hidden ones included, with its bytes.
-Files zone_files(const Session& s)
+// Every file of a folder, hidden ones included, with its bytes.
+Files files_of(const fs::path& folder)
 {
     Files files;
-    for (const auto& e : fs::directory_iterator(s.zone()))
+    for (const auto& e : fs::directory_iterator(folder))
         files[e.path().filename()] = e.is_directory()                 ? "<folder>"
                                      : e.path().extension() == ".xyz" ? "<points>"
                                                                       : read_file(e.path());
     return files;
 }
+Files zone_files(const Session& s) { return files_of(s.zone()); }
 
 // Points every `step` metres over n x n cells of `step` metres.
 std::string lattice_cloud(int n = 30, double step = 1)
@@ -144,6 +152,80 @@ TEST(CompleteOrNothing, EveryWriteAndRenameOfARunFailingInTurn)
                     EXPECT_EQ(zone_files(r.s), r.before) << where;
                 }
         }
+}
+
+namespace {
+
+// The image and descriptor of one run, written and not yet placed.
+struct Pair {
+    OutputFile image, descriptor;
+    Pair(const fs::path& folder, const std::string& run)
+        : image(folder / "dem_lidar_m2.raw", OutputFile::Mode::binary),
+          descriptor(folder / "dem_lidar_m2.txt", OutputFile::Mode::text)
+    {
+        image.write("image of " + run);
+        descriptor.write("descriptor of " + run);
+    }
+    int place() { return commit_pair(image, descriptor); }
+};
+
+Files placed_by(const std::string& run)
+{
+    return {{"dem_lidar_m2.raw", "image of " + run}, {"dem_lidar_m2.txt", "descriptor of " + run}};
+}
+
+}  // namespace
+
+// Run B places the same pair while run A is between its image and its
+// descriptor: B waits for A, so the pair left is B's, whole, with nothing
+// else beside it (no lock file, no temporary file).
+TEST(CompleteOrNothing, TwoRunsPlacingOnePairTakeTurns)
+{
+    TempDir folder;
+    Pair a(folder.path(), "run A"), b(folder.path(), "run B");
+    int b_placed = -1;
+    std::thread run_b;
+    inj = Injection{};
+    inj.meanwhile = [&] {
+        run_b = std::thread([&] { b_placed = b.place(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
+    output_set_calls(injected_write, injected_rename);
+    EXPECT_EQ(a.place(), 0);
+    run_b.join();
+    output_set_calls(nullptr, nullptr);
+    EXPECT_EQ(b_placed, 0);
+    EXPECT_EQ(files_of(folder.path()), placed_by("run B"));
+}
+
+// A folder that another process keeps locked: when the wait runs out the
+// pair is not placed and the older pair stays; a lock let go in time is waited for.
+TEST(CompleteOrNothing, APairWaitsForTheFolderLockOnlySoLong)
+{
+    TempDir folder;
+    for (const auto& [name, bytes] : placed_by("an older run")) write_file(folder.path() / name, bytes);
+    const int held = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    output_set_lock_wait(std::chrono::milliseconds(200));
+    {
+        Pair late(folder.path(), "run A");
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(late.place(), 1);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(files_of(folder.path()), placed_by("an older run"));
+
+    // A lock let go well within the wait is taken, however loaded the machine.
+    output_set_lock_wait(std::chrono::milliseconds(5000));
+    Pair next(folder.path(), "run B");
+    std::thread holder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::close(held);
+    });
+    EXPECT_EQ(next.place(), 0);
+    holder.join();
+    output_set_lock_wait(std::chrono::milliseconds(0));
+    EXPECT_EQ(files_of(folder.path()), placed_by("run B"));
 }
 
 // A descriptor that cannot be created (a folder of its name) stops the run
