@@ -42,7 +42,7 @@ void export_model(const Options& opt, std::ostream& out, std::vector<std::string
         throw ModelError(raw_files_for(opt.input).descriptor.string(),
                          "has no \"X min : ... Y min : ...\" line with two numbers: nothing to georeference");
     }
-    write_bytes(output, encode_geotiff(model.grid, opt.epsg, output.string()));
+    write_bytes(output, encode_geotiff(model.grid, opt.epsg, opt.input.string()));
     out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows
         << " cells, Float32 metres";
     if (opt.epsg) out << ", EPSG:" << *opt.epsg;

@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <new>
 
+#include "models/companion_run.h"
 #include "models/model_error.h"
 
 namespace kestranov::exporter {
@@ -25,88 +28,126 @@ struct DatasetCloser {
 };
 using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
 
-// GDAL's last complaint, for a message of our own; its own printing is off.
+// Whether one of GDAL's allocations failed during this export. Its last
+// complaint alone may hide that: a tile it could not write for want of a
+// buffer is reported after the buffer.
+std::atomic<bool> ran_out_of_memory = false;
+
+// The failure line for an allocation GDAL treats as fatal (CPLMalloc,
+// CPLRealloc): it aborts once its error handler returns, so the handler ends
+// the program itself, with the line and status 1 of any failed export. Built
+// before GDAL starts, so that telling it needs no memory; the output file is
+// created only after the encoding, so nothing is left behind.
+std::string fatal_line;
+
+// GDAL's own printing is off: each failure becomes one message of ours.
+void CPL_STDCALL note_quietly(CPLErr kind, CPLErrorNum number, const char*)
+{
+    if (number != CPLE_OutOfMemory) return;
+    ran_out_of_memory = true;
+    if (kind != CE_Fatal || fatal_line.empty()) return;
+    [[maybe_unused]] const ssize_t told = write(STDERR_FILENO, fatal_line.data(), fatal_line.size());
+    _exit(1);
+}
+
+// GDAL's last complaint, for a message of our own.
 std::string gdal_says(const char* fallback)
 {
     const std::string said = CPLGetLastErrorMsg();
     return said.empty() ? fallback : said;
 }
 
+// Memory is the machine's limit, not a fault of the model: the message says
+// how big a grid did not fit, so the user can tell what to free or split.
+ModelError out_of_memory(const ElevationGrid& grid, const std::string& input)
+{
+    return ModelError(input, "not enough memory to convert a grid of " + std::to_string(grid.rows) + " rows and " +
+                                 std::to_string(grid.cols) + " columns");
+}
+
+// GDAL's failure at `what`, told as memory running out when that was its cause.
+ModelError gdal_failure(const ElevationGrid& grid, const std::string& input, const std::string& what,
+                        const char* fallback)
+{
+    if (ran_out_of_memory || CPLGetLastErrorNo() == CPLE_OutOfMemory) return out_of_memory(grid, input);
+    return ModelError(input, what + ": " + gdal_says(fallback));
+}
+
 // The Float32 value of a cell: a nodata cell takes the grid's nodata value.
-float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const std::string& name)
+float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const std::string& input)
 {
     const double v = grid.at(r, c);
     const double written = std::isnan(v) ? *grid.nodata : v;
     if (std::fabs(written) > FLT_MAX)
-        throw ModelError(name, "the elevation " + std::to_string(written) + " of row " + std::to_string(r + 1) +
-                                   ", column " + std::to_string(c + 1) + " does not fit a Float32");
+        throw ModelError(input, "the elevation " + std::to_string(written) + " of row " + std::to_string(r + 1) +
+                                    ", column " + std::to_string(c + 1) + " does not fit a Float32");
     return static_cast<float>(written);
 }
 
 // The nodata value to declare: only when some cell has none, and only when
 // no elevation reads as it once both are Float32 (-9999.9999 becomes
 // -10000, which may be a real depth).
-std::optional<double> band_nodata(const ElevationGrid& grid, const std::string& name)
+std::optional<double> band_nodata(const ElevationGrid& grid, const std::string& input)
 {
     const auto empty = [](double v) { return std::isnan(v); };
     if (!grid.nodata || std::none_of(grid.z.begin(), grid.z.end(), empty)) return std::nullopt;
     if (std::fabs(*grid.nodata) > FLT_MAX)
-        throw ModelError(name, "the nodata value " + std::to_string(*grid.nodata) + " does not fit a Float32");
+        throw ModelError(input, "the nodata value " + std::to_string(*grid.nodata) + " does not fit a Float32");
     const float nodata = static_cast<float>(*grid.nodata);
     for (std::size_t k = 0; k < grid.z.size(); ++k)
         if (!empty(grid.z[k]) && static_cast<float>(grid.z[k]) == nodata)
-            throw ModelError(name, "the elevation of row " + std::to_string(k / grid.cols + 1) + ", column " +
-                                       std::to_string(k % grid.cols + 1) +
-                                       " would read as the nodata value once both are Float32");
+            throw ModelError(input, "the elevation of row " + std::to_string(k / grid.cols + 1) + ", column " +
+                                        std::to_string(k % grid.cols + 1) +
+                                        " would read as the nodata value once both are Float32");
     return *grid.nodata;
 }
 
 // Where the model lies, as the ASCII grid's header places it; refused when
 // an edge is not a finite number or the cells are too small to tell apart
 // at the corner's coordinates.
-void georeference(const ElevationGrid& grid, double transform[6], const std::string& name)
+void georeference(const ElevationGrid& grid, double transform[6], const std::string& input)
 {
     const double cs = grid.cellsize, x = *grid.xll, y = *grid.yll;
     const double east = x + static_cast<double>(grid.cols) * cs, north = y + static_cast<double>(grid.rows) * cs;
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(east) || !std::isfinite(north))
-        throw ModelError(name, "the model's edges are beyond the numbers a GeoTIFF holds");
+        throw ModelError(input, "the model's edges are beyond the numbers a GeoTIFF holds");
     // GIS software maps coordinates to cells through 1 / cell size.
     if (!std::isnormal(cs) || !std::isfinite(1.0 / cs) || !(x + cs > x) || !(y + cs > y))
-        throw ModelError(name, "the cell size is too small to tell the cells apart at the model's corner");
+        throw ModelError(input, "the cell size is too small to tell the cells apart at the model's corner");
     const double gt[6] = {x, cs, 0.0, north, 0.0, -cs};
     std::copy(gt, gt + 6, transform);
 }
 
 // The model in a dataset held in memory, georeferenced as its ASCII grid is.
-Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const std::string& name)
+Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
 {
     constexpr std::size_t most = 2147483647;  // GDAL counts rows and columns in an int
     if (grid.rows > most || grid.cols > most)
-        throw ModelError(name, "GDAL refuses the grid: " + std::to_string(grid.rows) + " rows and " +
-                                   std::to_string(grid.cols) + " columns are more than it can count");
+        throw ModelError(input, "GDAL refuses the grid: " + std::to_string(grid.rows) + " rows and " +
+                                    std::to_string(grid.cols) + " columns are more than it can count");
     // Everything that can be refused is refused before the grid is copied.
     double transform[6];
-    georeference(grid, transform, name);
-    const std::optional<double> nodata = band_nodata(grid, name);
+    georeference(grid, transform, input);
+    const std::optional<double> nodata = band_nodata(grid, input);
     OGRSpatialReference srs;
     if (epsg && srs.importFromEPSG(*epsg) != OGRERR_NONE)
-        throw ModelError(name, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
+        throw ModelError(input, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
     srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
 
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
-    if (!mem) throw ModelError(name, "GDAL has no MEM driver");
+    if (!mem) throw ModelError(input, "GDAL has no MEM driver");
     Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, GDT_Float32, nullptr));
-    if (!ds) throw ModelError(name, "GDAL refuses the grid: " + gdal_says("no reason given"));
+    if (!ds) throw gdal_failure(grid, input, "GDAL refuses the grid", "no reason given");
     ds->SetGeoTransform(transform);
     if (epsg) ds->SetSpatialRef(&srs);
     GDALRasterBand* band = ds->GetRasterBand(1);
     if (nodata) band->SetNoDataValue(*nodata);
     std::vector<float> row(grid.cols);
     for (std::size_t r = 0; r < grid.rows; ++r) {
-        for (std::size_t c = 0; c < grid.cols; ++c) row[c] = cell_value(grid, r, c, name);
+        for (std::size_t c = 0; c < grid.cols; ++c) row[c] = cell_value(grid, r, c, input);
         if (band->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(grid.cols), 1, row.data(),
                            static_cast<int>(grid.cols), 1, GDT_Float32, 0, 0, nullptr) != CE_None)
-            throw ModelError(name, "GDAL refuses the grid: " + gdal_says("a row could not be stored"));
+            throw gdal_failure(grid, input, "GDAL refuses the grid", "a row could not be stored");
     }
     return ds;
 }
@@ -128,30 +169,42 @@ private:
     std::string path_;
 };
 
-}  // namespace
-
-std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& name)
+// The COG driver's copy of `source`, read back from GDAL's memory file system.
+std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const std::string& input)
 {
-    static const bool registered = (GDALAllRegister(), CPLSetErrorHandler(CPLQuietErrorHandler), true);
-    (void)registered;
-    CPLErrorReset();
-    if (!grid.xll || !grid.yll) throw ModelError(name, "the model's corner is unknown: nothing to georeference");
-    const Dataset source = memory_dataset(grid, epsg, name);
     GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
-    if (!cog) throw ModelError(name, "GDAL has no COG driver (GDAL 3.1 or later is needed)");
+    if (!cog) throw ModelError(input, "GDAL has no COG driver (GDAL 3.1 or later is needed)");
     const char* const options[] = {"COMPRESS=DEFLATE", "PREDICTOR=FLOATING_POINT", "OVERVIEWS=AUTO", nullptr};
     const MemoryFile file;
     {
         const Dataset written(
-            cog->CreateCopy(file.path(), source.get(), FALSE, const_cast<char**>(options), nullptr, nullptr));
-        if (!written) throw ModelError(name, "GDAL's COG driver refuses the grid: " + gdal_says("no reason given"));
+            cog->CreateCopy(file.path(), &source, FALSE, const_cast<char**>(options), nullptr, nullptr));
+        if (!written) throw gdal_failure(grid, input, "GDAL's COG driver refuses the grid", "no reason given");
     }
     if (CPLGetLastErrorType() >= CE_Failure)
-        throw ModelError(name, "GDAL's COG driver failed: " + gdal_says("no reason given"));
+        throw gdal_failure(grid, input, "GDAL's COG driver failed", "no reason given");
     vsi_l_offset size = 0;
     GByte* bytes = VSIGetMemFileBuffer(file.path(), &size, FALSE);
-    if (!bytes) throw ModelError(name, "GDAL wrote nothing");
+    if (!bytes) throw ModelError(input, "GDAL wrote nothing");
     return std::vector<unsigned char>(bytes, bytes + size);
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
+{
+    static const bool registered = (GDALAllRegister(), CPLSetErrorHandler(note_quietly), true);
+    (void)registered;
+    CPLErrorReset();
+    ran_out_of_memory = false;
+    if (!grid.xll || !grid.yll) throw ModelError(input, "the model's corner is unknown: nothing to georeference");
+    fatal_line = "kestranov-export: " + models::one_line(out_of_memory(grid, input).what()) + "\n";
+    try {
+        const Dataset source = memory_dataset(grid, epsg, input);
+        return cog_bytes(grid, *source, input);
+    } catch (const std::bad_alloc&) {  // from GDAL's C++ or from our copies of its rows and bytes
+        throw out_of_memory(grid, input);
+    }
 }
 
 }  // namespace kestranov::exporter

@@ -13,9 +13,11 @@ namespace kestranov::exporter {
 
 // The whole file's bytes. `grid` must be in metres and carry its corner;
 // `epsg` is written as the coordinate system when given. Throws
-// models::ModelError naming `name` (the file to be written) when GDAL refuses
-// the grid or the code, or an elevation does not fit a Float32.
+// models::ModelError naming `input` (the model file the grid was read from:
+// the fault is in its content, not in the file to be written) when GDAL
+// refuses the grid or the code, runs out of memory, or an elevation does not
+// fit a Float32.
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& grid, std::optional<int> epsg,
-                                          const std::string& name);
+                                          const std::string& input);
 
 }  // namespace kestranov::exporter

@@ -178,6 +178,22 @@ TEST(RealData, BothFormatsOfOneRunLieCellOnCell)
     }
 }
 
+// The address space (KiB, to 1 MiB) the program needs to export a 1 x 1
+// image: itself, its libraries and GDAL's own needs, without a grid to speak of.
+std::size_t tiny_export_kib()
+{
+    TempDir dir;
+    fx::write_raw16(dir.path() / "one_lidar_m2.raw", 1, 1, 1.0, {7});
+    std::size_t fails = 0, works = std::size_t{1} << 24;  // 16 GiB
+    while (works - fails > 1024) {
+        const std::size_t mid = (fails + works) / 2;
+        const std::string limit = "ulimit -v " + std::to_string(mid) + ";";
+        (export_run({"one_lidar_m2.raw", "--scale", "m"}, dir.path(), limit).status == 0 ? works : fails) = mid;
+        fs::remove(dir.path() / "one_lidar_m2.tif");
+    }
+    return works;
+}
+
 // Each refusal: status 1, one line naming the fault, and the folder as it was.
 TEST(ExportFailures, StatusOneTheMessageAndNoFile)
 {
@@ -189,13 +205,13 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
     };
     const auto grid = [](const fs::path& d) { fx::write_asc(d / "g_lidar.asc", 2, 2, 1.0, {1, 2, 3, 4}); };
     const auto image = [](const fs::path& d) { fx::write_raw16(d / "i_lidar_m2.raw", 2, 2, 1.0, {1, 2, 3, 4}); };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{"absent_lidar.asc"}, "absent_lidar.asc: no such file"},
         {{"i_lidar_m2.raw"}, "i_lidar_m2.raw: a raster image needs --scale m, dm, cm or mm", image},
         {{"g_lidar.asc", "--epsg", "12x"}, "bad --epsg value '12x'", grid},
         // The warning for the scale is not shown: a failure is one line.
         {{"g_lidar.asc", "--scale", "cm", "--epsg", "999999"},
-         "EPSG:999999 is not a coordinate system GDAL knows",
+         "g_lidar.asc: EPSG:999999 is not a coordinate system GDAL knows",
          grid},
         {{"g_lidar.asc", "--scale", "km"}, "bad --scale value 'km'", grid},
         {{"i_lidar_m2.raw", "--scale", "cm"},
@@ -208,7 +224,7 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
          "the header has no xllcorner or no yllcorner",
          [](const fs::path& d) { write_file(d / "n_lidar.asc", "ncols 1\nnrows 1\ncellsize 1\n5\n"); }},
         {{"h_lidar.asc"},
-         "does not fit a Float32",
+         "h_lidar.asc: the elevation ",
          [](const fs::path& d) {
              write_file(d / "h_lidar.asc", "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 1e39\n");
          }},
@@ -217,18 +233,18 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
          "f_lidar.asc: is not a regular file",
          [](const fs::path& d) { mkfifo((d / "f_lidar.asc").c_str(), 0600); }},
         {{"e_lidar.asc"},
-         "the model's edges are beyond the numbers a GeoTIFF holds",
+         "e_lidar.asc: the model's edges are beyond the numbers a GeoTIFF holds",
          [](const fs::path& d) {
              write_file(d / "e_lidar.asc", "ncols 1\nnrows 3\nxllcorner 0\nyllcorner 1.7e308\ncellsize 1e307\n1 2 3\n");
          }},
         {{"z_lidar.asc"},
-         "row 1, column 2 would read as the nodata value",
+         "z_lidar.asc: the elevation of row 1, column 2 would read as the nodata value",
          [](const fs::path& d) {
              write_file(d / "z_lidar.asc",
                         "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value 1e-50\n1e-50 0 5\n");
          }},
         {{"t_lidar.asc"},
-         "the cell size is too small",
+         "t_lidar.asc: the cell size is too small",
          [](const fs::path& d) {
              write_file(d / "t_lidar.asc", "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1e-310\n5\n");
          }},
@@ -239,7 +255,7 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
              write_file(d / "w_lidar_m2.txt", "1\n1\n2\n9223372036854775807\n9223372036854775807\n1.0\n");
          }},
         {{"d_lidar.asc"},
-         "row 1, column 2 would read as the nodata value",
+         "d_lidar.asc: the elevation of row 1, column 2 would read as the nodata value",
          [](const fs::path& d) {
              fx::write_asc(d / "d_lidar.asc", 1, 3, 1.0, {std::nan(""), -10000.0, 5.0});
          }},
@@ -266,6 +282,18 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
          },
          "ulimit -f 2;"},
     };
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve more than any such limit
+    // Room for the program, its libraries and the reader's grid (8 bytes a
+    // cell, with 2 to spare) but not for GDAL's Float32 copy (4 bytes more).
+    constexpr std::size_t rows = 2048, cols = 4096;
+    cases.push_back({{"m_lidar_m2.raw", "--scale", "m"},
+                     "m_lidar_m2.raw: not enough memory to convert a grid of 2048 rows and 4096 columns",
+                     [](const fs::path& d) {
+                         fx::write_raw16(d / "m_lidar_m2.raw", rows, cols, 1.0,
+                                         std::vector<std::int64_t>(rows * cols, 7));
+                     },
+                     "ulimit -v " + std::to_string(tiny_export_kib() + 10 * rows * cols / 1024) + ";"});
+#endif
     for (const Case& c : cases) {
         TempDir dir;
         if (c.setup) c.setup(dir.path());
