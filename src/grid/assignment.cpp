@@ -61,13 +61,13 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                      double pix_size, int retorno, GridView grid)
 {
     for (int m = 1; m <= files.count; ++m) {
-        const std::string path = files.windows_path(m);
+        const auto k = static_cast<std::size_t>(m);
+        SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
+        const std::string& path = file.path;  // set by the reading before the first point
         const PointSink sink =
             retorno == 0
                 ? PointSink([&](const Point* pts, std::size_t n) { assign<true>(e, pix_size, grid, path, pts, n); })
                 : PointSink([&](const Point* pts, std::size_t n) { assign<false>(e, pix_size, grid, path, pts, n); });
-        const auto k = static_cast<std::size_t>(m);
-        std::optional<FileIdentity> first = k < seen.size() ? seen[k] : std::nullopt;
-        if (!read_point_file(out, files, m, sink, first)) fail("\n\n\tFile " + path + " unknown\n");
+        read_point_file(out, files, m, sink, file);
     }
 }
