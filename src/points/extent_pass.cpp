@@ -37,7 +37,7 @@ Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
     };
     seen.assign(static_cast<std::size_t>(files.count) + 1, SeenFile{});
     for (int m = 1; m <= files.count; ++m)
-        total += read_point_file(out, files, m, extend, seen[static_cast<std::size_t>(m)]);
+        total += read_point_file(out, files, m, extend, seen[static_cast<std::size_t>(m)], true);
 
     out << "\n\n\tFirst Lecture "
         << "\n\n\t\tTotal number of registers = " << total << " \n";

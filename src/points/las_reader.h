@@ -25,12 +25,20 @@ void read_las(InputFile& f, RecordBatch& batch);
 class LasAxis {
 public:
     LasAxis(double scale, double offset);
+
+    // Whether value() is one division of exact operands for every 32-bit
+    // integer: the offset's units leave room for it below 2^53.
+    bool quick() const { return quick_; }
+    // The value when quick(): i + units is an integer below 2^53, so the
+    // sum of the two doubles is exact, and so is 10^k.
+    double quick_value(std::int32_t i) const { return (static_cast<double>(i) + units_) / divisor_; }
     double value(std::int32_t i) const;
 
 private:
     double scale_, offset_;
     bool decimal_ = false;
-    int k_ = 0;               // decimals
-    double divisor_ = 1.0;    // 10^k
-    std::int64_t units_ = 0;  // the offset in units of 10^-k
+    bool quick_ = false;
+    int k_ = 0;             // decimals
+    double divisor_ = 1.0;  // 10^k
+    double units_ = 0.0;    // the offset in units of 10^-k, a whole number
 };

@@ -52,7 +52,8 @@ Kind open_point_file(InputFile& f3, const PointFiles& files, int m, std::string&
 
 }  // namespace
 
-long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen)
+long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                          bool extents_only)
 {
     InputFile f3;
     const Kind kind = open_point_file(f3, files, m, seen.path, !seen.identity);
@@ -61,7 +62,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
 
-    std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink));
+    std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
     const bool whole = kind == Kind::las ? (read_las(f3, *batch), true) : read_text(f3, *batch, files.threads);
     check_unchanged(f3, seen.path, *seen.identity);
     if (!whole) short_last_record(*batch);

@@ -28,4 +28,7 @@ using SeenFiles = std::vector<SeenFile>;
 // one any more, or that changes while it is read, ends the run. A name with
 // no file, a file that is not a regular file, a compressed LAS file and
 // every fault of the file's content end the run naming the file.
-long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen);
+// `extents_only`: the sink takes only the range of the points (the extent
+// pass), which a LAS file may hand on as two corners per run of records.
+long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                          bool extents_only = false);
