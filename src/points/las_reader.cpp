@@ -116,7 +116,7 @@ void decode_range(const unsigned char* p, std::size_t length, std::size_t n, con
 // `n` records of `length` bytes from `p`: the loop without a test per value
 // when every axis is quick, as for the usual scales of 0.01 or 0.001.
 void decode(const unsigned char* p, std::size_t length, std::size_t n, const LasAxis& x, const LasAxis& y,
-            const LasAxis& z, Point* out)
+            const LasAxis& z, Point* out, const RecordBatch& batch)
 {
     if (x.quick() && y.quick() && z.quick()) {
         for (std::size_t r = 0; r < n; ++r, p += length)
@@ -124,9 +124,15 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
                       z.quick_value(little_endian<std::int32_t>(p + 8))};
         return;
     }
-    for (std::size_t r = 0; r < n; ++r, p += length)
+    // A finite scale and offset can still make a value beyond a double
+    // (a scale of 1e300): refused as a text number beyond a double is.
+    for (std::size_t r = 0; r < n; ++r, p += length) {
         out[r] = {x.value(little_endian<std::int32_t>(p)), y.value(little_endian<std::int32_t>(p + 4)),
                   z.value(little_endian<std::int32_t>(p + 8))};
+        if (!std::isfinite(out[r].x) || !std::isfinite(out[r].y) || !std::isfinite(out[r].z))
+            fail("\n\n\tFile " + batch.path() + ", point " + std::to_string(batch.records() + r + 1) +
+                 ": its scaled coordinates are beyond the range of a double\n");
+    }
 }
 
 [[noreturn]] void cut_short(const RecordBatch& batch, std::uint64_t count)
@@ -195,7 +201,7 @@ void read_las(InputFile& f, RecordBatch& batch)
         for (std::size_t done = 0; !ranges && done < records;) {
             std::size_t n = records - done;
             Point* out = batch.room(n);
-            decode(p + done * length, length, n, x, y, z, out);
+            decode(p + done * length, length, n, x, y, z, out, batch);
             batch.added(n);
             done += n;
         }

@@ -138,6 +138,8 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
         {[](std::string& b) { patch<double>(b, 131, 0.0); }, "its LAS scale factor for X is 0"},
         {[](std::string& b) { patch<double>(b, 139, INFINITY); }, "scale factor for Y is not a finite number"},
         {[](std::string& b) { patch<double>(b, 171, NAN); }, "its LAS offset for Z is not a finite number"},
+        {[](std::string& b) { patch<double>(b, 131, 1e305); },
+         path + ", point 1: its scaled coordinates are beyond the range of a double"},
         {[](std::string& b) { patch<std::uint32_t>(b, 107, 3); },
          path + " ends after 1 points, where its LAS header announces 3: point 2 is missing"},
         {[&](std::string& b) { b.resize(offset + 20); }, " ends after 0 points, where its LAS header announces 1"},
