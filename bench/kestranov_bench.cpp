@@ -2,8 +2,10 @@
 // number of the file twice with std::from_chars. Also a plain fscanf reader
 // of the same design, the extent pass alone, and the two writers.
 //
-// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers]
+// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers] [--las CLOUD.las]
 // Runs with one thread and with every core (KESTRANOV_THREADS=ALL_CPUS).
+// With --las, the same points as a LAS file are run too, against the same
+// floor (that of the text).
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -128,7 +130,7 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::
     const fs::path drive = fs::temp_directory_path() / ("kestranov-bench-" + std::to_string(getpid()));
     fs::remove_all(drive);
     fs::create_directories(drive / "images" / "bench");
-    fs::create_symlink(fs::absolute(cloud), drive / "images" / "bench" / "cloud.xyz");
+    fs::create_symlink(fs::absolute(cloud), drive / "images" / "bench" / ("cloud" + cloud.extension().string()));
     std::ofstream(drive / "answers") << answers;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -216,11 +218,13 @@ int main(int argc, char** argv)
     }
     const fs::path cloud = argv[1];
     bool with_fscanf = true, with_writers = false;
+    fs::path las;
     int runs = 3;
     for (int k = 2; k < argc; ++k) {
         if (!std::strcmp(argv[k], "--no-fscanf")) with_fscanf = false;
         if (!std::strcmp(argv[k], "--writers")) with_writers = true;
         if (!std::strcmp(argv[k], "--runs") && k + 1 < argc) runs = std::atoi(argv[++k]);
+        if (!std::strcmp(argv[k], "--las") && k + 1 < argc) las = argv[++k];
     }
     if (with_writers) {
         writers();
@@ -231,7 +235,7 @@ int main(int argc, char** argv)
     long long points = std::count(std::istreambuf_iterator<char>(count_lines), {}, '\n');
 
     const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    std::vector<double> floor1, floorn, extent1, extentn, full1, fulln;
+    std::vector<double> floor1, floorn, extent1, extentn, full1, fulln, las1;
     long peak1 = 0, peakn = 0;
     const std::string answers = "bench\n1\ncloud\n1\n0\ndem\n0\n";
     for (int k = 0; k < runs; ++k) {
@@ -245,6 +249,11 @@ int main(int argc, char** argv)
             (threads[0] == '1' ? full1 : fulln).push_back(r.seconds);
             long& peak = threads[0] == '1' ? peak1 : peakn;
             peak = std::max(peak, r.peak_kib);
+        }
+        if (!las.empty()) {
+            const ChildRun r = full_run(las, answers, "1");
+            if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d on the LAS file\n", r.status);
+            las1.push_back(r.seconds);
         }
     }
     const double f = median(floor1);
@@ -262,6 +271,9 @@ int main(int argc, char** argv)
             "  full run, %s              %7.3f s  %5.2f x the 1-thread floor  %6.1f M points/s  peak RSS %.1f MiB\n",
             name, w, w / f, points / w / 1e6, peak / 1024.0);
     }
+    if (!las.empty())
+        std::printf("  full run on %s, 1 thread   %7.3f s  %5.2f x the 1-thread floor of the text  %.0f MB\n",
+                    las.filename().c_str(), median(las1), median(las1) / f, fs::file_size(las) / 1e6);
     const double w = median(full1);
     if (with_fscanf) {
         const double s = fscanf_two_passes(cloud);

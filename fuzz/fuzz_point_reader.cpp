@@ -170,8 +170,8 @@ void check_reading(int m, std::string_view text, int threads)
     std::string error;
     long long records = -1;
     try {
-        std::optional<FileIdentity> seen;
-        records = read_point_file(console, files, m, sink, seen).value_or(-1);
+        SeenFile seen;
+        records = read_point_file(console, files, m, sink, seen);
     } catch (const Fatal& e) {
         error = e.text;
     }

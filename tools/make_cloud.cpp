@@ -40,6 +40,8 @@ constexpr const char* usage_text =
     "  --order scan   flight-line order, rows along X advancing in Y (default)\n"
     "  --order random the same records in a seed-dependent shuffled order\n"
     "  --x0 X --y0 Y  south-west corner (default 480000 2150000)\n"
+    "  --las          write the same points as LAS 1.2 (point format 1, scale\n"
+    "                 0.01, offset 0) instead of text\n"
     "OUT.xyz may be '-' for standard output.\n";
 
 struct Options {
@@ -49,6 +51,7 @@ struct Options {
     std::uint64_t seed = 1;
     double size = 300.0;
     bool random_order = false;
+    bool las = false;
     double x0 = 480000.0;
     double y0 = 2150000.0;
 };
@@ -84,6 +87,10 @@ Options parse(int argc, char** argv)
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage_text, stdout);
             std::exit(0);
+        }
+        if (arg == "--las") {
+            opt.las = true;
+            continue;
         }
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
             if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
@@ -151,6 +158,42 @@ std::string format_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permu
     return text;
 }
 
+// LAS 1.2, point format 1: 28-byte records whose X, Y and Z are the
+// centimetre integers themselves (scale 0.01, offset 0).
+constexpr std::size_t las_header = 227, las_record = 28;
+
+std::string las_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permutation* shuffle, std::int64_t x0_cm,
+                      std::int64_t y0_cm, std::uint64_t begin, std::uint64_t end)
+{
+    std::string bytes(static_cast<std::size_t>(end - begin) * las_record, '\0');
+    char* p = bytes.data();
+    for (std::uint64_t k = begin; k < end; ++k, p += las_record) {
+        const cloudgen::Record r = sampler.record(shuffle ? (*shuffle)(k) : k);
+        const std::int32_t xyz[3] = {static_cast<std::int32_t>(x0_cm + r.x_cm),
+                                     static_cast<std::int32_t>(y0_cm + r.y_cm), static_cast<std::int32_t>(r.z_cm)};
+        std::memcpy(p, xyz, sizeof xyz);  // little-endian on every host this runs on
+    }
+    return bytes;
+}
+
+std::string las_header_block(std::uint64_t points, double x0, double y0, double size)
+{
+    std::string h(las_header, '\0');
+    auto put = [&h](std::size_t at, const auto& v) { std::memcpy(h.data() + at, &v, sizeof v); };
+    std::memcpy(h.data(), "LASF", 4);
+    h[24] = 1, h[25] = 2;
+    std::memcpy(h.data() + 26, "make_cloud", 10);
+    put(94, static_cast<std::uint16_t>(las_header));
+    put(96, static_cast<std::uint32_t>(las_header));
+    h[104] = 1;
+    put(105, static_cast<std::uint16_t>(las_record));
+    put(107, static_cast<std::uint32_t>(points));
+    for (int a = 0; a < 3; ++a) put(131 + 8 * a, 0.01);
+    const double bounds[6] = {x0 + size, x0, y0 + size, y0, 10000.0, -1000.0};  // max X, min X, max Y, ...
+    for (int k = 0; k < 6; ++k) put(179 + 8 * k, bounds[k]);
+    return h;
+}
+
 int run(const Options& opt)
 {
     const std::int64_t size_cm = std::llround(opt.size * 100.0);
@@ -173,11 +216,16 @@ int run(const Options& opt)
     std::uint64_t next = 0;
     auto launch = [&] {
         const std::uint64_t end = std::min(opt.points, next + chunk_records);
-        pending.push_back(std::async(std::launch::async, format_chunk, std::cref(sampler),
+        pending.push_back(std::async(std::launch::async, opt.las ? las_chunk : format_chunk, std::cref(sampler),
                                      opt.random_order ? &shuffle : nullptr, x0_cm, y0_cm, next, end));
         next = end;
     };
     bool ok = true;
+    if (opt.las) {
+        if (opt.points > UINT32_MAX) throw UsageError{"--las holds at most 4294967295 points"};
+        const std::string header = las_header_block(opt.points, opt.x0, opt.y0, opt.size);
+        ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+    }
     while (next < opt.points && pending.size() < workers + 1) launch();
     while (!pending.empty()) {
         const std::string text = pending.front().get();

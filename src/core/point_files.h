@@ -18,6 +18,6 @@ struct PointFiles {
     int count;
     int threads = 1;  // threads reading each file (the records still come in file order)
 
-    // c:\images\zone1\a.xyz
-    std::string windows_path(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre + ".xyz"; }
+    // c:\images\zone1\a: the point file's path without its extension (.xyz or .las)
+    std::string windows_stem(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre; }
 };

@@ -2,7 +2,7 @@
 
 PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.threads}; }
 
-std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_path(m); }
+std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_stem(m) + ".xyz"; }
 
 Extents extents_of(const RunState& st) { return {st.Xmin, st.Xmax, st.Ymin, st.Ymax, st.Zmin, st.Zmax}; }
 

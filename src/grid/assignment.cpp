@@ -1,5 +1,7 @@
 #include "grid/assignment.h"
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "core/fatal.h"
@@ -27,31 +29,43 @@ namespace {
 // batch is therefore placed first, with its cells fetched ahead, and the
 // updates applied afterwards in file order. The result does not depend on
 // the order anyway; only ties matter and they change nothing.
-template <bool keep_highest>
-void assign(const Extents& e, double pix, GridView grid, const std::string& path, const Point* pts, std::size_t n)
+template <bool keep_highest, bool exact>
+void assign(const Extents& e, double pix, double inverse, GridView grid, const std::string& path, const Point* pts,
+            std::size_t n)
 {
     double* cell[point_batch];
     unsigned char* flag[point_batch];
     const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
     for (std::size_t k = 0; k < n; ++k) {
         const Point& p = pts[k];
-        if (!(p.x >= Xmin && p.x <= Xmax && p.y >= Ymin && p.y <= Ymax && p.z >= Zmin && p.z <= Zmax))
-            changed_file(path, p, e);
-        const int i = row_of(pts[k].y, Ymax, pix);
-        const int j = column_of(pts[k].x, Xmin, pix);
+        // One test for the six: every point passes them but in a changed file.
+        const bool inside =
+            (p.x >= Xmin) & (p.x <= Xmax) & (p.y >= Ymin) & (p.y <= Ymax) & (p.z >= Zmin) & (p.z <= Zmax);
+        if (!inside) changed_file(path, p, e);
+        const int i = exact ? exact_cell(p.y, Ymax, inverse) : row_of(p.y, Ymax, pix);
+        const int j = exact ? exact_cell(Xmin, p.x, inverse) : column_of(p.x, Xmin, pix);
         cell[k] = grid.dtab[i] + j;
         flag[k] = grid.tab_util[i] + j;
         __builtin_prefetch(cell[k], 1);
         __builtin_prefetch(flag[k], 1);
     }
+    // Without branches: whether a cell is empty and whether a point beats
+    // it are data, which a branch predictor guesses badly. An empty cell
+    // takes the point (the choice made on the bits, which the compiler keeps
+    // branch-free); ties keep the cell's value (the first of equal
+    // elevations, -0.0 or 0.0). Before the pit filling a cell is only ever
+    // empty or hit.
     for (std::size_t k = 0; k < n; ++k) {
         const double z = pts[k].z;
-        if (*flag[k] == cell_empty) {
-            *cell[k] = z;
-            *flag[k] = cell_hit;
-        } else if (keep_highest ? z > *cell[k] : z < *cell[k]) {
-            *cell[k] = z;
-        }
+        const std::uint64_t empty = 0 - static_cast<std::uint64_t>(*flag[k] == cell_empty);
+        std::uint64_t z_bits, cell_bits;
+        std::memcpy(&z_bits, &z, sizeof z);
+        std::memcpy(&cell_bits, cell[k], sizeof cell_bits);
+        const std::uint64_t held_bits = (z_bits & empty) | (cell_bits & ~empty);
+        double held;
+        std::memcpy(&held, &held_bits, sizeof held);
+        *cell[k] = (keep_highest ? z > held : z < held) ? z : held;
+        *flag[k] = cell_hit;
     }
 }
 
@@ -61,13 +75,26 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                      double pix_size, int retorno, GridView grid)
 {
     for (int m = 1; m <= files.count; ++m) {
-        const std::string path = files.windows_path(m);
-        const PointSink sink =
-            retorno == 0
-                ? PointSink([&](const Point* pts, std::size_t n) { assign<true>(e, pix_size, grid, path, pts, n); })
-                : PointSink([&](const Point* pts, std::size_t n) { assign<false>(e, pix_size, grid, path, pts, n); });
         const auto k = static_cast<std::size_t>(m);
-        std::optional<FileIdentity> first = k < seen.size() ? seen[k] : std::nullopt;
-        if (!read_point_file(out, files, m, sink, first)) fail("\n\n\tFile " + path + " unknown\n");
+        SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
+        const std::string& path = file.path;  // set by the reading before the first point
+        const ExactCells rule = exact_cells(e.Xmin, e.Xmax, e.Ymin, e.Ymax, pix_size);
+        const double inv = rule.inverse;
+        PointSink sink;
+        if (rule.exact)
+            sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
+                assign<true, true>(e, pix_size, inv, grid, path, p, n);
+            })
+                                : PointSink([&](const Point* p, std::size_t n) {
+                                      assign<false, true>(e, pix_size, inv, grid, path, p, n);
+                                  });
+        else
+            sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
+                assign<true, false>(e, pix_size, inv, grid, path, p, n);
+            })
+                                : PointSink([&](const Point* p, std::size_t n) {
+                                      assign<false, false>(e, pix_size, inv, grid, path, p, n);
+                                  });
+        read_point_file(out, files, m, sink, file);
     }
 }

@@ -6,6 +6,8 @@
 // and column 0 only the points lying on the western edge itself.
 #pragma once
 
+#include <cmath>
+
 // The position as defined: extended-precision difference and quotient,
 // rounded to double. The x87 division behind it is slow.
 inline double cell_position(double edge_distance_from, double edge_distance_to, double pix_size)
@@ -42,3 +44,25 @@ inline int cell_of(double from, double to, double pix_size)
 
 inline int column_of(double x, double Xmin, double pix_size) { return cell_of(Xmin, x, pix_size); }
 inline int row_of(double y, double Ymax, double pix_size) { return cell_of(y, Ymax, pix_size); }
+
+// When the cell size is a power of two and every distance from the grid's
+// edges is exact in double, the quotient is exact too: a multiplication by
+// the exact inverse gives the very position, and its ceiling needs no
+// margin. Distances are exact (Sterbenz) when the coordinates of the cloud
+// lie within a factor of two of each other, as projected eastings and
+// northings do: Xmax <= 2 Xmin and Ymax <= 2 Ymin, both positive.
+struct ExactCells {
+    bool exact = false;
+    double inverse = 0.0;  // 1 / pix_size, exactly
+};
+
+inline ExactCells exact_cells(double Xmin, double Xmax, double Ymin, double Ymax, double pix_size)
+{
+    int exponent = 0;
+    const bool power_of_two = std::frexp(pix_size, &exponent) == 0.5 && exponent > -100 && exponent < 100;
+    const bool exact = power_of_two && Xmin > 0 && Xmax <= 2 * Xmin && Ymin > 0 && Ymax <= 2 * Ymin;
+    return {exact, exact ? 1.0 / pix_size : 0.0};
+}
+
+// The ceiling of an exact position, non-negative and below 2^31.
+inline int exact_cell(double from, double to, double inverse) { return cell_index((to - from) * inverse); }

@@ -35,13 +35,9 @@ Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
         }
         e.Xmin = xmin, e.Xmax = xmax, e.Ymin = ymin, e.Ymax = ymax, e.Zmin = zmin, e.Zmax = zmax;
     };
-    seen.assign(static_cast<std::size_t>(files.count) + 1, std::nullopt);
-    for (int m = 1; m <= files.count; ++m) {
-        const std::optional<long long> records =
-            read_point_file(out, files, m, extend, seen[static_cast<std::size_t>(m)]);
-        if (!records) fail("\n\tFile " + files.windows_path(m) + " unknown\n");
-        total += *records;
-    }
+    seen.assign(static_cast<std::size_t>(files.count) + 1, SeenFile{});
+    for (int m = 1; m <= files.count; ++m)
+        total += read_point_file(out, files, m, extend, seen[static_cast<std::size_t>(m)], true);
 
     out << "\n\n\tFirst Lecture "
         << "\n\n\t\tTotal number of registers = " << total << " \n";

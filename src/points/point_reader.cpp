@@ -1,235 +1,19 @@
 #include "points/point_reader.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "core/fatal.h"
 #include "platform/drive.h"
-#include "platform/text_input.h"
-#include "points/number_scanner.h"
-#include "points/part_scanner.h"
+#include "platform/input_file.h"
+#include "points/las_reader.h"
+#include "points/text_reader.h"
 
 namespace {
 
-// Each block has a byte more than it is filled with: the scanner reads the
-// byte after a token, and a blank is put there behind the file's last token.
-constexpr std::size_t default_block_size = 4 << 20;
-std::size_t block_size = default_block_size;
-constexpr long long progress_every = 100000;
-constexpr std::size_t shown_token = 40;
-
-// A byte of a bad token as the console can show it: control and non-ASCII
-// bytes (a binary file taken for a point file) as \xNN.
-std::string printable(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u < 0x7f) return std::string(1, c);
-    const char* hex = "0123456789ABCDEF";
-    return {'\\', 'x', hex[u >> 4], hex[u & 15]};
-}
-
-struct FileScan {
-    FileScan(std::ostream& console, const std::string& windows_path, const PointSink& to)
-        : out(console), path(windows_path), sink(to)
-    {
-    }
-
-    std::ostream& out;
-    const std::string& path;
-    const PointSink& sink;
-    long long ico = 0;
-    long long to_progress = progress_every;  // records until the next progress line
-    double pending[3] = {0, 0, 0};
-    int have = 0;  // numbers of the record being read
-    Point batch[point_batch] = {};
-    std::size_t batched = 0;
-
-    [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
-    {
-        const std::size_t n = static_cast<std::size_t>(last - first);
-        std::string shown;
-        for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
-        if (n > shown_token) shown += "...";
-        fail("\n\n\tFile " + path + ", record " + std::to_string(ico + 1) + ": \"" + shown + "\" is " +
-             (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));
-    }
-
-    void record_done()
-    {
-        have = 0;
-        add_record(pending[0], pending[1], pending[2]);
-    }
-
-    void add_record(double x, double y, double z)
-    {
-        batch[batched++] = {x, y, z};
-        ++ico;
-        if (--to_progress == 0) {
-            to_progress = progress_every;
-            out << "\tregister " << ico << "                    \r    ";
-            out.flush();
-        }
-        if (batched == point_batch) hand_on();
-    }
-
-    void hand_on()
-    {
-        if (batched) sink(batch, batched);
-        batched = 0;
-    }
-
-    // The numbers of the parts in file order, up to the first bad token: the
-    // records, progress lines and messages come out as if read in one go.
-    void consume(const std::vector<TokenRun>& runs)
-    {
-        for (const TokenRun& run : runs) {
-            if (run.failed) {
-                scan(run.first, run.last);
-                continue;
-            }
-            const double* v = run.values.data();
-            const double* end = v + run.values.size();
-            // Finish the record the part before began, take whole records,
-            // keep what is left for the next part.
-            while (have != 0 && v < end) {
-                pending[have++] = *v++;
-                if (have == 3) record_done();
-            }
-            for (; end - v >= 3; v += 3) add_record(v[0], v[1], v[2]);
-            while (v < end) pending[have++] = *v++;
-            if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
-        }
-    }
-
-    // Scans the whole tokens of [p, end).
-    void scan(const char* p, const char* end)
-    {
-        for_each_number(
-            p, end,
-            [this](double v) {
-                pending[have++] = v;
-                if (have == 3) record_done();
-            },
-            [this](const char* first, const char* last, ScanStatus status) { bad_token(first, last, status); });
-    }
-};
-
-// Where a block's whole tokens end: after its last white space. The bytes
-// after it (a token the block cut) start the next block.
-const char* last_blank_end(const char* first, const char* end)
-{
-    const char* cut = end;
-    while (cut > first && !is_blank(cut[-1])) --cut;
-    return cut;
-}
-
-// One block at a time, read and scanned in turn.
-void read_in_one(TextInput& f3, FileScan& scan)
-{
-    std::unique_ptr<char[]> block(new char[block_size + 1]);
-    std::size_t carry = 0;  // bytes of a token cut by the end of the last block
-    for (;;) {
-        const long n = f3.read(block.get() + carry, block_size - carry);
-        if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
-        if (n == 0) {
-            block[carry] = ' ';  // the last token ends before the end of the buffer
-            scan.scan(block.get(), block.get() + carry);
-            return;
-        }
-        const char* first = block.get();
-        const char* end = first + carry + static_cast<std::size_t>(n);
-        const char* cut = last_blank_end(first, end);
-        if (cut == first && end == first + block_size) scan.bad_token(first, end, ScanStatus::not_a_number);
-        scan.scan(first, cut);
-        carry = static_cast<std::size_t>(end - cut);
-        std::memmove(block.get(), cut, carry);
-    }
-}
-
-// What a reading on several threads holds besides one block's: a second
-// block, the parts' numbers and the threads.
-struct PartReading {
-    struct Block {
-        std::unique_ptr<char[]> bytes{new char[block_size + 1]};
-        std::vector<TokenRun> runs;
-    } blocks[2];
-    PartScanner parts;  // after the blocks: gone before them
-
-    explicit PartReading(int threads) : parts(threads) {}
-};
-
-// The threads and memory for a reading in parts, or nothing when the system
-// has too little of either: the file is then read on one thread, with the
-// same result.
-std::unique_ptr<PartReading> prepare_parts(int threads)
-{
-    try {
-        std::unique_ptr<PartReading> reading(new PartReading(threads));
-        if (reading->parts.threads() > 0) return reading;
-    } catch (const std::bad_alloc&) {
-    }
-    return nullptr;
-}
-
-// The same blocks, each read in parts by the threads while the numbers of
-// the block before are taken in file order: two blocks take turns. Every
-// failure still comes after what precedes it in the file.
-void read_in_parts(TextInput& f3, FileScan& scan, PartReading& reading)
-{
-    PartReading::Block* blocks = reading.blocks;
-    PartScanner& parts = reading.parts;
-    int current = 0;
-    bool pending = false;  // the other block's parts are being read
-    std::size_t carry = 0;
-    auto take_pending = [&] {
-        if (!pending) return;
-        parts.wait();
-        pending = false;
-        scan.consume(blocks[1 - current].runs);
-    };
-    for (;;) {
-        char* first = blocks[current].bytes.get();
-        const long n = f3.read(first + carry, block_size - carry);
-        if (n <= 0) {
-            take_pending();
-            if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
-            first[carry] = ' ';  // the last token ends before the end of the buffer
-            scan.scan(first, first + carry);
-            return;
-        }
-        const char* end = first + carry + static_cast<std::size_t>(n);
-        const char* cut = last_blank_end(first, end);
-        if (cut == first && end == first + block_size) {
-            take_pending();
-            scan.bad_token(first, end, ScanStatus::not_a_number);
-        }
-        if (pending) parts.wait();
-        parts.start(first, cut, blocks[current].runs);
-        if (pending) scan.consume(blocks[1 - current].runs);
-        pending = true;
-        carry = static_cast<std::size_t>(end - cut);
-        std::memcpy(blocks[1 - current].bytes.get(), cut, carry);
-        current = 1 - current;
-    }
-}
-
-void read_blocks(TextInput& f3, FileScan& scan, int threads)
-{
-    if (threads > 1)
-        if (const std::unique_ptr<PartReading> reading = prepare_parts(threads)) {
-            read_in_parts(f3, scan, *reading);
-            return;
-        }
-    read_in_one(f3, scan);
-}
+enum class Kind { text, las };
 
 // The file as it is now against the file as first seen.
-void check_unchanged(const TextInput& f3, const std::string& path, const FileIdentity& seen)
+void check_unchanged(const InputFile& f3, const std::string& path, const FileIdentity& seen)
 {
     if (!(f3.identity() == seen))
         fail("\n\n\tFile " + path +
@@ -237,30 +21,51 @@ void check_unchanged(const TextInput& f3, const std::string& path, const FileIde
              "identity differ)\n");
 }
 
-}  // namespace
-
-void point_reader_set_block_size(std::size_t bytes) { block_size = bytes ? bytes : default_block_size; }
-
-std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink,
-                                         std::optional<FileIdentity>& seen)
+// Opens <name>.xyz, or <name>.las when no .xyz exists; a .laz alone is
+// refused. Only a name with no file at all passes on to the next
+// extension: an .xyz that exists but cannot be opened is reported as such.
+// The message for a name without a file has one line break more on the
+// second reading than on the first.
+Kind open_point_file(InputFile& f3, const PointFiles& files, int m, std::string& path, bool first_reading)
 {
-    const std::string path = files.windows_path(m);
-    TextInput f3;
-    const TextInput::OpenStatus opened = f3.open(host_path(files.drive_root, path));
-    if (opened == TextInput::OpenStatus::not_regular)
+    const std::string stem = files.windows_stem(m);
+    auto host = [&](const char* extension) { return host_path(files.drive_root, stem + extension); };
+    InputFile::OpenStatus opened = f3.open(host(".xyz"), InputFile::Mode::text);
+    Kind kind = Kind::text;
+    path = stem + ".xyz";
+    if (opened == InputFile::OpenStatus::absent) {
+        if (input_exists(host(".laz")) && !input_exists(host(".las")))
+            fail("\n\n\tFile " + stem +
+                 ".laz is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal "
+                 "translate\n");
+        InputFile::OpenStatus las = f3.open(host(".las"), InputFile::Mode::binary);
+        if (las != InputFile::OpenStatus::absent) opened = las, kind = Kind::las, path = stem + ".las";
+    }
+    if (opened == InputFile::OpenStatus::not_regular)
         fail("\n\n\tFile " + path +
              " is not a regular file: a point file is read twice, so it cannot be a FIFO, a socket or a device\n");
-    if (opened != TextInput::OpenStatus::ok) return std::nullopt;
-    out << "\n\n\tFile " << m << " Name : " << path << "\n\n";
-    out.flush();
-    if (!seen) seen = f3.identity();
-    check_unchanged(f3, path, *seen);
+    if (opened != InputFile::OpenStatus::ok)
+        fail(std::string(first_reading ? "\n" : "\n\n") + "\tFile " + (kind == Kind::las ? path : stem + ".xyz") +
+             " unknown\n");
+    return kind;
+}
 
-    std::unique_ptr<FileScan> scan(new FileScan(out, path, sink));
-    read_blocks(f3, *scan, files.threads);
-    check_unchanged(f3, path, *seen);
-    if (scan->have != 0)
-        fail("\n\n\tFile " + path + ", record " + std::to_string(scan->ico + 1) + " has fewer than three numbers\n");
-    scan->hand_on();
-    return scan->ico;
+}  // namespace
+
+long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                          bool extents_only)
+{
+    InputFile f3;
+    const Kind kind = open_point_file(f3, files, m, seen.path, !seen.identity);
+    out << "\n\n\tFile " << m << " Name : " << seen.path << "\n\n";
+    out.flush();
+    if (!seen.identity) seen.identity = f3.identity();
+    check_unchanged(f3, seen.path, *seen.identity);
+
+    std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
+    const bool whole = kind == Kind::las ? (read_las(f3, *batch), true) : read_text(f3, *batch, files.threads);
+    check_unchanged(f3, seen.path, *seen.identity);
+    if (!whole) short_last_record(*batch);
+    batch->hand_on();
+    return batch->records();
 }

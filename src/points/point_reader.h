@@ -1,39 +1,34 @@
-// Streams one point file: records of three numbers X Y Z separated by white
-// space, read in large blocks and handed on in batches, never held whole.
+// The one door to the point files: a name typed in the dialogue is read as
+// <name>.xyz (text) or, when there is no such file, as <name>.las (LAS),
+// streamed in large blocks and handed on in batches, never held whole.
 #pragma once
 
-#include <cstddef>
-#include <functional>
 #include <iosfwd>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/point_files.h"
 #include "platform/file_identity.h"
+#include "points/record_batch.h"
 
-struct Point {
-    double x, y, z;
+// A point file as a reading found it.
+struct SeenFile {
+    std::string path;                      // the file read, as the console names it
+    std::optional<FileIdentity> identity;  // the file itself, from its first reading
 };
-
-constexpr std::size_t point_batch = 4096;
-
-using PointSink = std::function<void(const Point* points, std::size_t count)>;
+// Entry m for point file m (entry 0 unused).
+using SeenFiles = std::vector<SeenFile>;
 
 // Reads point file m (1..count) of `files`: prints its name line and a
 // progress line every 100000 records on `out`, and hands the records to
-// `sink` in file order. Text that is not a finite number and a last record
-// of fewer than three numbers end the run naming the file and the record;
-// so does a file that is not a regular file. `seen` is the file as its
-// first reading found it: empty, it is filled now; set, a file that is not
-// that one any more, or that changes while it is read, ends the run.
-// Returns the number of records of the file, or nothing when the file
-// cannot be opened (the caller says so in its own words).
-std::optional<long long> read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink,
-                                         std::optional<FileIdentity>& seen);
-
-// Each point file as its first reading found it: entry m for file m.
-using SeenFiles = std::vector<std::optional<FileIdentity>>;
-
-// Test seam: the size of the blocks a point file is read in (0: the usual
-// 4 MiB), so that a small file crosses many block boundaries.
-void point_reader_set_block_size(std::size_t bytes);
+// `sink` in file order; returns how many there were. `seen.path` is set to
+// the file read before any record is handed on. With `seen.identity`
+// empty, it is filled now (the first reading); set, a file that is not that
+// one any more, or that changes while it is read, ends the run. A name with
+// no file, a file that is not a regular file, a compressed LAS file and
+// every fault of the file's content end the run naming the file.
+// `extents_only`: the sink takes only the range of the points (the extent
+// pass), which a LAS file may hand on as two corners per run of records.
+long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                          bool extents_only = false);

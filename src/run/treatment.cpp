@@ -55,6 +55,6 @@ void treatment(RunState& st)
     density_check(st);
     std::vector<KeptFile> inputs;
     for (int m = 1; m <= files.count; ++m)
-        inputs.push_back({*seen[static_cast<std::size_t>(m)], files.windows_path(m)});
+        inputs.push_back({*seen[static_cast<std::size_t>(m)].identity, seen[static_cast<std::size_t>(m)].path});
     saving(st, inputs);
 }

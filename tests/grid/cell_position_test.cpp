@@ -95,7 +95,7 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double sizes[] = {0.25, 0.5, 1.0, 2.0, 0.3, 1.3, 0.03, 0.1, 5.0, 0.7, 3.3};
-    long long near_boundary = 0;
+    long long near_boundary = 0, exact = 0;
     for (int round = 0; round < sweep(4000000); ++round) {
         const double pix = round % 5 == 0 ? 0.01 + unit(rng) * 10 : sizes[rng() % std::size(sizes)];
         double edge = round % 7 == 0 ? unit(rng) * 100 - 50 : 100000 + std::floor(unit(rng) * 9e6) / 100;
@@ -119,6 +119,15 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
         near_boundary += std::fabs(cell_position(edge, x, pix) - std::round(cell_position(edge, x, pix))) < 1e-6;
         ASSERT_EQ(column_of(x, edge, pix), expected) << "seed " << seed << " round " << round << std::hexfloat
                                                      << " edge " << edge << " x " << x << " pix " << pix;
+        // The exact rule, where it claims to hold (a power-of-two size, the
+        // distances within a factor of two), both ways.
+        const ExactCells rule = exact_cells(edge, x, edge, x, pix);
+        if (rule.exact) {
+            ++exact;
+            ASSERT_EQ(exact_cell(edge, x, rule.inverse), expected) << round << std::hexfloat << " " << edge << " " << x;
+            ASSERT_EQ(exact_cell(edge, x, rule.inverse), cell_index(cell_position(edge, x, pix))) << round;
+        }
     }
     EXPECT_GT(near_boundary, 1000000);  // the sample really probes the boundaries
+    EXPECT_GT(exact, 500000);
 }

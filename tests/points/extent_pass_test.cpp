@@ -199,7 +199,7 @@ TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
     Session r;
     r.use_points({{"big", text}});
     r.st.nomim3.clear();
-    std::optional<FileIdentity> seen;
+    SeenFile seen;
     read_point_file(
         r.out, point_files_of(r.st), 1,
         [&](const Point* pts, std::size_t n) {

@@ -9,7 +9,7 @@
 
 #include "e2e/program_runner.h"
 #include "points/part_scanner.h"
-#include "points/point_reader.h"
+#include "points/text_reader.h"
 #include "support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/text_input.h"
+#include "platform/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,19 +6,22 @@
 #include <cerrno>
 #include <cstring>
 
-TextInput::~TextInput() { close(); }
+InputFile::~InputFile() { close(); }
 
-TextInput::OpenStatus TextInput::open(const std::filesystem::path& path)
+InputFile::OpenStatus InputFile::open(const std::filesystem::path& path, Mode mode)
 {
     close();
     ended_ = false;
+    text_ = mode == Mode::text;
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return OpenStatus::absent;
         // A socket cannot be opened at all; it is no more a point file than a FIFO.
         struct stat info {};
-        const bool socket = errno == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-        return socket ? OpenStatus::not_regular : OpenStatus::missing;
+        const bool socket = error == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+        return socket ? OpenStatus::not_regular : OpenStatus::refused;
     }
     struct stat info {};
     // A folder opens on POSIX but is no file to read; Windows refuses to open it.
@@ -37,14 +40,14 @@ TextInput::OpenStatus TextInput::open(const std::filesystem::path& path)
     return OpenStatus::ok;
 }
 
-FileIdentity TextInput::identity() const
+FileIdentity InputFile::identity() const
 {
     struct stat info {};
     if (fd_ < 0 || fstat(fd_, &info) != 0) return {};
     return identity_of(info);
 }
 
-long TextInput::read(char* buffer, std::size_t capacity)
+long InputFile::read(char* buffer, std::size_t capacity)
 {
     if (ended_ || fd_ < 0) return 0;
     std::size_t got = 0;
@@ -58,6 +61,7 @@ long TextInput::read(char* buffer, std::size_t capacity)
         got += static_cast<std::size_t>(n);
     }
     if (got == 0) ended_ = true;
+    if (!text_) return static_cast<long>(got);
     if (const void* eof = std::memchr(buffer, 0x1A, got)) {
         got = static_cast<std::size_t>(static_cast<const char*>(eof) - buffer);
         ended_ = true;
@@ -65,8 +69,21 @@ long TextInput::read(char* buffer, std::size_t capacity)
     return static_cast<long>(got);
 }
 
-void TextInput::close()
+bool InputFile::seek(std::uint64_t offset)
+{
+    if (fd_ < 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    ended_ = false;
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+void InputFile::close()
 {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+}
+
+bool input_exists(const std::filesystem::path& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
 }

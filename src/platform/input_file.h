@@ -1,0 +1,44 @@
+// A point file opened for reading. Text point files are text files in the
+// Windows sense: the byte 0x1A ends the input wherever it stands (line ends
+// need no translation, the number scanner takes CR as white space). Binary
+// point files (LAS) are read byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+#include "platform/file_identity.h"
+
+class InputFile {
+public:
+    enum class Mode { text, binary };
+    // absent: no file of that name. refused: one that cannot be opened.
+    // not_regular: a FIFO, a socket or a device, which cannot be read twice
+    // the same way (and a FIFO that nobody writes would block for ever).
+    enum class OpenStatus { ok, absent, refused, not_a_file, not_regular };
+
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+
+    // Never waits: a FIFO is opened without blocking and refused.
+    OpenStatus open(const std::filesystem::path& path, Mode mode);
+    // Fills up to `capacity` bytes; returns how many, 0 at the end of the
+    // input. Returns -1 on a read error.
+    long read(char* buffer, std::size_t capacity);
+    // Goes on reading from byte `offset` of the file; false when it cannot.
+    bool seek(std::uint64_t offset);
+    // The open file as it is now (an empty identity when it cannot be told).
+    FileIdentity identity() const;
+    void close();
+
+private:
+    int fd_ = -1;
+    bool text_ = true;
+    bool ended_ = false;
+};
+
+// Whether a file of that name exists at all (a link to nothing does not).
+bool input_exists(const std::filesystem::path& path);

@@ -1,0 +1,103 @@
+// What every point reader shares: the records of a file counted, a progress
+// line every 100000 of them, and handed on in batches in file order.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <ostream>
+#include <string>
+
+struct Point {
+    double x, y, z;
+};
+
+constexpr std::size_t point_batch = 4096;
+
+using PointSink = std::function<void(const Point* points, std::size_t count)>;
+
+class RecordBatch {
+public:
+    // `extents_only`: the sink wants only the smallest and largest X, Y and
+    // Z, so that a reader that can find them faster than it can make every
+    // point may hand on two corner points per run of records instead.
+    RecordBatch(std::ostream& console, const std::string& windows_path, const PointSink& to, bool extents_only)
+        : out_(console), path_(windows_path), sink_(to), extents_only_(extents_only)
+    {
+    }
+    bool extents_only() const { return extents_only_; }
+    RecordBatch(const RecordBatch&) = delete;
+    RecordBatch& operator=(const RecordBatch&) = delete;
+
+    void add(double x, double y, double z)
+    {
+        batch_[batched_++] = {x, y, z};
+        ++ico_;
+        if (--to_progress_ == 0) {
+            to_progress_ = progress_every;
+            out_ << "\tregister " << ico_ << "                    \r    ";
+            out_.flush();
+        }
+        if (batched_ == point_batch) hand_on();
+    }
+
+    // Room for up to `n` records written in place by a reader that decodes
+    // many at once: `n` is cut to what the batch still holds. added() then
+    // counts them, with the progress lines and the hand-on exactly as for
+    // records added one by one.
+    Point* room(std::size_t& n)
+    {
+        n = std::min(n, point_batch - batched_);
+        return batch_ + batched_;
+    }
+    void added(std::size_t n)
+    {
+        count(n);
+        batched_ += n;
+        if (batched_ == point_batch) hand_on();
+    }
+    // `n` records (at most a batch) whose range is [low, high], corner to
+    // corner, for a sink that wants only the extents.
+    void added_range(std::size_t n, const Point& low, const Point& high)
+    {
+        hand_on();
+        count(n);
+        const Point corners[2] = {low, high};
+        sink_(corners, 2);
+    }
+
+    // What is still batched goes to the sink.
+    void hand_on()
+    {
+        if (batched_) sink_(batch_, batched_);
+        batched_ = 0;
+    }
+
+    long long records() const { return ico_; }
+    // The file as the console names it, for the readers' messages.
+    const std::string& path() const { return path_; }
+
+private:
+    static constexpr long long progress_every = 100000;
+
+    void count(std::size_t n)
+    {
+        // A batch is far smaller than the progress step: one line at most.
+        if (static_cast<long long>(n) >= to_progress_) {
+            out_ << "\tregister " << ico_ + to_progress_ << "                    \r    ";
+            out_.flush();
+            to_progress_ += progress_every;
+        }
+        ico_ += static_cast<long long>(n);
+        to_progress_ -= static_cast<long long>(n);
+    }
+
+    std::ostream& out_;
+    const std::string& path_;
+    const PointSink& sink_;
+    bool extents_only_;
+    long long ico_ = 0;
+    long long to_progress_ = progress_every;  // records until the next progress line
+    Point batch_[point_batch] = {};
+    std::size_t batched_ = 0;
+};

@@ -1,0 +1,161 @@
+// LAS point files: a DEM from a LAS file is the DEM from the same points as
+// a LAS-to-text converter prints them, and every header that no LAS file can
+// have is refused naming the file. The real files live outside the
+// repository: these tests skip when they are absent.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "support.h"
+
+namespace {
+
+const std::filesystem::path las_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "las";
+
+template <class T>
+T field(const std::string& las, std::size_t at)
+{
+    T v;
+    std::memcpy(&v, las.data() + at, sizeof v);
+    return v;
+}
+
+template <class T>
+void patch(std::string& las, std::size_t at, T v)
+{
+    std::memcpy(las.data() + at, &v, sizeof v);
+}
+
+// The points as a converter writes them: double(i) * scale + offset, printed
+// with k decimals where the scale is 10^-k, else with 17 digits.
+std::string converted(const std::string& las)
+{
+    const auto offset = field<std::uint32_t>(las, 96);
+    const auto length = field<std::uint16_t>(las, 105);
+    const bool wide = las[24] == 1 && las[25] >= 4;
+    const std::uint64_t count = wide ? field<std::uint64_t>(las, 247) : field<std::uint32_t>(las, 107);
+    std::string text;
+    char number[64];
+    for (std::uint64_t p = 0; p < count; ++p)
+        for (int a = 0; a < 3; ++a) {
+            const double scale = field<double>(las, 131 + 8 * a);
+            const double v =
+                field<std::int32_t>(las, offset + p * length + 4 * a) * scale + field<double>(las, 155 + 8 * a);
+            int k = 0;
+            while (k < 16 && scale != 1.0 / std::pow(10.0, k)) ++k;
+            if (k < 16)
+                std::snprintf(number, sizeof number, "%.*f", k, v);
+            else
+                std::snprintf(number, sizeof number, "%.17g", v);
+            text += number;
+            text += a == 2 ? "\n" : " ";
+        }
+    return text;
+}
+
+struct Outcome {
+    int status;
+    std::string console;
+    std::map<std::string, std::string> outputs;
+    bool operator==(const Outcome&) const = default;
+};
+
+// A run on point files given as (name with extension, bytes); the console
+// with every ".las" shown as ".xyz", so that runs on both kinds compare.
+Outcome run_on(const std::vector<std::pair<std::string, std::string>>& files, const std::string& answers)
+{
+    Session s;
+    for (const auto& [name, bytes] : files) s.put(name, bytes);
+    Outcome o{s.run(answers), s.console(), {}};
+    for (std::size_t at; (at = o.console.find(".las")) != std::string::npos;) o.console.replace(at, 4, ".xyz");
+    for (const std::string& name : s.files_in_zone())
+        if (!name.ends_with(".xyz") && !name.ends_with(".las")) o.outputs[name] = read_file(s.zone(name));
+    return o;
+}
+
+}  // namespace
+
+TEST(LasReader, ADemFromLasIsTheDemFromItsText)
+{
+    if (!std::filesystem::exists(las_data / "autzen_trim.las")) GTEST_SKIP() << "no LAS samples at " << las_data;
+    const std::string ascii = "dem\n0\n", raster = "dem\n1\n1\n2\n";
+    struct Case {
+        const char* file;
+        const char* cell;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"autzen_trim.las", "100", raster}, {"autzen_trim.las", "150", ascii}, {"test1_4.las", "2", ascii},
+        {"extrabytes.las", "200", raster},  {"v1.0_0.las", "1", ascii},        {"v1.1_1.las", "1", raster},
+        {"v1.2_2.las", "1", ascii},         {"v1.2_3.las", "1", ascii},        {"no-points.las", "1", ascii}};
+    for (const Case& c : cases) {
+        const std::string las = read_file(las_data / c.file);
+        const std::string answers = gridding_answers({"p"}, c.cell, 0) + c.output;
+        const Outcome from_text = run_on({{"p.xyz", converted(las)}}, answers);
+        EXPECT_EQ(run_on({{"p.las", las}}, answers), from_text) << c.file;
+        EXPECT_EQ(from_text.status, std::string(c.file) == "no-points.las" ? 1 : 0) << c.file << from_text.console;
+    }
+    // The sample text written from the same file with two decimals; one LAS
+    // and one text file in a run form one cloud; an .xyz goes before a .las.
+    const std::string autzen = read_file(las_data / "autzen_trim.las");
+    const std::string text = read_file(las_data.parent_path() / "pdal_autzen_trim_ft.xyz");
+    const std::string answers = gridding_answers({"p"}, "100", 1) + raster;
+    const Outcome from_text = run_on({{"p.xyz", text}}, answers);
+    EXPECT_EQ(from_text.status, 0);
+    EXPECT_EQ(run_on({{"p.las", autzen}}, answers), from_text);
+    EXPECT_EQ(run_on({{"p.xyz", text}, {"p.las", "not read"}}, answers), from_text);
+    const std::string two = gridding_answers({"a", "b"}, "100", 1) + raster;
+    EXPECT_EQ(run_on({{"a.las", autzen}, {"b.xyz", text}}, two), run_on({{"a.xyz", text}, {"b.xyz", text}}, two));
+}
+
+// Each refusal: status 1, the message naming the file, nothing written.
+TEST(LasReader, HeadersNoLasFileHasAreRefused)
+{
+    if (!std::filesystem::exists(las_data / "v1.2_3.las")) GTEST_SKIP() << "no LAS samples at " << las_data;
+    const std::string good = read_file(las_data / "v1.2_3.las");
+    const auto offset = field<std::uint32_t>(good, 96);
+    struct Case {
+        std::function<void(std::string&)> change;
+        std::string says;
+        std::string name = "p.las";
+    };
+    const std::string path = "File c:\\images\\zone1\\p.las";
+    const std::vector<Case> cases = {
+        {[](std::string& b) { b.resize(100); }, path + ": too short for a LAS file: 100 bytes"},
+        {[](std::string& b) { b[3] = 'X'; }, path + ": not a LAS file: it does not begin with \"LASF\""},
+        {[](std::string& b) { patch<std::uint16_t>(b, 94, 200); }, "its LAS header size of 200 bytes is impossible"},
+        {[](std::string& b) { patch<std::uint16_t>(b, 94, 60000); }, "header size of 60000 bytes is impossible"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 96, 1u << 30); }, "its offset to the LAS points, 1073741824"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 96, 100); }, "its offset to the LAS points, 100, lies outside"},
+        {[](std::string& b) { b[104] = 11; }, "its LAS point data format 11 is none of 0 to 10"},
+        {[](std::string& b) { b[104] = static_cast<char>(0x83); }, path + " is compressed LAS (LAZ): decompress it"},
+        {[](std::string& b) { b[104] = 0x43; }, " is compressed LAS (LAZ)"},
+        {[](std::string& b) { patch<std::uint16_t>(b, 105, 11); }, "records of 11 bytes are shorter than the 12 bytes"},
+        {[](std::string& b) { patch<double>(b, 131, 0.0); }, "its LAS scale factor for X is 0"},
+        {[](std::string& b) { patch<double>(b, 139, INFINITY); }, "scale factor for Y is not a finite number"},
+        {[](std::string& b) { patch<double>(b, 171, NAN); }, "its LAS offset for Z is not a finite number"},
+        {[](std::string& b) { patch<double>(b, 131, 1e305); },
+         path + ", point 1: its scaled coordinates are beyond the range of a double"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 107, 3); },
+         path + " ends after 1 points, where its LAS header announces 3: point 2 is missing"},
+        {[&](std::string& b) { b.resize(offset + 20); }, " ends after 0 points, where its LAS header announces 1"},
+        {[](std::string& b) { b.resize(150); }, "File c:\\images\\zone1\\p.laz is compressed LAS", "p.laz"},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = good;
+        c.change(bytes);
+        Session s;
+        s.put(c.name, bytes);
+        EXPECT_EQ(s.run(gridding_answers({"p"}, "1", 0) + "dem\n0\n"), 1) << c.says;
+        EXPECT_NE(s.console().find(c.says), std::string::npos) << c.says << "\n" << s.console();
+        EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{c.name}) << c.says;
+    }
+    Session laz;
+    laz.put("p.las", read_file(las_data / "simple.laz"));
+    EXPECT_EQ(laz.run(gridding_answers({"p"}, "1", 0)), 1);
+    EXPECT_NE(laz.console().find(path + " is compressed LAS (LAZ)"), std::string::npos) << laz.console();
+}
