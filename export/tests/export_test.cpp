@@ -180,7 +180,7 @@ TEST(RealData, BothFormatsOfOneRunLieCellOnCell)
 
 // The address space (KiB, to 1 MiB) the program needs to export a 1 x 1
 // image: itself, its libraries and GDAL's own needs, without a grid to speak of.
-std::size_t tiny_export_kib()
+[[maybe_unused]] std::size_t tiny_export_kib()
 {
     TempDir dir;
     fx::write_raw16(dir.path() / "one_lidar_m2.raw", 1, 1, 1.0, {7});
