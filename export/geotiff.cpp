@@ -170,6 +170,15 @@ private:
 };
 
 // The COG driver's copy of `source`, read back from GDAL's memory file system.
+// The grid is in GDAL's hands and accepted by then, and it is encoded into
+// memory: what fails there is nearly always an allocation that libtiff or
+// zlib report in their own words, without GDAL's out-of-memory number.
+std::string encoding_failed(const ElevationGrid& grid)
+{
+    return "GDAL could not encode the grid of " + std::to_string(grid.rows) + " rows and " + std::to_string(grid.cols) +
+           " columns, most likely for want of memory";
+}
+
 std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const std::string& input)
 {
     GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
@@ -179,10 +188,9 @@ std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& sou
     {
         const Dataset written(
             cog->CreateCopy(file.path(), &source, FALSE, const_cast<char**>(options), nullptr, nullptr));
-        if (!written) throw gdal_failure(grid, input, "GDAL's COG driver refuses the grid", "no reason given");
+        if (!written) throw gdal_failure(grid, input, encoding_failed(grid), "no reason given");
     }
-    if (CPLGetLastErrorType() >= CE_Failure)
-        throw gdal_failure(grid, input, "GDAL's COG driver failed", "no reason given");
+    if (CPLGetLastErrorType() >= CE_Failure) throw gdal_failure(grid, input, encoding_failed(grid), "no reason given");
     vsi_l_offset size = 0;
     GByte* bytes = VSIGetMemFileBuffer(file.path(), &size, FALSE);
     if (!bytes) throw ModelError(input, "GDAL wrote nothing");

@@ -60,7 +60,7 @@ int run_companion(const char* program, const std::string& usage, bool takes_epsg
     } catch (const ModelError& e) {
         err << program << ": " << one_line(e.what()) << "\n";
     } catch (const std::bad_alloc&) {
-        err << program << ": " << input_name << ": grid too large to hold in memory\n";
+        err << program << ": " << input_name << ": not enough memory to read the model\n";
     } catch (const std::exception& e) {
         err << program << ": " << input_name << ": " << one_line(e.what()) << "\n";
     }

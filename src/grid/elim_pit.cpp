@@ -14,13 +14,14 @@ struct Offset {
 
 constexpr Offset N{-1, 0}, S{1, 0}, W{0, -1}, E{0, 1}, NW{-1, -1}, NE{-1, 1}, SW{1, -1}, SE{1, 1};
 
-// Finite elevations near the largest double can sum beyond it: an infinite
-// mean would be written as "-inf", which no reader of the grid takes.
+// Finite elevations near the largest double can sum beyond it: the mean,
+// summed in doubles as always, would be infinite and written as "-inf",
+// which no reader of the grid takes. Rows and columns as the grid counts them.
 [[noreturn]] void beyond_a_double(int r, int c)
 {
-    fail("\n\n\tThe empty cell of row " + std::to_string(r + 1) + ", column " + std::to_string(c + 1) +
-         " (counted from the north-west corner) would get the mean of its neighbours, which is beyond the range of "
-         "a double: their elevations are too large\n");
+    fail("\n\n\tThe empty cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
+         " (counted from 0 at the north-west corner) would get the mean of its neighbours, whose sum is beyond the "
+         "range of a double: their elevations are too large\n");
 }
 
 // Whether a cell holds a value is read from tab_util, not from the elevation,

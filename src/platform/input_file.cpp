@@ -13,6 +13,7 @@ InputFile::OpenStatus InputFile::open(const std::filesystem::path& path, Mode mo
     close();
     ended_ = false;
     text_ = mode == Mode::text;
+    path_ = path;
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0) {
@@ -44,6 +45,13 @@ FileIdentity InputFile::identity() const
 {
     struct stat info {};
     if (fd_ < 0 || fstat(fd_, &info) != 0) return {};
+    return identity_of(info);
+}
+
+FileIdentity InputFile::identity_of_name() const
+{
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) return {};
     return identity_of(info);
 }
 

@@ -32,10 +32,14 @@ public:
     bool seek(std::uint64_t offset);
     // The open file as it is now (an empty identity when it cannot be told).
     FileIdentity identity() const;
+    // The file its name now leads to: another one when the file was renamed
+    // over or removed while open (an empty identity when there is none).
+    FileIdentity identity_of_name() const;
     void close();
 
 private:
     int fd_ = -1;
+    std::filesystem::path path_;
     bool text_ = true;
     bool ended_ = false;
 };

@@ -1,5 +1,8 @@
 #include "platform/threads.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -10,6 +13,42 @@ namespace {
 // More threads than this would only share the same few cores.
 constexpr int most_threads = 64;
 }  // namespace
+
+namespace {
+// The readers need little stack: a number's text and a few frames.
+constexpr std::size_t stack_bytes = 128 << 10;
+}  // namespace
+
+bool start_lean_thread(LeanThread& t, void* (*work)(void*), void* arg)
+{
+    // Once, before the first thread: glibc would give each thread a heap of its own.
+    static const bool one_heap = (mallopt(M_ARENA_MAX, 1), true);
+    (void)one_heap;
+    t.stack = mmap(nullptr, stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (t.stack == MAP_FAILED) {
+        t.stack = nullptr;
+        return false;
+    }
+    pthread_attr_t attr;
+    bool started = pthread_attr_init(&attr) == 0;
+    if (started) {
+        started =
+            pthread_attr_setstack(&attr, t.stack, stack_bytes) == 0 && pthread_create(&t.thread, &attr, work, arg) == 0;
+        pthread_attr_destroy(&attr);
+    }
+    if (!started) {
+        munmap(t.stack, stack_bytes);
+        t.stack = nullptr;
+    }
+    return started;
+}
+
+void join_lean_thread(LeanThread& t)
+{
+    pthread_join(t.thread, nullptr);
+    munmap(t.stack, stack_bytes);
+    t.stack = nullptr;
+}
 
 int requested_threads()
 {

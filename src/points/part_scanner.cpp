@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <new>
-#include <system_error>
+
+#include "platform/threads.h"
 
 namespace {
 
@@ -48,18 +48,25 @@ void part_scanner_set_faults(int start, int part)
     parts_read = 0;
 }
 
-PartScanner::PartScanner(int threads) : cuts_(static_cast<std::size_t>(threads) + 1)
+PartScanner::PartScanner(int threads)
+    : threads_(), starts_(static_cast<std::size_t>(threads)), cuts_(static_cast<std::size_t>(threads) + 1)
 {
     threads_.reserve(static_cast<std::size_t>(threads));
-    for (int k = 0; k < threads; ++k) {
-        try {
-            if (k == failing_start) throw std::system_error(EAGAIN, std::generic_category());
-            threads_.emplace_back(&PartScanner::work, this, threads_.size());
-        } catch (const std::exception&) {
-            break;  // out of threads or memory: the threads started do the work
-        }
+    for (std::size_t k = 0; k < starts_.size(); ++k) {
+        starts_[k] = {this, k};
+        LeanThread t;
+        // Out of threads or memory: the threads started do the work.
+        if (static_cast<int>(k) == failing_start || !start_lean_thread(t, &PartScanner::run, &starts_[k])) break;
+        threads_.push_back(t);
     }
     done_ = threads_.size();  // nothing under way
+}
+
+void* PartScanner::run(void* start)
+{
+    const Start* s = static_cast<const Start*>(start);
+    s->pool->work(s->k);
+    return nullptr;
 }
 
 PartScanner::~PartScanner()
@@ -70,7 +77,7 @@ PartScanner::~PartScanner()
         stopping_ = true;
     }
     started_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    for (LeanThread& t : threads_) join_lean_thread(t);
 }
 
 void PartScanner::start(const char* first, const char* last, std::vector<TokenRun>& runs)

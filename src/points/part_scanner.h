@@ -11,9 +11,9 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "platform/threads.h"
 #include "points/number_scanner.h"
 
 // The numbers of one part, and its first bad token if there is one (the
@@ -47,9 +47,15 @@ public:
     void wait();
 
 private:
+    struct Start {
+        PartScanner* pool;
+        std::size_t k;
+    };
+    static void* run(void* start);
     void work(std::size_t k);
 
-    std::vector<std::thread> threads_;
+    std::vector<LeanThread> threads_;
+    std::vector<Start> starts_;
     std::mutex mutex_;
     std::condition_variable started_, finished_;
     std::vector<const char*> cuts_;

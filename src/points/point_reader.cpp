@@ -12,10 +12,11 @@ namespace {
 
 enum class Kind { text, las };
 
-// The file as it is now against the file as first seen.
+// The file as it is now, and the file its name leads to, against the file
+// as first seen.
 void check_unchanged(const InputFile& f3, const std::string& path, const FileIdentity& seen)
 {
-    if (!(f3.identity() == seen))
+    if (!(f3.identity() == seen) || !(f3.identity_of_name() == seen))
         fail("\n\n\tFile " + path +
              " changed during the run: it is no longer the file of the first reading (its size, date or "
              "identity differ)\n");

@@ -129,7 +129,12 @@ struct PartReading {
     } blocks[2];
     PartScanner parts;  // after the blocks: gone before them
 
-    explicit PartReading(int threads) : parts(threads) {}
+    // The parts' slots are made here, so that the reading itself allocates
+    // nothing on the main thread that a reading on one thread would not.
+    explicit PartReading(int threads) : parts(threads)
+    {
+        for (Block& b : blocks) b.runs.resize(parts.threads());
+    }
 };
 
 // The threads and memory for a reading in parts, or nothing when the system

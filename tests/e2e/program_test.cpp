@@ -147,7 +147,7 @@ TEST(Program, RefusedBeforeAnythingIsWritten)
          [](const GoldenDrive& g) {
              write_file(g.zone("p.xyz"), cloud_for({{-1.7e308, -1.6e308}, {-1.6e308, 0}}));
          },
-         "golden\n1\np\n1\n0\ndem\n0\n", "The empty cell of row 2, column 2 (counted from the north-west corner)"},
+         "golden\n1\np\n1\n0\ndem\n0\n", "The empty cell of row 1, column 1 (counted from 0 at the north-west corner)"},
     };
     for (const Case& c : cases) {
         GoldenDrive g;
