@@ -54,10 +54,17 @@ inline char* put_lf(char* buffer, double value)
     if (d.negative) *p++ = '-';
     p = std::to_chars(p, p + 20, units / 1000000).ptr;
     *p++ = '.';
+    // The six decimals two at a time: a grid writes millions of them.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     std::uint32_t micro = static_cast<std::uint32_t>(units % 1000000);
-    for (int k = 5; k >= 0; --k) {
-        p[k] = static_cast<char>('0' + micro % 10);
-        micro /= 10;
+    for (int k = 4; k >= 0; k -= 2) {
+        const std::uint32_t two = micro % 100;
+        micro /= 100;
+        p[k] = pairs[2 * two];
+        p[k + 1] = pairs[2 * two + 1];
     }
     return p + 6;
 }
