@@ -1,6 +1,7 @@
 #include "points/point_reader.h"
 
 #include <ostream>
+#include <string>
 
 #include "core/fatal.h"
 #include "platform/drive.h"
@@ -66,7 +67,15 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
     const bool whole = kind == Kind::las ? (read_las(f3, *batch), true) : read_text(f3, *batch, files.threads);
     check_unchanged(f3, seen.path, *seen.identity);
+    // Records rewritten in place, with the size and date put back, can
+    // still change their number; the extents and the descriptor's range
+    // would then not be those of the cells.
+    if (seen.records && *seen.records != batch->records())
+        fail("\n\n\tFile " + seen.path + " changed during the run: it now holds " +
+             std::to_string(batch->records()) + " records, where the first reading counted " +
+             std::to_string(*seen.records) + "\n");
     if (!whole) short_last_record(*batch);
+    if (!seen.records) seen.records = batch->records();
     batch->hand_on();
     return batch->records();
 }

@@ -16,6 +16,7 @@
 struct SeenFile {
     std::string path;                      // the file read, as the console names it
     std::optional<FileIdentity> identity;  // the file itself, from its first reading
+    std::optional<long long> records;      // its records, from its first reading
 };
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;
@@ -25,7 +26,8 @@ using SeenFiles = std::vector<SeenFile>;
 // `sink` in file order; returns how many there were. `seen.path` is set to
 // the file read before any record is handed on. With `seen.identity`
 // empty, it is filled now (the first reading); set, a file that is not that
-// one any more, or that changes while it is read, ends the run. A name with
+// one any more, that changes while it is read, or that holds another number
+// of records, ends the run. A name with
 // no file, a file that is not a regular file, a compressed LAS file and
 // every fault of the file's content end the run naming the file.
 // `extents_only`: the sink takes only the range of the points (the extent

@@ -128,7 +128,7 @@ private:
 TEST(HardeningIssue, APointFileThatChangesBetweenTheReadingsStopsTheRun)
 {
     namespace fs = std::filesystem;
-    const std::string b = "0 1 1\n1 1 1\n      ";
+    const std::string b = "0 1 1\n1 1 1\n            ";
     struct Case {
         const char* what;
         std::function<void(const fs::path&)> change;
@@ -151,6 +151,8 @@ TEST(HardeningIssue, APointFileThatChangesBetweenTheReadingsStopsTheRun)
         {"east", rewrite("9 1 1\n1 1 1\n"), "the point 9.000000 1.000000 lies outside"},
         {"higher", rewrite("0 1 1\n1 1 5\n"), "the point 1.000000 1.000000 with the elevation 5.000000 lies outside"},
         {"lower", rewrite("0 1 0\n1 1 1\n"), "the point 0.000000 1.000000 with the elevation 0.000000 lies outside"},
+        {"a point fewer", rewrite("0 1 1\n"), "it now holds 1 records, where the first reading counted 2"},
+        {"a point more", rewrite("0 1 1\n1 1 1\n1 1 1\n"), "it now holds 3 records, where the first reading counted 2"},
         {"grown inside", [&](const fs::path& f) { write_file(f, b + "0.5 0.5 1\n"); },
          "it is no longer the file of the first reading"},
         {"replaced",
