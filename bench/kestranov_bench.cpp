@@ -3,9 +3,21 @@
 // of the same design, the extent pass alone, and the two writers.
 //
 // usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers] [--las CLOUD.las]
-// Runs with one thread and with every core (KESTRANOV_THREADS=ALL_CPUS).
-// With --las, the same points as a LAS file are run too, against the same
-// floor (that of the text).
+//        kestranov_bench --path
+// The floor, the extent pass and the program are measured with one thread
+// and with two (the program with KESTRANOV_THREADS=1 and =2, set
+// explicitly), and on machines of more than two cores with every core as
+// well (KESTRANOV_THREADS=ALL_CPUS). Each full run is reported as seconds,
+// a multiple of the one-thread floor, MB/s per pass over the file (the
+// program reads it twice) and the child's peak RSS. With --las, the same
+// points as a LAS file are run too, on one thread, against the same floor
+// (that of the text).
+//
+// --path prints which vector path the point reader takes on this machine.
+// KESTRANOV_SIMD (avx512, avx2 or scalar) forces the reader onto a path, to
+// compare them: it reaches the program run as a child unchanged, with the
+// rest of this process's environment, and the extent pass measured in this
+// process runs the same reader.
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -32,6 +44,15 @@
 #include "output/asc_writer.h"
 #include "output/raster_pair.h"
 #include "points/extent_pass.h"
+
+// The reader that picks a vector path at run time names it here; a tree
+// without one still builds the benchmark, which then cannot say.
+#if __has_include("points/record_path.h")
+#include "points/record_path.h"
+#define KESTRANOV_BENCH_RECORD_PATH 1
+#else
+#define KESTRANOV_BENCH_RECORD_PATH 0
+#endif
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -141,6 +162,7 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::
     char* argv[] = {const_cast<char*>(KESTRANOV_BINARY), nullptr};
     pid_t pid;
     auto t0 = Clock::now();
+    // Everything else, KESTRANOV_SIMD among it, goes to the child unchanged.
     std::vector<std::string> env_text = {"KESTRANOV_THREADS=" + threads};
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "KESTRANOV_THREADS=", 18) != 0) env_text.push_back(*e);
@@ -208,12 +230,28 @@ void writers()
     fs::remove_all(dir);
 }
 
+void print_path()
+{
+#if KESTRANOV_BENCH_RECORD_PATH
+    std::printf("vector path: %s", record_path_name());
+#else
+    std::printf("vector path: (unknown)");
+#endif
+    if (const char* forced = std::getenv("KESTRANOV_SIMD")) std::printf("  (KESTRANOV_SIMD=%s)", forced);
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && !std::strcmp(argv[1], "--path")) {
+        print_path();
+        return 0;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CLOUD.xyz [--no-fscanf] [--runs N] [--writers]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CLOUD.xyz [--no-fscanf] [--runs N] [--writers] [--las CLOUD.las] | --path\n",
+                     argv[0]);
         return 2;
     }
     const fs::path cloud = argv[1];
@@ -234,21 +272,29 @@ int main(int argc, char** argv)
     std::ifstream count_lines(cloud);
     long long points = std::count(std::istreambuf_iterator<char>(count_lines), {}, '\n');
 
+    // One and two threads always, so that figures from different machines
+    // line up; every core besides where there are more.
+    struct Setting {
+        int threads;
+        std::string env;  // KESTRANOV_THREADS for the full run
+        std::vector<double> floor, extent, full;
+        long peak_kib = 0;
+    };
     const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    std::vector<double> floor1, floorn, extent1, extentn, full1, fulln, las1;
-    long peak1 = 0, peakn = 0;
+    std::vector<Setting> settings = {{1, "1", {}, {}, {}}, {2, "2", {}, {}, {}}};
+    if (cpus > 2) settings.push_back({cpus, "ALL_CPUS", {}, {}, {}});
+    std::vector<double> las1;
     const std::string answers = "bench\n1\ncloud\n1\n0\ndem\n0\n";
     for (int k = 0; k < runs; ++k) {
-        floor1.push_back(from_chars_two_passes(cloud, 1));
-        floorn.push_back(from_chars_two_passes(cloud, cpus));
-        extent1.push_back(extent_pass_alone(cloud, 1));
-        extentn.push_back(extent_pass_alone(cloud, cpus));
-        for (const char* threads : {"1", "ALL_CPUS"}) {
-            const ChildRun r = full_run(cloud, answers, threads);
-            if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d\n", r.status);
-            (threads[0] == '1' ? full1 : fulln).push_back(r.seconds);
-            long& peak = threads[0] == '1' ? peak1 : peakn;
-            peak = std::max(peak, r.peak_kib);
+        for (Setting& s : settings) s.floor.push_back(from_chars_two_passes(cloud, s.threads));
+        for (Setting& s : settings) s.extent.push_back(extent_pass_alone(cloud, s.threads));
+        for (Setting& s : settings) {
+            const ChildRun r = full_run(cloud, answers, s.env);
+            if (r.status != 0)
+                std::fprintf(stderr, "  the program ended with status %d (KESTRANOV_THREADS=%s)\n", r.status,
+                             s.env.c_str());
+            s.full.push_back(r.seconds);
+            s.peak_kib = std::max(s.peak_kib, r.peak_kib);
         }
         if (!las.empty()) {
             const ChildRun r = full_run(las, answers, "1");
@@ -256,25 +302,30 @@ int main(int argc, char** argv)
             las1.push_back(r.seconds);
         }
     }
-    const double f = median(floor1);
+    const double f = median(settings[0].floor);
+    auto threads_label = [](int n) { return std::to_string(n) + (n == 1 ? " thread" : " threads"); };
     std::printf("%s: %.0f MB, %lld points (median of %d runs)\n", cloud.filename().c_str(), mb, points, runs);
-    std::printf("  from_chars two passes, 1 thread   %7.3f s  %7.0f MB/s per pass\n", f, 2 * mb / f);
-    std::printf("  from_chars two passes, %d threads  %7.3f s  %7.0f MB/s per pass\n", cpus, median(floorn),
-                2 * mb / median(floorn));
-    std::printf("  extent pass, 1 thread             %7.3f s  %7.0f MB/s\n", median(extent1), mb / median(extent1));
-    std::printf("  extent pass, %d threads            %7.3f s  %7.0f MB/s\n", cpus, median(extentn),
-                mb / median(extentn));
-    for (const auto& [name, times, peak] :
-         {std::tuple{"1 thread ", &full1, peak1}, std::tuple{"ALL_CPUS ", &fulln, peakn}}) {
-        const double w = median(*times);
+    for (const Setting& s : settings) {
+        const double t = median(s.floor);
+        std::printf("  from_chars two passes, %-10s %7.3f s  %7.0f MB/s per pass\n", threads_label(s.threads).c_str(),
+                    t, 2 * mb / t);
+    }
+    for (const Setting& s : settings) {
+        const double t = median(s.extent);
+        std::printf("  extent pass, %-20s %7.3f s  %7.0f MB/s\n", threads_label(s.threads).c_str(), t, mb / t);
+    }
+    for (const Setting& s : settings) {
+        const double w = median(s.full);
+        const std::string label = "KESTRANOV_THREADS=" + s.env;
         std::printf(
-            "  full run, %s              %7.3f s  %5.2f x the 1-thread floor  %6.1f M points/s  peak RSS %.1f MiB\n",
-            name, w, w / f, points / w / 1e6, peak / 1024.0);
+            "  full run, %-23s %7.3f s  %5.2f x the 1-thread floor  %6.0f MB/s per pass  %6.1f M points/s  "
+            "peak RSS %.1f MiB\n",
+            label.c_str(), w, w / f, 2 * mb / w, points / w / 1e6, s.peak_kib / 1024.0);
     }
     if (!las.empty())
         std::printf("  full run on %s, 1 thread   %7.3f s  %5.2f x the 1-thread floor of the text  %.0f MB\n",
                     las.filename().c_str(), median(las1), median(las1) / f, fs::file_size(las) / 1e6);
-    const double w = median(full1);
+    const double w = median(settings[0].full);
     if (with_fscanf) {
         const double s = fscanf_two_passes(cloud);
         std::printf("  fscanf two passes       %7.3f s  (full run is %.2f x faster)\n", s, s / w);

@@ -317,7 +317,7 @@ Sampler::Sampler(const Scene& scene, std::uint64_t seed, std::uint64_t points) :
     // holds for every count >= 4, so each row has two distinct ends.
     rows_ = static_cast<std::uint64_t>(std::llround(std::sqrt(static_cast<double>(points))));
     size_cm_ = std::llround(scene.size() * 100.0);
-    for (int s = 0; s < 4; ++s) keys_[s] = derive_key(seed, sample_tag, static_cast<std::uint64_t>(s));
+    for (int s = 0; s < 6; ++s) keys_[s] = derive_key(seed, sample_tag, static_cast<std::uint64_t>(s));
 }
 
 std::uint64_t Sampler::row_start(std::uint64_t row) const
@@ -378,6 +378,57 @@ Record Sampler::record(std::uint64_t index) const
     return rec;
 }
 
+std::pair<std::int64_t, std::int64_t> Sampler::position_mm(std::uint64_t index, const Record& rec) const
+{
+    // Streams of their own, so the two-decimal records stay what they were.
+    auto refine = [this](std::int64_t cm, std::uint64_t bits) {
+        const std::int64_t mm = cm * 10;
+        if (cm <= 0 || cm >= size_cm_) return mm;
+        return mm + static_cast<std::int64_t>(bits % 10);
+    };
+    return {refine(rec.x_cm, hash(index, 4)), refine(rec.y_cm, hash(index, 5))};
+}
+
+// ---------------------------------------------------------------------------
+// ElevationMap
+
+ElevationMap::ElevationMap(const Sampler& sampler, double lo, double hi)
+{
+    if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi))
+        throw std::invalid_argument("elevation range must be finite and increasing");
+    to_.push_back(lo);
+    // Where the integer part gains or loses a digit, or the sign changes.
+    std::vector<double> cuts = {0.0};
+    for (double c = 10.0; c < 1e15; c *= 10.0) cuts.push_back(c), cuts.push_back(-c);
+    std::sort(cuts.begin(), cuts.end());
+    for (double c : cuts)
+        if (c > lo && c < hi) to_.push_back(c);
+    to_.push_back(hi);
+    const std::size_t pieces = to_.size() - 1;
+
+    // Evenly spaced indices in scan order cover the square evenly.
+    const std::uint64_t n = sampler.points();
+    const std::uint64_t count = std::min(n, sample_size);
+    std::vector<std::int64_t> z(static_cast<std::size_t>(count));
+    for (std::uint64_t i = 0; i < count; ++i) z[i] = sampler.record(i * (n - 1) / (count - 1)).z_cm;
+    std::sort(z.begin(), z.end());
+    for (std::size_t k = 0; k < pieces; ++k) from_.push_back(static_cast<double>(z[k * z.size() / pieces]));
+    from_.push_back(static_cast<double>(z.back()));
+}
+
+std::int64_t ElevationMap::operator()(std::int64_t z_cm) const
+{
+    const double z = static_cast<double>(z_cm);
+    // Piece k holds from_[k] <= z < from_[k + 1]; the end pieces run on past
+    // the sample's extremes.
+    const auto k =
+        static_cast<std::size_t>(std::upper_bound(from_.begin() + 1, from_.end() - 1, z) - (from_.begin() + 1));
+    const double width = from_[k + 1] - from_[k];
+    const double t = width > 0 ? (z - from_[k]) / width : 0.0;
+    const double v = std::clamp(to_[k] + t * (to_[k + 1] - to_[k]), to_.front(), to_.back());
+    return std::llround(v * 100.0);
+}
+
 // ---------------------------------------------------------------------------
 // Permutation
 
@@ -421,6 +472,22 @@ char* format_cm(char* out, std::int64_t cm)
     const auto frac = static_cast<unsigned>(magnitude % 100);
     *out++ = '.';
     *out++ = static_cast<char>('0' + frac / 10);
+    *out++ = static_cast<char>('0' + frac % 10);
+    return out;
+}
+
+char* format_mm(char* out, std::int64_t mm)
+{
+    std::uint64_t magnitude = static_cast<std::uint64_t>(mm);
+    if (mm < 0) {
+        *out++ = '-';
+        magnitude = ~magnitude + 1;
+    }
+    out = std::to_chars(out, out + 21, magnitude / 1000).ptr;
+    const auto frac = static_cast<unsigned>(magnitude % 1000);
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + frac / 100);
+    *out++ = static_cast<char>('0' + frac / 10 % 10);
     *out++ = static_cast<char>('0' + frac % 10);
     return out;
 }

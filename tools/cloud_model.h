@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace cloudgen {
@@ -136,6 +137,13 @@ public:
     // Record number `index` (0 <= index < points) in scan order.
     Record record(std::uint64_t index) const;
 
+    // X and Y of record number `index` in millimetres, for clouds printed with
+    // three decimals: its centimetre position plus a sub-centimetre offset of
+    // its own. Coordinates on the square's edges keep a zero offset, so the
+    // bounding box is still exactly the requested square. The elevation stays
+    // the one at the centimetre position, less than a centimetre away.
+    std::pair<std::int64_t, std::int64_t> position_mm(std::uint64_t index, const Record& rec) const;
+
     static constexpr std::uint64_t max_points = std::uint64_t{1} << 40;
 
 private:
@@ -146,7 +154,32 @@ private:
     std::uint64_t points_;
     std::uint64_t rows_;
     std::int64_t size_cm_;
-    std::uint64_t keys_[4];
+    std::uint64_t keys_[6];
+};
+
+// Stretches the scene's elevations monotonically over [lo, hi] metres so that
+// the printed elevations take every integer width the range spans. The range
+// is cut at 0 and at plus and minus 10, 100, 1000, ... and each piece gets an
+// equal share of the records: its ends are quantiles of an evenly spread
+// sample of the cloud. The order of elevations is kept (roofs stay flat,
+// crowns stay above the ground), so the surface is only stretched. Records
+// beyond the sample's extremes continue the end pieces' slopes and are
+// clamped into [lo, hi].
+class ElevationMap {
+public:
+    ElevationMap(const Sampler& sampler, double lo, double hi);
+
+    // The stretched elevation of a record's `z_cm`, in centimetres.
+    std::int64_t operator()(std::int64_t z_cm) const;
+
+    // Ends of the pieces in the target range, lo first and hi last.
+    const std::vector<double>& targets() const { return to_; }
+
+    static constexpr std::uint64_t sample_size = 65536;
+
+private:
+    std::vector<double> from_;  // scene elevations (cm) at the ends of the pieces
+    std::vector<double> to_;    // the same ends in the target range (m)
 };
 
 // A keyed bijection of [0, n): a balanced Feistel network over the smallest
@@ -166,5 +199,8 @@ private:
 // Writes `cm` as metres with exactly two decimals ("-0.05", "480123.45") and
 // returns the end of the written text. `out` needs room for 24 characters.
 char* format_cm(char* out, std::int64_t cm);
+
+// The same for millimetres, with three decimals ("-20.497", "480123.456").
+char* format_mm(char* out, std::int64_t mm);
 
 }  // namespace cloudgen

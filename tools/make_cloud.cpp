@@ -1,6 +1,8 @@
 // make_cloud: writes a deterministic synthetic airborne LIDAR point cloud as
 // "X Y Z" text records (metres, two decimals, LF), for demos, tests and
-// benchmarks of the gridding program.
+// benchmarks of the gridding program. Options give X and Y a third decimal and
+// stretch the elevations over a wide range, so that a benchmark can also feed
+// the reader records whose width changes from one line to the next.
 //
 // Records are produced one at a time from their index (see cloud_model.h),
 // so even the shuffled order needs no point storage and memory stays flat
@@ -20,6 +22,7 @@
 #include <exception>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -30,6 +33,7 @@ namespace {
 constexpr const char* usage_text =
     "usage: make_cloud OUT.xyz --points N [--seed S] [--size METRES]\n"
     "                  [--order scan|random] [--x0 X] [--y0 Y]\n"
+    "                  [--xy-decimals 2|3] [--z-range LO HI] [--las]\n"
     "\n"
     "Writes N records \"X Y Z\" (metres, two decimals, LF) covering the square\n"
     "[x0, x0+size] x [y0, y0+size]: rolling ground, flat-roofed buildings and\n"
@@ -40,6 +44,11 @@ constexpr const char* usage_text =
     "  --order scan   flight-line order, rows along X advancing in Y (default)\n"
     "  --order random the same records in a seed-dependent shuffled order\n"
     "  --x0 X --y0 Y  south-west corner (default 480000 2150000)\n"
+    "  --xy-decimals 3  X and Y to the millimetre (a sub-centimetre offset per\n"
+    "                 record; the corners stay exact); default 2\n"
+    "  --z-range LO HI  stretch the elevations monotonically over [LO, HI]\n"
+    "                 metres, an equal share of the records for each integer\n"
+    "                 width (and the minus sign) the range spans\n"
     "  --las          write the same points as LAS 1.2 (point format 1, scale\n"
     "                 0.01, offset 0) instead of text\n"
     "OUT.xyz may be '-' for standard output.\n";
@@ -54,6 +63,9 @@ struct Options {
     bool las = false;
     double x0 = 480000.0;
     double y0 = 2150000.0;
+    int xy_decimals = 2;
+    bool z_range = false;
+    double z_lo = 0, z_hi = 0;
 };
 
 struct UsageError {
@@ -113,6 +125,15 @@ Options parse(int argc, char** argv)
                 opt.x0 = parse_real(arg, value);
             } else if (arg == "--y0") {
                 opt.y0 = parse_real(arg, value);
+            } else if (arg == "--xy-decimals") {
+                if (value != "2" && value != "3")
+                    throw UsageError{"--xy-decimals must be 2 or 3, got '" + std::string(value) + "'"};
+                opt.xy_decimals = value[0] - '0';
+            } else if (arg == "--z-range") {
+                if (i + 1 >= argc) throw UsageError{"--z-range needs two values"};
+                opt.z_lo = parse_real(arg, value);
+                opt.z_hi = parse_real(arg, argv[++i]);
+                opt.z_range = true;
             } else {
                 throw UsageError{"unknown option " + std::string(arg)};
             }
@@ -131,6 +152,11 @@ Options parse(int argc, char** argv)
     // rather than allowed to eat the memory.
     if (!(opt.size >= 0.01) || opt.size > 10000.0) throw UsageError{"--size must be between 0.01 and 10000 metres"};
     if (std::fabs(opt.x0) > 1.0e12 || std::fabs(opt.y0) > 1.0e12) throw UsageError{"--x0/--y0 out of range"};
+    // The bounds keep a stretched elevation inside the LAS header's Z bounds.
+    if (opt.z_range && !(opt.z_lo < opt.z_hi && opt.z_lo >= -1000.0 && opt.z_hi <= 10000.0))
+        throw UsageError{"--z-range needs LO < HI within -1000 and 10000 metres"};
+    // LAS records hold centimetres (scale 0.01).
+    if (opt.las && opt.xy_decimals != 2) throw UsageError{"--xy-decimals 3 cannot be written as LAS"};
     return opt;
 }
 
@@ -140,18 +166,34 @@ Options parse(int argc, char** argv)
 constexpr std::uint64_t chunk_records = std::uint64_t{1} << 18;
 constexpr std::size_t max_record_chars = 3 * 24 + 3;
 
-std::string format_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permutation* shuffle, std::int64_t x0_cm,
-                         std::int64_t y0_cm, std::uint64_t begin, std::uint64_t end)
+// What a chunk needs besides its range of records.
+struct Layout {
+    const cloudgen::Sampler& sampler;
+    const cloudgen::Permutation* shuffle;   // null in scan order
+    const cloudgen::ElevationMap* stretch;  // null for the scene's own elevations
+    std::int64_t x0_cm, y0_cm;
+    bool millimetres;  // X and Y with three decimals
+};
+
+std::string format_chunk(const Layout& at, std::uint64_t begin, std::uint64_t end)
 {
     std::string text(static_cast<std::size_t>(end - begin) * max_record_chars, '\0');
     char* p = text.data();
     for (std::uint64_t k = begin; k < end; ++k) {
-        const cloudgen::Record r = sampler.record(shuffle ? (*shuffle)(k) : k);
-        p = cloudgen::format_cm(p, x0_cm + r.x_cm);
+        const std::uint64_t index = at.shuffle ? (*at.shuffle)(k) : k;
+        const cloudgen::Record r = at.sampler.record(index);
+        if (at.millimetres) {
+            const auto [x_mm, y_mm] = at.sampler.position_mm(index, r);
+            p = cloudgen::format_mm(p, at.x0_cm * 10 + x_mm);
+            *p++ = ' ';
+            p = cloudgen::format_mm(p, at.y0_cm * 10 + y_mm);
+        } else {
+            p = cloudgen::format_cm(p, at.x0_cm + r.x_cm);
+            *p++ = ' ';
+            p = cloudgen::format_cm(p, at.y0_cm + r.y_cm);
+        }
         *p++ = ' ';
-        p = cloudgen::format_cm(p, y0_cm + r.y_cm);
-        *p++ = ' ';
-        p = cloudgen::format_cm(p, r.z_cm);
+        p = cloudgen::format_cm(p, at.stretch ? (*at.stretch)(r.z_cm) : r.z_cm);
         *p++ = '\n';
     }
     text.resize(static_cast<std::size_t>(p - text.data()));
@@ -162,15 +204,15 @@ std::string format_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permu
 // centimetre integers themselves (scale 0.01, offset 0).
 constexpr std::size_t las_header = 227, las_record = 28;
 
-std::string las_chunk(const cloudgen::Sampler& sampler, const cloudgen::Permutation* shuffle, std::int64_t x0_cm,
-                      std::int64_t y0_cm, std::uint64_t begin, std::uint64_t end)
+std::string las_chunk(const Layout& at, std::uint64_t begin, std::uint64_t end)
 {
     std::string bytes(static_cast<std::size_t>(end - begin) * las_record, '\0');
     char* p = bytes.data();
     for (std::uint64_t k = begin; k < end; ++k, p += las_record) {
-        const cloudgen::Record r = sampler.record(shuffle ? (*shuffle)(k) : k);
-        const std::int32_t xyz[3] = {static_cast<std::int32_t>(x0_cm + r.x_cm),
-                                     static_cast<std::int32_t>(y0_cm + r.y_cm), static_cast<std::int32_t>(r.z_cm)};
+        const cloudgen::Record r = at.sampler.record(at.shuffle ? (*at.shuffle)(k) : k);
+        const std::int64_t z_cm = at.stretch ? (*at.stretch)(r.z_cm) : r.z_cm;
+        const std::int32_t xyz[3] = {static_cast<std::int32_t>(at.x0_cm + r.x_cm),
+                                     static_cast<std::int32_t>(at.y0_cm + r.y_cm), static_cast<std::int32_t>(z_cm)};
         std::memcpy(p, xyz, sizeof xyz);  // little-endian on every host this runs on
     }
     return bytes;
@@ -203,6 +245,14 @@ int run(const Options& opt)
     const cloudgen::Scene scene(opt.seed, static_cast<double>(size_cm) / 100.0);
     const cloudgen::Sampler sampler(scene, opt.seed, opt.points);
     const cloudgen::Permutation shuffle(opt.seed, opt.points);
+    std::optional<cloudgen::ElevationMap> stretch;
+    if (opt.z_range) stretch.emplace(sampler, opt.z_lo, opt.z_hi);
+    const Layout layout{sampler,
+                        opt.random_order ? &shuffle : nullptr,
+                        stretch ? &*stretch : nullptr,
+                        x0_cm,
+                        y0_cm,
+                        opt.xy_decimals == 3};
 
     const bool to_stdout = opt.out == "-";
     std::FILE* file = to_stdout ? stdout : std::fopen(opt.out.c_str(), "wb");
@@ -216,8 +266,8 @@ int run(const Options& opt)
     std::uint64_t next = 0;
     auto launch = [&] {
         const std::uint64_t end = std::min(opt.points, next + chunk_records);
-        pending.push_back(std::async(std::launch::async, opt.las ? las_chunk : format_chunk, std::cref(sampler),
-                                     opt.random_order ? &shuffle : nullptr, x0_cm, y0_cm, next, end));
+        pending.push_back(
+            std::async(std::launch::async, opt.las ? las_chunk : format_chunk, std::cref(layout), next, end));
         next = end;
     };
     bool ok = true;

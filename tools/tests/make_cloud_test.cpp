@@ -36,8 +36,9 @@ struct Rec {
 };
 
 // Strict reader for one "X Y Z" line: optional minus, digits, a point and
-// exactly two decimals per number, single spaces, nothing else.
-bool parse_number(std::string_view& s, std::int64_t& cm)
+// exactly two decimals per number (three for X and Y when asked), single
+// spaces, nothing else. Values come back in units of the last decimal.
+bool parse_number(std::string_view& s, std::int64_t& value, int decimals = 2)
 {
     std::size_t i = 0;
     const bool negative = i < s.size() && s[i] == '-';
@@ -46,20 +47,23 @@ bool parse_number(std::string_view& s, std::int64_t& cm)
     std::int64_t whole = 0;
     while (i < s.size() && s[i] >= '0' && s[i] <= '9') whole = whole * 10 + (s[i++] - '0');
     if (i == digits_begin || i - digits_begin > 15) return false;
-    if (i + 3 > s.size() || s[i] != '.') return false;
-    const char d1 = s[i + 1], d2 = s[i + 2];
-    if (d1 < '0' || d1 > '9' || d2 < '0' || d2 > '9') return false;
-    cm = whole * 100 + (d1 - '0') * 10 + (d2 - '0');
-    if (negative) cm = -cm;
-    s.remove_prefix(i + 3);
+    if (i + 1 + decimals > s.size() || s[i] != '.') return false;
+    value = whole;
+    for (int d = 1; d <= decimals; ++d) {
+        const char c = s[i + d];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (negative) value = -value;
+    s.remove_prefix(i + 1 + decimals);
     return true;
 }
 
-bool parse_line(std::string_view line, Rec& r)
+bool parse_line(std::string_view line, Rec& r, int xy_decimals = 2)
 {
-    if (!parse_number(line, r.x) || line.empty() || line[0] != ' ') return false;
+    if (!parse_number(line, r.x, xy_decimals) || line.empty() || line[0] != ' ') return false;
     line.remove_prefix(1);
-    if (!parse_number(line, r.y) || line.empty() || line[0] != ' ') return false;
+    if (!parse_number(line, r.y, xy_decimals) || line.empty() || line[0] != ' ') return false;
     line.remove_prefix(1);
     return parse_number(line, r.z) && line.empty();
 }
@@ -204,6 +208,52 @@ TEST_F(MakeCloud, RecordsAreThreeTwoDecimalNumbersWithLf)
     EXPECT_GT(negative_x, 0u);
     EXPECT_EQ(text.size(), std::accumulate(lines.begin(), lines.end(), std::size_t{0},
                                            [](std::size_t n, std::string_view l) { return n + l.size() + 1; }));
+}
+
+// The benchmark's cloud of changing record widths: the default cloud with a
+// millimetre digit under X and Y and the elevations stretched over -4..2400 m.
+TEST_F(MakeCloud, ShapesOptionsMixWidthsAndKeepTheCloud)
+{
+    const std::string common = "--points 40000 --size 200 --x0 1000 --y0 -20 --seed 6";
+    const std::string plain = make("plain.xyz", common);
+    const std::string shaped = make("shaped.xyz", common + " --xy-decimals 3 --z-range -4 2400");
+    const auto base = records(plain);
+    const auto lines = split_lines(shaped);
+    ASSERT_EQ(base.size(), 40000u);
+    ASSERT_EQ(lines.size(), base.size());
+
+    // Integer part of Z: negative, then 1, 2, 3 and 4 digits.
+    std::size_t widths[5] = {};
+    std::size_t third_digit = 0;
+    std::int64_t xmin = INT64_MAX, xmax = INT64_MIN, ymin = INT64_MAX, ymax = INT64_MIN;
+    std::vector<std::pair<std::int64_t, std::int64_t>> z_pairs;  // (plain, stretched)
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Rec r{};
+        ASSERT_TRUE(parse_line(lines[i], r, 3)) << "malformed record: '" << lines[i] << "'";
+        const Rec& b = base[i];
+        // The same record, to the centimetre (floor division: -20 m is negative).
+        EXPECT_EQ(r.x - (((r.x % 10) + 10) % 10), b.x * 10) << lines[i];
+        EXPECT_EQ(r.y - (((r.y % 10) + 10) % 10), b.y * 10) << lines[i];
+        third_digit += r.x % 10 != 0;
+        xmin = std::min(xmin, r.x), xmax = std::max(xmax, r.x);
+        ymin = std::min(ymin, r.y), ymax = std::max(ymax, r.y);
+        ASSERT_GE(r.z, -400);
+        ASSERT_LE(r.z, 240000);
+        const std::int64_t whole = r.z / 100;
+        widths[r.z < 0 ? 0 : whole < 10 ? 1 : whole < 100 ? 2 : whole < 1000 ? 3 : 4] += 1;
+        z_pairs.emplace_back(b.z, r.z);
+    }
+    for (int w = 0; w < 5; ++w) EXPECT_GE(widths[w], lines.size() / 20) << "width class " << w;
+    EXPECT_GT(third_digit, lines.size() * 3 / 4);
+    // The sub-centimetre digit leaves the square as it was.
+    EXPECT_EQ(xmin, 1000000);
+    EXPECT_EQ(xmax, 1200000);
+    EXPECT_EQ(ymin, -20000);
+    EXPECT_EQ(ymax, 180000);
+    // Stretched, not shuffled: a higher point never ends up lower.
+    std::sort(z_pairs.begin(), z_pairs.end());
+    for (std::size_t i = 1; i < z_pairs.size(); ++i)
+        ASSERT_LE(z_pairs[i - 1].second, z_pairs[i].second) << "scene " << z_pairs[i].first;
 }
 
 TEST_F(MakeCloud, BoundingBoxIsExactlyTheRequestedSquare)
@@ -409,6 +459,12 @@ TEST_F(MakeCloud, RejectsBadArguments)
         "--points 100 --colour red",
         "--points 100 --seed",  // option without value
         "--points 100 --seed -1",
+        "--points 100 --xy-decimals 4",
+        "--points 100 --xy-decimals 3 --las",  // LAS holds centimetres
+        "--points 100 --z-range 10",           // one bound only
+        "--points 100 --z-range 10 10",
+        "--points 100 --z-range 2400 -4",
+        "--points 100 --z-range -4 20000",
     };
     for (const std::string& args : bad) EXPECT_NE(run("bad.xyz", args), 0) << "accepted: " << args;
     // And the output file must be writable.
@@ -458,6 +514,16 @@ TEST(CloudModel, FormatsCentimetresAsMetres)
         std::int64_t back = 0;
         ASSERT_TRUE(parse_number(sv, back));
         EXPECT_EQ(back, cm);
+    }
+}
+
+TEST(CloudModel, FormatsMillimetresAsMetres)
+{
+    const std::vector<std::pair<std::int64_t, std::string>> cases = {
+        {0, "0.000"}, {7, "0.007"}, {-7, "-0.007"}, {-20497, "-20.497"}, {480123456, "480123.456"}, {1050, "1.050"}};
+    for (const auto& [mm, text] : cases) {
+        char buf[32];
+        EXPECT_EQ(std::string(buf, cloudgen::format_mm(buf, mm)), text);
     }
 }
 
