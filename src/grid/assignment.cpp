@@ -1,5 +1,6 @@
 #include "grid/assignment.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -24,17 +25,53 @@ namespace {
          " lies outside the extents of the first reading\n");
 }
 
+// An empty cell holds this quiet NaN while the points are assigned, so that
+// the update reads and writes one grid instead of dtab and tab_util both:
+// with points in random order each grid costs a cache miss per point. No
+// point brings a NaN (the text reader refuses nan and inf, LAS coordinates
+// are finite), and the payload keeps it apart from any NaN arithmetic could
+// make; it is recognised by its bits, never by isnan.
+constexpr std::uint64_t empty_bits = 0x7ff8'e3b7'0000'5a1dULL;
+
+// The rows and columns the points can reach: those of the model and the
+// spare ones beyond them, where the points on the southern and eastern edges
+// fall.
+template <class Cell>
+void for_every_cell(GridView grid, Cell&& cell)
+{
+    const auto cols = static_cast<std::size_t>(grid.nb_col) + 2;
+    for (int i = 0; i < grid.nb_lig + 2; ++i)
+        for (std::size_t j = 0; j < cols; ++j) cell(grid.dtab[i][j], grid.tab_util[i][j]);
+}
+
+void mark_empty(GridView grid)
+{
+    const double empty = std::bit_cast<double>(empty_bits);
+    for_every_cell(grid, [empty](double& z, unsigned char&) { z = empty; });
+}
+
+// What the pit filling, the writers and the tests read: the flags in
+// tab_util and 0.0 in every empty cell. One sequential pass, after the
+// random ones.
+void occupancy_from_marks(GridView grid)
+{
+    for_every_cell(grid, [](double& z, unsigned char& flag) {
+        const bool empty = std::bit_cast<std::uint64_t>(z) == empty_bits;
+        flag = empty ? cell_empty : cell_hit;
+        if (empty) z = 0.0;
+    });
+}
+
 // Points of a batch land all over the grid when the files are not in scan
-// order; every cell visit is then a cache miss in dtab and in tab_util. The
-// batch is therefore placed first, with its cells fetched ahead, and the
-// updates applied afterwards in file order. The result does not depend on
-// the order anyway; only ties matter and they change nothing.
+// order; every cell visit is then a cache miss. The batch is therefore
+// placed first, with its cells fetched ahead, and the updates applied
+// afterwards in file order. The result does not depend on the order anyway;
+// only ties matter and they change nothing.
 template <bool keep_highest, bool exact>
-void assign(const Extents& e, double pix, double inverse, GridView grid, const std::string& path, const Point* pts,
-            std::size_t n)
+void assign(const Extents& e, double pix, double inverse, double* const* dtab, const std::string& path,
+            const Point* pts, std::size_t n)
 {
     double* cell[point_batch];
-    unsigned char* flag[point_batch];
     const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
     for (std::size_t k = 0; k < n; ++k) {
         const Point& p = pts[k];
@@ -44,28 +81,25 @@ void assign(const Extents& e, double pix, double inverse, GridView grid, const s
         if (!inside) changed_file(path, p, e);
         const int i = exact ? exact_cell(p.y, Ymax, inverse) : row_of(p.y, Ymax, pix);
         const int j = exact ? exact_cell(Xmin, p.x, inverse) : column_of(p.x, Xmin, pix);
-        cell[k] = grid.dtab[i] + j;
-        flag[k] = grid.tab_util[i] + j;
+        cell[k] = dtab[i] + j;
         __builtin_prefetch(cell[k], 1);
-        __builtin_prefetch(flag[k], 1);
     }
     // Without branches: whether a cell is empty and whether a point beats
     // it are data, which a branch predictor guesses badly. An empty cell
     // takes the point (the choice made on the bits, which the compiler keeps
-    // branch-free); ties keep the cell's value (the first of equal
-    // elevations, -0.0 or 0.0). Before the pit filling a cell is only ever
-    // empty or hit.
+    // branch-free; compared with the marker's NaN the point would never
+    // win); ties keep the cell's value (the first of equal elevations, -0.0
+    // or 0.0).
     for (std::size_t k = 0; k < n; ++k) {
         const double z = pts[k].z;
-        const std::uint64_t empty = 0 - static_cast<std::uint64_t>(*flag[k] == cell_empty);
         std::uint64_t z_bits, cell_bits;
         std::memcpy(&z_bits, &z, sizeof z);
         std::memcpy(&cell_bits, cell[k], sizeof cell_bits);
+        const std::uint64_t empty = 0 - static_cast<std::uint64_t>(cell_bits == empty_bits);
         const std::uint64_t held_bits = (z_bits & empty) | (cell_bits & ~empty);
         double held;
         std::memcpy(&held, &held_bits, sizeof held);
         *cell[k] = (keep_highest ? z > held : z < held) ? z : held;
-        *flag[k] = cell_hit;
     }
 }
 
@@ -74,6 +108,7 @@ void assign(const Extents& e, double pix, double inverse, GridView grid, const s
 void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid)
 {
+    mark_empty(grid);
     for (int m = 1; m <= files.count; ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
@@ -83,18 +118,19 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
         PointSink sink;
         if (rule.exact)
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, true>(e, pix_size, inv, grid, path, p, n);
+                assign<true, true>(e, pix_size, inv, grid.dtab, path, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, true>(e, pix_size, inv, grid, path, p, n);
+                                      assign<false, true>(e, pix_size, inv, grid.dtab, path, p, n);
                                   });
         else
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, false>(e, pix_size, inv, grid, path, p, n);
+                assign<true, false>(e, pix_size, inv, grid.dtab, path, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, false>(e, pix_size, inv, grid, path, p, n);
+                                      assign<false, false>(e, pix_size, inv, grid.dtab, path, p, n);
                                   });
         read_point_file(out, files, m, sink, file);
     }
+    occupancy_from_marks(grid);
 }

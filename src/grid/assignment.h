@@ -13,6 +13,9 @@
 // change nothing, so the result does not depend on the order of the points
 // or of the files. `seen` and `e` are the files and the extents of the first
 // reading: another file, or a point beyond them, stops the run (its file
-// changed in between).
+// changed in between). The grids of `grid` have the nb_lig + 2 rows of
+// nb_col + 2 cells that allocate_grids gives; afterwards every flag of
+// tab_util says whether its cell got a point, and a cell without one holds
+// 0.0, whatever the grids held before.
 void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid);

@@ -16,9 +16,10 @@ struct GridSize {
 // `available` bytes of memory (0: not known, not checked).
 GridSize size_grid(const Extents& e, double pix_size, std::uint64_t available);
 
-// dtab and tab_util, nb_lig + 2 rows of nb_col + 2 cells each, cleared:
-// every elevation 0.0, every cell without a point. `pix_size` only names
-// the grid in the message when memory runs out.
+// dtab and tab_util, nb_lig + 2 rows of nb_col + 2 cells each, zero-filled:
+// every elevation 0.0. The flags are left for assignment_pass, which sets
+// all of them. `pix_size` only names the grid in the message when memory
+// runs out.
 struct CellGrids {
     Matrix<double> dtab;
     Matrix<unsigned char> tab_util;

@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
 #include "grid/assignment.h"
+#include "grid/elim_pit.h"
 #include "grid/grid_size.h"
 #include "points/extent_pass.h"
 #include "support.h"
 
 namespace {
 
-// The cells after the assignment pass for the given point files.
-Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
+// The grids after the assignment pass for the given point files; every
+// cell, the spare ones too, holds a stray value and flag before it.
+GridView assign_files(const std::vector<std::string>& files, double pix, int retorno, CellGrids& grids)
 {
     Session s;
     std::vector<std::pair<std::string, std::string>> named;
@@ -20,10 +24,19 @@ Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
     SeenFiles seen;
     const Extents e = extent_pass(s.out, points, seen);
     const GridSize size = size_grid(e, pix, 0);
-    const CellGrids grids = allocate_grids(size, pix);
+    grids = allocate_grids(size, pix);
+    for (int i = 0; i < size.nb_lig + 2; ++i)
+        for (int j = 0; j < size.nb_col + 2; ++j) grids.dtab[i][j] = 123.25, grids.tab_util[i][j] = cell_filled;
     const GridView grid{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
     assignment_pass(s.out, points, seen, e, pix, retorno, grid);
-    return values_of(grid);
+    return grid;
+}
+
+// The model's cells after the assignment pass.
+Rows assigned(const std::vector<std::string>& files, double pix, int retorno)
+{
+    CellGrids grids;
+    return values_of(assign_files(files, pix, retorno, grids));
 }
 
 }  // namespace
@@ -42,6 +55,37 @@ TEST(Treatment, ReturnSelectionKeepsTheHighestOrTheLowestInAnyOrder)
         EXPECT_EQ(assigned({pts[0], frame + pts[1] + pts[2]}, 1.0, 0)[1][1], 12.5);
         EXPECT_EQ(assigned({frame + pts[1], pts[2] + pts[0]}, 1.0, 1)[1][1], 10.0);
     } while (std::next_permutation(pts.begin(), pts.end()));
+}
+
+TEST(Treatment, EqualElevationsKeepTheFirstDownToTheSignOfZero)
+{
+    // Points of cell (1, 1) after the frame: the first of equal elevations
+    // stays bit for bit; a lone point is taken whatever its value.
+    const std::string frame = "-1 1 50\n1 -1 60\n", minus = "-0.5 0.5 -0.0\n", plus = "-0.5 0.5 0.0\n";
+    for (const int retorno : {0, 1}) {
+        EXPECT_TRUE(std::signbit(assigned({frame + minus + plus}, 1.0, retorno)[1][1]));
+        EXPECT_FALSE(std::signbit(assigned({frame + plus, minus}, 1.0, retorno)[1][1]));
+        EXPECT_TRUE(std::signbit(assigned({minus + frame}, 1.0, retorno)[1][1]));
+        EXPECT_EQ(assigned({frame + "-0.5 0.5 -7.5\n"}, 1.0, retorno)[1][1], -7.5);
+    }
+}
+
+TEST(Treatment, AssignmentFlagsEveryCellAndLeavesZeroWhereNoPointFell)
+{
+    // A 2 x 3 model; the points on the southern and eastern edges fall in
+    // the spare row and column. Each cell ends flagged hit or empty, and an
+    // empty one holds +0.0.
+    const bool hit[4][5] = {{0, 0, 0, 1, 0}, {0, 1, 0, 0, 0}, {1, 0, 0, 0, 0}, {0, 0, 0, 0, 0}};
+    CellGrids grids;
+    const GridView g = assign_files({"0 0 -1\n3 2 5\n0.5 1.5 -0.0\n"}, 1.0, 1, grids);
+    ASSERT_EQ(g.nb_lig * 10 + g.nb_col, 23);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 5; ++j) {
+            EXPECT_EQ(g.tab_util[i][j], hit[i][j] ? cell_hit : cell_empty) << i << " " << j;
+            EXPECT_TRUE(hit[i][j] || std::bit_cast<std::uint64_t>(g.dtab[i][j]) == 0) << i << " " << j;
+        }
+    EXPECT_EQ(g.dtab[2][0] + g.dtab[0][3], 4.0);
+    EXPECT_EQ(count_pits(g), 5);
 }
 
 TEST(Treatment, ZeroAndNegativeElevationsAreKeptNotFilled)
