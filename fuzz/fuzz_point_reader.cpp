@@ -1,6 +1,8 @@
 // Arbitrary bytes as a point file, read through read_point_file on one, two
-// or three threads (picked by a hash of the bytes): every count must give
-// the same reading.
+// or three threads and on one of the vector paths of the record reading
+// (picked by a hash of the bytes): every count and path must give the same
+// reading. KESTRANOV_FUZZ_SHOW=1 prints, after each input, how many records
+// were read by shape so far.
 //
 // One input in sixteen (picked by a hash of the bytes, with the shift) is
 // also read once more from a file that starts with blank lines, so that the
@@ -27,90 +29,14 @@
 #include "core/fatal.h"
 #include "fuzz_support.h"
 #include "points/point_reader.h"
+#include "points/record_path.h"
+#include "reference_reading.h"
 
 namespace {
 
 constexpr std::size_t reader_block = std::size_t{4} << 20;  // the reader's block size
 constexpr const char* plain_name = "c:\\images\\f\\p.xyz";
 constexpr const char* padded_name = "c:\\images\\f\\big.xyz";
-
-bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool digit(char c) { return c >= '0' && c <= '9'; }
-
-// [+-] (digits [. digits*] | . digits) [(e|E) [+-] digits], the whole token.
-bool decimal_token(std::string_view t)
-{
-    std::size_t p = 0;
-    if (p < t.size() && (t[p] == '+' || t[p] == '-')) ++p;
-    std::size_t mantissa_digits = 0;
-    while (p < t.size() && digit(t[p])) ++p, ++mantissa_digits;
-    if (p < t.size() && t[p] == '.') {
-        ++p;
-        while (p < t.size() && digit(t[p])) ++p, ++mantissa_digits;
-    }
-    if (mantissa_digits == 0) return false;
-    if (p < t.size() && (t[p] == 'e' || t[p] == 'E')) {
-        ++p;
-        if (p < t.size() && (t[p] == '+' || t[p] == '-')) ++p;
-        std::size_t exponent_digits = 0;
-        while (p < t.size() && digit(t[p])) ++p, ++exponent_digits;
-        if (exponent_digits == 0) return false;
-    }
-    return p == t.size();
-}
-
-std::string shown(std::string_view token)
-{
-    std::string s;
-    for (std::size_t k = 0; k < std::min<std::size_t>(token.size(), 40); ++k) {
-        const auto u = static_cast<unsigned char>(token[k]);
-        if (u >= 0x20 && u < 0x7f) {
-            s += token[k];
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            s += hex;
-        }
-    }
-    if (token.size() > 40) s += "...";
-    return s;
-}
-
-struct Expected {
-    std::vector<double> values;  // the numbers before the first bad token
-    std::string error;           // the whole message, empty when the file reads
-};
-
-Expected expected_reading(std::string_view text, const std::string& path)
-{
-    if (std::size_t eot = text.find('\x1a'); eot != std::string_view::npos) text = text.substr(0, eot);
-    Expected e;
-    std::size_t p = 0;
-    for (;;) {
-        while (p < text.size() && blank(text[p])) ++p;
-        if (p == text.size()) break;
-        const std::size_t start = p;
-        while (p < text.size() && !blank(text[p])) ++p;
-        const std::string_view token = text.substr(start, p - start);
-        const std::string record = std::to_string(e.values.size() / 3 + 1);
-        if (!decimal_token(token)) {
-            e.error = "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) + "\" is not a number\n";
-            return e;
-        }
-        const std::string copy(token);
-        const double v = std::strtod(copy.c_str(), nullptr);
-        if (std::isinf(v)) {
-            e.error =
-                "\n\n\tFile " + path + ", record " + record + ": \"" + shown(token) + "\" is not a finite number\n";
-            return e;
-        }
-        e.values.push_back(v);
-    }
-    if (e.values.size() % 3 != 0)
-        e.error = "\n\n\tFile " + path + ", record " + std::to_string(e.values.size() / 3 + 1) +
-                  " has fewer than three numbers\n";
-    return e;
-}
 
 // The padded file: blank lines up to the 4 MiB mark, written once; each input
 // then rewrites only the tail it dirtied last time.
@@ -165,7 +91,7 @@ void check_reading(int m, std::string_view text, int threads)
         fuzz::check(n > 0, "an empty batch");
         for (std::size_t k = 0; k < n; ++k) got.insert(got.end(), {pts[k].x, pts[k].y, pts[k].z});
     };
-    const Expected want = expected_reading(text, m == 1 ? plain_name : padded_name);
+    const reference::Expected want = reference::expected_reading(text, m == 1 ? plain_name : padded_name);
 
     std::string error;
     long long records = -1;
@@ -203,6 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write_file(fuzz::drive() / "images" / "f" / "p.xyz", text);
     const std::uint64_t h = fnv1a(text);
     const int threads = 1 + static_cast<int>(h % 3);
+    const VectorPath paths[] = {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar};
+    record_path_force(paths[(h >> 4) % 3]);  // a path this processor lacks leaves the one in use
     check_reading(1, text, threads);
 
     if (h % 16 == 0) {
@@ -210,5 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         big.set(reader_block - (h >> 8) % (size + 1), text);
         check_reading(2, text, threads);
     }
+    static const bool show = std::getenv("KESTRANOV_FUZZ_SHOW") != nullptr;
+    if (show)
+        std::fprintf(stderr, "records read by shape: %llu (%s)\n", static_cast<unsigned long long>(record_path_hits()),
+                     record_path_name());
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <new>
 
 #include "platform/threads.h"
@@ -12,30 +13,23 @@ std::atomic<int> failing_start{-1};
 std::atomic<int> failing_part{-1};
 std::atomic<int> parts_read{0};
 
-void scan_part(const char* p, const char* end, TokenRun& run)
+void scan_part(const char* p, const char* end, TokenRun& run, ShapeCache& shapes)
 {
-    run.values.clear();
-    run.bad_first = nullptr;
-    for_each_number(
-        p, end, [&run](double v) { run.values.push_back(v); },
-        [&run](const char* first, const char* last, ScanStatus status) {
-            run.bad_first = first, run.bad_last = last, run.bad_status = status;
-        });
+    run.scanned.scan(p, end, shapes);
     if (parts_read++ == failing_part) throw std::bad_alloc();
 }
 
 // A part read in full, or marked for the caller to read again: an exception
 // that left a thread would end the process.
-void read_part(const char* first, const char* last, TokenRun& run)
+void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes)
 {
     run.first = first, run.last = last;
     run.failed = false;
     try {
-        scan_part(first, last, run);
+        scan_part(first, last, run, shapes);
     } catch (...) {
         run.failed = true;
-        run.bad_first = nullptr;
-        std::vector<double>().swap(run.values);  // the memory goes back at once
+        run.scanned.release();  // the memory goes back at once
     }
 }
 
@@ -110,6 +104,12 @@ void PartScanner::wait()
 void PartScanner::work(std::size_t k)
 {
     long seen = 0;
+    // The shapes this thread has learned stay with it from block to block.
+    std::unique_ptr<ShapeCache> shapes;
+    try {
+        shapes.reset(new ShapeCache);
+    } catch (...) {
+    }
     for (;;) {
         const char* first;
         const char* last;
@@ -121,7 +121,10 @@ void PartScanner::work(std::size_t k)
             seen = generation_;
             first = cuts_[k], last = cuts_[k + 1], run = &(*runs_)[k];
         }
-        read_part(first, last, *run);
+        if (shapes)
+            read_part(first, last, *run, *shapes);
+        else
+            run->failed = true, run->first = first, run->last = last;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             ++done_;

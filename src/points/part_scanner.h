@@ -14,17 +14,14 @@
 #include <vector>
 
 #include "platform/threads.h"
-#include "points/number_scanner.h"
+#include "points/text_scanner.h"
 
 // The numbers of one part, and its first bad token if there is one (the
 // part's reading stops there).
 struct TokenRun {
     const char* first = nullptr;  // the part itself
     const char* last = nullptr;
-    std::vector<double> values;
-    const char* bad_first = nullptr;
-    const char* bad_last = nullptr;
-    ScanStatus bad_status = ScanStatus::ok;
+    ScannedValues scanned;
     bool failed = false;  // the thread could not finish it: read [first, last) again
 };
 
@@ -40,8 +37,9 @@ public:
     std::size_t threads() const { return threads_.size(); }
 
     // Starts reading [first, last), which must begin and end at white space
-    // or at the ends of the text, into `runs` (one per thread, in file
-    // order); returns at once. One reading at a time: wait() comes first.
+    // or at the ends of the text (with `record_padding` readable bytes
+    // after it), into `runs` (one per thread, in file order); returns at once. One reading at a time: wait() comes
+    // first.
     void start(const char* first, const char* last, std::vector<TokenRun>& runs);
     // Until the reading started last is complete.
     void wait();

@@ -71,9 +71,8 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     // still change their number; the extents and the descriptor's range
     // would then not be those of the cells.
     if (seen.records && *seen.records != batch->records())
-        fail("\n\n\tFile " + seen.path + " changed during the run: it now holds " +
-             std::to_string(batch->records()) + " records, where the first reading counted " +
-             std::to_string(*seen.records) + "\n");
+        fail("\n\n\tFile " + seen.path + " changed during the run: it now holds " + std::to_string(batch->records()) +
+             " records, where the first reading counted " + std::to_string(*seen.records) + "\n");
     if (!whole) short_last_record(*batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();

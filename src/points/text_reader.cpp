@@ -9,6 +9,7 @@
 #include "core/fatal.h"
 #include "points/number_scanner.h"
 #include "points/part_scanner.h"
+#include "points/text_scanner.h"
 
 namespace {
 
@@ -28,6 +29,11 @@ std::string printable(char c)
     return {'\\', 'x', hex[u >> 4], hex[u & 15]};
 }
 
+// Values are taken from the scanner a chunk at a time: a few batches,
+// small enough to stay in the first-level caches.
+constexpr std::size_t chunk_values = 3 * point_batch + 4;
+static_assert(sizeof(Point) == 3 * sizeof(double), "a point is its three values");
+
 struct TextScan {
     explicit TextScan(RecordBatch& records) : batch(records), path(records.path()) {}
 
@@ -35,6 +41,8 @@ struct TextScan {
     const std::string& path;
     double pending[3] = {0, 0, 0};
     int have = 0;  // numbers of the record being read
+    std::unique_ptr<double[]> chunk{new double[chunk_values]};
+    ShapeCache shapes;
 
     [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
     {
@@ -46,10 +54,26 @@ struct TextScan {
              (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));
     }
 
-    void record_done()
+    // Values in file order: the record the last ones began is finished,
+    // whole records go to the batch, what is left waits for the next values.
+    void take(const double* v, std::size_t count)
     {
-        have = 0;
-        batch.add(pending[0], pending[1], pending[2]);
+        const double* end = v + count;
+        while (have != 0 && v < end) {
+            pending[have++] = *v++;
+            if (have == 3) {
+                have = 0;
+                batch.add(pending[0], pending[1], pending[2]);
+            }
+        }
+        while (end - v >= 3) {
+            std::size_t n = static_cast<std::size_t>(end - v) / 3;
+            Point* room = batch.room(n);
+            std::memcpy(static_cast<void*>(room), v, n * sizeof(Point));
+            batch.added(n);
+            v += 3 * n;
+        }
+        while (v < end) pending[have++] = *v++;
     }
 
     // The numbers of the parts in file order, up to the first bad token: the
@@ -61,32 +85,29 @@ struct TextScan {
                 scan(run.first, run.last);
                 continue;
             }
-            const double* v = run.values.data();
-            const double* end = v + run.values.size();
-            // Finish the record the part before began, take whole records,
-            // keep what is left for the next part.
-            while (have != 0 && v < end) {
-                pending[have++] = *v++;
-                if (have == 3) record_done();
-            }
-            for (; end - v >= 3; v += 3) batch.add(v[0], v[1], v[2]);
-            while (v < end) pending[have++] = *v++;
-            if (run.bad_first) bad_token(run.bad_first, run.bad_last, run.bad_status);
+            take(run.scanned.values.get(), run.scanned.count);
+            const BadToken& bad = run.scanned.bad;
+            if (bad.first) bad_token(bad.first, bad.last, bad.status);
         }
     }
 
     // Scans the whole tokens of [p, end).
     void scan(const char* p, const char* end)
     {
-        for_each_number(
-            p, end,
-            [this](double v) {
-                pending[have++] = v;
-                if (have == 3) record_done();
-            },
-            [this](const char* first, const char* last, ScanStatus status) { bad_token(first, last, status); });
+        for (;;) {
+            std::size_t n = 0;
+            BadToken bad;
+            p = scan_values(p, end, chunk.get(), chunk_values, n, bad, shapes);
+            take(chunk.get(), n);
+            if (bad.first) bad_token(bad.first, bad.last, bad.status);
+            if (p == end) return;
+        }
     }
 };
+
+// A block of the file with room for its terminating blank and the bytes
+// the record path may load beyond it, cleared once.
+std::unique_ptr<char[]> new_block() { return std::unique_ptr<char[]>(new char[block_size + 1 + record_padding]()); }
 
 // Where a block's whole tokens end: after its last white space. The bytes
 // after it (a token the block cut) start the next block.
@@ -100,7 +121,7 @@ const char* last_blank_end(const char* first, const char* end)
 // One block at a time, read and scanned in turn.
 void read_in_one(InputFile& f3, TextScan& scan)
 {
-    std::unique_ptr<char[]> block(new char[block_size + 1]);
+    std::unique_ptr<char[]> block = new_block();
     std::size_t carry = 0;  // bytes of a token cut by the end of the last block
     for (;;) {
         const long n = f3.read(block.get() + carry, block_size - carry);
@@ -124,7 +145,7 @@ void read_in_one(InputFile& f3, TextScan& scan)
 // block, the parts' numbers and the threads.
 struct PartReading {
     struct Block {
-        std::unique_ptr<char[]> bytes{new char[block_size + 1]};
+        std::unique_ptr<char[]> bytes = new_block();
         std::vector<TokenRun> runs;
     } blocks[2];
     PartScanner parts;  // after the blocks: gone before them

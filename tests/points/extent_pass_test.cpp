@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "points/extent_pass.h"
 #include "points/point_reader.h"
+#include "points/record_path.h"
+#include "points/text_reader.h"
+#include "reference_reading.h"
 #include "support.h"
 
 namespace {
@@ -171,45 +175,166 @@ TEST(ExtentPass, MissingSecondOfThreeFilesEndsTheRunAfterTheFirst)
     EXPECT_EQ(s.in.get(), EOF) << "the key press was taken";
 }
 
-// Every number of a file larger than a block, whatever its shape and
-// wherever a block edge cuts it, is the double strtod reads from its token.
+namespace {
+
+// A file read through the one door on every vector path of the record
+// reading (on this processor), at the usual block size and at blocks of
+// 4099 bytes: its numbers in order, or the message that ended the reading.
+struct Reading {
+    std::vector<double> values;
+    std::string error;
+    bool operator==(const Reading&) const = default;
+};
+
+Reading read_as_paths(const std::string& text, std::size_t block)
+{
+    Reading r;
+    Session s;
+    s.use_points({{"a", text}});
+    point_reader_set_block_size(block);
+    try {
+        SeenFile seen;
+        read_point_file(
+            s.out, point_files_of(s.st), 1,
+            [&](const Point* pts, std::size_t n) {
+                for (std::size_t k = 0; k < n; ++k) r.values.insert(r.values.end(), {pts[k].x, pts[k].y, pts[k].z});
+            },
+            seen);
+    } catch (const Fatal& e) {
+        r.error = e.text;
+    }
+    point_reader_set_block_size(0);
+    return r;
+}
+
+// Runs `check` once on each vector path this processor has, then puts the
+// path in use back.
+template <class Check>
+void on_every_path(Check check)
+{
+    const VectorPath was = record_path();
+    for (VectorPath path : {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar})
+        if (record_path_force(path))
+            check(record_path_name());
+        else
+            std::printf("this processor has no %s path\n", path == VectorPath::avx512 ? "avx512" : "avx2");
+    record_path_force(was);
+}
+
+bool same_doubles(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+}  // namespace
+
+// Every number of a file larger than a block is the double strtod reads
+// from its token, whatever its shape and wherever a block edge cuts it:
+// runs of records of one shape (signs, up to 17 digits, tabs, CR LF,
+// records spanning lines) that alternate with other shapes, inside a block
+// and across block edges, and tokens of no shape between them.
 TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
 {
     const unsigned seed = 31;
     std::mt19937_64 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto digits = [&](std::string& t, int n) {
+        for (int k = 0; k < n; ++k) t += static_cast<char>('0' + pick(10));
+    };
+    const char* gaps[] = {" ", "\t", "\n", "\r\n", "  ", " \r\n\t"};
+    // Record formats: per number a sign, whole digits and decimals (-1: no
+    // point), and the gap after it.
+    struct Format {
+        char sign[3];
+        int whole[3], decimals[3];
+        const char* gap[3];
+    };
+    std::vector<Format> formats(12);
+    for (Format& f : formats)
+        for (int n = 0; n < 3; ++n) {
+            f.sign[n] = "\0\0-+"[pick(4)];
+            f.whole[n] = pick(9);
+            f.decimals[n] = pick(8) - 1;
+            if (f.whole[n] + f.decimals[n] <= 0) f.whole[n] = 1;
+            if (pick(6) == 0) f.whole[n] += 8;  // 16 digits and more now and then: no shape
+            f.gap[n] = n == 2 ? (pick(2) ? "\n" : "\r\n") : gaps[pick(6)];
+        }
+    // Among the frequent ones, the longest numbers a shape may hold and the
+    // shortest it may not: 15 digits, and 16 without a point.
+    formats[1].whole[0] = 16, formats[1].decimals[0] = -1;
+    formats[2].whole[1] = 8, formats[2].decimals[1] = 7;
     std::string text;
     std::vector<std::string> tokens;
     while (text.size() < (9u << 20) || tokens.size() % 3 != 0) {
-        std::string t;
-        if (pick(4) == 0) t += pick(2) ? '-' : '+';
-        const int whole = pick(6) == 0 ? 1 + pick(24) : 1 + pick(7);
-        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + pick(10));
-        if (pick(3)) {
-            t += '.';
-            for (int k = pick(6) == 0 ? pick(25) : pick(4); k > 0; --k) t += static_cast<char>('0' + pick(10));
+        if (pick(4) == 0 || tokens.size() % 3 != 0) {  // a token of its own
+            std::string t;
+            if (pick(4) == 0) t += pick(2) ? '-' : '+';
+            digits(t, pick(6) == 0 ? 1 + pick(24) : 1 + pick(7));
+            if (pick(3)) {
+                t += '.';
+                digits(t, pick(6) == 0 ? pick(25) : pick(4));
+            }
+            if (pick(15) == 0) t += (pick(2) ? "e" : "E-") + std::to_string(pick(280));  // stays finite
+            tokens.push_back(t);
+            text += t + gaps[pick(6)];
+            continue;
         }
-        if (pick(15) == 0) t += (pick(2) ? "e" : "E-") + std::to_string(pick(280));  // stays finite
-        tokens.push_back(t);
-        text += t;
-        const char* gaps[] = {" ", "\t", "\n", "\r\n", "  ", " \r\n\t"};
-        text += gaps[pick(6)];
+        const Format& f = formats[static_cast<std::size_t>(pick(pick(3) ? 3 : 12))];
+        for (int r = 1 + pick(pick(2) ? 4 : 300); r > 0; --r)
+            for (int n = 0; n < 3; ++n) {
+                std::string t;
+                if (f.sign[n]) t += f.sign[n];
+                digits(t, f.whole[n]);
+                if (f.decimals[n] >= 0) t += '.';
+                digits(t, f.decimals[n]);
+                tokens.push_back(t);
+                text += t + f.gap[n];
+            }
     }
-    std::vector<double> read;
-    Session r;
-    r.use_points({{"big", text}});
-    r.st.nomim3.clear();
-    SeenFile seen;
-    read_point_file(
-        r.out, point_files_of(r.st), 1,
-        [&](const Point* pts, std::size_t n) {
-            for (std::size_t k = 0; k < n; ++k) read.insert(read.end(), {pts[k].x, pts[k].y, pts[k].z});
-        },
-        seen);
-    ASSERT_EQ(read.size(), tokens.size());
-    for (std::size_t k = 0; k < tokens.size(); ++k) {
-        const double expected = std::strtod(tokens[k].c_str(), nullptr);
-        ASSERT_EQ(std::memcmp(&read[k], &expected, sizeof expected), 0)
-            << "seed " << seed << " token " << k << " \"" << tokens[k] << "\"";
+    std::vector<double> expected;
+    for (const std::string& t : tokens) expected.push_back(std::strtod(t.c_str(), nullptr));
+    on_every_path([&](const char* path) {
+        const std::uint64_t hits = record_path_hits();
+        for (std::size_t block : {std::size_t{0}, std::size_t{4099}}) {
+            const Reading r = read_as_paths(text, block);
+            ASSERT_EQ(r.error, "") << path;
+            ASSERT_EQ(r.values.size(), expected.size()) << path;
+            for (std::size_t k = 0; k < expected.size(); ++k)
+                ASSERT_EQ(std::memcmp(&r.values[k], &expected[k], sizeof(double)), 0)
+                    << "seed " << seed << ", " << path << ", block " << block << ", token " << k << " \"" << tokens[k]
+                    << "\"";
+        }
+        // Many records are read by shape: an eighth of them at least in each reading.
+        EXPECT_GT(record_path_hits() - hits, expected.size() / 3 / 4) << path;
+    });
+}
+
+// A record one byte off the shape of the records before it, at any of its
+// positions and by any kind of byte, reads as its tokens do: the same
+// numbers, or the same message naming the same record.
+TEST(PointReader, ARecordOneByteOffItsShapeReadsAsItsTokens)
+{
+    const std::string shape = "480123.45\t-2150678.9 1234.56\r\n";
+    std::string clean;
+    for (int k = 0; k < 40; ++k) {
+        std::string record = shape;
+        for (char& c : record)
+            if (c >= '0' && c <= '9') c = static_cast<char>('0' + (c - '0' + k) % 10);
+        clean += record;
     }
+    const std::size_t off = 30 * shape.size();  // record 31 is changed
+    on_every_path([&](const char* path) {
+        for (std::size_t i = 0; i < shape.size(); ++i)
+            for (char c : std::string("x7 -.+e:/\n\x1a", 11)) {
+                std::string text = clean;
+                text[off + i] = c;
+                if (text == clean) continue;
+                const reference::Expected want = reference::expected_reading(text, "c:\\images\\zone1\\a.xyz");
+                const Reading got = read_as_paths(text, 0);
+                EXPECT_EQ(got.error, want.error) << path << ", byte " << i << " made " << c;
+                if (want.error.empty()) {
+                    EXPECT_TRUE(same_doubles(got.values, want.values)) << path << ", byte " << i;
+                }
+            }
+    });
 }
