@@ -19,6 +19,8 @@ void scan_part(const char* p, const char* end, TokenRun& run, ShapeCache& shapes
     if (parts_read++ == failing_part) throw std::bad_alloc();
 }
 
+}  // namespace
+
 // A part read in full, or marked for the caller to read again: an exception
 // that left a thread would end the process.
 void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes)
@@ -33,8 +35,6 @@ void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& s
     }
 }
 
-}  // namespace
-
 void part_scanner_set_faults(int start, int part)
 {
     failing_start = start;
@@ -42,7 +42,9 @@ void part_scanner_set_faults(int start, int part)
     parts_read = 0;
 }
 
-PartScanner::PartScanner(int threads)
+bool part_scanner_start_fails(int k) { return k == failing_start; }
+
+PartScanner::PartScanner(int threads, int first)
     : threads_(), starts_(static_cast<std::size_t>(threads)), cuts_(static_cast<std::size_t>(threads) + 1)
 {
     threads_.reserve(static_cast<std::size_t>(threads));
@@ -50,7 +52,9 @@ PartScanner::PartScanner(int threads)
         starts_[k] = {this, k};
         LeanThread t;
         // Out of threads or memory: the threads started do the work.
-        if (static_cast<int>(k) == failing_start || !start_lean_thread(t, &PartScanner::run, &starts_[k])) break;
+        if (part_scanner_start_fails(first + static_cast<int>(k)) ||
+            !start_lean_thread(t, &PartScanner::run, &starts_[k]))
+            break;
         threads_.push_back(t);
     }
     done_ = threads_.size();  // nothing under way

@@ -27,8 +27,9 @@ struct TokenRun {
 
 class PartScanner {
 public:
-    // Starts up to `threads` threads, fewer when the system refuses more.
-    explicit PartScanner(int threads);
+    // Starts up to `threads` threads, fewer when the system refuses more;
+    // `first` is the number of the first of them for the test seam below.
+    explicit PartScanner(int threads, int first = 0);
     ~PartScanner();  // lets a reading under way finish, then ends and joins the threads
     PartScanner(const PartScanner&) = delete;
     PartScanner& operator=(const PartScanner&) = delete;
@@ -63,8 +64,14 @@ private:
     bool stopping_ = false;
 };
 
+// Reads [first, last) into `run` as a part's thread does: a failure to find
+// memory marks the run failed instead of leaving the thread.
+void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes);
+
 // Test seams for what the system does under load: the thread started
 // `failing_start`-th (from 0) fails to start, and the part read
 // `failing_part`-th (from 0, counting every part since this call) runs out
 // of memory once read. -1: no such failure.
 void part_scanner_set_faults(int failing_start, int failing_part);
+// Whether the thread started `k`-th is to fail to start.
+bool part_scanner_start_fails(int k);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "points/block_pipeline.h"
 #include "points/number_scanner.h"
 #include "points/part_scanner.h"
 #include "points/text_scanner.h"
@@ -105,23 +106,10 @@ struct TextScan {
     }
 };
 
-// A block of the file with room for its terminating blank and the bytes
-// the record path may load beyond it, cleared once.
-std::unique_ptr<char[]> new_block() { return std::unique_ptr<char[]>(new char[block_size + 1 + record_padding]()); }
-
-// Where a block's whole tokens end: after its last white space. The bytes
-// after it (a token the block cut) start the next block.
-const char* last_blank_end(const char* first, const char* end)
-{
-    const char* cut = end;
-    while (cut > first && !is_blank(cut[-1])) --cut;
-    return cut;
-}
-
 // One block at a time, read and scanned in turn.
 void read_in_one(InputFile& f3, TextScan& scan)
 {
-    std::unique_ptr<char[]> block = new_block();
+    std::unique_ptr<char[]> block = new_text_block(block_size);
     std::size_t carry = 0;  // bytes of a token cut by the end of the last block
     for (;;) {
         const long n = f3.read(block.get() + carry, block_size - carry);
@@ -141,83 +129,28 @@ void read_in_one(InputFile& f3, TextScan& scan)
     }
 }
 
-// What a reading on several threads holds besides one block's: a second
-// block, the parts' numbers and the threads.
-struct PartReading {
-    struct Block {
-        std::unique_ptr<char[]> bytes = new_block();
-        std::vector<TokenRun> runs;
-    } blocks[2];
-    PartScanner parts;  // after the blocks: gone before them
-
-    // The parts' slots are made here, so that the reading itself allocates
-    // nothing on the main thread that a reading on one thread would not.
-    explicit PartReading(int threads) : parts(threads)
-    {
-        for (Block& b : blocks) b.runs.resize(parts.threads());
-    }
-};
-
-// The threads and memory for a reading in parts, or nothing when the system
-// has too little of either: the file is then read on one thread, with the
-// same result.
-std::unique_ptr<PartReading> prepare_parts(int threads)
+// The blocks as the reading thread hands them on, taken in file order.
+void read_ahead(BlockPipeline& blocks, TextScan& scan)
 {
-    try {
-        std::unique_ptr<PartReading> reading(new PartReading(threads));
-        if (reading->parts.threads() > 0) return reading;
-    } catch (const std::bad_alloc&) {
-    }
-    return nullptr;
-}
-
-// The same blocks, each read in parts by the threads while the numbers of
-// the block before are taken in file order: two blocks take turns. Every
-// failure still comes after what precedes it in the file.
-void read_in_parts(InputFile& f3, TextScan& scan, PartReading& reading)
-{
-    PartReading::Block* blocks = reading.blocks;
-    PartScanner& parts = reading.parts;
-    int current = 0;
-    bool pending = false;  // the other block's parts are being read
-    std::size_t carry = 0;
-    auto take_pending = [&] {
-        if (!pending) return;
-        parts.wait();
-        pending = false;
-        scan.consume(blocks[1 - current].runs);
-    };
     for (;;) {
-        char* first = blocks[current].bytes.get();
-        const long n = f3.read(first + carry, block_size - carry);
-        if (n <= 0) {
-            take_pending();
-            if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
-            first[carry] = ' ';  // the last token ends before the end of the buffer
-            scan.scan(first, first + carry);
-            return;
-        }
-        const char* end = first + carry + static_cast<std::size_t>(n);
-        const char* cut = last_blank_end(first, end);
-        if (cut == first && end == first + block_size) {
-            take_pending();
-            scan.bad_token(first, end, ScanStatus::not_a_number);
-        }
-        if (pending) parts.wait();
-        parts.start(first, cut, blocks[current].runs);
-        if (pending) scan.consume(blocks[1 - current].runs);
-        pending = true;
-        carry = static_cast<std::size_t>(end - cut);
-        std::memcpy(blocks[1 - current].bytes.get(), cut, carry);
-        current = 1 - current;
+        const BlockPipeline::Block& b = blocks.next();
+        if (b.end == BlockPipeline::Block::End::unreadable) fail("\n\n\tFile " + scan.path + " cannot be read\n");
+        if (b.end == BlockPipeline::Block::End::token_too_long)
+            scan.bad_token(b.first, b.last, ScanStatus::not_a_number);
+        scan.consume(b.runs);
+        const bool last = b.end == BlockPipeline::Block::End::last;
+        blocks.release();
+        if (last) return;
     }
 }
 
+// On several threads when the system gives them and the memory for them;
+// otherwise on this one, with the same result.
 void read_blocks(InputFile& f3, TextScan& scan, int threads)
 {
     if (threads > 1)
-        if (const std::unique_ptr<PartReading> reading = prepare_parts(threads)) {
-            read_in_parts(f3, scan, *reading);
+        if (const std::unique_ptr<BlockPipeline> blocks = BlockPipeline::start(f3, block_size, threads)) {
+            read_ahead(*blocks, scan);
             return;
         }
     read_in_one(f3, scan);
