@@ -7,6 +7,7 @@
 
 #include "core/fatal.h"
 #include "core/lf_text.h"
+#include "grid/cell_batch.h"
 #include "grid/cell_position.h"
 #include "points/point_reader.h"
 
@@ -73,7 +74,10 @@ void assign(const Extents& e, double pix, double inverse, double* const* dtab, c
 {
     double* cell[point_batch];
     const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
-    for (std::size_t k = 0; k < n; ++k) {
+    // Eight at a time where the processor can; the rest, and a point
+    // outside the extents, one by one.
+    const std::size_t placed = exact ? place_exact_vector(pts, n, e, inverse, dtab, cell) : 0;
+    for (std::size_t k = placed; k < n; ++k) {
         const Point& p = pts[k];
         // One test for the six: every point passes them but in a changed file.
         const bool inside =

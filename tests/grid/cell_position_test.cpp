@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <random>
+#include <vector>
 
+#include "grid/cell_batch.h"
 #include "grid/cell_position.h"
 #include "grid/grid_size.h"
+#include "points/record_path.h"
 #include "support.h"
 
 namespace {
@@ -130,4 +134,43 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
     }
     EXPECT_GT(near_boundary, 1000000);  // the sample really probes the boundaries
     EXPECT_GT(exact, 500000);
+}
+
+// The cells of a batch eight at a time are those of exact_cell one at a
+// time, on and next to cell boundaries, and the first point outside the
+// extents is found whichever of the eight it is.
+TEST(CellPosition, EightAtATimeIsOneAtATime)
+{
+    const VectorPath was = record_path();
+    if (!record_path_force(VectorPath::avx512)) GTEST_SKIP() << "this processor has no AVX-512";
+    std::mt19937_64 rng(77);
+    const int rows = 600, cols = 500;
+    std::vector<double> cells(static_cast<std::size_t>(rows + 2) * (cols + 2));
+    std::vector<double*> dtab;
+    for (int i = 0; i < rows + 2; ++i) dtab.push_back(cells.data() + static_cast<std::size_t>(i) * (cols + 2));
+    for (const double pix : {1.0, 0.5, 2.0}) {
+        const Extents e{480000.0, 480000.0 + cols * pix, 2150000.0, 2150000.0 + rows * pix, -4.0, 2400.0};
+        const double inverse = exact_cells(e.Xmin, e.Xmax, e.Ymin, e.Ymax, pix).inverse;
+        for (int round = 0; round < 200; ++round) {
+            std::vector<Point> pts(1 + rng() % 100);
+            for (Point& p : pts) {
+                p = {e.Xmin + static_cast<double>(rng() % (cols + 1)) * pix,
+                     e.Ymin + static_cast<double>(rng() % (rows + 1)) * pix, -4.0 + static_cast<double>(rng() % 2404)};
+                if (rng() % 3 == 0) p.x = std::min(e.Xmax, std::nextafter(p.x, rng() % 2 ? 1e300 : -1e300));
+                if (rng() % 3 == 0) p.y = std::max(e.Ymin, std::nextafter(p.y, rng() % 2 ? 1e300 : -1e300));
+                p.x = std::max(p.x, e.Xmin), p.y = std::min(p.y, e.Ymax);
+            }
+            const std::size_t outside = rng() % (pts.size() + 10);  // beyond the batch: none
+            if (outside < pts.size()) (rng() % 2 ? pts[outside].y : pts[outside].z) += 1e4;
+            std::vector<double*> cell(pts.size());
+            const std::size_t placed = place_exact_vector(pts.data(), pts.size(), e, inverse, dtab.data(), cell.data());
+            for (std::size_t k = 0; k < placed; ++k)
+                ASSERT_EQ(cell[k], dtab[static_cast<std::size_t>(exact_cell(pts[k].y, e.Ymax, inverse))] +
+                                       exact_cell(e.Xmin, pts[k].x, inverse))
+                    << pix << " " << round << " " << k;
+            // Whole eights are placed, up to the one holding the point outside.
+            EXPECT_EQ(placed, std::min(outside, pts.size()) / 8 * 8);
+        }
+    }
+    record_path_force(was);
 }

@@ -9,6 +9,7 @@
 
 #include "e2e/program_runner.h"
 #include "points/part_scanner.h"
+#include "points/record_path.h"
 #include "points/text_reader.h"
 #include "support.h"
 
@@ -23,23 +24,28 @@ struct Outcome {
 
 using Named = std::vector<std::pair<std::string, std::string>>;
 
-// How a threaded reading is set up: its block size (0: the usual 4 MiB) and
-// a thread start or a part's reading that fails (-1: none).
+// How a threaded reading is set up: its block size (0: the usual 4 MiB), a
+// thread start or a part's reading that fails (-1: none), and the vector
+// path of the record reading and of the cell placing.
 struct Reading {
     std::size_t block = 0;
     int failing_start = -1, failing_part = -1;
+    VectorPath path = record_path();
 };
 
 Outcome run_with(int threads, const Named& files, const std::string& answers, Reading r = {})
 {
     point_reader_set_block_size(r.block);
     part_scanner_set_faults(r.failing_start, r.failing_part);
+    const VectorPath was = record_path();
+    record_path_force(r.path);
     Session s;
     s.st.threads = threads;
     for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
     Outcome o{s.run(answers), s.console(), {}};
     point_reader_set_block_size(0);
     part_scanner_set_faults(-1, -1);
+    record_path_force(was);
     for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
     return o;
 }
@@ -94,11 +100,20 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
     }
     // Blocks of 4099 bytes cut the 12000-point file some 80 times: a token,
     // a record or a bad token falls on a boundary everywhere.
-    const Reading readings[] = {{}, {4099}, {65537}, {4099, 0}, {4099, 1}, {4099, -1, 0}, {4099, -1, 7}};
+    // Every vector path, on one thread and on more, gives that run too.
+    const Reading readings[] = {{},
+                                {4099},
+                                {65537},
+                                {4099, 0},
+                                {4099, 1},
+                                {4099, -1, 0},
+                                {4099, -1, 7},
+                                {0, -1, -1, VectorPath::scalar},
+                                {4099, -1, -1, VectorPath::avx2}};
     for (const Case& c : cases) {
         const Outcome one = run_with(1, c.files, c.answers);
         for (const Reading& r : readings)
-            for (int threads : {2, 3})
+            for (int threads : {1, 2, 3})
                 EXPECT_TRUE(run_with(threads, c.files, c.answers, r) == one)
                     << c.what << ", " << threads << " threads, block " << r.block << ", failing start "
                     << r.failing_start << ", failing part " << r.failing_part;

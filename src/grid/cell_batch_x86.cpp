@@ -1,0 +1,76 @@
+#include "grid/cell_batch.h"
+
+#include "points/record_path.h"
+
+#if defined(__x86_64__)
+
+// GCC 12's AVX-512 intrinsics start from an undefined register on purpose
+// and then warn about it themselves.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include <immintrin.h>
+
+namespace {
+
+// The ceiling of non-negative positions below 2^31, as cell_index takes it.
+[[gnu::target("avx512f,avx512vl")]] inline __m256i ceilings(__m512d position)
+{
+    const __m256i whole = _mm512_cvttpd_epi32(position);
+    const __mmask8 beyond =
+        _mm512_cmp_pd_mask(_mm512_sub_pd(position, _mm512_cvtepi32_pd(whole)), _mm512_setzero_pd(), _CMP_GT_OQ);
+    return _mm256_mask_add_epi32(whole, beyond, whole, _mm256_set1_epi32(1));
+}
+
+[[gnu::target("avx512f,avx512vl")]] std::size_t place_avx512(const Point* pts, std::size_t n, const Extents& e,
+                                                             double inverse, double* const* dtab, double** cell)
+{
+    const auto* v = reinterpret_cast<const double*>(pts);
+    // Eight points are 24 values: x at 0, 3, 6, ... of them.
+    const __m512i x01 = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0), y01 = _mm512_setr_epi64(1, 4, 7, 10, 13, 0, 0, 0),
+                  z01 = _mm512_setr_epi64(2, 5, 8, 11, 14, 0, 0, 0);
+    const __m512i x2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 0, 10, 13), y2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 8, 11, 14),
+                  z2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 9, 12, 15);
+    const __m512d Xmin = _mm512_set1_pd(e.Xmin), Xmax = _mm512_set1_pd(e.Xmax), Ymin = _mm512_set1_pd(e.Ymin),
+                  Ymax = _mm512_set1_pd(e.Ymax), Zmin = _mm512_set1_pd(e.Zmin), Zmax = _mm512_set1_pd(e.Zmax);
+    const __m512d inv = _mm512_set1_pd(inverse);
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const double* p = v + 3 * k;
+        const __m512d a = _mm512_loadu_pd(p), b = _mm512_loadu_pd(p + 8), c = _mm512_loadu_pd(p + 16);
+        // Lanes 0-5 from the first 16 values, 6-7 (5-7 for y, z) from the last 8.
+        const __m512d x = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, x01, b), 0xC0, x2, c);
+        const __m512d y = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, y01, b), 0xE0, y2, c);
+        const __m512d z = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, z01, b), 0xE0, z2, c);
+        const __mmask8 inside = _mm512_cmp_pd_mask(x, Xmin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(x, Xmax, _CMP_LE_OQ) &
+                                _mm512_cmp_pd_mask(y, Ymin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(y, Ymax, _CMP_LE_OQ) &
+                                _mm512_cmp_pd_mask(z, Zmin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(z, Zmax, _CMP_LE_OQ);
+        if (inside != 0xFF) break;  // the caller finds the point and says which it is
+        const __m256i i = ceilings(_mm512_mul_pd(_mm512_sub_pd(Ymax, y), inv));
+        const __m256i j = ceilings(_mm512_mul_pd(_mm512_sub_pd(x, Xmin), inv));
+        const __m512i rows = _mm512_i32gather_epi64(i, reinterpret_cast<const long long*>(dtab), 8);
+        const __m512i at = _mm512_add_epi64(rows, _mm512_slli_epi64(_mm512_cvtepi32_epi64(j), 3));
+        _mm512_storeu_si512(cell + k, at);
+        for (int q = 0; q < 8; ++q) __builtin_prefetch(cell[k + static_cast<std::size_t>(q)], 1);
+    }
+    return k;
+}
+
+}  // namespace
+
+std::size_t place_exact_vector(const Point* pts, std::size_t n, const Extents& e, double inverse, double* const* dtab,
+                               double** cell)
+{
+    if (record_path() != VectorPath::avx512) return 0;
+    return place_avx512(pts, n, e, inverse, dtab, cell);
+}
+
+#else
+
+std::size_t place_exact_vector(const Point*, std::size_t, const Extents&, double, double* const*, double**)
+{
+    return 0;
+}
+
+#endif
