@@ -4,6 +4,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/memory.h"
 #include "platform/threads.h"
 
 namespace {
@@ -36,6 +37,7 @@ void read_part(const char* first, const char* last, TokenRun& run)
         run.failed = true;
         run.bad_first = nullptr;
         std::vector<double>().swap(run.values);  // the memory goes back at once
+        hold_memory_for_failures();              // given back on the way here
     }
 }
 

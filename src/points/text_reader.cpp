@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "platform/memory.h"
 #include "points/number_scanner.h"
 #include "points/part_scanner.h"
 
@@ -146,6 +147,7 @@ std::unique_ptr<PartReading> prepare_parts(int threads)
         std::unique_ptr<PartReading> reading(new PartReading(threads));
         if (reading->parts.threads() > 0) return reading;
     } catch (const std::bad_alloc&) {
+        hold_memory_for_failures();  // given back on the way here
     }
     return nullptr;
 }
