@@ -1,9 +1,11 @@
 // Kestranov: airborne LIDAR point clouds to digital elevation models.
 #include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "core/run_state.h"
 #include "platform/console.h"
+#include "platform/memory.h"
 #include "platform/threads.h"
 #include "run/driver.h"
 
@@ -13,7 +15,14 @@ int main()
     st.in = &std::cin;
     st.out = &std::cout;
     st.in_is_terminal = stdin_is_terminal();
-    st.drive_root = std::filesystem::current_path();
+    // Before anything else allocates: without this memory a failure to
+    // allocate could not be reported, only aborted on.
+    if (!hold_memory_for_failures()) return end_for_lack_of_memory(st);
+    try {
+        st.drive_root = std::filesystem::current_path();
+    } catch (const std::bad_alloc&) {
+        return end_for_lack_of_memory(st);
+    }
     st.threads = requested_threads();
     return run(st);
 }

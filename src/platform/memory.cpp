@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 
@@ -105,6 +108,36 @@ std::uint64_t physical_memory()
 }
 
 }  // namespace
+
+namespace {
+
+// Enough for the exception object and for what the run does on its way to
+// the message; below the size that malloc maps on its own, so that it comes
+// from the heap and goes back to it.
+constexpr std::size_t held_size = 16 << 10;
+std::atomic<void*> held{nullptr};
+
+// Threads reading the points may run short at the same moment: the exchange
+// lets only one of them free the memory.
+void give_back_held_memory()
+{
+    std::free(held.exchange(nullptr));
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+bool hold_memory_for_failures()
+{
+    if (held.load() == nullptr) {
+        void* memory = std::malloc(held_size);
+        if (memory == nullptr) return false;
+        void* none = nullptr;
+        if (!held.compare_exchange_strong(none, memory)) std::free(memory);
+    }
+    std::set_new_handler(give_back_held_memory);
+    return true;
+}
 
 std::uint64_t available_memory_bytes()
 {

@@ -10,3 +10,14 @@
 // known, 0 when nothing is. Past it the out-of-memory killer ends the
 // process without a word, so a grid is refused before it gets that far.
 std::uint64_t available_memory_bytes();
+
+// The C++ runtime makes room for a thrown exception with malloc, or else in
+// a pool it sets aside when the program starts. Under a tight limit on
+// virtual memory (ulimit -v) that pool may not be there, and the first
+// std::bad_alloc could then not be thrown: the runtime would abort the
+// process instead of letting the run end with its memory message. A little
+// memory is held back for that moment: a new-handler gives it back to malloc
+// just before operator new reports the failure. Called at the start, and
+// again after a failure that the run got over (the memory was given back).
+// False when not even that little can be had: the run cannot go on.
+bool hold_memory_for_failures();

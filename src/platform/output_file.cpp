@@ -66,6 +66,19 @@ void output_set_lock_wait(std::chrono::milliseconds wait) { lock_wait = wait > w
 
 OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : mode_(mode)
 {
+    // An allocation that fails in here (the buffer is a whole MiB) throws
+    // before the object exists, so the destructor would not run: what was
+    // opened or created so far is let go of here.
+    try {
+        open(target);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void OutputFile::open(const std::filesystem::path& target)
+{
     const std::filesystem::path path = resolved(target);
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0) {
@@ -93,15 +106,20 @@ OutputFile::OutputFile(const std::filesystem::path& target, Mode mode) : mode_(m
     buffer_.reserve(buffer_size);
 }
 
-OutputFile::~OutputFile()
+OutputFile::~OutputFile() { release(); }
+
+void OutputFile::release()
 {
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     if (replaces() && !committed_) {
         const SignalGuard guard;
         ::unlinkat(dir_, temp_, 0);
         forget_temporary(dir_, temp_);
+        temp_[0] = '\0';
     }
     if (dir_ >= 0) ::close(dir_);
+    dir_ = -1;
 }
 
 void OutputFile::put_raw(const char* bytes, std::size_t n)

@@ -59,6 +59,8 @@ public:
     friend int commit_pair(OutputFile& first, OutputFile& second);
 
 private:
+    void open(const std::filesystem::path& target);
+    void release();  // closes, and removes the temporary file unless it was committed
     void flush();
     void put_raw(const char* bytes, std::size_t n);
     void put_direct(const char* bytes, std::size_t n);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/memory.h"
 #include "points/number_scanner.h"
 #include "points/record_path.h"
 
@@ -39,6 +40,7 @@ std::unique_ptr<BlockPipeline> BlockPipeline::start(InputFile& f, std::size_t bl
         p->started_ = true;
         return p;
     } catch (const std::bad_alloc&) {
+        hold_memory_for_failures();  // given back on the way here
         return nullptr;
     }
 }

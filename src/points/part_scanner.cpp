@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/memory.h"
 #include "platform/threads.h"
 
 namespace {
@@ -31,7 +32,8 @@ void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& s
         scan_part(first, last, run, shapes);
     } catch (...) {
         run.failed = true;
-        run.scanned.release();  // the memory goes back at once
+        run.scanned.release();       // the memory goes back at once
+        hold_memory_for_failures();  // given back on the way here
     }
 }
 

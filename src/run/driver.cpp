@@ -4,6 +4,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "core/fatal.h"
 #include "core/run_state.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-int abnormal_end(RunState& st, const std::string& message)
+// Nothing here allocates: the memory message may come when there is none.
+int abnormal_end(RunState& st, std::string_view message)
 {
     *st.out << message;
     st.out->flush();
@@ -25,7 +27,11 @@ int abnormal_end(RunState& st, const std::string& message)
     return 1;
 }
 
+constexpr std::string_view memory_message = "\n\n\tNot enough memory to go on\n";
+
 }  // namespace
+
+int end_for_lack_of_memory(RunState& st) { return abnormal_end(st, memory_message); }
 
 int run(RunState& st)
 {
@@ -38,7 +44,7 @@ int run(RunState& st)
     } catch (const Fatal& e) {
         return abnormal_end(st, e.text);
     } catch (const std::bad_alloc&) {
-        return abnormal_end(st, "\n\n\tNot enough memory to go on\n");
+        return abnormal_end(st, memory_message);
     } catch (const std::exception& e) {
         // Nothing should get here; if something does, it still ends as a failure, not a crash.
         return abnormal_end(st, std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <thread>
@@ -334,6 +335,59 @@ TEST(CompleteOrNothing, AFileSizeLimitFailsTheWrite)
         for (const auto& e : fs::directory_iterator(drive.path() / "images" / "zone1"))
             left.push_back(e.path().filename());
         EXPECT_EQ(left, std::vector<std::string>{"a.xyz"});
+    }
+}
+
+// Under a limit on virtual memory the run ends with the DEM or with a memory
+// message, and leaves no temporary file: from limits so low that the C++
+// runtime could not set its exception pool aside at startup up to one where
+// the run completes, through those where the writer runs short. The LAS cloud
+// is a corner of the Autzen sample: small grids with pits, read with little
+// memory, so that the writer is the first to run out over a wide range.
+TEST(CompleteOrNothing, MemoryLimitsFromStartupToTheWritersLeaveNoTemporaryFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than these limits";
+#endif
+    const fs::path sample = fs::path(KESTRANOV_SHARED_DATA) / "las" / "autzen_trim.las";
+    if (!fs::exists(sample)) GTEST_SKIP() << "no LAS sample at " << sample;
+    const std::string las = read_file(sample);
+    const auto at = [&](std::size_t k) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, las.data() + k, 4);
+        return v;
+    };
+    const std::uint32_t offset = at(96), length = at(105) & 0xffff;
+    std::string crop = las.substr(0, offset);
+    for (std::size_t p = offset; p + length <= las.size(); p += length)
+        if (at(p) - 63612100u <= 75000u && at(p + 4) - 84896500u <= 24600u) crop.append(las, p, length);
+    const auto kept = static_cast<std::uint32_t>((crop.size() - offset) / length);
+    std::memcpy(crop.data() + 107, &kept, 4);
+    TempDir drive;
+    const fs::path zone = drive.path() / "images" / "zone1";
+    write_file(zone / "a.las", crop);
+    for (const Output& o : outputs) {
+        int started = 0, completed = 0;
+        for (int kib = 5000, threads = 1; kib < 12000; kib += 16, threads = 4 - threads) {
+            const ProgramRun r = run_program(
+                drive.path(), gridding_answers({"a"}, "5", 0) + o.answers,
+                "ulimit -v " + std::to_string(kib) + "; export KESTRANOV_THREADS=" + std::to_string(threads) + ";", 30);
+            if (r.status == 127) continue;  // the dynamic loader itself could not start the program
+            ++started;
+            EXPECT_TRUE(r.status == 0 || (r.status == 1 && r.console.find("Not enough memory") != std::string::npos))
+                << kib << " KB, " << threads << " threads, " << o.answers << ": status " << r.status << "\n"
+                << r.console.substr(r.console.size() > 300 ? r.console.size() - 300 : 0);
+            std::vector<std::string> left;
+            for (const auto& e : fs::directory_iterator(zone))
+                if (e.path().filename().string().starts_with(".kst-")) left.push_back(e.path().filename());
+            EXPECT_EQ(left, std::vector<std::string>{}) << kib << " KB, " << threads << " threads, " << o.answers;
+            for (const auto& n : o.names) fs::remove(zone / n);
+            for (const auto& n : left) fs::remove(zone / n);
+            if (r.status == 0 && ++completed) break;
+        }
+        // Many limits too low for the run, then one where it completes.
+        EXPECT_GT(started, 20) << o.answers;
+        EXPECT_EQ(completed, 1) << o.answers;
     }
 }
 
