@@ -21,6 +21,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -183,6 +184,85 @@ constexpr std::size_t division_run = 256;
     return n;
 }
 
+namespace {
+
+// Where shapes alternate, the next record's address would wait on the
+// shape of this one. Records of one line each are found first instead, all
+// at once from the line ends of a stretch of text, and then read one by one
+// independently: record r runs from starts[r] to starts[r + 1]. Returns how
+// many records `starts` now delimits (at most `most`).
+[[gnu::target("avx512f,avx512bw")]] std::size_t line_starts(const char* q, const char* end, std::uint32_t* starts,
+                                                            std::size_t most)
+{
+    std::size_t n = 0;
+    starts[0] = 0;
+    const std::size_t span = static_cast<std::size_t>(end - q);
+    for (std::size_t at = 0; at < span && n < most; at += 64) {
+        std::uint64_t ends = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(q + at), _mm512_set1_epi8('\n'));
+        if (span - at < 64) ends &= (std::uint64_t{1} << (span - at)) - 1;
+        const auto found = static_cast<std::size_t>(__builtin_popcountll(ends));
+        if (found > 4) {  // short records: one by one
+            for (; ends && n < most; ends &= ends - 1)
+                starts[++n] = static_cast<std::uint32_t>(at + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1);
+            continue;
+        }
+        // Without a branch per line end: four slots written, `found` kept.
+        for (std::size_t t = 1; t <= 4; ++t, ends &= ends - 1)
+            starts[n + t] = static_cast<std::uint32_t>(
+                at + static_cast<std::size_t>(__builtin_ctzll(ends | (std::uint64_t{1} << 63))) + 1);
+        n += found;
+    }
+    return std::min(n, most);
+}
+
+// Records delimited by their lines, each of a cached shape as long as its
+// line; stops at the first that is not. `k` is the shape of the last.
+[[gnu::target("avx512f,avx512bw,avx512vbmi,avx512dq,avx512vl")]] std::size_t read_lines_avx512(
+    const ShapeCache& cache, int& k, const char*& q, const char* end, double* out, double* divisors, std::size_t most)
+{
+    std::uint32_t starts[division_run + 5];
+    const std::size_t lines = line_starts(q, end, starts, most);
+    std::size_t r = 0;
+    for (; r < lines; ++r) {
+        const char* at = q + starts[r];
+        const __m512i text = _mm512_loadu_si512(at);
+        const int j = likely_shape(cache, text);
+        const RecordShape& s = cache.shapes[j];
+        if (s.length != starts[r + 1] - starts[r] || misfit_avx512(s, text)) break;
+        integers_avx512(s, text, out + 3 * r);
+        _mm256_storeu_pd(divisors + 3 * r, _mm256_loadu_pd(s.divisor));
+        k = j;
+    }
+    q += starts[r];
+    return r;
+}
+
+// Records one after the other, each tried first with the shape of the one
+// before, then with every cached shape.
+[[gnu::target("avx512f,avx512bw,avx512vbmi,avx512dq,avx512vl")]] std::size_t read_chained_avx512(
+    const ShapeCache& cache, int& k, const char*& q, const char* end, double* out, double* divisors, std::size_t most)
+{
+    std::size_t r = 0;
+    for (; r < most; ++r) {
+        const __m512i text = _mm512_loadu_si512(q);
+        const RecordShape* s = &cache.shapes[k];
+        if (q + s->length > end || misfit_avx512(*s, text)) {
+            int fit = -1;
+            for (int j = 0; j < cache.count && fit < 0; ++j)
+                if (q + cache.shapes[j].length <= end && !misfit_avx512(cache.shapes[j], text)) fit = j;
+            if (fit < 0) break;
+            k = fit;
+            s = &cache.shapes[k];
+        }
+        integers_avx512(*s, text, out + 3 * r);
+        _mm256_storeu_pd(divisors + 3 * r, _mm256_loadu_pd(s->divisor));
+        q += s->length;
+    }
+    return r;
+}
+
+}  // namespace
+
 [[gnu::target("avx512f,avx512bw,avx512vbmi,avx512dq,avx512vl")]] std::size_t read_records_avx512(
     ShapeCache& cache, const char*& p, const char* end, double* out, std::size_t max)
 {
@@ -190,33 +270,15 @@ constexpr std::size_t division_run = 256;
     const char* q = p;
     int k = cache.current;
     alignas(64) double divisors[3 * division_run + 1];
-    bool more = true;
-    while (more && n < max) {
-        const std::size_t first = n, last = std::min(max, n + division_run);
-        for (; n < last; ++n) {
-            const __m512i text = _mm512_loadu_si512(q);
-            if (cache.count > 1) k = likely_shape(cache, text);
-            const RecordShape* s = &cache.shapes[k];
-            if (q + s->length > end || misfit_avx512(*s, text)) {
-                k = -1;
-                for (int j = 0; j < cache.count; ++j)
-                    if (q + cache.shapes[j].length <= end && !misfit_avx512(cache.shapes[j], text)) {
-                        k = j;
-                        break;
-                    }
-                if (k < 0) {
-                    more = false;
-                    break;
-                }
-                s = &cache.shapes[k];
-            }
-            integers_avx512(*s, text, out + 3 * n);
-            _mm256_storeu_pd(divisors + 3 * (n - first), _mm256_loadu_pd(s->divisor));
-            q += s->length;
-        }
-        divide_avx512(out + 3 * first, divisors, 3 * (n - first));
+    while (n < max) {
+        const std::size_t most = std::min(max - n, division_run);
+        std::size_t got = cache.count > 1 ? read_lines_avx512(cache, k, q, end, out + 3 * n, divisors, most) : 0;
+        if (got == 0) got = read_chained_avx512(cache, k, q, end, out + 3 * n, divisors, most);
+        if (got == 0) break;
+        divide_avx512(out + 3 * n, divisors, 3 * got);
+        n += got;
     }
-    if (k >= 0) cache.current = k;
+    cache.current = k;
     p = q;
     return n;
 }
