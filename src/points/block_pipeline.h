@@ -19,7 +19,7 @@
 #include "points/part_scanner.h"
 
 // A block of `block_size` bytes, with room for a blank after its last byte
-// and for the loads of the record path beyond it, cleared once.
+// and for the loads of the record path beyond it.
 std::unique_ptr<char[]> new_text_block(std::size_t block_size);
 // Where a block's whole tokens end: after its last white space. The bytes
 // after it (a token the block cut) start the next block.
