@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/model_files.h"
 #include "core/run_state.h"
 #include "output/asc_writer.h"
 #include "output/raster_pair.h"
@@ -57,8 +58,8 @@ void ask_raster_choice(RunState& st)
 void raster_branch(RunState& st, const std::vector<KeptFile>& inputs)
 {
     ask_raster_choice(st);
-    st.nomim4 += st.itype == 0 ? "_lidar_m2.raw" : "_lidar_m4.raw";
-    st.nomdescr4 += st.itype == 0 ? "_lidar_m2.txt" : "_lidar_m4.txt";
+    st.nomim4 += image_suffix(st.itype);
+    st.nomdescr4 += descriptor_suffix(st.itype);
     write_raster(target(st, st.nomim4, inputs), target(st, st.nomdescr4, inputs), grid_of(st),
                  {st.nb_lig, st.nb_col, st.itype, st.coef, st.pix_size, extents_of(st), st.retorno});
 }
@@ -74,7 +75,7 @@ void saving(RunState& st, const std::vector<KeptFile>& inputs)
         raster_branch(st, inputs);
         return;
     }
-    st.nomim4 += "_lidar.asc";
+    st.nomim4 += asc_suffix();
     *st.out << "\n\nOutput name " << st.nomim4 << " ";
     st.out->flush();
     write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size);
