@@ -41,6 +41,7 @@
 #include <unistd.h>
 
 #include "core/matrix.h"
+#include "core/model_files.h"
 #include "output/asc_writer.h"
 #include "output/raster_pair.h"
 #include "points/extent_pass.h"
@@ -205,23 +206,25 @@ void writers()
     const fs::path dir = fs::temp_directory_path() / ("kestranov-bench-w-" + std::to_string(getpid()));
     fs::create_directories(dir);
 
+    // The names a run would give a DEM called "grid" (a 32-bit raster).
+    const std::string asc = "grid" + asc_suffix(), image = "grid" + image_suffix(1),
+                      descriptor = "grid" + descriptor_suffix(1);
     std::vector<double> asc_times, raw_times;
     std::uintmax_t asc_bytes = 0, raw_bytes = 0;
     for (int k = 0; k < 3; ++k) {
         // Each write makes a new file, as a run usually does: replacing a
         // file by rename makes ext4 flush the new one at once, which would
         // time the disk instead of the writer.
-        for (const char* name : {"grid_lidar.asc", "grid_lidar_m4.raw", "grid_lidar_m4.txt"}) fs::remove(dir / name);
+        for (const std::string& name : {asc, image, descriptor}) fs::remove(dir / name);
         auto t0 = Clock::now();
-        write_asc({dir / "grid_lidar.asc", "grid_lidar.asc"}, grid, e, 1.0);
+        write_asc({dir / asc, asc}, grid, e, 1.0);
         asc_times.push_back(seconds_since(t0));
-        asc_bytes = fs::file_size(dir / "grid_lidar.asc");
+        asc_bytes = fs::file_size(dir / asc);
 
         t0 = Clock::now();
-        write_raster({dir / "grid_lidar_m4.raw", "grid_lidar_m4.raw"}, {dir / "grid_lidar_m4.txt", "grid_lidar_m4.txt"},
-                     grid, {n, n, 1, 100.0, 1.0, e, 0});
+        write_raster({dir / image, image}, {dir / descriptor, descriptor}, grid, {n, n, 1, 100.0, 1.0, e, 0});
         raw_times.push_back(seconds_since(t0));
-        raw_bytes = fs::file_size(dir / "grid_lidar_m4.raw");
+        raw_bytes = fs::file_size(dir / image);
     }
     std::printf("  ASCII grid   %4d x %4d  %8.1f MB  %7.3f s  %7.0f MB/s\n", n, n, asc_bytes / 1e6, median(asc_times),
                 asc_bytes / 1e6 / median(asc_times));

@@ -1,5 +1,6 @@
 #include "export_app.h"
 
+#include "core/model_files.h"
 #include "geotiff.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
@@ -58,7 +59,9 @@ std::string usage_text()
 {
     return std::string("usage: ") + kProgram +
            " FILE [--scale m|dm|cm|mm] [--epsg CODE] [-o OUT.tif]\n"
-           "  FILE         <name>_lidar.asc, <name>_lidar_m2.raw or <name>_lidar_m4.raw\n"
+           "  FILE         " +
+           model_file_names() +
+           "\n"
            "               (a .raw image needs its .txt descriptor beside it)\n"
            "  --scale U    unit of the integers in a .raw image: m, dm, cm or mm (required)\n"
            "  --epsg CODE  coordinate system to record, e.g. 32642 for UTM zone 42 north\n"

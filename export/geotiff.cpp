@@ -85,8 +85,9 @@ float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const 
 }
 
 // The nodata value to declare: only when some cell has none, and only when
-// no elevation reads as it once both are Float32 (-9999.9999 becomes
-// -10000, which may be a real depth).
+// no elevation reads as it once both are Float32 (the ASCII grid's
+// asc_nodata_text, in core/model_files.h, becomes -10000, which may be a
+// real depth).
 std::optional<double> band_nodata(const ElevationGrid& grid, const std::string& input)
 {
     const auto empty = [](double v) { return std::isnan(v); };

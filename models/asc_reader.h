@@ -1,5 +1,6 @@
 #pragma once
-// Reader for ESRI ASCII grids as kestranov writes them (<name>_lidar.asc).
+// Reader for ESRI ASCII grids as kestranov writes them (<name> and asc_suffix(),
+// src/core/model_files.h).
 
 #include <filesystem>
 #include <istream>

@@ -15,7 +15,7 @@ struct ElevationGrid {
     double cellsize = 1.0;  // ground distance between cell centres, metres
     // Where the model lies: the lower left corner of its south-western cell,
     // as the ASCII grid's header gives it (a raster image's descriptor gives
-    // it widened by 2.5 m). Unknown when the file does not say.
+    // it widened by descriptor_margin). Unknown when the file does not say.
     std::optional<double> xll, yll;
     // The ASCII grid's nodata_value, when its header has one.
     std::optional<double> nodata;

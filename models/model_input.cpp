@@ -3,6 +3,7 @@
 #include "models/asc_reader.h"
 #include "models/model_error.h"
 #include "models/raw_reader.h"
+#include "src/core/model_files.h"
 
 namespace kestranov::models {
 
@@ -10,10 +11,7 @@ Model read_model(const std::filesystem::path& input, const std::optional<ScaleUn
                  const std::filesystem::path& output)
 {
     const auto kind = input_kind(input);
-    if (!kind)
-        throw ModelError(input.string(),
-                         "unrecognised file type (expected <name>_lidar.asc, <name>_lidar_m2.raw or "
-                         "<name>_lidar_m4.raw)");
+    if (!kind) throw ModelError(input.string(), "unrecognised file type (expected " + model_file_names() + ")");
     Model model;
     if (*kind == InputKind::ascii_grid) {
         if (scale && scale->name != "m")

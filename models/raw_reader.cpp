@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "models/model_error.h"
+#include "src/core/model_files.h"
 
 namespace kestranov::models {
 namespace {
@@ -115,8 +116,8 @@ void read_corners(std::string_view rest, RawDescriptor& d, const std::string& na
                                        " cells of that size");
         }
     };
-    check(*xmax - 2.5 - *d.xmin, d.cols, "columns");
-    check(*ymax - 2.5 - *d.ymin, d.rows, "rows");
+    check(*xmax - descriptor_margin - *d.xmin, d.cols, "columns");
+    check(*ymax - descriptor_margin - *d.ymin, d.rows, "rows");
 }
 
 }  // namespace
@@ -137,12 +138,12 @@ std::optional<double> narrowed_corner(std::string_view text)
     if (whole.empty() || whole.size() > 12 || fraction.size() > 6 || !digits(whole) || !digits(fraction)) {
         const auto v = parse_real(text);
         if (!v) return std::nullopt;
-        return *v + 2.5;
+        return *v + descriptor_margin;
     }
     std::int64_t micro = 0;
     for (char c : whole) micro = micro * 10 + (c - '0');
     for (std::size_t k = 0; k < 6; ++k) micro = micro * 10 + (k < fraction.size() ? fraction[k] - '0' : 0);
-    micro = (negative ? -micro : micro) + 2500000;
+    micro = (negative ? -micro : micro) + descriptor_margin_micro;
     const std::int64_t magnitude = micro < 0 ? -micro : micro;
     char back[40];
     std::snprintf(back, sizeof back, "%s%lld.%06lld", micro < 0 ? "-" : "", static_cast<long long>(magnitude / 1000000),
@@ -162,10 +163,8 @@ RawFiles raw_files_for(const std::filesystem::path& input)
         files.descriptor = sibling(input, ".txt", ".TXT");
     }
     const std::string stem = input.stem().string();
-    if (ends_with_ci(stem, "_m2"))
-        files.name_bytes = 2;
-    else if (ends_with_ci(stem, "_m4"))
-        files.name_bytes = 4;
+    for (int bytes : {raster16_bytes, raster32_bytes})
+        if (ends_with_ci(stem, raster_name_tag(bytes))) files.name_bytes = bytes;
     return files;
 }
 
@@ -190,7 +189,7 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
         throw ModelError(name, "descriptor has " + std::to_string(lines.size()) +
                                    " lines; expected rows, columns, bytes per cell, minimum, maximum and cell size");
 
-    const auto bad = [&](int line, const char* what) {
+    const auto bad = [&](int line, const std::string& what) {
         return ModelError(name, "descriptor line " + std::to_string(line) + " should be " + what + ", found " +
                                     quoted_line(lines[static_cast<std::size_t>(line - 1)]));
     };
@@ -200,7 +199,9 @@ RawDescriptor parse_descriptor(std::istream& in, const std::string& name)
     const auto cols = parse_int(lines[1]);
     if (!cols || *cols < 0) throw bad(2, "the number of columns");
     const auto bytes = parse_int(lines[2]);
-    if (!bytes || (*bytes != 2 && *bytes != 4)) throw bad(3, "the bytes per cell (2 or 4)");
+    if (!bytes || (*bytes != raster16_bytes && *bytes != raster32_bytes))
+        throw bad(
+            3, "the bytes per cell (" + std::to_string(raster16_bytes) + " or " + std::to_string(raster32_bytes) + ")");
     // The program writes both as 32-bit integers; anything wider would also
     // overflow the 16-bit recovery.
     const auto int32 = [](std::optional<std::int64_t> v) { return v && *v >= INT32_MIN && *v <= INT32_MAX; };
@@ -302,7 +303,7 @@ RawGrid read_raw(const std::filesystem::path& input)
         for (std::size_t c = 0; c < grid.cols; ++c, ++i) {
             const unsigned char* p = row.data() + c * bpc;
             std::int64_t v;
-            if (bpc == 2) {
+            if (bpc == raster16_bytes) {
                 const auto stored = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
                 v = recover_16bit(stored, d.zmin);
             } else {
@@ -316,7 +317,7 @@ RawGrid read_raw(const std::filesystem::path& input)
         }
     }
 
-    if (d.bytes_per_cell == 2 && d.zmax - d.zmin > 65535)
+    if (d.bytes_per_cell == raster16_bytes && d.zmax - d.zmin > 65535)
         out.warnings.push_back(desc_name + ": range " + std::to_string(d.zmin) + ".." + std::to_string(d.zmax) +
                                " spans more than 65536 units, so 16-bit values may be decoded to the wrong height");
     if (outside > 0)

@@ -1,6 +1,7 @@
 #pragma once
-// Reader for kestranov's raster images: <name>_lidar_m2.raw (16-bit) or
-// <name>_lidar_m4.raw (32-bit) plus the descriptor <name>_lidar_m2.txt / _m4.txt.
+// Reader for kestranov's raster images (16-bit or 32-bit cells) and their
+// descriptors, named as src/core/model_files.h has it: <name> and
+// image_suffix() for the image, descriptor_suffix() for the descriptor.
 
 #include <cstdint>
 #include <filesystem>
@@ -17,12 +18,12 @@ namespace kestranov::models {
 struct RawDescriptor {
     std::int64_t rows = 0;
     std::int64_t cols = 0;
-    int bytes_per_cell = 0;  // 2 or 4
+    int bytes_per_cell = 0;  // raster16_bytes or raster32_bytes
     std::int64_t zmin = 0;   // scaled (integer) elevations, unit unknown to the file
     std::int64_t zmax = 0;
     double cellsize = 0.0;
     // The cloud's western and southern extents: the descriptor's "X min" and
-    // "Y min", which the program widens by 2.5 m, narrowed back. Unknown when
+    // "Y min", which the program widens by descriptor_margin, narrowed back. Unknown when
     // the descriptor has no such line.
     std::optional<double> xmin, ymin;
 };
@@ -30,7 +31,7 @@ struct RawDescriptor {
 struct RawFiles {
     std::filesystem::path image;
     std::filesystem::path descriptor;
-    int name_bytes = 0;  // 2 for "_m2", 4 for "_m4", 0 if the name does not say
+    int name_bytes = 0;  // the bytes per cell its "_m2" or "_m4" gives, 0 if the name does not say
 };
 
 struct RawGrid {
@@ -42,7 +43,7 @@ struct RawGrid {
 // Works out image and descriptor names from either of the pair.
 RawFiles raw_files_for(const std::filesystem::path& input);
 
-// Narrows a corner the descriptor writes ("%lf" of an extent less 2.5) back
+// Narrows a corner the descriptor writes ("%lf" of an extent less descriptor_margin) back
 // to the extent: in decimal, so that the result is the double whose "%lf"
 // text the ASCII grid of the same run carries. Nothing when `text` is no number.
 std::optional<double> narrowed_corner(std::string_view text);

@@ -1,5 +1,6 @@
 #include "preview_app.h"
 
+#include "core/model_files.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
@@ -19,7 +20,9 @@ std::string usage_text()
 {
     return std::string("usage: ") + kProgram +
            " FILE [--scale m|dm|cm|mm] [-o OUT.png]\n"
-           "  FILE         <name>_lidar.asc, <name>_lidar_m2.raw or <name>_lidar_m4.raw\n"
+           "  FILE         " +
+           model_file_names() +
+           "\n"
            "               (a .raw image needs its .txt descriptor beside it)\n"
            "  --scale U    unit of the integers in a .raw image: m, dm, cm or mm\n"
            "               (without it the legend shows stored units)\n"

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "files.h"
+#include "src/core/model_files.h"
 
 namespace kestranov::models::testing {
 
@@ -25,7 +26,7 @@ void write_raw(const fs::path& raw, std::size_t rows, std::size_t cols, double c
     std::string data;
     for (std::int64_t v : scaled) {
         std::uint32_t u;
-        if (bytes == 2) {
+        if (bytes == raster16_bytes) {
             std::int64_t m = v % 65536;
             if (m < 0) m += 65536;
             u = static_cast<std::uint32_t>(m);
@@ -51,10 +52,12 @@ std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const 
     std::string s;
     std::snprintf(buf, sizeof buf,
                   "ncols %d\r\nnrows %d\r\nxllcorner %lf\r\nyllcorner %lf\r\ncellsize %lf\r\n"
-                  "nodata_value -9999.9999\r\n",
-                  static_cast<int>(cols), static_cast<int>(rows), fixture_xll, fixture_yll, cellsize);
+                  "nodata_value %s\r\n",
+                  static_cast<int>(cols), static_cast<int>(rows), fixture_xll, fixture_yll, cellsize,
+                  std::string(asc_nodata_text).c_str());
     s += buf;
-    for (double v : z) s += printf_lf(std::isnan(v) ? -9999.9999 : v) + "\t";
+    const double nodata = std::stod(std::string(asc_nodata_text));
+    for (double v : z) s += printf_lf(std::isnan(v) ? nodata : v) + "\t";
     return s;
 }
 
@@ -68,29 +71,30 @@ std::string descriptor_text(std::int64_t rows, std::int64_t cols, int bytes, std
 {
     char buf[512];
     // The layout the program writes: six numbers, three empty lines, then
-    // the corners of the cloud widened by 2.5 m (here a cloud whose lower
-    // left corner is the one asc_text gives).
+    // the corners of the cloud widened by descriptor_margin (here a cloud
+    // whose lower left corner is the one asc_text gives).
     std::snprintf(buf, sizeof buf,
                   "%lld\r\n%lld\r\n%d\r\n%lld\r\n%lld\r\n%lf\r\n\r\n\r\n\r\n\tUTM Coordinates :\r\n"
                   "\t\tX min : %lf Y min : %lf \r\n\t\tX max : %lf Y max : %lf \r\n\r\n"
                   "\tlast return [Provisional MT generation] \r\n",
                   static_cast<long long>(rows), static_cast<long long>(cols), bytes, static_cast<long long>(zmin),
-                  static_cast<long long>(zmax), cellsize, fixture_xll - 2.5, fixture_yll - 2.5,
-                  fixture_xll + static_cast<double>(cols) * cellsize + 2.5,
-                  fixture_yll + static_cast<double>(rows) * cellsize + 2.5);
+                  static_cast<long long>(zmax), cellsize, fixture_xll - descriptor_margin,
+                  fixture_yll - descriptor_margin,
+                  fixture_xll + static_cast<double>(cols) * cellsize + descriptor_margin,
+                  fixture_yll + static_cast<double>(rows) * cellsize + descriptor_margin);
     return buf;
 }
 
 void write_raw16(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
                  const std::vector<std::int64_t>& scaled)
 {
-    write_raw(raw, rows, cols, cellsize, scaled, 2);
+    write_raw(raw, rows, cols, cellsize, scaled, raster16_bytes);
 }
 
 void write_raw32(const fs::path& raw, std::size_t rows, std::size_t cols, double cellsize,
                  const std::vector<std::int64_t>& scaled)
 {
-    write_raw(raw, rows, cols, cellsize, scaled, 4);
+    write_raw(raw, rows, cols, cellsize, scaled, raster32_bytes);
 }
 
 }  // namespace kestranov::models::testing

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 constexpr double fixture_xll = 512000.0;
 constexpr double fixture_yll = 5401000.0;
 
-// <name>_lidar.asc as the program writes it: CR LF header, every value "%lf"
+// The ASCII grid as the program writes it: CR LF header, every value "%lf"
 // plus a TAB, all on one line. NaN cells are written as the nodata value.
 std::string asc_text(std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z);
 void write_asc(const fs::path& file, std::size_t rows, std::size_t cols, double cellsize, const std::vector<double>& z);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/lf_text.h"
+#include "core/model_files.h"
 
 namespace {
 constexpr std::size_t chunk_size = 1 << 16;
@@ -11,7 +12,8 @@ constexpr std::size_t chunk_size = 1 << 16;
 std::string asc_header(GridView grid, const Extents& e, double pix_size)
 {
     return "ncols " + std::to_string(grid.nb_col) + "\nnrows " + std::to_string(grid.nb_lig) + "\nxllcorner " +
-           lf(e.Xmin) + "\nyllcorner " + lf(e.Ymin) + "\ncellsize " + lf(pix_size) + "\nnodata_value -9999.9999\n";
+           lf(e.Xmin) + "\nyllcorner " + lf(e.Ymin) + "\ncellsize " + lf(pix_size) + "\nnodata_value " +
+           std::string(asc_nodata_text) + "\n";
 }
 
 void write_asc(const OutputTarget& target, GridView grid, const Extents& e, double pix_size)

@@ -3,14 +3,17 @@
 #include <cstdint>
 
 #include "core/lf_text.h"
-#include "output/raw_image.h"
+#include "core/model_files.h"
 #include "output/scaled_value.h"
 
 namespace {
 
-// The corners lie a fixed 2.5 m outside the cloud's extents, whatever the
+// A corner lies descriptor_margin outside the cloud's extent, whatever the
 // cell size; the sum is formed in extended precision and rounded to double.
-double corner(double extent, long double offset) { return static_cast<double>(extent + offset); }
+double corner(double extent, int side)
+{
+    return static_cast<double>(extent + side * static_cast<long double>(descriptor_margin));
+}
 
 }  // namespace
 
@@ -22,8 +25,8 @@ std::string descriptor_text(const DescriptorInfo& d)
         "\n" + std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmin, d.coef))) + "\n" +
         std::to_string(static_cast<std::int32_t>(scaled_value(e.Zmax, d.coef))) + "\n" + lf(d.pix_size) + "\n\n";
     text += "\n\n\tUTM Coordinates :";
-    text += "\n\t\tX min : " + lf(corner(e.Xmin, -2.5L)) + " Y min : " + lf(corner(e.Ymin, -2.5L)) + " ";
-    text += "\n\t\tX max : " + lf(corner(e.Xmax, 2.5L)) + " Y max : " + lf(corner(e.Ymax, 2.5L)) + " ";
+    text += "\n\t\tX min : " + lf(corner(e.Xmin, -1)) + " Y min : " + lf(corner(e.Ymin, -1)) + " ";
+    text += "\n\t\tX max : " + lf(corner(e.Xmax, 1)) + " Y max : " + lf(corner(e.Ymax, 1)) + " ";
     if (d.retorno == 0) text += "\n\n\tfirst return [MS generation] ";
     if (d.retorno == 1) text += "\n\n\tlast return [Provisional MT generation] ";
     text += "\n\n\t\t\t\tKestranov LIDAR DEM generator";

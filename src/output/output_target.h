@@ -18,7 +18,7 @@ struct KeptFile {
 
 struct OutputTarget {
     std::filesystem::path host;                   // where the file is written
-    std::string shown;                            // c:\images\zone1\dem1_lidar.asc, as the console names it
+    std::string shown;                            // its Windows path (c:\images\zone1\...), as the console names it
     const std::vector<KeptFile>* keep = nullptr;  // files it must not replace
 };
 

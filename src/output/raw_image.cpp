@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/model_files.h"
 #include "output/scaled_value.h"
 
 namespace {
+
+// The cells as the descriptor and the name announce them.
+static_assert(sizeof(std::uint16_t) == raster_bytes(0) && sizeof(std::int32_t) == raster_bytes(1));
 
 // Little-endian bytes of one cell, whatever the host (a single store on x86-64).
 template <class Cell>

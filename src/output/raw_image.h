@@ -1,6 +1,7 @@
 // The raster image: the model's cells as integers of 1/coef metre, 16-bit
 // unsigned (itype 0, each value modulo 65536) or 32-bit signed (itype 1),
-// little-endian, row by row from the north, no header.
+// little-endian, row by row from the north, no header. Their bytes per cell
+// are raster_bytes (core/model_files.h), which the readers take too.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,6 @@
 #include "core/extents.h"
 #include "core/grid_view.h"
 #include "platform/output_file.h"
-
-// Bytes per cell of a raster type.
-constexpr int raster_bytes(int itype) { return itype == 0 ? 2 : 4; }
 
 // Writes the image of `grid` to `file`, scaled a slice at a time: no second
 // grid is held, and a model without rows or columns writes nothing.

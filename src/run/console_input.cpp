@@ -7,17 +7,16 @@
 #include <ostream>
 
 #include "core/fatal.h"
-#include "core/run_state.h"
 #include "points/number_scanner.h"
 
 namespace {
 
-std::string next_word(RunState& st, std::string_view prompt)
+std::string next_word(const Console& con, std::string_view prompt)
 {
-    *st.out << prompt;
-    st.out->flush();
+    con.out << prompt;
+    con.out.flush();
     std::string word;
-    if (!(*st.in >> word)) fail("\n\n\tEnd of console input: the question above has no answer\n");
+    if (!(con.in >> word)) fail("\n\n\tEnd of console input: the question above has no answer\n");
     return word;
 }
 
@@ -38,41 +37,41 @@ std::optional<long long> whole_number(const std::string& word)
 
 }  // namespace
 
-std::string ask_word(RunState& st, std::string_view prompt)
+std::string ask_word(const Console& con, std::string_view prompt)
 {
     // A NUL byte would cut the name short where the system sees it while
     // the console shows all of it: no folder or file can have one.
     for (;;) {
-        std::string word = next_word(st, prompt);
+        std::string word = next_word(con, prompt);
         if (word.find('\0') == std::string::npos) return word;
-        *st.out << "\n\tA name cannot hold a NUL byte.";
-        drop_rest_of_line(*st.in);
+        con.out << "\n\tA name cannot hold a NUL byte.";
+        drop_rest_of_line(con.in);
     }
 }
 
-int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
+int ask_int(const Console& con, std::string_view prompt, const std::function<bool(long long)>& accept,
             std::string_view complaint, std::string_view too_large)
 {
     for (;;) {
-        std::optional<long long> value = whole_number(next_word(st, prompt));
+        std::optional<long long> value = whole_number(next_word(con, prompt));
         if (value && *value >= std::numeric_limits<int>::min() && *value <= std::numeric_limits<int>::max() &&
             accept(*value))
             return static_cast<int>(*value);
         const bool beyond_int = value && *value > std::numeric_limits<int>::max();
-        *st.out << (beyond_int && !too_large.empty() ? too_large : complaint);
-        drop_rest_of_line(*st.in);
+        con.out << (beyond_int && !too_large.empty() ? too_large : complaint);
+        drop_rest_of_line(con.in);
     }
 }
 
-double ask_double(RunState& st, std::string_view prompt, const std::function<bool(double)>& accept,
+double ask_double(const Console& con, std::string_view prompt, const std::function<bool(double)>& accept,
                   std::string_view complaint)
 {
     for (;;) {
-        std::string word = next_word(st, prompt);
+        std::string word = next_word(con, prompt);
         ScanResult r = scan_number(word.data(), word.data() + word.size());
         if (r.status == ScanStatus::ok && accept(r.value)) return r.value;
-        *st.out << complaint;
-        drop_rest_of_line(*st.in);
+        con.out << complaint;
+        drop_rest_of_line(con.in);
     }
 }
 
@@ -82,7 +81,7 @@ void drop_rest_of_line(std::istream& in)
     in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
 }
 
-int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::string_view> choices)
+int ask_menu(const Console& con, std::string_view title, std::initializer_list<std::string_view> choices)
 {
     std::string menu(title), complaint = "\n\tPlease answer ";
     const int last = static_cast<int>(choices.size()) - 1;
@@ -95,5 +94,5 @@ int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::st
     }
     menu += "\n\t\t";
     return ask_int(
-        st, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
+        con, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
 }

@@ -11,26 +11,34 @@
 #include <string>
 #include <string_view>
 
-struct RunState;
+// The console a question is asked on: where the answers come from, where
+// the prompts and complaints go, and whether the answers come from a
+// terminal (the final key press is then read from it directly). The
+// questions need nothing else of the run.
+struct Console {
+    std::istream& in;
+    std::ostream& out;
+    bool terminal = false;
+};
 
 // Shows `prompt` and returns the next word.
-std::string ask_word(RunState& st, std::string_view prompt);
+std::string ask_word(const Console& con, std::string_view prompt);
 
 // Shows `prompt` until the answer is a whole number that `accept` takes;
 // a refused answer shows `complaint` first, or `too_large`, when given, for
 // a whole number beyond the largest int.
-int ask_int(RunState& st, std::string_view prompt, const std::function<bool(long long)>& accept,
+int ask_int(const Console& con, std::string_view prompt, const std::function<bool(long long)>& accept,
             std::string_view complaint, std::string_view too_large = {});
 
 // The same for a decimal number.
-double ask_double(RunState& st, std::string_view prompt, const std::function<bool(double)>& accept,
+double ask_double(const Console& con, std::string_view prompt, const std::function<bool(double)>& accept,
                   std::string_view complaint);
 
 // A titled menu of numbered choices, each on a line of its own as two tabs,
 // the number, " ====> " and the choice, ending with two tabs for the answer;
 // shown again until the answer is one of the numbers, after the complaint
 // "Please answer 0 or 1." (or "0, 1, 2 or 3." and so on).
-int ask_menu(RunState& st, std::string_view title, std::initializer_list<std::string_view> choices);
+int ask_menu(const Console& con, std::string_view title, std::initializer_list<std::string_view> choices);
 
 // Throws away what is left of the current input line: the rest of a refused
 // answer, or of the last answer before the key press.

@@ -16,22 +16,24 @@
 namespace {
 
 // Nothing here allocates: the memory message may come when there is none.
-int abnormal_end(RunState& st, std::string_view message)
+int abnormal_end(const Console& con, std::string_view message)
 {
-    *st.out << message;
-    st.out->flush();
+    con.out << message;
+    con.out.flush();
     // The key press is a new input: what is left of the last answer's line
     // is not it. (On a terminal, getch itself drops pending input.)
-    if (!st.in_is_terminal) drop_rest_of_line(*st.in);
-    getch(*st.in, st.in_is_terminal);
+    if (!con.terminal) drop_rest_of_line(con.in);
+    getch(con.in, con.terminal);
     return 1;
 }
+
+Console console_of(const RunState& st) { return {*st.in, *st.out, st.in_is_terminal}; }
 
 constexpr std::string_view memory_message = "\n\n\tNot enough memory to go on\n";
 
 }  // namespace
 
-int end_for_lack_of_memory(RunState& st) { return abnormal_end(st, memory_message); }
+int end_for_lack_of_memory(RunState& st) { return abnormal_end(console_of(st), memory_message); }
 
 int run(RunState& st)
 {
@@ -42,11 +44,11 @@ int run(RunState& st)
         st.out->flush();
         return 0;
     } catch (const Fatal& e) {
-        return abnormal_end(st, e.text);
+        return abnormal_end(console_of(st), e.text);
     } catch (const std::bad_alloc&) {
-        return abnormal_end(st, memory_message);
+        return abnormal_end(console_of(st), memory_message);
     } catch (const std::exception& e) {
         // Nothing should get here; if something does, it still ends as a failure, not a crash.
-        return abnormal_end(st, std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");
+        return abnormal_end(console_of(st), std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");
     }
 }

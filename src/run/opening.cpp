@@ -21,35 +21,36 @@ std::string frame_line(std::string_view text)
     return line;
 }
 
-void banner(RunState& st)
+void banner(std::ostream& out)
 {
     const std::string stars = "\n\t" + std::string(frame_width + 2, '*');
     const std::string empty = frame_line("");
-    *st.out << stars << empty << empty << frame_line("                      KESTRANOV") << empty << empty << empty
-            << empty << frame_line("   Digital elevation models from airborne LIDAR points")
-            << frame_line("   Version 1.0") << empty
-            << frame_line("   First or last return, ASCII grid or raster output") << empty << stars;
+    out << stars << empty << empty << frame_line("                      KESTRANOV") << empty << empty << empty << empty
+        << frame_line("   Digital elevation models from airborne LIDAR points") << frame_line("   Version 1.0") << empty
+        << frame_line("   First or last return, ASCII grid or raster output") << empty << stars;
 }
 
 }  // namespace
 
 void opening(RunState& st)
 {
-    banner(st);
+    const Console con{*st.in, *st.out, st.in_is_terminal};
+    banner(con.out);
     std::string nomgen = base_directory;
-    std::string nomdir = ask_word(st, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
+    std::string nomdir = ask_word(con, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
     nomgen += nomdir;
     nomgen += '\\';
     st.nomim4 = nomgen;
     st.nomgen = nomgen;
 
     st.numlay = ask_int(
-        st, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
+        con, "\n\n\tNumber of files to stick ? ", [](long long n) { return n >= 1; },
         "\n\tThe number of files must be a whole number of at least 1.",
         "\n\tThe number of files must be at most 2147483647.");
     st.files.assign(1, data_file{});
     for (int k = 1; k <= st.numlay; ++k) {
-        st.nomfic = ask_word(st, "\n\n\tName of the file number " + std::to_string(k) + " (without extension .xyz) ? ");
+        st.nomfic =
+            ask_word(con, "\n\n\tName of the file number " + std::to_string(k) + " (without extension .xyz) ? ");
         st.files.push_back({st.nomfic});
     }
     st.nomim3 = point_file_path(st, st.numlay);
@@ -57,8 +58,9 @@ void opening(RunState& st)
 
 void ask_gridding(RunState& st)
 {
+    const Console con{*st.in, *st.out, st.in_is_terminal};
     st.pix_size = ask_double(
-        st, "\n\n\tdecimal pixel output size (decimal value in meters) ? ", [](double v) { return v > 0.0; },
+        con, "\n\n\tdecimal pixel output size (decimal value in meters) ? ", [](double v) { return v > 0.0; },
         "\n\tThe pixel size must be a decimal number greater than 0.");
-    st.retorno = ask_menu(st, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
+    st.retorno = ask_menu(con, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
 }

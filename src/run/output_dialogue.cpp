@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/model_files.h"
 #include "core/run_state.h"
 #include "output/asc_writer.h"
 #include "output/raster_pair.h"
@@ -40,25 +41,25 @@ std::string range_problem(const RunState& st)
 }
 
 // Type and scale, asked again while the choice would lose elevations.
-void ask_raster_choice(RunState& st)
+void ask_raster_choice(const Console& con, RunState& st)
 {
     for (;;) {
-        st.itype = ask_menu(st, "\n\ttype of DEM raster :", {"16 bits", "32 bits"});
+        st.itype = ask_menu(con, "\n\ttype of DEM raster :", {"16 bits", "32 bits"});
         st.nomdescr4 = st.nomim4;
         st.escala =
-            ask_menu(st, "\n\toutput hipsometric scale:", {"meters", "decimeters", "centimeters", "millimeters"});
+            ask_menu(con, "\n\toutput hipsometric scale:", {"meters", "decimeters", "centimeters", "millimeters"});
         st.coef = coef_by_escala[st.escala];
         const std::string problem = range_problem(st);
         if (problem.empty()) return;
-        *st.out << problem;
+        con.out << problem;
     }
 }
 
-void raster_branch(RunState& st, const std::vector<KeptFile>& inputs)
+void raster_branch(const Console& con, RunState& st, const std::vector<KeptFile>& inputs)
 {
-    ask_raster_choice(st);
-    st.nomim4 += st.itype == 0 ? "_lidar_m2.raw" : "_lidar_m4.raw";
-    st.nomdescr4 += st.itype == 0 ? "_lidar_m2.txt" : "_lidar_m4.txt";
+    ask_raster_choice(con, st);
+    st.nomim4 += image_suffix(st.itype);
+    st.nomdescr4 += descriptor_suffix(st.itype);
     write_raster(target(st, st.nomim4, inputs), target(st, st.nomdescr4, inputs), grid_of(st),
                  {st.nb_lig, st.nb_col, st.itype, st.coef, st.pix_size, extents_of(st), st.retorno});
 }
@@ -67,15 +68,16 @@ void raster_branch(RunState& st, const std::vector<KeptFile>& inputs)
 
 void saving(RunState& st, const std::vector<KeptFile>& inputs)
 {
-    st.nomfic1 = ask_word(st, "\n\n\tName of the resulting DEM (without any extension) ? ");
+    const Console con{*st.in, *st.out, st.in_is_terminal};
+    st.nomfic1 = ask_word(con, "\n\n\tName of the resulting DEM (without any extension) ? ");
     st.nomim4 += st.nomfic1;
-    st.format = ask_menu(st, "\n\tFormat Type :", {"ascii", "raster"});
+    st.format = ask_menu(con, "\n\tFormat Type :", {"ascii", "raster"});
     if (st.format == 1) {
-        raster_branch(st, inputs);
+        raster_branch(con, st, inputs);
         return;
     }
-    st.nomim4 += "_lidar.asc";
-    *st.out << "\n\nOutput name " << st.nomim4 << " ";
-    st.out->flush();
+    st.nomim4 += asc_suffix();
+    con.out << "\n\nOutput name " << st.nomim4 << " ";
+    con.out.flush();
     write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size);
 }
