@@ -57,6 +57,8 @@ static void vector_release(void* Mat)
     if (Mat) nr_free(Mat);
 }
 
+// The arguments are a name prefix and a type: neither can take parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define NR_MATRIX(prefix, T)                                                                                  \
     extern "C" T** prefix##matrice(int NbCol, int NbLig) { return (T**)any_matrix(NbCol, NbLig, sizeof(T)); } \
     extern "C" void fr##prefix##matrice(T** Mat, int NbLig) { any_release((void**)Mat, NbLig); }
@@ -64,6 +66,7 @@ static void vector_release(void* Mat)
 #define NR_VECTOR(prefix, T)                                                              \
     extern "C" T* prefix##vecteur(int NbCol) { return (T*)zero_block(NbCol, sizeof(T)); } \
     extern "C" void fr##prefix##vecteur(T* Mat) { vector_release(Mat); }
+// NOLINTEND(bugprone-macro-parentheses)
 
 NR_MATRIX(f, float)
 NR_MATRIX(uc, unsigned char)

@@ -177,7 +177,8 @@ Scene::Scene(std::uint64_t seed, double size) : size_(size)
 
     for (int q = 0; q < quad_count; ++q) {
         const double qx0 = (q % quads_per_side_) * quad_side_;
-        const double qy0 = (q / quads_per_side_) * quad_side_;
+        const int row = q / quads_per_side_;
+        const double qy0 = row * quad_side_;
         Quadrant& quad = quads_[q];
         if (quad.kind == Kind::building) {
             if (fits_building)
@@ -270,7 +271,7 @@ const Scene::Quadrant& Scene::quadrant_at(double x, double y, double& qx0, doubl
     const int qj = std::clamp(static_cast<int>(std::floor(y / quad_side_)), 0, last);
     qx0 = qi * quad_side_;
     qy0 = qj * quad_side_;
-    return quads_[static_cast<std::size_t>(qj * quads_per_side_ + qi)];
+    return quads_[static_cast<std::size_t>(qj) * quads_per_side_ + qi];
 }
 
 const Building* Scene::building_at(double x, double y) const

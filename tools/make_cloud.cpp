@@ -98,7 +98,7 @@ Options parse(int argc, char** argv)
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage_text, stdout);
-            std::exit(0);
+            std::exit(0);  // NOLINT(concurrency-mt-unsafe): the options are read before any thread starts
         }
         if (arg == "--las") {
             opt.las = true;
@@ -257,6 +257,7 @@ int run(const Options& opt)
     const bool to_stdout = opt.out == "-";
     std::FILE* file = to_stdout ? stdout : std::fopen(opt.out.c_str(), "wb");
     if (file == nullptr) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the output is opened before any thread starts
         std::fprintf(stderr, "make_cloud: cannot open %s for writing: %s\n", opt.out.c_str(), std::strerror(errno));
         return 1;
     }

@@ -99,10 +99,10 @@ void random_suffix(char* out, unsigned long long seed)
 SignalGuard::SignalGuard()
 {
     sigset_t set = cleanup_set();
-    sigprocmask(SIG_BLOCK, &set, &saved_);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
 }
 
-SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+SignalGuard::~SignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
 int create_temporary(int dir, char* name)
 {
@@ -121,7 +121,8 @@ int create_temporary(int dir, char* name)
         const unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) * 6364136223846793005ull +
                                         static_cast<unsigned long long>(getpid()) * 1442695040888963407ull +
                                         counter++ * 2654435761ull;
-        std::memcpy(name, ".kst-", 5);
+        // The prefix only; random_suffix writes the rest and the terminating NUL.
+        std::memcpy(name, ".kst-", 5);  // NOLINT(bugprone-not-null-terminated-result)
         random_suffix(name + 5, seed >> 20);
         const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;

@@ -22,7 +22,7 @@ constexpr std::size_t stack_bytes = 128 << 10;
 bool start_lean_thread(LeanThread& t, void* (*work)(void*), void* arg)
 {
     // Once, before the first thread: glibc would give each thread a heap of its own.
-    static const bool one_heap = (mallopt(M_ARENA_MAX, 1), true);
+    static const bool one_heap = (mallopt(M_ARENA_MAX, 1), true);  // NOLINT(concurrency-mt-unsafe): no thread yet
     (void)one_heap;
     t.stack = mmap(nullptr, stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (t.stack == MAP_FAILED) {

@@ -130,7 +130,7 @@ TEST(Program, RefusedBeforeAnythingIsWritten)
              address.sun_family = AF_UNIX;
              std::snprintf(address.sun_path, sizeof address.sun_path, "%s", g.zone("p.xyz").c_str());
              const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+             EXPECT_EQ(bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
              close(s);
          },
          "golden\n1\np\n1\n0\n", "File " + zone + "p.xyz is not a regular file"},

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Every Debian/Ubuntu package a developer or CI needs, in one list:
+#   sudo tools/install_deps.sh          # installs what is missing
+#   tools/install_deps.sh --list        # prints the list, one package a line
+# Packages already installed are left alone, so on a ready machine it changes
+# nothing and needs no network. With --tolerant (what .ci/run uses) a machine
+# without apt-get, or an install that fails, is reported and the script still
+# succeeds: each step of CI then skips what it cannot do, with a message.
+set -euo pipefail
+
+packages=(
+    g++ make cmake git        # the program itself; gcov for `make coverage` comes with g++
+    libgtest-dev              # the tests (GoogleTest)
+    libpng-dev                # kestranov-preview
+    libgdal-dev               # kestranov-export
+    clang libclang-rt-14-dev  # the libFuzzer targets (`make fuzz`)
+    clang-tidy clang-format   # `make tidy` and the house style
+    python3                   # the coverage report (tools/coverage_report.py)
+)
+
+tolerant=0
+for arg in "$@"; do
+    case "$arg" in
+        --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
+        --tolerant) tolerant=1 ;;
+        *) echo "usage: $0 [--list] [--tolerant]" >&2; exit 2 ;;
+    esac
+done
+
+give_up() {
+    echo "install_deps: $1" >&2
+    [ "$tolerant" = 1 ] && exit 0
+    exit 1
+}
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+command -v apt-get >/dev/null 2>&1 || give_up "no apt-get here; install these by hand: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+echo "install_deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# The package lists may be stale or absent on a fresh machine: update once
+# only when the first attempt fails. Should the whole list still fail, each
+# package is tried alone, so that one unavailable package (another release's
+# name) does not keep the others out.
+apt_install() { "${sudo[@]}" apt-get install -y "$@" >/dev/null 2>&1; }
+apt_install "${missing[@]}" && exit 0
+"${sudo[@]}" apt-get update >/dev/null 2>&1 || true
+apt_install "${missing[@]}" && exit 0
+failed=()
+for p in "${missing[@]}"; do apt_install "$p" || failed+=("$p"); done
+[ ${#failed[@]} -eq 0 ] || give_up "apt-get could not install ${failed[*]} (no network, or no such package here)"
