@@ -61,8 +61,6 @@ struct ShapeCache {
     int count = 0;
     int current = 0;   // the shape of the last record read by shape
     int replaced = 0;  // the slot a new shape takes when all are in use
-
-    const RecordShape& front() const { return shapes[current]; }
 };
 
 // Learns the shape of the record whose three tokens are [t[0], e[0]),
