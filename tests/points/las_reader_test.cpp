@@ -4,6 +4,7 @@
 // repository: these tests skip when they are absent.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -30,8 +31,25 @@ void patch(std::string& las, std::size_t at, T v)
     std::memcpy(las.data() + at, &v, sizeof v);
 }
 
-// The points as a converter writes them: double(i) * scale + offset, printed
-// with k decimals where the scale is 10^-k, else with 17 digits.
+// The point's decimal i x 10^-k + offset with its k decimals, offset being
+// a whole number of 10^-k units, in integers: exact also where the sum goes
+// beyond the integers a double holds.
+std::string decimal_text(std::int32_t i, double offset, int k)
+{
+    long long p = 1;
+    for (int d = 0; d < k; ++d) p *= 10;
+    const long long m = i + std::llround(offset * static_cast<double>(p));
+    const unsigned long long a = m < 0 ? -static_cast<unsigned long long>(m) : static_cast<unsigned long long>(m);
+    char number[64];
+    if (k == 0)
+        std::snprintf(number, sizeof number, "%s%llu", m < 0 ? "-" : "", a);
+    else
+        std::snprintf(number, sizeof number, "%s%llu.%0*llu", m < 0 ? "-" : "", a / p, k, a % p);
+    return number;
+}
+
+// The points as a converter writes them: with k decimals where the scale is
+// 10^-k, else double(i) * scale + offset with 17 digits.
 std::string converted(const std::string& las)
 {
     const auto offset = field<std::uint32_t>(las, 96);
@@ -43,15 +61,15 @@ std::string converted(const std::string& las)
     for (std::uint64_t p = 0; p < count; ++p)
         for (int a = 0; a < 3; ++a) {
             const double scale = field<double>(las, 131 + 8 * a);
-            const double v =
-                field<std::int32_t>(las, offset + p * length + 4 * a) * scale + field<double>(las, 155 + 8 * a);
+            const auto i = field<std::int32_t>(las, offset + p * length + 4 * a);
             int k = 0;
             while (k < 16 && scale != 1.0 / std::pow(10.0, k)) ++k;
-            if (k < 16)
-                std::snprintf(number, sizeof number, "%.*f", k, v);
-            else
-                std::snprintf(number, sizeof number, "%.17g", v);
-            text += number;
+            if (k < 16) {
+                text += decimal_text(i, field<double>(las, 155 + 8 * a), k);
+            } else {
+                std::snprintf(number, sizeof number, "%.17g", i * scale + field<double>(las, 155 + 8 * a));
+                text += number;
+            }
             text += a == 2 ? "\n" : " ";
         }
     return text;
@@ -99,6 +117,17 @@ TEST(LasReader, ADemFromLasIsTheDemFromItsText)
         EXPECT_EQ(run_on({{"p.las", las}}, answers), from_text) << c.file;
         EXPECT_EQ(from_text.status, std::string(c.file) == "no-points.las" ? 1 : 0) << c.file << from_text.console;
     }
+    // Offsets of nearly 2^53 hundredths: X sums beyond the integers of a
+    // double, Z sums just short of them; each value still the decimal
+    // correctly rounded.
+    std::string far = read_file(las_data / "extrabytes.las");
+    patch(far, 155, std::floor(9007199254740992.0 / 100) - 100000);
+    patch(far, 171, std::ceil((9007199254740992.0 - 4294967296.0) / 100));
+    const std::string answers_far = gridding_answers({"p"}, "200", 0) + ascii;
+    const Outcome far_text = run_on({{"p.xyz", converted(far)}}, answers_far);
+    EXPECT_EQ(far_text.status, 0) << far_text.console;
+    EXPECT_EQ(run_on({{"p.las", far}}, answers_far), far_text);
+
     // The sample text written from the same file with two decimals; one LAS
     // and one text file in a run form one cloud; an .xyz goes before a .las.
     const std::string autzen = read_file(las_data / "autzen_trim.las");
