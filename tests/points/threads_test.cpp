@@ -98,6 +98,10 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
         // A last record of fewer than three numbers.
         cases.push_back({"short record", {{"a", files[0].second + " 5 6\n"}}, gridding_answers({"a"}, "0.5", 0)});
     }
+    // A token longer than a block of 4099 bytes.
+    cases.push_back({"token longer than a block",
+                     {{"a", "1 2 3\n" + std::string(5000, 'x') + " 2 3\n"}},
+                     gridding_answers({"a"}, "0.5", 0)});
     // Blocks of 4099 bytes cut the 12000-point file some 80 times: a token,
     // a record or a bad token falls on a boundary everywhere.
     // Every vector path, on one thread and on more, gives that run too.
