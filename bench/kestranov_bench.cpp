@@ -55,6 +55,7 @@
 #define KESTRANOV_BENCH_RECORD_PATH 0
 #endif
 
+using namespace kestranov;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

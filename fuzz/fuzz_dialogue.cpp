@@ -30,6 +30,8 @@
 #include "fuzz_support.h"
 #include "run/driver.h"
 
+using namespace kestranov;
+
 namespace {
 
 const std::vector<std::string> fixed_names = {"a.xyz", "b.xyz", "d.xyz", "e.xyz", "h.xyz", "t.xyz", "x.xyz", "y.xyz"};

@@ -52,6 +52,8 @@
 #include "fuzz_support.h"
 #include "run/driver.h"
 
+using namespace kestranov;
+
 namespace {
 
 struct P {

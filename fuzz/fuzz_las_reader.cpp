@@ -14,6 +14,8 @@
 #include "fuzz_support.h"
 #include "points/point_reader.h"
 
+using namespace kestranov;
+
 namespace {
 
 struct Reading {

@@ -32,6 +32,8 @@
 #include "points/record_path.h"
 #include "reference_reading.h"
 
+using namespace kestranov;
+
 namespace {
 
 constexpr std::size_t reader_block = std::size_t{4} << 20;  // the reader's block size

@@ -11,18 +11,18 @@
 
 int main()
 {
-    RunState st;
+    kestranov::RunState st;
     st.in = &std::cin;
     st.out = &std::cout;
-    st.in_is_terminal = stdin_is_terminal();
+    st.in_is_terminal = kestranov::stdin_is_terminal();
     // Before anything else allocates: without this memory a failure to
     // allocate could not be reported, only aborted on.
-    if (!hold_memory_for_failures()) return end_for_lack_of_memory(st);
+    if (!kestranov::hold_memory_for_failures()) return kestranov::end_for_lack_of_memory(st);
     try {
         st.drive_root = std::filesystem::current_path();
     } catch (const std::bad_alloc&) {
-        return end_for_lack_of_memory(st);
+        return kestranov::end_for_lack_of_memory(st);
     }
-    st.threads = requested_threads();
-    return run(st);
+    st.threads = kestranov::requested_threads();
+    return kestranov::run(st);
 }

@@ -33,28 +33,28 @@ using Rows = std::vector<std::vector<double>>;
 // 0.0 marks a pit (no point). The spare rows and columns hold a poison value
 // flagged as a point, so that any read of them shows in a mean.
 struct TestGrid {
-    Matrix<double> dtab;
-    Matrix<unsigned char> tab_util;
+    kestranov::Matrix<double> dtab;
+    kestranov::Matrix<unsigned char> tab_util;
     int nb_lig = 0, nb_col = 0;
 
     explicit TestGrid(const Rows& rows, double poison = 1.0e6)
         : nb_lig(static_cast<int>(rows.size())), nb_col(rows.empty() ? 0 : static_cast<int>(rows[0].size()))
     {
-        dtab = Matrix<double>(nb_col + 2, nb_lig + 2);
-        tab_util = Matrix<unsigned char>(nb_col + 2, nb_lig + 2);
+        dtab = kestranov::Matrix<double>(nb_col + 2, nb_lig + 2);
+        tab_util = kestranov::Matrix<unsigned char>(nb_col + 2, nb_lig + 2);
         for (int i = 0; i < nb_lig + 2; ++i)
             for (int j = 0; j < nb_col + 2; ++j) {
                 const bool model = i < nb_lig && j < nb_col;
                 const double v = model ? rows[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] : poison;
                 dtab[i][j] = v;
-                tab_util[i][j] = model && v == 0.0 ? cell_empty : cell_hit;
+                tab_util[i][j] = model && v == 0.0 ? kestranov::cell_empty : kestranov::cell_hit;
             }
     }
-    GridView view() const { return {dtab.rows(), tab_util.rows(), nb_lig, nb_col}; }
+    kestranov::GridView view() const { return {dtab.rows(), tab_util.rows(), nb_lig, nb_col}; }
 };
 
 // The model's values.
-inline Rows values_of(GridView g)
+inline Rows values_of(kestranov::GridView g)
 {
     Rows rows(static_cast<std::size_t>(g.nb_lig), std::vector<double>(static_cast<std::size_t>(g.nb_col)));
     for (int i = 0; i < g.nb_lig; ++i)
@@ -70,7 +70,7 @@ std::string failure_of(Step&& step)
     try {
         step();
         return "";
-    } catch (const Fatal& e) {
+    } catch (const kestranov::Fatal& e) {
         return e.text;
     }
 }
@@ -81,7 +81,7 @@ struct Session {
     TempDir drive;
     std::istringstream in;
     std::ostringstream out;
-    RunState st;
+    kestranov::RunState st;
     int status = -1;
 
     Session()
@@ -102,7 +102,7 @@ struct Session {
     int run(const std::string& answers)
     {
         answer(answers);
-        status = ::run(st);
+        status = kestranov::run(st);
         return status;
     }
     std::string console() const { return out.str(); }
@@ -112,7 +112,7 @@ struct Session {
     void use_points(const std::vector<std::pair<std::string, std::string>>& files)
     {
         st.nomgen = "c:\\images\\zone1\\";
-        st.files.assign(1, data_file{});
+        st.files.assign(1, kestranov::data_file{});
         for (const auto& [name, bytes] : files) {
             put(name + ".xyz", bytes);
             st.files.push_back({name});
@@ -123,8 +123,8 @@ struct Session {
     std::string pass()
     {
         return failure_of([&] {
-            SeenFiles seen;
-            set_extents(st, extent_pass(*st.out, point_files_of(st), seen));
+            kestranov::SeenFiles seen;
+            kestranov::set_extents(st, kestranov::extent_pass(*st.out, kestranov::point_files_of(st), seen));
         });
     }
 

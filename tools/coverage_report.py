@@ -26,7 +26,7 @@ LEFT_OUT = ("tests", "fuzz", "bench", "tools")
 def group_of(rel):
     """The folder a repository file is reported under, or None to leave it out."""
     parts = rel.split("/")
-    if parts[0] in LEFT_OUT or "tests" in parts[1:] or parts[0].startswith("build"):
+    if parts[0] in LEFT_OUT or parts[0].startswith("build"):
         return None
     if parts[0] == "src":
         return "src" if len(parts) == 2 else "src/" + parts[1]

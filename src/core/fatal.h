@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace kestranov {
+
 struct Fatal : std::runtime_error {
     // The console text is kept whole: what() would stop at a NUL byte that
     // came in with a typed name.
@@ -14,3 +16,5 @@ struct Fatal : std::runtime_error {
 };
 
 [[noreturn]] inline void fail(const std::string& console_text) { throw Fatal(console_text); }
+
+}  // namespace kestranov

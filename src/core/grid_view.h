@@ -2,6 +2,8 @@
 // of nb_lig rows and nb_col columns, without owning anything.
 #pragma once
 
+namespace kestranov {
+
 // Occupancy flags of tab_util. A filled pit is marked too, so that tab_util
 // stays the one record of which cells hold a value.
 constexpr unsigned char cell_empty = 255;
@@ -14,3 +16,5 @@ struct GridView {
     int nb_lig;
     int nb_col;
 };
+
+}  // namespace kestranov

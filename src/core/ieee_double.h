@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace kestranov {
+
 struct DoubleParts {
     bool negative;
     bool finite;
@@ -22,3 +24,5 @@ inline DoubleParts parts_of(double value)
     return {(bits >> 63) != 0, biased != 0x7ff, biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52),
             (biased == 0 ? 1 : biased) - 1075};
 }
+
+}  // namespace kestranov

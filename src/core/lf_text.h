@@ -9,6 +9,8 @@
 
 #include "core/ieee_double.h"
 
+namespace kestranov {
+
 // Longest "%lf" text of a double: 309 integer digits, sign, point, 6 decimals.
 constexpr std::size_t lf_max_chars = 320;
 
@@ -74,3 +76,5 @@ inline std::string lf(double value)
     char buffer[lf_max_chars];
     return std::string(buffer, put_lf(buffer, value));
 }
+
+}  // namespace kestranov

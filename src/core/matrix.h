@@ -7,6 +7,8 @@
 
 #include "LIB/NRUTIL.h"
 
+namespace kestranov {
+
 template <class T>
 struct MatrixCalls;
 template <>
@@ -50,3 +52,5 @@ private:
     T** rows_ = nullptr;
     int count_ = 0;
 };
+
+}  // namespace kestranov

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace kestranov {
+
 // After the DEM's name: <name>_lidar.asc for the ASCII grid; for a raster,
 // <name>_lidar_m2 (16-bit cells) or <name>_lidar_m4 (32-bit cells), with
 // .raw for the image and .txt for its descriptor.
@@ -54,3 +56,5 @@ inline constexpr std::string_view asc_nodata_text = "-9999.9999";
 inline constexpr double descriptor_margin = 2.5;
 // The same in millionths of a metre, the last digit the descriptor writes.
 inline constexpr std::int64_t descriptor_margin_micro = static_cast<std::int64_t>(descriptor_margin * 1000000);
+
+}  // namespace kestranov

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kestranov {
+
 struct data_file {
     std::string nombre;  // a point file's name as typed, without .xyz
 };
@@ -21,3 +23,5 @@ struct PointFiles {
     // c:\images\zone1\a: the point file's path without its extension (.xyz or .las)
     std::string windows_stem(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre; }
 };
+
+}  // namespace kestranov

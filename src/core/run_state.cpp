@@ -1,5 +1,7 @@
 #include "core/run_state.h"
 
+namespace kestranov {
+
 PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.threads}; }
 
 std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_stem(m) + ".xyz"; }
@@ -12,3 +14,5 @@ void set_extents(RunState& st, const Extents& e)
 }
 
 GridView grid_of(const RunState& st) { return {st.dtab.rows(), st.tab_util.rows(), st.nb_lig, st.nb_col}; }
+
+}  // namespace kestranov

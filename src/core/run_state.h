@@ -14,6 +14,8 @@
 #include "core/matrix.h"
 #include "core/point_files.h"
 
+namespace kestranov {
+
 struct RunState {
     // Console and drive. `in_is_terminal` selects how the final key press is read.
     std::istream* in = nullptr;
@@ -56,3 +58,5 @@ void set_extents(RunState& st, const Extents& e);
 
 // The model: rows 0..nb_lig-1 and columns 0..nb_col-1 of dtab and tab_util.
 GridView grid_of(const RunState& st);
+
+}  // namespace kestranov

@@ -11,6 +11,8 @@
 #include "grid/cell_position.h"
 #include "points/point_reader.h"
 
+namespace kestranov {
+
 namespace {
 
 // A point outside the extents of the first reading can only come from a file
@@ -138,3 +140,5 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
     }
     occupancy_from_marks(grid);
 }
+
+}  // namespace kestranov

@@ -7,6 +7,8 @@
 #include "core/point_files.h"
 #include "points/point_reader.h"
 
+namespace kestranov {
+
 // The second reading of every point file: each point into its cell of
 // `grid`, keeping the highest elevation of the cell for the first return
 // (retorno 0) and the lowest for the last return (any other retorno). Ties
@@ -19,3 +21,5 @@
 // 0.0, whatever the grids held before.
 void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid);
+
+}  // namespace kestranov

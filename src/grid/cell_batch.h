@@ -10,6 +10,8 @@
 #include "core/extents.h"
 #include "points/record_batch.h"
 
+namespace kestranov {
+
 // Sets cell[k] to the cell of point k for the first points of [pts, pts +
 // n), eight at a time, and returns how many: up to the eight that hold a
 // point outside `e` (the caller then finds it) or the last whole eight.
@@ -17,3 +19,5 @@
 // told not to use it. The caller places the points from there itself.
 std::size_t place_exact_vector(const Point* pts, std::size_t n, const Extents& e, double inverse, double* const* dtab,
                                double** cell);
+
+}  // namespace kestranov

@@ -11,6 +11,12 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
+#endif
+
+namespace kestranov {
+
+// The headers are included above, outside the namespace; the x86-64 code follows.
+#if defined(__x86_64__)
 
 namespace {
 
@@ -74,3 +80,5 @@ std::size_t place_exact_vector(const Point*, std::size_t, const Extents&, double
 }
 
 #endif
+
+}  // namespace kestranov

@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+namespace kestranov {
+
 // The position as defined: extended-precision difference and quotient,
 // rounded to double. The x87 division behind it is slow.
 inline double cell_position(double edge_distance_from, double edge_distance_to, double pix_size)
@@ -66,3 +68,5 @@ inline ExactCells exact_cells(double Xmin, double Xmax, double Ymin, double Ymax
 
 // The ceiling of an exact position, non-negative and below 2^31.
 inline int exact_cell(double from, double to, double inverse) { return cell_index((to - from) * inverse); }
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 
 #include "core/fatal.h"
 
+namespace kestranov {
+
 namespace {
 
 struct Offset {
@@ -72,3 +74,5 @@ long long count_pits(GridView g)
         for (int j = 0; j < g.nb_col; ++j) pits += g.tab_util[i][j] == cell_empty;
     return pits;
 }
+
+}  // namespace kestranov

@@ -2,6 +2,8 @@
 
 #include "core/grid_view.h"
 
+namespace kestranov {
+
 // One sweep that gives every pit of the model (a cell into which no point
 // fell) the mean of its neighbours that hold a value, in nine passes: the
 // four corners, the first and last rows, the first and last columns, then
@@ -13,3 +15,5 @@ void elim_pit(GridView grid);
 
 // Cells of the model (rows 0..nb_lig-1, columns 0..nb_col-1) that hold no value.
 long long count_pits(GridView grid);
+
+}  // namespace kestranov

@@ -8,6 +8,8 @@
 #include "core/fatal.h"
 #include "core/lf_text.h"
 
+namespace kestranov {
+
 namespace {
 
 // Bytes of every grid a run holds, dtab and tab_util: 8 + 1 per cell, plus a
@@ -70,3 +72,5 @@ CellGrids allocate_grids(GridSize size, double pix_size)
     // assignment's, which sets every one of them.
     return grids;
 }
+
+}  // namespace kestranov

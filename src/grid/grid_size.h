@@ -5,6 +5,8 @@
 #include "core/extents.h"
 #include "core/matrix.h"
 
+namespace kestranov {
+
 struct GridSize {
     int nb_lig;
     int nb_col;
@@ -25,3 +27,5 @@ struct CellGrids {
     Matrix<unsigned char> tab_util;
 };
 CellGrids allocate_grids(GridSize size, double pix_size);
+
+}  // namespace kestranov

@@ -5,6 +5,8 @@
 #include "core/lf_text.h"
 #include "core/model_files.h"
 
+namespace kestranov {
+
 namespace {
 constexpr std::size_t chunk_size = 1 << 16;
 }
@@ -40,3 +42,5 @@ void write_asc(const OutputTarget& target, GridView grid, const Extents& e, doub
     if (!f4.finish()) write_failed(target.shown);
     if (!f4.commit()) place_failed(target.shown);
 }
+
+}  // namespace kestranov

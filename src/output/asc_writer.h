@@ -6,6 +6,8 @@
 #include "core/grid_view.h"
 #include "output/output_target.h"
 
+namespace kestranov {
+
 // The six header lines, "\n" ended (CR LF in the file), of the ASCII grid.
 std::string asc_header(GridView grid, const Extents& e, double pix_size);
 
@@ -13,3 +15,5 @@ std::string asc_header(GridView grid, const Extents& e, double pix_size);
 // "%lf" and a tab, north to south and west to east, on one line. Complete
 // or not at all; a failure ends the run naming the file.
 void write_asc(const OutputTarget& target, GridView grid, const Extents& e, double pix_size);
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 #include "core/model_files.h"
 #include "output/scaled_value.h"
 
+namespace kestranov {
+
 namespace {
 
 // A corner lies descriptor_margin outside the cloud's extent, whatever the
@@ -32,3 +34,5 @@ std::string descriptor_text(const DescriptorInfo& d)
     text += "\n\n\t\t\t\tKestranov LIDAR DEM generator";
     return text;
 }
+
+}  // namespace kestranov

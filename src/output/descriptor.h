@@ -7,6 +7,8 @@
 
 #include "core/extents.h"
 
+namespace kestranov {
+
 struct DescriptorInfo {
     int nb_lig, nb_col;
     int itype;  // 0: 16 bits, 1: 32 bits
@@ -18,3 +20,5 @@ struct DescriptorInfo {
 
 // The descriptor's text, "\n" line ends (CR LF in the file).
 std::string descriptor_text(const DescriptorInfo& d);
+
+}  // namespace kestranov

@@ -10,6 +10,8 @@
 #include "core/fatal.h"
 #include "platform/output_file.h"
 
+namespace kestranov {
+
 // A file the run reads (a point file), which no output may replace.
 struct KeptFile {
     FileIdentity id;
@@ -47,3 +49,5 @@ inline void require_created(const OutputFile& file, const OutputTarget& target)
 {
     fail("\n\n\tThe file " + windows_path + " was written but could not take its place; nothing was kept\n");
 }
+
+}  // namespace kestranov

@@ -2,6 +2,8 @@
 
 #include "output/raw_image.h"
 
+namespace kestranov {
+
 void write_raster(const OutputTarget& image, const OutputTarget& descriptor, GridView grid, const DescriptorInfo& info)
 {
     OutputFile f4(image.host, OutputFile::Mode::binary);
@@ -20,3 +22,5 @@ void write_raster(const OutputTarget& image, const OutputTarget& descriptor, Gri
     if (misplaced == 1) place_failed(image.shown);
     if (misplaced == 2) place_failed(descriptor.shown);
 }
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 #include "core/model_files.h"
 #include "output/scaled_value.h"
 
+namespace kestranov {
+
 namespace {
 
 // The cells as the descriptor and the name announce them.
@@ -79,3 +81,5 @@ ScaledRange scaled_range(GridView grid, const Extents& e, double coef)
     }
     return {scaled_value(*std::min_element(low, low + 4), coef), scaled_value(*std::max_element(high, high + 4), coef)};
 }
+
+}  // namespace kestranov

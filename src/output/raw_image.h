@@ -10,6 +10,8 @@
 #include "core/grid_view.h"
 #include "platform/output_file.h"
 
+namespace kestranov {
+
 // Writes the image of `grid` to `file`, scaled a slice at a time: no second
 // grid is held, and a model without rows or columns writes nothing.
 void write_raw_image(OutputFile& file, GridView grid, int itype, double coef);
@@ -21,3 +23,5 @@ struct ScaledRange {
     std::int64_t lo, hi;
 };
 ScaledRange scaled_range(GridView grid, const Extents& e, double coef);
+
+}  // namespace kestranov

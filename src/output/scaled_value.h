@@ -7,6 +7,8 @@
 
 #include "core/ieee_double.h"
 
+namespace kestranov {
+
 // Products this large saturate, far beyond any elevation, so that no value
 // can make the conversion undefined.
 constexpr std::uint64_t saturation = 9200000000000000000u;
@@ -56,3 +58,5 @@ inline std::int64_t scaled_value(double metres, double coef)
     if (!integer_scale(coef)) return scaled_value_extended(metres, coef);
     return scaled_by_integer(metres, static_cast<std::uint64_t>(coef));
 }
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <istream>
 
+namespace kestranov {
+
 int getch(std::istream& in, bool terminal)
 {
     if (!terminal) return in.get();
@@ -30,3 +32,5 @@ int getch(std::istream& in, bool terminal)
 }
 
 bool stdin_is_terminal() { return isatty(STDIN_FILENO) == 1; }
+
+}  // namespace kestranov

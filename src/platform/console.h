@@ -3,6 +3,8 @@
 
 #include <iosfwd>
 
+namespace kestranov {
+
 // Waits for one key press and returns it, without echo and without Enter,
 // when `terminal` is set (standard input is then a terminal and is read
 // directly). Otherwise takes one character from `in` if there is one and
@@ -10,3 +12,5 @@
 int getch(std::istream& in, bool terminal);
 
 bool stdin_is_terminal();
+
+}  // namespace kestranov

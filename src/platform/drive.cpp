@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace kestranov {
+
 std::filesystem::path host_path(const std::filesystem::path& root, std::string_view windows_path)
 {
     std::string_view rest = windows_path;
@@ -12,3 +14,5 @@ std::filesystem::path host_path(const std::filesystem::path& root, std::string_v
         if (c == '\\') c = '/';
     return root.empty() ? std::filesystem::path(relative) : root / relative;
 }
+
+}  // namespace kestranov

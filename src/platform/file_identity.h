@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+namespace kestranov {
+
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -21,3 +23,5 @@ inline FileIdentity identity_of(const struct stat& info)
     return {info.st_dev, info.st_ino, info.st_size,
             static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
 }
+
+}  // namespace kestranov

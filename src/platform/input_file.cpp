@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace kestranov {
+
 InputFile::~InputFile() { close(); }
 
 InputFile::OpenStatus InputFile::open(const std::filesystem::path& path, Mode mode)
@@ -95,3 +97,5 @@ bool input_exists(const std::filesystem::path& path)
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
 }
+
+}  // namespace kestranov

@@ -10,6 +10,8 @@
 
 #include "platform/file_identity.h"
 
+namespace kestranov {
+
 class InputFile {
 public:
     enum class Mode { text, binary };
@@ -46,3 +48,5 @@ private:
 
 // Whether a file of that name exists at all (a link to nothing does not).
 bool input_exists(const std::filesystem::path& path);
+
+}  // namespace kestranov

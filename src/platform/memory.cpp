@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+namespace kestranov {
+
 namespace {
 
 constexpr std::uint64_t unknown = UINT64_MAX;
@@ -144,3 +146,5 @@ std::uint64_t available_memory_bytes()
     const std::uint64_t least = std::min(mem_available(), group_headroom());
     return least != unknown ? least : physical_memory();
 }
+
+}  // namespace kestranov

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace kestranov {
+
 // The memory this process can still obtain: the smaller of what the machine
 // has available (MemAvailable) and what every memory control group the
 // process belongs to allows beyond its current use (a container, a CI
@@ -21,3 +23,5 @@ std::uint64_t available_memory_bytes();
 // again after a failure that the run got over (the memory was given back).
 // False when not even that little can be had: the run cannot go on.
 bool hold_memory_for_failures();
+
+}  // namespace kestranov

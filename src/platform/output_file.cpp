@@ -11,6 +11,8 @@
 
 #include "platform/temporary_files.h"
 
+namespace kestranov {
+
 namespace {
 
 constexpr std::size_t buffer_size = 1 << 20;
@@ -329,3 +331,5 @@ int commit_pair(OutputFile& first, OutputFile& second)
     }
     return 0;
 }
+
+}  // namespace kestranov

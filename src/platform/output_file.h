@@ -22,6 +22,8 @@
 
 #include "platform/file_identity.h"
 
+namespace kestranov {
+
 class OutputFile {
 public:
     enum class Mode { binary, text };
@@ -87,3 +89,5 @@ void output_set_calls(output_write_call write_call, output_rename_call rename_ca
 // How long commit_pair waits for another run's placing to end, shortened by
 // a test; zero or less restores the usual 30 seconds.
 void output_set_lock_wait(std::chrono::milliseconds wait);
+
+}  // namespace kestranov

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 
+namespace kestranov {
+
 namespace {
 
 // Every signal whose default action ends the process, and that a handler
@@ -142,3 +144,5 @@ void forget_temporary(int dir, const char* name)
     for (Pending& p : pending)
         if (p.live && p.dir == dir && std::strcmp(p.name, name) == 0) p.live = 0;
 }
+
+}  // namespace kestranov

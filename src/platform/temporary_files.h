@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstddef>
 
+namespace kestranov {
+
 // Creates a new file named ".kst-XXXXXX" in the folder `dir` (a descriptor),
 // with the permissions a plain creat() would give, and records it for
 // removal on a signal. Writes the chosen name (at most temporary_name_size
@@ -34,3 +36,5 @@ public:
 private:
     sigset_t saved_;  // the mask before the guard
 };
+
+}  // namespace kestranov

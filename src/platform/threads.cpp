@@ -9,6 +9,8 @@
 #include <string_view>
 #include <thread>
 
+namespace kestranov {
+
 namespace {
 // More threads than this would only share the same few cores.
 constexpr int most_threads = 64;
@@ -61,3 +63,5 @@ int requested_threads()
     if (ec != std::errc() || end != text.data() + text.size() || n < 1) return 1;
     return std::min(n, most_threads);
 }
+
+}  // namespace kestranov

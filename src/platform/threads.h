@@ -5,6 +5,8 @@
 
 #include <pthread.h>
 
+namespace kestranov {
+
 int requested_threads();
 
 // A thread that takes little of the address space: a small stack of its
@@ -20,3 +22,5 @@ struct LeanThread {
 // False when the system refuses the thread; `work(arg)` runs on it otherwise.
 bool start_lean_thread(LeanThread& t, void* (*work)(void*), void* arg);
 void join_lean_thread(LeanThread& t);
+
+}  // namespace kestranov

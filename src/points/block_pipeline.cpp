@@ -8,6 +8,8 @@
 #include "points/number_scanner.h"
 #include "points/record_path.h"
 
+namespace kestranov {
+
 const char* last_blank_end(const char* first, const char* end)
 {
     const char* cut = end;
@@ -155,3 +157,5 @@ void BlockPipeline::release()
     }
     changed_.notify_all();
 }
+
+}  // namespace kestranov

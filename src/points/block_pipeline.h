@@ -18,6 +18,8 @@
 #include "platform/threads.h"
 #include "points/part_scanner.h"
 
+namespace kestranov {
+
 // A block of `block_size` bytes, with room for a blank after its last byte
 // and for the loads of the record path beyond it.
 std::unique_ptr<char[]> new_text_block(std::size_t block_size);
@@ -77,3 +79,5 @@ private:
     bool stopping_ = false;
     int share_ = 16;  // of each block scanned by the reading thread, in 32nds
 };
+
+}  // namespace kestranov

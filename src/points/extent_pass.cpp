@@ -6,6 +6,8 @@
 #include "core/fatal.h"
 #include "points/point_reader.h"
 
+namespace kestranov {
+
 Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
 {
     Extents e;
@@ -44,3 +46,5 @@ Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
     if (!any) fail("\n\n\tThe point files hold no point: there is nothing to grid\n");
     return e;
 }
+
+}  // namespace kestranov

@@ -9,6 +9,8 @@
 #include "core/fatal.h"
 #include "points/text_reader.h"
 
+namespace kestranov {
+
 namespace {
 
 constexpr std::size_t legacy_header = 227;   // the public header block of LAS 1.0 to 1.2
@@ -209,3 +211,5 @@ void read_las(InputFile& f, RecordBatch& batch)
         if (records < want) cut_short(batch, h.count);
     }
 }
+
+}  // namespace kestranov

@@ -10,6 +10,8 @@
 #include "platform/input_file.h"
 #include "points/record_batch.h"
 
+namespace kestranov {
+
 // Reads the points of `f` (opened in binary mode, at its start) into
 // `batch`. A header that no LAS file has, a compressed (LAZ) point format
 // and a file holding fewer points than its header announces end the run
@@ -42,3 +44,5 @@ private:
     double divisor_ = 1.0;  // 10^k
     double units_ = 0.0;    // the offset in units of 10^-k, a whole number
 };
+
+}  // namespace kestranov

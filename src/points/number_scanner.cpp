@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace kestranov {
+
 namespace {
 
 // Powers of ten that a double holds exactly.
@@ -137,3 +139,5 @@ ScanResult scan_number(const char* first, const char* last)
     if (s.mantissa == 0 && !s.dropped) return {s.negative ? -0.0 : 0.0, ScanStatus::ok};
     return slow_path(s, last);
 }
+
+}  // namespace kestranov

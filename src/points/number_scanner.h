@@ -11,6 +11,8 @@
 // rounds to zero or a subnormal, as strtod does.
 #pragma once
 
+namespace kestranov {
+
 enum class ScanStatus { ok, not_a_number, not_finite };
 
 struct ScanResult {
@@ -40,3 +42,5 @@ inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // scan_number too makes the extent pass over a 1M-point cloud (28 MB) go
 // from 0.041 s (685 MB/s) to 0.069 s (400 MB/s) on a 2-core x86-64 machine.
 const char* scan_token(const char* first, const char* last, ScanResult& result);
+
+}  // namespace kestranov

@@ -8,6 +8,8 @@
 #include "platform/memory.h"
 #include "platform/threads.h"
 
+namespace kestranov {
+
 namespace {
 
 std::atomic<int> failing_start{-1};
@@ -138,3 +140,5 @@ void PartScanner::work(std::size_t k)
         finished_.notify_all();
     }
 }
+
+}  // namespace kestranov

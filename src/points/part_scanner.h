@@ -16,6 +16,8 @@
 #include "platform/threads.h"
 #include "points/text_scanner.h"
 
+namespace kestranov {
+
 // The numbers of one part, and its first bad token if there is one (the
 // part's reading stops there).
 struct TokenRun {
@@ -75,3 +77,5 @@ void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& s
 void part_scanner_set_faults(int failing_start, int failing_part);
 // Whether the thread started `k`-th is to fail to start.
 bool part_scanner_start_fails(int k);
+
+}  // namespace kestranov

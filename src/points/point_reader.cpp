@@ -9,6 +9,8 @@
 #include "points/las_reader.h"
 #include "points/text_reader.h"
 
+namespace kestranov {
+
 namespace {
 
 enum class Kind { text, las };
@@ -78,3 +80,5 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     batch->hand_on();
     return batch->records();
 }
+
+}  // namespace kestranov

@@ -12,6 +12,8 @@
 #include "platform/file_identity.h"
 #include "points/record_batch.h"
 
+namespace kestranov {
+
 // A point file as a reading found it.
 struct SeenFile {
     std::string path;                      // the file read, as the console names it
@@ -34,3 +36,5 @@ using SeenFiles = std::vector<SeenFile>;
 // pass), which a LAS file may hand on as two corners per run of records.
 long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                           bool extents_only = false);
+
+}  // namespace kestranov

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+namespace kestranov {
+
 struct Point {
     double x, y, z;
 };
@@ -101,3 +103,5 @@ private:
     Point batch_[point_batch] = {};
     std::size_t batched_ = 0;
 };
+
+}  // namespace kestranov

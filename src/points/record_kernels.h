@@ -6,6 +6,8 @@
 #include <cstddef>
 #include "points/record_path.h"
 
+namespace kestranov {
+
 std::size_t read_records_scalar(ShapeCache& cache, const char*& p, const char* end, double* out, std::size_t max);
 std::size_t read_records_avx2(ShapeCache& cache, const char*& p, const char* end, double* out, std::size_t max);
 std::size_t read_records_avx512(ShapeCache& cache, const char*& p, const char* end, double* out, std::size_t max);
@@ -23,3 +25,5 @@ int shape_at(const ShapeCache& cache, const char* p, const char* end, Fits fits)
     }
     return -1;
 }
+
+}  // namespace kestranov

@@ -22,6 +22,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#endif
+
+namespace kestranov {
+
+// The headers are included above, outside the namespace; the x86-64 code follows.
+#if defined(__x86_64__)
 
 namespace {
 
@@ -310,3 +316,5 @@ std::size_t read_records_avx512(ShapeCache& cache, const char*& p, const char* e
 bool record_path_available(VectorPath path) { return path == VectorPath::scalar; }
 
 #endif
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 
 #include "points/record_kernels.h"
 
+namespace kestranov {
+
 namespace {
 
 constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -197,3 +199,5 @@ void convert_scalar(const RecordShape& s, const char* p, double* out)
         out[n] = static_cast<double>(m) / s.divisor[n];
     }
 }
+
+}  // namespace kestranov

@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kestranov {
+
 // Bytes a caller must leave readable after the end of the text it scans:
 // a record is checked with whole vector loads.
 constexpr std::size_t record_padding = 128;
@@ -92,3 +94,5 @@ bool record_path_available(VectorPath path);
 // Records read by shape so far, on every thread (for the fuzz targets'
 // statistics).
 std::uint64_t record_path_hits();
+
+}  // namespace kestranov

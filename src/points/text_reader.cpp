@@ -12,6 +12,8 @@
 #include "points/part_scanner.h"
 #include "points/text_scanner.h"
 
+namespace kestranov {
+
 namespace {
 
 // Each block has a byte more than it is filled with: the scanner reads the
@@ -174,3 +176,5 @@ void short_last_record(const RecordBatch& batch)
     fail("\n\n\tFile " + batch.path() + ", record " + std::to_string(batch.records() + 1) +
          " has fewer than three numbers\n");
 }
+
+}  // namespace kestranov

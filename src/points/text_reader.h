@@ -7,6 +7,8 @@
 #include "platform/input_file.h"
 #include "points/record_batch.h"
 
+namespace kestranov {
+
 // Reads the whole text of `f3` into `batch`. Text that is not a finite
 // number ends the run naming the file and the record. Returns false when
 // the text ends inside a record: the caller first checks that the file did
@@ -20,3 +22,5 @@ void point_reader_set_block_size(std::size_t bytes);
 
 // The block size in use (the LAS reader reads in blocks of the same size).
 std::size_t point_block_size();
+
+}  // namespace kestranov

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kestranov {
+
 namespace {
 
 const char* skip_blanks(const char* p, const char* end)
@@ -93,3 +95,5 @@ void ScannedValues::release()
     count = capacity = 0;
     bad = {};
 }
+
+}  // namespace kestranov

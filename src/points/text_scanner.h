@@ -9,6 +9,8 @@
 #include "points/number_scanner.h"
 #include "points/record_path.h"
 
+namespace kestranov {
+
 // The first token that is not a finite decimal number.
 struct BadToken {
     const char* first = nullptr;
@@ -38,3 +40,5 @@ struct ScannedValues {
     // Gives the memory back.
     void release();
 };
+
+}  // namespace kestranov

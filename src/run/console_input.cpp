@@ -9,6 +9,8 @@
 #include "core/fatal.h"
 #include "points/number_scanner.h"
 
+namespace kestranov {
+
 namespace {
 
 std::string next_word(const Console& con, std::string_view prompt)
@@ -96,3 +98,5 @@ int ask_menu(const Console& con, std::string_view title, std::initializer_list<s
     return ask_int(
         con, menu, [last](long long v) { return v >= 0 && v <= last; }, complaint);
 }
+
+}  // namespace kestranov

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace kestranov {
+
 // The console a question is asked on: where the answers come from, where
 // the prompts and complaints go, and whether the answers come from a
 // terminal (the final key press is then read from it directly). The
@@ -43,3 +45,5 @@ int ask_menu(const Console& con, std::string_view title, std::initializer_list<s
 // Throws away what is left of the current input line: the rest of a refused
 // answer, or of the last answer before the key press.
 void drop_rest_of_line(std::istream& in);
+
+}  // namespace kestranov

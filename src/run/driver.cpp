@@ -13,6 +13,8 @@
 #include "run/opening.h"
 #include "run/treatment.h"
 
+namespace kestranov {
+
 namespace {
 
 // Nothing here allocates: the memory message may come when there is none.
@@ -52,3 +54,5 @@ int run(RunState& st)
         return abnormal_end(console_of(st), std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");
     }
 }
+
+}  // namespace kestranov

@@ -6,6 +6,8 @@
 #include "core/run_state.h"
 #include "run/console_input.h"
 
+namespace kestranov {
+
 namespace {
 
 constexpr const char* base_directory = "c:\\images\\";
@@ -64,3 +66,5 @@ void ask_gridding(RunState& st)
         "\n\tThe pixel size must be a decimal number greater than 0.");
     st.retorno = ask_menu(con, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
 }
+
+}  // namespace kestranov

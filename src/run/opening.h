@@ -1,6 +1,8 @@
 // The dialogue that opens a run.
 #pragma once
 
+namespace kestranov {
+
 struct RunState;
 
 // Banner, input folder, number of point files and their names: fills
@@ -11,3 +13,5 @@ void opening(RunState& st);
 // The two gridding questions: the cell size (pix_size) and the return
 // selection (retorno).
 void ask_gridding(RunState& st);
+
+}  // namespace kestranov

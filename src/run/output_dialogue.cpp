@@ -12,6 +12,8 @@
 #include "platform/drive.h"
 #include "run/console_input.h"
 
+namespace kestranov {
+
 namespace {
 
 // The unit of the stored integers, by the answer to the scale menu.
@@ -81,3 +83,5 @@ void saving(RunState& st, const std::vector<KeptFile>& inputs)
     con.out.flush();
     write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size);
 }
+
+}  // namespace kestranov

@@ -12,6 +12,8 @@
 #include "points/extent_pass.h"
 #include "run/output_dialogue.h"
 
+namespace kestranov {
+
 namespace {
 
 void report_extents(RunState& st)
@@ -58,3 +60,5 @@ void treatment(RunState& st)
         inputs.push_back({*seen[static_cast<std::size_t>(m)].identity, seen[static_cast<std::size_t>(m)].path});
     saving(st, inputs);
 }
+
+}  // namespace kestranov

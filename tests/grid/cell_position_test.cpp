@@ -12,6 +12,8 @@
 #include "points/record_path.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 Extents extents(double Xmin, double Xmax, double Ymin, double Ymax)
 {

@@ -3,6 +3,8 @@
 #include "grid/elim_pit.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 struct Filled {

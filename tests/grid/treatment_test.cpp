@@ -10,6 +10,8 @@
 #include "points/extent_pass.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 // The grids after the assignment pass for the given point files; every

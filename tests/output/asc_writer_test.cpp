@@ -6,6 +6,8 @@
 #include "core/lf_text.h"
 #include "support.h"
 
+using namespace kestranov;
+
 TEST(AscWriter, TheSmallGridByteForByte)
 {
     Session o;

@@ -22,6 +22,8 @@
 #include "platform/output_file.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,6 +10,8 @@
 #include "LIB/NRUTIL.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 // Files of this process may grow to `bytes` only: the next write beyond it

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <random>
 
+using namespace kestranov;
+
 namespace {
 const std::string type_menu = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
 const std::string scale_menu =

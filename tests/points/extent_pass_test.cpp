@@ -11,6 +11,8 @@
 #include "reference_reading.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 std::string records(int n, int offset = 0)

@@ -10,6 +10,8 @@
 #include "points/number_scanner.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 ScanResult scan(const std::string& s) { return scan_number(s.data(), s.data() + s.size()); }

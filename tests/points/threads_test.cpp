@@ -13,6 +13,8 @@
 #include "points/text_reader.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 struct Outcome {

@@ -3,6 +3,8 @@
 #include "run/opening.h"
 #include "support.h"
 
+using namespace kestranov;
+
 namespace {
 
 const std::string stars = "\n\t***********************************************************";

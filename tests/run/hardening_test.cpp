@@ -8,6 +8,8 @@
 
 #include "support.h"
 
+using namespace kestranov;
+
 using namespace std::string_literals;
 
 namespace {
