@@ -7,9 +7,12 @@
 #include <ostream>
 
 #include "core/fatal.h"
+#include "core/run_state.h"
 #include "points/number_scanner.h"
 
 namespace kestranov {
+
+Console console_of(const RunState& st) { return {*st.in, *st.out, st.in_is_terminal}; }
 
 namespace {
 

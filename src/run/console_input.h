@@ -23,6 +23,10 @@ struct Console {
     bool terminal = false;
 };
 
+struct RunState;
+// The console a run's questions are asked on.
+Console console_of(const RunState& st);
+
 // Shows `prompt` and returns the next word.
 std::string ask_word(const Console& con, std::string_view prompt);
 

@@ -29,8 +29,6 @@ int abnormal_end(const Console& con, std::string_view message)
     return 1;
 }
 
-Console console_of(const RunState& st) { return {*st.in, *st.out, st.in_is_terminal}; }
-
 constexpr std::string_view memory_message = "\n\n\tNot enough memory to go on\n";
 
 }  // namespace

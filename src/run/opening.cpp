@@ -36,7 +36,7 @@ void banner(std::ostream& out)
 
 void opening(RunState& st)
 {
-    const Console con{*st.in, *st.out, st.in_is_terminal};
+    const Console con = console_of(st);
     banner(con.out);
     std::string nomgen = base_directory;
     std::string nomdir = ask_word(con, "\n\n\tName of the File Folder located in the Directory " + nomgen + " : ");
@@ -60,7 +60,7 @@ void opening(RunState& st)
 
 void ask_gridding(RunState& st)
 {
-    const Console con{*st.in, *st.out, st.in_is_terminal};
+    const Console con = console_of(st);
     st.pix_size = ask_double(
         con, "\n\n\tdecimal pixel output size (decimal value in meters) ? ", [](double v) { return v > 0.0; },
         "\n\tThe pixel size must be a decimal number greater than 0.");

@@ -70,7 +70,7 @@ void raster_branch(const Console& con, RunState& st, const std::vector<KeptFile>
 
 void saving(RunState& st, const std::vector<KeptFile>& inputs)
 {
-    const Console con{*st.in, *st.out, st.in_is_terminal};
+    const Console con = console_of(st);
     st.nomfic1 = ask_word(con, "\n\n\tName of the resulting DEM (without any extension) ? ");
     st.nomim4 += st.nomfic1;
     st.format = ask_menu(con, "\n\tFormat Type :", {"ascii", "raster"});
