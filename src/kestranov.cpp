@@ -3,10 +3,8 @@
 #include <iostream>
 #include <new>
 
-#include "LIB/NRUTIL.h"
 #include "core/run_state.h"
 #include "platform/console.h"
-#include "platform/grid_rows.h"
 #include "platform/memory.h"
 #include "platform/threads.h"
 #include "run/driver.h"
@@ -26,10 +24,5 @@ int main()
         return kestranov::end_for_lack_of_memory(st);
     }
     st.threads = kestranov::requested_threads();
-#if !defined(__SANITIZE_ADDRESS__)
-    // Under AddressSanitizer the rows stay with malloc, whose red zones
-    // catch a step that writes past the end of a row.
-    nr_set_allocator(kestranov::grid_row_alloc, kestranov::grid_row_free);
-#endif
     return kestranov::run(st);
 }
