@@ -1,0 +1,103 @@
+// The entropy coder under every LAZ chunk: an adaptive arithmetic decoder
+// (32-bit range, 12-bit symbol and 13-bit bit probabilities, as LASzip
+// writes them), its adaptive models, and the integer decompressor that
+// LASzip's items use for every corrected prediction. Reading never goes
+// beyond the chunk's bytes: past its end the decoder reads zeros and
+// remembers that it did, so that a stream that ends early is reported by
+// the caller instead of read from other memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestranov {
+
+// An adaptive model of `symbols` symbols (2 to 2048).
+class ArithmeticModel {
+public:
+    explicit ArithmeticModel(std::uint32_t symbols);
+    // Back to the uniform start a chunk begins with.
+    void reset();
+    std::uint32_t symbols() const { return symbols_; }
+
+private:
+    friend class ArithmeticDecoder;
+    void update();
+
+    std::uint32_t symbols_;
+    std::uint32_t last_symbol_;
+    std::uint32_t table_shift_ = 0;
+    std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
+    std::vector<std::uint32_t> distribution_, symbol_count_, decoder_table_;
+};
+
+// An adaptive model of one bit.
+class BitModel {
+public:
+    BitModel();
+    void reset();
+
+private:
+    friend class ArithmeticDecoder;
+    void update();
+
+    std::uint32_t bit_0_count_ = 0, bit_count_ = 0, bit_0_prob_ = 0;
+    std::uint32_t update_cycle_ = 0, bits_until_update_ = 0;
+};
+
+class ArithmeticDecoder {
+public:
+    // Starts decoding the bytes [begin, end) (reads the first four).
+    void init(const unsigned char* begin, const unsigned char* end);
+    std::uint32_t decode_bit(BitModel& m);
+    std::uint32_t decode_symbol(ArithmeticModel& m);
+    // Raw bits, not modelled: 1 to 32 of them.
+    std::uint32_t read_bits(std::uint32_t bits);
+    std::uint8_t read_byte();
+    std::uint16_t read_short();
+    std::uint32_t read_int();
+    std::uint64_t read_int64();
+    // Whether decoding has needed bytes beyond `end`.
+    bool overran() const { return overran_; }
+    // The first byte the decoder has not consumed yet.
+    const unsigned char* position() const { return next_; }
+
+private:
+    std::uint8_t next_byte();
+    void renorm();
+
+    const unsigned char* next_ = nullptr;
+    const unsigned char* end_ = nullptr;
+    std::uint32_t value_ = 0, length_ = 0;
+    bool overran_ = false;
+};
+
+// Integers coded as a correction of a prediction: the correction's bit
+// count k in a model per context, then its bits (the high ones modelled,
+// the low ones raw), as LASzip's IntegerCompressor writes them.
+class IntegerDecompressor {
+public:
+    // `bits`: the integers' width (range 2^bits) unless `range` is given;
+    // `contexts`: how many k models; `bits_high`: bits beyond which the low
+    // part is read raw.
+    explicit IntegerDecompressor(std::uint32_t bits = 16, std::uint32_t contexts = 1, std::uint32_t bits_high = 8,
+                                 std::uint32_t range = 0);
+    // Fresh models, as every chunk starts.
+    void reset();
+    std::int32_t decompress(ArithmeticDecoder& dec, std::int32_t prediction, std::uint32_t context = 0);
+    // The k of the last decompress: predictions of later fields use it.
+    std::uint32_t k() const { return k_; }
+
+private:
+    std::int32_t read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model);
+
+    std::uint32_t contexts_, bits_high_, corr_bits_ = 0, corr_range_ = 0;
+    std::int32_t corr_min_ = 0, corr_max_ = 0;
+    std::uint32_t k_ = 0;
+    std::vector<ArithmeticModel> k_models_;        // one per context
+    std::vector<ArithmeticModel> corrector_models_;  // one per k from 1 up
+    BitModel corrector_bit_;                         // k = 0
+};
+
+}  // namespace kestranov
