@@ -67,7 +67,8 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     check_unchanged(f3, seen.path, *seen.identity);
 
     std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
-    const bool whole = kind == Kind::las ? (read_las(f3, *batch), true) : read_text(f3, *batch, files.threads);
+    const bool whole =
+        kind == Kind::las ? (read_las(f3, *batch, seen.las), true) : read_text(f3, *batch, files.threads);
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range

@@ -10,6 +10,7 @@
 
 #include "core/point_files.h"
 #include "platform/file_identity.h"
+#include "points/las_header.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -19,6 +20,7 @@ struct SeenFile {
     std::string path;                      // the file read, as the console names it
     std::optional<FileIdentity> identity;  // the file itself, from its first reading
     std::optional<long long> records;      // its records, from its first reading
+    std::optional<LasHeader> las;          // a LAS file's header, from its first reading
 };
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;
