@@ -5,17 +5,14 @@
 // the points) is not needed.
 #pragma once
 
-#include <cstdint>
-
-#include "platform/input_file.h"
-#include "points/record_batch.h"
+#include "points/point_decoder.h"
 
 namespace kestranov {
 
 // Reads the points of `f` (opened in binary mode, at its start) into
-// `batch`. A header that no LAS file has, a compressed (LAZ) point format
-// and a file holding fewer points than its header announces end the run
-// naming the file.
-void read_las(InputFile& f, RecordBatch& batch);
+// `batch`. A header that no LAS file has ends the run naming the file; a
+// file holding fewer points than its header announces is cut. The door
+// gives it no compressed (LAZ) file: those go to the LAZ row.
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options);
 
 }  // namespace kestranov
