@@ -129,8 +129,8 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
 // take from (the run then stops at the density check, alike on any count).
 TEST(Threads, MemoryLimitsEndTheRunAsOnOneThread)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves far more address space than these limits";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than these limits";
 #endif
     TempDir drive;
     std::string text;
