@@ -29,7 +29,17 @@ LasHeader fields(const unsigned char* b, std::size_t n)
         h.scale[a] = little_endian<double>(b + 131 + 8 * a);
         h.offset[a] = little_endian<double>(b + 155 + 8 * a);
     }
+    const bool waveforms = h.version_minor >= 3 && h.header_size >= las_waveform_header && n >= las_waveform_header;
+    h.waveform_start = waveforms ? little_endian<std::uint64_t>(b + 227) : 0;
     return h;
+}
+
+// Later versions may move the fields read here; 0.9 and earlier differ.
+void check_version(const LasHeader& h, const std::string& path)
+{
+    if (h.version_major != 1 || h.version_minor > 4)
+        refuse(path, "its LAS version " + std::to_string(h.version_major) + "." + std::to_string(h.version_minor) +
+                         " is none of 1.0 to 1.4");
 }
 
 void check_layout(const LasHeader& h, std::uint64_t file_size, const std::string& path)
@@ -37,9 +47,10 @@ void check_layout(const LasHeader& h, std::uint64_t file_size, const std::string
     const std::string size = " (the file has " + std::to_string(file_size) + " bytes)";
     if (h.header_size < las_legacy_header || h.header_size > file_size)
         refuse(path, "its LAS header size of " + std::to_string(h.header_size) + " bytes is impossible" + size);
-    if (h.offset_to_points < h.header_size || h.offset_to_points > file_size)
-        refuse(path, "its offset to the LAS points, " + std::to_string(h.offset_to_points) +
-                         ", lies outside the points' part of the file" + size);
+    const std::string points = "its offset to the LAS points, " + std::to_string(h.offset_to_points) + ",";
+    if (h.offset_to_points < h.header_size)
+        refuse(path, points + " is below its header size of " + std::to_string(h.header_size) + " bytes");
+    if (h.offset_to_points > file_size) refuse(path, points + " lies beyond the end of the file" + size);
 }
 
 void check_points(const LasHeader& h, const std::string& path)
@@ -67,6 +78,7 @@ LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t 
         refuse(path, "too short for a LAS file: " + std::to_string(n) + " bytes, where the header alone takes " +
                          std::to_string(las_legacy_header));
     const LasHeader h = fields(b, n);
+    check_version(h, path);
     check_layout(h, file_size, path);
     check_points(h, path);
     return h;

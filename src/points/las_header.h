@@ -11,8 +11,9 @@
 
 namespace kestranov {
 
-constexpr std::size_t las_legacy_header = 227;   // the public header block of LAS 1.0 to 1.2
-constexpr std::size_t las_largest_header = 375;  // that of LAS 1.4
+constexpr std::size_t las_legacy_header = 227;    // the public header block of LAS 1.0 to 1.2
+constexpr std::size_t las_waveform_header = 235;  // that of LAS 1.3
+constexpr std::size_t las_largest_header = 375;   // that of LAS 1.4
 
 // A field of a LAS file, at `p`.
 template <class T>
@@ -32,13 +33,15 @@ struct LasHeader {
     std::uint16_t record_length;
     std::uint64_t count;  // the 64-bit count of LAS 1.4 where the header holds it
     double scale[3], offset[3];
+    std::uint64_t waveform_start;  // LAS 1.3 and 1.4: where waveform data inside the file begin (0: none)
     int point_format() const { return format & 0x3F; }
     bool compressed() const { return (format & 0xC0) != 0; }
 };
 
 // b: the first n bytes of the file (at most 375). Ends the run naming `path`
-// for a header no LAS file has, checked also against the file's size.
-// Compression bits are left to the reader.
+// for a header no LAS file has (a version other than 1.0 to 1.4 included),
+// checked also against the file's size. Compression bits are left to the
+// reader.
 LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path);
 
 // Whether the first `n` bytes of a file begin a LAS header whose point data

@@ -10,9 +10,12 @@
 namespace kestranov {
 
 // Reads the points of `f` (opened in binary mode, at its start) into
-// `batch`. A header that no LAS file has ends the run naming the file; a
-// file holding fewer points than its header announces is cut. The door
-// gives it no compressed (LAZ) file: those go to the LAZ row.
-InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options);
+// `batch`. A header that no LAS file has, or a file holding more whole
+// records than its header announces where nothing may follow the points,
+// ends the run naming the file; a file holding fewer is cut. `first.las`
+// empty (the first reading) takes the header; set, a header that differs
+// from it ends the run as a file changed during the run. The door gives it
+// no compressed (LAZ) file: those go to the LAZ row.
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
 
 }  // namespace kestranov

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "core/reading_options.h"
 #include "platform/input_file.h"
+#include "points/las_header.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -24,6 +26,12 @@ struct InputEnd {
     std::uint64_t announced = 0;  // cut: the records announced
 };
 
-using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options);
+// What a decoder keeps of a file from its first reading, to hold the second
+// reading to it: empty on the first.
+struct FirstReading {
+    std::optional<LasHeader> las;  // a LAS or LAZ file's header
+};
+
+using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
 
 }  // namespace kestranov

@@ -170,7 +170,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     if (!format.decode) refuse(format, seen.path);
 
     std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
-    const InputEnd end = format.decode(f3, *batch, files.reading);
+    const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range

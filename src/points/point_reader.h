@@ -13,6 +13,7 @@
 
 #include "core/point_files.h"
 #include "platform/file_identity.h"
+#include "points/point_decoder.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -22,6 +23,7 @@ struct SeenFile {
     std::string path;                      // the file read, as the console names it
     std::optional<FileIdentity> identity;  // the file itself, from its first reading
     std::optional<long long> records;      // its records, from its first reading
+    FirstReading first;                    // what its decoder kept of its first reading
 };
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;

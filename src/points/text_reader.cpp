@@ -140,7 +140,7 @@ void read_ahead(BlockPipeline& blocks, TextScan& scan)
 
 }  // namespace
 
-InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options)
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& /*first*/)
 {
     TextScan scan(batch, vector_path(options.path));
     BlockSource source(f, options.block_size);

@@ -9,7 +9,8 @@ namespace kestranov {
 
 // Reads the whole text of `f` into `batch`. Text that is not a finite
 // number ends the run naming the file and the record; a text that ends
-// inside a record is a short record.
-InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options);
+// inside a record is a short record. A text keeps nothing of its first
+// reading.
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
 
 }  // namespace kestranov

@@ -13,6 +13,8 @@
 #include <map>
 #include <random>
 
+#include "points/las_axis.h"
+#include "points/point_reader.h"
 #include "support.h"
 
 namespace {
@@ -37,10 +39,10 @@ using Axes = std::array<double, 3>;
 
 // A LAS file of the given version (1.minor), point format and record length
 // holding `points`, their integers drawn over 60 x 40 m and 50 m of height;
-// LAS 1.4 gives its count in the 64-bit field only.
+// LAS 1.4 gives its count in the 64-bit field only, LAS 1.3 no waveform data.
 std::string synthetic_las(int minor, int format, std::uint16_t length, int points, Axes scale, Axes offset)
 {
-    const std::uint16_t header = minor >= 4 ? 375 : 227;
+    const std::uint16_t header = minor >= 4 ? 375 : minor == 3 ? 235 : 227;
     std::string b(header + static_cast<std::size_t>(points) * length, '\0');
     std::memcpy(b.data(), "LASF", 4);
     b[24] = 1, b[25] = static_cast<char>(minor), b[104] = static_cast<char>(format);
@@ -64,16 +66,26 @@ std::string synthetic_las(int minor, int format, std::uint16_t length, int point
     return b;
 }
 
-// The point's decimal i x 10^-k + offset with its k decimals, offset being
-// a whole number of 10^-k units, in integers: exact also where the sum goes
-// beyond the integers a double holds.
+// The offset in units of 10^-k as printf shows it with k decimals.
+long long printed_units(double offset, int k)
+{
+    char number[400];
+    std::snprintf(number, sizeof number, "%.*f", k, offset);
+    std::string digits = number;
+    if (k > 0) digits.erase(digits.size() - static_cast<std::size_t>(k) - 1, 1);
+    return std::stoll(digits);
+}
+
+// The point's decimal i x 10^-k + offset with k decimals, the offset as
+// printed, added in integers: exact also where the sum goes beyond the
+// integers a double holds.
 std::string decimal_text(std::int32_t i, double offset, int k)
 {
     long long p = 1;
     for (int d = 0; d < k; ++d) p *= 10;
-    const long long m = i + std::llround(offset * static_cast<double>(p));
-    const unsigned long long a = m < 0 ? -static_cast<unsigned long long>(m) : static_cast<unsigned long long>(m);
+    const long long m = i + printed_units(offset, k);
     char number[64];
+    const unsigned long long a = m < 0 ? -static_cast<unsigned long long>(m) : static_cast<unsigned long long>(m);
     if (k == 0)
         std::snprintf(number, sizeof number, "%s%llu", m < 0 ? "-" : "", a);
     else
@@ -134,11 +146,17 @@ TEST(LasReader, ADemFromLasIsTheDemFromItsText)
 {
     const std::string ascii = "dem\n0\n", raster = "dem\n1\n1\n2\n";
     // Files made here, so that a clone without the samples reads LAS too:
-    // 1.2 with projected offsets, 1.4 with extra bytes and a 64-bit count
-    // alone, 1.0 with a scale that is no power of ten.
-    const std::string made[] = {synthetic_las(2, 1, 28, 6000, {0.01, 0.01, 0.01}, {500000, 4000000, 0}),
-                                synthetic_las(4, 6, 35, 5000, {0.001, 0.001, 0.001}, {0, 0, -10}),
-                                synthetic_las(0, 0, 20, 7000, {0.0025, 0.0025, 0.0025}, {1000, 2000, 30})};
+    // 1.2 with projected offsets and bytes short of a record after the
+    // points, 1.4 with extra bytes, a 64-bit count alone and extended
+    // records after the points, 1.3 with waveform data after them, 1.0 with
+    // a scale that is no power of ten.
+    std::string waveforms = synthetic_las(3, 4, 57, 3000, {0.01, 0.01, 0.01}, {0, 0, 0});
+    patch<std::uint64_t>(waveforms, 227, waveforms.size());
+    waveforms += std::string(3 * 57, 'W');
+    const std::string made[] = {
+        synthetic_las(2, 1, 28, 6000, {0.01, 0.01, 0.01}, {500000, 4000000, 0}) + std::string(27, 'P'),
+        synthetic_las(4, 6, 35, 5000, {0.001, 0.001, 0.001}, {0, 0, -10}) + std::string(3 * 35, 'E'), waveforms,
+        synthetic_las(0, 0, 20, 7000, {0.0025, 0.0025, 0.0025}, {1000, 2000, 30})};
     for (const std::string& las : made) {
         const std::string answers = gridding_answers({"p"}, "2", las[25] % 2) + (las[25] == 4 ? raster : ascii);
         const Outcome from_text = run_on({{"p.xyz", converted(las)}}, answers);
@@ -206,8 +224,23 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
         {[](std::string& b) { b[3] = 'X'; }, path + ": not a LAS file: it does not begin with \"LASF\""},
         {[](std::string& b) { patch<std::uint16_t>(b, 94, 200); }, "its LAS header size of 200 bytes is impossible"},
         {[](std::string& b) { patch<std::uint16_t>(b, 94, 60000); }, "header size of 60000 bytes is impossible"},
-        {[](std::string& b) { patch<std::uint32_t>(b, 96, 1u << 30); }, "its offset to the LAS points, 1073741824"},
-        {[](std::string& b) { patch<std::uint32_t>(b, 96, 100); }, "its offset to the LAS points, 100, lies outside"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 96, 1u << 30); },
+         "its offset to the LAS points, 1073741824, lies beyond the end of the file"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 96, 100); },
+         path + ": its offset to the LAS points, 100, is below its header size of 227 bytes\n"},
+        {[](std::string& b) { patch<std::uint16_t>(b, 94, 300), patch<std::uint32_t>(b, 96, 227); },
+         "its offset to the LAS points, 227, is below its header size of 300 bytes"},
+        {[](std::string& b) { b[24] = 0, b[25] = 9; }, path + ": its LAS version 0.9 is none of 1.0 to 1.4\n"},
+        {[](std::string& b) { b[25] = 5; }, "its LAS version 1.5 is none of 1.0 to 1.4"},
+        {[](std::string& b) { b[24] = 2, b[25] = 0; }, "its LAS version 2.0 is none of 1.0 to 1.4"},
+        // Nothing may follow the points of LAS 1.0 to 1.2, nor of 1.3 without waveform data.
+        {[](std::string& b) { b += b.substr(b.size() - field<std::uint16_t>(b, 105)); },
+         path + ": its LAS header disagrees with the file, which holds 1 whole records after its announced 1 points\n"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 107, 0); }, "holds 1 whole records after its announced 0 points"},
+        {[](std::string& b) { b[25] = 0, b += std::string(3 * field<std::uint16_t>(b, 105) + 5, '\0'); },
+         "holds 3 whole records after its announced 1 points"},
+        {[](std::string& b) { b[25] = 3, b += std::string(field<std::uint16_t>(b, 105), '\0'); },
+         "holds 1 whole records after its announced 1 points"},
         {[](std::string& b) { b[104] = 11; }, "its LAS point data format 11 is none of 0 to 10"},
         {[](std::string& b) { b[104] = static_cast<char>(0x83); }, path + " is compressed LAS (LAZ): decompress it"},
         {[](std::string& b) { b[104] = 0x43; }, " is compressed LAS (LAZ)"},
@@ -306,5 +339,101 @@ TEST(PointReader, WhichFileANameReads)
         });
         const std::string t = s.console() + error;
         EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;
+    }
+}
+
+// The decimal rule against the text path: the offset as a converter prints
+// it with k decimals, the integer added in decimal, the sum read by strtod.
+// Offsets of 10^15 units and more have a fraction of a unit, and their
+// product by 10^k rounded to a double missed the printed units by one: the
+// value then fell back to double(i) * scale + offset, a DEM unlike the
+// text's. Up to 2^53 units the rule holds; from there on the fallback.
+TEST(LasReader, TheDecimalRuleHoldsUpTo2To53UnitsOfOffset)
+{
+    const unsigned seed = std::random_device{}();
+    std::mt19937_64 rng(seed);
+    const long long top = 1LL << 53;
+    const std::int32_t extremes[] = {INT32_MIN, INT32_MAX, 0, -1, 1};
+    // The offset written as `units` x 10^-k, against its text; returns
+    // whether the offset's printed units stay below 2^53.
+    auto check = [&](long long units, int k) {
+        const std::string written = std::to_string(units) + "e-" + std::to_string(k);
+        const double offset = std::strtod(written.c_str(), nullptr);
+        const double scale = std::strtod(("1e-" + std::to_string(k)).c_str(), nullptr);
+        const long long printed = printed_units(offset, k);
+        const bool decimal = printed > -top && printed < top;
+        const kestranov::LasAxis axis(scale, offset);
+        for (int n = 0; n < 8; ++n) {
+            const std::int32_t i = n < 5 ? extremes[n] : static_cast<std::int32_t>(rng());
+            const std::string text = decimal_text(i, offset, k);
+            const double want = decimal ? std::strtod(text.c_str(), nullptr) : static_cast<double>(i) * scale + offset;
+            const double got = axis.value(i);
+            EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0)
+                << "seed " << seed << ": offset " << written << " (" << printed << "), i " << i << ": " << got
+                << " for " << text;
+            if (axis.quick()) {
+                EXPECT_EQ(axis.quick_value(i), got) << "seed " << seed << " " << text;
+            }
+        }
+        return decimal;
+    };
+    for (int round = 0; round < sweep(2000); ++round) {
+        const long long from = round % 4 ? 1000000000000000LL : 0;
+        const long long units = from + static_cast<long long>(rng() % static_cast<unsigned long long>(top - from));
+        check(round % 2 ? -units : units, static_cast<int>(rng() % 16));
+    }
+    // The edge, 2^53 - 1 and 2^53 hundredths: each prints as written.
+    for (long long sign : {1, -1}) {
+        EXPECT_TRUE(check(sign * (top - 1), 2));
+        EXPECT_FALSE(check(sign * top, 2));
+    }
+}
+
+// A header rewritten in place between the two readings, its date put back
+// (a rewrite within one tick of the file system's clock): another record
+// length, offset or count read as a cut file or as other points, another
+// scale or offset as other coordinates than the extents were made of.
+TEST(LasReader, AHeaderRewrittenBetweenTheReadingsIsAChangedFile)
+{
+    const std::string las = synthetic_las(2, 1, 28, 50, {0.01, 0.01, 0.01}, {500000, 4000000, 0});
+    struct Case {
+        std::function<void(std::string&)> change;
+        std::string says;  // "": read as before
+    };
+    const std::vector<Case> cases = {
+        {[](std::string&) {}, ""},
+        {[](std::string& b) { b[180] = 7; }, ""},  // the header's bounds, which are not read
+        {[](std::string& b) { patch<std::uint16_t>(b, 105, 20); },
+         "record length 20, where the first reading found 28"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 96, 255); },
+         "offset to the points 255, where the first reading found 227"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 107, 40); }, "point count 40, where the first reading found 50"},
+        {[](std::string& b) { b[104] = 0; }, "point data format 0, where the first reading found 1"},
+        {[](std::string& b) { patch<double>(b, 147, 0.001); },
+         "Z scale factor 0.001, where the first reading found 0.01"},
+        {[](std::string& b) { patch<double>(b, 163, 4000000.5); },
+         "Y offset 4000000.5, where the first reading found 4000000"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        s.put("p.las", las);
+        s.st.nomgen = "c:\\images\\zone1\\";
+        s.st.files = {kestranov::data_file{}, kestranov::data_file{"p"}};
+        s.st.numlay = 1;
+        kestranov::SeenFile seen;
+        const auto read = [&] {
+            kestranov::read_point_file(
+                s.out, kestranov::point_files_of(s.st), 1, [](const kestranov::Point*, std::size_t) {}, seen);
+        };
+        ASSERT_EQ(failure_of(read), "");
+        const auto date = std::filesystem::last_write_time(s.zone("p.las"));
+        std::string bytes = las;
+        c.change(bytes);
+        s.put("p.las", bytes);
+        std::filesystem::last_write_time(s.zone("p.las"), date);
+        EXPECT_EQ(failure_of(read), c.says.empty() ? ""
+                                                   : "\n\n\tFile c:\\images\\zone1\\p.las changed during the run: its "
+                                                     "LAS header now gives the " +
+                                                         c.says + "\n");
     }
 }

@@ -59,18 +59,25 @@ TEST(HardeningIssue, AHugeNumberOfFilesThenTheEndOfInputEndsAtOnce)
     }
 }
 
-// A token longer than the reader's 4 MiB block cannot be held whole: it is
-// refused as not a number, even when its digits would make one, and the
-// message shows only its first 40 characters.
-TEST(HardeningIssue, ATokenLongerThanTheReadingBlockIsRefused)
+// A token as long as the reader's 4 MiB block or longer cannot be held
+// whole with the blank that ends it: it is refused as not a number, even
+// when its digits would make one, and the message shows only its first 40
+// characters. One byte shorter, it is read, on one thread or two.
+TEST(HardeningIssue, ATokenAsLongAsTheReadingBlockIsRefused)
 {
-    Session s;
-    s.put("a.xyz", "0 0 1\n1 1 2\n0 1 0." + std::string(5u << 20, '0') + "1\n");
-    EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0)), 1);
-    const std::string t = s.console();
-    EXPECT_TRUE(t.ends_with("\n\n\tFile c:\\images\\zone1\\a.xyz, record 3: \"0." + std::string(38, '0') +
-                            "...\" is not a number\n"))
-        << t.substr(t.size() > 300 ? t.size() - 300 : 0);
+    for (const int threads : {1, 2})
+        for (const std::size_t length : {(4u << 20) - 1, 4u << 20, 5u << 20}) {
+            Session s;
+            s.st.reading.threads = threads;
+            s.put("a.xyz", "0 0 1\n1 1 2\n0 1 1." + std::string(length - 2, '0') + "\n");
+            const bool read = length < (4u << 20);
+            EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n"), read ? 0 : 1) << length;
+            const std::string t = s.console();
+            EXPECT_EQ(t.ends_with("\n\n\tFile c:\\images\\zone1\\a.xyz, record 3: \"1." + std::string(38, '0') +
+                                  "...\" is not a number\n"),
+                      !read)
+                << length << t.substr(t.size() > 300 ? t.size() - 300 : 0);
+        }
 }
 
 // Elevations that no raster choice can hold (beyond 32 bits even in metres)
