@@ -6,7 +6,7 @@
 // grid; two blocks take turns. The share follows which side had to wait for
 // the other, so that both stay busy: with a pool it may grow to the whole
 // block, leaving the caller only the grid; with two threads it stays below
-// 28/32, as the caller is quicker at scanning than at waiting (bench/).
+// 28/32, the bound the two-thread reading was measured with (make bench).
 // Whatever goes wrong on those threads travels with its block, so that the
 // caller reports it in file order (a file that cannot be read, a token
 // longer than a block) or reads a part again itself (a thread that ran out
