@@ -1,8 +1,9 @@
 # Thin wrapper around CMake: `make`, `make test`, `make demo`,
-# `make test-sanitize`, `make fuzz`, `make coverage`, `make tidy`.
+# `make test-sanitize`, `make test-tsan`, `make fuzz`, `make coverage`, `make tidy`.
 BUILD ?= build
 JOBS ?= 2
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 COVERAGE_BUILD ?= build-coverage
 # gcov reads only what gcc's own --coverage writes.
@@ -21,7 +22,7 @@ WERROR ?= OFF
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
                 UBSAN_OPTIONS=exitcode=87:print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test test-long demo bench clean test-sanitize fuzz-build fuzz coverage tidy
+.PHONY: all build test test-long demo bench clean test-sanitize test-tsan fuzz-build fuzz coverage tidy
 
 all: build
 
@@ -50,6 +51,18 @@ test-sanitize:
 	       "-DCMAKE_CXX_FLAGS=-fsanitize=float-cast-overflow" >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The tests that read on several threads, built with ThreadSanitizer in a
+# folder of their own: the block pipeline, the part pool and the readers
+# behind them. TSAN_TESTS is the ctest filter; a reader that starts threads
+# of its own adds its tests there.
+TSAN_TESTS ?= Threads\.|PointReader\.|ExtentPass\.|LasReader\.
+TSAN_ENV = TSAN_OPTIONS=exitcode=88:halt_on_error=1:second_deadlock_stack=1
+test-tsan:
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANOV_TSAN=ON -DKESTRANOV_WERROR=$(WERROR) \
+	       -DKESTRANOV_PREVIEW=OFF >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target kestranov kestranov_tests
+	@cd $(TSAN_BUILD) && $(TSAN_ENV) ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # libFuzzer targets (clang only), in a build folder of their own.
 fuzz-build:
@@ -88,4 +101,4 @@ tidy:
 	@echo "tidy: no finding in $$(grep -c '"file"' $(BUILD)/compile_commands.json) sources"
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)

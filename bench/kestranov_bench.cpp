@@ -48,8 +48,8 @@
 
 // The reader that picks a vector path at run time names it here; a tree
 // without one still builds the benchmark, which then cannot say.
-#if __has_include("points/record_path.h")
-#include "points/record_path.h"
+#if __has_include("platform/cpu_features.h")
+#include "platform/cpu_features.h"
 #define KESTRANOV_BENCH_RECORD_PATH 1
 #else
 #define KESTRANOV_BENCH_RECORD_PATH 0
@@ -190,7 +190,9 @@ double extent_pass_alone(const fs::path& cloud, int threads)
     const std::vector<data_file> names = {data_file{}, data_file{where.stem().string()}};
     auto t0 = Clock::now();
     SeenFiles seen;
-    extent_pass(out, PointFiles{"/", folder, names, 1, threads}, seen);
+    PointFiles files{"/", folder, names, 1};
+    files.reading.threads = threads;
+    extent_pass(out, files, seen);
     return seconds_since(t0);
 }
 
@@ -237,7 +239,7 @@ void writers()
 void print_path()
 {
 #if KESTRANOV_BENCH_RECORD_PATH
-    std::printf("vector path: %s", record_path_name());
+    std::printf("vector path: %s", vector_path_name(vector_path()));
 #else
     std::printf("vector path: (unknown)");
 #endif

@@ -29,7 +29,7 @@ Reading read_las_file(bool extents_only)
 {
     std::ostringstream console;
     const std::vector<data_file> names = {data_file{}, data_file{"p"}};
-    const PointFiles files{fuzz::drive(), "c:\\images\\f\\", names, 1, 1};
+    const PointFiles files{fuzz::drive(), "c:\\images\\f\\", names, 1};
     Reading r;
     PointSink sink = [&](const Point* pts, std::size_t n) {
         fuzz::check(n > 0, "an empty batch");

@@ -28,6 +28,7 @@
 
 #include "core/fatal.h"
 #include "fuzz_support.h"
+#include "platform/cpu_features.h"
 #include "points/point_reader.h"
 #include "points/record_path.h"
 #include "reference_reading.h"
@@ -79,14 +80,15 @@ private:
 
 bool same_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Reads file m on `threads` threads and checks it against the text: every
-// thread count must give the one reading.
-void check_reading(int m, std::string_view text, int threads)
+// Reads file m with `reading`'s threads and vector path and checks it
+// against the text: every thread count must give the one reading.
+void check_reading(int m, std::string_view text, const ReadingOptions& reading)
 {
     std::ostringstream console;
     const std::string folder = "c:\\images\\f\\";
     const std::vector<data_file> names = {data_file{}, data_file{"p"}, data_file{"big"}};
-    const PointFiles files{fuzz::drive(), folder, names, 2, threads};
+    PointFiles files{fuzz::drive(), folder, names, 2};
+    files.reading = reading;
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {
@@ -130,19 +132,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     write_file(fuzz::drive() / "images" / "f" / "p.xyz", text);
     const std::uint64_t h = fnv1a(text);
-    const int threads = 1 + static_cast<int>(h % 3);
+    ReadingOptions reading;
+    reading.threads = 1 + static_cast<int>(h % 3);
     const VectorPath paths[] = {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar};
-    record_path_force(paths[(h >> 4) % 3]);  // a path this processor lacks leaves the one in use
-    check_reading(1, text, threads);
+    reading.path = paths[(h >> 4) % 3];  // a path this processor lacks leaves the one chosen
+    check_reading(1, text, reading);
 
     if (h % 16 == 0) {
         static PaddedFile big;
         big.set(reader_block - (h >> 8) % (size + 1), text);
-        check_reading(2, text, threads);
+        check_reading(2, text, reading);
     }
     static const bool show = std::getenv("KESTRANOV_FUZZ_SHOW") != nullptr;
     if (show)
         std::fprintf(stderr, "records read by shape: %llu (%s)\n", static_cast<unsigned long long>(record_path_hits()),
-                     record_path_name());
+                     vector_path_name(vector_path(reading.path)));
     return 0;
 }

@@ -23,6 +23,6 @@ int main()
     } catch (const std::bad_alloc&) {
         return kestranov::end_for_lack_of_memory(st);
     }
-    st.threads = kestranov::requested_threads();
+    st.reading.threads = kestranov::requested_threads();
     return kestranov::run(st);
 }

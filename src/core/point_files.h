@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/reading_options.h"
+
 namespace kestranov {
 
 struct data_file {
@@ -18,7 +20,7 @@ struct PointFiles {
     const std::string& folder;            // c:\images\zone1\ .
     const std::vector<data_file>& names;  // entry k (1..count) is the k-th point file; entry 0 unused
     int count;
-    int threads = 1;  // threads reading each file (the records still come in file order)
+    ReadingOptions reading = {};  // threads, block size and test seams of every reading
 
     // c:\images\zone1\a: the point file's path without its extension (.xyz or .las)
     std::string windows_stem(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre; }

@@ -2,7 +2,7 @@
 
 namespace kestranov {
 
-PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.threads}; }
+PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.reading}; }
 
 std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_stem(m) + ".xyz"; }
 

@@ -22,7 +22,7 @@ struct RunState {
     std::ostream* out = nullptr;
     bool in_is_terminal = false;
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
-    int threads = 1;                   // threads reading the point files (KESTRANOV_THREADS)
+    ReadingOptions reading;            // how the point files are read (threads: KESTRANOV_THREADS)
 
     std::vector<data_file> files;  // entry k (1..numlay) is the k-th point file; entry 0 unused
     Matrix<double> dtab;

@@ -9,6 +9,7 @@
 #include "core/lf_text.h"
 #include "grid/cell_batch.h"
 #include "grid/cell_position.h"
+#include "platform/cpu_features.h"
 #include "points/point_reader.h"
 
 namespace kestranov {
@@ -71,14 +72,14 @@ void occupancy_from_marks(GridView grid)
 // afterwards in file order. The result does not depend on the order anyway;
 // only ties matter and they change nothing.
 template <bool keep_highest, bool exact>
-void assign(const Extents& e, double pix, double inverse, double* const* dtab, const std::string& path,
-            const Point* pts, std::size_t n)
+void assign(VectorPath vector, const Extents& e, double pix, double inverse, double* const* dtab,
+            const std::string& path, const Point* pts, std::size_t n)
 {
     double* cell[point_batch];
     const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
     // Eight at a time where the processor can; the rest, and a point
     // outside the extents, one by one.
-    const std::size_t placed = exact ? place_exact_vector(pts, n, e, inverse, dtab, cell) : 0;
+    const std::size_t placed = exact ? place_exact_vector(vector, pts, n, e, inverse, dtab, cell) : 0;
     for (std::size_t k = placed; k < n; ++k) {
         const Point& p = pts[k];
         // One test for the six: every point passes them but in a changed file.
@@ -115,6 +116,7 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                      double pix_size, int retorno, GridView grid)
 {
     mark_empty(grid);
+    const VectorPath vector = vector_path(files.reading.path);
     for (int m = 1; m <= files.count; ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
@@ -124,17 +126,17 @@ void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
         PointSink sink;
         if (rule.exact)
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, true>(e, pix_size, inv, grid.dtab, path, p, n);
+                assign<true, true>(vector, e, pix_size, inv, grid.dtab, path, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, true>(e, pix_size, inv, grid.dtab, path, p, n);
+                                      assign<false, true>(vector, e, pix_size, inv, grid.dtab, path, p, n);
                                   });
         else
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, false>(e, pix_size, inv, grid.dtab, path, p, n);
+                assign<true, false>(vector, e, pix_size, inv, grid.dtab, path, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, false>(e, pix_size, inv, grid.dtab, path, p, n);
+                                      assign<false, false>(vector, e, pix_size, inv, grid.dtab, path, p, n);
                                   });
         read_point_file(out, files, m, sink, file);
     }

@@ -1,7 +1,5 @@
 #include "grid/cell_batch.h"
 
-#include "points/record_path.h"
-
 #if defined(__x86_64__)
 
 // GCC 12's AVX-512 intrinsics start from an undefined register on purpose
@@ -65,16 +63,16 @@ namespace {
 
 }  // namespace
 
-std::size_t place_exact_vector(const Point* pts, std::size_t n, const Extents& e, double inverse, double* const* dtab,
-                               double** cell)
+std::size_t place_exact_vector(VectorPath path, const Point* pts, std::size_t n, const Extents& e, double inverse,
+                               double* const* dtab, double** cell)
 {
-    if (record_path() != VectorPath::avx512) return 0;
+    if (path != VectorPath::avx512) return 0;
     return place_avx512(pts, n, e, inverse, dtab, cell);
 }
 
 #else
 
-std::size_t place_exact_vector(const Point*, std::size_t, const Extents&, double, double* const*, double**)
+std::size_t place_exact_vector(VectorPath, const Point*, std::size_t, const Extents&, double, double* const*, double**)
 {
     return 0;
 }

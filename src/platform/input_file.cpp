@@ -1,10 +1,13 @@
 #include "platform/input_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace kestranov {
 
@@ -96,6 +99,25 @@ bool input_exists(const std::filesystem::path& path)
 {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> names_beginning_with(const std::filesystem::path& folder, const std::string& prefix)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return names;
+    try {
+        while (const dirent* e = ::readdir(dir)) {  // NOLINT(concurrency-mt-unsafe): a stream of our own
+            const std::string_view name(e->d_name);
+            if (name.size() > prefix.size() && name.starts_with(prefix)) names.emplace_back(name);
+        }
+    } catch (...) {
+        ::closedir(dir);
+        throw;
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace kestranov

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/file_identity.h"
 
@@ -48,5 +50,10 @@ private:
 
 // Whether a file of that name exists at all (a link to nothing does not).
 bool input_exists(const std::filesystem::path& path);
+// The names in `folder` that begin with `prefix` and go on after it,
+// sorted; none when the folder cannot be read. Read with the C library's
+// own calls: std::filesystem turns a failure to allocate into an error
+// code, which would spend the memory held for the memory message.
+std::vector<std::string> names_beginning_with(const std::filesystem::path& folder, const std::string& prefix);
 
 }  // namespace kestranov

@@ -1,11 +1,16 @@
-// A text point file read ahead of its consumer: a thread of its own reads
-// the blocks in turn and scans each one (itself, or in parts on further
-// threads) while the caller takes the numbers of the block before; two
-// blocks take turns. With one reading thread, the caller scans the end of
-// each block itself, so that both threads stay busy: the reading thread's
-// share of each block follows which of the two had to wait for the other. Whatever goes wrong on those threads travels
-// with its block, so that the caller reports it in file order (a file that cannot be read, a token longer than a block)
-// or reads a part again itself (a thread that ran out of memory): the run is the run on one thread.
+// A text point file read ahead of its consumer, on any number of threads
+// above one, in one scheme: a reading thread takes the blocks from the
+// block source in turn and has the front share of each scanned (by itself,
+// or cut into parts by a pool of further threads), while the caller scans
+// the rest of the block and takes the numbers of the block before into the
+// grid; two blocks take turns. The share follows which side had to wait for
+// the other, so that both stay busy: with a pool it may grow to the whole
+// block, leaving the caller only the grid; with two threads it stays below
+// 28/32, the bound the two-thread reading was measured with (make bench).
+// Whatever goes wrong on those threads travels with its block, so that the
+// caller reports it in file order (a file that cannot be read, a token
+// longer than a block) or reads a part again itself (a thread that ran out
+// of memory): the run is the run on one thread.
 #pragma once
 
 #include <condition_variable>
@@ -14,41 +19,34 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/input_file.h"
+#include "core/reading_options.h"
 #include "platform/threads.h"
+#include "points/block_source.h"
 #include "points/part_scanner.h"
 
 namespace kestranov {
 
-// A block of `block_size` bytes, with room for a blank after its last byte
-// and for the loads of the record path beyond it.
-std::unique_ptr<char[]> new_text_block(std::size_t block_size);
-// Where a block's whole tokens end: after its last white space. The bytes
-// after it (a token the block cut) start the next block.
-const char* last_blank_end(const char* first, const char* end);
-
 class BlockPipeline {
 public:
     struct Block {
-        enum class End { more, last, unreadable, token_too_long };
-        std::unique_ptr<char[]> bytes;
-        // The block's numbers, part by part in file order; a part marked
-        // failed is for the caller to scan.
+        std::unique_ptr<char[]> buffer;
+        ByteBlock bytes;  // as the source read it into `buffer`
+        // The numbers of the block's front share, part by part in file
+        // order; a part out of memory is for the caller to scan again.
         std::vector<TokenRun> runs;
-        End end = End::more;
-        const char* first = nullptr;  // the token longer than a block
-        const char* last = nullptr;
+        const char* rest = nullptr;  // [rest, bytes.cut): the share the caller scans
     };
 
-    // Starts reading `f` in blocks of `block_size` bytes on `threads` - 1
-    // threads (one reads; with three or more, the others scan parts);
-    // null when the system has too little memory or no thread for it.
-    static std::unique_ptr<BlockPipeline> start(InputFile& f, std::size_t block_size, int threads);
+    // Starts reading `source` on `options.threads` - 1 threads (one reads;
+    // with three or more, the others scan parts); null when the system has
+    // too little memory or no thread for it.
+    static std::unique_ptr<BlockPipeline> start(BlockSource& source, const ReadingOptions& options,
+                                                ReadingFaults& faults);
     ~BlockPipeline();  // stops the reading wherever it is and joins the threads
     BlockPipeline(const BlockPipeline&) = delete;
     BlockPipeline& operator=(const BlockPipeline&) = delete;
 
-    // The next block in file order, once it is read and scanned.
+    // The next block in file order, once it is read and its front scanned.
     const Block& next();
     // The caller is through with the block next() gave.
     void release();
@@ -56,17 +54,16 @@ public:
 private:
     enum class Slot { free, filled, taken };
 
-    BlockPipeline(InputFile& f, std::size_t block_size, int part_threads);
+    BlockPipeline(BlockSource& source, int part_threads, ReadingFaults& faults, VectorPath path);
     static void* run(void* pipeline);
     void produce();
     bool wait_free(int slot);
     void publish(int slot);
-    void scan(Block& b, const char* first, const char* last);
+    void scan(Block& b);
 
-    InputFile& f_;
-    std::size_t block_size_;
+    BlockSource& source_;
+    ReadingFaults& faults_;
     Block blocks_[2];
-    std::unique_ptr<char[]> carry_;  // the token the last block's end cut, for the next block
     std::unique_ptr<ShapeCache> shapes_;
     std::unique_ptr<PartScanner> parts_;  // with three threads or more
     LeanThread thread_;
@@ -77,7 +74,8 @@ private:
     Slot slots_[2] = {Slot::free, Slot::free};
     int taken_ = 0;  // the slot the caller reads next
     bool stopping_ = false;
-    int share_ = 16;  // of each block scanned by the reading thread, in 32nds
+    int share_ = 16;  // of each block scanned ahead of the caller, in 32nds
+    int most_share_ = 28;
 };
 
 }  // namespace kestranov

@@ -84,4 +84,9 @@ LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t 
     return h;
 }
 
+bool las_compressed(const unsigned char* b, std::size_t n)
+{
+    return n > 104 && std::memcmp(b, "LASF", 4) == 0 && (b[104] & 0xC0) != 0;
+}
+
 }  // namespace kestranov

@@ -44,4 +44,8 @@ struct LasHeader {
 // reader.
 LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path);
 
+// Whether the first `n` bytes of a file begin a LAS header whose point data
+// format has a compression bit: LAZ, whatever the file's name.
+bool las_compressed(const unsigned char* b, std::size_t n);
+
 }  // namespace kestranov

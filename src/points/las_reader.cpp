@@ -9,7 +9,6 @@
 #include "core/fatal.h"
 #include "points/las_axis.h"
 #include "points/las_header.h"
-#include "points/text_reader.h"
 
 namespace kestranov {
 
@@ -54,13 +53,6 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
             fail("\n\n\tFile " + batch.path() + ", point " + std::to_string(batch.records() + r + 1) +
                  ": its scaled coordinates are beyond the range of a double\n");
     }
-}
-
-[[noreturn]] void cut_short(const RecordBatch& batch, std::uint64_t count)
-{
-    fail("\n\n\tFile " + batch.path() + " ends after " + std::to_string(batch.records()) +
-         " points, where its LAS header announces " + std::to_string(count) + ": point " +
-         std::to_string(batch.records() + 1) + " is missing (the file was cut, for example by an interrupted copy)\n");
 }
 
 // A fact of the header that the reading depends on, as a message shows it.
@@ -124,9 +116,6 @@ LasHeader read_header(InputFile& f, const std::string& path, std::optional<LasHe
     if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
     const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n), file_size, path);
-    if (h.compressed())
-        fail("\n\n\tFile " + path +
-             " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate\n");
     if (seen) check_same_header(h, *seen, path);
     check_nothing_after(h, file_size, path);
     if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + path + " cannot be read\n");
@@ -136,14 +125,14 @@ LasHeader read_header(InputFile& f, const std::string& path, std::optional<LasHe
 
 }  // namespace
 
-void read_las(InputFile& f, RecordBatch& batch, std::optional<LasHeader>& seen)
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
 {
-    const LasHeader h = read_header(f, batch.path(), seen);
+    const LasHeader h = read_header(f, batch.path(), first.las);
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
 
     const std::size_t length = h.record_length;
     // Blocks that stay in the second-level cache while they are decoded.
-    const std::size_t per_block = std::max<std::size_t>(1, std::min(point_block_size(), las_block) / length);
+    const std::size_t per_block = std::max<std::size_t>(1, std::min(options.block_size, las_block) / length);
     std::unique_ptr<char[]> block(new char[per_block * length]);
     for (std::uint64_t left = h.count; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, per_block));
@@ -167,8 +156,9 @@ void read_las(InputFile& f, RecordBatch& batch, std::optional<LasHeader>& seen)
             done += n;
         }
         left -= records;
-        if (records < want) cut_short(batch, h.count);
+        if (records < want) return {InputEnd::Kind::cut, h.count};
     }
+    return {};
 }
 
 }  // namespace kestranov

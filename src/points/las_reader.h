@@ -5,20 +5,17 @@
 // the points) is not needed.
 #pragma once
 
-#include <optional>
-
-#include "platform/input_file.h"
-#include "points/las_header.h"
-#include "points/record_batch.h"
+#include "points/point_decoder.h"
 
 namespace kestranov {
 
 // Reads the points of `f` (opened in binary mode, at its start) into
-// `batch`. A header that no LAS file has, a compressed (LAZ) point format,
-// a file holding fewer points than its header announces (or, where nothing
-// may follow the points, more) end the run naming the file. `seen` empty
-// (the first reading) takes the header; set, a header that differs from it
-// ends the run as a file changed during the run.
-void read_las(InputFile& f, RecordBatch& batch, std::optional<LasHeader>& seen);
+// `batch`. A header that no LAS file has, or a file holding more whole
+// records than its header announces where nothing may follow the points,
+// ends the run naming the file; a file holding fewer is cut. `first.las`
+// empty (the first reading) takes the header; set, a header that differs
+// from it ends the run as a file changed during the run. The door gives it
+// no compressed (LAZ) file: those go to the LAZ row.
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
 
 }  // namespace kestranov

@@ -7,57 +7,44 @@
 
 #include "platform/memory.h"
 #include "platform/threads.h"
+#include "points/block_source.h"
 
 namespace kestranov {
 
-namespace {
-
-std::atomic<int> failing_start{-1};
-std::atomic<int> failing_part{-1};
-std::atomic<int> parts_read{0};
-
-void scan_part(const char* p, const char* end, TokenRun& run, ShapeCache& shapes)
+void ReadingFaults::part_scanned()
 {
-    run.scanned.scan(p, end, shapes);
-    if (parts_read++ == failing_part) throw std::bad_alloc();
+    if (parts_++ == failing_part_) throw std::bad_alloc();
 }
-
-}  // namespace
 
 // A part read in full, or marked for the caller to read again: an exception
 // that left a thread would end the process.
-void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes)
+void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes, ReadingFaults& faults)
 {
     run.first = first, run.last = last;
-    run.failed = false;
+    run.out_of_memory = false;
     try {
-        scan_part(first, last, run, shapes);
+        run.scanned.scan(first, last, shapes);
+        faults.part_scanned();
     } catch (...) {
-        run.failed = true;
+        run.out_of_memory = true;
         run.scanned.release();       // the memory goes back at once
         hold_memory_for_failures();  // given back on the way here
     }
 }
 
-void part_scanner_set_faults(int start, int part)
-{
-    failing_start = start;
-    failing_part = part;
-    parts_read = 0;
-}
-
-bool part_scanner_start_fails(int k) { return k == failing_start; }
-
-PartScanner::PartScanner(int threads, int first)
-    : threads_(), starts_(static_cast<std::size_t>(threads)), cuts_(static_cast<std::size_t>(threads) + 1)
+PartScanner::PartScanner(int threads, int first, ReadingFaults& faults, VectorPath path)
+    : faults_(faults),
+      path_(path),
+      threads_(),
+      starts_(static_cast<std::size_t>(threads)),
+      cuts_(static_cast<std::size_t>(threads) + 1)
 {
     threads_.reserve(static_cast<std::size_t>(threads));
     for (std::size_t k = 0; k < starts_.size(); ++k) {
         starts_[k] = {this, k};
         LeanThread t;
         // Out of threads or memory: the threads started do the work.
-        if (part_scanner_start_fails(first + static_cast<int>(k)) ||
-            !start_lean_thread(t, &PartScanner::run, &starts_[k]))
+        if (faults_.start_fails(first + static_cast<int>(k)) || !start_lean_thread(t, &PartScanner::run, &starts_[k]))
             break;
         threads_.push_back(t);
     }
@@ -89,12 +76,10 @@ void PartScanner::start(const char* first, const char* last, std::vector<TokenRu
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         cuts_[0] = first;
-        for (std::size_t k = 1; k < parts; ++k) {
-            const char* c = std::max(cuts_[k - 1], first + (last - first) / static_cast<std::ptrdiff_t>(parts) *
-                                                               static_cast<std::ptrdiff_t>(k));
-            while (c < last && !is_blank(*c)) ++c;
-            cuts_[k] = c;
-        }
+        for (std::size_t k = 1; k < parts; ++k)
+            cuts_[k] = blank_cut(std::max(cuts_[k - 1], first + (last - first) / static_cast<std::ptrdiff_t>(parts) *
+                                                                    static_cast<std::ptrdiff_t>(k)),
+                                 last);
         cuts_[parts] = last;
         runs_ = &runs;
         done_ = 0;
@@ -116,6 +101,7 @@ void PartScanner::work(std::size_t k)
     std::unique_ptr<ShapeCache> shapes;
     try {
         shapes.reset(new ShapeCache);
+        shapes->path = path_;
     } catch (...) {
     }
     for (;;) {
@@ -130,9 +116,9 @@ void PartScanner::work(std::size_t k)
             first = cuts_[k], last = cuts_[k + 1], run = &(*runs_)[k];
         }
         if (shapes)
-            read_part(first, last, *run, *shapes);
+            read_part(first, last, *run, *shapes, faults_);
         else
-            run->failed = true, run->first = first, run->last = last;
+            run->out_of_memory = true, run->first = first, run->last = last;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             ++done_;

@@ -9,10 +9,12 @@
 // cannot be started leaves the pool smaller.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
 
+#include "core/reading_options.h"
 #include "platform/threads.h"
 #include "points/text_scanner.h"
 
@@ -24,14 +26,34 @@ struct TokenRun {
     const char* first = nullptr;  // the part itself
     const char* last = nullptr;
     ScannedValues scanned;
-    bool failed = false;  // the thread could not finish it: read [first, last) again
+    bool out_of_memory = false;  // the thread could not finish it: read [first, last) again
+};
+
+// The faults a test asks one reading for (ReadingOptions): a thread that
+// does not start, a part whose thread runs out of memory. Shared by the
+// threads of the reading.
+class ReadingFaults {
+public:
+    explicit ReadingFaults(const ReadingOptions& options)
+        : failing_start_(options.failing_start), failing_part_(options.failing_part)
+    {
+    }
+    // Whether the thread started `k`-th is to fail to start.
+    bool start_fails(int k) const { return k == failing_start_; }
+    // Counts a part scanned; throws std::bad_alloc for the failing one.
+    void part_scanned();
+
+private:
+    int failing_start_, failing_part_;
+    std::atomic<int> parts_{0};
 };
 
 class PartScanner {
 public:
     // Starts up to `threads` threads, fewer when the system refuses more;
-    // `first` is the number of the first of them for the test seam below.
-    explicit PartScanner(int threads, int first = 0);
+    // `first` is the number of the first of them for `faults`; they read
+    // records on the vector unit `path`.
+    PartScanner(int threads, int first, ReadingFaults& faults, VectorPath path);
     ~PartScanner();  // lets a reading under way finish, then ends and joins the threads
     PartScanner(const PartScanner&) = delete;
     PartScanner& operator=(const PartScanner&) = delete;
@@ -55,6 +77,8 @@ private:
     static void* run(void* start);
     void work(std::size_t k);
 
+    ReadingFaults& faults_;
+    VectorPath path_;
     std::vector<LeanThread> threads_;
     std::vector<Start> starts_;
     std::mutex mutex_;
@@ -67,15 +91,7 @@ private:
 };
 
 // Reads [first, last) into `run` as a part's thread does: a failure to find
-// memory marks the run failed instead of leaving the thread.
-void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes);
-
-// Test seams for what the system does under load: the thread started
-// `failing_start`-th (from 0) fails to start, and the part read
-// `failing_part`-th (from 0, counting every part since this call) runs out
-// of memory once read. -1: no such failure.
-void part_scanner_set_faults(int failing_start, int failing_part);
-// Whether the thread started `k`-th is to fail to start.
-bool part_scanner_start_fails(int k);
+// memory marks the run out of memory instead of leaving the thread.
+void read_part(const char* first, const char* last, TokenRun& run, ShapeCache& shapes, ReadingFaults& faults);
 
 }  // namespace kestranov

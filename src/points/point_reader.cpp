@@ -1,57 +1,157 @@
 #include "points/point_reader.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "core/fatal.h"
 #include "platform/drive.h"
 #include "platform/input_file.h"
+#include "points/las_header.h"
 #include "points/las_reader.h"
+#include "points/point_decoder.h"
 #include "points/text_reader.h"
 
 namespace kestranov {
 
 namespace {
 
-enum class Kind { text, las };
+// A point-file format: the extension that names it, how its file is opened,
+// and its decoder, or the reason it is refused. A format may also claim a
+// file of another name by its first bytes. Adding a format is its decoder's
+// file and one row.
+struct PointFormat {
+    const char* extension;
+    InputFile::Mode mode;
+    PointDecoder decode;  // null: refused
+    const char* refusal;
+    bool (*claims)(const unsigned char* head, std::size_t n);
+};
+
+constexpr std::size_t sniffed_bytes = 128;
+
+// In the order a name looks for its file.
+constexpr PointFormat formats[] = {
+    {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr},
+    {".las", InputFile::Mode::binary, read_las, nullptr, nullptr},
+    {".laz", InputFile::Mode::binary, nullptr,
+     " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate", las_compressed},
+};
+
+bool same_extension(std::string_view name, std::string_view extension)
+{
+    return name.size() >= extension.size() &&
+           std::equal(extension.begin(), extension.end(), name.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                      [](char a, char b) {
+                          return std::tolower(static_cast<unsigned char>(a)) ==
+                                 std::tolower(static_cast<unsigned char>(b));
+                      });
+}
+
+// The file a name leads to: its path as the console names it, on the host,
+// and its format.
+struct Found {
+    std::string path;
+    std::filesystem::path host;
+    const PointFormat* format = nullptr;
+};
+
+// Point file m as its name finds it now: the name itself when it ends in a
+// format's extension, else the name with each extension in turn. Only a
+// name with no file at all passes on to the next candidate.
+std::optional<Found> find_point_file(const PointFiles& files, int m)
+{
+    const std::string stem = files.windows_stem(m);
+    const auto host = [&](const std::string& path) { return host_path(files.drive_root, path); };
+    for (const PointFormat& f : formats)
+        if (same_extension(stem, f.extension) && input_exists(host(stem))) return Found{stem, host(stem), &f};
+    std::optional<std::vector<std::string>> listed;
+    for (const PointFormat& f : formats) {
+        const std::string path = stem + f.extension;
+        if (input_exists(host(path))) return Found{path, host(path), &f};
+        const std::filesystem::path host_stem = host(stem);
+        const std::string base = host_stem.filename().string();
+        // The name in other cases of the extension (a.LAS, a.Xyz).
+        if (!listed) listed = names_beginning_with(host_stem.parent_path(), base);
+        for (const std::string& name : *listed)
+            if (name.size() == base.size() + std::strlen(f.extension) && same_extension(name, f.extension)) {
+                const std::string other = stem + name.substr(base.size());
+                if (input_exists(host(other))) return Found{other, host(other), &f};
+            }
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void changed(const std::string& path)
+{
+    fail("\n\n\tFile " + path +
+         " changed during the run: it is no longer the file of the first reading (its size, date or "
+         "identity differ)\n");
+}
+
+[[noreturn]] void refuse(const PointFormat& format, const std::string& path)
+{
+    fail("\n\n\tFile " + path + format.refusal + "\n");
+}
 
 // The file as it is now, and the file its name leads to, against the file
 // as first seen.
 void check_unchanged(const InputFile& f3, const std::string& path, const FileIdentity& seen)
 {
-    if (!(f3.identity() == seen) || !(f3.identity_of_name() == seen))
-        fail("\n\n\tFile " + path +
-             " changed during the run: it is no longer the file of the first reading (its size, date or "
-             "identity differ)\n");
+    if (!(f3.identity() == seen) || !(f3.identity_of_name() == seen)) changed(path);
 }
 
-// Opens <name>.xyz, or <name>.las when no .xyz exists; a .laz alone is
-// refused. Only a name with no file at all passes on to the next
-// extension: an .xyz that exists but cannot be opened is reported as such.
-// The message for a name without a file has one line break more on the
-// second reading than on the first.
-Kind open_point_file(InputFile& f3, const PointFiles& files, int m, std::string& path, bool first_reading)
+// Opens point file m and gives its format; null on the second reading when
+// the name now finds another file than the first reading read, which is
+// never read. The message for a name without a file has one line break
+// more on the second reading than on the first; the second reading names
+// the file of the first.
+const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m, SeenFile& seen)
 {
-    const std::string stem = files.windows_stem(m);
-    auto host = [&](const char* extension) { return host_path(files.drive_root, stem + extension); };
-    InputFile::OpenStatus opened = f3.open(host(".xyz"), InputFile::Mode::text);
-    Kind kind = Kind::text;
-    path = stem + ".xyz";
-    if (opened == InputFile::OpenStatus::absent) {
-        if (input_exists(host(".laz")) && !input_exists(host(".las")))
-            fail("\n\n\tFile " + stem +
-                 ".laz is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal "
-                 "translate\n");
-        InputFile::OpenStatus las = f3.open(host(".las"), InputFile::Mode::binary);
-        if (las != InputFile::OpenStatus::absent) opened = las, kind = Kind::las, path = stem + ".las";
-    }
+    const bool first_reading = !seen.identity;
+    const std::optional<Found> found = find_point_file(files, m);
+    const std::string unknown = std::string(first_reading ? "\n" : "\n\n") + "\tFile ";
+    if (!found) fail(unknown + (first_reading ? files.windows_stem(m) + ".xyz" : seen.path) + " unknown\n");
+    if (!first_reading && found->path != seen.path) return nullptr;
+    seen.path = found->path;
+    const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);
     if (opened == InputFile::OpenStatus::not_regular)
-        fail("\n\n\tFile " + path +
+        fail("\n\n\tFile " + seen.path +
              " is not a regular file: a point file is read twice, so it cannot be a FIFO, a socket or a device\n");
-    if (opened != InputFile::OpenStatus::ok)
-        fail(std::string(first_reading ? "\n" : "\n\n") + "\tFile " + (kind == Kind::las ? path : stem + ".xyz") +
-             " unknown\n");
-    return kind;
+    if (opened != InputFile::OpenStatus::ok) fail(unknown + seen.path + " unknown\n");
+    if (!found->format->decode) refuse(*found->format, seen.path);
+    return found->format;
+}
+
+// The format that reads an open binary file: one that claims it by its
+// first bytes (a LAS file holding compressed points), else `named`.
+const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, const std::string& path)
+{
+    if (named.mode != InputFile::Mode::binary) return named;
+    unsigned char head[sniffed_bytes];
+    const long n = f3.read(reinterpret_cast<char*>(head), sizeof head);
+    if (n < 0 || !f3.seek(0)) fail("\n\n\tFile " + path + " cannot be read\n");
+    for (const PointFormat& f : formats)
+        if (f.claims && f.claims(head, static_cast<std::size_t>(n))) return f;
+    return named;
+}
+
+// How the input ended, told once the file is known not to have changed.
+void report_end(const InputEnd& end, const RecordBatch& batch)
+{
+    const std::string file = "\n\n\tFile " + batch.path();
+    const std::string next = std::to_string(batch.records() + 1);
+    if (end.kind == InputEnd::Kind::short_record) fail(file + ", record " + next + " has fewer than three numbers\n");
+    if (end.kind == InputEnd::Kind::cut)
+        fail(file + " ends after " + std::to_string(batch.records()) + " points, where its LAS header announces " +
+             std::to_string(end.announced) + ": point " + next +
+             " is missing (the file was cut, for example by an interrupted copy)\n");
 }
 
 }  // namespace
@@ -60,15 +160,17 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
                           bool extents_only)
 {
     InputFile f3;
-    const Kind kind = open_point_file(f3, files, m, seen.path, !seen.identity);
+    const PointFormat* named = open_point_file(f3, files, m, seen);
     out << "\n\n\tFile " << m << " Name : " << seen.path << "\n\n";
     out.flush();
+    if (!named) changed(seen.path);
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
+    const PointFormat& format = format_by_content(f3, *named, seen.path);
+    if (!format.decode) refuse(format, seen.path);
 
     std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
-    const bool whole =
-        kind == Kind::las ? (read_las(f3, *batch, seen.las), true) : read_text(f3, *batch, files.threads);
+    const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range
@@ -76,7 +178,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     if (seen.records && *seen.records != batch->records())
         fail("\n\n\tFile " + seen.path + " changed during the run: it now holds " + std::to_string(batch->records()) +
              " records, where the first reading counted " + std::to_string(*seen.records) + "\n");
-    if (!whole) short_last_record(*batch);
+    report_end(end, *batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();
     return batch->records();

@@ -1,6 +1,9 @@
 // The one door to the point files: a name typed in the dialogue is read as
-// <name>.xyz (text) or, when there is no such file, as <name>.las (LAS),
-// streamed in large blocks and handed on in batches, never held whole.
+// the first of <name>.xyz (text), <name>.las (LAS) and <name>.laz (LAZ)
+// that exists, the extension matched without regard to case (a name that
+// already ends in one of them is that file first), streamed in large blocks
+// and handed on in batches, never held whole. Which decoder reads a file is
+// one table in point_reader.cpp: extension, open mode, decoder or refusal.
 #pragma once
 
 #include <iosfwd>
@@ -10,7 +13,7 @@
 
 #include "core/point_files.h"
 #include "platform/file_identity.h"
-#include "points/las_header.h"
+#include "points/point_decoder.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -20,7 +23,7 @@ struct SeenFile {
     std::string path;                      // the file read, as the console names it
     std::optional<FileIdentity> identity;  // the file itself, from its first reading
     std::optional<long long> records;      // its records, from its first reading
-    std::optional<LasHeader> las;          // a LAS file's header, from its first reading
+    FirstReading first;                    // what its decoder kept of its first reading
 };
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;
@@ -29,13 +32,15 @@ using SeenFiles = std::vector<SeenFile>;
 // progress line every 100000 records on `out`, and hands the records to
 // `sink` in file order; returns how many there were. `seen.path` is set to
 // the file read before any record is handed on. With `seen.identity`
-// empty, it is filled now (the first reading); set, a file that is not that
-// one any more, that changes while it is read, or that holds another number
-// of records, ends the run. A name with
+// empty, it is filled now (the first reading); set, the name must still
+// lead to that file: a file that is not that one any more (or another file
+// the name now finds first), that changes while it is read, or that holds
+// another number of records, ends the run. A name with
 // no file, a file that is not a regular file, a compressed LAS file and
 // every fault of the file's content end the run naming the file.
 // `extents_only`: the sink takes only the range of the points (the extent
 // pass), which a LAS file may hand on as two corners per run of records.
+// `files.reading` sets the threads, the block size and the test seams.
 long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                           bool extents_only = false);
 

@@ -289,19 +289,6 @@ namespace {
     return n;
 }
 
-bool record_path_available(VectorPath path)
-{
-    switch (path) {
-        case VectorPath::avx512:
-            return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
-        case VectorPath::avx2:
-            return __builtin_cpu_supports("avx2");
-        default:
-            return true;
-    }
-}
-
 #else
 
 // Other processors read records on the plain path.
@@ -313,7 +300,6 @@ std::size_t read_records_avx512(ShapeCache& cache, const char*& p, const char* e
 {
     return read_records_scalar(cache, p, end, out, max);
 }
-bool record_path_available(VectorPath path) { return path == VectorPath::scalar; }
 
 #endif
 

@@ -1,7 +1,6 @@
 #include "points/record_path.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "points/record_kernels.h"
@@ -55,33 +54,6 @@ bool learn_number(const char* record, const char* first, const char* last, int n
     return true;
 }
 
-VectorPath widest_path()
-{
-    for (VectorPath p : {VectorPath::avx512, VectorPath::avx2})
-        if (record_path_available(p)) return p;
-    return VectorPath::scalar;
-}
-
-VectorPath chosen_path()
-{
-    VectorPath path = widest_path();
-    if (const char* name = std::getenv("KESTRANOV_SIMD")) {
-        for (VectorPath p : {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar})
-            if (std::strcmp(name, p == VectorPath::avx512 ? "avx512"
-                                  : p == VectorPath::avx2 ? "avx2"
-                                                          : "scalar") == 0 &&
-                record_path_available(p))
-                path = p;
-    }
-    return path;
-}
-
-std::atomic<VectorPath>& path_in_use()
-{
-    static std::atomic<VectorPath> path{chosen_path()};
-    return path;
-}
-
 }  // namespace
 
 bool learn_shape(const char* const t[3], const char* const e[3], const char* next, RecordShape& shape)
@@ -125,7 +97,7 @@ std::size_t read_records(ShapeCache& cache, const char*& p, const char* end, dou
 {
     if (cache.count == 0 || max == 0) return 0;
     std::size_t n;
-    switch (path_in_use().load(std::memory_order_relaxed)) {
+    switch (cache.path) {
         case VectorPath::avx512:
             n = read_records_avx512(cache, p, end, out, max);
             break;
@@ -137,27 +109,6 @@ std::size_t read_records(ShapeCache& cache, const char*& p, const char* end, dou
     }
     if (n) hits.fetch_add(n, std::memory_order_relaxed);
     return n;
-}
-
-VectorPath record_path() { return path_in_use().load(); }
-
-const char* record_path_name()
-{
-    switch (record_path()) {
-        case VectorPath::avx512:
-            return "avx512";
-        case VectorPath::avx2:
-            return "avx2";
-        default:
-            return "scalar";
-    }
-}
-
-bool record_path_force(VectorPath path)
-{
-    if (!record_path_available(path)) return false;
-    path_in_use().store(path);
-    return true;
 }
 
 std::uint64_t record_path_hits() { return hits.load(); }

@@ -11,13 +11,15 @@
 // its decimals; one correctly rounded division gives the correctly rounded
 // value (Clinger), as scan_token argues.
 //
-// The checks and conversions run on the widest vector unit the processor
-// has (AVX-512 with VBMI, AVX2), chosen once at run time, or on plain
-// scalar code on any other processor. Every path gives the same values.
+// The checks and conversions run on the vector unit the reading's cache
+// names (platform/cpu_features.h chooses it). Every path gives the same
+// values.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/reading_options.h"
 
 namespace kestranov {
 
@@ -61,8 +63,9 @@ struct ShapeCache {
     std::uint64_t record_bytes[capacity] = {};
     std::uint64_t digit_bytes[capacity] = {};
     int count = 0;
-    int current = 0;   // the shape of the last record read by shape
-    int replaced = 0;  // the slot a new shape takes when all are in use
+    int current = 0;                       // the shape of the last record read by shape
+    int replaced = 0;                      // the slot a new shape takes when all are in use
+    VectorPath path = VectorPath::scalar;  // the vector unit that checks and converts the records
 };
 
 // Learns the shape of the record whose three tokens are [t[0], e[0]),
@@ -81,16 +84,6 @@ void remember_shape(ShapeCache& cache, const RecordShape& shape);
 // after `end` must be readable.
 std::size_t read_records(ShapeCache& cache, const char*& p, const char* end, double* out, std::size_t max);
 
-// The vector paths, from the widest down.
-enum class VectorPath { avx512, avx2, scalar };
-// The path in use: the widest this processor has, or the one named by
-// KESTRANOV_SIMD (avx512, avx2, scalar) when the processor has it.
-VectorPath record_path();
-const char* record_path_name();
-// Test seam: the path to use from now on, when the processor has it;
-// returns whether it does.
-bool record_path_force(VectorPath path);
-bool record_path_available(VectorPath path);
 // Records read by shape so far, on every thread (for the fuzz targets'
 // statistics).
 std::uint64_t record_path_hits();

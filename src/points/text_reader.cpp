@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "platform/cpu_features.h"
 #include "points/block_pipeline.h"
+#include "points/block_source.h"
 #include "points/number_scanner.h"
 #include "points/part_scanner.h"
 #include "points/text_scanner.h"
@@ -16,10 +18,6 @@ namespace kestranov {
 
 namespace {
 
-// Each block has a byte more than it is filled with: the scanner reads the
-// byte after a token, and a blank is put there behind the file's last token.
-constexpr std::size_t default_block_size = 4 << 20;
-std::size_t block_size = default_block_size;
 constexpr std::size_t shown_token = 40;
 
 // A byte of a bad token as the console can show it: control and non-ASCII
@@ -38,7 +36,7 @@ constexpr std::size_t chunk_values = 3 * point_batch + 4;
 static_assert(sizeof(Point) == 3 * sizeof(double), "a point is its three values");
 
 struct TextScan {
-    explicit TextScan(RecordBatch& records) : batch(records), path(records.path()) {}
+    TextScan(RecordBatch& records, VectorPath vector) : batch(records), path(records.path()) { shapes.path = vector; }
 
     RecordBatch& batch;
     const std::string& path;
@@ -79,12 +77,19 @@ struct TextScan {
         while (v < end) pending[have++] = *v++;
     }
 
+    // A fault the block source met, in its place in the file.
+    void check(const ByteBlock& b)
+    {
+        if (b.end == ByteBlock::End::unreadable) fail("\n\n\tFile " + path + " cannot be read\n");
+        if (b.end == ByteBlock::End::token_too_long) bad_token(b.first, b.cut, ScanStatus::not_a_number);
+    }
+
     // The numbers of the parts in file order, up to the first bad token: the
     // records, progress lines and messages come out as if read in one go.
     void consume(const std::vector<TokenRun>& runs)
     {
         for (const TokenRun& run : runs) {
-            if (run.failed) {
+            if (run.out_of_memory) {
                 scan(run.first, run.last);
                 continue;
             }
@@ -108,73 +113,47 @@ struct TextScan {
     }
 };
 
-// One block at a time, read and scanned in turn.
-void read_in_one(InputFile& f3, TextScan& scan)
+// One block at a time, read and scanned in turn, in one buffer.
+void read_in_one(BlockSource& source, TextScan& scan)
 {
-    std::unique_ptr<char[]> block = new_text_block(block_size);
-    std::size_t carry = 0;  // bytes of a token cut by the end of the last block
-    for (;;) {
-        const long n = f3.read(block.get() + carry, block_size - carry);
-        if (n < 0) fail("\n\n\tFile " + scan.path + " cannot be read\n");
-        if (n == 0) {
-            block[carry] = ' ';  // the last token ends before the end of the buffer
-            scan.scan(block.get(), block.get() + carry);
-            return;
-        }
-        const char* first = block.get();
-        const char* end = first + carry + static_cast<std::size_t>(n);
-        const char* cut = last_blank_end(first, end);
-        if (cut == first && end == first + block_size) scan.bad_token(first, end, ScanStatus::not_a_number);
-        scan.scan(first, cut);
-        carry = static_cast<std::size_t>(end - cut);
-        std::memmove(block.get(), cut, carry);
-    }
+    const std::unique_ptr<char[]> block = source.new_block();
+    source.read([&] { return block.get(); },
+                [&](const ByteBlock& b) {
+                    scan.check(b);
+                    scan.scan(b.first, b.cut);
+                });
 }
 
-// The blocks as the reading thread hands them on, taken in file order.
+// The blocks as the pipeline hands them on, taken in file order.
 void read_ahead(BlockPipeline& blocks, TextScan& scan)
 {
     for (;;) {
         const BlockPipeline::Block& b = blocks.next();
-        if (b.end == BlockPipeline::Block::End::unreadable) fail("\n\n\tFile " + scan.path + " cannot be read\n");
-        if (b.end == BlockPipeline::Block::End::token_too_long)
-            scan.bad_token(b.first, b.last, ScanStatus::not_a_number);
+        scan.check(b.bytes);
         scan.consume(b.runs);
-        const bool last = b.end == BlockPipeline::Block::End::last;
+        scan.scan(b.rest, b.bytes.cut);
+        const bool last = b.bytes.end == ByteBlock::End::last;
         blocks.release();
         if (last) return;
     }
 }
 
-// On several threads when the system gives them and the memory for them;
-// otherwise on this one, with the same result.
-void read_blocks(InputFile& f3, TextScan& scan, int threads)
-{
-    if (threads > 1)
-        if (const std::unique_ptr<BlockPipeline> blocks = BlockPipeline::start(f3, block_size, threads)) {
-            read_ahead(*blocks, scan);
-            return;
-        }
-    read_in_one(f3, scan);
-}
-
 }  // namespace
 
-void point_reader_set_block_size(std::size_t bytes) { block_size = bytes ? bytes : default_block_size; }
-
-std::size_t point_block_size() { return block_size; }
-
-bool read_text(InputFile& f3, RecordBatch& batch, int threads)
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& /*first*/)
 {
-    TextScan scan(batch);
-    read_blocks(f3, scan, threads);
-    return scan.have == 0;
-}
-
-void short_last_record(const RecordBatch& batch)
-{
-    fail("\n\n\tFile " + batch.path() + ", record " + std::to_string(batch.records() + 1) +
-         " has fewer than three numbers\n");
+    TextScan scan(batch, vector_path(options.path));
+    BlockSource source(f, options.block_size);
+    ReadingFaults faults(options);
+    std::unique_ptr<BlockPipeline> blocks;
+    // On several threads when the system gives them and the memory for them;
+    // otherwise on this one, with the same result.
+    if (options.threads > 1) blocks = BlockPipeline::start(source, options, faults);
+    if (blocks)
+        read_ahead(*blocks, scan);
+    else
+        read_in_one(source, scan);
+    return {scan.have == 0 ? InputEnd::Kind::whole : InputEnd::Kind::short_record};
 }
 
 }  // namespace kestranov

@@ -9,7 +9,7 @@
 #include "grid/cell_batch.h"
 #include "grid/cell_position.h"
 #include "grid/grid_size.h"
-#include "points/record_path.h"
+#include "platform/cpu_features.h"
 #include "support.h"
 
 using namespace kestranov;
@@ -143,8 +143,7 @@ TEST(CellPosition, TheDoubleShortcutAgreesWithTheExtendedDefinition)
 // extents is found whichever of the eight it is.
 TEST(CellPosition, EightAtATimeIsOneAtATime)
 {
-    const VectorPath was = record_path();
-    if (!record_path_force(VectorPath::avx512)) GTEST_SKIP() << "this processor has no AVX-512";
+    if (!vector_path_available(VectorPath::avx512)) GTEST_SKIP() << "this processor has no AVX-512";
     std::mt19937_64 rng(77);
     const int rows = 600, cols = 500;
     std::vector<double> cells(static_cast<std::size_t>(rows + 2) * (cols + 2));
@@ -165,7 +164,8 @@ TEST(CellPosition, EightAtATimeIsOneAtATime)
             const std::size_t outside = rng() % (pts.size() + 10);  // beyond the batch: none
             if (outside < pts.size()) (rng() % 2 ? pts[outside].y : pts[outside].z) += 1e4;
             std::vector<double*> cell(pts.size());
-            const std::size_t placed = place_exact_vector(pts.data(), pts.size(), e, inverse, dtab.data(), cell.data());
+            const std::size_t placed =
+                place_exact_vector(VectorPath::avx512, pts.data(), pts.size(), e, inverse, dtab.data(), cell.data());
             for (std::size_t k = 0; k < placed; ++k)
                 ASSERT_EQ(cell[k], dtab[static_cast<std::size_t>(exact_cell(pts[k].y, e.Ymax, inverse))] +
                                        exact_cell(e.Xmin, pts[k].x, inverse))
@@ -174,5 +174,4 @@ TEST(CellPosition, EightAtATimeIsOneAtATime)
             EXPECT_EQ(placed, std::min(outside, pts.size()) / 8 * 8);
         }
     }
-    record_path_force(was);
 }

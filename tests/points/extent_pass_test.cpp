@@ -4,10 +4,10 @@
 #include <cstring>
 #include <random>
 
+#include "platform/cpu_features.h"
 #include "points/extent_pass.h"
 #include "points/point_reader.h"
 #include "points/record_path.h"
-#include "points/text_reader.h"
 #include "reference_reading.h"
 #include "support.h"
 
@@ -188,16 +188,18 @@ struct Reading {
     bool operator==(const Reading&) const = default;
 };
 
-Reading read_as_paths(const std::string& text, std::size_t block)
+Reading read_as_paths(const std::string& text, std::size_t block, VectorPath path)
 {
     Reading r;
     Session s;
     s.use_points({{"a", text}});
-    point_reader_set_block_size(block);
+    PointFiles files = point_files_of(s.st);
+    if (block) files.reading.block_size = block;
+    files.reading.path = path;
     try {
         SeenFile seen;
         read_point_file(
-            s.out, point_files_of(s.st), 1,
+            s.out, files, 1,
             [&](const Point* pts, std::size_t n) {
                 for (std::size_t k = 0; k < n; ++k) r.values.insert(r.values.end(), {pts[k].x, pts[k].y, pts[k].z});
             },
@@ -205,22 +207,18 @@ Reading read_as_paths(const std::string& text, std::size_t block)
     } catch (const Fatal& e) {
         r.error = e.text;
     }
-    point_reader_set_block_size(0);
     return r;
 }
 
-// Runs `check` once on each vector path this processor has, then puts the
-// path in use back.
+// Runs `check` once on each vector path this processor has.
 template <class Check>
 void on_every_path(Check check)
 {
-    const VectorPath was = record_path();
     for (VectorPath path : {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar})
-        if (record_path_force(path))
-            check(record_path_name());
+        if (vector_path_available(path))
+            check(path, vector_path_name(path));
         else
-            std::printf("this processor has no %s path\n", path == VectorPath::avx512 ? "avx512" : "avx2");
-    record_path_force(was);
+            std::printf("this processor has no %s path\n", vector_path_name(path));
 }
 
 bool same_doubles(const std::vector<double>& a, const std::vector<double>& b)
@@ -295,19 +293,19 @@ TEST(PointReader, EveryNumberAcrossBlockEdgesIsStrtodsReading)
     }
     std::vector<double> expected;
     for (const std::string& t : tokens) expected.push_back(std::strtod(t.c_str(), nullptr));
-    on_every_path([&](const char* path) {
+    on_every_path([&](VectorPath path, const char* name) {
         const std::uint64_t hits = record_path_hits();
         for (std::size_t block : {std::size_t{0}, std::size_t{4099}}) {
-            const Reading r = read_as_paths(text, block);
-            ASSERT_EQ(r.error, "") << path;
-            ASSERT_EQ(r.values.size(), expected.size()) << path;
+            const Reading r = read_as_paths(text, block, path);
+            ASSERT_EQ(r.error, "") << name;
+            ASSERT_EQ(r.values.size(), expected.size()) << name;
             for (std::size_t k = 0; k < expected.size(); ++k)
                 ASSERT_EQ(std::memcmp(&r.values[k], &expected[k], sizeof(double)), 0)
-                    << "seed " << seed << ", " << path << ", block " << block << ", token " << k << " \"" << tokens[k]
+                    << "seed " << seed << ", " << name << ", block " << block << ", token " << k << " \"" << tokens[k]
                     << "\"";
         }
         // Many records are read by shape: an eighth of them at least in each reading.
-        EXPECT_GT(record_path_hits() - hits, expected.size() / 3 / 4) << path;
+        EXPECT_GT(record_path_hits() - hits, expected.size() / 3 / 4) << name;
     });
 }
 
@@ -325,17 +323,17 @@ TEST(PointReader, ARecordOneByteOffItsShapeReadsAsItsTokens)
         clean += record;
     }
     const std::size_t off = 30 * shape.size();  // record 31 is changed
-    on_every_path([&](const char* path) {
+    on_every_path([&](VectorPath path, const char* name) {
         for (std::size_t i = 0; i < shape.size(); ++i)
             for (char c : std::string("x7 -.+e:/\n\x1a", 11)) {
                 std::string text = clean;
                 text[off + i] = c;
                 if (text == clean) continue;
                 const reference::Expected want = reference::expected_reading(text, "c:\\images\\zone1\\a.xyz");
-                const Reading got = read_as_paths(text, 0);
-                EXPECT_EQ(got.error, want.error) << path << ", byte " << i << " made " << c;
+                const Reading got = read_as_paths(text, 0, path);
+                EXPECT_EQ(got.error, want.error) << name << ", byte " << i << " made " << c;
                 if (want.error.empty()) {
-                    EXPECT_TRUE(same_doubles(got.values, want.values)) << path << ", byte " << i;
+                    EXPECT_TRUE(same_doubles(got.values, want.values)) << name << ", byte " << i;
                 }
             }
     });

@@ -271,6 +271,77 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
     EXPECT_NE(laz.console().find(path + " is compressed LAS (LAZ)"), std::string::npos) << laz.console();
 }
 
+// Which file a name reads, on the first reading and on the second: the
+// first of .xyz, .las and .laz that exists, the extension in any case; a
+// name typed with its extension is that file; the second reading reads the
+// file of the first or stops. Each case: the files, the name typed, what
+// happens between the readings, and the console's last words (the name
+// line when both readings succeed).
+TEST(PointReader, WhichFileANameReads)
+{
+    const std::string las = synthetic_las(2, 1, 28, 3, {0.01, 0.01, 0.01}, {0, 0, 0});
+    const std::string text = "1 2 3\n4 5 6\n";
+    const std::string zone = "c:\\images\\zone1\\";
+    const std::string changed =
+        " changed during the run: it is no longer the file of the first reading (its size, date or identity differ)\n";
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string typed;
+        std::function<void(Session&)> between;
+        std::string ends;
+    };
+    const auto nothing = [](Session&) {};
+    const std::vector<Case> cases = {
+        {{{"p.LAS", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAS\n\n"},
+        {{{"p.las", las}, {"p.xYz", text}}, "p", nothing, "File 1 Name : " + zone + "p.xYz\n\n"},
+        {{{"p.las", las}, {"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las\n\n"},
+        {{{"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las.xyz\n\n"},
+        {{{"p.Las", las}}, "p.lAS", nothing, "\n\tFile " + zone + "p.lAS.xyz unknown\n"},
+        {{{"p.LAZ", las}, {"p.xyz.las", las}},
+         "p",
+         nothing,
+         "\n\n\tFile " + zone +
+             "p.LAZ is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or "
+             "pdal translate\n"},
+        {{{"q", text}}, "p", nothing, "\n\tFile " + zone + "p.xyz unknown\n"},
+        // A .las removed between the readings is named, and an .xyz that
+        // appears is not read instead.
+        {{{"p.las", las}},
+         "p",
+         [](Session& s) { std::filesystem::remove(s.zone("p.las")); },
+         "\n\n\tFile " + zone + "p.las unknown\n"},
+        {{{"p.las", las}},
+         "p",
+         [&](Session& s) { s.put("p.xyz", text); },
+         "File 1 Name : " + zone + "p.las\n\n\n\n\tFile " + zone + "p.las" + changed},
+        {{{"p.LAS", las}},
+         "p",
+         [&](Session& s) { std::filesystem::rename(s.zone("p.LAS"), s.zone("p.las")); },
+         "File 1 Name : " + zone + "p.LAS\n\n\n\n\tFile " + zone + "p.LAS" + changed},
+        {{{"p.xyz", text}},
+         "p",
+         [](Session& s) { std::filesystem::remove(s.zone("p.xyz")); },
+         "\n\n\tFile " + zone + "p.xyz unknown\n"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        for (const auto& [name, bytes] : c.files) s.put(name, bytes);
+        s.st.nomgen = zone;
+        s.st.files = {kestranov::data_file{}, kestranov::data_file{c.typed}};
+        s.st.numlay = 1;
+        const kestranov::PointFiles files = kestranov::point_files_of(s.st);
+        kestranov::SeenFile seen;
+        const std::string error = failure_of([&] {
+            const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};
+            kestranov::read_point_file(s.out, files, 1, none, seen);
+            c.between(s);
+            kestranov::read_point_file(s.out, files, 1, none, seen);
+        });
+        const std::string t = s.console() + error;
+        EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;
+    }
+}
+
 // The decimal rule against the text path: the offset as a converter prints
 // it with k decimals, the integer added in decimal, the sum read by strtod.
 // Offsets of 10^15 units and more have a fraction of a unit, and their

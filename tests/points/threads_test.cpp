@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <random>
 
 #include "e2e/program_runner.h"
-#include "points/part_scanner.h"
-#include "points/record_path.h"
-#include "points/text_reader.h"
 #include "support.h"
 
 using namespace kestranov;
@@ -32,22 +30,19 @@ using Named = std::vector<std::pair<std::string, std::string>>;
 struct Reading {
     std::size_t block = 0;
     int failing_start = -1, failing_part = -1;
-    VectorPath path = record_path();
+    std::optional<VectorPath> path = std::nullopt;
 };
 
 Outcome run_with(int threads, const Named& files, const std::string& answers, Reading r = {})
 {
-    point_reader_set_block_size(r.block);
-    part_scanner_set_faults(r.failing_start, r.failing_part);
-    const VectorPath was = record_path();
-    record_path_force(r.path);
     Session s;
-    s.st.threads = threads;
+    s.st.reading.threads = threads;
+    if (r.block) s.st.reading.block_size = r.block;
+    s.st.reading.failing_start = r.failing_start;
+    s.st.reading.failing_part = r.failing_part;
+    s.st.reading.path = r.path;
     for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
     Outcome o{s.run(answers), s.console(), {}};
-    point_reader_set_block_size(0);
-    part_scanner_set_faults(-1, -1);
-    record_path_force(was);
     for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
     return o;
 }
@@ -134,8 +129,8 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
 // take from (the run then stops at the density check, alike on any count).
 TEST(Threads, MemoryLimitsEndTheRunAsOnOneThread)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves far more address space than these limits";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than these limits";
 #endif
     TempDir drive;
     std::string text;

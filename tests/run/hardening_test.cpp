@@ -68,7 +68,7 @@ TEST(HardeningIssue, ATokenAsLongAsTheReadingBlockIsRefused)
     for (const int threads : {1, 2})
         for (const std::size_t length : {(4u << 20) - 1, 4u << 20, 5u << 20}) {
             Session s;
-            s.st.threads = threads;
+            s.st.reading.threads = threads;
             s.put("a.xyz", "0 0 1\n1 1 2\n0 1 1." + std::string(length - 2, '0') + "\n");
             const bool read = length < (4u << 20);
             EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n"), read ? 0 : 1) << length;

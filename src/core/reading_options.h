@@ -1,0 +1,31 @@
+// How the point files are read: the threads the user lets a run use, and
+// the seams through which a test sets the block size, a failing thread and
+// the vector path for one reading. They travel down with the point-file
+// list, so that a test's choice holds for its own call and cannot leak into
+// the next one (ninja hands its builder a DiskInterface the same way).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+namespace kestranov {
+
+// The vector units a reading can use, from the widest down.
+enum class VectorPath { avx512, avx2, scalar };
+
+struct ReadingOptions {
+    int threads = 1;                   // threads reading each file (the records still come in file order)
+    std::size_t block_size = 4 << 20;  // bytes of text read at a time (LAS: at most 128 KiB)
+    // The vector path of the record reading and the cell placing; empty:
+    // the widest this processor has, or the one KESTRANOV_SIMD names. A
+    // path the processor lacks is never taken.
+    std::optional<VectorPath> path;
+    // The faults of a loaded system: the thread started `failing_start`-th
+    // (from 0, the reading thread first) does not start, and the part
+    // scanned `failing_part`-th (from 0, per file read) runs out of memory
+    // once scanned. -1: no such fault.
+    int failing_start = -1;
+    int failing_part = -1;
+};
+
+}  // namespace kestranov
