@@ -1,102 +1,20 @@
 #include "points/las_reader.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "core/fatal.h"
+#include "points/las_axis.h"
+#include "points/las_header.h"
 #include "points/text_reader.h"
 
 namespace kestranov {
 
 namespace {
 
-constexpr std::size_t legacy_header = 227;   // the public header block of LAS 1.0 to 1.2
-constexpr std::size_t largest_header = 375;  // that of LAS 1.4
 constexpr std::size_t las_block = 128 << 10;
-constexpr std::int64_t exact_integers = std::int64_t{1} << 53;
-constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-template <class T>
-T little_endian(const unsigned char* p)
-{
-    T value;
-    std::memcpy(&value, p, sizeof value);  // x86-64 and every LAS file are little-endian
-    return value;
-}
-
-struct LasHeader {
-    std::uint16_t header_size;
-    std::uint32_t offset_to_points;
-    std::uint8_t format;
-    std::uint16_t record_length;
-    std::uint64_t count;
-    double scale[3], offset[3];
-};
-
-[[noreturn]] void refuse(const std::string& path, const std::string& why)
-{
-    fail("\n\n\tFile " + path + ": " + why + "\n");
-}
-
-// The header fields the reading needs, checked against what any LAS file
-// holds and against the file's size.
-LasHeader parse_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path)
-{
-    if (n >= 4 && std::memcmp(b, "LASF", 4) != 0) refuse(path, "not a LAS file: it does not begin with \"LASF\"");
-    if (n < legacy_header)
-        refuse(path, "too short for a LAS file: " + std::to_string(n) + " bytes, where the header alone takes " +
-                         std::to_string(legacy_header));
-    LasHeader h{};
-    h.header_size = little_endian<std::uint16_t>(b + 94);
-    h.offset_to_points = little_endian<std::uint32_t>(b + 96);
-    h.format = b[104];
-    h.record_length = little_endian<std::uint16_t>(b + 105);
-    const bool wide_count = b[24] == 1 && b[25] >= 4 && h.header_size >= 255 && n >= 255;
-    h.count = wide_count ? little_endian<std::uint64_t>(b + 247) : little_endian<std::uint32_t>(b + 107);
-    for (int a = 0; a < 3; ++a) {
-        h.scale[a] = little_endian<double>(b + 131 + 8 * a);
-        h.offset[a] = little_endian<double>(b + 155 + 8 * a);
-    }
-    const std::string size = " (the file has " + std::to_string(file_size) + " bytes)";
-    if (h.header_size < legacy_header || h.header_size > file_size)
-        refuse(path, "its LAS header size of " + std::to_string(h.header_size) + " bytes is impossible" + size);
-    if (h.offset_to_points < h.header_size || h.offset_to_points > file_size)
-        refuse(path, "its offset to the LAS points, " + std::to_string(h.offset_to_points) +
-                         ", lies outside the points' part of the file" + size);
-    if (h.format & 0xC0)
-        fail("\n\n\tFile " + path +
-             " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate\n");
-    if (h.format > 10) refuse(path, "its LAS point data format " + std::to_string(h.format) + " is none of 0 to 10");
-    if (h.record_length < 12)
-        refuse(path, "its LAS point records of " + std::to_string(h.record_length) +
-                         " bytes are shorter than the 12 bytes of X, Y and Z");
-    for (int a = 0; a < 3; ++a) {
-        const std::string axis(1, "XYZ"[a]);
-        if (!std::isfinite(h.scale[a]) || h.scale[a] == 0.0)
-            refuse(path,
-                   "its LAS scale factor for " + axis + " is " + (h.scale[a] == 0.0 ? "0" : "not a finite number"));
-        if (!std::isfinite(h.offset[a])) refuse(path, "its LAS offset for " + axis + " is not a finite number");
-    }
-    return h;
-}
-
-// m x 10^-k as text, then converted exactly: for the few values whose
-// integer goes beyond 2^53, where one division would round twice.
-double exact_decimal(std::int64_t m, int k)
-{
-    std::string digits = std::to_string(m < 0 ? -static_cast<std::uint64_t>(m) : static_cast<std::uint64_t>(m));
-    if (digits.size() <= static_cast<std::size_t>(k))
-        digits.insert(0, static_cast<std::size_t>(k) + 1 - digits.size(), '0');
-    digits.insert(digits.size() - static_cast<std::size_t>(k), 1, '.');
-    if (m < 0) digits.insert(0, 1, '-');
-    double v = 0.0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), v);
-    return v;
-}
 
 // The range of `n` records as two corner points, from the smallest and
 // largest integers of each axis: a quick value grows with its integer.
@@ -146,39 +64,16 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
 
 }  // namespace
 
-LasAxis::LasAxis(double scale, double offset) : scale_(scale), offset_(offset)
-{
-    for (int k = 0; k < 16; ++k) {
-        if (scale != 1.0 / powers_of_ten[k]) continue;
-        const double units = std::nearbyint(offset * powers_of_ten[k]);
-        if (!(std::fabs(units) < static_cast<double>(exact_integers))) return;
-        if (units / powers_of_ten[k] != offset) return;
-        decimal_ = true, k_ = k, divisor_ = powers_of_ten[k], units_ = units;
-        quick_ = std::fabs(units) < static_cast<double>(exact_integers - (std::int64_t{1} << 32));
-        return;
-    }
-}
-
-double LasAxis::value(std::int32_t i) const
-{
-    if (quick_) return quick_value(i);
-    if (decimal_) {
-        const std::int64_t m = i + static_cast<std::int64_t>(units_);
-        // Both exact in a double: one correctly rounded division.
-        if (m > -exact_integers && m < exact_integers) return static_cast<double>(m) / divisor_;
-        return exact_decimal(m, k_);
-    }
-    const double product = static_cast<double>(i) * scale_;
-    return product + offset_;
-}
-
 void read_las(InputFile& f, RecordBatch& batch)
 {
-    unsigned char head[largest_header];
+    unsigned char head[las_largest_header];
     const long n = f.read(reinterpret_cast<char*>(head), sizeof head);
     if (n < 0) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
-    const LasHeader h =
-        parse_header(head, static_cast<std::size_t>(n), static_cast<std::uint64_t>(f.identity().size), batch.path());
+    const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n),
+                                         static_cast<std::uint64_t>(f.identity().size), batch.path());
+    if (h.compressed())
+        fail("\n\n\tFile " + batch.path() +
+             " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate\n");
     if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
 

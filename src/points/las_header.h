@@ -1,0 +1,44 @@
+// The public header block of an ASPRS LAS file, as both the LAS and the LAZ
+// readers need it: where the points start, how they are laid out, how many
+// there are and how their integers become coordinates. The rest of the
+// header (bounds, dates, software names) is not used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace kestranov {
+
+constexpr std::size_t las_legacy_header = 227;   // the public header block of LAS 1.0 to 1.2
+constexpr std::size_t las_largest_header = 375;  // that of LAS 1.4
+
+// A field of a LAS file, at `p`.
+template <class T>
+T little_endian(const unsigned char* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);  // x86-64 and every LAS file are little-endian
+    return value;
+}
+
+struct LasHeader {
+    std::uint8_t version_major, version_minor;
+    std::uint16_t header_size;
+    std::uint32_t offset_to_points;
+    std::uint32_t vlr_count;
+    std::uint8_t format;  // as the file has it: the compression bits (0x80, 0x40) kept
+    std::uint16_t record_length;
+    std::uint64_t count;  // the 64-bit count of LAS 1.4 where the header holds it
+    double scale[3], offset[3];
+    int point_format() const { return format & 0x3F; }
+    bool compressed() const { return (format & 0xC0) != 0; }
+};
+
+// b: the first n bytes of the file (at most 375). Ends the run naming `path`
+// for a header no LAS file has, checked also against the file's size.
+// Compression bits are left to the reader.
+LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path);
+
+}  // namespace kestranov
