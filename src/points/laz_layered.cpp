@@ -1,5 +1,6 @@
 #include "points/laz_layered.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -106,17 +107,19 @@ public:
 
     void add(std::int32_t d)
     {
-        if (drop_largest_) {
-            if (d >= v_[2]) drop_largest_ = false;
-            int i = 4;
-            for (; i > 0 && d < v_[i - 1]; --i) v_[i] = v_[i - 1];
-            v_[i] = d;
-        } else {
-            if (d <= v_[2]) drop_largest_ = true;
-            int i = 0;
-            for (; i < 4 && v_[i + 1] < d; ++i) v_[i] = v_[i + 1];
-            v_[i] = d;
-        }
+        // The four that stay, sorted, then d put among them; without
+        // branches, for the differences come in no order a predictor learns.
+        const std::int32_t* a = v_.data() + (drop_largest_ ? 0 : 1);
+        const std::int32_t middle = v_[2];
+        const std::array<std::int32_t, 5> b = {
+            std::min(a[0], d),
+            std::max(a[0], std::min(a[1], d)),
+            std::max(a[1], std::min(a[2], d)),
+            std::max(a[2], std::min(a[3], d)),
+            std::max(a[3], d),
+        };
+        v_ = b;
+        drop_largest_ = d < middle || (!drop_largest_ && d == middle);
     }
 
 private:

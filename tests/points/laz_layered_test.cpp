@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,19 @@ TEST(LazLayered, CutOrMiscountedChunksAreReported)
     short_xy.erase(short_xy.begin() + static_cast<std::ptrdiff_t>(layers_at + cut),
                    short_xy.begin() + static_cast<std::ptrdiff_t>(layers_at + xy));
     EXPECT_EQ(decode(short_xy, laz.items, c.points, false, out), LazChunkStatus::ends_early);
+    Bytes beyond = chunk_bytes(laz, c, c.bytes);
+    std::memset(beyond.data() + counts_at + 4, 0xFF, 4);  // the Z layer's count
+    EXPECT_EQ(decode(beyond, laz.items, c.points, false, out), LazChunkStatus::ends_early);
+    // Spoiled counts and layers decode to other points or a status, and are
+    // never read beyond (which the sanitizer build sees).
+    std::mt19937 rng(2024);
+    for (int i = 0; i < 40; ++i) {
+        Bytes spoiled = chunk_bytes(laz, c, c.bytes);
+        spoiled[rng() % layers_at] ^= static_cast<unsigned char>(1 + rng() % 255);
+        for (int k = 0; k < 3; ++k) spoiled[rng() % spoiled.size()] ^= static_cast<unsigned char>(1 + rng() % 255);
+        const LazChunkStatus s = decode(spoiled, laz.items, c.points, i % 2 == 0, out);
+        EXPECT_TRUE(s == LazChunkStatus::ok || s == LazChunkStatus::ends_early || s == LazChunkStatus::damaged);
+    }
 }
 
 // A chunk of one point is its raw record, its count and empty layers: the
