@@ -71,9 +71,6 @@ void read_las(InputFile& f, RecordBatch& batch)
     if (n < 0) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
     const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n),
                                          static_cast<std::uint64_t>(f.identity().size), batch.path());
-    if (h.compressed())
-        fail("\n\n\tFile " + batch.path() +
-             " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate\n");
     if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
 

@@ -13,9 +13,10 @@
 namespace kestranov {
 
 // Reads the points of `f` (opened in binary mode, at its start) into
-// `batch`. A header that no LAS file has, a compressed (LAZ) point format
-// and a file holding fewer points than its header announces end the run
-// naming the file.
+// `batch`. A header that no LAS file has and a file holding fewer points
+// than its header announces end the run naming the file. The compression
+// bits of the point format are not looked at: a compressed file is the LAZ
+// reader's.
 void read_las(InputFile& f, RecordBatch& batch);
 
 }  // namespace kestranov

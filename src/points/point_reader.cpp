@@ -6,7 +6,9 @@
 #include "core/fatal.h"
 #include "platform/drive.h"
 #include "platform/input_file.h"
+#include "points/las_header.h"
 #include "points/las_reader.h"
+#include "points/laz_reader.h"
 #include "points/text_reader.h"
 
 namespace kestranov {
@@ -25,8 +27,8 @@ void check_unchanged(const InputFile& f3, const std::string& path, const FileIde
              "identity differ)\n");
 }
 
-// Opens <name>.xyz, or <name>.las when no .xyz exists; a .laz alone is
-// refused. Only a name with no file at all passes on to the next
+// Opens <name>.xyz, or <name>.las when no .xyz exists, or <name>.laz when
+// neither does. Only a name with no file at all passes on to the next
 // extension: an .xyz that exists but cannot be opened is reported as such.
 // The message for a name without a file has one line break more on the
 // second reading than on the first.
@@ -37,13 +39,10 @@ Kind open_point_file(InputFile& f3, const PointFiles& files, int m, std::string&
     InputFile::OpenStatus opened = f3.open(host(".xyz"), InputFile::Mode::text);
     Kind kind = Kind::text;
     path = stem + ".xyz";
-    if (opened == InputFile::OpenStatus::absent) {
-        if (input_exists(host(".laz")) && !input_exists(host(".las")))
-            fail("\n\n\tFile " + stem +
-                 ".laz is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal "
-                 "translate\n");
-        InputFile::OpenStatus las = f3.open(host(".las"), InputFile::Mode::binary);
-        if (las != InputFile::OpenStatus::absent) opened = las, kind = Kind::las, path = stem + ".las";
+    for (const char* binary : {".las", ".laz"}) {
+        if (opened != InputFile::OpenStatus::absent) break;
+        opened = f3.open(host(binary), InputFile::Mode::binary);
+        if (opened != InputFile::OpenStatus::absent) kind = Kind::las, path = stem + binary;
     }
     if (opened == InputFile::OpenStatus::not_regular)
         fail("\n\n\tFile " + path +
@@ -52,6 +51,20 @@ Kind open_point_file(InputFile& f3, const PointFiles& files, int m, std::string&
         fail(std::string(first_reading ? "\n" : "\n\n") + "\tFile " + (kind == Kind::las ? path : stem + ".xyz") +
              " unknown\n");
     return kind;
+}
+
+// A LAS file whose header has the compression bits is LAZ, whatever its
+// name says.
+void read_las_or_laz(InputFile& f3, RecordBatch& batch, int threads)
+{
+    unsigned char head[las_largest_header];
+    const long n = f3.read(reinterpret_cast<char*>(head), sizeof head);
+    if (n < 0) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
+    const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n),
+                                         static_cast<std::uint64_t>(f3.identity().size), batch.path());
+    if (h.compressed()) return read_laz(f3, h, batch, threads);
+    if (!f3.seek(0)) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
+    read_las(f3, batch);
 }
 
 }  // namespace
@@ -67,7 +80,8 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     check_unchanged(f3, seen.path, *seen.identity);
 
     std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
-    const bool whole = kind == Kind::las ? (read_las(f3, *batch), true) : read_text(f3, *batch, files.threads);
+    const bool whole =
+        kind == Kind::las ? (read_las_or_laz(f3, *batch, files.threads), true) : read_text(f3, *batch, files.threads);
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range

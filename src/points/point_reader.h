@@ -1,6 +1,7 @@
 // The one door to the point files: a name typed in the dialogue is read as
-// <name>.xyz (text) or, when there is no such file, as <name>.las (LAS),
-// streamed in large blocks and handed on in batches, never held whole.
+// <name>.xyz (text) or, when there is no such file, as <name>.las (LAS, or
+// LAZ when its header says so), or else as <name>.laz, streamed in large
+// blocks and handed on in batches, never held whole.
 #pragma once
 
 #include <iosfwd>
@@ -30,7 +31,7 @@ using SeenFiles = std::vector<SeenFile>;
 // empty, it is filled now (the first reading); set, a file that is not that
 // one any more, that changes while it is read, or that holds another number
 // of records, ends the run. A name with
-// no file, a file that is not a regular file, a compressed LAS file and
+// no file, a file that is not a regular file and
 // every fault of the file's content end the run naming the file.
 // `extents_only`: the sink takes only the range of the points (the extent
 // pass), which a LAS file may hand on as two corners per run of records.
