@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "files.h"
-#include "points/laz_arithmetic.h"
+#include "points/laz_format.h"
 
 namespace {
 
@@ -35,9 +35,7 @@ T field(const std::string& b, std::size_t at)
     return v;
 }
 
-struct Chunk {
-    std::size_t offset, bytes, points;
-};
+using Chunk = kestranov::LazChunk;
 
 struct LazFile {
     std::string bytes;
@@ -45,40 +43,26 @@ struct LazFile {
     std::vector<Chunk> chunks;
 };
 
-// The LASzip VLR's items and the chunk table, read here so that these tests
-// stand apart from the LAZ reader's own parsing.
+// The sample's items and chunks, through the LAZ reader's own parsing of
+// the VLR and the chunk table.
 LazFile open_laz(const std::filesystem::path& path)
 {
     LazFile f{read_file(path), {}, {}};
     const std::string& b = f.bytes;
-    const auto points_at = field<std::uint32_t>(b, 96);
-    const auto total = field<std::uint64_t>(b, 247);
+    const auto* u = reinterpret_cast<const unsigned char*>(b.data());
+    kestranov::LaszipVlr vlr;
+    std::string why;
     std::size_t at = field<std::uint16_t>(b, 94);
-    std::uint32_t chunk_size = 0;
-    for (std::uint32_t v = field<std::uint32_t>(b, 100); v > 0; --v, at += 54 + field<std::uint16_t>(b, at + 20)) {
-        if (b.compare(at + 2, 14, "laszip encoded") != 0 || field<std::uint16_t>(b, at + 18) != 22204) continue;
-        const std::size_t p = at + 54;
-        chunk_size = field<std::uint32_t>(b, p + 12);
-        for (std::uint16_t i = 0; i < field<std::uint16_t>(b, p + 32); ++i) {
-            const std::size_t item = p + 34 + 6 * i;
-            f.items.push_back(
-                {field<std::uint16_t>(b, item), field<std::uint16_t>(b, item + 2), field<std::uint16_t>(b, item + 4)});
-        }
-    }
+    for (std::uint32_t v = field<std::uint32_t>(b, 100); v > 0; --v, at += 54 + field<std::uint16_t>(b, at + 20))
+        if (b.compare(at + 2, 14, "laszip encoded") == 0)
+            vlr = kestranov::parse_laszip_vlr(u + at + 54, field<std::uint16_t>(b, at + 20), why);
+    const auto points_at = field<std::uint32_t>(b, 96);
     const auto table = static_cast<std::size_t>(field<std::int64_t>(b, points_at));
-    const auto* t = reinterpret_cast<const unsigned char*>(b.data()) + table;
-    kestranov::ArithmeticDecoder dec;
-    dec.init(t + 8, reinterpret_cast<const unsigned char*>(b.data()) + b.size());
-    kestranov::IntegerDecompressor ic(32, 2);
-    std::size_t offset = points_at + 8, left = total;
-    std::int32_t last_bytes = 0;
-    for (std::uint32_t i = 0; i < field<std::uint32_t>(b, table + 4); ++i) {
-        last_bytes = ic.decompress(dec, last_bytes, 1);
-        const std::size_t points = left < chunk_size ? left : chunk_size;
-        f.chunks.push_back({offset, static_cast<std::size_t>(last_bytes), points});
-        offset += static_cast<std::size_t>(last_bytes);
-        left -= points;
-    }
+    if (why.empty())
+        f.chunks = kestranov::decode_chunk_table(u + table + 8, u + b.size(), field<std::uint32_t>(b, table + 4), vlr,
+                                                 points_at + 8, field<std::uint64_t>(b, 247), why);
+    EXPECT_EQ(why, "") << path;
+    f.items = vlr.items;
     return f;
 }
 
