@@ -15,9 +15,11 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
 {
     if (symbols_ > 16) {
         // A table of the first symbol in each slice of the range narrows
-        // the search; its slices are 4 to 8 symbols wide.
-        std::uint32_t table_bits = 3;
-        while (symbols_ > (1u << (table_bits + 2))) ++table_bits;
+        // the search. The slices only speed it up, any number decodes the
+        // same symbols: at least as many slices as symbols leave the likely
+        // ones a slice or more of their own, and most look-ups no search.
+        std::uint32_t table_bits = 5;
+        while (symbols_ > (1u << table_bits)) ++table_bits;
         table_size_ = 1u << table_bits;
         table_shift_ = 15 - table_bits;
         decoder_table_.resize(table_size_ + 2);
@@ -154,36 +156,6 @@ void IntegerDecompressor::reset()
     for (ArithmeticModel& m : k_models_) m.reset();
     for (ArithmeticModel& m : corrector_models_) m.reset();
     corrector_bit_.reset();
-}
-
-std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model)
-{
-    k_ = dec.decode_symbol(k_model);
-    if (k_ == 0) return static_cast<std::int32_t>(dec.decode_bit(corrector_bit_));
-    if (k_ >= 32) return corr_min_;
-    // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
-    // below 2^(k-1) and in [2^(k-1) + 1, 2^k] from it; the low bits beyond
-    // bits_high are stored raw.
-    std::uint32_t c = dec.decode_symbol(corrector_models_[k_ - 1]);
-    if (k_ > bits_high_) {
-        std::uint32_t low_bits = k_ - bits_high_;
-        c = (c << low_bits) | dec.read_bits(low_bits);
-    }
-    if (c >= (1u << (k_ - 1))) return static_cast<std::int32_t>(c + 1);
-    return static_cast<std::int32_t>(c - ((1u << k_) - 1));
-}
-
-std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction, std::uint32_t context)
-{
-    // Unsigned sums: the corrections wrap around the integers' range.
-    std::uint32_t real =
-        static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
-    if (static_cast<std::int32_t>(real) < 0) {
-        real += corr_range_;
-    } else if (real >= corr_range_) {
-        real -= corr_range_;
-    }
-    return static_cast<std::int32_t>(real);
 }
 
 }  // namespace kestranov

@@ -151,11 +151,9 @@ inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
         std::uint32_t n = m.decoder_table_[t + 1] + 1;
         while (n > sym + 1) {
             std::uint32_t k = (sym + n) >> 1;
-            if (dist[k] > dv) {
-                n = k;
-            } else {
-                sym = k;
-            }
+            const bool above = dist[k] > dv;
+            n = above ? k : n;
+            sym = above ? sym : k;
         }
         x = dist[sym] * length_;
         if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
@@ -200,6 +198,37 @@ inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
         return (read_low_bits(bits - 16) << 16) | low;
     }
     return read_low_bits(bits);
+}
+
+inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model)
+{
+    k_ = dec.decode_symbol(k_model);
+    if (k_ == 0) return static_cast<std::int32_t>(dec.decode_bit(corrector_bit_));
+    if (k_ >= 32) return corr_min_;
+    // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
+    // below 2^(k-1) and in [2^(k-1) + 1, 2^k] from it; the low bits beyond
+    // bits_high are stored raw.
+    std::uint32_t c = dec.decode_symbol(corrector_models_[k_ - 1]);
+    if (k_ > bits_high_) {
+        std::uint32_t low_bits = k_ - bits_high_;
+        c = (c << low_bits) | dec.read_bits(low_bits);
+    }
+    if (c >= (1u << (k_ - 1))) return static_cast<std::int32_t>(c + 1);
+    return static_cast<std::int32_t>(c - ((1u << k_) - 1));
+}
+
+inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
+                                                    std::uint32_t context)
+{
+    // Unsigned sums: the corrections wrap around the integers' range.
+    std::uint32_t real =
+        static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
+    if (static_cast<std::int32_t>(real) < 0) {
+        real += corr_range_;
+    } else if (real >= corr_range_) {
+        real -= corr_range_;
+    }
+    return static_cast<std::int32_t>(real);
 }
 
 }  // namespace kestranov
