@@ -11,7 +11,7 @@ COVERAGE_CXX ?= g++
 FUZZ_SECONDS ?= 60
 # Anything beyond this many seconds for one input counts as a hang.
 FUZZ_TIMEOUT ?= 10
-FUZZ_TARGETS = fuzz_point_reader fuzz_las_reader fuzz_dialogue fuzz_gridding fuzz_model_readers
+FUZZ_TARGETS = fuzz_point_reader fuzz_las_reader fuzz_laz_reader fuzz_dialogue fuzz_gridding fuzz_model_readers
 FUZZ_CXX ?= clang++
 # Warnings as errors (CI sets WERROR=ON).
 WERROR ?= OFF

@@ -2,7 +2,7 @@
 // number of the file twice with std::from_chars. Also a plain fscanf reader
 // of the same design, the extent pass alone, and the two writers.
 //
-// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers] [--las CLOUD.las]
+// usage: kestranov_bench CLOUD.xyz [--no-fscanf] [--runs N] [--writers] [--las CLOUD.las] [--laz CLOUD.laz]...
 //        kestranov_bench --path
 // The floor, the extent pass and the program are measured with one thread
 // and with two (the program with KESTRANOV_THREADS=1 and =2, set
@@ -11,7 +11,9 @@
 // a multiple of the one-thread floor, MB/s per pass over the file (the
 // program reads it twice) and the child's peak RSS. With --las, the same
 // points as a LAS file are run too, on one thread, against the same floor
-// (that of the text).
+// (that of the text). With --laz (once per file), the same points as LAZ
+// are run on one thread and on two, against the floor of the text on as
+// many threads and against its one-thread floor.
 //
 // --path prints which vector path the point reader takes on this machine.
 // KESTRANOV_SIMD (avx512, avx2 or scalar) forces the reader onto a path, to
@@ -263,12 +265,14 @@ int main(int argc, char** argv)
     const fs::path cloud = argv[1];
     bool with_fscanf = true, with_writers = false;
     fs::path las;
+    std::vector<fs::path> lazs;
     int runs = 3;
     for (int k = 2; k < argc; ++k) {
         if (!std::strcmp(argv[k], "--no-fscanf")) with_fscanf = false;
         if (!std::strcmp(argv[k], "--writers")) with_writers = true;
         if (!std::strcmp(argv[k], "--runs") && k + 1 < argc) runs = std::atoi(argv[++k]);
         if (!std::strcmp(argv[k], "--las") && k + 1 < argc) las = argv[++k];
+        if (!std::strcmp(argv[k], "--laz") && k + 1 < argc) lazs.push_back(argv[++k]);
     }
     if (with_writers) {
         writers();
@@ -290,6 +294,8 @@ int main(int argc, char** argv)
     std::vector<Setting> settings = {{1, "1", {}, {}, {}}, {2, "2", {}, {}, {}}};
     if (cpus > 2) settings.push_back({cpus, "ALL_CPUS", {}, {}, {}});
     std::vector<double> las1;
+    // Per LAZ file, the runs on one thread and on two.
+    std::vector<std::vector<double>> laz_runs(2 * lazs.size());
     const std::string answers = "bench\n1\ncloud\n1\n0\ndem\n0\n";
     for (int k = 0; k < runs; ++k) {
         for (Setting& s : settings) s.floor.push_back(from_chars_two_passes(cloud, s.threads));
@@ -306,6 +312,12 @@ int main(int argc, char** argv)
             const ChildRun r = full_run(las, answers, "1");
             if (r.status != 0) std::fprintf(stderr, "  the program ended with status %d on the LAS file\n", r.status);
             las1.push_back(r.seconds);
+        }
+        for (std::size_t j = 0; j < laz_runs.size(); ++j) {
+            const ChildRun r = full_run(lazs[j / 2], answers, j % 2 ? "2" : "1");
+            if (r.status != 0)
+                std::fprintf(stderr, "  the program ended with status %d on %s\n", r.status, lazs[j / 2].c_str());
+            laz_runs[j].push_back(r.seconds);
         }
     }
     const double f = median(settings[0].floor);
@@ -331,6 +343,14 @@ int main(int argc, char** argv)
     if (!las.empty())
         std::printf("  full run on %s, 1 thread   %7.3f s  %5.2f x the 1-thread floor of the text  %.0f MB\n",
                     las.filename().c_str(), median(las1), median(las1) / f, fs::file_size(las) / 1e6);
+    for (std::size_t j = 0; j < laz_runs.size(); ++j) {
+        const double t = median(laz_runs[j]), same = median(settings[j % 2].floor);
+        std::printf(
+            "  full run on %s, %-9s %7.3f s  %5.2f x the floor of the text on as many threads, %5.2f x its "
+            "1-thread floor  %.0f MB\n",
+            lazs[j / 2].filename().c_str(), threads_label(1 + static_cast<int>(j % 2)).c_str(), t, t / same, t / f,
+            fs::file_size(lazs[j / 2]) / 1e6);
+    }
     const double w = median(settings[0].full);
     if (with_fscanf) {
         const double s = fscanf_two_passes(cloud);

@@ -8,6 +8,7 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 dir=${BENCH_DIR:-/tmp/kestranov-bench}
+shared=${KESTRANOV_SHARED_DATA:-$(cd "$(dirname "$0")/.." && pwd)/../shared/data}
 mkdir -p "$dir"
 gen="$build/tools/make_cloud"
 bench="$build/bench/kestranov_bench"
@@ -33,6 +34,11 @@ cloud 5m_scan 5000000 scan --las
 echo "== $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "== $("$bench" --path)"
 for c in 1m_scan 1m_random 20m_scan 20m_random 20m_shapes; do "$bench" "$dir/$c.xyz" --runs 3; done
-"$bench" "$dir/5m_scan.xyz" --runs 5 --no-fscanf --las "$dir/5m_scan.las"
+# The same 5M points as LAZ (format 1 and the layered format 6), where the samples are.
+laz=()
+for f in cloud5m_f1 cloud5m_f6; do
+    [ -f "$shared/laz/$f.laz" ] && laz+=(--laz "$shared/laz/$f.laz")
+done
+"$bench" "$dir/5m_scan.xyz" --runs 5 --no-fscanf --las "$dir/5m_scan.las" ${laz[@]+"${laz[@]}"}
 echo "== writers"
 "$bench" "$dir/1m_scan.xyz" --writers

@@ -1,5 +1,6 @@
 #include "points/las_header.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "core/fatal.h"
@@ -87,6 +88,65 @@ LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t 
 bool las_compressed(const unsigned char* b, std::size_t n)
 {
     return n > 104 && std::memcmp(b, "LASF", 4) == 0 && (b[104] & 0xC0) != 0;
+}
+
+bool las_uncompressed(const unsigned char* b, std::size_t n)
+{
+    return n > 104 && std::memcmp(b, "LASF", 4) == 0 && (b[104] & 0xC0) == 0;
+}
+
+namespace {
+
+// A fact of the header that the reading depends on, as a message shows it.
+struct HeaderFact {
+    const char* name;
+    std::string now, first;
+};
+
+// Shortest digits that read back as `v`, without an exponent for the
+// usual magnitudes of scales and offsets.
+std::string shown(double v)
+{
+    char text[64];
+    const double a = std::fabs(v);
+    const auto format = a == 0.0 || (a >= 1e-9 && a < 1e16) ? std::chars_format::fixed : std::chars_format::general;
+    return std::string(text, std::to_chars(text, text + sizeof text, v, format).ptr);
+}
+
+// The second reading against the header of the first: a header rewritten in
+// place with its date put back would otherwise read as other points, or as a
+// cut file.
+void check_same_header(const LasHeader& h, const LasHeader& first, const std::string& path)
+{
+    const HeaderFact facts[] = {
+        {"offset to the points", std::to_string(h.offset_to_points), std::to_string(first.offset_to_points)},
+        {"point data format", std::to_string(h.format), std::to_string(first.format)},
+        {"record length", std::to_string(h.record_length), std::to_string(first.record_length)},
+        {"point count", std::to_string(h.count), std::to_string(first.count)},
+        {"X scale factor", shown(h.scale[0]), shown(first.scale[0])},
+        {"Y scale factor", shown(h.scale[1]), shown(first.scale[1])},
+        {"Z scale factor", shown(h.scale[2]), shown(first.scale[2])},
+        {"X offset", shown(h.offset[0]), shown(first.offset[0])},
+        {"Y offset", shown(h.offset[1]), shown(first.offset[1])},
+        {"Z offset", shown(h.offset[2]), shown(first.offset[2])}};
+    for (const HeaderFact& f : facts)
+        if (f.now != f.first)
+            fail("\n\n\tFile " + path + " changed during the run: its LAS header now gives the " + f.name + " " +
+                 f.now + ", where the first reading found " + f.first + "\n");
+}
+
+}  // namespace
+
+LasHeader read_las_header(InputFile& f, const std::string& path, std::optional<LasHeader>& first)
+{
+    unsigned char head[las_largest_header];
+    const long n = f.read(reinterpret_cast<char*>(head), sizeof head);
+    if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
+    const auto file_size = static_cast<std::uint64_t>(f.identity().size);
+    const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n), file_size, path);
+    if (first) check_same_header(h, *first, path);
+    if (!first) first = h;
+    return h;
 }
 
 }  // namespace kestranov

@@ -7,7 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+
+#include "platform/input_file.h"
 
 namespace kestranov {
 
@@ -44,8 +47,18 @@ struct LasHeader {
 // reader.
 LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path);
 
+// The header of `f` (opened at its start), parsed as above. `first` empty
+// (the first reading of the file) takes it; set, a header that differs from
+// it in a fact the reading depends on ends the run as a file changed during
+// the run: rewritten in place with its date put back, it would otherwise
+// read as other points, or as a cut file.
+LasHeader read_las_header(InputFile& f, const std::string& path, std::optional<LasHeader>& first);
+
 // Whether the first `n` bytes of a file begin a LAS header whose point data
 // format has a compression bit: LAZ, whatever the file's name.
 bool las_compressed(const unsigned char* b, std::size_t n);
+// Whether they begin a LAS header of uncompressed points: LAS, even under
+// the name of a .laz file (some tools name a decompressed file so).
+bool las_uncompressed(const unsigned char* b, std::size_t n);
 
 }  // namespace kestranov

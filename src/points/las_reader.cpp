@@ -1,7 +1,6 @@
 #include "points/las_reader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -55,44 +54,6 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
     }
 }
 
-// A fact of the header that the reading depends on, as a message shows it.
-struct HeaderFact {
-    const char* name;
-    std::string now, first;
-};
-
-// Shortest digits that read back as `v`, without an exponent for the
-// usual magnitudes of scales and offsets.
-std::string shown(double v)
-{
-    char text[64];
-    const double a = std::fabs(v);
-    const auto format = a == 0.0 || (a >= 1e-9 && a < 1e16) ? std::chars_format::fixed : std::chars_format::general;
-    return std::string(text, std::to_chars(text, text + sizeof text, v, format).ptr);
-}
-
-// The second reading against the header of the first: a header rewritten in
-// place with its date put back would otherwise read as other points, or as a
-// cut file.
-void check_same_header(const LasHeader& h, const LasHeader& first, const std::string& path)
-{
-    const HeaderFact facts[] = {
-        {"offset to the points", std::to_string(h.offset_to_points), std::to_string(first.offset_to_points)},
-        {"point data format", std::to_string(h.format), std::to_string(first.format)},
-        {"record length", std::to_string(h.record_length), std::to_string(first.record_length)},
-        {"point count", std::to_string(h.count), std::to_string(first.count)},
-        {"X scale factor", shown(h.scale[0]), shown(first.scale[0])},
-        {"Y scale factor", shown(h.scale[1]), shown(first.scale[1])},
-        {"Z scale factor", shown(h.scale[2]), shown(first.scale[2])},
-        {"X offset", shown(h.offset[0]), shown(first.offset[0])},
-        {"Y offset", shown(h.offset[1]), shown(first.offset[1])},
-        {"Z offset", shown(h.offset[2]), shown(first.offset[2])}};
-    for (const HeaderFact& f : facts)
-        if (f.now != f.first)
-            fail("\n\n\tFile " + path + " changed during the run: its LAS header now gives the " + f.name + " " +
-                 f.now + ", where the first reading found " + f.first + "\n");
-}
-
 // LAS 1.0 to 1.2 end with their points, and so does 1.3 without waveform
 // data inside the file (1.4 may add extended variable-length records):
 // whole records beyond the count mean a header that disagrees with its
@@ -111,15 +72,9 @@ void check_nothing_after(const LasHeader& h, std::uint64_t file_size, const std:
 // The header of `f`, checked, and the file positioned at its points.
 LasHeader read_header(InputFile& f, const std::string& path, std::optional<LasHeader>& seen)
 {
-    unsigned char head[las_largest_header];
-    const long n = f.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
-    const auto file_size = static_cast<std::uint64_t>(f.identity().size);
-    const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n), file_size, path);
-    if (seen) check_same_header(h, *seen, path);
-    check_nothing_after(h, file_size, path);
+    const LasHeader h = read_las_header(f, path, seen);
+    check_nothing_after(h, static_cast<std::uint64_t>(f.identity().size), path);
     if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + path + " cannot be read\n");
-    if (!seen) seen = h;
     return h;
 }
 

@@ -1,5 +1,5 @@
 // The entropy coder under every LAZ chunk: an adaptive arithmetic decoder
-// (32-bit range, 12-bit symbol and 13-bit bit probabilities, as LASzip
+// (32-bit range, 15-bit symbol and 13-bit bit probabilities, as LASzip
 // writes them), its adaptive models, and the integer decompressor that
 // LASzip's items use for every corrected prediction. Reading never goes
 // beyond the chunk's bytes: past its end the decoder reads zeros and
@@ -27,7 +27,7 @@ private:
 
     std::uint32_t symbols_;
     std::uint32_t last_symbol_;
-    std::uint32_t table_shift_ = 0;
+    std::uint32_t table_shift_ = 0, table_size_ = 0;  // no table below 17 symbols
     std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
     std::vector<std::uint32_t> distribution_, symbol_count_, decoder_table_;
 };
@@ -66,6 +66,8 @@ public:
 private:
     std::uint8_t next_byte();
     void renorm();
+    // A raw value of `bits` bits (1 to 19: the range keeps 24 bits).
+    std::uint32_t read_low_bits(std::uint32_t bits);
 
     const unsigned char* next_ = nullptr;
     const unsigned char* end_ = nullptr;
@@ -95,9 +97,138 @@ private:
     std::uint32_t contexts_, bits_high_, corr_bits_ = 0, corr_range_ = 0;
     std::int32_t corr_min_ = 0, corr_max_ = 0;
     std::uint32_t k_ = 0;
-    std::vector<ArithmeticModel> k_models_;        // one per context
+    std::vector<ArithmeticModel> k_models_;          // one per context
     std::vector<ArithmeticModel> corrector_models_;  // one per k from 1 up
     BitModel corrector_bit_;                         // k = 0
 };
+
+// The decoder's steps run for every field of every point: defined here so
+// that the item decoders inline them.
+
+inline std::uint8_t ArithmeticDecoder::next_byte()
+{
+    if (next_ < end_) return *next_++;
+    overran_ = true;
+    return 0;
+}
+
+inline void ArithmeticDecoder::renorm()
+{
+    do {
+        value_ = (value_ << 8) | next_byte();
+        length_ <<= 8;
+    } while (length_ < (1u << 24));
+}
+
+inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
+{
+    std::uint32_t x = m.bit_0_prob_ * (length_ >> 13);
+    std::uint32_t bit = value_ >= x;
+    if (bit == 0) {
+        length_ = x;
+        ++m.bit_0_count_;
+    } else {
+        value_ -= x;
+        length_ -= x;
+    }
+    if (length_ < (1u << 24)) renorm();
+    if (--m.bits_until_update_ == 0) m.update();
+    return bit;
+}
+
+inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
+{
+    std::uint32_t sym, x, y = length_;
+    const std::uint32_t* dist = m.distribution_.data();
+    if (m.table_size_ != 0) {
+        length_ >>= 15;
+        std::uint32_t dv = value_ / length_;
+        std::uint32_t t = dv >> m.table_shift_;
+        // Only damaged bytes put the value beyond the range; keep the
+        // look-up inside the table all the same.
+        if (t > m.table_size_) t = m.table_size_;
+        sym = m.decoder_table_[t];
+        std::uint32_t n = m.decoder_table_[t + 1] + 1;
+        while (n > sym + 1) {
+            std::uint32_t k = (sym + n) >> 1;
+            const bool above = dist[k] > dv;
+            n = above ? k : n;
+            sym = above ? sym : k;
+        }
+        x = dist[sym] * length_;
+        if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
+    } else {
+        x = sym = 0;
+        length_ >>= 15;
+        std::uint32_t n = m.symbols_;
+        std::uint32_t k = n >> 1;
+        do {
+            std::uint32_t z = length_ * dist[k];
+            if (z > value_) {
+                n = k;
+                y = z;
+            } else {
+                sym = k;
+                x = z;
+            }
+        } while ((k = (sym + n) >> 1) != sym);
+    }
+    value_ -= x;
+    length_ = y - x;
+    if (length_ < (1u << 24)) renorm();
+    ++m.symbol_count_[sym];
+    if (--m.symbols_until_update_ == 0) m.update();
+    return sym;
+}
+
+inline std::uint32_t ArithmeticDecoder::read_low_bits(std::uint32_t bits)
+{
+    length_ >>= bits;
+    std::uint32_t v = value_ / length_;
+    value_ -= length_ * v;
+    if (length_ < (1u << 24)) renorm();
+    // Beyond 2^bits only from damaged bytes.
+    return v & ((1u << bits) - 1);
+}
+
+inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
+{
+    if (bits > 19) {
+        std::uint32_t low = read_low_bits(16);
+        return (read_low_bits(bits - 16) << 16) | low;
+    }
+    return read_low_bits(bits);
+}
+
+inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model)
+{
+    k_ = dec.decode_symbol(k_model);
+    if (k_ == 0) return static_cast<std::int32_t>(dec.decode_bit(corrector_bit_));
+    if (k_ >= 32) return corr_min_;
+    // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
+    // below 2^(k-1) and in [2^(k-1) + 1, 2^k] from it; the low bits beyond
+    // bits_high are stored raw.
+    std::uint32_t c = dec.decode_symbol(corrector_models_[k_ - 1]);
+    if (k_ > bits_high_) {
+        std::uint32_t low_bits = k_ - bits_high_;
+        c = (c << low_bits) | dec.read_bits(low_bits);
+    }
+    if (c >= (1u << (k_ - 1))) return static_cast<std::int32_t>(c + 1);
+    return static_cast<std::int32_t>(c - ((1u << k_) - 1));
+}
+
+inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
+                                                    std::uint32_t context)
+{
+    // Unsigned sums: the corrections wrap around the integers' range.
+    std::uint32_t real =
+        static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
+    if (static_cast<std::int32_t>(real) < 0) {
+        real += corr_range_;
+    } else if (real >= corr_range_) {
+        real -= corr_range_;
+    }
+    return static_cast<std::int32_t>(real);
+}
 
 }  // namespace kestranov

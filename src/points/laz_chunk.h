@@ -61,8 +61,7 @@ enum class LazChunkStatus {
 // the bytes; spoiled bytes may decode to other points. For layered chunks
 // `count` is the one the chunk itself starts with, checked against the
 // caller's.
-LazChunkStatus decode_laz_chunk(const unsigned char* begin, const unsigned char* end,
-                                const std::vector<LazItem>& items, std::size_t count, const LazNeeds& needs,
-                                LazPoint* out);
+LazChunkStatus decode_laz_chunk(const unsigned char* begin, const unsigned char* end, const std::vector<LazItem>& items,
+                                std::size_t count, const LazNeeds& needs, LazPoint* out);
 
 }  // namespace kestranov

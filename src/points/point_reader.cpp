@@ -15,6 +15,7 @@
 #include "platform/input_file.h"
 #include "points/las_header.h"
 #include "points/las_reader.h"
+#include "points/laz_reader.h"
 #include "points/point_decoder.h"
 #include "points/text_reader.h"
 
@@ -39,9 +40,8 @@ constexpr std::size_t sniffed_bytes = 128;
 // In the order a name looks for its file.
 constexpr PointFormat formats[] = {
     {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr},
-    {".las", InputFile::Mode::binary, read_las, nullptr, nullptr},
-    {".laz", InputFile::Mode::binary, nullptr,
-     " is compressed LAS (LAZ): decompress it to LAS first, for example with laszip or pdal translate", las_compressed},
+    {".las", InputFile::Mode::binary, read_las, nullptr, las_uncompressed},
+    {".laz", InputFile::Mode::binary, read_laz, nullptr, las_compressed},
 };
 
 bool same_extension(std::string_view name, std::string_view extension)
@@ -130,7 +130,8 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
 }
 
 // The format that reads an open binary file: one that claims it by its
-// first bytes (a LAS file holding compressed points), else `named`.
+// first bytes (a LAS header says whether its points are compressed), else
+// `named`.
 const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, const std::string& path)
 {
     if (named.mode != InputFile::Mode::binary) return named;

@@ -1,0 +1,161 @@
+#include "points/laz_arithmetic.h"
+
+namespace kestranov {
+
+namespace {
+
+// Counts are halved beyond these totals, so that a model follows the data
+// that come late in a chunk as well as those that came early.
+constexpr std::uint32_t symbol_max_count = 1u << 15;
+constexpr std::uint32_t bit_max_count = 1u << 13;
+
+}  // namespace
+
+ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), last_symbol_(symbols - 1)
+{
+    if (symbols_ > 16) {
+        // A table of the first symbol in each slice of the range narrows
+        // the search. The slices only speed it up, any number decodes the
+        // same symbols: at least as many slices as symbols leave the likely
+        // ones a slice or more of their own, and most look-ups no search.
+        std::uint32_t table_bits = 5;
+        while (symbols_ > (1u << table_bits)) ++table_bits;
+        table_size_ = 1u << table_bits;
+        table_shift_ = 15 - table_bits;
+        decoder_table_.resize(table_size_ + 2);
+    }
+    distribution_.resize(symbols_);
+    symbol_count_.resize(symbols_);
+    reset();
+}
+
+void ArithmeticModel::reset()
+{
+    total_count_ = 0;
+    update_cycle_ = symbols_;
+    for (std::uint32_t& c : symbol_count_) c = 1;
+    update();
+    symbols_until_update_ = update_cycle_ = (symbols_ + 6) >> 1;
+}
+
+void ArithmeticModel::update()
+{
+    if ((total_count_ += update_cycle_) > symbol_max_count) {
+        total_count_ = 0;
+        for (std::uint32_t& c : symbol_count_) total_count_ += (c = (c + 1) >> 1);
+    }
+    std::uint32_t scale = 0x80000000u / total_count_;
+    std::uint32_t sum = 0;
+    if (table_size_ == 0) {
+        for (std::uint32_t k = 0; k < symbols_; ++k) {
+            distribution_[k] = (scale * sum) >> (31 - 15);
+            sum += symbol_count_[k];
+        }
+    } else {
+        std::uint32_t s = 0;
+        for (std::uint32_t k = 0; k < symbols_; ++k) {
+            distribution_[k] = (scale * sum) >> (31 - 15);
+            sum += symbol_count_[k];
+            std::uint32_t w = distribution_[k] >> table_shift_;
+            while (s < w) decoder_table_[++s] = k - 1;
+        }
+        decoder_table_[0] = 0;
+        while (s <= table_size_) decoder_table_[++s] = symbols_ - 1;
+    }
+    update_cycle_ = (5 * update_cycle_) >> 2;
+    std::uint32_t max_cycle = (symbols_ + 6) << 3;
+    if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
+    symbols_until_update_ = update_cycle_;
+}
+
+BitModel::BitModel() { reset(); }
+
+void BitModel::reset()
+{
+    bit_0_count_ = 1;
+    bit_count_ = 2;
+    bit_0_prob_ = 1u << 12;
+    update_cycle_ = bits_until_update_ = 4;
+}
+
+void BitModel::update()
+{
+    if ((bit_count_ += update_cycle_) > bit_max_count) {
+        bit_count_ = (bit_count_ + 1) >> 1;
+        bit_0_count_ = (bit_0_count_ + 1) >> 1;
+        if (bit_0_count_ == bit_count_) ++bit_count_;
+    }
+    std::uint32_t scale = 0x80000000u / bit_count_;
+    bit_0_prob_ = (bit_0_count_ * scale) >> (31 - 13);
+    update_cycle_ = (5 * update_cycle_) >> 2;
+    if (update_cycle_ > 64) update_cycle_ = 64;
+    bits_until_update_ = update_cycle_;
+}
+
+void ArithmeticDecoder::init(const unsigned char* begin, const unsigned char* end)
+{
+    next_ = begin;
+    end_ = end;
+    overran_ = false;
+    length_ = 0xFFFFFFFFu;
+    value_ = 0;
+    for (int i = 0; i < 4; ++i) value_ = (value_ << 8) | next_byte();
+}
+
+std::uint8_t ArithmeticDecoder::read_byte() { return static_cast<std::uint8_t>(read_low_bits(8)); }
+
+std::uint16_t ArithmeticDecoder::read_short() { return static_cast<std::uint16_t>(read_low_bits(16)); }
+
+std::uint32_t ArithmeticDecoder::read_int()
+{
+    std::uint32_t low = read_short();
+    return (static_cast<std::uint32_t>(read_short()) << 16) | low;
+}
+
+std::uint64_t ArithmeticDecoder::read_int64()
+{
+    std::uint64_t low = read_int();
+    return (static_cast<std::uint64_t>(read_int()) << 32) | low;
+}
+
+IntegerDecompressor::IntegerDecompressor(std::uint32_t bits, std::uint32_t contexts, std::uint32_t bits_high,
+                                         std::uint32_t range)
+    : contexts_(contexts), bits_high_(bits_high)
+{
+    if (range != 0) {
+        // As many bits as the range needs, one fewer for a power of two.
+        corr_range_ = range;
+        while (range != 0) {
+            range >>= 1;
+            ++corr_bits_;
+        }
+        if (corr_range_ == (1u << (corr_bits_ - 1))) --corr_bits_;
+        corr_min_ = -static_cast<std::int32_t>(corr_range_ / 2);
+        corr_max_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(corr_min_) + corr_range_ - 1);
+    } else if (bits != 0 && bits < 32) {
+        corr_bits_ = bits;
+        corr_range_ = 1u << bits;
+        corr_min_ = -static_cast<std::int32_t>(corr_range_ / 2);
+        corr_max_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(corr_min_) + corr_range_ - 1);
+    } else {
+        // The whole 32-bit circle: corrections wrap around it.
+        corr_bits_ = 32;
+        corr_range_ = 0;
+        corr_min_ = INT32_MIN;
+        corr_max_ = INT32_MAX;
+    }
+    k_models_.assign(contexts_, ArithmeticModel(corr_bits_ + 1));
+    corrector_models_.reserve(corr_bits_);
+    for (std::uint32_t i = 1; i <= corr_bits_; ++i) {
+        corrector_models_.emplace_back(1u << (i <= bits_high_ ? i : bits_high_));
+    }
+}
+
+void IntegerDecompressor::reset()
+{
+    for (ArithmeticModel& m : k_models_) m.reset();
+    for (ArithmeticModel& m : corrector_models_) m.reset();
+    corrector_bit_.reset();
+}
+
+}  // namespace kestranov

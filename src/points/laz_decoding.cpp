@@ -1,0 +1,167 @@
+#include "points/laz_decoding.h"
+
+#include <atomic>
+#include <new>
+
+#include "platform/memory.h"
+
+namespace kestranov {
+
+namespace {
+
+// Room for `n` elements, kept from chunk to chunk: the buffers grow to the
+// largest chunk and are never cleared (every byte is written before use).
+template <class T>
+T* room_for(std::unique_ptr<T[]>& buffer, std::size_t& room, std::size_t n)
+{
+    if (n > room) {
+        buffer.reset();  // the old one goes back first
+        room = 0;
+        buffer.reset(new T[n]);
+        room = n;
+    }
+    return buffer.get();
+}
+
+LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& items)
+{
+    return decode_laz_chunk(w.bytes.get(), w.bytes.get() + w.byte_count, items, w.count, LazNeeds{}, w.points.get());
+}
+
+}  // namespace
+
+LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options)
+    : items_(items), failing_chunk_(options.failing_part)
+{
+    const int threads = options.threads;
+    threads_.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
+    for (int k = 0; k + 1 < threads; ++k) {
+        LeanThread t;
+        // Out of threads or memory: the threads started (and the caller) do the work.
+        if (k == options.failing_start || !start_lean_thread(t, &LazDecoding::run, this)) break;
+        threads_.push_back(t);
+    }
+    // One chunk decoding while the next is read; two per thread beside it.
+    slots_.resize(threads_.empty() ? 1 : 2 * (threads_.size() + 1));
+}
+
+LazDecoding::~LazDecoding()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    for (LeanThread& t : threads_) join_lean_thread(t);
+}
+
+void* LazDecoding::run(void* pool)
+{
+    static_cast<LazDecoding*>(pool)->work();
+    return nullptr;
+}
+
+long LazDecoding::queued_slot() const
+{
+    for (std::size_t k = 0; k < in_flight_; ++k) {
+        const std::size_t s = (head_ + k) % slots_.size();
+        if (slots_[s].state == State::queued) return static_cast<long>(s);
+    }
+    return -1;
+}
+
+// A decoding that cannot end the run from here: whatever it throws is noted
+// for the caller (an exception leaving a thread would end the process).
+void LazDecoding::decode(Slot& s)
+{
+    LazChunkWork& w = s.work;
+    w.threw = false;
+    try {
+        long fault = s.ordinal;
+        if (failing_chunk_.compare_exchange_strong(fault, -1)) throw std::bad_alloc();
+        w.status = decode_work(w, items_);
+    } catch (...) {
+        w.threw = true;
+        hold_memory_for_failures();  // given back on the way here
+    }
+}
+
+void LazDecoding::work()
+{
+    for (;;) {
+        Slot* s;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            queued_.wait(lock, [&] { return stopping_ || queued_slot() >= 0; });
+            if (stopping_) return;
+            s = &slots_[static_cast<std::size_t>(queued_slot())];
+            s->state = State::decoding;
+        }
+        decode(*s);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            s->state = State::done;
+        }
+        decoded_.notify_all();
+    }
+}
+
+unsigned char* LazDecoding::load(std::size_t bytes, std::size_t count)
+{
+    // The slot is free: no worker looks at it until it is submitted.
+    LazChunkWork& w = slots_[(head_ + in_flight_) % slots_.size()].work;
+    room_for(w.points, w.point_room, count);
+    w.count = count;
+    w.byte_count = bytes;
+    return room_for(w.bytes, w.byte_room, bytes);
+}
+
+void LazDecoding::submit()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Slot& s = slots_[(head_ + in_flight_) % slots_.size()];
+        s.state = State::queued;
+        s.ordinal = handed_in_++;
+        ++in_flight_;
+    }
+    queued_.notify_one();
+}
+
+const LazChunkWork& LazDecoding::oldest()
+{
+    Slot& oldest = slots_[head_];
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        // While a worker has the oldest chunk, the caller decodes a later one.
+        while (oldest.state != State::done) {
+            const long k = queued_slot();
+            if (k < 0) {
+                decoded_.wait(lock);
+                continue;
+            }
+            Slot& s = slots_[static_cast<std::size_t>(k)];
+            s.state = State::decoding;
+            lock.unlock();
+            decode(s);
+            lock.lock();
+            s.state = State::done;
+        }
+    }
+    // Here a failure ends the run, in its place in the file.
+    if (oldest.work.threw) {
+        oldest.work.threw = false;
+        oldest.work.status = decode_work(oldest.work, items_);
+    }
+    return oldest.work;
+}
+
+void LazDecoding::release()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    slots_[head_].state = State::free;
+    head_ = (head_ + 1) % slots_.size();
+    --in_flight_;
+}
+
+}  // namespace kestranov

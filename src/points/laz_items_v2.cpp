@@ -1,0 +1,363 @@
+#include "points/laz_items_v2.h"
+
+#include <cstring>
+
+namespace kestranov {
+
+namespace {
+
+template <class T>
+T little_endian(const unsigned char* p)
+{
+    T v;
+    std::memcpy(&v, p, sizeof v);  // every platform we build for is little-endian
+    return v;
+}
+
+// The context of a return r of n: first of one, first of two and so on.
+// Files that number from 0 or swap the two fields get contexts of their own
+// rather than sharing those of well-formed returns.
+constexpr std::uint8_t return_context[8][8] = {
+    {15, 14, 13, 12, 11, 10, 9, 8},  {14, 0, 1, 3, 6, 10, 10, 9},    {13, 1, 2, 4, 7, 11, 11, 10},
+    {12, 3, 4, 5, 8, 12, 12, 11},    {11, 6, 7, 8, 9, 13, 13, 12},   {10, 10, 11, 12, 13, 14, 14, 13},
+    {9, 10, 11, 12, 13, 14, 15, 14}, {8, 9, 10, 11, 12, 13, 14, 15},
+};
+
+// How far a return lies from the last of its pulse: the heights of returns
+// at the same distance predict one another.
+constexpr std::uint8_t return_level[8][8] = {
+    {0, 1, 2, 3, 4, 5, 6, 7}, {1, 0, 1, 2, 3, 4, 5, 6}, {2, 1, 0, 1, 2, 3, 4, 5}, {3, 2, 1, 0, 1, 2, 3, 4},
+    {4, 3, 2, 1, 0, 1, 2, 3}, {5, 4, 3, 2, 1, 0, 1, 2}, {6, 5, 4, 3, 2, 1, 0, 1}, {7, 6, 5, 4, 3, 2, 1, 0},
+};
+
+std::int32_t wrapping_add(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+std::int32_t wrapping_mul(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// The k of a coordinate as a context: even values only, capped.
+std::uint32_t k_context(std::uint32_t k, std::uint32_t cap) { return k < cap ? (k & ~1u) : cap; }
+
+// GPS time multiples: 1 to 499 times the last difference, 500 for more,
+// -1 to -10 below; then "unchanged", "the full value" and the switches to
+// the three other sequences.
+constexpr std::int32_t time_multi = 500;
+constexpr std::int32_t time_multi_minus = -10;
+constexpr std::uint32_t time_unchanged = time_multi - time_multi_minus + 1;
+constexpr std::uint32_t time_code_full = time_multi - time_multi_minus + 2;
+constexpr std::uint32_t time_symbols = time_multi - time_multi_minus + 6;
+
+}  // namespace
+
+void StreamingMedian5::add(std::int32_t v)
+{
+    std::int32_t* s = values_;
+    if (high_) {
+        if (v < s[2]) {
+            s[4] = s[3];
+            s[3] = s[2];
+            if (v < s[0]) {
+                s[2] = s[1];
+                s[1] = s[0];
+                s[0] = v;
+            } else if (v < s[1]) {
+                s[2] = s[1];
+                s[1] = v;
+            } else {
+                s[2] = v;
+            }
+        } else {
+            if (v < s[3]) {
+                s[4] = s[3];
+                s[3] = v;
+            } else {
+                s[4] = v;
+            }
+            high_ = false;
+        }
+    } else {
+        if (s[2] < v) {
+            s[0] = s[1];
+            s[1] = s[2];
+            if (s[4] < v) {
+                s[2] = s[3];
+                s[3] = s[4];
+                s[4] = v;
+            } else if (s[3] < v) {
+                s[2] = s[3];
+                s[3] = v;
+            } else {
+                s[2] = v;
+            }
+        } else {
+            if (s[1] < v) {
+                s[0] = s[1];
+                s[1] = v;
+            } else {
+                s[0] = v;
+            }
+            high_ = true;
+        }
+    }
+}
+
+Point10Decoder::Point10Decoder() = default;
+
+ArithmeticModel& Point10Decoder::model_after(ByteModels& models, std::uint8_t before)
+{
+    if (!models[before]) models[before] = std::make_unique<ArithmeticModel>(256);
+    return *models[before];
+}
+
+void Point10Decoder::init(const unsigned char* raw)
+{
+    for (int i = 0; i < 16; ++i) {
+        x_diff_[i] = StreamingMedian5();
+        y_diff_[i] = StreamingMedian5();
+        last_intensity_[i] = 0;
+        last_height_[i / 2] = 0;
+    }
+    changed_values_.reset();
+    intensity_ic_.reset();
+    scan_angle_models_[0].reset();
+    scan_angle_models_[1].reset();
+    point_source_ic_.reset();
+    for (ByteModels* models : {&flag_models_, &classification_models_, &user_data_models_}) {
+        for (auto& m : *models) {
+            if (m) m->reset();
+        }
+    }
+    dx_ic_.reset();
+    dy_ic_.reset();
+    z_ic_.reset();
+
+    x_ = little_endian<std::int32_t>(raw);
+    y_ = little_endian<std::int32_t>(raw + 4);
+    z_ = little_endian<std::int32_t>(raw + 8);
+    intensity_ = 0;  // the first intensity is not a prediction
+    flags_ = raw[14];
+    classification_ = raw[15];
+    scan_angle_ = raw[16];
+    user_data_ = raw[17];
+    point_source_ = little_endian<std::uint16_t>(raw + 18);
+}
+
+LazPoint Point10Decoder::point() const
+{
+    return {x_,
+            y_,
+            z_,
+            static_cast<std::uint8_t>(classification_ & 0x1F),
+            static_cast<std::uint8_t>(flags_ & 7),
+            static_cast<std::uint8_t>((flags_ >> 3) & 7)};
+}
+
+void Point10Decoder::decode(ArithmeticDecoder& dec, LazPoint& out)
+{
+    // Bits 5 to 0 say which of flags, intensity, classification, scan
+    // angle, user data and point source changed.
+    const std::uint32_t changed = dec.decode_symbol(changed_values_);
+    std::uint32_t r = flags_ & 7, n = (flags_ >> 3) & 7;
+    std::uint32_t m = return_context[n][r], l = return_level[n][r];
+    if (changed != 0) {
+        if (changed & 32) {
+            flags_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(flag_models_, flags_)));
+            r = flags_ & 7;
+            n = (flags_ >> 3) & 7;
+            m = return_context[n][r];
+            l = return_level[n][r];
+        }
+        if (changed & 16) {
+            intensity_ = static_cast<std::uint16_t>(intensity_ic_.decompress(dec, last_intensity_[m], m < 3 ? m : 3));
+            last_intensity_[m] = intensity_;
+        } else {
+            intensity_ = last_intensity_[m];
+        }
+        if (changed & 8) {
+            classification_ =
+                static_cast<std::uint8_t>(dec.decode_symbol(model_after(classification_models_, classification_)));
+        }
+        if (changed & 4) {
+            const std::uint32_t v = dec.decode_symbol(scan_angle_models_[(flags_ >> 6) & 1]);
+            scan_angle_ = static_cast<std::uint8_t>(v + scan_angle_);
+        }
+        if (changed & 2) {
+            user_data_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(user_data_models_, user_data_)));
+        }
+        if (changed & 1) {
+            point_source_ = static_cast<std::uint16_t>(point_source_ic_.decompress(dec, point_source_));
+        }
+    }
+
+    const std::uint32_t single = n == 1;
+    std::int32_t diff = dx_ic_.decompress(dec, x_diff_[m].get(), single);
+    x_ = wrapping_add(x_, diff);
+    x_diff_[m].add(diff);
+
+    diff = dy_ic_.decompress(dec, y_diff_[m].get(), single + k_context(dx_ic_.k(), 20));
+    y_ = wrapping_add(y_, diff);
+    y_diff_[m].add(diff);
+
+    const std::uint32_t k = (dx_ic_.k() + dy_ic_.k()) / 2;
+    z_ = z_ic_.decompress(dec, last_height_[l], single + k_context(k, 18));
+    last_height_[l] = z_;
+
+    out = point();
+}
+
+GpsTime11Decoder::GpsTime11Decoder() : multi_model_(time_symbols) {}
+
+void GpsTime11Decoder::init(const unsigned char* raw)
+{
+    last_ = next_ = 0;
+    for (int i = 0; i < 4; ++i) {
+        last_time_[i] = 0;
+        last_diff_[i] = 0;
+        extreme_count_[i] = 0;
+    }
+    last_time_[0] = little_endian<std::uint64_t>(raw);
+    multi_model_.reset();
+    zero_diff_model_.reset();
+    time_ic_.reset();
+}
+
+// A time too far from the last for 32 bits: its high half predicted from
+// the current sequence's, its low half raw, as the start of a new sequence.
+void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
+{
+    next_ = (next_ + 1) & 3;
+    const auto high =
+        static_cast<std::uint32_t>(time_ic_.decompress(dec, static_cast<std::int32_t>(last_time_[last_] >> 32), 8));
+    last_time_[next_] = (static_cast<std::uint64_t>(high) << 32) | dec.read_int();
+    last_ = next_;
+    last_diff_[last_] = 0;
+    extreme_count_[last_] = 0;
+}
+
+void GpsTime11Decoder::decode(ArithmeticDecoder& dec)
+{
+    // The encoder switches sequence at most once per point; the bound keeps
+    // damaged bytes from switching for ever.
+    for (int switches = 0; switches < 4; ++switches) {
+        if (last_diff_[last_] == 0) {
+            const std::uint32_t multi = dec.decode_symbol(zero_diff_model_);
+            if (multi == 1) {
+                last_diff_[last_] = time_ic_.decompress(dec, 0, 0);
+                last_time_[last_] += static_cast<std::uint64_t>(static_cast<std::int64_t>(last_diff_[last_]));
+                extreme_count_[last_] = 0;
+            } else if (multi == 2) {
+                read_full(dec);
+            } else if (multi > 2) {
+                last_ = (last_ + multi - 2) & 3;
+                continue;
+            }
+            return;
+        }
+        const std::uint32_t multi = dec.decode_symbol(multi_model_);
+        if (multi == time_code_full) {
+            read_full(dec);
+            return;
+        }
+        if (multi > time_code_full) {
+            last_ = (last_ + multi - time_code_full) & 3;
+            continue;
+        }
+        if (multi >= time_unchanged) return;
+        std::int32_t diff;
+        const std::int32_t last_diff = last_diff_[last_];
+        bool extreme = false;
+        if (multi == 1) {
+            diff = time_ic_.decompress(dec, last_diff, 1);
+        } else if (multi == 0) {
+            diff = time_ic_.decompress(dec, 0, 7);
+            extreme = true;
+        } else if (multi < static_cast<std::uint32_t>(time_multi)) {
+            diff =
+                time_ic_.decompress(dec, wrapping_mul(static_cast<std::int32_t>(multi), last_diff), multi < 10 ? 2 : 3);
+        } else if (multi == static_cast<std::uint32_t>(time_multi)) {
+            diff = time_ic_.decompress(dec, wrapping_mul(time_multi, last_diff), 4);
+            extreme = true;
+        } else {
+            const std::int32_t below = time_multi - static_cast<std::int32_t>(multi);
+            if (below > time_multi_minus) {
+                diff = time_ic_.decompress(dec, wrapping_mul(below, last_diff), 5);
+            } else {
+                diff = time_ic_.decompress(dec, wrapping_mul(time_multi_minus, last_diff), 6);
+                extreme = true;
+            }
+        }
+        if (multi == 1) {
+            extreme_count_[last_] = 0;
+        } else if (extreme && ++extreme_count_[last_] > 3) {
+            // A run of jumps beyond the multiples: the new step is the jump.
+            last_diff_[last_] = diff;
+            extreme_count_[last_] = 0;
+        }
+        last_time_[last_] += static_cast<std::uint64_t>(static_cast<std::int64_t>(diff));
+        return;
+    }
+}
+
+Rgb12Decoder::Rgb12Decoder() = default;
+
+void Rgb12Decoder::init(const unsigned char* raw)
+{
+    for (int i = 0; i < 3; ++i) last_[i] = little_endian<std::uint16_t>(raw + 2 * i);
+    byte_used_.reset();
+    for (ArithmeticModel& m : diff_models_) m.reset();
+}
+
+void Rgb12Decoder::decode(ArithmeticDecoder& dec)
+{
+    // Bits 0 and 1: red's low and high byte changed; 6: green and blue
+    // differ from red; 2 to 5: green's and blue's bytes changed.
+    const std::uint32_t used = dec.decode_symbol(byte_used_);
+    auto changed = [&](int model, int predicted) {
+        return static_cast<std::uint8_t>(dec.decode_symbol(diff_models_[model]) + predicted);
+    };
+    const int lo[3] = {last_[0] & 0xFF, last_[1] & 0xFF, last_[2] & 0xFF};
+    const int hi[3] = {last_[0] >> 8, last_[1] >> 8, last_[2] >> 8};
+    const int r_lo = (used & 1) ? changed(0, lo[0]) : lo[0];
+    const int r_hi = (used & 2) ? changed(1, hi[0]) : hi[0];
+    std::uint16_t rgb[3];
+    rgb[0] = static_cast<std::uint16_t>(r_lo | (r_hi << 8));
+    if (used & 64) {
+        int diff = r_lo - lo[0];
+        const int g_lo = (used & 4) ? changed(2, clamp_byte(diff + lo[1])) : lo[1];
+        diff = (diff + (g_lo - lo[1])) / 2;
+        const int b_lo = (used & 16) ? changed(4, clamp_byte(diff + lo[2])) : lo[2];
+        diff = r_hi - hi[0];
+        const int g_hi = (used & 8) ? changed(3, clamp_byte(diff + hi[1])) : hi[1];
+        diff = (diff + (g_hi - hi[1])) / 2;
+        const int b_hi = (used & 32) ? changed(5, clamp_byte(diff + hi[2])) : hi[2];
+        rgb[1] = static_cast<std::uint16_t>(g_lo | (g_hi << 8));
+        rgb[2] = static_cast<std::uint16_t>(b_lo | (b_hi << 8));
+    } else {
+        rgb[1] = rgb[2] = rgb[0];
+    }
+    for (int i = 0; i < 3; ++i) last_[i] = rgb[i];
+}
+
+BytesDecoder::BytesDecoder(std::size_t count) : last_(count), models_(count, ArithmeticModel(256)) {}
+
+void BytesDecoder::init(const unsigned char* raw)
+{
+    std::memcpy(last_.data(), raw, last_.size());
+    for (ArithmeticModel& m : models_) m.reset();
+}
+
+void BytesDecoder::decode(ArithmeticDecoder& dec)
+{
+    for (std::size_t i = 0; i < last_.size(); ++i) {
+        last_[i] = static_cast<std::uint8_t>(last_[i] + dec.decode_symbol(models_[i]));
+    }
+}
+
+}  // namespace kestranov

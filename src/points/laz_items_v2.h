@@ -1,0 +1,107 @@
+// The point-wise items of LAZ point formats 0 to 5 (LASzip's version 2):
+// after a chunk's first point, stored raw, every point is coded item after
+// item in one arithmetic stream, each field predicted from the points
+// before. All items must be decoded, the ones a run does not need too, to
+// keep the stream in step; only POINT10 hands its fields on.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "points/laz_arithmetic.h"
+#include "points/laz_chunk.h"
+
+namespace kestranov {
+
+// The median of the last five values, kept sorted as they come: the
+// prediction of the next coordinate difference.
+class StreamingMedian5 {
+public:
+    void add(std::int32_t v);
+    std::int32_t get() const { return values_[2]; }
+
+private:
+    std::int32_t values_[5] = {0, 0, 0, 0, 0};
+    bool high_ = true;  // whether the next value displaces from the top
+};
+
+// The 20 bytes of formats 0-5: X, Y, Z, intensity, return and flag bits,
+// classification, scan angle, user data and point source.
+class Point10Decoder {
+public:
+    Point10Decoder();
+    // Starts a chunk from its first point's raw 20 bytes.
+    void init(const unsigned char* raw);
+    void decode(ArithmeticDecoder& dec, LazPoint& out);
+    // The fields of the last point, as LazPoint has them.
+    LazPoint point() const;
+
+private:
+    // A model per value of the byte before it, made when first needed.
+    using ByteModels = std::array<std::unique_ptr<ArithmeticModel>, 256>;
+    static ArithmeticModel& model_after(ByteModels& models, std::uint8_t before);
+
+    std::int32_t x_ = 0, y_ = 0, z_ = 0;
+    std::uint16_t intensity_ = 0, point_source_ = 0;
+    std::uint8_t flags_ = 0, classification_ = 0, scan_angle_ = 0, user_data_ = 0;
+    StreamingMedian5 x_diff_[16], y_diff_[16];
+    std::uint16_t last_intensity_[16] = {};
+    std::int32_t last_height_[8] = {};
+
+    ArithmeticModel changed_values_{64};
+    ArithmeticModel scan_angle_models_[2] = {ArithmeticModel(256), ArithmeticModel(256)};
+    ByteModels flag_models_, classification_models_, user_data_models_;
+    IntegerDecompressor intensity_ic_{16, 4}, point_source_ic_{16}, dx_ic_{32, 2}, dy_ic_{32, 22}, z_ic_{32, 20};
+};
+
+// The GPS time: a double's bits, coded as differences in up to four
+// sequences (lines flown interleaved), predicted as multiples of the last
+// difference of the current sequence.
+class GpsTime11Decoder {
+public:
+    GpsTime11Decoder();
+    void init(const unsigned char* raw);
+    void decode(ArithmeticDecoder& dec);
+    std::uint64_t bits() const { return last_time_[last_]; }
+
+private:
+    void read_full(ArithmeticDecoder& dec);
+
+    std::uint64_t last_time_[4] = {};
+    std::int32_t last_diff_[4] = {};
+    std::int32_t extreme_count_[4] = {};
+    std::uint32_t last_ = 0, next_ = 0;
+    ArithmeticModel multi_model_, zero_diff_model_{6};
+    IntegerDecompressor time_ic_{32, 9};
+};
+
+// Red, green and blue: the bytes that change, each predicted from red's
+// change.
+class Rgb12Decoder {
+public:
+    Rgb12Decoder();
+    void init(const unsigned char* raw);
+    void decode(ArithmeticDecoder& dec);
+
+private:
+    std::uint16_t last_[3] = {};
+    ArithmeticModel byte_used_{128};
+    ArithmeticModel diff_models_[6] = {ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256),
+                                       ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256)};
+};
+
+// Extra bytes: each byte its change from the point before, a model per
+// byte.
+class BytesDecoder {
+public:
+    explicit BytesDecoder(std::size_t count);
+    void init(const unsigned char* raw);
+    void decode(ArithmeticDecoder& dec);
+
+private:
+    std::vector<std::uint8_t> last_;
+    std::vector<ArithmeticModel> models_;
+};
+
+}  // namespace kestranov

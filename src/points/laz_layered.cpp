@@ -1,0 +1,342 @@
+#include "points/laz_layered.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "points/laz_arithmetic.h"
+
+namespace kestranov {
+
+namespace {
+
+// The point14 item's layers, in the order of their byte counts and bytes.
+enum Point14Layer {
+    returns_xy_layer,
+    z_layer,
+    classification_layer,
+    flags_layer,
+    intensity_layer,
+    scan_angle_layer,
+    user_data_layer,
+    point_source_layer,
+    gps_time_layer,
+    point14_layers,
+};
+
+// The raw first point is a LAS 1.4 record of format 6: its fields at these offsets.
+constexpr std::size_t point14_bytes = 30;
+constexpr std::size_t returns_at = 14, channel_at = 15, classification_at = 16;
+
+template <class T>
+T little_endian(const unsigned char* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);  // x86-64 and every LAZ file are little-endian
+    return value;
+}
+
+// How many layer byte counts an item of version 3 has; 0 for an item no
+// layered chunk holds.
+std::size_t layer_count(const LazItem& item)
+{
+    switch (item.type) {
+        case LazItem::point14:
+            return point14_layers;
+        case LazItem::rgb14:
+            return 1;
+        case LazItem::rgbnir14:
+            return 2;  // the colours, then the near infrared
+        case LazItem::byte14:
+            return item.size;  // one layer per extra byte
+        case LazItem::wavepacket14:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+struct Layer {
+    const unsigned char* begin = nullptr;
+    const unsigned char* end = nullptr;
+    bool empty() const { return begin == end; }
+};
+
+// Where the first point and the point14 item's layers lie in the chunk.
+// The other items' layers are only counted, so that the bytes add up.
+LazChunkStatus locate_layers(const unsigned char* begin, const unsigned char* end, const std::vector<LazItem>& items,
+                             std::size_t count, std::array<Layer, point14_layers>& layers)
+{
+    if (items.empty() || items[0].type != LazItem::point14 || items[0].size != point14_bytes)
+        return LazChunkStatus::damaged;
+    std::size_t record = 0, counts = 0;
+    for (const LazItem& item : items) {
+        if (item.version != 3 || layer_count(item) == 0) return LazChunkStatus::damaged;
+        record += item.size;
+        counts += layer_count(item);
+    }
+    const auto available = static_cast<std::size_t>(end - begin);
+    if (available < record + 4) return LazChunkStatus::ends_early;
+    if (little_endian<std::uint32_t>(begin + record) != count) return LazChunkStatus::damaged;
+    const unsigned char* sizes = begin + record + 4;
+    if (static_cast<std::size_t>(end - sizes) < 4 * counts) return LazChunkStatus::ends_early;
+    const unsigned char* at = sizes + 4 * counts;
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < counts; ++i) {
+        const std::uint32_t bytes = little_endian<std::uint32_t>(sizes + 4 * i);
+        if (i < point14_layers) layers[i] = {at + total, nullptr};
+        total += bytes;
+        if (total > static_cast<std::uint64_t>(end - at)) return LazChunkStatus::ends_early;
+        if (i < point14_layers) layers[i].end = at + total;
+    }
+    // The chunk table says where the next chunk starts: bytes left over mean
+    // that the counts or the table are wrong.
+    if (total != static_cast<std::uint64_t>(end - at)) return LazChunkStatus::damaged;
+    return LazChunkStatus::ok;
+}
+
+// The middle of the last five differences, as LASzip keeps it: a sorted
+// window that alternately loses its largest and its smallest value, which
+// is not quite the median of the last five but is what the encoder
+// predicted with.
+class RunningMedian5 {
+public:
+    std::int32_t get() const { return v_[2]; }
+
+    void add(std::int32_t d)
+    {
+        // The four that stay, sorted, then d put among them; without
+        // branches, for the differences come in no order a predictor learns.
+        const std::int32_t* a = v_.data() + (drop_largest_ ? 0 : 1);
+        const std::int32_t middle = v_[2];
+        const std::array<std::int32_t, 5> b = {
+            std::min(a[0], d),
+            std::max(a[0], std::min(a[1], d)),
+            std::max(a[1], std::min(a[2], d)),
+            std::max(a[2], std::min(a[3], d)),
+            std::max(a[3], d),
+        };
+        v_ = b;
+        drop_largest_ = d < middle || (!drop_largest_ && d == middle);
+    }
+
+private:
+    std::array<std::int32_t, 5> v_{};
+    bool drop_largest_ = true;
+};
+
+// The context of X and Y: returns (r of n) folded into six classes.
+constexpr std::uint8_t return_map[16][16] = {
+    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
+    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
+};
+
+// The context of Z: how deep the return is in its pulse (n - r), up to 7.
+std::uint32_t return_level(std::uint32_t n, std::uint32_t r)
+{
+    return n > r ? (n - r < 7 ? n - r : 7) : (r - n < 7 ? r - n : 7);
+}
+
+// Corrections as a k-bit count allows: an even k below the cap.
+std::uint32_t k_context(std::uint32_t k, std::uint32_t cap) { return k < cap ? (k & ~1u) : cap; }
+
+// The models of one scanner channel, made when its first point comes.
+// Models only some return counts or classes need are made on first use,
+// as the encoder made them.
+struct ChannelModels {
+    ChannelModels() : changed_values(8, ArithmeticModel(128)) {}
+
+    std::vector<ArithmeticModel> changed_values;  // by the last point's return class and GPS time change
+    ArithmeticModel scanner_channel{3};
+    std::array<std::unique_ptr<ArithmeticModel>, 16> number_of_returns, return_number;
+    ArithmeticModel return_number_gps_same{13};
+    IntegerDecompressor dx{32, 2}, dy{32, 22}, z{32, 20};
+    std::array<std::unique_ptr<ArithmeticModel>, 64> classification;
+};
+
+ArithmeticModel& made(std::unique_ptr<ArithmeticModel>& m, std::uint32_t symbols)
+{
+    if (!m) m = std::make_unique<ArithmeticModel>(symbols);
+    return *m;
+}
+
+// What a channel remembers of its last point: every prediction starts there.
+struct Channel {
+    std::unique_ptr<ChannelModels> models;  // none until the channel's first point
+    std::int32_t x = 0, y = 0, z = 0;
+    std::uint32_t return_number = 0, number_of_returns = 0, classification = 0;
+    bool gps_time_changed = false;
+    std::array<RunningMedian5, 12> dx_median, dy_median;
+    std::array<std::int32_t, 8> last_z{};
+
+    // Starts the channel from `last`, the point before its first one.
+    void start(const Channel& last)
+    {
+        models = std::make_unique<ChannelModels>();
+        x = last.x, y = last.y, z = last.z;
+        return_number = last.return_number, number_of_returns = last.number_of_returns;
+        classification = last.classification;
+        gps_time_changed = false;
+        dx_median = {}, dy_median = {};
+        last_z.fill(z);
+    }
+};
+
+std::int32_t wrapping_add(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+// The point14 item's decoder over the layers a run needs.
+class Point14Decoder {
+public:
+    // The layers' streams start with the second point: a chunk of one
+    // point may leave them empty.
+    void start(const std::array<Layer, point14_layers>& layers, const LazNeeds& needs)
+    {
+        z_changes_ = !layers[z_layer].empty();
+        classification_changes_ = needs.classification && !layers[classification_layer].empty();
+        xy_.init(layers[returns_xy_layer].begin, layers[returns_xy_layer].end);
+        if (z_changes_) z_.init(layers[z_layer].begin, layers[z_layer].end);
+        if (classification_changes_) class_.init(layers[classification_layer].begin, layers[classification_layer].end);
+    }
+
+    LazPoint first(const unsigned char* record, const LazNeeds& needs)
+    {
+        Channel first;
+        first.x = little_endian<std::int32_t>(record);
+        first.y = little_endian<std::int32_t>(record + 4);
+        first.z = little_endian<std::int32_t>(record + 8);
+        first.return_number = record[returns_at] & 0x0F;
+        first.number_of_returns = record[returns_at] >> 4;
+        first.classification = needs.classification ? record[classification_at] : 0;
+        current_ = (record[channel_at] >> 4) & 3;
+        channels_[current_].start(first);
+        return point_of(channels_[current_]);
+    }
+
+    LazPoint next();
+
+    bool overran() const { return xy_.overran() || z_.overran() || class_.overran(); }
+
+private:
+    static LazPoint point_of(const Channel& c)
+    {
+        return {c.x,
+                c.y,
+                c.z,
+                static_cast<std::uint8_t>(c.classification),
+                static_cast<std::uint8_t>(c.return_number),
+                static_cast<std::uint8_t>(c.number_of_returns)};
+    }
+
+    std::uint32_t decode_returns(Channel& c, std::uint32_t changed, bool gps_time_changed);
+
+    ArithmeticDecoder xy_, z_, class_;
+    bool z_changes_ = false, classification_changes_ = false;
+    std::array<Channel, 4> channels_;
+    std::uint32_t current_ = 0;
+};
+
+// Decodes the point's return number and number of returns from which of
+// them changed; leaves them in `c`.
+std::uint32_t Point14Decoder::decode_returns(Channel& c, std::uint32_t changed, bool gps_time_changed)
+{
+    ChannelModels& m = *c.models;
+    if (changed & (1u << 2)) {
+        c.number_of_returns = xy_.decode_symbol(made(m.number_of_returns[c.number_of_returns], 16));
+    }
+    switch (changed & 3) {
+        case 0:
+            break;
+        case 1:
+            c.return_number = (c.return_number + 1) & 15;
+            break;
+        case 2:
+            c.return_number = (c.return_number + 15) & 15;
+            break;
+        default:
+            // A jump of more than one: its own model when a new pulse began,
+            // otherwise a step of 2 to 14 further.
+            if (gps_time_changed) {
+                c.return_number = xy_.decode_symbol(made(m.return_number[c.return_number], 16));
+            } else {
+                c.return_number = (c.return_number + xy_.decode_symbol(m.return_number_gps_same) + 2) & 15;
+            }
+    }
+    return c.return_number;
+}
+
+LazPoint Point14Decoder::next()
+{
+    Channel* c = &channels_[current_];
+    // Which fields changed, in the context of the last point's returns
+    // (single, first, last, intermediate) and whether its GPS time changed.
+    const std::uint32_t last_class = (c->return_number == 1 ? 1u : 0u) +
+                                     (c->return_number >= c->number_of_returns ? 2u : 0u) +
+                                     (c->gps_time_changed ? 4u : 0u);
+    const std::uint32_t changed = xy_.decode_symbol(c->models->changed_values[last_class]);
+    if (changed & (1u << 6)) {
+        const std::uint32_t channel = (current_ + xy_.decode_symbol(c->models->scanner_channel) + 1) & 3;
+        if (!channels_[channel].models) channels_[channel].start(*c);
+        current_ = channel;
+        c = &channels_[channel];
+    }
+    ChannelModels& m = *c->models;
+    // The GPS time's change is a bit of this layer: the contexts below need
+    // nothing from the GPS time layer itself.
+    const bool gps_time_changed = (changed & (1u << 4)) != 0;
+    const std::uint32_t r = decode_returns(*c, changed, gps_time_changed);
+    const std::uint32_t n = c->number_of_returns;
+    const std::uint32_t single = n == 1 ? 1 : 0;
+
+    const std::uint32_t median = (static_cast<std::uint32_t>(return_map[n][r]) << 1) | (gps_time_changed ? 1 : 0);
+    const std::int32_t dx = m.dx.decompress(xy_, c->dx_median[median].get(), single);
+    c->x = wrapping_add(c->x, dx);
+    c->dx_median[median].add(dx);
+    const std::int32_t dy = m.dy.decompress(xy_, c->dy_median[median].get(), single + k_context(m.dx.k(), 20));
+    c->y = wrapping_add(c->y, dy);
+    c->dy_median[median].add(dy);
+
+    if (z_changes_) {
+        const std::uint32_t level = return_level(n, r);
+        const std::uint32_t k = (m.dx.k() + m.dy.k()) / 2;
+        c->z = m.z.decompress(z_, c->last_z[level], single + k_context(k, 18));
+        c->last_z[level] = c->z;
+    }
+    if (classification_changes_) {
+        const std::uint32_t single_return = r == 1 && r >= n ? 1 : 0;
+        const std::uint32_t context = ((c->classification & 0x1F) << 1) + single_return;
+        c->classification = class_.decode_symbol(made(m.classification[context], 256));
+    }
+    c->gps_time_changed = gps_time_changed;
+    return point_of(*c);
+}
+
+}  // namespace
+
+LazChunkStatus decode_layered_chunk(const unsigned char* begin, const unsigned char* end,
+                                    const std::vector<LazItem>& items, std::size_t count, const LazNeeds& needs,
+                                    LazPoint* out)
+{
+    if (count == 0) return begin == end ? LazChunkStatus::ok : LazChunkStatus::damaged;
+    if (count > 0xFFFFFFFFu) return LazChunkStatus::damaged;  // the chunk's own count has 32 bits
+    std::array<Layer, point14_layers> layers;
+    if (const LazChunkStatus s = locate_layers(begin, end, items, count, layers); s != LazChunkStatus::ok) return s;
+    Point14Decoder decoder;
+    out[0] = decoder.first(begin, needs);
+    if (count == 1) return LazChunkStatus::ok;
+    decoder.start(layers, needs);
+    for (std::size_t i = 1; i < count; ++i) out[i] = decoder.next();
+    return decoder.overran() ? LazChunkStatus::ends_early : LazChunkStatus::ok;
+}
+
+}  // namespace kestranov

@@ -1,0 +1,235 @@
+#include "points/laz_reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/fatal.h"
+#include "points/las_axis.h"
+#include "points/laz_decoding.h"
+#include "points/laz_format.h"
+
+namespace kestranov {
+
+namespace {
+
+constexpr std::size_t vlr_header = 54;
+constexpr std::uint16_t laszip_record_id = 22204;
+constexpr char laszip_user_id[16] = "laszip encoded";
+// An entry of the chunk table takes two or three bytes in practice; a
+// table given this much is never cut short by the bytes read for it.
+constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
+// Every point of a chunk but the first costs at least one symbol of a
+// 64-symbol model, whose likeliest symbol still costs more than 1/400 of a
+// bit: no encoder puts more points than this in a byte.
+constexpr std::uint64_t most_points_per_byte = 4096;
+
+[[noreturn]] void refuse(const std::string& path, const std::string& why)
+{
+    fail("\n\n\tFile " + path + ": " + why + "\n");
+}
+
+[[noreturn]] void unreadable(const std::string& path) { fail("\n\n\tFile " + path + " cannot be read\n"); }
+
+// `n` bytes from byte `at`; false when the file ends first.
+bool read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
+{
+    if (!f.seek(at)) unreadable(path);
+    const long got = f.read(reinterpret_cast<char*>(p), n);
+    if (got < 0) unreadable(path);
+    return static_cast<std::size_t>(got) == n;
+}
+
+std::string bytes_of(std::uint64_t file_size) { return " (the file has " + std::to_string(file_size) + " bytes)"; }
+
+// The LASzip VLR among the variable-length records before the points.
+LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& path)
+{
+    std::uint64_t at = h.header_size;
+    unsigned char head[vlr_header];
+    for (std::uint32_t k = 0; k < h.vlr_count; ++k) {
+        if (at + vlr_header > h.offset_to_points || !read_at(f, at, head, vlr_header, path)) break;
+        const auto length = little_endian<std::uint16_t>(head + 20);
+        at += vlr_header;
+        if (std::memcmp(head + 2, laszip_user_id, sizeof laszip_user_id) != 0 ||
+            little_endian<std::uint16_t>(head + 18) != laszip_record_id) {
+            at += length;
+            continue;
+        }
+        std::vector<unsigned char> payload(length);
+        if (at + length > h.offset_to_points || !read_at(f, at, payload.data(), length, path))
+            refuse(path, "its LASzip VLR of " + std::to_string(length) + " bytes runs into its points");
+        std::string why;
+        LaszipVlr vlr = parse_laszip_vlr(payload.data(), length, why);
+        if (!why.empty()) refuse(path, "its LASzip VLR " + why);
+        return vlr;
+    }
+    refuse(path,
+           "its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip encoded\", "
+           "record 22204) to say how");
+}
+
+// Where the chunk table starts: the 8 bytes at the start of the points
+// give it, or, from a writer that could not go back to write them, the
+// file's last 8 bytes do.
+std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t file_size, const std::string& path)
+{
+    unsigned char p[8];
+    const std::uint64_t first_chunk = std::uint64_t{h.offset_to_points} + 8;
+    std::int64_t at = -2;
+    if (read_at(f, h.offset_to_points, p, 8, path)) at = little_endian<std::int64_t>(p);
+    if (at == -1 && file_size >= first_chunk + 8 && read_at(f, file_size - 8, p, 8, path))
+        at = little_endian<std::int64_t>(p);
+    if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
+        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
+                         bytes_of(file_size));
+    const auto table = static_cast<std::uint64_t>(at);
+    if (table > file_size - 8)
+        fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) +
+             " bytes, before its LAZ chunk table at byte " + std::to_string(table) +
+             ": none of its points can be found (the file was cut, for example by an interrupted copy, or the "
+             "table's place is damaged)\n");
+    return table;
+}
+
+std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const LaszipVlr& vlr, std::uint64_t table,
+                                       std::uint64_t file_size, const std::string& path)
+{
+    unsigned char head[8];
+    if (!read_at(f, table, head, 8, path)) unreadable(path);
+    const auto version = little_endian<std::uint32_t>(head);
+    const auto count = little_endian<std::uint32_t>(head + 4);
+    if (version != 0)
+        refuse(path, "its LAZ chunk table has version " + std::to_string(version) + ", where 0 is the only one");
+    // Each chunk begins with its first point whole.
+    const std::uint64_t first_chunk = std::uint64_t{h.offset_to_points} + 8;
+    const std::uint64_t room = (table - first_chunk) / h.record_length;
+    if (count > room)
+        refuse(path, "its LAZ chunk table lists " + std::to_string(count) + " chunks, where the " +
+                         std::to_string(table - first_chunk) + " bytes before it hold at most " + std::to_string(room) +
+                         " of " + std::to_string(h.record_length) + "-byte points");
+    const std::uint64_t n = std::min(file_size - table - 8, table_slack + table_bytes_per_chunk * count);
+    std::vector<unsigned char> entries(static_cast<std::size_t>(n));
+    if (!read_at(f, table + 8, entries.data(), entries.size(), path)) unreadable(path);
+    std::string why;
+    std::vector<LazChunk> chunks =
+        decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr, first_chunk, h.count, why);
+    if (!why.empty()) refuse(path, why);
+    for (std::size_t k = 0; k < chunks.size(); ++k)
+        if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
+            refuse(path, "its LAZ chunk table gives chunk " + std::to_string(k + 1) + " " +
+                             std::to_string(chunks[k].points) + " points in " + std::to_string(chunks[k].bytes) +
+                             " bytes, more than any LAZ writer puts there");
+    return chunks;
+}
+
+struct Axes {
+    LasAxis x, y, z;
+    bool quick() const { return x.quick() && y.quick() && z.quick(); }
+};
+
+// The range of `n` points as two corner points, from the smallest and
+// largest integers of each axis: a quick value grows with its integer.
+void hand_on_range(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch)
+{
+    std::int32_t lo[3] = {p->x, p->y, p->z}, hi[3] = {p->x, p->y, p->z};
+    for (std::size_t k = 1; k < n; ++k) {
+        const std::int32_t v[3] = {p[k].x, p[k].y, p[k].z};
+        for (int i = 0; i < 3; ++i) lo[i] = std::min(lo[i], v[i]), hi[i] = std::max(hi[i], v[i]);
+    }
+    batch.added_range(n, {a.x.quick_value(lo[0]), a.y.quick_value(lo[1]), a.z.quick_value(lo[2])},
+                      {a.x.quick_value(hi[0]), a.y.quick_value(hi[1]), a.z.quick_value(hi[2])});
+}
+
+void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const RecordBatch& batch)
+{
+    if (a.quick()) {
+        for (std::size_t k = 0; k < n; ++k)
+            out[k] = {a.x.quick_value(p[k].x), a.y.quick_value(p[k].y), a.z.quick_value(p[k].z)};
+        return;
+    }
+    // As for LAS: a finite scale and offset can still make a value beyond a double.
+    for (std::size_t k = 0; k < n; ++k) {
+        out[k] = {a.x.value(p[k].x), a.y.value(p[k].y), a.z.value(p[k].z)};
+        if (!std::isfinite(out[k].x) || !std::isfinite(out[k].y) || !std::isfinite(out[k].z))
+            fail("\n\n\tFile " + batch.path() + ", point " + std::to_string(batch.records() + k + 1) +
+                 ": its scaled coordinates are beyond the range of a double\n");
+    }
+}
+
+void hand_on(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch)
+{
+    for (std::size_t done = 0; done < n;) {
+        std::size_t m = std::min(n - done, point_batch);
+        if (batch.extents_only() && a.quick()) {
+            hand_on_range(p + done, m, a, batch);
+        } else {
+            Point* out = batch.room(m);
+            convert(p + done, m, a, out, batch);
+            batch.added(m);
+        }
+        done += m;
+    }
+}
+
+void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, const RecordBatch& batch)
+{
+    if (w.status == LazChunkStatus::ok) return;
+    const std::string chunk = "LAZ chunk " + std::to_string(k + 1) + " of " + std::to_string(chunks) + " (points " +
+                              std::to_string(batch.records() + 1) + " to " +
+                              std::to_string(batch.records() + static_cast<long long>(w.count)) + ")";
+    if (w.status == LazChunkStatus::ends_early)
+        refuse(batch.path(), "its " + chunk + " ends before its compressed points do (the chunk is damaged)");
+    refuse(batch.path(), "its " + chunk + " is damaged: it holds a count or a size that no LAZ writer makes");
+}
+
+// The chunks read in file order, decoded on the threads, handed on in file
+// order. A chunk that goes beyond the chunk table or the file's end is the
+// end of a cut file: the chunks before it are handed on first.
+InputEnd read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, std::uint64_t end, const LasHeader& h,
+                     const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options)
+{
+    const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
+    LazDecoding decoding(items, options);
+    std::size_t next = 0;
+    bool cut = false;
+    std::uint64_t position = ~std::uint64_t{0};
+    for (std::size_t taken = 0; taken < chunks.size(); ++taken) {
+        for (; !cut && next < chunks.size() && decoding.has_room(); ++next) {
+            const LazChunk& c = chunks[next];
+            cut = c.bytes > end || c.offset > end - c.bytes;
+            if (cut) break;
+            unsigned char* bytes = decoding.load(static_cast<std::size_t>(c.bytes), static_cast<std::size_t>(c.points));
+            if (c.offset != position && !f.seek(c.offset)) unreadable(batch.path());
+            if (f.read(reinterpret_cast<char*>(bytes), c.bytes) != static_cast<long>(c.bytes)) unreadable(batch.path());
+            position = c.offset + c.bytes;
+            decoding.submit();
+        }
+        if (decoding.idle()) return {InputEnd::Kind::cut, h.count};
+        const LazChunkWork& w = decoding.oldest();
+        check_decoded(w, taken, chunks.size(), batch);
+        hand_on(w.points.get(), w.count, axes, batch);
+        decoding.release();
+    }
+    return {};
+}
+
+}  // namespace
+
+InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
+{
+    const std::string& path = batch.path();
+    const LasHeader h = read_las_header(f, path, first.las);
+    const auto file_size = static_cast<std::uint64_t>(f.identity().size);
+    const LaszipVlr vlr = find_laszip_vlr(f, h, path);
+    const std::string why = check_laz_items(vlr, h.point_format(), h.record_length);
+    if (!why.empty()) refuse(path, why);
+    if (h.count == 0) return {};
+    const std::uint64_t table = chunk_table_place(f, h, file_size, path);
+    const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
+    return read_chunks(f, chunks, table, h, vlr.items, batch, options);
+}
+
+}  // namespace kestranov

@@ -1,0 +1,178 @@
+// LAZ point files: a DEM from a LAZ file is byte for byte the DEM from its
+// LAS twin, on any thread count, and a file the reader cannot read is
+// refused naming it, with nothing written. The small file in tests/data/laz
+// keeps both tested without the samples.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "support.h"
+
+namespace {
+
+const std::filesystem::path laz_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "laz";
+const std::filesystem::path carried = std::filesystem::path(KESTRANOV_TEST_DATA) / "laz";
+
+template <class T>
+T field(const std::string& b, std::size_t at)
+{
+    T v;
+    std::memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+template <class T>
+void patch(std::string& b, std::size_t at, T v)
+{
+    std::memcpy(b.data() + at, &v, sizeof v);
+}
+
+struct Outcome {
+    int status;
+    std::string console;
+    std::map<std::string, std::string> outputs;
+    bool operator==(const Outcome&) const = default;
+};
+
+// A run on the point file `name` on `threads` threads; the console with the
+// file shown as p.las, so that a LAZ run and a LAS run compare.
+Outcome run_on(const std::string& name, const std::string& bytes, const std::string& answers, int threads = 1,
+               int failing_start = -1, int failing_chunk = -1)
+{
+    Session s;
+    s.st.reading.threads = threads;
+    s.st.reading.failing_start = failing_start;
+    s.st.reading.failing_part = failing_chunk;
+    s.put(name, bytes);
+    Outcome o{s.run(answers), s.console(), {}};
+    for (std::size_t at = 0; (at = o.console.find(name, at)) != std::string::npos; at += name.size())
+        o.console.replace(at, name.size(), "p.las");
+    for (const std::string& n : s.files_in_zone())
+        if (n != name) o.outputs[n] = read_file(s.zone(n));
+    return o;
+}
+
+// The carried LAZ file's twin: the 10 points of point10_10.las in each of
+// its 4 chunks, moved by k x (500, 300) units in chunk k as the file's
+// README says.
+std::string twin_of_carried()
+{
+    const std::string ten = read_file(carried / "point10_10.las");
+    const auto at = field<std::uint32_t>(ten, 96);
+    std::string las = ten.substr(0, at);
+    patch<std::uint32_t>(las, 107, 40);
+    for (std::int32_t k = 0; k < 4; ++k)
+        for (std::size_t r = 0; r < 10; ++r) {
+            std::string record = ten.substr(at + 20 * r, 20);
+            patch(record, 0, field<std::int32_t>(record, 0) + 500 * k);
+            patch(record, 4, field<std::int32_t>(record, 4) + 300 * k);
+            las += record;
+        }
+    return las;
+}
+
+}  // namespace
+
+TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
+{
+    const std::string ascii = "dem\n0\n", raster = "dem\n1\n1\n2\n";
+    const std::string small = read_file(carried / "point10_4x10.laz"), twin = twin_of_carried();
+    for (const std::string& output : {ascii, raster}) {
+        const std::string answers = gridding_answers({"p"}, "50", 0) + output;
+        const Outcome las = run_on("p.las", twin, answers);
+        EXPECT_EQ(las.status, 0) << las.console;
+        for (int threads : {1, 2, 3}) EXPECT_EQ(run_on("p.laz", small, answers, threads), las) << threads;
+        // The header decides, not the name; a .las goes before a .laz.
+        EXPECT_EQ(run_on("p.las", small, answers, 2), las);
+        Session both;
+        both.put("p.las", twin);
+        both.put("p.laz", "not read");
+        EXPECT_EQ(both.run(answers), 0);
+        // A thread that cannot start, a decoding that runs out of memory
+        // (the reading thread decodes that chunk again): the same run.
+        EXPECT_EQ(run_on("p.laz", small, answers, 3, 1), las);
+        for (int chunk : {0, 2})
+            EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, chunk), las) << "failing chunk " << chunk;
+    }
+
+    if (!std::filesystem::exists(laz_data / "point10.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    for (const char* name : {"point10", "point-time", "point-color", "point-time-color", "extra-bytes", "simple",
+                             "autzen_f6", "autzen_f7", "autzen_f8"}) {
+        const std::string answers = gridding_answers({"p"}, "100", 1) + raster;
+        const Outcome las = run_on("p.las", read_file(laz_data / (std::string(name) + ".las")), answers);
+        const std::string laz = read_file(laz_data / (std::string(name) + ".laz"));
+        for (int threads : {1, 2, 3}) EXPECT_EQ(run_on("p.laz", laz, answers, threads), las) << name << threads;
+    }
+}
+
+// Each refusal: status 1, the whole message, nothing written, alike on one
+// thread and on three.
+TEST(LazReader, FilesItCannotReadAreRefused)
+{
+    const std::string good = read_file(carried / "point10_4x10.laz");
+    const std::size_t vlr = 227 + 54, points = 321, table = 793;
+    ASSERT_EQ(field<std::uint32_t>(good, 96), points);
+    ASSERT_EQ(field<std::int64_t>(good, points), table);
+    const std::string file = "\n\n\tFile c:\\images\\zone1\\p.laz";
+    const std::string cut = " (the file was cut, for example by an interrupted copy)\n";
+    struct Case {
+        std::function<void(std::string&)> change;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {[](std::string& b) { patch<std::uint16_t>(b, 227 + 18, 22205); },
+         file + ": its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip "
+                "encoded\", record 22204) to say how\n"},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 34 + 4, 1); },
+         file + ": its points were compressed by LASzip 1 (POINT10 (20 bytes, version 1)), which this program does "
+                "not read: recompress it with a current LASzip, for example with laszip or pdal translate\n"},
+        {[](std::string& b) { b[104] = static_cast<char>(0x81); },
+         file + ": its LASzip VLR lists POINT10 (20 bytes, version 2), which is not what LASzip writes for point "
+                "format 1\n"},
+        {[&](std::string& b) { patch<std::int64_t>(b, points, 1000000); },
+         file + " ends after 808 bytes, before its LAZ chunk table at byte 1000000: none of its points can be found "
+                "(the file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
+        {[&](std::string& b) { patch<std::int64_t>(b, points, 0); },
+         file + ": its LAZ chunk table pointer, 0, does not point after the points' start (the file has 808 bytes)\n"},
+        {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 5); },
+         file + ": its LAZ chunk table lists 5 chunks, where 40 points in chunks of 10 make 4\n"},
+        {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 100); },
+         file + ": its LAZ chunk table lists 100 chunks, where the 464 bytes before it hold at most 23 of 20-byte "
+                "points\n"},
+        {[&](std::string& b) { patch<std::uint32_t>(b, table, 1); },
+         file + ": its LAZ chunk table has version 1, where 0 is the only one\n"},
+        // Cut in the third chunk, the table lost with the rest; then the
+        // table written again after the cut.
+        {[](std::string& b) { b.resize(600); },
+         file + " ends after 600 bytes, before its LAZ chunk table at byte 793: none of its points can be found (the "
+                "file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
+        {[&](std::string& b) {
+             b = b.substr(0, 600) + b.substr(table);
+             patch<std::int64_t>(b, points, 600);
+         },
+         file + " ends after 20 points, where its LAS header announces 40: point 21 is missing" + cut},
+        // Chunks of 13 points (the last of 12) where each holds 10: every
+        // chunk's data ends early, the first one is named.
+        {[&](std::string& b) {
+             patch<std::uint32_t>(b, vlr + 12, 13);
+             patch<std::uint32_t>(b, 107, 51);
+         },
+         file + ": its LAZ chunk 1 of 4 (points 1 to 13) ends before its compressed points do (the chunk is "
+                "damaged)\n"},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = good;
+        c.change(bytes);
+        for (int threads : {1, 3}) {
+            Session s;
+            s.st.reading.threads = threads;
+            s.put("p.laz", bytes);
+            EXPECT_EQ(s.run(gridding_answers({"p"}, "50", 0) + "dem\n0\n"), 1) << c.says;
+            EXPECT_TRUE(s.console().ends_with(c.says)) << c.says << "\n" << s.console();
+            EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"p.laz"}) << c.says;
+        }
+    }
+}
