@@ -56,7 +56,7 @@ test-sanitize:
 # folder of their own: the block pipeline, the part pool and the readers
 # behind them. TSAN_TESTS is the ctest filter; a reader that starts threads
 # of its own adds its tests there.
-TSAN_TESTS ?= Threads\.|PointReader\.|ExtentPass\.|LasReader\.
+TSAN_TESTS ?= Threads\.|PointReader\.|ExtentPass\.|LasReader\.|LazReader\.
 TSAN_ENV = TSAN_OPTIONS=exitcode=88:halt_on_error=1:second_deadlock_stack=1
 test-tsan:
 	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANOV_TSAN=ON -DKESTRANOV_WERROR=$(WERROR) \

@@ -66,7 +66,9 @@ LazFile open_laz(const std::filesystem::path& p)
                                   field<std::uint32_t>(f.data, table + 4), f.vlr, first + 8, f.points, why);
     EXPECT_EQ(why, "") << p;
     // The chunks fill the file from the table pointer to the table.
-    if (!f.chunks.empty()) EXPECT_EQ(f.chunks.back().offset + f.chunks.back().bytes, table) << p;
+    if (!f.chunks.empty()) {
+        EXPECT_EQ(f.chunks.back().offset + f.chunks.back().bytes, table) << p;
+    }
     return f;
 }
 
@@ -124,7 +126,9 @@ TEST(LazChunk, AChunkCutShortEndsEarlyAndSpoiledBytesStayInside)
             for (char& c : junk) c = static_cast<char>(random());
             const LazChunkStatus s = decode_exact(junk, 0, n, items, 2000, points);
             EXPECT_NE(s, LazChunkStatus::damaged) << n;
-            if (n < 40) EXPECT_EQ(s, LazChunkStatus::ends_early) << n;
+            if (n < 40) {
+                EXPECT_EQ(s, LazChunkStatus::ends_early) << n;
+            }
         }
     }
     // An item list that LASzip does not write is damage, not points.
