@@ -71,6 +71,8 @@ LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned
     if (p->rgb) p->rgb->init(begin + p->rgb_at);
     if (p->bytes) p->bytes->init(begin + p->bytes_at);
     out[0] = p->point.point();
+    // A writer may or may not end a chunk of one point with an empty
+    // arithmetic stream: its bytes after the first point are not checked.
     if (count == 1) return LazChunkStatus::ok;
 
     ArithmeticDecoder dec;
@@ -84,7 +86,11 @@ LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned
     } else {
         decode_points<false, false>(*p, dec, count, out);
     }
-    return dec.overran() ? LazChunkStatus::ends_early : LazChunkStatus::ok;
+    if (dec.overran()) return LazChunkStatus::ends_early;
+    // The encoder ends a chunk with the very bytes the decoder reads last:
+    // bytes left over belong to points the count leaves out (a header's
+    // count lowered, as LAS would hold whole records after its points).
+    return dec.position() == end ? LazChunkStatus::ok : LazChunkStatus::miscounted;
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ enum class LazChunkStatus {
     ok,
     ends_early,  // the arithmetic stream or a layer needs bytes beyond the chunk
     damaged,     // a count or size inside the chunk that no encoder writes
+    miscounted,  // not the caller's count of points: the chunk says another, or its bytes outlast them
 };
 
 // Decodes the `count` points of one chunk, [begin, end), whose records hold

@@ -166,6 +166,8 @@ std::string check_laz_items(const LaszipVlr& vlr, int point_format, std::size_t 
     return {};
 }
 
+std::string counted(std::uint64_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
 std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsigned char* end, std::uint32_t chunks,
                                          const LaszipVlr& vlr, std::uint64_t first_chunk, std::uint64_t total_points,
                                          std::string& why)
@@ -174,16 +176,17 @@ std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsig
     std::vector<LazChunk> out;
     const bool variable = vlr.variable_chunks();
     if (!variable) {
-        const std::uint64_t expected = vlr.chunk_size == 0 ? 0 : (total_points + vlr.chunk_size - 1) / vlr.chunk_size;
+        // Divided first: a 64-bit count near its top must not wrap.
+        const std::uint64_t expected =
+            vlr.chunk_size == 0 ? 0 : total_points / vlr.chunk_size + (total_points % vlr.chunk_size != 0);
         if (chunks != expected) {
-            why = "its LAZ chunk table lists " + std::to_string(chunks) + " chunks, where " +
-                  std::to_string(total_points) + " points in chunks of " + std::to_string(vlr.chunk_size) + " make " +
+            why = "its LAZ chunk table lists " + counted(chunks, "chunk") + ", where " +
+                  counted(total_points, "point") + " in chunks of " + std::to_string(vlr.chunk_size) + " make " +
                   std::to_string(expected);
             return {};
         }
     } else if (chunks > total_points) {
-        why = "its LAZ chunk table lists " + std::to_string(chunks) + " chunks for " + std::to_string(total_points) +
-              " points";
+        why = "its LAZ chunk table lists " + counted(chunks, "chunk") + " for " + counted(total_points, "point");
         return {};
     }
     if (chunks == 0) return out;
@@ -202,15 +205,14 @@ std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsig
         if (variable) points = static_cast<std::uint32_t>(ic.decompress(dec, static_cast<std::int32_t>(points), 0));
         bytes = static_cast<std::uint32_t>(ic.decompress(dec, static_cast<std::int32_t>(bytes), 1));
         if (dec.overran()) {
-            why = "its LAZ chunk table ends within chunk " + std::to_string(i + 1) + " of " + std::to_string(chunks);
+            why = std::string(chunk_table_ends_early) + std::to_string(i + 1) + " of " + std::to_string(chunks);
             return {};
         }
         const std::uint64_t n =
             variable ? points : (points_left < vlr.chunk_size ? points_left : std::uint64_t{vlr.chunk_size});
         if (n > points_left || (variable && n == 0)) {
-            why = "its LAZ chunk table gives chunk " + std::to_string(i + 1) + " " + std::to_string(n) +
-                  " points, where " + std::to_string(points_left) + " are left of the header's " +
-                  std::to_string(total_points);
+            why = "its LAZ chunk table gives chunk " + std::to_string(i + 1) + " " + counted(n, "point") + ", where " +
+                  std::to_string(points_left) + " are left of the header's " + std::to_string(total_points);
             return {};
         }
         if (bytes == 0 || offset > offset_limit) {
@@ -223,8 +225,8 @@ std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsig
         points_left -= n;
     }
     if (points_left != 0) {
-        why = "its LAZ chunk table's chunks hold " + std::to_string(total_points - points_left) +
-              " points, where the header says " + std::to_string(total_points);
+        why = "its LAZ chunk table's chunks hold " + counted(total_points - points_left, "point") +
+              ", where the header says " + std::to_string(total_points);
         return {};
     }
     return out;

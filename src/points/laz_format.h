@@ -6,11 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "points/laz_chunk.h"
 
 namespace kestranov {
+
+// "1 chunk", "3 chunks": a count in a message.
+std::string counted(std::uint64_t n, const char* noun);
 
 struct LaszipVlr {
     std::uint16_t compressor = 0;  // 0 none, 1 point-wise, 2 point-wise chunked, 3 layered chunked
@@ -40,6 +44,10 @@ struct LazChunk {
     std::uint64_t bytes;
     std::uint64_t points;
 };
+
+// How decode_chunk_table's reason begins when the table's bytes end before
+// its last entry.
+constexpr std::string_view chunk_table_ends_early = "its LAZ chunk table ends within chunk ";
 
 // Decodes the chunk table: `table` holds its bytes after the 8-byte head
 // (version 0, chunk count). The chunks follow one another from

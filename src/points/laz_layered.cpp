@@ -79,7 +79,7 @@ LazChunkStatus locate_layers(const unsigned char* begin, const unsigned char* en
     }
     const auto available = static_cast<std::size_t>(end - begin);
     if (available < record + 4) return LazChunkStatus::ends_early;
-    if (little_endian<std::uint32_t>(begin + record) != count) return LazChunkStatus::damaged;
+    if (little_endian<std::uint32_t>(begin + record) != count) return LazChunkStatus::miscounted;
     const unsigned char* sizes = begin + record + 4;
     if (static_cast<std::size_t>(end - sizes) < 4 * counts) return LazChunkStatus::ends_early;
     const unsigned char* at = sizes + 4 * counts;

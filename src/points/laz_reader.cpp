@@ -33,13 +33,22 @@ constexpr std::uint64_t most_points_per_byte = 4096;
 
 [[noreturn]] void unreadable(const std::string& path) { fail("\n\n\tFile " + path + " cannot be read\n"); }
 
-// `n` bytes from byte `at`; false when the file ends first.
-bool read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
+// Every read below stays within the size the file had when it was opened:
+// a read that comes back short means the file was cut or replaced since.
+[[noreturn]] void shrank(const std::string& path)
+{
+    fail("\n\n\tFile " + path +
+         " changed during the run: it is no longer the file of the first reading (its size, date or identity "
+         "differ)\n");
+}
+
+// `n` bytes from byte `at`, which the file's size says it holds.
+void read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
 {
     if (!f.seek(at)) unreadable(path);
     const long got = f.read(reinterpret_cast<char*>(p), n);
     if (got < 0) unreadable(path);
-    return static_cast<std::size_t>(got) == n;
+    if (static_cast<std::size_t>(got) != n) shrank(path);
 }
 
 std::string bytes_of(std::uint64_t file_size) { return " (the file has " + std::to_string(file_size) + " bytes)"; }
@@ -50,7 +59,8 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
     std::uint64_t at = h.header_size;
     unsigned char head[vlr_header];
     for (std::uint32_t k = 0; k < h.vlr_count; ++k) {
-        if (at + vlr_header > h.offset_to_points || !read_at(f, at, head, vlr_header, path)) break;
+        if (at + vlr_header > h.offset_to_points) break;
+        read_at(f, at, head, vlr_header, path);
         const auto length = little_endian<std::uint16_t>(head + 20);
         at += vlr_header;
         if (std::memcmp(head + 2, laszip_user_id, sizeof laszip_user_id) != 0 ||
@@ -59,8 +69,9 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
             continue;
         }
         std::vector<unsigned char> payload(length);
-        if (at + length > h.offset_to_points || !read_at(f, at, payload.data(), length, path))
+        if (at + length > h.offset_to_points)
             refuse(path, "its LASzip VLR of " + std::to_string(length) + " bytes runs into its points");
+        read_at(f, at, payload.data(), length, path);
         std::string why;
         LaszipVlr vlr = parse_laszip_vlr(payload.data(), length, why);
         if (!why.empty()) refuse(path, "its LASzip VLR " + why);
@@ -71,26 +82,39 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
            "record 22204) to say how");
 }
 
+// A file that ends before the whole of its chunk table: nothing says where
+// its chunks are, so none of its points can be found.
+[[noreturn]] void table_cut(const std::string& path, std::uint64_t file_size, std::uint64_t table)
+{
+    fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) + " bytes, " +
+         (table < file_size ? "inside its LAZ chunk table, which starts at byte "
+                            : "before its LAZ chunk table at byte ") +
+         std::to_string(table) +
+         ": none of its points can be found (the file was cut, for example by an interrupted copy, or the table's "
+         "place is damaged)\n");
+}
+
 // Where the chunk table starts: the 8 bytes at the start of the points
-// give it, or, from a writer that could not go back to write them, the
-// file's last 8 bytes do.
+// give it, or, from a writer that could not go back to write them (-1
+// there), the file's last 8 bytes do.
 std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t file_size, const std::string& path)
 {
-    unsigned char p[8];
     const std::uint64_t first_chunk = std::uint64_t{h.offset_to_points} + 8;
-    std::int64_t at = -2;
-    if (read_at(f, h.offset_to_points, p, 8, path)) at = little_endian<std::int64_t>(p);
-    if (at == -1 && file_size >= first_chunk + 8 && read_at(f, file_size - 8, p, 8, path))
+    if (file_size < first_chunk) table_cut(path, file_size, h.offset_to_points);
+    unsigned char p[8];
+    read_at(f, h.offset_to_points, p, 8, path);
+    auto at = little_endian<std::int64_t>(p);
+    std::string from;
+    if (at == -1 && file_size >= first_chunk + 8) {
+        read_at(f, file_size - 8, p, 8, path);
         at = little_endian<std::int64_t>(p);
+        from = " (read from the file's last 8 bytes, as the pointer of -1 at its points' start sends it)";
+    }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
-        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
-                         bytes_of(file_size));
+        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + from +
+                         ", does not point after the points' start" + bytes_of(file_size));
     const auto table = static_cast<std::uint64_t>(at);
-    if (table > file_size - 8)
-        fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) +
-             " bytes, before its LAZ chunk table at byte " + std::to_string(table) +
-             ": none of its points can be found (the file was cut, for example by an interrupted copy, or the "
-             "table's place is damaged)\n");
+    if (table + 8 > file_size) table_cut(path, file_size, table);
     return table;
 }
 
@@ -98,7 +122,7 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
                                        std::uint64_t file_size, const std::string& path)
 {
     unsigned char head[8];
-    if (!read_at(f, table, head, 8, path)) unreadable(path);
+    read_at(f, table, head, 8, path);
     const auto version = little_endian<std::uint32_t>(head);
     const auto count = little_endian<std::uint32_t>(head + 4);
     if (version != 0)
@@ -107,21 +131,31 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
     const std::uint64_t first_chunk = std::uint64_t{h.offset_to_points} + 8;
     const std::uint64_t room = (table - first_chunk) / h.record_length;
     if (count > room)
-        refuse(path, "its LAZ chunk table lists " + std::to_string(count) + " chunks, where the " +
+        refuse(path, "its LAZ chunk table lists " + counted(count, "chunk") + ", where the " +
                          std::to_string(table - first_chunk) + " bytes before it hold at most " + std::to_string(room) +
                          " of " + std::to_string(h.record_length) + "-byte points");
-    const std::uint64_t n = std::min(file_size - table - 8, table_slack + table_bytes_per_chunk * count);
+    const std::uint64_t to_end = file_size - table - 8;
+    const std::uint64_t n = std::min(to_end, table_slack + table_bytes_per_chunk * count);
     std::vector<unsigned char> entries(static_cast<std::size_t>(n));
-    if (!read_at(f, table + 8, entries.data(), entries.size(), path)) unreadable(path);
+    read_at(f, table + 8, entries.data(), entries.size(), path);
     std::string why;
     std::vector<LazChunk> chunks =
         decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr, first_chunk, h.count, why);
+    if (n == to_end && why.starts_with(chunk_table_ends_early)) table_cut(path, file_size, table);
     if (!why.empty()) refuse(path, why);
     for (std::size_t k = 0; k < chunks.size(); ++k)
         if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
             refuse(path, "its LAZ chunk table gives chunk " + std::to_string(k + 1) + " " +
-                             std::to_string(chunks[k].points) + " points in " + std::to_string(chunks[k].bytes) +
+                             counted(chunks[k].points, "point") + " in " + std::to_string(chunks[k].bytes) +
                              " bytes, more than any LAZ writer puts there");
+    // Writers put the table right after the last chunk: chunks that end
+    // elsewhere come from a damaged table (or from a table written again
+    // after a cut), and would be read from bytes that are no chunk.
+    const std::uint64_t ends = chunks.empty() ? first_chunk : chunks.back().offset + chunks.back().bytes;
+    if (ends != table)
+        refuse(path, "its LAZ chunk table gives its chunks " + std::to_string(ends - first_chunk) + " bytes, where " +
+                         std::to_string(table - first_chunk) +
+                         " lie between its points' start and the table (the table is damaged)");
     return chunks;
 }
 
@@ -182,54 +216,72 @@ void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, con
                               std::to_string(batch.records() + static_cast<long long>(w.count)) + ")";
     if (w.status == LazChunkStatus::ends_early)
         refuse(batch.path(), "its " + chunk + " ends before its compressed points do (the chunk is damaged)");
+    if (w.status == LazChunkStatus::miscounted)
+        refuse(batch.path(), "its " + chunk +
+                                 " does not hold the points its header and chunk table give it: the header's point "
+                                 "count or the chunk table disagrees with the file");
     refuse(batch.path(), "its " + chunk + " is damaged: it holds a count or a size that no LAZ writer makes");
 }
 
 // The chunks read in file order, decoded on the threads, handed on in file
-// order. A chunk that goes beyond the chunk table or the file's end is the
-// end of a cut file: the chunks before it are handed on first.
-InputEnd read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, std::uint64_t end, const LasHeader& h,
-                     const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options)
+// order. The chunk table has placed every chunk inside the file.
+void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHeader& h,
+                 const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options)
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
     LazDecoding decoding(items, options);
     std::size_t next = 0;
-    bool cut = false;
-    std::uint64_t position = ~std::uint64_t{0};
     for (std::size_t taken = 0; taken < chunks.size(); ++taken) {
-        for (; !cut && next < chunks.size() && decoding.has_room(); ++next) {
+        for (; next < chunks.size() && decoding.has_room(); ++next) {
             const LazChunk& c = chunks[next];
-            cut = c.bytes > end || c.offset > end - c.bytes;
-            if (cut) break;
             unsigned char* bytes = decoding.load(static_cast<std::size_t>(c.bytes), static_cast<std::size_t>(c.points));
-            if (c.offset != position && !f.seek(c.offset)) unreadable(batch.path());
-            if (f.read(reinterpret_cast<char*>(bytes), c.bytes) != static_cast<long>(c.bytes)) unreadable(batch.path());
-            position = c.offset + c.bytes;
+            read_at(f, c.offset, bytes, static_cast<std::size_t>(c.bytes), batch.path());
             decoding.submit();
         }
-        if (decoding.idle()) return {InputEnd::Kind::cut, h.count};
         const LazChunkWork& w = decoding.oldest();
         check_decoded(w, taken, chunks.size(), batch);
         hand_on(w.points.get(), w.count, axes, batch);
         decoding.release();
     }
-    return {};
+}
+
+// The points of a LAZ file whose header has been read.
+void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const ReadingOptions& options)
+{
+    const std::string& path = batch.path();
+    const auto file_size = static_cast<std::uint64_t>(f.identity().size);
+    const LaszipVlr vlr = find_laszip_vlr(f, h, path);
+    const std::string why = check_laz_items(vlr, h.point_format(), h.record_length);
+    if (!why.empty()) refuse(path, why);
+    if (h.count == 0) return;
+    const std::uint64_t table = chunk_table_place(f, h, file_size, path);
+    const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
+    read_chunks(f, chunks, h, vlr.items, batch, options);
 }
 
 }  // namespace
 
 InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
 {
-    const std::string& path = batch.path();
-    const LasHeader h = read_las_header(f, path, first.las);
-    const auto file_size = static_cast<std::uint64_t>(f.identity().size);
-    const LaszipVlr vlr = find_laszip_vlr(f, h, path);
-    const std::string why = check_laz_items(vlr, h.point_format(), h.record_length);
-    if (!why.empty()) refuse(path, why);
-    if (h.count == 0) return {};
-    const std::uint64_t table = chunk_table_place(f, h, file_size, path);
-    const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
-    return read_chunks(f, chunks, table, h, vlr.items, batch, options);
+    const bool second = first.las.has_value();
+    const LasHeader h = read_las_header(f, batch.path(), first.las);
+    if (!second) {
+        read_laz_points(f, h, batch, options);
+        return {};
+    }
+    // The first reading found no fault in these bytes, and decoding is the
+    // same every time: a fault now is a file rewritten in place since (its
+    // size and date put back), and is told as such. A read error stays one.
+    try {
+        read_laz_points(f, h, batch, options);
+    } catch (const Fatal& e) {
+        const std::string file = "\n\n\tFile " + batch.path();
+        if (e.text == file + " cannot be read\n" || e.text.starts_with(file + " changed during the run")) throw;
+        fail(file +
+             " changed during the run: it no longer reads as in the first reading, which found no fault in "
+             "it\n");
+    }
+    return {};
 }
 
 }  // namespace kestranov

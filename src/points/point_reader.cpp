@@ -62,29 +62,36 @@ struct Found {
     const PointFormat* format = nullptr;
 };
 
+// The file `stem` + the format's extension, the extension in any case
+// (a.LAS, a.Xyz); the case typed first.
+std::optional<Found> with_extension(const std::filesystem::path& drive_root, const std::string& stem,
+                                    const PointFormat& f, const std::string& typed)
+{
+    const auto host = [&](const std::string& path) { return host_path(drive_root, path); };
+    if (input_exists(host(typed))) return Found{typed, host(typed), &f};
+    const std::filesystem::path host_stem = host(stem);
+    const std::string base = host_stem.filename().string();
+    for (const std::string& name : names_beginning_with(host_stem.parent_path(), base))
+        if (name.size() == base.size() + std::strlen(f.extension) && same_extension(name, f.extension)) {
+            const std::string other = stem + name.substr(base.size());
+            if (input_exists(host(other))) return Found{other, host(other), &f};
+        }
+    return std::nullopt;
+}
+
 // Point file m as its name finds it now: the name itself when it ends in a
-// format's extension, else the name with each extension in turn. Only a
-// name with no file at all passes on to the next candidate.
+// format's extension (in any case), else the name with each extension in
+// turn. Only a name with no file at all passes on to the next candidate.
 std::optional<Found> find_point_file(const PointFiles& files, int m)
 {
     const std::string stem = files.windows_stem(m);
-    const auto host = [&](const std::string& path) { return host_path(files.drive_root, path); };
     for (const PointFormat& f : formats)
-        if (same_extension(stem, f.extension) && input_exists(host(stem))) return Found{stem, host(stem), &f};
-    std::optional<std::vector<std::string>> listed;
-    for (const PointFormat& f : formats) {
-        const std::string path = stem + f.extension;
-        if (input_exists(host(path))) return Found{path, host(path), &f};
-        const std::filesystem::path host_stem = host(stem);
-        const std::string base = host_stem.filename().string();
-        // The name in other cases of the extension (a.LAS, a.Xyz).
-        if (!listed) listed = names_beginning_with(host_stem.parent_path(), base);
-        for (const std::string& name : *listed)
-            if (name.size() == base.size() + std::strlen(f.extension) && same_extension(name, f.extension)) {
-                const std::string other = stem + name.substr(base.size());
-                if (input_exists(host(other))) return Found{other, host(other), &f};
-            }
-    }
+        if (same_extension(stem, f.extension))
+            if (auto found =
+                    with_extension(files.drive_root, stem.substr(0, stem.size() - std::strlen(f.extension)), f, stem))
+                return found;
+    for (const PointFormat& f : formats)
+        if (auto found = with_extension(files.drive_root, stem, f, stem + f.extension)) return found;
     return std::nullopt;
 }
 

@@ -293,7 +293,10 @@ TEST(PointReader, WhichFileANameReads)
         {{{"p.las", las}, {"p.xYz", text}}, "p", nothing, "File 1 Name : " + zone + "p.xYz\n\n"},
         {{{"p.las", las}, {"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las\n\n"},
         {{{"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las.xyz\n\n"},
-        {{{"p.Las", las}}, "p.lAS", nothing, "\n\tFile " + zone + "p.lAS.xyz unknown\n"},
+        // A name typed with its extension finds it in any case.
+        {{{"p.Las", las}}, "p.lAS", nothing, "File 1 Name : " + zone + "p.Las\n\n"},
+        {{{"p.LAZ", las}, {"p.laz.xyz", text}}, "p.laz", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
+        {{{"p.Las", las}}, "p.laz", nothing, "\n\tFile " + zone + "p.laz.xyz unknown\n"},
         // The header decides between LAS and LAZ, whatever the name.
         {{{"p.LAZ", las}, {"p.xyz.las", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
         {{{"q", text}}, "p", nothing, "\n\tFile " + zone + "p.xyz unknown\n"},

@@ -117,7 +117,8 @@ TEST(LazReader, FilesItCannotReadAreRefused)
     ASSERT_EQ(field<std::uint32_t>(good, 96), points);
     ASSERT_EQ(field<std::int64_t>(good, points), table);
     const std::string file = "\n\n\tFile c:\\images\\zone1\\p.laz";
-    const std::string cut = " (the file was cut, for example by an interrupted copy)\n";
+    const std::string table_cut =
+        " (the file was cut, for example by an interrupted copy, or the table's place is damaged)\n";
     struct Case {
         std::function<void(std::string&)> change;
         std::string says;
@@ -144,16 +145,28 @@ TEST(LazReader, FilesItCannotReadAreRefused)
                 "points\n"},
         {[&](std::string& b) { patch<std::uint32_t>(b, table, 1); },
          file + ": its LAZ chunk table has version 1, where 0 is the only one\n"},
-        // Cut in the third chunk, the table lost with the rest; then the
-        // table written again after the cut.
+        // Cut in the third chunk, the table lost with the rest; cut inside
+        // the table; the table written again after the cut, its chunks
+        // running beyond it.
         {[](std::string& b) { b.resize(600); },
          file + " ends after 600 bytes, before its LAZ chunk table at byte 793: none of its points can be found (the "
                 "file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
+        {[&](std::string& b) { b.resize(table + 10); },
+         file +
+             " ends after 803 bytes, inside its LAZ chunk table, which starts at byte 793: none of its points can "
+             "be found" +
+             table_cut},
         {[&](std::string& b) {
              b = b.substr(0, 600) + b.substr(table);
              patch<std::int64_t>(b, points, 600);
          },
-         file + " ends after 20 points, where its LAS header announces 40: point 21 is missing" + cut},
+         file + ": its LAZ chunk table gives its chunks 464 bytes, where 271 lie between its points' start and the "
+                "table (the table is damaged)\n"},
+        // A point count lowered by one: the last chunk's bytes outlast its
+        // points, as whole records would follow a LAS file's.
+        {[&](std::string& b) { patch<std::uint32_t>(b, 107, 39); },
+         file + ": its LAZ chunk 4 of 4 (points 31 to 39) does not hold the points its header and chunk table give "
+                "it: the header's point count or the chunk table disagrees with the file\n"},
         // Chunks of 13 points (the last of 12) where each holds 10: every
         // chunk's data ends early, the first one is named.
         {[&](std::string& b) {
@@ -174,5 +187,47 @@ TEST(LazReader, FilesItCannotReadAreRefused)
             EXPECT_TRUE(s.console().ends_with(c.says)) << c.says << "\n" << s.console();
             EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"p.laz"}) << c.says;
         }
+    }
+}
+
+// A file rewritten in place between the readings, its date put back: what
+// the first reading read without a fault and the second cannot is a change,
+// not damage; a rewritten header is named as for LAS.
+TEST(LazReader, AFileRewrittenBetweenTheReadingsIsAChangedFile)
+{
+    const std::string good = read_file(carried / "point10_4x10.laz");
+    const std::size_t table = 793;
+    const std::string changed = "\n\n\tFile c:\\images\\zone1\\p.laz changed during the run: ";
+    struct Case {
+        std::function<void(std::string&)> change;
+        std::string says;  // "": read as before
+    };
+    const std::vector<Case> cases = {
+        {[](std::string&) {}, ""},
+        {[&](std::string& b) { patch<std::uint32_t>(b, table, 1); },
+         changed + "it no longer reads as in the first reading, which found no fault in it\n"},
+        {[&](std::string& b) { b[700] = static_cast<char>(b[700] ^ 0x40); },
+         changed + "it no longer reads as in the first reading, which found no fault in it\n"},
+        {[](std::string& b) { patch<std::uint32_t>(b, 107, 39); },
+         changed + "its LAS header now gives the point count 39, where the first reading found 40\n"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        s.put("p.laz", good);
+        s.st.nomgen = "c:\\images\\zone1\\";
+        s.st.files = {kestranov::data_file{}, kestranov::data_file{"p"}};
+        s.st.numlay = 1;
+        kestranov::SeenFile seen;
+        const auto read = [&] {
+            kestranov::read_point_file(
+                s.out, kestranov::point_files_of(s.st), 1, [](const kestranov::Point*, std::size_t) {}, seen);
+        };
+        ASSERT_EQ(failure_of(read), "");
+        const auto date = std::filesystem::last_write_time(s.zone("p.laz"));
+        std::string bytes = good;
+        c.change(bytes);
+        s.put("p.laz", bytes);
+        std::filesystem::last_write_time(s.zone("p.laz"), date);
+        EXPECT_EQ(failure_of(read), c.says);
     }
 }
