@@ -212,8 +212,9 @@ inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, 
         std::uint32_t low_bits = k_ - bits_high_;
         c = (c << low_bits) | dec.read_bits(low_bits);
     }
-    if (c >= (1u << (k_ - 1))) return static_cast<std::int32_t>(c + 1);
-    return static_cast<std::int32_t>(c - ((1u << k_) - 1));
+    // The sign is a coin toss: chosen by a mask, not a branch.
+    const std::uint32_t below = 0u - static_cast<std::uint32_t>(c < (1u << (k_ - 1)));
+    return static_cast<std::int32_t>(c + 1 - (below & (1u << k_)));
 }
 
 inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
@@ -222,12 +223,11 @@ inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std:
     // Unsigned sums: the corrections wrap around the integers' range.
     std::uint32_t real =
         static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
-    if (static_cast<std::int32_t>(real) < 0) {
-        real += corr_range_;
-    } else if (real >= corr_range_) {
-        real -= corr_range_;
-    }
-    return static_cast<std::int32_t>(real);
+    // Back into the range, without a branch on the data.
+    const bool negative = static_cast<std::int32_t>(real) < 0;
+    const std::uint32_t up = negative ? corr_range_ : 0;
+    const std::uint32_t down = !negative && real >= corr_range_ ? corr_range_ : 0;
+    return static_cast<std::int32_t>(real + up - down);
 }
 
 }  // namespace kestranov
