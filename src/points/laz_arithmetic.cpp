@@ -13,17 +13,19 @@ constexpr std::uint32_t bit_max_count = 1u << 13;
 
 ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), last_symbol_(symbols - 1)
 {
-    if (symbols_ > 16) {
-        // A table of the first symbol in each slice of the range narrows
-        // the search. The slices only speed it up, any number decodes the
-        // same symbols: at least as many slices as symbols leave the likely
-        // ones a slice or more of their own, and most look-ups no search.
-        std::uint32_t table_bits = 5;
-        while (symbols_ > (1u << table_bits)) ++table_bits;
-        table_size_ = 1u << table_bits;
-        table_shift_ = 15 - table_bits;
-        decoder_table_.resize(table_size_ + 2);
-    }
+    // A table of the first symbol in each slice of the range narrows the
+    // search. The slices only speed it up, any number decodes the same
+    // symbols: four or more slices per symbol leave the likely ones several
+    // slices of their own, so that most look-ups need no search, whose
+    // steps would branch on data no predictor learns. Small models have a
+    // table too, for the same reason. At most 2048 symbols: 13 bits of the
+    // 15 of a probability.
+    std::uint32_t table_bits = 5;
+    while (symbols_ > (1u << table_bits)) ++table_bits;
+    table_bits += 2;
+    table_size_ = 1u << table_bits;
+    table_shift_ = 15 - table_bits;
+    decoder_table_.resize(table_size_ + 2);
     distribution_.resize(symbols_);
     symbol_count_.resize(symbols_);
     reset();
@@ -46,22 +48,15 @@ void ArithmeticModel::update()
     }
     std::uint32_t scale = 0x80000000u / total_count_;
     std::uint32_t sum = 0;
-    if (table_size_ == 0) {
-        for (std::uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - 15);
-            sum += symbol_count_[k];
-        }
-    } else {
-        std::uint32_t s = 0;
-        for (std::uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - 15);
-            sum += symbol_count_[k];
-            std::uint32_t w = distribution_[k] >> table_shift_;
-            while (s < w) decoder_table_[++s] = k - 1;
-        }
-        decoder_table_[0] = 0;
-        while (s <= table_size_) decoder_table_[++s] = symbols_ - 1;
+    std::uint32_t s = 0;
+    for (std::uint32_t k = 0; k < symbols_; ++k) {
+        distribution_[k] = (scale * sum) >> (31 - 15);
+        sum += symbol_count_[k];
+        std::uint32_t w = distribution_[k] >> table_shift_;
+        while (s < w) decoder_table_[++s] = k - 1;
     }
+    decoder_table_[0] = 0;
+    while (s <= table_size_) decoder_table_[++s] = symbols_ - 1;
     update_cycle_ = (5 * update_cycle_) >> 2;
     std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;

@@ -7,6 +7,7 @@
 // the caller instead of read from other memory.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,7 +28,7 @@ private:
 
     std::uint32_t symbols_;
     std::uint32_t last_symbol_;
-    std::uint32_t table_shift_ = 0, table_size_ = 0;  // no table below 17 symbols
+    std::uint32_t table_shift_ = 0, table_size_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
     std::vector<std::uint32_t> distribution_, symbol_count_, decoder_table_;
 };
@@ -65,6 +66,7 @@ public:
 
 private:
     std::uint8_t next_byte();
+    // Brings the range back to 24 bits or more.
     void renorm();
     // A raw value of `bits` bits (1 to 19: the range keeps 24 bits).
     std::uint32_t read_low_bits(std::uint32_t bits);
@@ -114,10 +116,24 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
 
 inline void ArithmeticDecoder::renorm()
 {
-    do {
+    // Whether the range fell below 2^24 follows the data, not a pattern a
+    // branch predictor learns: away from the end, the bytes that bring it
+    // back (0 to 3, from the range's leading zeros) are shifted in without
+    // a branch. The range is never 0 (every symbol keeps a share of it);
+    // the | 1 only keeps the count defined.
+    if (end_ - next_ >= 4) [[likely]] {
+        const auto shift = static_cast<std::uint32_t>(std::countl_zero(length_ | 1u)) & ~7u;
+        const std::uint64_t bytes = (std::uint64_t{next_[0]} << 24) | (std::uint64_t{next_[1]} << 16) |
+                                    (std::uint64_t{next_[2]} << 8) | next_[3];
+        value_ = static_cast<std::uint32_t>((std::uint64_t{value_} << shift) | (bytes >> (32 - shift)));
+        length_ <<= shift;
+        next_ += shift / 8;
+        return;
+    }
+    while (length_ < (1u << 24)) {
         value_ = (value_ << 8) | next_byte();
         length_ <<= 8;
-    } while (length_ < (1u << 24));
+    }
 }
 
 inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
@@ -131,7 +147,7 @@ inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
         value_ -= x;
         length_ -= x;
     }
-    if (length_ < (1u << 24)) renorm();
+    renorm();
     if (--m.bits_until_update_ == 0) m.update();
     return bit;
 }
@@ -140,42 +156,25 @@ inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
 {
     std::uint32_t sym, x, y = length_;
     const std::uint32_t* dist = m.distribution_.data();
-    if (m.table_size_ != 0) {
-        length_ >>= 15;
-        std::uint32_t dv = value_ / length_;
-        std::uint32_t t = dv >> m.table_shift_;
-        // Only damaged bytes put the value beyond the range; keep the
-        // look-up inside the table all the same.
-        if (t > m.table_size_) t = m.table_size_;
-        sym = m.decoder_table_[t];
-        std::uint32_t n = m.decoder_table_[t + 1] + 1;
-        while (n > sym + 1) {
-            std::uint32_t k = (sym + n) >> 1;
-            const bool above = dist[k] > dv;
-            n = above ? k : n;
-            sym = above ? sym : k;
-        }
-        x = dist[sym] * length_;
-        if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
-    } else {
-        x = sym = 0;
-        length_ >>= 15;
-        std::uint32_t n = m.symbols_;
-        std::uint32_t k = n >> 1;
-        do {
-            std::uint32_t z = length_ * dist[k];
-            if (z > value_) {
-                n = k;
-                y = z;
-            } else {
-                sym = k;
-                x = z;
-            }
-        } while ((k = (sym + n) >> 1) != sym);
+    length_ >>= 15;
+    const std::uint32_t dv = value_ / length_;
+    std::uint32_t t = dv >> m.table_shift_;
+    // Only damaged bytes put the value beyond the range; keep the look-up
+    // inside the table all the same.
+    if (t > m.table_size_) t = m.table_size_;
+    sym = m.decoder_table_[t];
+    std::uint32_t n = m.decoder_table_[t + 1] + 1;
+    while (n > sym + 1) {
+        std::uint32_t k = (sym + n) >> 1;
+        const bool above = dist[k] > dv;
+        n = above ? k : n;
+        sym = above ? sym : k;
     }
+    x = dist[sym] * length_;
+    if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
     value_ -= x;
     length_ = y - x;
-    if (length_ < (1u << 24)) renorm();
+    renorm();
     ++m.symbol_count_[sym];
     if (--m.symbols_until_update_ == 0) m.update();
     return sym;
@@ -186,7 +185,7 @@ inline std::uint32_t ArithmeticDecoder::read_low_bits(std::uint32_t bits)
     length_ >>= bits;
     std::uint32_t v = value_ / length_;
     value_ -= length_ * v;
-    if (length_ < (1u << 24)) renorm();
+    renorm();
     // Beyond 2^bits only from damaged bytes.
     return v & ((1u << bits) - 1);
 }
@@ -213,8 +212,9 @@ inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, 
         std::uint32_t low_bits = k_ - bits_high_;
         c = (c << low_bits) | dec.read_bits(low_bits);
     }
-    if (c >= (1u << (k_ - 1))) return static_cast<std::int32_t>(c + 1);
-    return static_cast<std::int32_t>(c - ((1u << k_) - 1));
+    // The sign is a coin toss: chosen by a mask, not a branch.
+    const std::uint32_t below = 0u - static_cast<std::uint32_t>(c < (1u << (k_ - 1)));
+    return static_cast<std::int32_t>(c + 1 - (below & (1u << k_)));
 }
 
 inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
@@ -223,12 +223,11 @@ inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std:
     // Unsigned sums: the corrections wrap around the integers' range.
     std::uint32_t real =
         static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
-    if (static_cast<std::int32_t>(real) < 0) {
-        real += corr_range_;
-    } else if (real >= corr_range_) {
-        real -= corr_range_;
-    }
-    return static_cast<std::int32_t>(real);
+    // Back into the range, without a branch on the data.
+    const bool negative = static_cast<std::int32_t>(real) < 0;
+    const std::uint32_t up = negative ? corr_range_ : 0;
+    const std::uint32_t down = !negative && real >= corr_range_ ? corr_range_ : 0;
+    return static_cast<std::int32_t>(real + up - down);
 }
 
 }  // namespace kestranov

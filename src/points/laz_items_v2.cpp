@@ -56,58 +56,6 @@ constexpr std::uint32_t time_symbols = time_multi - time_multi_minus + 6;
 
 }  // namespace
 
-void StreamingMedian5::add(std::int32_t v)
-{
-    std::int32_t* s = values_;
-    if (high_) {
-        if (v < s[2]) {
-            s[4] = s[3];
-            s[3] = s[2];
-            if (v < s[0]) {
-                s[2] = s[1];
-                s[1] = s[0];
-                s[0] = v;
-            } else if (v < s[1]) {
-                s[2] = s[1];
-                s[1] = v;
-            } else {
-                s[2] = v;
-            }
-        } else {
-            if (v < s[3]) {
-                s[4] = s[3];
-                s[3] = v;
-            } else {
-                s[4] = v;
-            }
-            high_ = false;
-        }
-    } else {
-        if (s[2] < v) {
-            s[0] = s[1];
-            s[1] = s[2];
-            if (s[4] < v) {
-                s[2] = s[3];
-                s[3] = s[4];
-                s[4] = v;
-            } else if (s[3] < v) {
-                s[2] = s[3];
-                s[3] = v;
-            } else {
-                s[2] = v;
-            }
-        } else {
-            if (s[1] < v) {
-                s[0] = s[1];
-                s[1] = v;
-            } else {
-                s[0] = v;
-            }
-            high_ = true;
-        }
-    }
-}
-
 Point10Decoder::Point10Decoder() = default;
 
 ArithmeticModel& Point10Decoder::model_after(ByteModels& models, std::uint8_t before)
@@ -119,8 +67,8 @@ ArithmeticModel& Point10Decoder::model_after(ByteModels& models, std::uint8_t be
 void Point10Decoder::init(const unsigned char* raw)
 {
     for (int i = 0; i < 16; ++i) {
-        x_diff_[i] = StreamingMedian5();
-        y_diff_[i] = StreamingMedian5();
+        x_diff_[i] = RunningMedian5();
+        y_diff_[i] = RunningMedian5();
         last_intensity_[i] = 0;
         last_height_[i / 2] = 0;
     }

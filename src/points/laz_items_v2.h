@@ -11,20 +11,9 @@
 
 #include "points/laz_arithmetic.h"
 #include "points/laz_chunk.h"
+#include "points/laz_median.h"
 
 namespace kestranov {
-
-// The median of the last five values, kept sorted as they come: the
-// prediction of the next coordinate difference.
-class StreamingMedian5 {
-public:
-    void add(std::int32_t v);
-    std::int32_t get() const { return values_[2]; }
-
-private:
-    std::int32_t values_[5] = {0, 0, 0, 0, 0};
-    bool high_ = true;  // whether the next value displaces from the top
-};
 
 // The 20 bytes of formats 0-5: X, Y, Z, intensity, return and flag bits,
 // classification, scan angle, user data and point source.
@@ -45,7 +34,7 @@ private:
     std::int32_t x_ = 0, y_ = 0, z_ = 0;
     std::uint16_t intensity_ = 0, point_source_ = 0;
     std::uint8_t flags_ = 0, classification_ = 0, scan_angle_ = 0, user_data_ = 0;
-    StreamingMedian5 x_diff_[16], y_diff_[16];
+    RunningMedian5 x_diff_[16], y_diff_[16];
     std::uint16_t last_intensity_[16] = {};
     std::int32_t last_height_[8] = {};
 

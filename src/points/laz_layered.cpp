@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "points/laz_arithmetic.h"
+#include "points/laz_median.h"
 
 namespace kestranov {
 
@@ -96,36 +97,6 @@ LazChunkStatus locate_layers(const unsigned char* begin, const unsigned char* en
     if (total != static_cast<std::uint64_t>(end - at)) return LazChunkStatus::damaged;
     return LazChunkStatus::ok;
 }
-
-// The middle of the last five differences, as LASzip keeps it: a sorted
-// window that alternately loses its largest and its smallest value, which
-// is not quite the median of the last five but is what the encoder
-// predicted with.
-class RunningMedian5 {
-public:
-    std::int32_t get() const { return v_[2]; }
-
-    void add(std::int32_t d)
-    {
-        // The four that stay, sorted, then d put among them; without
-        // branches, for the differences come in no order a predictor learns.
-        const std::int32_t* a = v_.data() + (drop_largest_ ? 0 : 1);
-        const std::int32_t middle = v_[2];
-        const std::array<std::int32_t, 5> b = {
-            std::min(a[0], d),
-            std::max(a[0], std::min(a[1], d)),
-            std::max(a[1], std::min(a[2], d)),
-            std::max(a[2], std::min(a[3], d)),
-            std::max(a[3], d),
-        };
-        v_ = b;
-        drop_largest_ = d < middle || (!drop_largest_ && d == middle);
-    }
-
-private:
-    std::array<std::int32_t, 5> v_{};
-    bool drop_largest_ = true;
-};
 
 // The context of X and Y: returns (r of n) folded into six classes.
 constexpr std::uint8_t return_map[16][16] = {
