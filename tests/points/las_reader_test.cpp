@@ -84,13 +84,11 @@ std::string decimal_text(std::int32_t i, double offset, int k)
     long long p = 1;
     for (int d = 0; d < k; ++d) p *= 10;
     const long long m = i + printed_units(offset, k);
-    char number[64];
     const unsigned long long a = m < 0 ? -static_cast<unsigned long long>(m) : static_cast<unsigned long long>(m);
-    if (k == 0)
-        std::snprintf(number, sizeof number, "%s%llu", m < 0 ? "-" : "", a);
-    else
-        std::snprintf(number, sizeof number, "%s%llu.%0*llu", m < 0 ? "-" : "", a / p, k, a % p);
-    return number;
+    std::string number = (m < 0 ? "-" : "") + std::to_string(a / p);
+    if (k == 0) return number;
+    const std::string fraction = std::to_string(a % p);
+    return number + "." + std::string(static_cast<std::size_t>(k) - fraction.size(), '0') + fraction;
 }
 
 // The points as a converter writes them: with k decimals where the scale is
