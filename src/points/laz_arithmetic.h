@@ -21,6 +21,8 @@ public:
     // Back to the uniform start a chunk begins with.
     void reset();
     std::uint32_t symbols() const { return symbols_; }
+    // The decoding table is rebuilt in blocks of this many slices.
+    static constexpr std::uint32_t table_block = 8;
 
 private:
     friend class ArithmeticDecoder;
