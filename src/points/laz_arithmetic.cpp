@@ -37,7 +37,7 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
     table_size_ = 1u << table_bits;
     table_shift_ = 15 - table_bits;
     decoder_table_.resize(table_size_ + 2 + table_block);
-    distribution_.resize(symbols_);
+    distribution_.resize(symbols_ + 1);  // + 1: read, never used, past the last symbol
     symbol_count_.resize(symbols_);
     reset();
 }

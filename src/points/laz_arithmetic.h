@@ -173,7 +173,10 @@ inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
         sym = above ? sym : k;
     }
     x = dist[sym] * length_;
-    if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
+    // The last symbol ends where the range does (its distribution has one
+    // entry beyond it to read): chosen, not branched to.
+    const std::uint32_t upper = dist[sym + 1] * length_;
+    y = sym == m.last_symbol_ ? y : upper;
     value_ -= x;
     length_ = y - x;
     renorm();
@@ -226,9 +229,11 @@ inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std:
     std::uint32_t real =
         static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
     // Back into the range, without a branch on the data.
-    const bool negative = static_cast<std::int32_t>(real) < 0;
-    const std::uint32_t up = negative ? corr_range_ : 0;
-    const std::uint32_t down = !negative && real >= corr_range_ ? corr_range_ : 0;
+    // Masks, as the compiler made branches of the conditional forms.
+    const std::uint32_t negative = static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
+    const std::uint32_t beyond = static_cast<std::uint32_t>(real >= corr_range_) & (negative ^ 1u);
+    const std::uint32_t up = corr_range_ & (0u - negative);
+    const std::uint32_t down = corr_range_ & (0u - beyond);
     return static_cast<std::int32_t>(real + up - down);
 }
 
