@@ -158,17 +158,15 @@ IntegerDecompressor::IntegerDecompressor(std::uint32_t bits, std::uint32_t conte
         corr_min_ = INT32_MIN;
         corr_max_ = INT32_MAX;
     }
-    k_models_.assign(contexts_, ArithmeticModel(corr_bits_ + 1));
-    corrector_models_.reserve(corr_bits_);
-    for (std::uint32_t i = 1; i <= corr_bits_; ++i) {
-        corrector_models_.emplace_back(1u << (i <= bits_high_ ? i : bits_high_));
-    }
+    k_models_.resize(contexts_);
+    corrector_models_.resize(corr_bits_);
 }
 
 void IntegerDecompressor::reset()
 {
-    for (ArithmeticModel& m : k_models_) m.reset();
-    for (ArithmeticModel& m : corrector_models_) m.reset();
+    // Unmade again: each is made fresh on its first use.
+    for (std::optional<ArithmeticModel>& m : k_models_) m.reset();
+    for (std::optional<ArithmeticModel>& m : corrector_models_) m.reset();
     corrector_bit_.reset();
 }
 
