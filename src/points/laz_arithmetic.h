@@ -23,7 +23,7 @@ public:
     void reset();
     std::uint32_t symbols() const { return symbols_; }
     // The decoding table is rebuilt in blocks of this many slices.
-    static constexpr std::uint32_t table_block = 8;
+    static constexpr std::uint32_t table_block = 16;
 
 private:
     friend class ArithmeticDecoder;
