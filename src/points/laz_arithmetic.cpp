@@ -9,6 +9,17 @@ namespace {
 constexpr std::uint32_t symbol_max_count = 1u << 15;
 constexpr std::uint32_t bit_max_count = 1u << 13;
 
+// Gives the slices [at, stop) the symbol `first`, in whole blocks: up to
+// table_block - 1 slices beyond `stop` are written too (at least one block
+// always is).
+void fill_slices(std::uint32_t* at, const std::uint32_t* stop, std::uint32_t first)
+{
+    do {
+        for (std::uint32_t i = 0; i < ArithmeticModel::table_block; ++i) at[i] = first;
+        at += ArithmeticModel::table_block;
+    } while (at < stop);
+}
+
 }  // namespace
 
 ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), last_symbol_(symbols - 1)
@@ -25,8 +36,8 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
     table_bits += 2;
     table_size_ = 1u << table_bits;
     table_shift_ = 15 - table_bits;
-    decoder_table_.resize(table_size_ + 2);
-    distribution_.resize(symbols_);
+    decoder_table_.resize(table_size_ + 2 + table_block);
+    distribution_.resize(symbols_ + 1);  // + 1: read, never used, past the last symbol
     symbol_count_.resize(symbols_);
     reset();
 }
@@ -48,15 +59,23 @@ void ArithmeticModel::update()
     }
     std::uint32_t scale = 0x80000000u / total_count_;
     std::uint32_t sum = 0;
-    std::uint32_t s = 0;
+    // Slices from `next` to the one symbol k starts in begin their search
+    // at k - 1. They are written in blocks of table_block, the last block
+    // running past them: the symbols after k write over it, as each writes
+    // from its own first slice on. Most symbols own fewer slices than a
+    // block, so that the loop's exit follows no data (one slice at a time,
+    // it mispredicted about once a symbol).
+    std::uint32_t* table = decoder_table_.data();
+    std::uint32_t next = 1;
     for (std::uint32_t k = 0; k < symbols_; ++k) {
         distribution_[k] = (scale * sum) >> (31 - 15);
         sum += symbol_count_[k];
-        std::uint32_t w = distribution_[k] >> table_shift_;
-        while (s < w) decoder_table_[++s] = k - 1;
+        const std::uint32_t w = distribution_[k] >> table_shift_;
+        fill_slices(table + next, table + w + 1, k - 1);
+        next = w + 1;
     }
-    decoder_table_[0] = 0;
-    while (s <= table_size_) decoder_table_[++s] = symbols_ - 1;
+    fill_slices(table + next, table + table_size_ + 2, symbols_ - 1);
+    table[0] = 0;
     update_cycle_ = (5 * update_cycle_) >> 2;
     std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
@@ -139,17 +158,15 @@ IntegerDecompressor::IntegerDecompressor(std::uint32_t bits, std::uint32_t conte
         corr_min_ = INT32_MIN;
         corr_max_ = INT32_MAX;
     }
-    k_models_.assign(contexts_, ArithmeticModel(corr_bits_ + 1));
-    corrector_models_.reserve(corr_bits_);
-    for (std::uint32_t i = 1; i <= corr_bits_; ++i) {
-        corrector_models_.emplace_back(1u << (i <= bits_high_ ? i : bits_high_));
-    }
+    k_models_.resize(contexts_);
+    corrector_models_.resize(corr_bits_);
 }
 
 void IntegerDecompressor::reset()
 {
-    for (ArithmeticModel& m : k_models_) m.reset();
-    for (ArithmeticModel& m : corrector_models_) m.reset();
+    // Unmade again: each is made fresh on its first use.
+    for (std::optional<ArithmeticModel>& m : k_models_) m.reset();
+    for (std::optional<ArithmeticModel>& m : corrector_models_) m.reset();
     corrector_bit_.reset();
 }
 

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kestranov {
@@ -21,6 +22,8 @@ public:
     // Back to the uniform start a chunk begins with.
     void reset();
     std::uint32_t symbols() const { return symbols_; }
+    // The decoding table is rebuilt in blocks of this many slices.
+    static constexpr std::uint32_t table_block = 16;
 
 private:
     friend class ArithmeticDecoder;
@@ -95,13 +98,22 @@ public:
 
 private:
     std::int32_t read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model);
+    // A model made on its first use, as fresh as a reset one: a chunk uses
+    // few of the contexts and ks, and making them all cost every chunk
+    // some 25 instructions a point.
+    static ArithmeticModel& used(std::optional<ArithmeticModel>& m, std::uint32_t symbols)
+    {
+        if (!m) [[unlikely]]
+            m.emplace(symbols);
+        return *m;
+    }
 
     std::uint32_t contexts_, bits_high_, corr_bits_ = 0, corr_range_ = 0;
     std::int32_t corr_min_ = 0, corr_max_ = 0;
     std::uint32_t k_ = 0;
-    std::vector<ArithmeticModel> k_models_;          // one per context
-    std::vector<ArithmeticModel> corrector_models_;  // one per k from 1 up
-    BitModel corrector_bit_;                         // k = 0
+    std::vector<std::optional<ArithmeticModel>> k_models_;          // one per context
+    std::vector<std::optional<ArithmeticModel>> corrector_models_;  // one per k from 1 up
+    BitModel corrector_bit_;                                        // k = 0
 };
 
 // The decoder's steps run for every field of every point: defined here so
@@ -171,7 +183,10 @@ inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
         sym = above ? sym : k;
     }
     x = dist[sym] * length_;
-    if (sym != m.last_symbol_) y = dist[sym + 1] * length_;
+    // The last symbol ends where the range does (its distribution has one
+    // entry beyond it to read): chosen, not branched to.
+    const std::uint32_t upper = dist[sym + 1] * length_;
+    y = sym == m.last_symbol_ ? y : upper;
     value_ -= x;
     length_ = y - x;
     renorm();
@@ -207,7 +222,7 @@ inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, 
     // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
     // below 2^(k-1) and in [2^(k-1) + 1, 2^k] from it; the low bits beyond
     // bits_high are stored raw.
-    std::uint32_t c = dec.decode_symbol(corrector_models_[k_ - 1]);
+    std::uint32_t c = dec.decode_symbol(used(corrector_models_[k_ - 1], 1u << (k_ <= bits_high_ ? k_ : bits_high_)));
     if (k_ > bits_high_) {
         std::uint32_t low_bits = k_ - bits_high_;
         c = (c << low_bits) | dec.read_bits(low_bits);
@@ -221,12 +236,14 @@ inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std:
                                                     std::uint32_t context)
 {
     // Unsigned sums: the corrections wrap around the integers' range.
-    std::uint32_t real =
-        static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec, k_models_[context]));
+    std::uint32_t real = static_cast<std::uint32_t>(prediction) +
+                         static_cast<std::uint32_t>(read_corrector(dec, used(k_models_[context], corr_bits_ + 1)));
     // Back into the range, without a branch on the data.
-    const bool negative = static_cast<std::int32_t>(real) < 0;
-    const std::uint32_t up = negative ? corr_range_ : 0;
-    const std::uint32_t down = !negative && real >= corr_range_ ? corr_range_ : 0;
+    // Masks, as the compiler made branches of the conditional forms.
+    const std::uint32_t negative = static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
+    const std::uint32_t beyond = static_cast<std::uint32_t>(real >= corr_range_) & (negative ^ 1u);
+    const std::uint32_t up = corr_range_ & (0u - negative);
+    const std::uint32_t down = corr_range_ & (0u - beyond);
     return static_cast<std::int32_t>(real + up - down);
 }
 
