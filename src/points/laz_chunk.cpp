@@ -10,6 +10,10 @@ namespace kestranov {
 
 namespace {
 
+// What an encoder writes to close a stream that coded nothing: LASzip's
+// writes three bytes; four leaves room for any encoder's rounding.
+constexpr std::size_t empty_stream_bytes = 4;
+
 // The item decoders of one point-wise chunk, in record order: POINT10,
 // then GPS time, RGB and extra bytes when the format has them.
 struct PointwiseItems {
@@ -71,9 +75,13 @@ LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned
     if (p->rgb) p->rgb->init(begin + p->rgb_at);
     if (p->bytes) p->bytes->init(begin + p->bytes_at);
     out[0] = p->point.point();
-    // A writer may or may not end a chunk of one point with an empty
-    // arithmetic stream: its bytes after the first point are not checked.
-    if (count == 1) return LazChunkStatus::ok;
+    // A chunk of one point ends with the closing bytes of an arithmetic
+    // stream that coded nothing (a writer may leave them out): anything
+    // longer holds further points that the count leaves out.
+    if (count == 1)
+        return static_cast<std::size_t>(end - begin) - p->record_length <= empty_stream_bytes
+                   ? LazChunkStatus::ok
+                   : LazChunkStatus::miscounted;
 
     ArithmeticDecoder dec;
     dec.init(begin + p->record_length, end);

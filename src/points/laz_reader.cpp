@@ -82,16 +82,23 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
            "record 22204) to say how");
 }
 
-// A file that ends before the whole of its chunk table: nothing says where
-// its chunks are, so none of its points can be found.
+// A file that ends before its chunk table: nothing says where its chunks
+// are, so none of its points can be found.
 [[noreturn]] void table_cut(const std::string& path, std::uint64_t file_size, std::uint64_t table)
 {
-    fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) + " bytes, " +
-         (table < file_size ? "inside its LAZ chunk table, which starts at byte "
-                            : "before its LAZ chunk table at byte ") +
-         std::to_string(table) +
+    fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) +
+         " bytes, before its LAZ chunk table at byte " + std::to_string(table) +
          ": none of its points can be found (the file was cut, for example by an interrupted copy, or the table's "
          "place is damaged)\n");
+}
+
+// A table whose entries run on past the file's end: it was cut there, or
+// its entries are damaged (the two look alike, as the table ends the file).
+[[noreturn]] void table_short(const std::string& path, std::uint64_t table)
+{
+    fail("\n\n\tFile " + path + ": its LAZ chunk table, from byte " + std::to_string(table) +
+         ", ends before its last entry: none of its points can be found (the file was cut, for example by an "
+         "interrupted copy, or the table is damaged)\n");
 }
 
 // Where the chunk table starts: the 8 bytes at the start of the points
@@ -104,17 +111,25 @@ std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t 
     unsigned char p[8];
     read_at(f, h.offset_to_points, p, 8, path);
     auto at = little_endian<std::int64_t>(p);
-    std::string from;
     if (at == -1 && file_size >= first_chunk + 8) {
         read_at(f, file_size - 8, p, 8, path);
         at = little_endian<std::int64_t>(p);
-        from = " (read from the file's last 8 bytes, as the pointer of -1 at its points' start sends it)";
+        // Those bytes are the table's pointer only if the file still ends
+        // where its writer ended it.
+        if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk || static_cast<std::uint64_t>(at) + 16 > file_size)
+            fail("\n\n\tFile " + path +
+                 ": its LAZ chunk table pointer is -1, which leaves the table's place to the file's last 8 bytes, "
+                 "but they give " +
+                 std::to_string(at) + ", no place in its " + std::to_string(file_size) +
+                 " bytes: none of its points can be found (the file was cut, for example by an interrupted copy, or "
+                 "is damaged)\n");
     }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
-        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + from +
-                         ", does not point after the points' start" + bytes_of(file_size));
+        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
+                         bytes_of(file_size));
     const auto table = static_cast<std::uint64_t>(at);
-    if (table + 8 > file_size) table_cut(path, file_size, table);
+    if (table >= file_size) table_cut(path, file_size, table);
+    if (table + 8 > file_size) table_short(path, table);
     return table;
 }
 
@@ -141,7 +156,7 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
     std::string why;
     std::vector<LazChunk> chunks =
         decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr, first_chunk, h.count, why);
-    if (n == to_end && why.starts_with(chunk_table_ends_early)) table_cut(path, file_size, table);
+    if (n == to_end && why.starts_with(chunk_table_ends_early)) table_short(path, table);
     if (!why.empty()) refuse(path, why);
     for (std::size_t k = 0; k < chunks.size(); ++k)
         if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
@@ -253,10 +268,12 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
     const LaszipVlr vlr = find_laszip_vlr(f, h, path);
     const std::string why = check_laz_items(vlr, h.point_format(), h.record_length);
     if (!why.empty()) refuse(path, why);
-    if (h.count == 0) return;
+    // A file of no point ends with its points' start, or holds a table of
+    // no chunk; chunks there mean a count that disagrees with the file.
+    if (h.count == 0 && file_size <= std::uint64_t{h.offset_to_points} + 8) return;
     const std::uint64_t table = chunk_table_place(f, h, file_size, path);
     const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
-    read_chunks(f, chunks, h, vlr.items, batch, options);
+    if (!chunks.empty()) read_chunks(f, chunks, h, vlr.items, batch, options);
 }
 
 }  // namespace

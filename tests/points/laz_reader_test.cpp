@@ -117,8 +117,6 @@ TEST(LazReader, FilesItCannotReadAreRefused)
     ASSERT_EQ(field<std::uint32_t>(good, 96), points);
     ASSERT_EQ(field<std::int64_t>(good, points), table);
     const std::string file = "\n\n\tFile c:\\images\\zone1\\p.laz";
-    const std::string table_cut =
-        " (the file was cut, for example by an interrupted copy, or the table's place is damaged)\n";
     struct Case {
         std::function<void(std::string&)> change;
         std::string says;
@@ -137,7 +135,8 @@ TEST(LazReader, FilesItCannotReadAreRefused)
          file + " ends after 808 bytes, before its LAZ chunk table at byte 1000000: none of its points can be found "
                 "(the file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
         {[&](std::string& b) { patch<std::int64_t>(b, points, 0); },
-         file + ": its LAZ chunk table pointer, 0, does not point after the points' start (the file has 808 bytes)\n"},
+         file + ": its LAZ chunk table pointer, 0, does not point after the points' start (the file has 808 "
+                "bytes)\n"},
         {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 5); },
          file + ": its LAZ chunk table lists 5 chunks, where 40 points in chunks of 10 make 4\n"},
         {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 100); },
@@ -152,10 +151,20 @@ TEST(LazReader, FilesItCannotReadAreRefused)
          file + " ends after 600 bytes, before its LAZ chunk table at byte 793: none of its points can be found (the "
                 "file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
         {[&](std::string& b) { b.resize(table + 10); },
+         file + ": its LAZ chunk table, from byte 793, ends before its last entry: none of its points can be found "
+                "(the file was cut, for example by an interrupted copy, or the table is damaged)\n"},
+        // The table's place left to the file's last 8 bytes, and the file
+        // cut: those bytes are points, not a pointer.
+        {[&](std::string& b) {
+             patch<std::int64_t>(b, points, -1);
+             b.resize(700);
+         },
          file +
-             " ends after 803 bytes, inside its LAZ chunk table, which starts at byte 793: none of its points can "
-             "be found" +
-             table_cut},
+             ": its LAZ chunk table pointer is -1, which leaves the table's place to the file's last 8 bytes, but "
+             "they give " +
+             std::to_string(field<std::int64_t>(good, 692)) +
+             ", no place in its 700 bytes: none of its points can be found (the file was cut, for example by an "
+             "interrupted copy, or is damaged)\n"},
         {[&](std::string& b) {
              b = b.substr(0, 600) + b.substr(table);
              patch<std::int64_t>(b, points, 600);
@@ -167,6 +176,12 @@ TEST(LazReader, FilesItCannotReadAreRefused)
         {[&](std::string& b) { patch<std::uint32_t>(b, 107, 39); },
          file + ": its LAZ chunk 4 of 4 (points 31 to 39) does not hold the points its header and chunk table give "
                 "it: the header's point count or the chunk table disagrees with the file\n"},
+        // Lowered to leave the last chunk one point, or none at all.
+        {[&](std::string& b) { patch<std::uint32_t>(b, 107, 31); },
+         file + ": its LAZ chunk 4 of 4 (points 31 to 31) does not hold the points its header and chunk table give "
+                "it: the header's point count or the chunk table disagrees with the file\n"},
+        {[&](std::string& b) { patch<std::uint32_t>(b, 107, 0); },
+         file + ": its LAZ chunk table lists 4 chunks, where 0 points in chunks of 10 make 0\n"},
         // Chunks of 13 points (the last of 12) where each holds 10: every
         // chunk's data ends early, the first one is named.
         {[&](std::string& b) {
