@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -50,6 +51,23 @@ inline void write_file(const std::filesystem::path& p, std::string_view bytes)
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
+// A little-endian field of a binary file held in a string (0 beyond its
+// end), and the same field overwritten: how the tests make and spoil LAS
+// and LAZ files.
+template <class T>
+T field(const std::string& b, std::size_t at)
+{
+    T v{};
+    if (at + sizeof v <= b.size()) std::memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+template <class T>
+void patch(std::string& b, std::size_t at, T v)
+{
+    std::memcpy(b.data() + at, &v, sizeof v);
 }
 
 inline std::string read_file(const std::filesystem::path& p)

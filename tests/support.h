@@ -92,6 +92,27 @@ struct Session {
     }
     std::filesystem::path zone(const std::string& rel = "") const { return drive.path() / "images" / "zone1" / rel; }
     void put(const std::string& name, const std::string& bytes) { write_file(zone(name), bytes); }
+
+    // Point file `name` read once as `before`, rewritten in place as `after`
+    // with its date put back, then read again: the second reading's failure
+    // ("" when it reads). The first must read.
+    std::string read_rewritten(const std::string& name, const std::string& before, const std::string& after)
+    {
+        put(name, before);
+        st.nomgen = "c:\\images\\zone1\\";
+        st.files = {kestranov::data_file{}, kestranov::data_file{name.substr(0, name.rfind('.'))}};
+        st.numlay = 1;
+        kestranov::SeenFile seen;
+        const auto read = [&] {
+            kestranov::read_point_file(
+                out, kestranov::point_files_of(st), 1, [](const kestranov::Point*, std::size_t) {}, seen);
+        };
+        if (!failure_of(read).empty()) return "the first reading failed";
+        const auto date = std::filesystem::last_write_time(zone(name));
+        put(name, after);
+        std::filesystem::last_write_time(zone(name), date);
+        return failure_of(read);
+    }
     void answer(const std::string& answers)
     {
         in.clear();

@@ -2,19 +2,12 @@
 
 #include <cstring>
 
+#include "points/las_header.h"
 #include "points/laz_arithmetic.h"
 
 namespace kestranov {
 
 namespace {
-
-template <class T>
-T little_endian(const unsigned char* p)
-{
-    T v;
-    std::memcpy(&v, p, sizeof v);  // every platform we build for is little-endian
-    return v;
-}
 
 constexpr std::size_t vlr_head = 34;  // the fields before the item list
 constexpr std::size_t vlr_item = 6;

@@ -2,17 +2,11 @@
 
 #include <cstring>
 
+#include "points/las_header.h"
+
 namespace kestranov {
 
 namespace {
-
-template <class T>
-T little_endian(const unsigned char* p)
-{
-    T v;
-    std::memcpy(&v, p, sizeof v);  // every platform we build for is little-endian
-    return v;
-}
 
 // The context of a return r of n: first of one, first of two and so on.
 // Files that number from 0 or swap the two fields get contexts of their own

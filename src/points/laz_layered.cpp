@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "points/las_header.h"
 #include "points/laz_arithmetic.h"
 #include "points/laz_median.h"
 
@@ -30,14 +31,6 @@ enum Point14Layer {
 // The raw first point is a LAS 1.4 record of format 6: its fields at these offsets.
 constexpr std::size_t point14_bytes = 30;
 constexpr std::size_t returns_at = 14, channel_at = 15, classification_at = 16;
-
-template <class T>
-T little_endian(const unsigned char* p)
-{
-    T value;
-    std::memcpy(&value, p, sizeof value);  // x86-64 and every LAZ file are little-endian
-    return value;
-}
 
 // How many layer byte counts an item of version 3 has; 0 for an item no
 // layered chunk holds.

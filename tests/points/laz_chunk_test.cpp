@@ -20,14 +20,6 @@ using namespace kestranov;
 
 const std::filesystem::path laz_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "laz";
 
-template <class T>
-T field(const std::string& s, std::size_t at)
-{
-    T v{};
-    if (at + sizeof v <= s.size()) std::memcpy(&v, s.data() + at, sizeof v);
-    return v;
-}
-
 const unsigned char* bytes(const std::string& s, std::size_t at = 0)
 {
     return reinterpret_cast<const unsigned char*>(s.data()) + at;

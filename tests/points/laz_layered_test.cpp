@@ -27,14 +27,6 @@ using Bytes = std::vector<unsigned char>;
 
 const std::filesystem::path laz_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "laz";
 
-template <class T>
-T field(const std::string& b, std::size_t at)
-{
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
 using Chunk = kestranov::LazChunk;
 
 struct LazFile {
