@@ -50,6 +50,13 @@ void CPL_STDCALL note_quietly(CPLErr kind, CPLErrorNum number, const char*)
     _exit(1);
 }
 
+// GDAL's drivers, and its messages kept for ours: once per process.
+void gdal_ready()
+{
+    static const bool registered = (GDALAllRegister(), CPLSetErrorHandler(note_quietly), true);
+    (void)registered;
+}
+
 // GDAL's last complaint, for a message of our own.
 std::string gdal_says(const char* fallback)
 {
@@ -73,35 +80,67 @@ ModelError gdal_failure(const ElevationGrid& grid, const std::string& input, con
     return ModelError(input, what + ": " + gdal_says(fallback));
 }
 
-// The Float32 value of a cell: a nodata cell takes the grid's nodata value.
-float cell_value(const ElevationGrid& grid, std::size_t r, std::size_t c, const std::string& input)
+// The value written for a cell: a nodata cell takes the grid's nodata value.
+double cell_value(double v, const ElevationGrid& frame, const GeoTiffBand& band, std::size_t r, std::size_t c,
+                  const std::string& input)
 {
-    const double v = grid.at(r, c);
-    const double written = std::isnan(v) ? *grid.nodata : v;
-    if (std::fabs(written) > FLT_MAX)
+    const double written = std::isnan(v) ? *frame.nodata : v;
+    if (!band.float64 && std::fabs(written) > FLT_MAX)
         throw ModelError(input, "the elevation " + std::to_string(written) + " of row " + std::to_string(r + 1) +
                                     ", column " + std::to_string(c + 1) + " does not fit a Float32");
-    return static_cast<float>(written);
+    return written;
 }
 
-// The nodata value to declare: only when some cell has none, and only when
-// no elevation reads as it once both are Float32 (the ASCII grid's
+std::string too_big_nodata(double nodata)
+{
+    return "the nodata value " + std::to_string(nodata) + " does not fit a Float32";
+}
+
+// Which nodata value to declare, decided as the cells go by: only when some
+// cell has none (or the band asks for it always), and only when no
+// elevation reads as it once both are stored (as Float32, the ASCII grid's
 // asc_nodata_text, in core/model_files.h, becomes -10000, which may be a
 // real depth).
-std::optional<double> band_nodata(const ElevationGrid& grid, const std::string& input)
-{
-    const auto empty = [](double v) { return std::isnan(v); };
-    if (!grid.nodata || std::none_of(grid.z.begin(), grid.z.end(), empty)) return std::nullopt;
-    if (std::fabs(*grid.nodata) > FLT_MAX)
-        throw ModelError(input, "the nodata value " + std::to_string(*grid.nodata) + " does not fit a Float32");
-    const float nodata = static_cast<float>(*grid.nodata);
-    for (std::size_t k = 0; k < grid.z.size(); ++k)
-        if (!empty(grid.z[k]) && static_cast<float>(grid.z[k]) == nodata)
-            throw ModelError(input, "the elevation of row " + std::to_string(k / grid.cols + 1) + ", column " +
-                                        std::to_string(k % grid.cols + 1) +
-                                        " would read as the nodata value once both are Float32");
-    return *grid.nodata;
-}
+class NodataWatch {
+public:
+    NodataWatch(const ElevationGrid& frame, const GeoTiffBand& band, const std::string& input)
+        : frame_(frame), band_(band), input_(input)
+    {
+        if (!frame.nodata) return;
+        if (band.always_nodata && !band.float64 && std::fabs(*frame.nodata) > FLT_MAX)
+            throw ModelError(input, too_big_nodata(*frame.nodata));
+        stored_ = band.float64 ? *frame.nodata : static_cast<float>(*frame.nodata);
+    }
+    void see(double v, std::size_t r, std::size_t c)
+    {
+        if (std::isnan(v)) {
+            any_empty_ = true;
+            return;
+        }
+        const double stored = band_.float64 ? v : static_cast<float>(v);
+        if (frame_.nodata && !clash_ && stored == stored_) clash_ = {r, c};
+    }
+    std::optional<double> declared() const
+    {
+        if (!frame_.nodata || !(any_empty_ || band_.always_nodata)) return std::nullopt;
+        if (!band_.float64 && std::fabs(*frame_.nodata) > FLT_MAX)
+            throw ModelError(input_, too_big_nodata(*frame_.nodata));
+        if (clash_)
+            throw ModelError(input_, "the elevation of row " + std::to_string(clash_->first + 1) + ", column " +
+                                         std::to_string(clash_->second + 1) +
+                                         " would read as the nodata value once both are " +
+                                         (band_.float64 ? "Float64" : "Float32"));
+        return *frame_.nodata;
+    }
+
+private:
+    const ElevationGrid& frame_;
+    const GeoTiffBand& band_;
+    const std::string& input_;
+    double stored_ = 0;
+    bool any_empty_ = false;
+    std::optional<std::pair<std::size_t, std::size_t>> clash_;
+};
 
 // Where the model lies, as the ASCII grid's header places it; refused when
 // an edge is not a finite number or the cells are too small to tell apart
@@ -120,37 +159,56 @@ void georeference(const ElevationGrid& grid, double transform[6], const std::str
 }
 
 // The model in a dataset held in memory, georeferenced as its ASCII grid is.
-Dataset memory_dataset(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
+Dataset memory_dataset(const ElevationGrid& grid, const GridRows& rows, const GeoTiffBand& layout,
+                       const std::string& input)
 {
     constexpr std::size_t most = 2147483647;  // GDAL counts rows and columns in an int
     if (grid.rows > most || grid.cols > most)
         throw ModelError(input, "GDAL refuses the grid: " + std::to_string(grid.rows) + " rows and " +
                                     std::to_string(grid.cols) + " columns are more than it can count");
-    // Everything that can be refused is refused before the grid is copied.
+    // Everything that can be refused before the grid is copied is refused here.
     double transform[6];
     georeference(grid, transform, input);
-    const std::optional<double> nodata = band_nodata(grid, input);
+    NodataWatch nodata(grid, layout, input);
     OGRSpatialReference srs;
-    if (epsg && srs.importFromEPSG(*epsg) != OGRERR_NONE)
-        throw ModelError(input, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
+    if (!layout.srs_wkt.empty() && srs.importFromWkt(layout.srs_wkt.c_str()) != OGRERR_NONE)
+        throw ModelError(input, "GDAL cannot read the coordinate system it was given");
     srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
 
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     if (!mem) throw ModelError(input, "GDAL has no MEM driver");
-    Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, GDT_Float32, nullptr));
+    const GDALDataType type = layout.float64 ? GDT_Float64 : GDT_Float32;
+    Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, type, nullptr));
     if (!ds) throw gdal_failure(grid, input, "GDAL refuses the grid", "no reason given");
     ds->SetGeoTransform(transform);
-    if (epsg) ds->SetSpatialRef(&srs);
+    if (!layout.srs_wkt.empty()) ds->SetSpatialRef(&srs);
     GDALRasterBand* band = ds->GetRasterBand(1);
-    if (nodata) band->SetNoDataValue(*nodata);
-    std::vector<float> row(grid.cols);
+    if (!layout.unit.empty()) band->SetUnitType(layout.unit.c_str());
+    std::vector<double> row(grid.cols);
     for (std::size_t r = 0; r < grid.rows; ++r) {
-        for (std::size_t c = 0; c < grid.cols; ++c) row[c] = cell_value(grid, r, c, input);
+        rows(r, row.data());
+        for (std::size_t c = 0; c < grid.cols; ++c) {
+            nodata.see(row[c], r, c);
+            row[c] = cell_value(row[c], grid, layout, r, c, input);
+        }
         if (band->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(grid.cols), 1, row.data(),
-                           static_cast<int>(grid.cols), 1, GDT_Float32, 0, 0, nullptr) != CE_None)
+                           static_cast<int>(grid.cols), 1, GDT_Float64, 0, 0, nullptr) != CE_None)
             throw gdal_failure(grid, input, "GDAL refuses the grid", "a row could not be stored");
     }
+    if (const std::optional<double> declared = nodata.declared()) band->SetNoDataValue(*declared);
     return ds;
+}
+
+// The coordinate system as WKT2, which holds whatever GDAL read (WKT1 has no
+// room for some systems).
+std::string wkt_of(const OGRSpatialReference& srs)
+{
+    char* text = nullptr;
+    const char* const options[] = {"FORMAT=WKT2_2019", nullptr};
+    srs.exportToWkt(&text, options);
+    std::string wkt = text ? text : "";
+    CPLFree(text);
+    return wkt;
 }
 
 // A name in GDAL's memory file system, and whatever the driver left there.
@@ -200,20 +258,36 @@ std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& sou
 
 }  // namespace
 
-std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
+std::vector<unsigned char> encode_geotiff(const ElevationGrid& frame, const GridRows& rows, const GeoTiffBand& band,
+                                          const std::string& input)
 {
-    static const bool registered = (GDALAllRegister(), CPLSetErrorHandler(note_quietly), true);
-    (void)registered;
+    gdal_ready();
     CPLErrorReset();
     ran_out_of_memory = false;
-    if (!grid.xll || !grid.yll) throw ModelError(input, "the model's corner is unknown: nothing to georeference");
-    fatal_line = "kestranov-export: " + models::one_line(out_of_memory(grid, input).what()) + "\n";
+    if (!frame.xll || !frame.yll) throw ModelError(input, "the model's corner is unknown: nothing to georeference");
+    fatal_line = band.program + ": " + models::one_line(out_of_memory(frame, input).what()) + "\n";
     try {
-        const Dataset source = memory_dataset(grid, epsg, input);
-        return cog_bytes(grid, *source, input);
+        const Dataset source = memory_dataset(frame, rows, band, input);
+        return cog_bytes(frame, *source, input);
     } catch (const std::bad_alloc&) {  // from GDAL's C++ or from our copies of its rows and bytes
-        throw out_of_memory(grid, input);
+        throw out_of_memory(frame, input);
     }
+}
+
+std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
+{
+    GeoTiffBand band;
+    if (epsg) {
+        gdal_ready();
+        OGRSpatialReference srs;
+        if (srs.importFromEPSG(*epsg) != OGRERR_NONE)
+            throw ModelError(input, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
+        band.srs_wkt = wkt_of(srs);
+    }
+    const GridRows rows = [&grid](std::size_t r, double* values) {
+        std::copy_n(grid.z.begin() + static_cast<std::ptrdiff_t>(r * grid.cols), grid.cols, values);
+    };
+    return encode_geotiff(grid, rows, band, input);
 }
 
 }  // namespace kestranov::exporter

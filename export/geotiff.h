@@ -3,6 +3,8 @@
 // elevations in metres, tiled, DEFLATE with the floating-point predictor,
 // with overviews.
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +12,27 @@
 #include "models/elevation_grid.h"
 
 namespace kestranov::exporter {
+
+// What the band holds beyond its cells. kestranov-export writes a model of
+// the console in metres; kestranov-grid writes its own grids, in the units
+// of their coordinate system.
+struct GeoTiffBand {
+    bool float64 = false;
+    std::string srs_wkt;                       // the coordinate system, empty when none is known
+    std::string unit;                          // the band's unit type ("m", "ft"), empty when unknown
+    bool always_nodata = false;                // declare the nodata value even when every cell holds one
+    std::string program = "kestranov-export";  // who tells that memory ran out inside GDAL
+};
+
+// Fills `values` (the grid's cols) with row `row`, north first; NaN where a
+// cell holds no value.
+using GridRows = std::function<void(std::size_t row, double* values)>;
+
+// The whole file's bytes, for a grid whose frame (rows, cols, cellsize,
+// corner, nodata) is `frame` and whose cells come from `rows`; its `z` is
+// not read. Throws models::ModelError naming `input` as encode_geotiff does.
+std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& frame, const GridRows& rows,
+                                          const GeoTiffBand& band, const std::string& input);
 
 // The whole file's bytes. `grid` must be in metres and carry its corner;
 // `epsg` is written as the coordinate system when given. Throws
