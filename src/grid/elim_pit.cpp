@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/fatal.h"
+#include "core/lf_text.h"
 
 namespace kestranov {
 
@@ -73,6 +74,16 @@ long long count_pits(GridView g)
     for (int i = 0; i < g.nb_lig; ++i)
         for (int j = 0; j < g.nb_col; ++j) pits += g.tab_util[i][j] == cell_empty;
     return pits;
+}
+
+void check_density(GridView grid, double pix_size)
+{
+    if (count_pits(grid) == 0) return;
+    fail(
+        "\n\n\tDespite an attempt to eliminate the pits, the density "
+        "\n\tof the point cloud is not enough to generate an MDE with "
+        "\n\ta pixel size of " +
+        lf(pix_size) + " meter ");
 }
 
 }  // namespace kestranov

@@ -16,4 +16,8 @@ void elim_pit(GridView grid);
 // Cells of the model (rows 0..nb_lig-1, columns 0..nb_col-1) that hold no value.
 long long count_pits(GridView grid);
 
+// Ends the run when pits are left after elim_pit: the cloud is too sparse
+// for cells of `pix_size`.
+void check_density(GridView grid, double pix_size);
+
 }  // namespace kestranov

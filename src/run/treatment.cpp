@@ -2,7 +2,6 @@
 
 #include <ostream>
 
-#include "core/fatal.h"
 #include "core/lf_text.h"
 #include "core/run_state.h"
 #include "grid/assignment.h"
@@ -20,16 +19,6 @@ void report_extents(RunState& st)
 {
     *st.out << "\n\n\tEnd of initial treatment\n\n\tXmin " << lf(st.Xmin) << " Xmax " << lf(st.Xmax) << " Ymin "
             << lf(st.Ymin) << " Ymax " << lf(st.Ymax) << " \n ";
-}
-
-void density_check(const RunState& st)
-{
-    if (count_pits(grid_of(st)) == 0) return;
-    fail(
-        "\n\n\tDespite an attempt to eliminate the pits, the density "
-        "\n\tof the point cloud is not enough to generate an MDE with "
-        "\n\ta pixel size of " +
-        lf(st.pix_size) + " meter ");
 }
 
 }  // namespace
@@ -54,7 +43,7 @@ void treatment(RunState& st)
         elim_pit(grid_of(st));
         *st.out << "\n\tElimination of local pits";
     }
-    density_check(st);
+    check_density(grid_of(st), st.pix_size);
     std::vector<KeptFile> inputs;
     for (int m = 1; m <= files.count; ++m)
         inputs.push_back({*seen[static_cast<std::size_t>(m)].identity, seen[static_cast<std::size_t>(m)].path});
