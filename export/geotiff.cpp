@@ -145,10 +145,11 @@ private:
 // Where the model lies, as the ASCII grid's header places it; refused when
 // an edge is not a finite number or the cells are too small to tell apart
 // at the corner's coordinates.
-void georeference(const ElevationGrid& grid, double transform[6], const std::string& input)
+void georeference(const ElevationGrid& grid, const GeoTiffBand& band, double transform[6], const std::string& input)
 {
     const double cs = grid.cellsize, x = *grid.xll, y = *grid.yll;
-    const double east = x + static_cast<double>(grid.cols) * cs, north = y + static_cast<double>(grid.rows) * cs;
+    const double east = x + static_cast<double>(grid.cols) * cs;
+    const double north = band.north ? *band.north : y + static_cast<double>(grid.rows) * cs;
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(east) || !std::isfinite(north))
         throw ModelError(input, "the model's edges are beyond the numbers a GeoTIFF holds");
     // GIS software maps coordinates to cells through 1 / cell size.
@@ -168,7 +169,7 @@ Dataset memory_dataset(const ElevationGrid& grid, const GridRows& rows, const Ge
                                     std::to_string(grid.cols) + " columns are more than it can count");
     // Everything that can be refused before the grid is copied is refused here.
     double transform[6];
-    georeference(grid, transform, input);
+    georeference(grid, layout, transform, input);
     NodataWatch nodata(grid, layout, input);
     OGRSpatialReference srs;
     if (!layout.srs_wkt.empty() && srs.importFromWkt(layout.srs_wkt.c_str()) != OGRERR_NONE)

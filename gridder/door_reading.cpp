@@ -1,0 +1,79 @@
+#include "door_reading.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace kestranov::gridder {
+
+DoorFiles::DoorFiles(const std::vector<std::string>& paths, const ReadingOptions& reading)
+    : files{{}, folder, names, static_cast<int>(paths.size()), reading}
+{
+    names.push_back({});
+    for (const std::string& p : paths) names.push_back({p});
+}
+
+ReadingOptions reading_of(const GridOptions& o)
+{
+    ReadingOptions r;
+    r.threads = o.threads > 0 ? o.threads : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
+    r.filter = o.filter;
+    return r;
+}
+
+long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink,
+                   Progress& progress)
+{
+    Silent silent;
+    long long total = 0, points = 0;
+    const PointSink counted = [&](const Point* p, std::size_t n) {
+        sink(p, n);
+        points += static_cast<long long>(n);
+        progress.points(points);
+    };
+    seen.resize(door.names.size());
+    for (int m = 1; m <= door.files.count; ++m) {
+        progress.file(m, door.files.count, door.names[static_cast<std::size_t>(m)].nombre);
+        total += read_point_file(silent, door.files, m, counted, seen[static_cast<std::size_t>(m)], extents_only);
+    }
+    progress.clear();
+    return total;
+}
+
+std::vector<KeptFile> inputs_of(const SeenFiles& seen)
+{
+    std::vector<KeptFile> kept;
+    for (std::size_t m = 1; m < seen.size(); ++m)
+        if (seen[m].identity) kept.push_back({*seen[m].identity, seen[m].path});
+    return kept;
+}
+
+CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
+{
+    CrsChoice choice;
+    if (o.srs) {
+        choice.crs = crs_from_user(*o.srs);
+        choice.typed = true;
+        return choice;
+    }
+    std::string first_file;
+    for (std::size_t m = 1; m < seen.size(); ++m) {
+        const SeenFile& s = seen[m];
+        std::optional<Crs> crs;
+        try {
+            if (s.first.las) crs = crs_of_file(s.first.crs);
+        } catch (const CrsError& e) {
+            throw CrsError(s.path + ": " + e.what() + " (--srs sets the coordinate system instead)");
+        }
+        if (!crs) {
+            choice.without_crs.push_back(s.path);
+        } else if (!choice.crs) {
+            choice.crs = crs, first_file = s.path;
+        } else if (!same_crs(*choice.crs, *crs)) {
+            throw CrsError(first_file + " and " + s.path + " hold different coordinate systems (" + choice.crs->name +
+                           "; " + crs->name + "): --srs chooses one");
+        }
+    }
+    return choice;
+}
+
+}  // namespace kestranov::gridder

@@ -1,0 +1,59 @@
+#pragma once
+// The command's side of the program's reading door: the files named on the
+// command line read through it as the console reads its own, with the
+// command's progress in place of the console's lines, and the coordinate
+// system their LAS and LAZ records hold.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/point_files.h"
+#include "crs.h"
+#include "grid_options.h"
+#include "output/output_target.h"
+#include "points/point_reader.h"
+#include "progress.h"
+
+namespace kestranov::gridder {
+
+// The door's own lines (file names, record counts) are the console's: the
+// command shows its own progress instead.
+struct Silent : std::ostream {
+    Silent() : std::ostream(nullptr) {}
+};
+
+// The point files as the door takes them: each name is a path as typed,
+// from the current directory.
+struct DoorFiles {
+    DoorFiles(const std::vector<std::string>& paths, const ReadingOptions& reading);
+    DoorFiles(const DoorFiles&) = delete;
+    DoorFiles& operator=(const DoorFiles&) = delete;
+    std::string folder;
+    std::vector<data_file> names;
+    PointFiles files;
+};
+
+// --threads (every core by default) and the filters.
+ReadingOptions reading_of(const GridOptions& options);
+
+// One reading of every file: each record the filter keeps goes to `sink`.
+// Returns the records read, kept or not.
+long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink,
+                   Progress& progress);
+
+// The files read, which no output may replace.
+std::vector<KeptFile> inputs_of(const SeenFiles& seen);
+
+struct CrsChoice {
+    std::optional<Crs> crs;
+    bool typed = false;                    // from --srs
+    std::vector<std::string> without_crs;  // files that hold none
+};
+
+// The files' coordinate system, or --srs over it: one system for them all.
+// Throws CrsError naming a file whose system GDAL cannot read, or two files
+// whose systems differ.
+CrsChoice choose_crs(const GridOptions& options, const SeenFiles& seen);
+
+}  // namespace kestranov::gridder

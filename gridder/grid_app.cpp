@@ -1,0 +1,85 @@
+#include "grid_app.h"
+
+#include <new>
+
+#include "core/fatal.h"
+#include "crs.h"
+#include "grid_options.h"
+#include "grid_run.h"
+#include "like_console.h"
+#include "models/companion_run.h"
+#include "models/model_error.h"
+#include "point_inputs.h"
+
+namespace kestranov::gridder {
+namespace {
+
+constexpr const char* program = "kestranov-grid";
+constexpr const char* version = "kestranov-grid 1.0";
+
+// A message of the reading door or the writers, made for the console's
+// screen ("\n\n\tFile a.las ...\n"), as one line.
+std::string as_one_line(const std::string& console_text)
+{
+    std::string line;
+    bool space = false;
+    for (const char c : console_text) {
+        if (c == '\n' || c == '\t' || c == '\r' || c == ' ') {
+            space = !line.empty();
+            continue;
+        }
+        if (space) line += ' ';
+        space = false;
+        line += c;
+    }
+    return models::one_line(line);
+}
+
+int failed(std::ostream& err, const std::string& message)
+{
+    err << program << ": " << models::one_line(message) << "\n";
+    return 1;
+}
+
+}  // namespace
+
+int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal)
+{
+    GridOptions o;
+    try {
+        o = parse_grid_arguments(args);
+        if (o.srs && !o.help && !o.version && !crs_from_user(*o.srs))
+            throw UsageError("--srs: GDAL knows no coordinate system '" + *o.srs + "'");
+    } catch (const UsageError& e) {
+        err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
+        return 2;
+    }
+    if (o.help) {
+        out << grid_usage();
+        return 0;
+    }
+    if (o.version) {
+        out << version << "\n";
+        return 0;
+    }
+    try {
+        const std::vector<std::string> files = point_files(o.inputs);
+        const GridReport report =
+            o.like_console ? console_grid(o, files) : make_grid(o, files, terminal && !o.quiet ? &err : nullptr);
+        if (!o.quiet) out << summary(o, report);
+        return 0;
+    } catch (const Fatal& e) {
+        err << program << ": " << as_one_line(e.text) << "\n";
+        return 1;
+    } catch (const InputError& e) {
+        return failed(err, e.what());
+    } catch (const CrsError& e) {
+        return failed(err, e.what());
+    } catch (const models::ModelError& e) {
+        return failed(err, e.what());
+    } catch (const std::bad_alloc&) {
+        return failed(err, "not enough memory for the grid");
+    }
+}
+
+}  // namespace kestranov::gridder

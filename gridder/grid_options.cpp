@@ -1,0 +1,185 @@
+#include "grid_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <algorithm>
+#include <cctype>
+
+#include "grid/lattice.h"
+
+namespace kestranov::gridder {
+namespace {
+
+bool ends_with_any_case(const std::string& name, const std::string& tail)
+{
+    if (name.size() < tail.size()) return false;
+    for (std::size_t k = 0; k < tail.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - tail.size() + k])) != tail[k]) return false;
+    return true;
+}
+
+double number(const std::string& option, const std::string& text)
+{
+    double v = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || p != end || !std::isfinite(v))
+        throw UsageError(option + ": '" + text + "' is not a finite number");
+    return v;
+}
+
+long whole(const std::string& option, const std::string& text, long low, long high)
+{
+    long v = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || p != end || v < low || v > high)
+        throw UsageError(option + ": '" + text + "' is not a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high));
+    return v;
+}
+
+// One of `names`, for an option that takes a word.
+std::size_t word(const std::string& option, const std::string& text, const std::vector<std::string>& names)
+{
+    for (std::size_t k = 0; k < names.size(); ++k)
+        if (text == names[k]) return k;
+    std::string known;
+    for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
+    throw UsageError(option + ": '" + text + "' is none of " + known);
+}
+
+void classes(const std::string& text, PointFilter& filter)
+{
+    filter.by_class = true;
+    std::size_t from = 0;
+    do {
+        const std::size_t comma = text.find(',', from);
+        const std::string one = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        filter.classes.set(static_cast<std::size_t>(whole("--class", one, 0, 255)));
+        from = comma == std::string::npos ? text.size() + 1 : comma + 1;
+    } while (from <= text.size());
+}
+
+// The options that change the lattice's model, which the console's has no room for.
+constexpr const char* lattice_only[] = {"--bounds", "--class", "--return", "--fill", "--gaps", "--nodata", "--type"};
+
+void check(GridOptions& o, const std::vector<std::string>& given)
+{
+    if (o.help || o.version) return;
+    if (std::find(given.begin(), given.end(), "--cell") == given.end())
+        throw UsageError("--cell SIZE is required (the cell size, in the data's horizontal units)");
+    if (const std::string why = cell_size_error(o.cell); !why.empty()) throw UsageError("--cell: " + why);
+    if (o.inputs.empty()) throw UsageError("no point file or folder given");
+    if (o.output.empty()) throw UsageError("-o OUTPUT is required (a .tif or .asc file)");
+    if (ends_with_any_case(o.output, ".tif") || ends_with_any_case(o.output, ".tiff"))
+        o.kind = OutputKind::geotiff;
+    else if (ends_with_any_case(o.output, ".asc"))
+        o.kind = OutputKind::ascii_grid;
+    else
+        throw UsageError("-o " + o.output + ": the output must end in .tif or .asc");
+    if (o.float64 && o.kind != OutputKind::geotiff) throw UsageError("--type applies to a .tif output only");
+    if (o.like_console)
+        for (const char* option : lattice_only)
+            for (const std::string& g : given)
+                if (g == option)
+                    throw UsageError(std::string(option) +
+                                     " cannot be used with --like-console, which makes the console's grid");
+    // The whole lattice is checked now, before a file is read.
+    if (o.bounds) {
+        const auto& b = *o.bounds;
+        if (const LatticeResult l = lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell); !l.error.empty())
+            throw UsageError(l.error);
+    }
+}
+
+}  // namespace
+
+GridOptions parse_grid_arguments(const std::vector<std::string>& args)
+{
+    GridOptions o;
+    std::vector<std::string> given;
+    bool options_end = false;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        std::string a = args[k];
+        if (options_end || a.empty() || a[0] != '-' || a == "-") {
+            o.inputs.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            options_end = true;
+            continue;
+        }
+        // --name=value is --name value, as GNU tools take it.
+        std::optional<std::string> attached;
+        if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            attached = a.substr(eq + 1);
+            a.resize(eq);
+        }
+        given.push_back(a);
+        const auto value = [&]() -> std::string {
+            if (attached) {
+                const std::string v = *attached;
+                attached.reset();
+                return v;
+            }
+            if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
+            return args[++k];
+        };
+        if (a == "--cell") o.cell = number(a, value());
+        else if (a == "-o" || a == "--output") o.output = value();
+        else if (a == "--keep") o.keep = word(a, value(), {"highest", "lowest"}) == 0 ? Keep::highest : Keep::lowest;
+        else if (a == "--class") classes(value(), o.filter);
+        else if (a == "--return")
+            o.filter.returns = static_cast<PointFilter::Returns>(word(a, value(), {"any", "first", "last", "only"}));
+        else if (a == "--bounds") {
+            if (attached) throw UsageError("--bounds takes four values: --bounds XMIN YMIN XMAX YMAX");
+            std::array<double, 4> b{};
+            for (double& v : b) {
+                if (k + 1 >= args.size()) throw UsageError("--bounds takes four values: XMIN YMIN XMAX YMAX");
+                v = number(a, args[++k]);
+            }
+            o.bounds = b;
+        } else if (a == "--fill") o.fill = word(a, value(), {"once", "none"}) == 0;
+        else if (a == "--gaps") o.gaps_fail = word(a, value(), {"nodata", "fail"}) == 1;
+        else if (a == "--nodata") o.nodata = number(a, value());
+        else if (a == "--srs") o.srs = value();
+        else if (a == "--threads") o.threads = static_cast<int>(whole(a, value(), 1, 64));
+        else if (a == "--type") o.float64 = word(a, value(), {"float32", "float64"}) == 1;
+        else if (a == "-q" || a == "--quiet") o.quiet = true;
+        else if (a == "--like-console") o.like_console = true;
+        else if (a == "-h" || a == "--help") o.help = true;
+        else if (a == "--version") o.version = true;
+        else throw UsageError("unknown option " + a);
+        if (attached) throw UsageError(a + " takes no value");
+    }
+    check(o, given);
+    return o;
+}
+
+std::string grid_usage()
+{
+    return "usage: kestranov-grid --cell SIZE [options] INPUT... -o OUTPUT\n"
+           "  INPUT              point files (.xyz, .las, .laz, any case) or folders (their point\n"
+           "                     files, by name)\n"
+           "  -o OUTPUT          .tif (Cloud Optimized GeoTIFF) or .asc (ESRI ASCII grid, .prj beside)\n"
+           "  --cell SIZE        cell size, in the data's horizontal units (required)\n"
+           "  --keep highest|lowest      the point a cell keeps (default highest)\n"
+           "  --class LIST       only these LAS classifications, e.g. 2 or 2,9\n"
+           "  --return first|last|only|any   only these returns (default any)\n"
+           "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"
+           "                     outward to multiples of SIZE)\n"
+           "  --fill once|none   fill an empty cell from its 8 neighbours once (default once)\n"
+           "  --gaps nodata|fail cells still empty: nodata (default), or fail\n"
+           "  --nodata VALUE     the nodata value (default -9999)\n"
+           "  --srs TEXT         coordinate system (EPSG:2994, WKT, PROJ...), over the files' own\n"
+           "  --type float32|float64     the GeoTIFF's cell type (default float32)\n"
+           "  --threads N        threads reading each file (default: every core)\n"
+           "  --like-console     the console program's grid, cell for cell (with .asc: its file)\n"
+           "  -q, --quiet        no progress, no summary\n"
+           "  --help, --version\n";
+}
+
+}  // namespace kestranov::gridder

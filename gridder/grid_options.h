@@ -1,0 +1,46 @@
+#pragma once
+// kestranov-grid's command line, read whole before anything is opened: a
+// malformed line is a usage error (status 2), told in one line.
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/point_filter.h"
+
+namespace kestranov::gridder {
+
+enum class Keep { highest, lowest };
+enum class OutputKind { geotiff, ascii_grid };
+
+struct GridOptions {
+    double cell = 0;
+    Keep keep = Keep::highest;
+    PointFilter filter;
+    std::optional<std::array<double, 4>> bounds;  // XMIN YMIN XMAX YMAX, as typed
+    bool fill = true;                             // --fill once
+    bool gaps_fail = false;                       // --gaps fail
+    double nodata = -9999;
+    std::optional<std::string> srs;  // overrides the files' coordinate system
+    int threads = 0;                 // 0: every core
+    bool float64 = false;            // --type float64
+    bool quiet = false;
+    bool like_console = false;
+    bool help = false, version = false;
+    std::vector<std::string> inputs;
+    std::string output;
+    OutputKind kind = OutputKind::geotiff;
+};
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// `args` without the program's name.
+GridOptions parse_grid_arguments(const std::vector<std::string>& args);
+
+std::string grid_usage();
+
+}  // namespace kestranov::gridder

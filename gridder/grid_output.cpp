@@ -1,0 +1,50 @@
+#include "grid_output.h"
+
+#include "geotiff.h"
+#include "output/esri_asc.h"
+#include "platform/output_file.h"
+
+namespace kestranov::gridder {
+namespace {
+
+void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
+                   const std::vector<KeptFile>& inputs)
+{
+    const Lattice& l = grid.lattice();
+    models::ElevationGrid frame;
+    frame.rows = static_cast<std::size_t>(l.rows), frame.cols = static_cast<std::size_t>(l.cols);
+    frame.cellsize = l.size, frame.xll = l.xmin, frame.yll = l.ymin, frame.nodata = o.nodata;
+    exporter::GeoTiffBand band;
+    band.float64 = o.float64, band.always_nodata = true, band.program = "kestranov-grid", band.north = l.ymax;
+    if (report.crs) band.srs_wkt = report.crs->wkt, band.unit = report.crs->unit_code;
+    const exporter::GridRows rows = [&](std::size_t r, double* values) {
+        for (std::size_t c = 0; c < frame.cols; ++c)
+            values[c] = grid.value(static_cast<long long>(r), static_cast<long long>(c));
+    };
+    write_bytes(o.output, exporter::encode_geotiff(frame, rows, band, o.output), inputs);
+}
+
+}  // namespace
+
+void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes, const std::vector<KeptFile>& inputs)
+{
+    const OutputTarget target{path, path, &inputs};
+    OutputFile file(target.host, OutputFile::Mode::binary);
+    require_created(file, target);
+    file.write(bytes.data(), bytes.size());
+    if (!file.finish()) write_failed(path);
+    if (!file.commit()) place_failed(path);
+}
+
+void write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
+                        const std::vector<KeptFile>& inputs)
+{
+    if (o.kind == OutputKind::geotiff) {
+        write_geotiff(o, grid, report, inputs);
+        return;
+    }
+    const std::string prj = report.crs ? report.crs->esri_wkt : "";
+    write_esri_asc({o.output, o.output, &inputs}, grid, o.nodata, prj.empty() ? nullptr : &prj);
+}
+
+}  // namespace kestranov::gridder

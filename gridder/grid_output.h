@@ -1,0 +1,22 @@
+#pragma once
+// Where a grid goes: a GeoTIFF encoded whole in memory, then written
+// through the program's output file (it appears only when complete, and
+// never over a point file the run read); or an ESRI ASCII grid with its .prj.
+
+#include <string>
+#include <vector>
+
+#include "grid/lattice.h"
+#include "grid/lattice_grid.h"
+#include "grid_options.h"
+#include "grid_run.h"
+#include "output/output_target.h"
+
+namespace kestranov::gridder {
+
+void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes, const std::vector<KeptFile>& inputs);
+
+void write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
+                        const std::vector<KeptFile>& inputs);
+
+}  // namespace kestranov::gridder

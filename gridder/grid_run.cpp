@@ -1,0 +1,123 @@
+#include "grid_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "core/fatal.h"
+#include "door_reading.h"
+#include "grid_output.h"
+#include "grid/lattice.h"
+#include "grid/lattice_grid.h"
+#include "point_inputs.h"
+#include "points/point_reader.h"
+#include "progress.h"
+
+namespace kestranov::gridder {
+namespace {
+
+Lattice lattice_or_error(const LatticeResult& r)
+{
+    if (!r.error.empty()) throw InputError(r.error);
+    return r.lattice;
+}
+
+Lattice lattice_of(const GridOptions& o, const DoorFiles& door, SeenFiles& seen, GridReport& report,
+                   Progress& progress)
+{
+    if (o.bounds) {
+        const auto& b = *o.bounds;
+        return lattice_or_error(lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell));
+    }
+    progress.pass(1, 2);
+    bool any = false;
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+    const PointSink extend = [&](const Point* p, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (!any) xmin = xmax = p[k].x, ymin = ymax = p[k].y, any = true;
+            xmin = std::min(xmin, p[k].x), xmax = std::max(xmax, p[k].x);
+            ymin = std::min(ymin, p[k].y), ymax = std::max(ymax, p[k].y);
+        }
+    };
+    report.read = read_all(door, seen, true, extend, progress);
+    if (!any)
+        throw InputError(o.filter.active() ? "no point passes the filters: nothing to grid (give --bounds for an "
+                                             "empty grid)"
+                                           : "the point files hold no point: nothing to grid");
+    return lattice_or_error(lattice_snapped(xmin, ymin, xmax, ymax, o.cell));
+}
+
+}  // namespace
+
+GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths, std::ostream* progress_to)
+{
+    GridReport report;
+    report.files = paths.size();
+    if (o.filter.active())
+        for (const std::string& p : paths)
+            if (is_text_point_file(p))
+                throw InputError(p + ": a text point file holds no classes nor returns: --class and --return need "
+                                     "LAS or LAZ files");
+    const DoorFiles door(paths, reading_of(o));
+    Progress progress(progress_to);
+    SeenFiles seen;
+    const Lattice l = lattice_of(o, door, seen, report, progress);
+    // Two readings: the files' systems are known after the first, and a
+    // clash ends the run before the long one.
+    std::optional<CrsChoice> crs;
+    if (!o.bounds) crs = choose_crs(o, seen);
+    LatticeGrid grid(l, o.keep == Keep::highest ? LatticeGrid::Keep::highest : LatticeGrid::Keep::lowest);
+    progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
+    const PointSink add = [&](const Point* p, std::size_t n) { grid.add(p, n); };
+    report.read = read_all(door, seen, false, add, progress);
+    if (!crs) crs = choose_crs(o, seen);
+    report.crs = crs->crs, report.crs_typed = crs->typed, report.without_crs = crs->without_crs;
+    for (std::size_t m = 1; m < seen.size(); ++m) {
+        report.tally.class_passed += seen[m].tally.class_passed;
+        report.tally.return_passed += seen[m].tally.return_passed;
+        report.tally.kept += seen[m].tally.kept;
+    }
+    report.cols = l.cols, report.rows = l.rows;
+    report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
+    report.with_points = grid.cells_with_points();
+    report.filled = o.fill ? grid.fill_once() : 0;
+    report.nodata = grid.empty_cells();
+    if (o.gaps_fail && report.nodata > 0)
+        throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
+                         " cells hold no value" + (o.fill ? " after the fill" : "") +
+                         " (--gaps fail): nothing written");
+    write_lattice_grid(o, grid, report, inputs_of(seen));
+    return report;
+}
+
+std::string summary(const GridOptions& o, const GridReport& r)
+{
+    std::ostringstream s;
+    s.precision(17);
+    s << "read " << r.read << " points from " << r.files << (r.files == 1 ? " file" : " files");
+    if (o.filter.active()) {
+        s << "; kept " << r.tally.kept;
+        if (o.filter.by_class) s << " (class filter passed " << r.tally.class_passed;
+        if (o.filter.returns != PointFilter::Returns::any)
+            s << (o.filter.by_class ? ", " : " (") << "return filter passed " << r.tally.return_passed;
+        s << ")";
+    }
+    s << "\n";
+    const std::string unit = r.crs ? " " + r.crs->unit : "";
+    s << "grid: " << r.cols << " x " << r.rows << " cells of " << o.cell << unit << ", west " << r.west << " south "
+      << r.south << " east " << r.east << " north " << r.north << "\n";
+    s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata ("
+      << o.nodata << ")\n";
+    if (r.crs)
+        s << "coordinate system: " << r.crs->name << (r.crs->authority.empty() ? "" : " (" + r.crs->authority + ")")
+          << (r.crs_typed ? ", from --srs" : ", from the files") << "\n";
+    else
+        s << "coordinate system: none (the files hold none; --srs sets one)\n";
+    if (r.crs && !r.crs_typed && !r.without_crs.empty())
+        s << "note: " << r.without_crs.size() << (r.without_crs.size() == 1 ? " file holds" : " files hold")
+          << " no coordinate system (the first: " << r.without_crs.front() << ")\n";
+    s << "wrote " << o.output << "\n";
+    return s.str();
+}
+
+}  // namespace kestranov::gridder

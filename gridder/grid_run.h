@@ -1,0 +1,38 @@
+#pragma once
+// One kestranov-grid run after its command line: the points read through
+// the program's reading door (once with --bounds, else twice: the extent,
+// then the cells), gridded on the lattice, filled once, written complete or
+// not at all. Failures throw: kestranov::Fatal from the door and the
+// writers, InputError, CrsError or models::ModelError from the command's own
+// steps; the caller tells them in one line.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/point_filter.h"
+#include "crs.h"
+#include "grid_options.h"
+
+namespace kestranov::gridder {
+
+struct GridReport {
+    std::size_t files = 0;
+    long long read = 0;  // every record of every file
+    FilterTally tally;   // of the last reading
+    long long cols = 0, rows = 0;
+    double west = 0, south = 0, east = 0, north = 0;
+    long long with_points = 0, filled = 0, nodata = 0;
+    std::optional<Crs> crs;
+    bool crs_typed = false;               // from --srs
+    std::vector<std::string> without_crs;  // files that hold none
+};
+
+// `progress`: where progress goes (null: nowhere).
+GridReport make_grid(const GridOptions& options, const std::vector<std::string>& files, std::ostream* progress);
+
+// The summary lines of a run, for standard output.
+std::string summary(const GridOptions& options, const GridReport& report);
+
+}  // namespace kestranov::gridder

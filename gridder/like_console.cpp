@@ -1,0 +1,70 @@
+#include "like_console.h"
+
+#include "door_reading.h"
+#include "geotiff.h"
+#include "grid_output.h"
+#include "grid/assignment.h"
+#include "grid/elim_pit.h"
+#include "grid/grid_size.h"
+#include "output/asc_writer.h"
+#include "platform/memory.h"
+#include "points/extent_pass.h"
+
+namespace kestranov::gridder {
+namespace {
+
+// The model as a GeoTIFF, placed as its ASCII grid's header places it.
+void write_console_geotiff(const GridOptions& o, GridView view, const Extents& e, const GridReport& report,
+                           const std::vector<KeptFile>& inputs)
+{
+    models::ElevationGrid frame;
+    frame.rows = static_cast<std::size_t>(view.nb_lig), frame.cols = static_cast<std::size_t>(view.nb_col);
+    frame.cellsize = o.cell, frame.xll = e.Xmin, frame.yll = e.Ymin;
+    exporter::GeoTiffBand band;
+    band.float64 = o.float64, band.program = "kestranov-grid";
+    if (report.crs) band.srs_wkt = report.crs->wkt, band.unit = report.crs->unit_code;
+    const exporter::GridRows rows = [&](std::size_t r, double* values) {
+        const double* row = view.dtab[r];
+        std::copy(row, row + frame.cols, values);
+    };
+    write_bytes(o.output, exporter::encode_geotiff(frame, rows, band, o.output), inputs);
+}
+
+}  // namespace
+
+GridReport console_grid(const GridOptions& o, const std::vector<std::string>& paths)
+{
+    GridReport report;
+    report.files = paths.size();
+    ReadingOptions reading = reading_of(o);
+    const DoorFiles door(paths, reading);
+    Silent silent;
+    SeenFiles seen;
+    const Extents e = extent_pass(silent, door.files, seen);
+    const GridSize size = size_grid(e, o.cell, available_memory_bytes());
+    const CellGrids grids = allocate_grids(size, o.cell);
+    const GridView view{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
+    // The console keeps the highest point of a cell for the first return
+    // (its answer 0) and the lowest for the last.
+    assignment_pass(silent, door.files, seen, e, o.cell, o.keep == Keep::highest ? 0 : 1, view);
+    report.with_points = size.nb_lig * static_cast<long long>(size.nb_col) - count_pits(view);
+    if (count_pits(view) > 0) elim_pit(view);
+    check_density(view, o.cell);
+    report.filled = size.nb_lig * static_cast<long long>(size.nb_col) - report.with_points;
+    report.read = 0;
+    for (std::size_t m = 1; m < seen.size(); ++m) report.read += seen[m].records.value_or(0);
+    report.cols = size.nb_col, report.rows = size.nb_lig;
+    report.west = e.Xmin, report.south = e.Ymin;
+    report.east = e.Xmin + size.nb_col * o.cell, report.north = e.Ymin + size.nb_lig * o.cell;
+    const CrsChoice crs = choose_crs(o, seen);
+    report.crs = crs.crs, report.crs_typed = crs.typed, report.without_crs = crs.without_crs;
+
+    const std::vector<KeptFile> inputs = inputs_of(seen);
+    if (o.kind == OutputKind::ascii_grid)
+        write_asc({o.output, o.output, &inputs}, view, e, o.cell);
+    else
+        write_console_geotiff(o, view, e, report, inputs);
+    return report;
+}
+
+}  // namespace kestranov::gridder

@@ -1,0 +1,585 @@
+// kestranov-grid as its users run it: the command line, the lattice's edges
+// against an oracle of its own, the fill and the nodata cells, the filters,
+// the coordinate system reaching the outputs, --like-console against the
+// console itself, and every failure in one line with nothing written.
+#include <gtest/gtest.h>
+
+#include <cpl_conv.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "grid_app.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path shared = KESTRANOV_SHARED_DATA;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome grid(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int status = kestranov::gridder::run_grid(args, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+// A point of a survey: where, how high, and what the scanner said of it.
+struct SurveyPoint {
+    double x, y, z;
+    int classification = 2, return_number = 1, returns = 1;
+};
+
+void put_le(std::string& b, std::size_t at, std::uint64_t v, int n)
+{
+    for (int k = 0; k < n; ++k) b[at + static_cast<std::size_t>(k)] = static_cast<char>(v >> (8 * k));
+}
+void put_double(std::string& b, std::size_t at, double v)
+{
+    std::uint64_t u;
+    std::memcpy(&u, &v, 8);
+    put_le(b, at, u, 8);
+}
+
+// A LAS file of the points at a scale of 0.001: 1.2 with point format 1, or
+// 1.4 with point format 6; `wkt` as its OGC WKT record (1.4 only).
+std::string las_file(const std::vector<SurveyPoint>& pts, bool v14, const std::string& wkt = "")
+{
+    const std::size_t header = v14 ? 375 : 227, length = v14 ? 30 : 28;
+    const std::size_t vlr = wkt.empty() ? 0 : 54 + wkt.size() + 1;
+    std::string b(header + vlr + pts.size() * length, '\0');
+    std::memcpy(b.data(), "LASF", 4);
+    b[24] = 1, b[25] = v14 ? 4 : 2;
+    if (v14 && !wkt.empty()) put_le(b, 6, 16, 2);  // the WKT bit of the global encoding
+    put_le(b, 94, header, 2);
+    put_le(b, 96, header + vlr, 4);
+    put_le(b, 100, vlr ? 1 : 0, 4);
+    b[104] = static_cast<char>(v14 ? 6 : 1);
+    put_le(b, 105, length, 2);
+    if (!v14) put_le(b, 107, pts.size(), 4);
+    if (v14) put_le(b, 247, pts.size(), 8);
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const SurveyPoint& p : pts) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], v[a]), hi[a] = std::max(hi[a], v[a]);
+    }
+    for (int a = 0; a < 3; ++a) {
+        put_double(b, 131 + 8 * static_cast<std::size_t>(a), 0.001);
+        put_double(b, 179 + 16 * static_cast<std::size_t>(a), hi[a]);
+        put_double(b, 187 + 16 * static_cast<std::size_t>(a), lo[a]);
+    }
+    if (vlr) {
+        std::memcpy(b.data() + header + 2, "LASF_Projection", 15);
+        put_le(b, header + 18, 2112, 2);
+        put_le(b, header + 20, wkt.size() + 1, 2);
+        std::memcpy(b.data() + header + 54, wkt.data(), wkt.size());
+    }
+    std::size_t at = header + vlr;
+    for (const SurveyPoint& p : pts) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a)
+            put_le(b, at + 4 * static_cast<std::size_t>(a),
+                   static_cast<std::uint32_t>(static_cast<std::int32_t>(std::llround(v[a] * 1000))), 4);
+        if (v14) {
+            b[at + 14] = static_cast<char>(p.return_number | p.returns << 4);
+            b[at + 16] = static_cast<char>(p.classification);
+        } else {
+            b[at + 14] = static_cast<char>(p.return_number | p.returns << 3);
+            b[at + 15] = static_cast<char>(p.classification);
+        }
+        at += length;
+    }
+    return b;
+}
+
+// An ESRI ASCII grid read back: its header and its rows.
+struct Ascii {
+    std::map<std::string, double> header;
+    std::vector<std::vector<double>> rows;
+};
+
+Ascii read_ascii(const fs::path& p)
+{
+    std::istringstream in(read_file(p));
+    Ascii a;
+    for (int k = 0; k < 6; ++k) {
+        std::string key;
+        double v;
+        in >> key >> v;
+        a.header[key] = v;
+    }
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream row(line);
+        a.rows.emplace_back();
+        for (double v; row >> v;) a.rows.back().push_back(v);
+    }
+    return a;
+}
+
+}  // namespace
+
+// Every malformed command line: status 2, one line naming the option, nothing written.
+TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
+{
+    TempDir dir;
+    write_file(dir / "a.xyz", "0 0 1\n");
+    const std::string in = (dir / "a.xyz").string(), out = (dir / "o.asc").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{in, "-o", out}, "--cell SIZE is required"},
+        {{in, "--cell", "0", "-o", out}, "--cell"},
+        {{in, "--cell", "-1", "-o", out}, "--cell"},
+        {{in, "--cell", "nan", "-o", out}, "--cell"},
+        {{in, "--cell", "1x", "-o", out}, "'1x' is not a finite number"},
+        {{in, "--cell", "1"}, "-o OUTPUT is required"},
+        {{"--cell", "1", "-o", out}, "no point file"},
+        {{in, "--cell", "1", "-o", (dir / "o.png").string()}, "must end in .tif or .asc"},
+        {{in, "--cell", "1", "-o", out, "--keep", "top"}, "--keep: 'top' is none of highest, lowest"},
+        {{in, "--cell", "1", "-o", out, "--class", "2,256"}, "--class: '256'"},
+        {{in, "--cell", "1", "-o", out, "--class", "2,,3"}, "--class: ''"},
+        {{in, "--cell", "1", "-o", out, "--return", "second"}, "--return"},
+        {{in, "--cell", "1", "-o", out, "--bounds", "0", "0", "10"}, "--bounds takes four values"},
+        {{in, "--cell", "2", "-o", out, "--bounds", "0", "0", "5", "4"}, "--bounds"},
+        {{in, "--cell", "1", "-o", out, "--bounds", "5", "0", "0", "4"}, "--bounds"},
+        {{in, "--cell", "1", "-o", out, "--type", "float64"}, "--type applies to a .tif output only"},
+        {{in, "--cell", "1", "-o", out, "--threads", "0"}, "--threads"},
+        {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"}, "--class cannot be used with --like-console"},
+        {{in, "--cell", "1", "-o", out, "--srs", "EPSG:99999999"}, "--srs"},
+        {{in, "--cell", "1", "-o", out, "--frobnicate"}, "unknown option --frobnicate"},
+        {{in, "--cell=1", "-o", out, "--quiet=yes"}, "--quiet takes no value"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = grid(c.args);
+        SCOPED_TRACE(c.says);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("kestranov-grid: ", 0), 0u) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"a.xyz"});
+    const Outcome help = grid({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: kestranov-grid --cell SIZE"), std::string::npos);
+}
+
+namespace {
+
+// The oracle: points on a 1/8 lattice and cells of 1/2 or 1, so that every
+// difference and quotient below is exact in a double and floor() decides as
+// real arithmetic does. Rows of the grid plus its ring, north first.
+struct Oracle {
+    double xmin, ymin, size;
+    long cols, rows;
+    std::vector<std::vector<double>> z;  // NaN: no point
+
+    Oracle(double x0, double y0, double s, long c, long r)
+        : xmin(x0), ymin(y0), size(s), cols(c), rows(r), z(r + 2, std::vector<double>(c + 2, std::nan("")))
+    {
+    }
+    void add(double x, double y, double v, bool highest)
+    {
+        const long c = static_cast<long>(std::floor((x - xmin) / size));
+        const long r = rows - 1 - static_cast<long>(std::floor((y - ymin) / size));
+        if (c < -1 || c > cols || r < -1 || r > rows) return;
+        double& cell = z[r + 1][c + 1];
+        if (std::isnan(cell) || (highest ? v > cell : v < cell)) cell = v;
+    }
+    // Inner cells, the fill read from the values as gridded.
+    std::vector<std::vector<double>> filled(bool fill) const
+    {
+        std::vector<std::vector<double>> out(rows, std::vector<double>(cols));
+        for (long r = 0; r < rows; ++r)
+            for (long c = 0; c < cols; ++c) {
+                double v = z[r + 1][c + 1];
+                if (std::isnan(v) && fill) {
+                    double sum = 0;
+                    int n = 0;
+                    for (const auto [dr, dc] : {std::pair{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0},
+                                                {1, 1}})
+                        if (const double w = z[r + 1 + dr][c + 1 + dc]; !std::isnan(w)) sum += w, ++n;
+                    if (n) v = sum / n;
+                }
+                out[r][c] = v;
+            }
+        return out;
+    }
+};
+
+}  // namespace
+
+// Random points on and off the cell edges, the ring and beyond, each cell's
+// value against the oracle: through text and LAS, highest and lowest, with
+// and without the fill, the empty cells as nodata.
+TEST(GridCommand, EachCellHoldsWhatFellInsideItByTheEdgeRule)
+{
+    TempDir dir;
+    std::mt19937 random(7);
+    for (int round = 0; round < 12; ++round) {
+        const double size = round % 2 ? 0.5 : 1.0;
+        const long cols = 3 + round % 4, rows = 2 + round % 3;
+        const double xmin = 1000 + round, ymin = -20.0 - round;
+        const bool highest = round % 3 != 0, fill = round % 4 != 1;
+        Oracle oracle(xmin, ymin, size, cols, rows);
+        std::vector<SurveyPoint> pts;
+        std::uniform_int_distribution<int> ex(-16, static_cast<int>((cols * size + 2) * 8)),
+            ey(-16, static_cast<int>((rows * size + 2) * 8)), ez(-4000, 4000);
+        const int count = 4 + round * 2;
+        for (int k = 0; k < count; ++k) {
+            const SurveyPoint p{xmin + ex(random) / 8.0, ymin + ey(random) / 8.0, ez(random) / 8.0};
+            pts.push_back(p);
+            oracle.add(p.x, p.y, p.z, highest);
+        }
+        std::vector<std::vector<double>> text;
+        for (const SurveyPoint& p : pts) text.push_back({p.x, p.y, p.z});
+        write_file(dir / "p.xyz", cloud_text(text));
+        write_file(dir / "p.las", las_file(pts, round % 2 == 1));
+        const std::vector<std::vector<double>> want = oracle.filled(fill);
+        for (const char* input : {"p.xyz", "p.las"}) {
+            SCOPED_TRACE(std::to_string(round) + " " + input);
+            std::ostringstream b;
+            b.precision(17);
+            const Outcome r = grid({(dir / input).string(), "--cell", size == 1 ? "1" : "0.5", "--bounds",
+                                    std::to_string(xmin), std::to_string(ymin), std::to_string(xmin + cols * size),
+                                    std::to_string(ymin + rows * size), "--keep", highest ? "highest" : "lowest",
+                                    "--fill", fill ? "once" : "none", "--nodata", "-77", "-o",
+                                    (dir / "g.asc").string()});
+            ASSERT_EQ(r.status, 0) << r.err;
+            const Ascii a = read_ascii(dir / "g.asc");
+            EXPECT_EQ(a.header.at("ncols"), cols);
+            EXPECT_EQ(a.header.at("nrows"), rows);
+            EXPECT_EQ(a.header.at("xllcorner"), xmin);
+            EXPECT_EQ(a.header.at("yllcorner"), ymin);
+            EXPECT_EQ(a.header.at("NODATA_value"), -77);
+            ASSERT_EQ(a.rows.size(), static_cast<std::size_t>(rows));
+            long nodata = 0;
+            for (long i = 0; i < rows; ++i) {
+                ASSERT_EQ(a.rows[i].size(), static_cast<std::size_t>(cols));
+                for (long j = 0; j < cols; ++j) {
+                    const double w = want[i][j];
+                    nodata += std::isnan(w);
+                    EXPECT_EQ(a.rows[i][j], std::isnan(w) ? -77 : w) << i << " " << j;
+                }
+            }
+            EXPECT_NE(r.out.find(std::to_string(nodata) + " nodata"), std::string::npos) << r.out;
+            EXPECT_FALSE(fs::exists(dir / "g.prj"));
+        }
+    }
+}
+
+// Without --bounds the extent is the points', snapped outward to multiples
+// of the cell: a point on the east or north edge of the points' extent
+// still falls inside.
+TEST(GridCommand, WithoutBoundsTheExtentSnapsOutwardToTheCell)
+{
+    TempDir dir;
+    write_file(dir / "p.xyz", "10.5 20.25 1\n13 22 2\n11 21.5 3\n");
+    const Outcome r = grid({(dir / "p.xyz").string(), "--cell", "0.5", "-o", (dir / "g.asc").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Ascii a = read_ascii(dir / "g.asc");
+    EXPECT_EQ(a.header.at("xllcorner"), 10.5);
+    EXPECT_EQ(a.header.at("yllcorner"), 20);
+    EXPECT_EQ(a.header.at("ncols"), 6);  // 10.5 .. 13.5: 13 lies in the last column
+    EXPECT_EQ(a.header.at("nrows"), 5);  // 20 .. 22.5
+    EXPECT_EQ(a.rows[0][5], 2);          // the north-east point
+    EXPECT_EQ(a.rows[4][0], 1);
+    const std::string text = read_file(dir / "g.asc");
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(text.rfind("ncols 6\nnrows 5\nxllcorner 10.5\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\n", 0), 0u);
+}
+
+// --like-console makes the console's own file, byte for byte: the same
+// points, cell and return through the console's dialogue and through the
+// command, on 1 to 3 threads, over one file or several.
+TEST(GridCommand, LikeConsoleWritesTheConsolesAsciiGrid)
+{
+    struct Case {
+        std::vector<std::string> clouds;
+        const char* cell;
+        int retorno;
+    };
+    std::vector<Case> cases = {
+        {{cloud_for({{5, 6, 7}, {8, 0, 9}, {1, 2, 3}})}, "1", 0},
+        {{cloud_for({{5, 6, 7}, {8, 0, 9}, {1, 2, 3}})}, "1", 1},
+        {{"100.25 200.5 3.5\n101 201.75 4\n", "103.5 199 2.25\n102 200 9\n"}, "0.75", 0},
+    };
+    for (const char* name : {"pdal_autzen_rect_ft.xyz", "pdal_hexbin_rect_utm42n.xyz"})
+        if (fs::exists(shared / name)) cases.push_back({{read_file(shared / name)}, name[5] == 'a' ? "5" : "2", 0});
+    for (const Case& c : cases)
+        for (const char* threads : {"1", "2", "3"}) {
+            SCOPED_TRACE(std::string(c.cell) + " " + std::to_string(c.retorno) + " threads " + threads);
+            Session s;
+            std::vector<std::string> names, args;
+            for (std::size_t k = 0; k < c.clouds.size(); ++k) {
+                names.push_back("part" + std::to_string(k));
+                s.put(names.back() + ".xyz", c.clouds[k]);
+                args.push_back(s.zone(names.back() + ".xyz").string());
+            }
+            ASSERT_EQ(s.run(gridding_answers(names, c.cell, c.retorno) + "dem\n0\n"), 0) << s.console();
+            const fs::path mine = s.zone("mine.asc");
+            for (const char* a : {"--cell", c.cell, "--keep", c.retorno ? "lowest" : "highest", "--like-console",
+                                  "--threads", threads, "-o"})
+                args.emplace_back(a);
+            args.push_back(mine.string());
+            const Outcome r = grid(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(read_file(mine), read_file(s.zone("dem_lidar.asc")));
+        }
+}
+
+// The console's density check still holds with --like-console: one line,
+// status 1, nothing written.
+TEST(GridCommand, LikeConsoleStopsWhereTheConsoleStops)
+{
+    TempDir dir;
+    write_file(dir / "p.xyz", "0 0 1\n10 10 2\n");
+    const Outcome r =
+        grid({(dir / "p.xyz").string(), "--cell", "1", "--like-console", "-o", (dir / "g.asc").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kestranov-grid: Despite an attempt to eliminate the pits"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "g.asc"));
+}
+
+// --class and --return keep what a plain reading of the records keeps: the
+// grid of the filtered LAS is the grid of a text file of the points the
+// test's own rule kept, for both record layouts, with records whose return
+// number is 0 or beyond their count of returns among them.
+TEST(GridCommand, FiltersKeepThePointsTheirRuleNames)
+{
+    TempDir dir;
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> coordinate(0, 400), height(0, 3000), cls(0, 9), ret(0, 5);
+    std::vector<SurveyPoint> pts;
+    for (int k = 0; k < 600; ++k) {
+        SurveyPoint p{500 + coordinate(random) / 8.0, 700 + coordinate(random) / 8.0, height(random) / 8.0};
+        p.classification = cls(random), p.returns = ret(random), p.return_number = ret(random);
+        pts.push_back(p);
+    }
+    struct Case {
+        const char* classes;  // nullptr: no --class
+        const char* returns;
+    };
+    const auto keeps = [](const Case& c, const SurveyPoint& p) {
+        if (c.classes) {
+            bool listed = false;
+            std::istringstream list(c.classes);
+            for (std::string one; std::getline(list, one, ',');) listed |= std::stoi(one) == p.classification;
+            if (!listed) return false;
+        }
+        const std::string r = c.returns;
+        const bool sane = p.return_number >= 1 && p.return_number <= p.returns;
+        if (r == "first") return sane && p.return_number == 1;
+        if (r == "last") return sane && p.return_number == p.returns;
+        if (r == "only") return sane && p.returns == 1;
+        return true;
+    };
+    for (const Case c : {Case{"2", "any"}, Case{"2,5,9", "any"}, Case{nullptr, "first"}, Case{nullptr, "last"},
+                         Case{nullptr, "only"}, Case{"3,4", "last"}})
+        for (const bool v14 : {false, true}) {
+            SCOPED_TRACE(std::string(c.classes ? c.classes : "-") + " " + c.returns + (v14 ? " 1.4" : " 1.2"));
+            std::vector<std::vector<double>> kept;
+            for (const SurveyPoint& p : pts)
+                if (keeps(c, p)) kept.push_back({p.x, p.y, p.z});
+            write_file(dir / "s.las", las_file(pts, v14));
+            write_file(dir / "kept.xyz", cloud_text(kept));
+            std::vector<std::string> args = {(dir / "s.las").string(), "--cell", "2", "--bounds", "490",   "690",
+                                             "560",                    "760",    "--return", c.returns, "-o",
+                                             (dir / "f.asc").string()};
+            if (c.classes) args.insert(args.end(), {"--class", c.classes});
+            const Outcome filtered = grid(args);
+            ASSERT_EQ(filtered.status, 0) << filtered.err;
+            const Outcome plain = grid({(dir / "kept.xyz").string(), "--cell", "2", "--bounds", "490", "690", "560",
+                                        "760", "-o", (dir / "k.asc").string()});
+            ASSERT_EQ(plain.status, 0) << plain.err;
+            EXPECT_EQ(read_file(dir / "f.asc"), read_file(dir / "k.asc"));
+            EXPECT_NE(filtered.out.find("kept " + std::to_string(kept.size())), std::string::npos) << filtered.out;
+        }
+}
+
+namespace {
+
+std::string wkt_of_epsg(int code)
+{
+    OGRSpatialReference srs;
+    srs.importFromEPSG(code);
+    char* text = nullptr;
+    srs.exportToWkt(&text);
+    std::string wkt = text;
+    CPLFree(text);
+    return wkt;
+}
+
+// The system of a GeoTIFF, or of an ASCII grid's .prj, and its band's unit.
+struct Written {
+    OGRSpatialReference srs;
+    bool has_srs = false;
+    std::string unit;
+};
+
+Written written_srs(const fs::path& p)
+{
+    GDALAllRegister();
+    Written w;
+    GDALDataset* ds = GDALDataset::Open(p.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+    if (!ds) return w;
+    if (const OGRSpatialReference* srs = ds->GetSpatialRef()) w.srs = *srs, w.has_srs = true;
+    w.unit = ds->GetRasterBand(1)->GetUnitType();
+    GDALClose(GDALDataset::ToHandle(ds));
+    return w;
+}
+
+}  // namespace
+
+// The files' system reaches the GeoTIFF and the .prj, with the band's unit
+// and the summary's after its linear unit; files of two systems need --srs,
+// which also overrides; text files hold none, and say so.
+TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
+{
+    TempDir dir;
+    const std::vector<SurveyPoint> pts = {{10, 10, 1}, {11, 12, 2}, {13, 11, 3}};
+    write_file(dir / "utm.las", las_file(pts, true, wkt_of_epsg(32642)));
+    write_file(dir / "other.las", las_file(pts, true, wkt_of_epsg(2994)));
+    write_file(dir / "p.xyz", "10 10 1\n");
+    OGRSpatialReference utm, oregon;
+    utm.importFromEPSG(32642);
+    oregon.importFromEPSG(2994);
+    for (const char* out : {"u.tif", "u.asc"}) {
+        const Outcome r = grid({(dir / "utm.las").string(), "--cell", "1", "-o", (dir / out).string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("metre"), std::string::npos) << r.out;
+        const Written w = written_srs(dir / out);
+        ASSERT_TRUE(w.has_srs) << out;
+        EXPECT_TRUE(w.srs.IsSame(&utm)) << out;
+        if (out[2] == 't') EXPECT_EQ(w.unit, "m");
+    }
+    EXPECT_TRUE(fs::exists(dir / "u.prj"));
+
+    const Outcome clash = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "-o",
+                                (dir / "c.tif").string()});
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_NE(clash.err.find("hold different coordinate systems"), std::string::npos) << clash.err;
+    EXPECT_FALSE(fs::exists(dir / "c.tif"));
+    const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "--srs",
+                                 "EPSG:2994", "-o", (dir / "c.tif").string()});
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    const Written w = written_srs(dir / "c.tif");
+    EXPECT_TRUE(w.srs.IsSame(&oregon));
+    EXPECT_EQ(w.unit, "ft");
+    EXPECT_NE(chosen.out.find("foot"), std::string::npos) << chosen.out;
+
+    const Outcome text = grid({(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "t.asc").string()});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("coordinate system: none"), std::string::npos) << text.out;
+    EXPECT_FALSE(fs::exists(dir / "t.prj"));
+
+    // A real delivery in feet whose system is in GeoTIFF keys, without an authority code.
+    const fs::path autzen = shared / "las" / "autzen_trim.las";
+    if (!fs::exists(autzen)) GTEST_SKIP() << "no sample data at " << shared;
+    const Outcome feet = grid({autzen.string(), "--cell", "10", "-o", (dir / "a.tif").string()});
+    ASSERT_EQ(feet.status, 0) << feet.err;
+    const Written a = written_srs(dir / "a.tif");
+    ASSERT_TRUE(a.has_srs);
+    EXPECT_DOUBLE_EQ(a.srs.GetLinearUnits(), 0.3048);
+    EXPECT_EQ(a.unit, "ft");
+    const Outcome prj = grid({autzen.string(), "--cell", "10", "-o", (dir / "a.asc").string()});
+    ASSERT_EQ(prj.status, 0) << prj.err;
+    OGRSpatialReference from_prj;
+    ASSERT_EQ(from_prj.importFromWkt(read_file(dir / "a.prj").c_str()), OGRERR_NONE);
+    EXPECT_DOUBLE_EQ(from_prj.GetLinearUnits(), 0.3048);
+}
+
+// Each failure: status 1, one line naming the file or the option at fault,
+// and no output left behind.
+TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
+{
+    TempDir dir;
+    write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
+    write_file(dir / "s.las", las_file({{0, 0, 1}, {9, 9, 2}}, false));
+    write_file(dir / "cut.las", las_file({{0, 0, 1}, {9, 9, 2}}, false).substr(0, 240));
+    fs::create_directory(dir / "empty");
+    write_file(dir / "empty" / "notes.txt", "no points here\n");
+    fs::create_symlink(dir / "p.xyz", dir / "link.asc");
+    const std::string out = (dir / "g.asc").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{(dir / "p.xyz").string(), "--cell", "1", "--gaps", "fail", "-o", out}, "cells hold no value after the fill"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "--class", "2", "-o", out},
+         (dir / "p.xyz").string() + ": a text point file holds no classes"},
+        {{(dir / "none.las").string(), "--cell", "1", "-o", out}, "none.las: no such file or folder"},
+        {{(dir / "empty").string(), "--cell", "1", "-o", out}, "the folder holds no point file"},
+        {{(dir / "cut.las").string(), "--cell", "1", "-o", out}, "cut.las"},
+        {{(dir / "s.las").string(), "--cell", "1", "--class", "7", "-o", out}, "no point passes the filters"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "link.asc").string()}, "would destroy the points"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "no" / "g.tif").string()}, "cannot be created"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const Outcome r = grid(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_EQ(read_file(dir / "p.xyz"), "0 0 1\n9 9 2\n");
+    }
+}
+
+// Every real sample gives a DEM; with the one fill, a cell is left as nodata
+// exactly when none of its 8 neighbours received a point (the snapped
+// extent leaves the ring empty, so edge cells follow the rule too).
+TEST(GridCommand, EveryRealSampleGivesADemWithNodataOutsideItsFootprint)
+{
+    std::vector<fs::path> samples;
+    for (const char* folder : {"", "las", "laz"}) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(shared / folder, ec)) {
+            const std::string ext = e.path().extension().string();
+            if (ext == ".xyz" || ext == ".las" || ext == ".laz") samples.push_back(e.path());
+        }
+    }
+    if (samples.empty()) GTEST_SKIP() << "no sample data at " << shared;
+    std::sort(samples.begin(), samples.end());
+    TempDir dir;
+    for (const fs::path& sample : samples) {
+        if (fs::file_size(sample) > (64 << 20)) continue;  // the benchmark clouds
+        SCOPED_TRACE(sample.string());
+        const std::string filled = (dir / "f.asc").string(), bare = (dir / "b.asc").string();
+        const Outcome f = grid({sample.string(), "--cell", "10", "-o", filled});
+        if (f.status != 0 && f.err.find("no point") != std::string::npos) continue;  // a file of no points
+        ASSERT_EQ(f.status, 0) << f.err;
+        ASSERT_EQ(grid({sample.string(), "--cell", "10", "--fill", "none", "-o", bare}).status, 0);
+        const Ascii a = read_ascii(filled), b = read_ascii(bare);
+        ASSERT_EQ(a.rows.size(), b.rows.size());
+        const double nodata = a.header.at("NODATA_value");
+        const long rows = static_cast<long>(b.rows.size()), cols = static_cast<long>(b.rows[0].size());
+        for (long i = 0; i < rows; ++i)
+            for (long j = 0; j < cols; ++j) {
+                bool neighbour = false;
+                for (long di = -1; di <= 1; ++di)
+                    for (long dj = -1; dj <= 1; ++dj)
+                        if ((di || dj) && i + di >= 0 && i + di < rows && j + dj >= 0 && j + dj < cols)
+                            neighbour |= b.rows[i + di][j + dj] != nodata;
+                if (b.rows[i][j] != nodata) EXPECT_EQ(a.rows[i][j], b.rows[i][j]);
+                else EXPECT_EQ(a.rows[i][j] != nodata, neighbour) << i << " " << j;
+            }
+    }
+}
