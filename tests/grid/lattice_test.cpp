@@ -27,34 +27,24 @@ std::int64_t expected_floor(double v, double origin, double size, std::int64_t c
 // cell size: such coordinates are moved to 1e-12, still far below a cell.
 double tame(double v) { return v != 0.0 && std::fabs(v) < 1e-12 ? std::copysign(1e-12, v) : v; }
 
+// Beside x by `ulps` ulps.
+double moved(double x, int ulps)
+{
+    for (; ulps != 0; ulps += ulps < 0 ? 1 : -1) x = std::nextafter(x, ulps > 0 ? HUGE_VAL : -HUGE_VAL);
+    return tame(x);
+}
+
 // A coordinate on, beside or between the edges of an axis: the edge
-// origin + k * size as doubles make it, moved by a few ulps or to anywhere
-// in the cell, or for a power-of-two multiple of the size an edge that is
-// exact in real arithmetic.
+// origin + k * size as doubles make it, moved by up to two ulps or to
+// anywhere in the cell, or an edge exact in real arithmetic (a power-of-two
+// multiple of the size).
 double near_an_edge(std::mt19937_64& rng, double origin, double size, std::int64_t count)
 {
-    const auto k = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(count + 7)) - 3;
-    double v = origin + static_cast<double>(k) * size;
-    switch (rng() % 6) {
-        case 0:
-            break;
-        case 1:
-            v = std::nextafter(v, HUGE_VAL);
-            break;
-        case 2:
-            v = std::nextafter(v, -HUGE_VAL);
-            break;
-        case 3:
-            v = std::nextafter(std::nextafter(v, HUGE_VAL), HUGE_VAL);
-            break;
-        case 4:
-            v += std::uniform_real_distribution<double>(0.0, size)(rng);
-            break;
-        default:
-            v = origin + std::ldexp(size, static_cast<int>(rng() % 8));  // 1, 2, 4... cells exactly
-            break;
-    }
-    return tame(v);
+    const double v = origin + (static_cast<double>(rng() % static_cast<std::uint64_t>(count + 7)) - 3) * size;
+    const int way = static_cast<int>(rng() % 7);
+    if (way == 5) return v + std::uniform_real_distribution<double>(0.0, size)(rng);
+    if (way == 6) return origin + std::ldexp(size, static_cast<int>(rng() % 8));
+    return moved(v, way - 2);
 }
 
 }  // namespace
@@ -126,17 +116,13 @@ TEST(Lattice, SnappedExtentsHoldEveryPoint)
     const double places[] = {480000.01, 2150000.0, 5e6, 489999.99, 0.0, -300.7, 2159999.97};
     const auto extent_edge = [&](double place, double size) {
         const double k = std::floor(place / size) + static_cast<double>(rng() % 2000);
-        switch (rng() % 5) {
-            case 0:
-                return size * k;  // a multiple as doubles round it
+        switch (rng() % 4) {
+            case 0:  // a multiple as doubles round it, or beside it
+                return moved(size * k, static_cast<int>(rng() % 3) - 1);
             case 1:
-                return tame(std::nextafter(size * k, HUGE_VAL));
-            case 2:
-                return tame(std::nextafter(size * k, -HUGE_VAL));
-            case 3:
                 return std::round((place + std::uniform_real_distribution<double>(0, 300)(rng)) * 100) / 100;
-            default:
-                return std::ldexp(size, 20) * std::floor(place / std::ldexp(size, 20));  // exactly a multiple
+            default:  // exactly a multiple
+                return std::ldexp(size, 20) * std::floor(place / std::ldexp(size, 20));
         }
     };
     long long grown = 0;

@@ -112,12 +112,6 @@ int renames_to_fail_on_prj(int dir, const char* from, const char* to)
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".prj") == 0) return errno = EACCES, -1;
     return ::renameat(dir, from, dir, to);
 }
-int writes = 0;
-ssize_t second_write_fails(int fd, const void* bytes, std::size_t n)
-{
-    if (++writes == 2) return errno = ENOSPC, -1;
-    return ::write(fd, bytes, n);
-}
 }  // namespace
 
 // The grid and its .prj take their places both or neither: an older grid
@@ -146,14 +140,6 @@ TEST(EsriAsc, TheGridAndItsPrjCompleteOrNothing)
         EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"dem.asc", "dem.prj"}));
     }
     {
-        // A .prj in a folder that does not exist: no grid either.
-        TempDir dir;
-        const OutputTarget asc = target(dir, "dem.asc");
-        EXPECT_EQ(failure_of([&] { write_esri_asc(asc, target(dir, "missing/dem.prj"), prj_text, g, -9999); }),
-                  "\n\n\tThe file missing/dem.prj cannot be created\n");
-        EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
-    }
-    {
         // Both written, the .prj cannot take its place: the grid is taken back.
         TempDir dir;
         write_file(dir / "dem.asc", "an older grid");
@@ -164,17 +150,6 @@ TEST(EsriAsc, TheGridAndItsPrjCompleteOrNothing)
         EXPECT_EQ(error, "\n\n\tThe file dem.prj was written but could not take its place; nothing was kept\n");
         EXPECT_EQ(read_file(dir / "dem.asc"), "an older grid");
         EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"dem.asc"});
-    }
-    {
-        // The .prj cannot be written (the grid's bytes were the first write).
-        TempDir dir;
-        const OutputTarget asc = target(dir, "dem.asc");
-        writes = 0;
-        output_set_calls(second_write_fails, nullptr);
-        const std::string error = failure_of([&] { write_esri_asc(asc, prj_beside(asc), prj_text, g, -9999); });
-        output_set_calls(nullptr, nullptr);
-        EXPECT_EQ(error, "\n\n\tThe file dem.prj could not be written completely; nothing was kept\n");
-        EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
     }
     // The .prj's name beside the grid's.
     TempDir dir;
