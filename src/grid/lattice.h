@@ -1,0 +1,132 @@
+// The lattice of kestranov-grid: square cells of one size laid from the
+// south-west corner (xmin, ymin), a true lattice with gaps rather than the
+// console's grid.
+//
+// Cell (row r, column c), rows counted from the north, holds the points with
+//   c = floor((x - xmin) / size),   r = rows - 1 - floor((y - ymin) / size),
+// both decided on the doubles as in real arithmetic: a point on a cell edge
+// belongs to the cell east or north of it, whatever the rounding of the
+// quotient would say. Columns 0..cols-1 and rows 0..rows-1 are the grid;
+// columns -1 and cols, rows -1 and rows are a ring of cells around it whose
+// points only feed the filling of the grid's edge cells; anything further out
+// is not gridded. The corner (xmin, ymin) and the counts define the cells;
+// xmax and ymax are the edges as typed or snapped, within 1e-9 of a cell of
+// xmin + cols * size and ymin + rows * size but not always equal to them in
+// real arithmetic: where they differ, the counts decide.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace kestranov {
+
+struct Lattice {
+    double xmin = 0.0, ymin = 0.0, xmax = 0.0, ymax = 0.0;
+    double size = 0.0;  // of a cell, in both directions
+    std::int64_t cols = 0, rows = 0;
+};
+
+// A lattice, or the reason there is none: a one-line text for the user,
+// naming the option at fault where there is one ("--bounds: ...").
+struct LatticeResult {
+    Lattice lattice;
+    std::string error;  // empty when `lattice` holds
+};
+
+// What the lattice accepts. The cell size and every coordinate stay within
+// 1e-300..1e300 in magnitude, so that no product or difference the cell rule
+// forms can overflow or lose a bit below the smallest normal double (see
+// lattice.cpp); a side holds at most 2^40 cells, so that a cell index is
+// exact in a double and the quotient's error stays far below a cell.
+constexpr double lattice_min_size = 1e-300;
+constexpr double lattice_max_coordinate = 1e300;
+constexpr std::int64_t lattice_max_side = std::int64_t{1} << 40;
+
+// Why `size` cannot be a cell size ("the cell size ... "), or "" when it can.
+// The lattice functions below check it too; a front end may call it first to
+// put its own option name in front.
+std::string cell_size_error(double size);
+
+// The lattice of typed bounds: the extent exactly as typed; the counts are
+// (xmax - xmin) / size and (ymax - ymin) / size, which must be positive
+// whole numbers to within 1e-9 of a cell. Refuses non-finite or out-of-range
+// values, xmax <= xmin, ymax <= ymin, a bad cell size, and a grid (with its
+// ring) whose cells would not fit 64-bit sizes.
+LatticeResult lattice_from_bounds(double xmin, double ymin, double xmax, double ymax, double size);
+
+// The lattice snapped around the extent of the points: xmin is the double
+// size * k (rounded to nearest) for the largest whole k with size * k <= the
+// points' smallest X in real arithmetic, xmax the double size * k for the
+// smallest k with size * k > their largest X; the same for Y; the counts are
+// the differences of the ks, or one more where the rounding of size * k
+// would otherwise leave the largest X or Y outside (see lattice.cpp). Every
+// point of the extent lies in a cell of the grid, never in the ring.
+LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax, double size);
+
+// A column or row index beyond the ring (or of a coordinate that is not a number).
+constexpr std::int64_t beyond_ring = -2;
+
+namespace lattice_detail {
+
+// floor((v - origin) / size) in exact arithmetic, knowing that it is
+// `whole` or whole - 1: the sign of v - origin - whole * size, from
+// error-free sums and products (the slow path, near a cell edge).
+std::int64_t floor_near_whole(double v, double origin, double size, std::int64_t whole);
+
+// 1.5 * 2^52: adding it and taking it away again rounds any double below
+// 2^51 in magnitude to the nearest whole number (ties to even), in two
+// additions and without a call to the C library.
+constexpr double rounding_shift = 0x1.8p52;
+
+}  // namespace lattice_detail
+
+// floor((v - origin) / size) exactly, `inverse` being the double 1 / size,
+// when the computed (v - origin) * inverse lies within 2^46 in magnitude.
+//
+// Why the double quotient decides almost always: q = fl(fl(v - origin) *
+// inverse) carries three roundings of relative error at most u = 2^-53
+// each, and at most 2^-1075 more should the product fall below the normal
+// range, so |q - Q| <= 3.01 u |Q| + 2^-1075 < 4 u (|q| + 1) for the exact
+// quotient Q. When the whole number r nearest q is further from q than
+// (|q| + 1) * 2^-50 = 8 u (|q| + 1) (q - r is exact: r = 0, or q and r lie
+// within a factor of two; the margin itself is rounded down by at most a
+// factor 1 - u), no whole number lies between q and Q, and floor(Q) =
+// floor(q). Otherwise |Q - r| < 12.1 u (|q| + 1) < 1/8, so floor(Q) is r or
+// r - 1 and one exact sign decides.
+inline std::int64_t floor_quotient(double v, double origin, double size, double inverse)
+{
+    const double q = (v - origin) * inverse;
+    const double r = (q + lattice_detail::rounding_shift) - lattice_detail::rounding_shift;
+    const auto whole = static_cast<std::int64_t>(r);
+    if (std::fabs(q - r) > (std::fabs(q) + 1.0) * 0x1p-50) return whole - static_cast<std::int64_t>(q < r);
+    return lattice_detail::floor_near_whole(v, origin, size, whole);
+}
+
+// The column (or, measured from ymin, the row from the south) of a
+// coordinate: floor((v - origin) / size) when it is -1..count, beyond_ring
+// for anything else, a NaN included. count is at most lattice_max_side.
+// A quotient of -2 or below, or of count + 2 or above, is beyond the ring
+// whatever its rounding: the error bound above is far below a cell.
+inline std::int64_t cell_floor(double v, double origin, double size, double inverse, std::int64_t count)
+{
+    const double q = (v - origin) * inverse;
+    if (!(q > -2.0 && q < static_cast<double>(count) + 2.0)) return beyond_ring;
+    const std::int64_t f = floor_quotient(v, origin, size, inverse);
+    return f < -1 || f > count ? beyond_ring : f;
+}
+
+// The column of x (-1..cols, the ring included) or beyond_ring.
+inline std::int64_t lattice_column(const Lattice& l, double x)
+{
+    return cell_floor(x, l.xmin, l.size, 1.0 / l.size, l.cols);
+}
+
+// The row of y, counted from the north (-1..rows, the ring included), or beyond_ring.
+inline std::int64_t lattice_row(const Lattice& l, double y)
+{
+    const std::int64_t from_south = cell_floor(y, l.ymin, l.size, 1.0 / l.size, l.rows);
+    return from_south == beyond_ring ? beyond_ring : l.rows - 1 - from_south;
+}
+
+}  // namespace kestranov

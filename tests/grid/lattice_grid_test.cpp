@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "exact_oracle.h"
+#include "grid/lattice_grid.h"
+#include "support.h"
+
+using namespace kestranov;
+
+namespace {
+
+using Cell = std::pair<std::int64_t, std::int64_t>;  // row from the north, column
+using Values = std::map<Cell, double>;
+constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
+
+LatticeGrid grid_of(const Lattice& l, Keep keep)
+{
+    LatticeGridResult made = make_lattice_grid(l, keep, 0);
+    if (!made.grid) throw std::runtime_error(made.error);
+    return std::move(*made.grid);
+}
+
+// Every cell of the grid and its ring that holds a value.
+Values values_of(const LatticeGrid& g)
+{
+    Values v;
+    for (std::int64_t r = -1; r <= g.lattice().rows; ++r)
+        for (std::int64_t c = -1; c <= g.lattice().cols; ++c)
+            if (!std::isnan(g.at(r, c))) v[{r, c}] = g.at(r, c);
+    return v;
+}
+
+// Unit cells from the origin; point(l, r, c, z) lands in cell (r, c), ring cells included.
+Lattice unit_lattice(std::int64_t cols, std::int64_t rows)
+{
+    return {0.0, 0.0, static_cast<double>(cols), static_cast<double>(rows), 1.0, cols, rows};
+}
+Point point(const Lattice& l, std::int64_t r, std::int64_t c, double z)
+{
+    return {static_cast<double>(c) + 0.5, static_cast<double>(l.rows - 1 - r) + 0.5, z};
+}
+
+}  // namespace
+
+// Points on, a few ulps beside and between cell edges, in the ring and
+// beyond: each cell keeps the highest (lowest) elevation of the points the
+// exact oracle puts there, the counts agree, and so does the same cloud
+// shuffled and handed over in other batches.
+TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
+{
+    std::mt19937_64 rng(99);
+    const Lattice lattices[] = {{480000.01, 2150000.02, 480006.01, 2150004.52, 0.3, 20, 15},
+                                {5e6, 5e6, 5e6 + 25, 5e6 + 5, 2.5, 10, 2},
+                                {489999.99, 2159999.97, 490000.99, 2160000.97, 0.1, 10, 10}};
+    for (const Lattice& l : lattices)
+        for (const Keep keep : {Keep::highest, Keep::lowest}) {
+            std::vector<Point> points{{no_value, l.ymin, 1.0}};
+            Values expected;
+            PointCounts counts{0, 0, 1};
+            for (int k = 0; k < sweep(3000); ++k) {
+                const auto i = static_cast<double>(rng() % static_cast<std::uint64_t>(l.cols + 6)) - 3;
+                double x = l.xmin + i * l.size;
+                const double j = static_cast<double>(rng() % static_cast<std::uint64_t>(l.rows + 6)) - 3;
+                const double y = l.ymin + (j + 0.5 * static_cast<double>(rng() % 2)) * l.size;
+                for (int u = static_cast<int>(rng() % 5) - 2; u != 0; u += u < 0 ? 1 : -1)
+                    x = std::nextafter(x, u > 0 ? HUGE_VAL : -HUGE_VAL);
+                const double z = std::round(std::uniform_real_distribution<double>(-20.0, 2400.0)(rng) * 100) / 100;
+                points.push_back({x, y, z});
+                const std::int64_t c = exact_oracle::floor_cell(x, l.xmin, l.size);
+                const std::int64_t r = l.rows - 1 - exact_oracle::floor_cell(y, l.ymin, l.size);
+                if (c < -1 || c > l.cols || r < -1 || r > l.rows) {
+                    ++counts.outside;
+                    continue;
+                }
+                ++(c >= 0 && c < l.cols && r >= 0 && r < l.rows ? counts.gridded : counts.ring_only);
+                const auto [at, first] = expected.emplace(Cell{r, c}, z);
+                if (!first) at->second = keep == Keep::highest ? std::max(at->second, z) : std::min(at->second, z);
+            }
+            EXPECT_GT(counts.ring_only, 100);
+            EXPECT_GT(counts.outside, 100);
+            LatticeGrid g = grid_of(l, keep), again = grid_of(l, keep);
+            g.add(points.data(), points.size());
+            std::shuffle(points.begin(), points.end(), rng);
+            for (std::size_t at = 0, n = 0; at < points.size(); at += n) {
+                n = std::min<std::size_t>(1 + rng() % 1500, points.size() - at);
+                again.add(points.data() + at, n);
+            }
+            for (const LatticeGrid* grid : {&g, &again}) {
+                EXPECT_EQ(values_of(*grid), expected) << l.size;
+                EXPECT_EQ(grid->counts().gridded, counts.gridded);
+                EXPECT_EQ(grid->counts().ring_only, counts.ring_only);
+                EXPECT_EQ(grid->counts().outside, counts.outside);
+            }
+        }
+}
+
+// By hand: 5 x 2 unit cells, 10 at (0,0) and 4 at (1,2), in the ring 7 at
+// (-1,1) north and 100 at (2,1) south. NaN elevations change no cell.
+TEST(LatticeGrid, FillOnceTheWorkedGrid)
+{
+    const Lattice l = unit_lattice(5, 2);
+    LatticeGrid g = grid_of(l, Keep::highest);
+    const Point pts[] = {point(l, 0, 0, 10),  point(l, 1, 2, 4),        point(l, -1, 1, 7),
+                         point(l, 2, 1, 100), point(l, 0, 0, no_value), point(l, 0, 4, no_value)};
+    g.add(pts, std::size(pts));
+    EXPECT_EQ(g.counts().gridded, 4);
+    EXPECT_EQ(g.counts().ring_only, 2);
+    EXPECT_EQ(g.empty_cells(), 8);
+    EXPECT_EQ(g.fill_once(), 6);
+    const double expected[2][5] = {
+        // (0,1): N, W, SE. (0,2): NW, S; its W was empty as gridded. (0,3): SW. (0,4): no neighbour.
+        {10, (7 + 10 + 4) / 3.0, (7 + 4) / 2.0, 4, no_value},
+        // (1,0): N, SE. (1,1): NW, E, S. (1,3): W.
+        {(10 + 100) / 2.0, (10 + 4 + 100) / 3.0, 4, 4, no_value},
+    };
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 5; ++c) {
+            const double v = g.row(r)[c];
+            EXPECT_TRUE(std::isnan(expected[r][c]) ? std::isnan(v) : v == expected[r][c]) << r << " " << c << " " << v;
+        }
+    EXPECT_EQ(g.empty_cells(), 2);
+    EXPECT_EQ(g.at(-1, 1), 7.0);  // the ring is never filled
+    EXPECT_TRUE(std::isnan(g.at(-1, 0)));
+}
+
+// Sparse random grids against a fill written from the rule: the sum in the
+// order NW, N, NE, W, E, SW, S, SE of the values as gridded. Elevations of
+// very different sizes make the order matter, as the sample shows.
+TEST(LatticeGrid, FillOnceSumsInTheStatedOrderWithoutCascade)
+{
+    std::mt19937_64 rng(4);
+    const double magnitudes[] = {0.1, 0.7, 3.3, 1e16, -1e16, 2240.17, 1e-3, 7e15};
+    long long order_matters = 0;
+    for (int round = 0; round < sweep(200); ++round) {
+        const Lattice l =
+            unit_lattice(1 + static_cast<std::int64_t>(rng() % 12), 1 + static_cast<std::int64_t>(rng() % 9));
+        LatticeGrid g = grid_of(l, Keep::lowest);
+        Values gridded;
+        for (std::int64_t r = -1; r <= l.rows; ++r)
+            for (std::int64_t c = -1; c <= l.cols; ++c)
+                if (rng() % 3 == 0) gridded[{r, c}] = magnitudes[rng() % std::size(magnitudes)] * (1 + rng() % 5);
+        for (const auto& [cell, z] : gridded) {
+            const Point p = point(l, cell.first, cell.second, z);
+            g.add(&p, 1);
+        }
+        Values expected = gridded;
+        long long filled = 0, valued = 0;
+        for (std::int64_t r = 0; r < l.rows; ++r)
+            for (std::int64_t c = 0; c < l.cols; ++c) {
+                std::vector<double> around;
+                for (const Cell& n : {Cell{r - 1, c - 1}, Cell{r - 1, c}, Cell{r - 1, c + 1}, Cell{r, c - 1},
+                                      Cell{r, c + 1}, Cell{r + 1, c - 1}, Cell{r + 1, c}, Cell{r + 1, c + 1}})
+                    if (const auto v = gridded.find(n); v != gridded.end()) around.push_back(v->second);
+                if (gridded.count({r, c}) || around.empty()) {
+                    valued += gridded.count({r, c}) != 0;
+                    continue;
+                }
+                double sum = around[0], reversed = around.back();
+                for (std::size_t k = 1; k < around.size(); ++k) sum += around[k];
+                for (std::size_t k = around.size() - 1; k-- > 0;) reversed += around[k];
+                order_matters += sum != reversed;
+                expected[{r, c}] = sum / static_cast<double>(around.size());
+                ++filled;
+            }
+        ASSERT_EQ(g.fill_once(), filled) << round;
+        ASSERT_EQ(values_of(g), expected) << round;
+        EXPECT_EQ(g.empty_cells(), l.cols * l.rows - valued - filled);
+    }
+    EXPECT_GT(order_matters, 20);
+}
+
+TEST(LatticeGrid, RefusalsInsteadOfACrash)
+{
+    // (1000 + 2) x (1000 + 4) + 1 doubles: the grid, its ring, the filling's two rows and one spare cell.
+    EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 8000000).error,
+              "a grid of 1000 columns and 1000 rows needs 9 MB of memory, and 8 MB are available");
+    EXPECT_TRUE(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 9000000).grid.has_value());
+    EXPECT_EQ(make_lattice_grid(unit_lattice(std::int64_t{1} << 40, 1 << 30), Keep::highest, 0).error,
+              "a grid of 1099511627776 columns and 1073741824 rows is too large for this program");
+    EXPECT_EQ(make_lattice_grid(unit_lattice(0, 3), Keep::highest, 0).error,
+              "a grid of 0 columns and 3 rows has no cell");
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator would stop the run instead of returning null
+    // Beyond any address space, so the allocation itself fails.
+    EXPECT_EQ(make_lattice_grid(unit_lattice(std::int64_t{1} << 40, 1 << 19), Keep::highest, 0)
+                  .error.rfind("not enough memory for a grid of 1099511627776 columns and 524288 rows (", 0),
+              0u);
+#endif
+    // Means beyond the range of a double end the run naming the cell.
+    const Lattice two = unit_lattice(2, 1);
+    LatticeGrid g = grid_of(two, Keep::highest);
+    const Point pts[] = {point(two, 0, 0, 1.5e308), point(two, 1, 0, 1.5e308)};
+    g.add(pts, 2);
+    EXPECT_EQ(failure_of([&] { g.fill_once(); }),
+              "\n\n\tThe empty cell of row 0, column 1 (counted from 0 at the north-west corner) would get the mean of "
+              "its neighbours, whose sum is beyond the range of a double: their elevations are too large\n");
+}
