@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "core/point_filter.h"
+#include "grid/lattice_grid.h"
 
 namespace kestranov::gridder {
 
-enum class Keep { highest, lowest };
 enum class OutputKind { geotiff, ascii_grid };
 
 struct GridOptions {

@@ -1,5 +1,7 @@
 #include "grid_output.h"
 
+#include <algorithm>
+
 #include "geotiff.h"
 #include "output/esri_asc.h"
 #include "platform/output_file.h"
@@ -18,8 +20,8 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     band.float64 = o.float64, band.always_nodata = true, band.program = "kestranov-grid", band.north = l.ymax;
     if (report.crs) band.srs_wkt = report.crs->wkt, band.unit = report.crs->unit_code;
     const exporter::GridRows rows = [&](std::size_t r, double* values) {
-        for (std::size_t c = 0; c < frame.cols; ++c)
-            values[c] = grid.value(static_cast<long long>(r), static_cast<long long>(c));
+        const double* row = grid.row(static_cast<std::int64_t>(r));
+        std::copy(row, row + frame.cols, values);
     };
     write_bytes(o.output, exporter::encode_geotiff(frame, rows, band, o.output), inputs);
 }
@@ -43,8 +45,11 @@ void write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const Gri
         write_geotiff(o, grid, report, inputs);
         return;
     }
-    const std::string prj = report.crs ? report.crs->esri_wkt : "";
-    write_esri_asc({o.output, o.output, &inputs}, grid, o.nodata, prj.empty() ? nullptr : &prj);
+    const OutputTarget asc{o.output, o.output, &inputs};
+    if (report.crs && !report.crs->esri_wkt.empty())
+        write_esri_asc(asc, prj_beside(asc), report.crs->esri_wkt, grid, o.nodata);
+    else
+        write_esri_asc(asc, grid, o.nodata);
 }
 
 }  // namespace kestranov::gridder

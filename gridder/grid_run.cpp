@@ -9,6 +9,7 @@
 #include "grid_output.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
+#include "platform/memory.h"
 #include "point_inputs.h"
 #include "points/point_reader.h"
 #include "progress.h"
@@ -66,7 +67,9 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     // clash ends the run before the long one.
     std::optional<CrsChoice> crs;
     if (!o.bounds) crs = choose_crs(o, seen);
-    LatticeGrid grid(l, o.keep == Keep::highest ? LatticeGrid::Keep::highest : LatticeGrid::Keep::lowest);
+    LatticeGridResult made = make_lattice_grid(l, o.keep, available_memory_bytes());
+    if (!made.grid) throw InputError(made.error);
+    LatticeGrid& grid = *made.grid;
     progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
     const PointSink add = [&](const Point* p, std::size_t n) { grid.add(p, n); };
     report.read = read_all(door, seen, false, add, progress);
@@ -79,7 +82,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
-    report.with_points = grid.cells_with_points();
+    report.with_points = l.cols * l.rows - grid.empty_cells();
     report.filled = o.fill ? grid.fill_once() : 0;
     report.nodata = grid.empty_cells();
     if (o.gaps_fail && report.nodata > 0)

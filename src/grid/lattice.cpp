@@ -94,6 +94,13 @@ std::string coordinate_error(const char* name, double v)
 
 constexpr std::int64_t not_whole = -1, too_many = -2;
 
+// The gap from |v| to the next double up.
+double ulp(double v)
+{
+    const double a = std::fabs(v);
+    return std::nextafter(a, std::numeric_limits<double>::infinity()) - a;
+}
+
 // The number of cells of `size` from `low` to `high` when it is a positive
 // whole number to within 1e-9 of a cell, else not_whole, or too_many beyond
 // lattice_max_side. The distance to the nearest whole number n is taken on
@@ -112,7 +119,11 @@ std::int64_t whole_cells(double low, double high, double size)
     const double product_error = std::fma(w, size, -product);
     // With n >= 1, difference and product lie within a factor of two: their difference is exact.
     const double residual = ((difference - product) + difference_error) - product_error;
-    return std::fabs(residual) <= 1e-9 * size ? n : not_whole;
+    // A typed bound is the double nearest its decimal, up to half an ulp
+    // away: at 2e6 that is 2e-10, more than 1e-9 of a 0.1 cell, so bounds
+    // typed as whole cells would be refused. Their spacing is allowed too.
+    const double typed_slack = ulp(low) + ulp(high);
+    return std::fabs(residual) <= 1e-9 * size + typed_slack ? n : not_whole;
 }
 
 std::string too_many_cells(const std::string& prefix)
