@@ -120,11 +120,13 @@ struct Session {
         st.numlay = 1;
     }
     // What one reading of that file through the door handed on, with the
-    // reading options of `st` (a filter included).
+    // reading options of `st` (a filter included), and its tally.
     struct Reading {
         std::vector<std::array<double, 3>> points;
         long long records = -1;
         std::string error;  // "" when it read
+        kestranov::FilterTally tally;
+        bool operator==(const Reading&) const = default;
     };
     Reading read_points(kestranov::SeenFile& seen, bool extents_only = false)
     {
@@ -137,7 +139,16 @@ struct Session {
                 },
                 seen, extents_only);
         });
+        r.tally = seen.tally;
         return r;
+    }
+    // The file `name` holding `bytes` read once so.
+    Reading read_points(const std::string& name, const std::string& bytes, kestranov::SeenFile& seen,
+                        bool extents_only = false)
+    {
+        put(name, bytes);
+        use_point_file(name);
+        return read_points(seen, extents_only);
     }
     void answer(const std::string& answers)
     {

@@ -49,6 +49,7 @@ struct FilterTally {
     long long class_passed = 0;   // passing the class test (all when !by_class)
     long long return_passed = 0;  // passing the return test (all when returns == any)
     long long kept = 0;           // passing both: the records handed on
+    bool operator==(const FilterTally&) const = default;
 };
 
 }  // namespace kestranov
