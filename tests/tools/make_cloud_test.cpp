@@ -472,7 +472,8 @@ TEST_F(MakeCloud, SurveyClassesAndReturnsFollowTheScene)
         std::int32_t xyz[3];
         std::memcpy(xyz, recs[i].data(), sizeof xyz);
         const double x = xyz[0] / 100.0, y = xyz[1] / 100.0, z = xyz[2] / 100.0;
-        const int cls = recs[i][15], ret = recs[i][14] & 7, nret = recs[i][14] >> 3;
+        const auto flags = static_cast<unsigned char>(recs[i][14]);
+        const int cls = static_cast<unsigned char>(recs[i][15]), ret = flags & 7, nret = flags >> 3;
         const std::string kind = std::to_string(cls) + " " + std::to_string(ret) + "/" + std::to_string(nret);
         ++kinds[kind];
         EXPECT_EQ(cls == 2, std::fabs(z - scene.ground(x, y)) <= 0.0251) << kind << " at " << x << "," << y;
