@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -68,6 +69,45 @@ template <class T>
 void patch(std::string& b, std::size_t at, T v)
 {
     std::memcpy(b.data() + at, &v, sizeof v);
+}
+
+// A variable-length record of a LAS file: user id, record id, payload.
+struct LasRecord {
+    std::string user;
+    std::uint16_t id;
+    std::string payload;
+};
+
+// The LAS or LAZ file `las` with `vlrs` put before its own VLRs and, for
+// LAS 1.4, `evlrs` after everything, the header's counts and places set to
+// match. The points move with the VLRs, and a LAZ file's chunk table
+// pointer (the 8 bytes at the points' start) with them.
+inline std::string with_las_records(std::string las, const std::vector<LasRecord>& vlrs,
+                                    const std::vector<LasRecord>& evlrs = {})
+{
+    const auto head = [](const LasRecord& r, std::size_t size) {
+        std::string h(size, '\0');
+        std::memcpy(h.data() + 2, r.user.data(), std::min<std::size_t>(r.user.size(), 16));
+        patch<std::uint16_t>(h, 18, r.id);
+        if (size == 54)
+            patch<std::uint16_t>(h, 20, static_cast<std::uint16_t>(r.payload.size()));
+        else
+            patch<std::uint64_t>(h, 20, r.payload.size());
+        return h + r.payload;
+    };
+    std::string before;
+    for (const LasRecord& r : vlrs) before += head(r, 54);
+    las.insert(field<std::uint16_t>(las, 94), before);
+    const auto points = static_cast<std::uint32_t>(field<std::uint32_t>(las, 96) + before.size());
+    patch<std::uint32_t>(las, 96, points);
+    patch<std::uint32_t>(las, 100, static_cast<std::uint32_t>(field<std::uint32_t>(las, 100) + vlrs.size()));
+    if ((las[104] & 0xC0) != 0)
+        patch<std::int64_t>(las, points, field<std::int64_t>(las, points) + static_cast<std::int64_t>(before.size()));
+    if (evlrs.empty()) return las;
+    patch<std::uint64_t>(las, 235, las.size());
+    patch<std::uint32_t>(las, 243, static_cast<std::uint32_t>(evlrs.size()));
+    for (const LasRecord& r : evlrs) las += head(r, 60);
+    return las;
 }
 
 inline std::string read_file(const std::filesystem::path& p)

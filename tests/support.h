@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -99,9 +100,7 @@ struct Session {
     std::string read_rewritten(const std::string& name, const std::string& before, const std::string& after)
     {
         put(name, before);
-        st.nomgen = "c:\\images\\zone1\\";
-        st.files = {kestranov::data_file{}, kestranov::data_file{name.substr(0, name.rfind('.'))}};
-        st.numlay = 1;
+        use_point_file(name);
         kestranov::SeenFile seen;
         const auto read = [&] {
             kestranov::read_point_file(
@@ -112,6 +111,44 @@ struct Session {
         put(name, after);
         std::filesystem::last_write_time(zone(name), date);
         return failure_of(read);
+    }
+    // The file `name` of zone1 as the run's one point file, named by its stem.
+    void use_point_file(const std::string& name)
+    {
+        st.nomgen = "c:\\images\\zone1\\";
+        st.files = {kestranov::data_file{}, kestranov::data_file{name.substr(0, name.rfind('.'))}};
+        st.numlay = 1;
+    }
+    // What one reading of that file through the door handed on, with the
+    // reading options of `st` (a filter included), and its tally.
+    struct Reading {
+        std::vector<std::array<double, 3>> points;
+        long long records = -1;
+        std::string error;  // "" when it read
+        kestranov::FilterTally tally;
+        bool operator==(const Reading&) const = default;
+    };
+    Reading read_points(kestranov::SeenFile& seen, bool extents_only = false)
+    {
+        Reading r;
+        r.error = failure_of([&] {
+            r.records = kestranov::read_point_file(
+                out, kestranov::point_files_of(st), 1,
+                [&](const kestranov::Point* p, std::size_t n) {
+                    for (std::size_t k = 0; k < n; ++k) r.points.push_back({p[k].x, p[k].y, p[k].z});
+                },
+                seen, extents_only);
+        });
+        r.tally = seen.tally;
+        return r;
+    }
+    // The file `name` holding `bytes` read once so.
+    Reading read_points(const std::string& name, const std::string& bytes, kestranov::SeenFile& seen,
+                        bool extents_only = false)
+    {
+        put(name, bytes);
+        use_point_file(name);
+        return read_points(seen, extents_only);
     }
     void answer(const std::string& answers)
     {

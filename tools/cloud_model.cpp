@@ -332,14 +332,18 @@ std::uint64_t Sampler::hash(std::uint64_t index, int stream) const
     return mix64(keys_[stream] + 0x9E3779B97F4A7C15ULL * index);
 }
 
-Record Sampler::record(std::uint64_t index) const
+Sampler::Slot Sampler::slot(std::uint64_t index) const
 {
     // Row r holds indices [ceil(r*N/R), ceil((r+1)*N/R)), so floor(i*R/N) is
     // the row of i.
     const std::uint64_t row = index * rows_ / points_;
     const std::uint64_t first = row_start(row);
-    const std::uint64_t count = row_start(row + 1) - first;
-    const std::uint64_t col = index - first;
+    return {row, index - first, row_start(row + 1) - first};
+}
+
+Record Sampler::record(std::uint64_t index) const
+{
+    const auto [row, col, count] = slot(index);
 
     const double span = static_cast<double>(size_cm_);
     const double u = unit_interval(hash(index, 0));
@@ -365,18 +369,39 @@ Record Sampler::record(std::uint64_t index) const
     double top;
     if (const Building* b = scene_.building_at(x, y)) {
         z = b->roof;
+        rec.surface = Surface::roof;
     } else if ((row + col) % 2 == 0 && scene_.canopy_top(x, y, top)) {
         // Under a crown, alternate pulses (a checkerboard over rows and columns)
         // are recorded at the canopy and at the ground, the way first and last
         // returns interleave under vegetation. Every metre of a stand then holds
         // both the crown and the floor beneath it.
         z = top - 1.2 * unit_interval(hash(index, 2));
+        rec.surface = Surface::canopy;
     } else {
         // A couple of centimetres of ranging noise on bare earth.
         z = scene_.ground(x, y) + 0.04 * (unit_interval(hash(index, 3)) - 0.5);
     }
     rec.z_cm = std::llround(z * 100.0);
     return rec;
+}
+
+SurveyAttributes Sampler::survey(std::uint64_t index, const Record& rec) const
+{
+    const auto [row, col, count] = slot(index);
+    switch (rec.surface) {
+        case Surface::roof:
+            return {6, 1, 1};
+        case Surface::canopy: {
+            // Canopy hits alternate with other pulses, so the next one in
+            // the row is never canopy: ground beneath, or a roof.
+            const bool beneath = col + 1 < count && record(index + 1).surface == Surface::ground;
+            return {5, 1, static_cast<std::uint8_t>(beneath ? 2 : 1)};
+        }
+        case Surface::ground:
+            break;
+    }
+    const bool beneath = col > 0 && record(index - 1).surface == Surface::canopy;
+    return {2, static_cast<std::uint8_t>(beneath ? 2 : 1), static_cast<std::uint8_t>(beneath ? 2 : 1)};
 }
 
 std::pair<std::int64_t, std::int64_t> Sampler::position_mm(std::uint64_t index, const Record& rec) const

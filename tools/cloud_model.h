@@ -116,10 +116,20 @@ private:
     std::vector<Tree> trees_;
 };
 
+// What a pulse hit.
+enum class Surface : std::uint8_t { ground, canopy, roof };
+
 // One output record: X and Y as centimetre offsets from the origin, Z as an
-// absolute elevation in centimetres.
+// absolute elevation in centimetres, and the surface it lies on.
 struct Record {
     std::int64_t x_cm, y_cm, z_cm;
+    Surface surface;
+};
+
+// A record's attributes as a LAS survey gives them.
+struct SurveyAttributes {
+    std::uint8_t classification;  // 2 ground, 5 high vegetation, 6 building
+    std::uint8_t return_number, number_of_returns;
 };
 
 // Lays `points` records over the scene in flight-line order: rows of pulses
@@ -137,6 +147,14 @@ public:
     // Record number `index` (0 <= index < points) in scan order.
     Record record(std::uint64_t index) const;
 
+    // The LAS classification and returns of record `index` (`rec` is
+    // record(index)): ground 2, canopy 5, roofs 6. The pulse after a canopy
+    // hit in its flight line stands for that pulse's ground return beneath
+    // the crown: when it reaches the ground, the two are returns 1 and 2 of
+    // 2; every other record is the one return of its pulse. So the class 2
+    // records are exactly the ground records of the model.
+    SurveyAttributes survey(std::uint64_t index, const Record& rec) const;
+
     // X and Y of record number `index` in millimetres, for clouds printed with
     // three decimals: its centimetre position plus a sub-centimetre offset of
     // its own. Coordinates on the square's edges keep a zero offset, so the
@@ -147,6 +165,10 @@ public:
     static constexpr std::uint64_t max_points = std::uint64_t{1} << 40;
 
 private:
+    struct Slot {
+        std::uint64_t row, col, count;  // the pulse's row, its place in the row, the row's pulses
+    };
+    Slot slot(std::uint64_t index) const;
     std::uint64_t row_start(std::uint64_t row) const;
     std::uint64_t hash(std::uint64_t index, int stream) const;
 

@@ -33,7 +33,7 @@ namespace {
 constexpr const char* usage_text =
     "usage: make_cloud OUT.xyz --points N [--seed S] [--size METRES]\n"
     "                  [--order scan|random] [--x0 X] [--y0 Y]\n"
-    "                  [--xy-decimals 2|3] [--z-range LO HI] [--las]\n"
+    "                  [--xy-decimals 2|3] [--z-range LO HI] [--las [--survey]]\n"
     "\n"
     "Writes N records \"X Y Z\" (metres, two decimals, LF) covering the square\n"
     "[x0, x0+size] x [y0, y0+size]: rolling ground, flat-roofed buildings and\n"
@@ -51,6 +51,11 @@ constexpr const char* usage_text =
     "                 width (and the minus sign) the range spans\n"
     "  --las          write the same points as LAS 1.2 (point format 1, scale\n"
     "                 0.01, offset 0) instead of text\n"
+    "  --survey       with --las: give each record the classification and\n"
+    "                 returns of a survey: 2 ground, 5 tree canopy, 6 roofs;\n"
+    "                 a canopy hit and the ground return after it in its\n"
+    "                 flight line are returns 1 and 2 of 2, every other\n"
+    "                 record 1 of 1\n"
     "OUT.xyz may be '-' for standard output.\n";
 
 struct Options {
@@ -61,6 +66,7 @@ struct Options {
     double size = 300.0;
     bool random_order = false;
     bool las = false;
+    bool survey = false;
     double x0 = 480000.0;
     double y0 = 2150000.0;
     int xy_decimals = 2;
@@ -102,6 +108,10 @@ Options parse(int argc, char** argv)
         }
         if (arg == "--las") {
             opt.las = true;
+            continue;
+        }
+        if (arg == "--survey") {
+            opt.survey = true;
             continue;
         }
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
@@ -157,6 +167,7 @@ Options parse(int argc, char** argv)
         throw UsageError{"--z-range needs LO < HI within -1000 and 10000 metres"};
     // LAS records hold centimetres (scale 0.01).
     if (opt.las && opt.xy_decimals != 2) throw UsageError{"--xy-decimals 3 cannot be written as LAS"};
+    if (opt.survey && !opt.las) throw UsageError{"--survey needs --las: text records hold no classes nor returns"};
     return opt;
 }
 
@@ -173,6 +184,7 @@ struct Layout {
     const cloudgen::ElevationMap* stretch;  // null for the scene's own elevations
     std::int64_t x0_cm, y0_cm;
     bool millimetres;  // X and Y with three decimals
+    bool survey;       // LAS records with classes and returns
 };
 
 std::string format_chunk(const Layout& at, std::uint64_t begin, std::uint64_t end)
@@ -209,11 +221,19 @@ std::string las_chunk(const Layout& at, std::uint64_t begin, std::uint64_t end)
     std::string bytes(static_cast<std::size_t>(end - begin) * las_record, '\0');
     char* p = bytes.data();
     for (std::uint64_t k = begin; k < end; ++k, p += las_record) {
-        const cloudgen::Record r = at.sampler.record(at.shuffle ? (*at.shuffle)(k) : k);
+        const std::uint64_t index = at.shuffle ? (*at.shuffle)(k) : k;
+        const cloudgen::Record r = at.sampler.record(index);
         const std::int64_t z_cm = at.stretch ? (*at.stretch)(r.z_cm) : r.z_cm;
         const std::int32_t xyz[3] = {static_cast<std::int32_t>(at.x0_cm + r.x_cm),
                                      static_cast<std::int32_t>(at.y0_cm + r.y_cm), static_cast<std::int32_t>(z_cm)};
         std::memcpy(p, xyz, sizeof xyz);  // little-endian on every host this runs on
+        if (at.survey) {
+            // Byte 14: the return number in bits 0-2, the number of returns
+            // in bits 3-5; byte 15: the classification.
+            const cloudgen::SurveyAttributes a = at.sampler.survey(index, r);
+            p[14] = static_cast<char>(a.return_number | a.number_of_returns << 3);
+            p[15] = static_cast<char>(a.classification);
+        }
     }
     return bytes;
 }
@@ -252,7 +272,8 @@ int run(const Options& opt)
                         stretch ? &*stretch : nullptr,
                         x0_cm,
                         y0_cm,
-                        opt.xy_decimals == 3};
+                        opt.xy_decimals == 3,
+                        opt.survey};
 
     const bool to_stdout = opt.out == "-";
     std::FILE* file = to_stdout ? stdout : std::fopen(opt.out.c_str(), "wb");

@@ -1,12 +1,15 @@
-// How the point files are read: the threads the user lets a run use, and
-// the seams through which a test sets the block size, a failing thread and
-// the vector path for one reading. They travel down with the point-file
-// list, so that a test's choice holds for its own call and cannot leak into
-// the next one (ninja hands its builder a DiskInterface the same way).
+// How the point files are read: the threads the user lets a run use, the
+// records a companion keeps (the console keeps them all), and the seams
+// through which a test sets the block size, a failing thread and the vector
+// path for one reading. They travel down with the point-file list, so that
+// a test's choice holds for its own call and cannot leak into the next one
+// (ninja hands its builder a DiskInterface the same way).
 #pragma once
 
 #include <cstddef>
 #include <optional>
+
+#include "core/point_filter.h"
 
 namespace kestranov {
 
@@ -26,6 +29,9 @@ struct ReadingOptions {
     // once scanned. -1: no such fault.
     int failing_start = -1;
     int failing_part = -1;
+    // The records of LAS and LAZ files that reach the sink; inactive (the
+    // console's): every record. Text files cannot be filtered.
+    PointFilter filter;
 };
 
 }  // namespace kestranov

@@ -32,6 +32,14 @@ LasHeader fields(const unsigned char* b, std::size_t n)
     }
     const bool waveforms = h.version_minor >= 3 && h.header_size >= las_waveform_header && n >= las_waveform_header;
     h.waveform_start = waveforms ? little_endian<std::uint64_t>(b + 227) : 0;
+    const bool extended = h.version_minor >= 4 && h.header_size >= 247 && n >= 247;
+    h.evlr_start = extended ? little_endian<std::uint64_t>(b + 235) : 0;
+    h.evlr_count = extended ? little_endian<std::uint32_t>(b + 243) : 0;
+    // Max X, min X, max Y, min Y, max Z, min Z.
+    for (int a = 0; a < 3; ++a) {
+        h.max[a] = little_endian<double>(b + 179 + 16 * a);
+        h.min[a] = little_endian<double>(b + 187 + 16 * a);
+    }
     return h;
 }
 

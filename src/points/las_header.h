@@ -1,7 +1,9 @@
 // The public header block of an ASPRS LAS file, as both the LAS and the LAZ
 // readers need it: where the points start, how they are laid out, how many
-// there are and how their integers become coordinates. The rest of the
-// header (bounds, dates, software names) is not used.
+// there are and how their integers become coordinates; where the extended
+// variable-length records are, and the bounds the header states (never
+// used for the extents, which come from the points). The rest (dates,
+// software names) is not read.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +39,9 @@ struct LasHeader {
     std::uint64_t count;  // the 64-bit count of LAS 1.4 where the header holds it
     double scale[3], offset[3];
     std::uint64_t waveform_start;  // LAS 1.3 and 1.4: where waveform data inside the file begin (0: none)
+    std::uint64_t evlr_start;      // LAS 1.4: where its extended variable-length records begin
+    std::uint32_t evlr_count;      // LAS 1.4: how many there are (0 before 1.4)
+    double min[3], max[3];         // X, Y and Z as the header states them, unchecked
     int point_format() const { return format & 0x3F; }
     bool compressed() const { return (format & 0xC0) != 0; }
 };

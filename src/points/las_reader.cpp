@@ -54,6 +54,34 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
     }
 }
 
+// The attributes a filter decides by, of `n` records of `length` bytes
+// from `p`. Point formats 0 to 5 keep the return number in bits 0-2 of byte
+// 14, the number of returns in bits 3-5 and the classification in the low 5
+// bits of byte 15 (the flags above it); 6 to 10 keep them in bits 0-3 and
+// 4-7 of byte 14, and the whole of byte 16.
+void read_attributes(const unsigned char* p, std::size_t length, std::size_t n, int point_format, PointAttributes* out)
+{
+    if (point_format <= 5) {
+        for (std::size_t r = 0; r < n; ++r, p += length)
+            out[r] = {static_cast<std::uint8_t>(p[15] & 0x1F), static_cast<std::uint8_t>(p[14] & 7),
+                      static_cast<std::uint8_t>((p[14] >> 3) & 7)};
+        return;
+    }
+    for (std::size_t r = 0; r < n; ++r, p += length)
+        out[r] = {p[16], static_cast<std::uint8_t>(p[14] & 0x0F), static_cast<std::uint8_t>(p[14] >> 4)};
+}
+
+// Records too short for the bytes read_attributes reads: the reading
+// needs only X, Y and Z unless it filters.
+void check_attributes_held(const LasHeader& h, const std::string& path)
+{
+    const std::size_t needed = h.point_format() <= 5 ? 16 : 17;
+    if (h.record_length < needed)
+        fail("\n\n\tFile " + path + ": its LAS point records of " + std::to_string(h.record_length) +
+             " bytes are shorter than the " + std::to_string(needed) +
+             " bytes that hold their classification and returns, by which its points are filtered\n");
+}
+
 // LAS 1.0 to 1.2 end with their points, and so does 1.3 without waveform
 // data inside the file (1.4 may add extended variable-length records):
 // whole records beyond the count mean a header that disagrees with its
@@ -69,11 +97,14 @@ void check_nothing_after(const LasHeader& h, std::uint64_t file_size, const std:
              " points\n");
 }
 
-// The header of `f`, checked, and the file positioned at its points.
-LasHeader read_header(InputFile& f, const std::string& path, std::optional<LasHeader>& seen)
+// The header of `f`, checked, and the file positioned at its points; the
+// first reading also takes the file's CRS.
+LasHeader read_header(InputFile& f, const std::string& path, FirstReading& first)
 {
-    const LasHeader h = read_las_header(f, path, seen);
+    const bool first_reading = !first.las;
+    const LasHeader h = read_las_header(f, path, first.las);
     check_nothing_after(h, static_cast<std::uint64_t>(f.identity().size), path);
+    if (first_reading) first.crs = read_las_crs(f, h);
     if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + path + " cannot be read\n");
     return h;
 }
@@ -82,8 +113,14 @@ LasHeader read_header(InputFile& f, const std::string& path, std::optional<LasHe
 
 InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
 {
-    const LasHeader h = read_header(f, batch.path(), first.las);
+    const LasHeader h = read_header(f, batch.path(), first);
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
+
+    std::unique_ptr<PointAttributes[]> attributes;
+    if (batch.filtering()) {
+        check_attributes_held(h, batch.path());
+        attributes.reset(new PointAttributes[point_batch]);
+    }
 
     const std::size_t length = h.record_length;
     // Blocks that stay in the second-level cache while they are decoded.
@@ -107,7 +144,12 @@ InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& option
             std::size_t n = records - done;
             Point* out = batch.room(n);
             decode(p + done * length, length, n, x, y, z, out, batch);
-            batch.added(n);
+            if (attributes) {
+                read_attributes(p + done * length, length, n, h.point_format(), attributes.get());
+                batch.added(n, attributes.get());
+            } else {
+                batch.added(n);
+            }
             done += n;
         }
         left -= records;

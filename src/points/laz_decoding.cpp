@@ -23,15 +23,15 @@ T* room_for(std::unique_ptr<T[]>& buffer, std::size_t& room, std::size_t n)
     return buffer.get();
 }
 
-LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& items)
+LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& items, const LazNeeds& needs)
 {
-    return decode_laz_chunk(w.bytes.get(), w.bytes.get() + w.byte_count, items, w.count, LazNeeds{}, w.points.get());
+    return decode_laz_chunk(w.bytes.get(), w.bytes.get() + w.byte_count, items, w.count, needs, w.points.get());
 }
 
 }  // namespace
 
 LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options)
-    : items_(items), failing_chunk_(options.failing_part)
+    : items_(items), needs_{options.filter.by_class}, failing_chunk_(options.failing_part)
 {
     const int threads = options.threads;
     threads_.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
@@ -79,7 +79,7 @@ void LazDecoding::decode(Slot& s)
     try {
         long fault = s.ordinal;
         if (failing_chunk_.compare_exchange_strong(fault, -1)) throw std::bad_alloc();
-        w.status = decode_work(w, items_);
+        w.status = decode_work(w, items_, needs_);
     } catch (...) {
         w.threw = true;
         hold_memory_for_failures();  // given back on the way here
@@ -151,7 +151,7 @@ const LazChunkWork& LazDecoding::oldest()
     // Here a failure ends the run, in its place in the file.
     if (oldest.work.threw) {
         oldest.work.threw = false;
-        oldest.work.status = decode_work(oldest.work, items_);
+        oldest.work.status = decode_work(oldest.work, items_, needs_);
     }
     return oldest.work;
 }

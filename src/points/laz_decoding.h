@@ -36,9 +36,11 @@ struct LazChunkWork {
 
 class LazDecoding {
 public:
-    // `options`: the threads, and a test's faults: the worker started
-    // `failing_start`-th does not start, and the chunk handed in
-    // `failing_part`-th (from 0) runs out of memory once decoded.
+    // `options`: the threads, the filter (the classifications are decoded
+    // only for one by class: in layered chunks they are a layer of their
+    // own), and a test's faults: the worker started `failing_start`-th
+    // does not start, and the chunk handed in `failing_part`-th (from 0)
+    // runs out of memory once decoded.
     LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options);
     ~LazDecoding();  // lets the decodings under way finish, then joins the workers
     LazDecoding(const LazDecoding&) = delete;
@@ -71,6 +73,7 @@ private:
     long queued_slot() const;
 
     const std::vector<LazItem>& items_;
+    const LazNeeds needs_;
     std::vector<Slot> slots_;
     std::vector<LeanThread> threads_;
     std::size_t head_ = 0, in_flight_ = 0;  // the oldest slot, and how many are handed in

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/fatal.h"
 #include "points/las_axis.h"
+#include "points/las_crs.h"
+#include "points/las_vlrs.h"
 #include "points/laz_decoding.h"
 #include "points/laz_format.h"
 
@@ -15,9 +19,8 @@ namespace kestranov {
 
 namespace {
 
-constexpr std::size_t vlr_header = 54;
 constexpr std::uint16_t laszip_record_id = 22204;
-constexpr char laszip_user_id[16] = "laszip encoded";
+constexpr std::string_view laszip_user_id = "laszip encoded";
 // An entry of the chunk table takes two or three bytes in practice; a
 // table given this much is never cut short by the bytes read for it.
 constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
@@ -56,30 +59,30 @@ std::string bytes_of(std::uint64_t file_size) { return " (the file has " + std::
 // The LASzip VLR among the variable-length records before the points.
 LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& path)
 {
-    std::uint64_t at = h.header_size;
-    unsigned char head[vlr_header];
-    for (std::uint32_t k = 0; k < h.vlr_count; ++k) {
-        if (at + vlr_header > h.offset_to_points) break;
-        read_at(f, at, head, vlr_header, path);
-        const auto length = little_endian<std::uint16_t>(head + 20);
-        at += vlr_header;
-        if (std::memcmp(head + 2, laszip_user_id, sizeof laszip_user_id) != 0 ||
-            little_endian<std::uint16_t>(head + 18) != laszip_record_id) {
-            at += length;
-            continue;
-        }
-        std::vector<unsigned char> payload(length);
-        if (at + length > h.offset_to_points)
-            refuse(path, "its LASzip VLR of " + std::to_string(length) + " bytes runs into its points");
-        read_at(f, at, payload.data(), length, path);
-        std::string why;
-        LaszipVlr vlr = parse_laszip_vlr(payload.data(), length, why);
-        if (!why.empty()) refuse(path, "its LASzip VLR " + why);
-        return vlr;
-    }
-    refuse(path,
-           "its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip encoded\", "
-           "record 22204) to say how");
+    std::optional<LasVlr> found;
+    walk_vlrs(
+        h,
+        [&](std::uint64_t at, unsigned char* p, std::size_t n) {
+            read_at(f, at, p, n, path);
+            return true;
+        },
+        [&](const LasVlr& v) {
+            if (v.is(laszip_user_id, laszip_record_id)) found = v;
+            return !found;
+        });
+    if (!found)
+        refuse(path,
+               "its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip "
+               "encoded\", record 22204) to say how");
+    const auto length = static_cast<std::size_t>(found->length);
+    if (found->at + length > h.offset_to_points)
+        refuse(path, "its LASzip VLR of " + std::to_string(length) + " bytes runs into its points");
+    std::vector<unsigned char> payload(length);
+    read_at(f, found->at, payload.data(), length, path);
+    std::string why;
+    LaszipVlr vlr = parse_laszip_vlr(payload.data(), length, why);
+    if (!why.empty()) refuse(path, "its LASzip VLR " + why);
+    return vlr;
 }
 
 // A file that ends before its chunk table: nothing says where its chunks
@@ -208,7 +211,8 @@ void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const 
     }
 }
 
-void hand_on(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch)
+// `attributes`: room for a batch of them when the batch filters, else null.
+void hand_on(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch, PointAttributes* attributes)
 {
     for (std::size_t done = 0; done < n;) {
         std::size_t m = std::min(n - done, point_batch);
@@ -217,7 +221,14 @@ void hand_on(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch
         } else {
             Point* out = batch.room(m);
             convert(p + done, m, a, out, batch);
-            batch.added(m);
+            if (attributes) {
+                for (std::size_t k = 0; k < m; ++k)
+                    attributes[k] = {p[done + k].classification, p[done + k].return_number,
+                                     p[done + k].number_of_returns};
+                batch.added(m, attributes);
+            } else {
+                batch.added(m);
+            }
         }
         done += m;
     }
@@ -245,6 +256,7 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
     LazDecoding decoding(items, options);
+    std::unique_ptr<PointAttributes[]> attributes(batch.filtering() ? new PointAttributes[point_batch] : nullptr);
     std::size_t next = 0;
     for (std::size_t taken = 0; taken < chunks.size(); ++taken) {
         for (; next < chunks.size() && decoding.has_room(); ++next) {
@@ -255,7 +267,7 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
         }
         const LazChunkWork& w = decoding.oldest();
         check_decoded(w, taken, chunks.size(), batch);
-        hand_on(w.points.get(), w.count, axes, batch);
+        hand_on(w.points.get(), w.count, axes, batch, attributes.get());
         decoding.release();
     }
 }
@@ -283,6 +295,7 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     const bool second = first.las.has_value();
     const LasHeader h = read_las_header(f, batch.path(), first.las);
     if (!second) {
+        first.crs = read_las_crs(f, h);
         read_laz_points(f, h, batch, options);
         return {};
     }

@@ -11,6 +11,7 @@
 
 #include "core/reading_options.h"
 #include "platform/input_file.h"
+#include "points/las_crs.h"
 #include "points/las_header.h"
 #include "points/record_batch.h"
 
@@ -27,9 +28,11 @@ struct InputEnd {
 };
 
 // What a decoder keeps of a file from its first reading, to hold the second
-// reading to it: empty on the first.
+// reading to it (empty on the first), and what the file says of itself for
+// a companion.
 struct FirstReading {
     std::optional<LasHeader> las;  // a LAS or LAZ file's header
+    LasCrs crs;                    // a LAS or LAZ file's coordinate reference system, from its first reading
 };
 
 using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);

@@ -25,7 +25,8 @@ namespace {
 
 // A point-file format: the extension that names it, how its file is opened,
 // and its decoder, or the reason it is refused. A format may also claim a
-// file of another name by its first bytes. Adding a format is its decoder's
+// file of another name by its first bytes, and may be unable to filter its
+// records (nothing in them to filter by). Adding a format is its decoder's
 // file and one row.
 struct PointFormat {
     const char* extension;
@@ -33,13 +34,15 @@ struct PointFormat {
     PointDecoder decode;  // null: refused
     const char* refusal;
     bool (*claims)(const unsigned char* head, std::size_t n);
+    const char* unfiltered = nullptr;  // why a filter cannot apply; null: it can
 };
 
 constexpr std::size_t sniffed_bytes = 128;
 
 // In the order a name looks for its file.
 constexpr PointFormat formats[] = {
-    {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr},
+    {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr,
+     ": a text point file holds no classifications nor returns, so it cannot be filtered by them"},
     {".las", InputFile::Mode::binary, read_las, nullptr, las_uncompressed},
     {".laz", InputFile::Mode::binary, read_laz, nullptr, las_compressed},
 };
@@ -176,9 +179,14 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     check_unchanged(f3, seen.path, *seen.identity);
     const PointFormat& format = format_by_content(f3, *named, seen.path);
     if (!format.decode) refuse(format, seen.path);
+    const bool filtered = files.reading.filter.active();
+    if (filtered && format.unfiltered) fail("\n\n\tFile " + seen.path + format.unfiltered + "\n");
 
-    std::unique_ptr<RecordBatch> batch(new RecordBatch(out, seen.path, sink, extents_only));
+    seen.tally = {};
+    std::unique_ptr<RecordBatch> batch(
+        new RecordBatch(out, seen.path, sink, extents_only, filtered ? &files.reading.filter : nullptr));
     const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
+    seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/point_files.h"
+#include "core/point_filter.h"
 #include "platform/file_identity.h"
 #include "points/point_decoder.h"
 #include "points/record_batch.h"
@@ -24,6 +25,7 @@ struct SeenFile {
     std::optional<FileIdentity> identity;  // the file itself, from its first reading
     std::optional<long long> records;      // its records, from its first reading
     FirstReading first;                    // what its decoder kept of its first reading
+    FilterTally tally;                     // its records as the filter judged them, in the last reading
 };
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;
@@ -40,7 +42,11 @@ using SeenFiles = std::vector<SeenFile>;
 // every fault of the file's content end the run naming the file.
 // `extents_only`: the sink takes only the range of the points (the extent
 // pass), which a LAS file may hand on as two corners per run of records.
-// `files.reading` sets the threads, the block size and the test seams.
+// `files.reading` sets the threads, the block size and the test seams, and
+// the filter: only the records it keeps reach `sink` (the count returned,
+// the progress lines and the checks against the first reading still count
+// every record), `seen.tally` tells how it judged them, and a text file,
+// which has nothing to filter by, ends the run.
 long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                           bool extents_only = false);
 

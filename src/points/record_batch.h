@@ -1,12 +1,17 @@
 // What every point reader shares: the records of a file counted, a progress
-// line every 100000 of them, and handed on in batches in file order.
+// line every 100000 of them, and handed on in batches in file order; with a
+// filter, only the records it keeps are handed on, while every record is
+// still counted (the progress lines and the file's count are the file's).
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
+
+#include "core/point_filter.h"
 
 namespace kestranov {
 
@@ -18,16 +23,29 @@ constexpr std::size_t point_batch = 4096;
 
 using PointSink = std::function<void(const Point* points, std::size_t count)>;
 
+// What a filter decides by, for one record (point_filter.h says how each
+// field is read).
+struct PointAttributes {
+    std::uint8_t classification, return_number, number_of_returns;
+};
+
 class RecordBatch {
 public:
     // `extents_only`: the sink wants only the smallest and largest X, Y and
     // Z, so that a reader that can find them faster than it can make every
     // point may hand on two corner points per run of records instead.
-    RecordBatch(std::ostream& console, const std::string& windows_path, const PointSink& to, bool extents_only)
-        : out_(console), path_(windows_path), sink_(to), extents_only_(extents_only)
+    // `filter` (null: every record is kept): the records it drops never reach
+    // the sink, so their corners may not either: with a filter the batch is
+    // never extents_only.
+    RecordBatch(std::ostream& console, const std::string& windows_path, const PointSink& to, bool extents_only,
+                const PointFilter* filter = nullptr)
+        : out_(console), path_(windows_path), sink_(to), extents_only_(extents_only && !filter), filter_(filter)
     {
     }
     bool extents_only() const { return extents_only_; }
+    // Whether the reader must give each record's attributes: added(n,
+    // attributes) instead of added(n).
+    bool filtering() const { return filter_ != nullptr; }
     RecordBatch(const RecordBatch&) = delete;
     RecordBatch& operator=(const RecordBatch&) = delete;
 
@@ -58,6 +76,24 @@ public:
         batched_ += n;
         if (batched_ == point_batch) hand_on();
     }
+    // With a filter: the `n` records written at room(), whose attributes are
+    // `attributes[0..n)`. All are counted; those the filter keeps stay, in
+    // their order, the others are dropped.
+    void added(std::size_t n, const PointAttributes* attributes)
+    {
+        Point* p = batch_ + batched_;
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const PointAttributes& a = attributes[k];
+            tally_.class_passed += filter_->keeps_class(a.classification);
+            tally_.return_passed += filter_->keeps_returns(a.return_number, a.number_of_returns);
+            if (filter_->keeps(a.classification, a.return_number, a.number_of_returns)) p[kept++] = p[k];
+        }
+        tally_.kept += static_cast<long long>(kept);
+        count(n);
+        batched_ += kept;
+        if (batched_ == point_batch) hand_on();
+    }
     // `n` records (at most a batch) whose range is [low, high], corner to
     // corner, for a sink that wants only the extents.
     void added_range(std::size_t n, const Point& low, const Point& high)
@@ -76,6 +112,9 @@ public:
     }
 
     long long records() const { return ico_; }
+    // The records counted so far as the filter judged them; every one passes
+    // without a filter.
+    FilterTally tally() const { return filter_ ? tally_ : FilterTally{ico_, ico_, ico_}; }
     // The file as the console names it, for the readers' messages.
     const std::string& path() const { return path_; }
 
@@ -98,6 +137,8 @@ private:
     const std::string& path_;
     const PointSink& sink_;
     bool extents_only_;
+    const PointFilter* filter_;
+    FilterTally tally_;
     long long ico_ = 0;
     long long to_progress_ = progress_every;  // records until the next progress line
     Point batch_[point_batch] = {};

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 
 #include "points/las_axis.h"
 #include "points/point_reader.h"
@@ -404,4 +405,201 @@ TEST(LasReader, AHeaderRewrittenBetweenTheReadingsIsAChangedFile)
                                    "LAS header now gives the " +
                                        c.says + "\n");
     }
+}
+
+namespace {
+
+// A record's classification, return number and number of returns. Record r
+// of attributed_las holds kind r % 8: single returns, the two of a pulse, a
+// return number of 0, one above the number of returns, an intermediate
+// return, a number of returns of 0; format 6's kind 6 what only its wider
+// fields hold.
+struct Kind {
+    int classification, ret, nret;
+};
+constexpr Kind kinds_f1[8] = {{2, 1, 1}, {5, 1, 2}, {2, 2, 2}, {6, 1, 1}, {2, 0, 1}, {2, 3, 2}, {1, 2, 3}, {5, 1, 0}};
+constexpr Kind kinds_f6[8] = {{2, 1, 1}, {5, 1, 2}, {2, 2, 2}, {6, 1, 1}, {2, 0, 1}, {2, 3, 2}, {33, 9, 12}, {5, 1, 0}};
+
+// Records of point format 1 (LAS 1.2) or 6 (LAS 1.4) of those kinds, every
+// flag bit beside the fields set: format 1's scan direction and edge above
+// the returns, its synthetic, key-point and withheld bits above the class;
+// format 6's byte 15 (class flags, channel, scan direction, edge).
+std::string attributed_las(int format, int points)
+{
+    const bool wide = format >= 6;
+    const std::size_t header = wide ? 375 : 227, length = wide ? 30 : 28;
+    std::string b =
+        synthetic_las(wide ? 4 : 2, format, static_cast<std::uint16_t>(length), points, {0.01, 0.01, 0.01}, {0, 0, 0});
+    for (int r = 0; r < points; ++r) {
+        const Kind& k = (wide ? kinds_f6 : kinds_f1)[r % 8];
+        char* p = b.data() + header + static_cast<std::size_t>(r) * length;
+        p[14] = static_cast<char>(wide ? k.ret | k.nret << 4 : k.ret | k.nret << 3 | 0xC0);
+        p[15] = static_cast<char>(wide ? 0xFF : k.classification | 0xE0);
+        if (wide) p[16] = static_cast<char>(k.classification);
+    }
+    return b;
+}
+
+kestranov::PointFilter filter_of(const std::vector<int>& classes, kestranov::PointFilter::Returns returns)
+{
+    kestranov::PointFilter f;
+    f.by_class = !classes.empty();
+    for (int c : classes) f.classes.set(static_cast<std::size_t>(c));
+    f.returns = returns;
+    return f;
+}
+
+}  // namespace
+
+// Each filter on records of every kind in point formats 1 and 6, read as
+// the grid pass and as the extent pass (which must then get the kept points,
+// never the corners of all of them): the points of the kinds kept, in file
+// order, every record counted, each test tallied. 9000 records cross the
+// batches and the LAS blocks. Text, and records too short for the fields a
+// filter reads, are refused with one.
+TEST(LasReader, AFilterKeepsTheRecordsOfTheClassesAndReturnsItAsks)
+{
+    using Returns = kestranov::PointFilter::Returns;
+    using Kinds = std::set<int>;
+    const Kinds all = {0, 1, 2, 3, 4, 5, 6, 7};
+    struct Case {
+        std::vector<int> classes;
+        Returns returns;
+        Kinds class_f1, class_f6, by_returns, kept_f1, kept_f6;
+    };
+    const Case cases[] = {
+        {{2}, Returns::any, {0, 2, 4, 5}, {0, 2, 4, 5}, all, {0, 2, 4, 5}, {0, 2, 4, 5}},
+        {{5, 6}, Returns::any, {1, 3, 7}, {1, 3, 7}, all, {1, 3, 7}, {1, 3, 7}},
+        {{}, Returns::first, all, all, {0, 1, 3}, {0, 1, 3}, {0, 1, 3}},
+        {{}, Returns::last, all, all, {0, 2, 3}, {0, 2, 3}, {0, 2, 3}},
+        {{}, Returns::only, all, all, {0, 3}, {0, 3}, {0, 3}},
+        {{2}, Returns::last, {0, 2, 4, 5}, {0, 2, 4, 5}, {0, 2, 3}, {0, 2}, {0, 2}},
+        {{5}, Returns::first, {1, 7}, {1, 7}, {0, 1, 3}, {1}, {1}},
+        // Format 1 keeps the low 5 bits of 33 (1), format 6 the whole byte.
+        {{1}, Returns::any, {6}, {}, all, {6}, {}},
+        {{33}, Returns::only, {}, {6}, {0, 3}, {}, {}},
+    };
+    const int records = 9000, per_kind = records / 8;
+    for (int format : {1, 6}) {
+        const std::string las = attributed_las(format, records);
+        Session plain;
+        kestranov::SeenFile unfiltered;
+        const Session::Reading every = plain.read_points("p.las", las, unfiltered);
+        EXPECT_EQ(every.tally, (kestranov::FilterTally{records, records, records}));
+        for (const Case& c : cases) {
+            const bool f1 = format == 1;
+            Session::Reading want{{}, records, "", {}};
+            want.tally = {per_kind * static_cast<long long>((f1 ? c.class_f1 : c.class_f6).size()),
+                          per_kind * static_cast<long long>(c.by_returns.size()),
+                          per_kind * static_cast<long long>((f1 ? c.kept_f1 : c.kept_f6).size())};
+            for (int r = 0; r < records; ++r)
+                if ((f1 ? c.kept_f1 : c.kept_f6).count(r % 8)) want.points.push_back(every.points[std::size_t(r)]);
+            for (bool extents_only : {false, true}) {
+                Session s;
+                s.st.reading.filter = filter_of(c.classes, c.returns);
+                kestranov::SeenFile seen;
+                EXPECT_EQ(s.read_points("p.las", las, seen, extents_only), want)
+                    << "format " << format << ", classes " << c.classes.size() << ", returns "
+                    << static_cast<int>(c.returns) << (extents_only ? ", extents" : "");
+            }
+        }
+    }
+
+    const std::string file = "\n\n\tFile c:\\images\\zone1\\p.";
+    const std::string short_records =
+        " bytes that hold their classification and returns, by which its points are filtered\n";
+    const std::pair<std::string, std::string> refused[] = {
+        {"1 2 3\n",
+         file + "xyz: a text point file holds no classifications nor returns, so it cannot be filtered by them\n"},
+        {synthetic_las(2, 1, 15, 10, {0.01, 0.01, 0.01}, {0, 0, 0}),
+         file + "las: its LAS point records of 15 bytes are shorter than the 16" + short_records},
+        {synthetic_las(4, 6, 16, 10, {0.01, 0.01, 0.01}, {0, 0, 0}),
+         file + "las: its LAS point records of 16 bytes are shorter than the 17" + short_records},
+    };
+    for (const auto& [bytes, says] : refused) {
+        Session s;
+        const std::string name = bytes.starts_with("LASF") ? "p.las" : "p.xyz";
+        kestranov::SeenFile seen;
+        EXPECT_EQ(s.read_points(name, bytes, seen).error, "") << "without a filter";
+        s.st.reading.filter = filter_of({}, Returns::first);
+        EXPECT_EQ(s.read_points(seen = {}).error, says);
+    }
+}
+
+// The coordinate reference system comes from the LASF_Projection records,
+// VLRs or (LAS 1.4) EVLRs, as bytes, on the first reading; records of other
+// user ids, and records that run past the file or lie beyond it, are not
+// taken and stop nothing: the points read as without them. The header's
+// bounds come as written.
+TEST(LasReader, TheCrsIsTakenFromTheProjectionRecordsOfTheFirstReading)
+{
+    const std::string wkt = "PROJCS[\"test\",GEOGCS[\"NAD83\"],UNIT[\"metre\",1]]";
+    const std::string keys = bytes({1, 0, 1, 0, 0, 0, 1, 0, 0x01, 0x04, 0, 0, 1, 0, 1, 0});
+    const LasRecord decoy{"liblas", 2112, "PROJCS[\"not this one\"]"};
+    const LasRecord key_vlr{"LASF_Projection", 34735, keys}, ascii_vlr{"LASF_Projection", 34737, "NAD83|"};
+    const LasRecord wkt_record{"LASF_Projection", 2112, wkt + std::string(2, '\0')};
+    std::string las14 = synthetic_las(4, 6, 30, 50, {0.01, 0.01, 0.01}, {0, 0, 0});
+    const double bounds[6] = {60.5, 0.25, 40.5, -0.75, 50.125, -10.0};  // max X, min X, max Y, ...
+    for (std::size_t k = 0; k < 6; ++k) patch(las14, 179 + 8 * k, bounds[k]);
+    const std::string las12 = synthetic_las(2, 1, 28, 50, {0.01, 0.01, 0.01}, {0, 0, 0});
+    std::string wkt_past_end = with_las_records(las14, {}, {wkt_record});
+    patch<std::uint64_t>(wkt_past_end, wkt_past_end.size() - wkt_record.payload.size() - 40, 1000);
+    std::string evlrs_beyond = with_las_records(las14, {key_vlr}, {wkt_record});
+    patch<std::uint64_t>(evlrs_beyond, 235, evlrs_beyond.size() + 1);
+    std::string overcounted = with_las_records(las12, {key_vlr, ascii_vlr});
+    patch<std::uint32_t>(overcounted, 100, 7);
+    struct Case {
+        std::string name, bytes, wkt, keys, ascii;
+    };
+    const Case cases[] = {
+        {"1.4, VLRs and a WKT EVLR", with_las_records(las14, {decoy, key_vlr, ascii_vlr}, {wkt_record}), wkt, keys,
+         "NAD83|"},
+        {"1.2, a WKT VLR after a decoy", with_las_records(las12, {decoy, wkt_record}), wkt, "", ""},
+        {"an EVLR running past the file", wkt_past_end, "", "", ""},
+        {"EVLRs placed beyond the file", evlrs_beyond, "", keys, ""},
+        {"more VLRs counted than held", overcounted, "", keys, "NAD83|"},
+    };
+    Session bare;
+    kestranov::SeenFile bare12, bare14;
+    const auto points12 = bare.read_points("p.las", las12, bare12).points;
+    const auto points14 = bare.read_points("q.las", las14, bare14).points;
+    EXPECT_TRUE(bare12.first.crs.empty());
+    for (const Case& c : cases) {
+        Session s;
+        kestranov::SeenFile seen;
+        for (int reading = 1; reading <= 2; ++reading) {
+            const Session::Reading got = reading == 1 ? s.read_points("p.las", c.bytes, seen) : s.read_points(seen);
+            EXPECT_EQ(got.error, "") << c.name;
+            EXPECT_TRUE(got.points == (c.bytes[25] == 4 ? points14 : points12)) << c.name;
+            const kestranov::LasCrs& crs = seen.first.crs;
+            EXPECT_EQ(crs.wkt, c.wkt) << c.name << ", reading " << reading;
+            EXPECT_EQ(std::string(crs.geokeys.begin(), crs.geokeys.end()), c.keys) << c.name;
+            EXPECT_EQ(std::string(crs.geoascii.begin(), crs.geoascii.end()), c.ascii) << c.name;
+            EXPECT_TRUE(crs.geodoubles.empty()) << c.name;
+        }
+    }
+    for (std::size_t a = 0; a < 3; ++a) {
+        EXPECT_EQ(bare14.first.las->max[a], bounds[2 * a]);
+        EXPECT_EQ(bare14.first.las->min[a], bounds[2 * a + 1]);
+    }
+
+    if (!std::filesystem::exists(las_data / "autzen_trim.las")) GTEST_SKIP() << "no LAS samples at " << las_data;
+    // A WKT VLR of LAS 1.4 (and a copy under liblas's user id) without its
+    // closing NUL; the GeoTIFF records of a LAS 1.2 file, whose key
+    // directory starts with version 1 and, 8 bytes on, the model type key.
+    Session s;
+    kestranov::SeenFile nm, autzen;
+    ASSERT_EQ(s.read_points("p.las", read_file(las_data / "test1_4.las"), nm).error, "");
+    EXPECT_TRUE(nm.first.crs.wkt.starts_with("PROJCS[\"NAD83(HARN) / New Mexico Central (ftUS)\",GEOGCS["));
+    EXPECT_TRUE(nm.first.crs.wkt.ends_with("]]")) << nm.first.crs.wkt;
+    EXPECT_EQ(nm.first.crs.wkt.size(), 910u);
+    ASSERT_EQ(s.read_points("q.las", read_file(las_data / "autzen_trim.las"), autzen).error, "");
+    const kestranov::LasCrs& crs = autzen.first.crs;
+    const std::string directory(crs.geokeys.begin(), crs.geokeys.end());
+    EXPECT_EQ(directory.size(), 184u);
+    EXPECT_EQ(field<std::uint16_t>(directory, 0), 1);
+    EXPECT_EQ(field<std::uint16_t>(directory, 8), 1024);
+    EXPECT_EQ(crs.geodoubles.size(), 72u);
+    EXPECT_TRUE(std::string(crs.geoascii.begin(), crs.geoascii.end()).starts_with("NAD_1983_HARN_Lambert_Conformal"));
+    EXPECT_TRUE(crs.wkt.starts_with("PROJCS[\"NAD_1983_HARN_Lambert_Conformal_Conic\",GEOGCS[")) << crs.wkt;
 }

@@ -219,3 +219,78 @@ TEST(LazReader, AFileRewrittenBetweenTheReadingsIsAChangedFile)
         EXPECT_EQ(s.read_rewritten("p.laz", good, bytes), c.says);
     }
 }
+
+namespace {
+
+kestranov::PointFilter filter_of(std::initializer_list<int> classes, kestranov::PointFilter::Returns returns)
+{
+    kestranov::PointFilter f;
+    f.by_class = classes.size() > 0;
+    for (int c : classes) f.classes.set(static_cast<std::size_t>(c));
+    f.returns = returns;
+    return f;
+}
+
+// A reading of `bytes` as the point file `name` with `filter`.
+Session::Reading read_filtered(const std::string& name, const std::string& bytes, const kestranov::PointFilter& filter,
+                               int threads = 1, bool extents_only = false)
+{
+    Session s;
+    s.st.reading.filter = filter;
+    s.st.reading.threads = threads;
+    kestranov::SeenFile seen;
+    return s.read_points(name, bytes, seen, extents_only);
+}
+
+}  // namespace
+
+// A filter keeps from a LAZ file the points it keeps from the LAS twin, with
+// the same tally, on any thread count and in the extent pass (never the
+// corners of every point); the layered formats decode their classification
+// layer for it.
+TEST(LazReader, AFilterKeepsFromLazWhatItKeepsFromItsLasTwin)
+{
+    using Returns = kestranov::PointFilter::Returns;
+    const std::string small = read_file(carried / "point10_4x10.laz"), twin = twin_of_carried();
+    const kestranov::PointFilter filters[] = {filter_of({2}, Returns::any), filter_of({}, Returns::first),
+                                              filter_of({}, Returns::last), filter_of({}, Returns::only),
+                                              filter_of({1}, Returns::last)};
+    for (std::size_t k = 0; k < std::size(filters); ++k) {
+        const Session::Reading las = read_filtered("p.las", twin, filters[k]);
+        EXPECT_EQ(las.error, "");
+        for (int threads : {1, 3})
+            for (bool extents_only : {false, true})
+                EXPECT_EQ(read_filtered("p.laz", small, filters[k], threads, extents_only), las)
+                    << "filter " << k << ", " << threads << " threads" << (extents_only ? ", extents" : "");
+    }
+    // The ground filter drops points and keeps points.
+    const kestranov::FilterTally ground = read_filtered("p.laz", small, filters[0]).tally;
+    EXPECT_GT(ground.kept, 0);
+    EXPECT_LT(ground.kept, 40);
+
+    if (!std::filesystem::exists(laz_data / "point10.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    for (const char* name : {"point10", "point-time", "point-color", "point-time-color", "extra-bytes", "simple",
+                             "autzen_f6", "autzen_f7", "autzen_f8"}) {
+        const std::string las = read_file(laz_data / (std::string(name) + ".las"));
+        const std::string laz = read_file(laz_data / (std::string(name) + ".laz"));
+        for (const kestranov::PointFilter& f : {filter_of({2}, Returns::any), filter_of({1}, Returns::only)})
+            EXPECT_EQ(read_filtered("p.laz", laz, f, 2), read_filtered("p.las", las, f)) << name;
+    }
+}
+
+// The CRS of a LAZ file comes from its first reading as for LAS, from
+// projection records before the LASzip VLR (still found after them); the
+// points read as without them.
+TEST(LazReader, TheCrsIsTakenFromTheProjectionRecords)
+{
+    const std::string small = read_file(carried / "point10_4x10.laz");
+    const std::string wkt = "GEOGCS[\"WGS 84\"]", keys = bytes({1, 0, 1, 0, 0, 0, 0, 0});
+    const std::string with =
+        with_las_records(small, {{"LASF_Projection", 34735, keys}, {"LASF_Projection", 2112, wkt + '\0'}});
+    Session s;
+    kestranov::SeenFile seen;
+    EXPECT_EQ(s.read_points("p.laz", with, seen), read_filtered("p.laz", small, {}));
+    EXPECT_EQ(s.read_points(seen).error, "");
+    EXPECT_EQ(seen.first.crs.wkt, wkt);
+    EXPECT_EQ(std::string(seen.first.crs.geokeys.begin(), seen.first.crs.geokeys.end()), keys);
+}

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -445,6 +446,56 @@ TEST_F(MakeCloud, BareGroundFollowsRollingTerrain)
     EXPECT_GT(highest - lowest, 4.0);
 }
 
+// The records of a LAS file of make_cloud, 28 bytes each.
+std::vector<std::string> las_records(const std::string& las)
+{
+    std::vector<std::string> out;
+    for (std::size_t at = 227; at + 28 <= las.size(); at += 28) out.push_back(las.substr(at, 28));
+    return out;
+}
+
+// --survey: the points of --las, each classed by what it lies on (the
+// ground records exactly those within the ranging noise of the bare earth,
+// canopy and roofs metres above it), a canopy hit's ground return right
+// after it in its flight line as returns 1 and 2 of 2, the rest single
+// returns; the random order shuffles whole records.
+TEST_F(MakeCloud, SurveyClassesAndReturnsFollowTheScene)
+{
+    const std::string args = "--points 40000 --size 100 --x0 0 --y0 0 --seed 3 --las";
+    const auto plain = las_records(make("p.las", args)), recs = las_records(make("s.las", args + " --survey"));
+    auto shuffled = las_records(make("r.las", args + " --survey --order random"));
+    const cloudgen::Scene scene(3, 100);
+    ASSERT_EQ(recs.size(), 40000u);
+    std::map<std::string, int> kinds;  // class, return number, number of returns
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+        EXPECT_EQ(recs[i].substr(0, 12), plain[i].substr(0, 12)) << i;
+        std::int32_t xyz[3];
+        std::memcpy(xyz, recs[i].data(), sizeof xyz);
+        const double x = xyz[0] / 100.0, y = xyz[1] / 100.0, z = xyz[2] / 100.0;
+        const auto flags = static_cast<unsigned char>(recs[i][14]);
+        const int cls = static_cast<unsigned char>(recs[i][15]), ret = flags & 7, nret = flags >> 3;
+        const std::string kind = std::to_string(cls) + " " + std::to_string(ret) + "/" + std::to_string(nret);
+        ++kinds[kind];
+        EXPECT_EQ(cls == 2, std::fabs(z - scene.ground(x, y)) <= 0.0251) << kind << " at " << x << "," << y;
+        double top = 0;
+        EXPECT_TRUE(cls != 5 || (scene.canopy_top(x, y, top) && z <= top + 0.006)) << x << "," << y;
+        const cloudgen::Building* b = scene.building_at(x, y);
+        EXPECT_TRUE(cls != 6 || (b && xyz[2] == std::llround(b->roof * 100))) << x << "," << y;
+        EXPECT_TRUE(kind != "2 2/2" || (i > 0 && recs[i - 1][15] == 5)) << i;
+        EXPECT_TRUE(kind != "5 1/2" || (i + 1 < recs.size() && recs[i + 1][14] == (2 | 2 << 3))) << i;
+    }
+    for (const auto& [kind, n] : kinds)
+        EXPECT_TRUE(kind == "2 1/1" || kind == "5 1/1" || kind == "6 1/1" || kind == "5 1/2" || kind == "2 2/2")
+            << kind << ": " << n;
+    EXPECT_GT(kinds["5 1/2"], 500);
+    EXPECT_EQ(kinds["5 1/2"], kinds["2 2/2"]);
+    EXPECT_GT(kinds["6 1/1"], 500);
+    auto sorted = recs;
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(shuffled.begin(), shuffled.end());
+    EXPECT_TRUE(sorted == shuffled) << "the random order does not hold the scan order's records";
+}
+
 TEST_F(MakeCloud, RejectsBadArguments)
 {
     const std::vector<std::string> bad = {
@@ -461,6 +512,7 @@ TEST_F(MakeCloud, RejectsBadArguments)
         "--points 100 --seed -1",
         "--points 100 --xy-decimals 4",
         "--points 100 --xy-decimals 3 --las",  // LAS holds centimetres
+        "--points 100 --survey",               // text holds no classes
         "--points 100 --z-range 10",           // one bound only
         "--points 100 --z-range 10 10",
         "--points 100 --z-range 2400 -4",
