@@ -173,7 +173,7 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         EXPECT_EQ(r.err.rfind("kestranov-grid: ", 0), 0u) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
-    EXPECT_EQ(names_in(dir), std::vector<std::string>{"a.xyz"});
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"a.xyz"});
     const Outcome help = grid({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: kestranov-grid --cell SIZE"), std::string::npos);
@@ -314,10 +314,15 @@ TEST(GridCommand, LikeConsoleWritesTheConsolesAsciiGrid)
         const char* cell;
         int retorno;
     };
+    // Points 0.5 apart, every other one in a second file, under cells of 0.75.
+    std::vector<std::vector<double>> even, odd;
+    for (int i = 0; i < 10; ++i)
+        for (int j = 0; j < 9; ++j)
+            ((i + j) % 2 ? odd : even).push_back({100.125 + i * 0.5, 200.25 + j * 0.5, (i * j) * 0.37 - 1});
     std::vector<Case> cases = {
         {{cloud_for({{5, 6, 7}, {8, 0, 9}, {1, 2, 3}})}, "1", 0},
         {{cloud_for({{5, 6, 7}, {8, 0, 9}, {1, 2, 3}})}, "1", 1},
-        {{"100.25 200.5 3.5\n101 201.75 4\n", "103.5 199 2.25\n102 200 9\n"}, "0.75", 0},
+        {{cloud_text(even), cloud_text(odd)}, "0.75", 1},
     };
     for (const char* name : {"pdal_autzen_rect_ft.xyz", "pdal_hexbin_rect_utm42n.xyz"})
         if (fs::exists(shared / name)) cases.push_back({{read_file(shared / name)}, name[5] == 'a' ? "5" : "2", 0});
