@@ -93,11 +93,20 @@ public:
     // Fresh models, as every chunk starts.
     void reset();
     std::int32_t decompress(ArithmeticDecoder& dec, std::int32_t prediction, std::uint32_t context = 0);
+    // decompress in two halves, the k then the rest, for a caller that
+    // decodes two streams at once: each half of one stream's integer is
+    // put between those of the other's, whose symbols do not wait on it.
+    void decompress_k(ArithmeticDecoder& dec, std::uint32_t context)
+    {
+        k_ = dec.decode_symbol(used(k_models_[context], corr_bits_ + 1));
+    }
+    std::int32_t decompress_rest(ArithmeticDecoder& dec, std::int32_t prediction);
     // The k of the last decompress: predictions of later fields use it.
     std::uint32_t k() const { return k_; }
 
 private:
-    std::int32_t read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model);
+    // The correction whose k was just decoded.
+    std::int32_t read_corrector(ArithmeticDecoder& dec);
     // A model made on its first use, as fresh as a reset one: a chunk uses
     // few of the contexts and ks, and making them all cost every chunk
     // some 25 instructions a point.
@@ -214,9 +223,8 @@ inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
     return read_low_bits(bits);
 }
 
-inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model)
+inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec)
 {
-    k_ = dec.decode_symbol(k_model);
     if (k_ == 0) return static_cast<std::int32_t>(dec.decode_bit(corrector_bit_));
     if (k_ >= 32) return corr_min_;
     // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
@@ -235,9 +243,14 @@ inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, 
 inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
                                                     std::uint32_t context)
 {
+    decompress_k(dec, context);
+    return decompress_rest(dec, prediction);
+}
+
+inline std::int32_t IntegerDecompressor::decompress_rest(ArithmeticDecoder& dec, std::int32_t prediction)
+{
     // Unsigned sums: the corrections wrap around the integers' range.
-    std::uint32_t real = static_cast<std::uint32_t>(prediction) +
-                         static_cast<std::uint32_t>(read_corrector(dec, used(k_models_[context], corr_bits_ + 1)));
+    std::uint32_t real = static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec));
     // Back into the range, without a branch on the data.
     // Masks, as the compiler made branches of the conditional forms.
     const std::uint32_t negative = static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
