@@ -93,11 +93,20 @@ public:
     // Fresh models, as every chunk starts.
     void reset();
     std::int32_t decompress(ArithmeticDecoder& dec, std::int32_t prediction, std::uint32_t context = 0);
+    // decompress in two halves, the k then the rest, for a caller that
+    // decodes two streams at once: each half of one stream's integer is
+    // put between those of the other's, whose symbols do not wait on it.
+    [[gnu::always_inline]] void decompress_k(ArithmeticDecoder& dec, std::uint32_t context)
+    {
+        k_ = dec.decode_symbol(used(k_models_[context], corr_bits_ + 1));
+    }
+    std::int32_t decompress_rest(ArithmeticDecoder& dec, std::int32_t prediction);
     // The k of the last decompress: predictions of later fields use it.
     std::uint32_t k() const { return k_; }
 
 private:
-    std::int32_t read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model);
+    // The correction whose k was just decoded.
+    std::int32_t read_corrector(ArithmeticDecoder& dec);
     // A model made on its first use, as fresh as a reset one: a chunk uses
     // few of the contexts and ks, and making them all cost every chunk
     // some 25 instructions a point.
@@ -117,7 +126,9 @@ private:
 };
 
 // The decoder's steps run for every field of every point: defined here so
-// that the item decoders inline them.
+// that the item decoders inline them, always, as the compiler left the
+// integer decompressor out of line (its calls kept the decoder's state in
+// memory, one more wait on every symbol).
 
 inline std::uint8_t ArithmeticDecoder::next_byte()
 {
@@ -126,7 +137,7 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
     return 0;
 }
 
-inline void ArithmeticDecoder::renorm()
+[[gnu::always_inline]] inline void ArithmeticDecoder::renorm()
 {
     // Whether the range fell below 2^24 follows the data, not a pattern a
     // branch predictor learns: away from the end, the bytes that bring it
@@ -148,7 +159,7 @@ inline void ArithmeticDecoder::renorm()
     }
 }
 
-inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
 {
     std::uint32_t x = m.bit_0_prob_ * (length_ >> 13);
     std::uint32_t bit = value_ >= x;
@@ -164,7 +175,7 @@ inline std::uint32_t ArithmeticDecoder::decode_bit(BitModel& m)
     return bit;
 }
 
-inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
 {
     std::uint32_t sym, x, y = length_;
     const std::uint32_t* dist = m.distribution_.data();
@@ -195,7 +206,7 @@ inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
     return sym;
 }
 
-inline std::uint32_t ArithmeticDecoder::read_low_bits(std::uint32_t bits)
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::read_low_bits(std::uint32_t bits)
 {
     length_ >>= bits;
     std::uint32_t v = value_ / length_;
@@ -205,7 +216,7 @@ inline std::uint32_t ArithmeticDecoder::read_low_bits(std::uint32_t bits)
     return v & ((1u << bits) - 1);
 }
 
-inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
 {
     if (bits > 19) {
         std::uint32_t low = read_low_bits(16);
@@ -214,9 +225,8 @@ inline std::uint32_t ArithmeticDecoder::read_bits(std::uint32_t bits)
     return read_low_bits(bits);
 }
 
-inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, ArithmeticModel& k_model)
+[[gnu::always_inline]] inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec)
 {
-    k_ = dec.decode_symbol(k_model);
     if (k_ == 0) return static_cast<std::int32_t>(dec.decode_bit(corrector_bit_));
     if (k_ >= 32) return corr_min_;
     // The k-bit value c stands for a correction in [-(2^k - 1), -2^(k-1)]
@@ -232,12 +242,19 @@ inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec, 
     return static_cast<std::int32_t>(c + 1 - (below & (1u << k_)));
 }
 
-inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec, std::int32_t prediction,
-                                                    std::uint32_t context)
+[[gnu::always_inline]] inline std::int32_t IntegerDecompressor::decompress(ArithmeticDecoder& dec,
+                                                                           std::int32_t prediction,
+                                                                           std::uint32_t context)
+{
+    decompress_k(dec, context);
+    return decompress_rest(dec, prediction);
+}
+
+[[gnu::always_inline]] inline std::int32_t IntegerDecompressor::decompress_rest(ArithmeticDecoder& dec,
+                                                                                std::int32_t prediction)
 {
     // Unsigned sums: the corrections wrap around the integers' range.
-    std::uint32_t real = static_cast<std::uint32_t>(prediction) +
-                         static_cast<std::uint32_t>(read_corrector(dec, used(k_models_[context], corr_bits_ + 1)));
+    std::uint32_t real = static_cast<std::uint32_t>(prediction) + static_cast<std::uint32_t>(read_corrector(dec));
     // Back into the range, without a branch on the data.
     // Masks, as the compiler made branches of the conditional forms.
     const std::uint32_t negative = static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);

@@ -15,6 +15,12 @@
 
 namespace kestranov {
 
+// Decodes the `count` points of the point-wise chunk [begin, end) into
+// `out[0..count)`; `items` is the LASzip VLR's list, of version 2, POINT10
+// first. Never reads outside [begin, end).
+LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned char* end,
+                                      const std::vector<LazItem>& items, std::size_t count, LazPoint* out);
+
 // The 20 bytes of formats 0-5: X, Y, Z, intensity, return and flag bits,
 // classification, scan angle, user data and point source.
 class Point10Decoder {

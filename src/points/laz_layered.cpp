@@ -187,7 +187,19 @@ public:
         return point_of(channels_[current_]);
     }
 
-    LazPoint next();
+    // Decodes the next point into `out`, but for its Z, which the next
+    // call or finish() writes there: the Z layer is a stream of its own,
+    // and the halves of a point's Z are decoded between the symbols of the
+    // next point's X and Y, so that the processor works on both streams at
+    // once where each alone waits on its last symbol.
+    void next(LazPoint& out);
+    // Writes the last point's Z.
+    void finish()
+    {
+        if (!pending_.out) return;
+        pending_.channel->models->z.decompress_k(z_, pending_.context);
+        decode_pending_z();
+    }
 
     bool overran() const { return xy_.overran() || z_.overran() || class_.overran(); }
 
@@ -204,7 +216,26 @@ private:
 
     std::uint32_t decode_returns(Channel& c, std::uint32_t changed, bool gps_time_changed);
 
+    // The Z after its k.
+    void decode_pending_z()
+    {
+        Channel& c = *pending_.channel;
+        c.z = c.models->z.decompress_rest(z_, c.last_z[pending_.level]);
+        c.last_z[pending_.level] = c.z;
+        pending_.out->z = c.z;
+        pending_.out = nullptr;
+    }
+
+    // A point whose Z is still to decode: its channel, the Z's contexts
+    // and where the point went.
+    struct PendingZ {
+        Channel* channel = nullptr;
+        std::uint32_t level = 0, context = 0;
+        LazPoint* out = nullptr;  // none pending
+    };
+
     ArithmeticDecoder xy_, z_, class_;
+    PendingZ pending_;
     bool z_changes_ = false, classification_changes_ = false;
     std::array<Channel, 4> channels_;
     std::uint32_t current_ = 0;
@@ -239,7 +270,7 @@ std::uint32_t Point14Decoder::decode_returns(Channel& c, std::uint32_t changed, 
     return c.return_number;
 }
 
-LazPoint Point14Decoder::next()
+void Point14Decoder::next(LazPoint& out)
 {
     Channel* c = &channels_[current_];
     // Which fields changed, in the context of the last point's returns
@@ -249,11 +280,14 @@ LazPoint Point14Decoder::next()
                                      (c->gps_time_changed ? 4u : 0u);
     const std::uint32_t changed = xy_.decode_symbol(c->models->changed_values[last_class]);
     if (changed & (1u << 6)) {
+        // A channel starts from the last point whole.
+        finish();
         const std::uint32_t channel = (current_ + xy_.decode_symbol(c->models->scanner_channel) + 1) & 3;
         if (!channels_[channel].models) channels_[channel].start(*c);
         current_ = channel;
         c = &channels_[channel];
     }
+    if (pending_.out) pending_.channel->models->z.decompress_k(z_, pending_.context);
     ChannelModels& m = *c->models;
     // The GPS time's change is a bit of this layer: the contexts below need
     // nothing from the GPS time layer itself.
@@ -263,26 +297,26 @@ LazPoint Point14Decoder::next()
     const std::uint32_t single = n == 1 ? 1 : 0;
 
     const std::uint32_t median = (static_cast<std::uint32_t>(return_map[n][r]) << 1) | (gps_time_changed ? 1 : 0);
-    const std::int32_t dx = m.dx.decompress(xy_, c->dx_median[median].get(), single);
+    m.dx.decompress_k(xy_, single);
+    if (pending_.out) decode_pending_z();
+    const std::int32_t dx = m.dx.decompress_rest(xy_, c->dx_median[median].get());
     c->x = wrapping_add(c->x, dx);
     c->dx_median[median].add(dx);
     const std::int32_t dy = m.dy.decompress(xy_, c->dy_median[median].get(), single + k_context(m.dx.k(), 20));
     c->y = wrapping_add(c->y, dy);
     c->dy_median[median].add(dy);
 
-    if (z_changes_) {
-        const std::uint32_t level = return_level(n, r);
-        const std::uint32_t k = (m.dx.k() + m.dy.k()) / 2;
-        c->z = m.z.decompress(z_, c->last_z[level], single + k_context(k, 18));
-        c->last_z[level] = c->z;
-    }
     if (classification_changes_) {
         const std::uint32_t single_return = r == 1 && r >= n ? 1 : 0;
         const std::uint32_t context = ((c->classification & 0x1F) << 1) + single_return;
         c->classification = class_.decode_symbol(made(m.classification[context], 256));
     }
     c->gps_time_changed = gps_time_changed;
-    return point_of(*c);
+    out = point_of(*c);
+    if (z_changes_) {
+        const std::uint32_t k = (m.dx.k() + m.dy.k()) / 2;
+        pending_ = {c, return_level(n, r), single + k_context(k, 18), &out};
+    }
 }
 
 }  // namespace
@@ -299,7 +333,8 @@ LazChunkStatus decode_layered_chunk(const unsigned char* begin, const unsigned c
     out[0] = decoder.first(begin, needs);
     if (count == 1) return LazChunkStatus::ok;
     decoder.start(layers, needs);
-    for (std::size_t i = 1; i < count; ++i) out[i] = decoder.next();
+    for (std::size_t i = 1; i < count; ++i) decoder.next(out[i]);
+    decoder.finish();
     return decoder.overran() ? LazChunkStatus::ends_early : LazChunkStatus::ok;
 }
 
