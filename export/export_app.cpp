@@ -43,9 +43,13 @@ void export_model(const Options& opt, std::ostream& out, std::vector<std::string
         throw ModelError(raw_files_for(opt.input).descriptor.string(),
                          "has no \"X min : ... Y min : ...\" line with two numbers: nothing to georeference");
     }
+    // The model's numbers are in the unit of the points' coordinates: the
+    // code's linear unit (feet for a Lambert conformal conic in feet), else
+    // metres, as the console takes them.
+    const LinearUnit unit = unit_of_epsg(opt.epsg, opt.input.string());
     write_bytes(output, encode_geotiff(model.grid, opt.epsg, opt.input.string()));
     out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows
-        << " cells, Float32 metres";
+        << " cells, Float32 " << unit.many;
     if (opt.epsg) out << ", EPSG:" << *opt.epsg;
     out << ")\n";
     if (!opt.epsg)

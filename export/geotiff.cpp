@@ -275,15 +275,34 @@ std::vector<unsigned char> encode_geotiff(const ElevationGrid& frame, const Grid
     }
 }
 
+namespace {
+
+OGRSpatialReference epsg_system(int epsg, const std::string& input)
+{
+    gdal_ready();
+    OGRSpatialReference srs;
+    if (srs.importFromEPSG(epsg) != OGRERR_NONE)
+        throw ModelError(input, "EPSG:" + std::to_string(epsg) + " is not a coordinate system GDAL knows");
+    return srs;
+}
+
+}  // namespace
+
+LinearUnit unit_of_epsg(std::optional<int> epsg, const std::string& input)
+{
+    if (!epsg) return linear_unit(1.0, "metre");
+    const OGRSpatialReference srs = epsg_system(*epsg, input);
+    const char* name = nullptr;
+    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
+    return linear_unit(metres, name ? name : "unknown unit");
+}
+
 std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
 {
     GeoTiffBand band;
     if (epsg) {
-        gdal_ready();
-        OGRSpatialReference srs;
-        if (srs.importFromEPSG(*epsg) != OGRERR_NONE)
-            throw ModelError(input, "EPSG:" + std::to_string(*epsg) + " is not a coordinate system GDAL knows");
-        band.srs_wkt = wkt_of(srs);
+        band.srs_wkt = wkt_of(epsg_system(*epsg, input));
+        band.unit = unit_of_epsg(epsg, input).code;
     }
     const GridRows rows = [&grid](std::size_t r, double* values) {
         std::copy_n(grid.z.begin() + static_cast<std::ptrdiff_t>(r * grid.cols), grid.cols, values);

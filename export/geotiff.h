@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "linear_unit.h"
 #include "models/elevation_grid.h"
 
 namespace kestranov::exporter {
@@ -43,6 +44,10 @@ std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& frame, co
 // the fault is in its content, not in the file to be written) when GDAL
 // refuses the grid or the code, runs out of memory, or an elevation does not
 // fit a Float32.
+// The linear unit of EPSG:`epsg`, metres when none is given (the console's
+// unit). Throws models::ModelError naming `input` for a code GDAL does not know.
+LinearUnit unit_of_epsg(std::optional<int> epsg, const std::string& input);
+
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& grid, std::optional<int> epsg,
                                           const std::string& input);
 

@@ -40,6 +40,7 @@ std::optional<GeoTiffContents> read_geotiff(const std::string& path)
     if (g.bands >= 1) {
         GDALRasterBand* band = ds->GetRasterBand(1);
         g.float32 = band->GetRasterDataType() == GDT_Float32;
+        g.unit = band->GetUnitType();
         g.overviews = band->GetOverviewCount();
         int has = 0;
         const double nodata = band->GetNoDataValue(&has);

@@ -16,6 +16,7 @@ struct GeoTiffContents {
     double transform[6] = {};
     std::optional<double> nodata;
     std::string epsg;         // the coordinate system's EPSG code, empty when none
+    std::string unit;         // the band's unit type
     std::vector<float> z;     // row by row, the northern row first
     double min = 0, max = 0;  // over the cells that are not nodata
 };

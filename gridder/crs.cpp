@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "linear_unit.h"
+
 namespace kestranov::gridder {
 namespace {
 
@@ -46,16 +48,8 @@ Crs describe(const OGRSpatialReference& srs)
     // metres, as GDAL and PDAL take them.
     const char* unit = nullptr;
     const double metres = srs.IsProjected() ? srs.GetLinearUnits(&unit) : 1.0;
-    if (std::fabs(metres - 1.0) < 1e-12) {
-        c.unit = "metre", c.unit_code = "m";
-    } else if (std::fabs(metres - 0.3048) < 1e-12) {
-        c.unit = "foot", c.unit_code = "ft";
-    } else if (std::fabs(metres - 1200.0 / 3937.0) < 1e-12) {
-        c.unit = "US survey foot", c.unit_code = "US survey foot";
-    } else {
-        c.unit = unit ? unit : "unknown unit";
-        c.unit_code = c.unit;
-    }
+    const exporter::LinearUnit u = exporter::linear_unit(metres, unit ? unit : "unknown unit");
+    c.unit = u.one, c.units = u.many, c.unit_code = u.code;
     return c;
 }
 

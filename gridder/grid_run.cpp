@@ -106,7 +106,7 @@ std::string summary(const GridOptions& o, const GridReport& r)
         s << ")";
     }
     s << "\n";
-    const std::string unit = r.crs ? " " + r.crs->unit : "";
+    const std::string unit = r.crs ? " " + (o.cell == 1 ? r.crs->unit : r.crs->units) : "";
     s << "grid: " << r.cols << " x " << r.rows << " cells of " << o.cell << unit << ", west " << r.west << " south "
       << r.south << " east " << r.east << " north " << r.north << "\n";
     s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata ("

@@ -144,6 +144,12 @@ TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
     ASSERT_TRUE(g);
     EXPECT_EQ(g->epsg, "32642");
     EXPECT_EQ(g->z, asc_values(folder() / "dem_lidar.asc"));
+    EXPECT_NE(a.out.find("Float32 metres, EPSG:32642"), std::string::npos) << a.out;
+    // A system in feet: the numbers are feet, and the label and the band say so.
+    const Outcome feet = export_run({"dem_lidar.asc", "--epsg", "2994", "-o", "ft.tif"}, folder());
+    ASSERT_EQ(feet.status, 0) << feet.err;
+    EXPECT_NE(feet.out.find("Float32 feet, EPSG:2994"), std::string::npos) << feet.out;
+    EXPECT_EQ(read_geotiff((folder() / "ft.tif").string())->unit, "ft");
 }
 
 // The real UTM 42N sample gridded at 2 m to an ASCII grid and to a 16-bit

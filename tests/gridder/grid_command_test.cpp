@@ -468,7 +468,7 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     for (const char* out : {"u.tif", "u.asc"}) {
         const Outcome r = grid({(dir / "utm.las").string(), "--cell", "1", "-o", (dir / out).string()});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("metre"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("cells of 1 metre"), std::string::npos) << r.out;
         const Written w = written_srs(dir / out);
         ASSERT_TRUE(w.has_srs) << out;
         EXPECT_TRUE(w.srs.IsSame(&utm)) << out;
@@ -487,7 +487,7 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     const Written w = written_srs(dir / "c.tif");
     EXPECT_TRUE(w.srs.IsSame(&oregon));
     EXPECT_EQ(w.unit, "ft");
-    EXPECT_NE(chosen.out.find("foot"), std::string::npos) << chosen.out;
+    EXPECT_NE(chosen.out.find("cells of 1 foot"), std::string::npos) << chosen.out;
 
     const Outcome text = grid({(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "t.asc").string()});
     ASSERT_EQ(text.status, 0) << text.err;
