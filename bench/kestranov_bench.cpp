@@ -183,6 +183,39 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::
     return r;
 }
 
+#ifdef KESTRANOV_GRID_BINARY
+// kestranov-grid on the same cloud and cell, to an ESRI grid as the console
+// writes its ASCII grid, on `threads` threads.
+ChildRun grid_command_run(const fs::path& cloud, int threads)
+{
+    const fs::path out = fs::temp_directory_path() / ("kestranov-bench-grid-" + std::to_string(getpid()) + ".asc");
+    const std::string cloud_text = cloud.string(), out_text = out.string(), threads_text = std::to_string(threads);
+    const char* argv[] = {KESTRANOV_GRID_BINARY,
+                          cloud_text.c_str(),
+                          "--cell",
+                          "1",
+                          "--threads",
+                          threads_text.c_str(),
+                          "-q",
+                          "-o",
+                          out_text.c_str(),
+                          nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    auto t0 = Clock::now();
+    posix_spawn(&pid, KESTRANOV_GRID_BINARY, &actions, nullptr, const_cast<char**>(argv), environ);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    ChildRun r{seconds_since(t0), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    posix_spawn_file_actions_destroy(&actions);
+    fs::remove(out);
+    return r;
+}
+#endif
+
 double extent_pass_alone(const fs::path& cloud, int threads)
 {
     std::ostringstream out;
@@ -287,12 +320,12 @@ int main(int argc, char** argv)
     struct Setting {
         int threads;
         std::string env;  // KESTRANOV_THREADS for the full run
-        std::vector<double> floor, extent, full;
+        std::vector<double> floor, extent, full, command;
         long peak_kib = 0;
     };
     const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    std::vector<Setting> settings = {{1, "1", {}, {}, {}}, {2, "2", {}, {}, {}}};
-    if (cpus > 2) settings.push_back({cpus, "ALL_CPUS", {}, {}, {}});
+    std::vector<Setting> settings = {{1, "1", {}, {}, {}, {}}, {2, "2", {}, {}, {}, {}}};
+    if (cpus > 2) settings.push_back({cpus, "ALL_CPUS", {}, {}, {}, {}});
     std::vector<double> las1;
     // Per LAZ file, the runs on one thread and on two.
     std::vector<std::vector<double>> laz_runs(2 * lazs.size());
@@ -307,6 +340,11 @@ int main(int argc, char** argv)
                              s.env.c_str());
             s.full.push_back(r.seconds);
             s.peak_kib = std::max(s.peak_kib, r.peak_kib);
+#ifdef KESTRANOV_GRID_BINARY
+            const ChildRun g = grid_command_run(cloud, s.threads);
+            if (g.status != 0) std::fprintf(stderr, "  kestranov-grid ended with status %d\n", g.status);
+            s.command.push_back(g.seconds);
+#endif
         }
         if (!las.empty()) {
             const ChildRun r = full_run(las, answers, "1");
@@ -340,6 +378,10 @@ int main(int argc, char** argv)
             "peak RSS %.1f MiB\n",
             label.c_str(), w, w / f, 2 * mb / w, points / w / 1e6, s.peak_kib / 1024.0);
     }
+    for (const Setting& s : settings)
+        if (!s.command.empty())
+            std::printf("  kestranov-grid, %-18s %7.3f s  %5.2f x the full run on as many threads\n",
+                        threads_label(s.threads).c_str(), median(s.command), median(s.command) / median(s.full));
     if (!las.empty())
         std::printf("  full run on %s, 1 thread   %7.3f s  %5.2f x the 1-thread floor of the text  %.0f MB\n",
                     las.filename().c_str(), median(las1), median(las1) / f, fs::file_size(las) / 1e6);

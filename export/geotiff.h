@@ -19,9 +19,9 @@ namespace kestranov::exporter {
 // of their coordinate system.
 struct GeoTiffBand {
     bool float64 = false;
-    std::string srs_wkt;                       // the coordinate system, empty when none is known
-    std::string unit;                          // the band's unit type ("m", "ft"), empty when unknown
-    bool always_nodata = false;                // declare the nodata value even when every cell holds one
+    std::string srs_wkt;         // the coordinate system, empty when none is known
+    std::string unit;            // the band's unit type ("m", "ft"), empty when unknown
+    bool always_nodata = false;  // declare the nodata value even when every cell holds one
     // The grid's north edge exactly, when it is known apart from the corner
     // (a lattice typed as bounds); else yll + rows * cellsize.
     std::optional<double> north;

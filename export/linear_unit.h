@@ -9,9 +9,9 @@
 namespace kestranov::exporter {
 
 struct LinearUnit {
-    std::string one;    // "metre", "foot", "US survey foot"
-    std::string many;   // "metres", "feet", "US survey feet"
-    std::string code;   // the band's unit type
+    std::string one;   // "metre", "foot", "US survey foot"
+    std::string many;  // "metres", "feet", "US survey feet"
+    std::string code;  // the band's unit type
 };
 
 // From GDAL's metres per unit and its name of the unit.

@@ -128,10 +128,10 @@ std::optional<Crs> crs_of_keys(const LasCrs& r)
     if (r.geokeys.size() < 8 || r.geokeys.size() % 2 || r.geodoubles.size() % 8)
         throw CrsError("its GeoTIFF key records are malformed");
     const KeyTiff tiff(r);
-    const std::string path = "/vsimem/kestranov-grid-keys-" + std::to_string(getpid()) + "-" +
-                             std::to_string(key_files++) + ".tif";
-    VSILFILE* f = VSIFileFromMemBuffer(path.c_str(), const_cast<GByte*>(tiff.bytes().data()), tiff.bytes().size(),
-                                       FALSE);
+    const std::string path =
+        "/vsimem/kestranov-grid-keys-" + std::to_string(getpid()) + "-" + std::to_string(key_files++) + ".tif";
+    VSILFILE* f =
+        VSIFileFromMemBuffer(path.c_str(), const_cast<GByte*>(tiff.bytes().data()), tiff.bytes().size(), FALSE);
     if (!f) throw CrsError("GDAL could not take its GeoTIFF keys");
     VSIFCloseL(f);
     const char* const drivers[] = {"GTiff", nullptr};

@@ -20,8 +20,7 @@ ReadingOptions reading_of(const GridOptions& o)
     return r;
 }
 
-long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink,
-                   Progress& progress)
+long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress)
 {
     Silent silent;
     long long total = 0, points = 0;

@@ -1,11 +1,11 @@
 #include "grid_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <functional>
-#include <algorithm>
-#include <cctype>
 
 #include "grid/lattice.h"
 
@@ -128,10 +128,14 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
             return args[++k];
         };
-        if (a == "--cell") o.cell = number(a, value());
-        else if (a == "-o" || a == "--output") o.output = value();
-        else if (a == "--keep") o.keep = word(a, value(), {"highest", "lowest"}) == 0 ? Keep::highest : Keep::lowest;
-        else if (a == "--class") classes(value(), o.filter);
+        if (a == "--cell")
+            o.cell = number(a, value());
+        else if (a == "-o" || a == "--output")
+            o.output = value();
+        else if (a == "--keep")
+            o.keep = word(a, value(), {"highest", "lowest"}) == 0 ? Keep::highest : Keep::lowest;
+        else if (a == "--class")
+            classes(value(), o.filter);
         else if (a == "--return")
             o.filter.returns = static_cast<PointFilter::Returns>(word(a, value(), {"any", "first", "last", "only"}));
         else if (a == "--bounds") {
@@ -142,17 +146,28 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
                 v = number(a, args[++k]);
             }
             o.bounds = b;
-        } else if (a == "--fill") o.fill = word(a, value(), {"once", "none"}) == 0;
-        else if (a == "--gaps") o.gaps_fail = word(a, value(), {"nodata", "fail"}) == 1;
-        else if (a == "--nodata") o.nodata = number(a, value());
-        else if (a == "--srs") o.srs = value();
-        else if (a == "--threads") o.threads = static_cast<int>(whole(a, value(), 1, 64));
-        else if (a == "--type") o.float64 = word(a, value(), {"float32", "float64"}) == 1;
-        else if (a == "-q" || a == "--quiet") o.quiet = true;
-        else if (a == "--like-console") o.like_console = true;
-        else if (a == "-h" || a == "--help") o.help = true;
-        else if (a == "--version") o.version = true;
-        else throw UsageError("unknown option " + a);
+        } else if (a == "--fill")
+            o.fill = word(a, value(), {"once", "none"}) == 0;
+        else if (a == "--gaps")
+            o.gaps_fail = word(a, value(), {"nodata", "fail"}) == 1;
+        else if (a == "--nodata")
+            o.nodata = number(a, value());
+        else if (a == "--srs")
+            o.srs = value();
+        else if (a == "--threads")
+            o.threads = static_cast<int>(whole(a, value(), 1, 64));
+        else if (a == "--type")
+            o.float64 = word(a, value(), {"float32", "float64"}) == 1;
+        else if (a == "-q" || a == "--quiet")
+            o.quiet = true;
+        else if (a == "--like-console")
+            o.like_console = true;
+        else if (a == "-h" || a == "--help")
+            o.help = true;
+        else if (a == "--version")
+            o.version = true;
+        else
+            throw UsageError("unknown option " + a);
         if (attached) throw UsageError(a + " takes no value");
     }
     check(o, given);

@@ -6,9 +6,9 @@
 
 #include "core/fatal.h"
 #include "door_reading.h"
-#include "grid_output.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
+#include "grid_output.h"
 #include "platform/memory.h"
 #include "point_inputs.h"
 #include "points/point_reader.h"
@@ -23,8 +23,7 @@ Lattice lattice_or_error(const LatticeResult& r)
     return r.lattice;
 }
 
-Lattice lattice_of(const GridOptions& o, const DoorFiles& door, SeenFiles& seen, GridReport& report,
-                   Progress& progress)
+Lattice lattice_of(const GridOptions& o, const DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
 {
     if (o.bounds) {
         const auto& b = *o.bounds;
@@ -57,8 +56,9 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     if (o.filter.active())
         for (const std::string& p : paths)
             if (is_text_point_file(p))
-                throw InputError(p + ": a text point file holds no classes nor returns: --class and --return need "
-                                     "LAS or LAZ files");
+                throw InputError(p +
+                                 ": a text point file holds no classes nor returns: --class and --return need "
+                                 "LAS or LAZ files");
     const DoorFiles door(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;

@@ -25,7 +25,7 @@ struct GridReport {
     double west = 0, south = 0, east = 0, north = 0;
     long long with_points = 0, filled = 0, nodata = 0;
     std::optional<Crs> crs;
-    bool crs_typed = false;               // from --srs
+    bool crs_typed = false;                // from --srs
     std::vector<std::string> without_crs;  // files that hold none
 };
 

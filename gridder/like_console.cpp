@@ -2,10 +2,10 @@
 
 #include "door_reading.h"
 #include "geotiff.h"
-#include "grid_output.h"
 #include "grid/assignment.h"
 #include "grid/elim_pit.h"
 #include "grid/grid_size.h"
+#include "grid_output.h"
 #include "output/asc_writer.h"
 #include "platform/memory.h"
 #include "points/extent_pass.h"

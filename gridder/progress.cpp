@@ -34,7 +34,8 @@ void Progress::show()
     shown_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     char rate[48] = "";
-    if (seconds > 0.5) std::snprintf(rate, sizeof rate, ", %.1f M points/s", static_cast<double>(points_) / seconds / 1e6);
+    if (seconds > 0.5)
+        std::snprintf(rate, sizeof rate, ", %.1f M points/s", static_cast<double>(points_) / seconds / 1e6);
     // Erase to the end of the line: a shorter line leaves nothing behind.
     *to_ << "\r" << pass_ << file_ << ": " << points_ << " points" << rate << "\x1b[K" << std::flush;
     on_line_ = true;

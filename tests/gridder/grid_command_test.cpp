@@ -159,7 +159,8 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "1", "-o", out, "--bounds", "5", "0", "0", "4"}, "--bounds"},
         {{in, "--cell", "1", "-o", out, "--type", "float64"}, "--type applies to a .tif output only"},
         {{in, "--cell", "1", "-o", out, "--threads", "0"}, "--threads"},
-        {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"}, "--class cannot be used with --like-console"},
+        {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"},
+         "--class cannot be used with --like-console"},
         {{in, "--cell", "1", "-o", out, "--srs", "EPSG:99999999"}, "--srs"},
         {{in, "--cell", "1", "-o", out, "--frobnicate"}, "unknown option --frobnicate"},
         {{in, "--cell=1", "-o", out, "--quiet=yes"}, "--quiet takes no value"},
@@ -211,8 +212,8 @@ struct Oracle {
                 if (std::isnan(v) && fill) {
                     double sum = 0;
                     int n = 0;
-                    for (const auto [dr, dc] : {std::pair{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0},
-                                                {1, 1}})
+                    for (const auto [dr, dc] :
+                         {std::pair{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}})
                         if (const double w = z[r + 1 + dr][c + 1 + dc]; !std::isnan(w)) sum += w, ++n;
                     if (n) v = sum / n;
                 }
@@ -255,11 +256,11 @@ TEST(GridCommand, EachCellHoldsWhatFellInsideItByTheEdgeRule)
             SCOPED_TRACE(std::to_string(round) + " " + input);
             std::ostringstream b;
             b.precision(17);
-            const Outcome r = grid({(dir / input).string(), "--cell", size == 1 ? "1" : "0.5", "--bounds",
-                                    std::to_string(xmin), std::to_string(ymin), std::to_string(xmin + cols * size),
-                                    std::to_string(ymin + rows * size), "--keep", highest ? "highest" : "lowest",
-                                    "--fill", fill ? "once" : "none", "--nodata", "-77", "-o",
-                                    (dir / "g.asc").string()});
+            const Outcome r =
+                grid({(dir / input).string(), "--cell", size == 1 ? "1" : "0.5", "--bounds", std::to_string(xmin),
+                      std::to_string(ymin), std::to_string(xmin + cols * size), std::to_string(ymin + rows * size),
+                      "--keep", highest ? "highest" : "lowest", "--fill", fill ? "once" : "none", "--nodata", "-77",
+                      "-o", (dir / "g.asc").string()});
             ASSERT_EQ(r.status, 0) << r.err;
             const Ascii a = read_ascii(dir / "g.asc");
             EXPECT_EQ(a.header.at("ncols"), cols);
@@ -354,8 +355,7 @@ TEST(GridCommand, LikeConsoleStopsWhereTheConsoleStops)
 {
     TempDir dir;
     write_file(dir / "p.xyz", "0 0 1\n10 10 2\n");
-    const Outcome r =
-        grid({(dir / "p.xyz").string(), "--cell", "1", "--like-console", "-o", (dir / "g.asc").string()});
+    const Outcome r = grid({(dir / "p.xyz").string(), "--cell", "1", "--like-console", "-o", (dir / "g.asc").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("kestranov-grid: Despite an attempt to eliminate the pits"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -404,8 +404,17 @@ TEST(GridCommand, FiltersKeepThePointsTheirRuleNames)
                 if (keeps(c, p)) kept.push_back({p.x, p.y, p.z});
             write_file(dir / "s.las", las_file(pts, v14));
             write_file(dir / "kept.xyz", cloud_text(kept));
-            std::vector<std::string> args = {(dir / "s.las").string(), "--cell", "2", "--bounds", "490",   "690",
-                                             "560",                    "760",    "--return", c.returns, "-o",
+            std::vector<std::string> args = {(dir / "s.las").string(),
+                                             "--cell",
+                                             "2",
+                                             "--bounds",
+                                             "490",
+                                             "690",
+                                             "560",
+                                             "760",
+                                             "--return",
+                                             c.returns,
+                                             "-o",
                                              (dir / "f.asc").string()};
             if (c.classes) args.insert(args.end(), {"--class", c.classes});
             const Outcome filtered = grid(args);
@@ -476,8 +485,8 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     }
     EXPECT_TRUE(fs::exists(dir / "u.prj"));
 
-    const Outcome clash = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "-o",
-                                (dir / "c.tif").string()});
+    const Outcome clash =
+        grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
     EXPECT_EQ(clash.status, 1);
     EXPECT_NE(clash.err.find("hold different coordinate systems"), std::string::npos) << clash.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
@@ -583,8 +592,10 @@ TEST(GridCommand, EveryRealSampleGivesADemWithNodataOutsideItsFootprint)
                     for (long dj = -1; dj <= 1; ++dj)
                         if ((di || dj) && i + di >= 0 && i + di < rows && j + dj >= 0 && j + dj < cols)
                             neighbour |= b.rows[i + di][j + dj] != nodata;
-                if (b.rows[i][j] != nodata) EXPECT_EQ(a.rows[i][j], b.rows[i][j]);
-                else EXPECT_EQ(a.rows[i][j] != nodata, neighbour) << i << " " << j;
+                if (b.rows[i][j] != nodata)
+                    EXPECT_EQ(a.rows[i][j], b.rows[i][j]);
+                else
+                    EXPECT_EQ(a.rows[i][j] != nodata, neighbour) << i << " " << j;
             }
     }
 }
