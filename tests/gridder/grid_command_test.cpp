@@ -212,7 +212,7 @@ struct Oracle {
                 if (std::isnan(v) && fill) {
                     double sum = 0;
                     int n = 0;
-                    for (const auto [dr, dc] :
+                    for (const auto& [dr, dc] :
                          {std::pair{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}})
                         if (const double w = z[r + 1 + dr][c + 1 + dc]; !std::isnan(w)) sum += w, ++n;
                     if (n) v = sum / n;
@@ -481,7 +481,9 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
         const Written w = written_srs(dir / out);
         ASSERT_TRUE(w.has_srs) << out;
         EXPECT_TRUE(w.srs.IsSame(&utm)) << out;
-        if (out[2] == 't') EXPECT_EQ(w.unit, "m");
+        if (out[2] == 't') {
+            EXPECT_EQ(w.unit, "m");
+        }
     }
     EXPECT_TRUE(fs::exists(dir / "u.prj"));
 
