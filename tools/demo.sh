@@ -36,6 +36,7 @@ kestranov=$(find_exe "$build_dir/kestranov")
 preview=$(find_exe "$build_dir/kestranov-preview" "$build_dir/preview/kestranov-preview")
 exporter=$(find_exe "$build_dir/kestranov-export")
 summary=$(find_exe "$build_dir/export/geotiff_summary")
+gridder=$(find_exe "$build_dir/kestranov-grid")
 if [ -z "$make_cloud" ]; then
   echo "demo: make_cloud not found under $build_dir (build the make_cloud target)" >&2
   exit 1
@@ -132,4 +133,19 @@ if [ -n "$exporter" ] && [ -n "$summary" ]; then
 else
   echo
   echo "== GeoTIFFs: kestranov-export is not built (it needs GDAL: Debian's libgdal-dev)"
+fi
+
+if [ -n "$gridder" ]; then
+  echo
+  echo "== Ground only (kestranov-grid): the same scene as a survey LAS, class 2, 1 m"
+  "$make_cloud" "$images/survey.las" --points 300000 --size 300 --las --survey
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 -o "$images/ground.tif"
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 -q -o "$images/ground.asc"
+  if [ -n "$summary" ]; then (cd "$root" && "$summary" "${images#"$root"/}/ground.tif"); fi
+  if [ -n "$preview" ]; then
+    "$preview" "$images/ground.asc" -o "$images/ground.png" && echo "   ${images#"$root"/}/ground.png"
+  fi
+else
+  echo
+  echo "== Ground only: kestranov-grid is not built (it needs GDAL: Debian's libgdal-dev)"
 fi
