@@ -12,7 +12,8 @@ packages=(
     g++ make cmake git        # the program itself; gcov for `make coverage` comes with g++
     libgtest-dev              # the tests (GoogleTest)
     libpng-dev                # kestranov-preview
-    libgdal-dev               # kestranov-export
+    libgdal-dev               # kestranov-export and kestranov-grid
+    gdal-bin                  # gdalinfo, which the tests read the ASCII grids and GeoTIFFs with
     clang libclang-rt-14-dev  # the libFuzzer targets (`make fuzz`)
     clang-tidy clang-format   # `make tidy` and the house style
     python3                   # the coverage report (tools/coverage_report.py)
