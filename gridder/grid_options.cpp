@@ -121,7 +121,7 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
         given.push_back(a);
         const auto value = [&]() -> std::string {
             if (attached) {
-                const std::string v = *attached;
+                std::string v = *attached;
                 attached.reset();
                 return v;
             }

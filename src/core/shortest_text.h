@@ -31,7 +31,9 @@ inline char* put_few_decimals(char* buffer, double value, bool& done)
     if (!(a >= 1.0 && a < 0x1p33)) return buffer;
     constexpr double scales[] = {1.0, 10.0, 100.0, 1000.0};
     for (int k = 0; k < 4; ++k) {
-        const double n = static_cast<double>(static_cast<long long>(a * scales[k] + 0.5));
+        // The nearest whole number, below 2^43 here: 1.5 * 2^52 added and
+        // taken away again leaves no fraction (the rounding mode's nearest).
+        const double n = (a * scales[k] + 0x1.8p52) - 0x1.8p52;
         if (n / scales[k] != a) continue;
         auto digits = static_cast<unsigned long long>(n);
         if (k == 0 && digits % 10 == 0) return buffer;
