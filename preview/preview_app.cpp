@@ -1,5 +1,7 @@
 #include "preview_app.h"
 
+#include "prj_unit.h"
+
 #include "core/model_files.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
@@ -47,10 +49,13 @@ void draw_preview(const Options& opt, std::ostream& out, std::vector<std::string
     // Shading needs metres so slopes match the cell size; the legend
     // follows suit with as many decimals as the unit resolves. A raster
     // image of unknown unit keeps its stored integers on the legend.
+    // A .prj beside the model (kestranov-grid's) names the unit: feet for
+    // data in feet, which the program's own models call metres.
+    const std::optional<exporter::LinearUnit> unit = unit_beside(opt.input);
     const LegendStyle style =
-        model.metres
-            ? LegendStyle{"m", opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2}
-            : LegendStyle{"units", 0};
+        model.metres ? LegendStyle{unit ? unit->code : "m",
+                                   opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2}
+                     : LegendStyle{"units", 0};
     if (!elevation_range(grid).any)
         throw ModelError(opt.input.string(), "nothing to draw: every cell is empty (nodata)");
     const Rendered rendered = render_preview(grid, style);

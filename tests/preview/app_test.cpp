@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "preview_app.h"
+#include "prj_unit.h"
 
 namespace kp = kestranov::preview;
 
@@ -77,4 +80,30 @@ TEST(Naming, InputKindFollowsTheExtension)
     EXPECT_EQ(kp::input_kind("a_lidar_m4.txt"), kp::InputKind::raw_image);
     EXPECT_FALSE(kp::input_kind("a_lidar.png"));
     EXPECT_FALSE(kp::input_kind("a_lidar"));
+}
+
+// A .prj beside the model names the legend's unit: feet for a system in
+// feet, metres for one in metres, nothing without a .prj (the models'
+// metres then).
+TEST(Naming, TheUnitIsThatOfAPrjBesideTheModel)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestranov-prj-unit-test";
+    std::filesystem::create_directories(dir);
+    EXPECT_FALSE(kestranov::preview::unit_beside(dir / "none.asc"));
+#ifdef KESTRANOV_PREVIEW_PRJ
+    const char* feet =
+        "PROJCS[\"NAD83 / Oregon GIC Lambert (ft)\",GEOGCS[\"NAD83\",DATUM[\"D_North_American_1983\","
+        "SPHEROID[\"GRS_1980\",6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]"
+        ","
+        "PROJECTION[\"Lambert_Conformal_Conic\"],PARAMETER[\"False_Easting\",1312335.958],"
+        "PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",-120.5],"
+        "PARAMETER[\"Standard_Parallel_1\",43.0],PARAMETER[\"Standard_Parallel_2\",45.5],"
+        "PARAMETER[\"Latitude_Of_Origin\",41.75],UNIT[\"Foot\",0.3048]]";
+    std::ofstream(dir / "ft.prj") << feet;
+    ASSERT_TRUE(kestranov::preview::unit_beside(dir / "ft.asc"));
+    EXPECT_EQ(kestranov::preview::unit_beside(dir / "ft.asc")->code, "ft");
+    std::ofstream(dir / "broken.prj") << "PROJCS[";
+    EXPECT_FALSE(kestranov::preview::unit_beside(dir / "broken.asc"));
+#endif
+    std::filesystem::remove_all(dir);
 }

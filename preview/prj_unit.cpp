@@ -1,0 +1,36 @@
+#include "prj_unit.h"
+
+#include <fstream>
+#include <sstream>
+
+#ifdef KESTRANOV_PREVIEW_PRJ
+#include <cpl_error.h>
+#include <ogr_spatialref.h>
+#endif
+
+namespace kestranov::preview {
+
+std::optional<exporter::LinearUnit> unit_beside(const std::filesystem::path& model)
+{
+#ifdef KESTRANOV_PREVIEW_PRJ
+    std::filesystem::path prj = model;
+    prj.replace_extension(".prj");
+    std::ifstream in(prj);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    OGRSpatialReference srs;
+    const bool read = srs.importFromWkt(text.str().c_str()) == OGRERR_NONE;
+    CPLPopErrorHandler();
+    if (!read) return std::nullopt;
+    const char* name = nullptr;
+    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
+    return exporter::linear_unit(metres, name ? name : "units");
+#else
+    (void)model;
+    return std::nullopt;
+#endif
+}
+
+}  // namespace kestranov::preview
