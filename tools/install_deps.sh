@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every Debian/Ubuntu package a developer or CI needs, in one list:
-#   sudo tools/install_deps.sh          # installs what is missing
+#   tools/install_deps.sh               # installs what is missing (through sudo when not root)
 #   tools/install_deps.sh --list        # prints the list, one package a line
 # Packages already installed are left alone, so on a ready machine it changes
 # nothing and needs no network. With --tolerant (what .ci/run uses) a machine
