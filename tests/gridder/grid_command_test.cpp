@@ -52,19 +52,23 @@ void put_double(std::string& b, std::size_t at, double v)
     put_le(b, at, u, 8);
 }
 
+// A projection record of a LAS file: its record id and payload.
+using Vlr = std::pair<int, std::string>;
+
 // A LAS file of the points at a scale of 0.001: 1.2 with point format 1, or
-// 1.4 with point format 6; `wkt` as its OGC WKT record (1.4 only).
-std::string las_file(const std::vector<SurveyPoint>& pts, bool v14, const std::string& wkt = "")
+// 1.4 with point format 6, with its projection records.
+std::string las_file(const std::vector<SurveyPoint>& pts, bool v14, const std::vector<Vlr>& vlrs = {})
 {
     const std::size_t header = v14 ? 375 : 227, length = v14 ? 30 : 28;
-    const std::size_t vlr = wkt.empty() ? 0 : 54 + wkt.size() + 1;
+    std::size_t vlr = 0;
+    for (const Vlr& v : vlrs) vlr += 54 + v.second.size();
     std::string b(header + vlr + pts.size() * length, '\0');
     std::memcpy(b.data(), "LASF", 4);
     b[24] = 1, b[25] = v14 ? 4 : 2;
-    if (v14 && !wkt.empty()) put_le(b, 6, 16, 2);  // the WKT bit of the global encoding
+    if (v14 && !vlrs.empty()) put_le(b, 6, 16, 2);  // the WKT bit of the global encoding
     put_le(b, 94, header, 2);
     put_le(b, 96, header + vlr, 4);
-    put_le(b, 100, vlr ? 1 : 0, 4);
+    put_le(b, 100, vlrs.size(), 4);
     b[104] = static_cast<char>(v14 ? 6 : 1);
     put_le(b, 105, length, 2);
     if (!v14) put_le(b, 107, pts.size(), 4);
@@ -79,11 +83,13 @@ std::string las_file(const std::vector<SurveyPoint>& pts, bool v14, const std::s
         put_double(b, 179 + 16 * static_cast<std::size_t>(a), hi[a]);
         put_double(b, 187 + 16 * static_cast<std::size_t>(a), lo[a]);
     }
-    if (vlr) {
-        std::memcpy(b.data() + header + 2, "LASF_Projection", 15);
-        put_le(b, header + 18, 2112, 2);
-        put_le(b, header + 20, wkt.size() + 1, 2);
-        std::memcpy(b.data() + header + 54, wkt.data(), wkt.size());
+    std::size_t at_vlr = header;
+    for (const auto& [id, payload] : vlrs) {
+        std::memcpy(b.data() + at_vlr + 2, "LASF_Projection", 15);
+        put_le(b, at_vlr + 18, static_cast<std::uint64_t>(id), 2);
+        put_le(b, at_vlr + 20, payload.size(), 2);
+        std::memcpy(b.data() + at_vlr + 54, payload.data(), payload.size());
+        at_vlr += 54 + payload.size();
     }
     std::size_t at = header + vlr;
     for (const SurveyPoint& p : pts) {
@@ -437,7 +443,16 @@ std::string wkt_of_epsg(int code)
     srs.exportToWkt(&text);
     std::string wkt = text;
     CPLFree(text);
-    return wkt;
+    return wkt + '\0';
+}
+
+// GeoTIFF keys naming EPSG:`code` as a projected system, as a LAS record holds them.
+std::string geokeys_of_epsg(int code)
+{
+    const int keys[] = {1, 1, 0, 3, 1024, 0, 1, 1, 1025, 0, 1, 1, 3072, 0, 1, code};
+    std::string b;
+    for (const int k : keys) b += static_cast<char>(k & 0xff), b += static_cast<char>(k >> 8);
+    return b;
 }
 
 // The system of a GeoTIFF, or of an ASCII grid's .prj, and its band's unit.
@@ -468,14 +483,17 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
 {
     TempDir dir;
     const std::vector<SurveyPoint> pts = {{10, 10, 1}, {11, 12, 2}, {13, 11, 3}};
-    write_file(dir / "utm.las", las_file(pts, true, wkt_of_epsg(32642)));
-    write_file(dir / "other.las", las_file(pts, true, wkt_of_epsg(2994)));
+    write_file(dir / "utm.las", las_file(pts, true, {{2112, wkt_of_epsg(32642)}}));
+    write_file(dir / "other.las", las_file(pts, true, {{2112, wkt_of_epsg(2994)}}));
+    write_file(dir / "keys.las", las_file(pts, false, {{34735, geokeys_of_epsg(32642)}}));
+    write_file(dir / "bad_keys.las", las_file(pts, false, {{34735, "\x01\x00"}}));
     write_file(dir / "p.xyz", "10 10 1\n");
     OGRSpatialReference utm, oregon;
     utm.importFromEPSG(32642);
     oregon.importFromEPSG(2994);
-    for (const char* out : {"u.tif", "u.asc"}) {
-        const Outcome r = grid({(dir / "utm.las").string(), "--cell", "1", "-o", (dir / out).string()});
+    for (const char* out : {"u.tif", "u.asc", "k.tif"}) {
+        const Outcome r = grid(
+            {(dir / (out[0] == 'k' ? "keys.las" : "utm.las")).string(), "--cell", "1", "-o", (dir / out).string()});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("cells of 1 metre"), std::string::npos) << r.out;
         const Written w = written_srs(dir / out);
@@ -491,6 +509,10 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
         grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
     EXPECT_EQ(clash.status, 1);
     EXPECT_NE(clash.err.find("hold different coordinate systems"), std::string::npos) << clash.err;
+    EXPECT_FALSE(fs::exists(dir / "c.tif"));
+    const Outcome bad = grid({(dir / "bad_keys.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("bad_keys.las: its GeoTIFF key records are malformed"), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
     const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "--srs",
                                  "EPSG:2994", "-o", (dir / "c.tif").string()});
