@@ -61,14 +61,15 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
 // 4-7 of byte 14, and the whole of byte 16.
 void read_attributes(const unsigned char* p, std::size_t length, std::size_t n, int point_format, PointAttributes* out)
 {
-    if (point_format <= 5) {
-        for (std::size_t r = 0; r < n; ++r, p += length)
-            out[r] = {static_cast<std::uint8_t>(p[15] & 0x1F), static_cast<std::uint8_t>(p[14] & 7),
-                      static_cast<std::uint8_t>((p[14] >> 3) & 7)};
-        return;
+    const bool wide = point_format > 5;
+    for (std::size_t r = 0; r < n; ++r) {
+        const unsigned char* record = p + r * length;
+        const unsigned returns = record[14];
+        PointAttributes& a = out[r];
+        a.classification = static_cast<std::uint8_t>(wide ? record[16] : record[15] & 0x1Fu);
+        a.return_number = static_cast<std::uint8_t>(wide ? returns & 0x0Fu : returns & 7u);
+        a.number_of_returns = static_cast<std::uint8_t>(wide ? returns >> 4 : (returns >> 3) & 7u);
     }
-    for (std::size_t r = 0; r < n; ++r, p += length)
-        out[r] = {p[16], static_cast<std::uint8_t>(p[14] & 0x0F), static_cast<std::uint8_t>(p[14] >> 4)};
 }
 
 // Records too short for the bytes read_attributes reads: the reading

@@ -430,12 +430,13 @@ std::string attributed_las(int format, int points)
     const std::size_t header = wide ? 375 : 227, length = wide ? 30 : 28;
     std::string b =
         synthetic_las(wide ? 4 : 2, format, static_cast<std::uint16_t>(length), points, {0.01, 0.01, 0.01}, {0, 0, 0});
-    for (int r = 0; r < points; ++r) {
-        const Kind& k = (wide ? kinds_f6 : kinds_f1)[r % 8];
-        char* p = b.data() + header + static_cast<std::size_t>(r) * length;
-        p[14] = static_cast<char>(wide ? k.ret | k.nret << 4 : k.ret | k.nret << 3 | 0xC0);
-        p[15] = static_cast<char>(wide ? 0xFF : k.classification | 0xE0);
-        if (wide) p[16] = static_cast<char>(k.classification);
+    const Kind* kinds = wide ? kinds_f6 : kinds_f1;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(points); ++r) {
+        const Kind k = kinds[r % 8];
+        const std::size_t at = header + r * length;
+        b[at + 14] = static_cast<char>(wide ? k.ret | k.nret << 4 : k.ret | k.nret << 3 | 0xC0);
+        b[at + 15] = static_cast<char>(wide ? 0xFF : k.classification | 0xE0);
+        if (wide) b[at + 16] = static_cast<char>(k.classification);
     }
     return b;
 }
