@@ -7,12 +7,17 @@
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "files.h"
 #include "grid/exact_oracle.h"
@@ -293,4 +298,127 @@ TEST(TilePlan, RealSamplesMosaicAsTheSingleRun)
     EXPECT_GE(mixed.jobs.size(), 9u);
     EXPECT_NE(mixed.summary.find("extents: read from the points of 2 files"), std::string::npos) << mixed.summary;
     expect_same_grid(dir / "mixed" / "mosaic.vrt", dir / "mixed.tif");
+}
+
+namespace {
+
+// munged, slurmctld and slurmd on this machine alone, with their files,
+// sockets and ports (unprivileged) of their own in a temporary folder,
+// stopped by their pids when the owner goes.
+class LocalSlurm {
+public:
+    LocalSlurm()
+    {
+        fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        std::random_device random;
+        std::string key(1024, '\0');
+        for (char& c : key) c = static_cast<char>(random());
+        write_file(dir_ / "munge.key", key);
+        fs::permissions(dir_ / "munge.key", fs::perms::owner_read);
+        const std::string d = dir_.path().string();
+        const int port = 20000 + static_cast<int>(getpid() % 20000);
+        write_file(dir_ / "slurm.conf",
+                   "ClusterName=kestranov\nSlurmctldHost=localhost\nSlurmUser=root\nSlurmdUser=root\n"
+                   "AuthType=auth/munge\nCredType=cred/munge\nAuthInfo=socket=" +
+                       d + "/munge.sock\n" + "SlurmctldPort=" + std::to_string(port) + "\nSlurmdPort=" +
+                       std::to_string(port + 1) + "\nStateSaveLocation=" + d + "/state\nSlurmdSpoolDir=" + d +
+                       "/spool\nSlurmctldPidFile=" + d + "/slurmctld.pid\nSlurmdPidFile=" + d +
+                       "/slurmd.pid\nSlurmctldLogFile=" + d + "/slurmctld.log\nSlurmdLogFile=" + d +
+                       "/slurmd.log\nProctrackType=proctrack/linuxproc\nTaskPlugin=task/none\n"
+                       "JobAcctGatherType=jobacct_gather/none\nAccountingStorageType=accounting_storage/none\n"
+                       "JobCompType=jobcomp/none\nMpiDefault=none\nSchedulerType=sched/builtin\n"
+                       "SelectType=select/cons_tres\nSelectTypeParameters=CR_Core\nReturnToService=2\n"
+                       // Room for every task at once (the jobs are small), whatever the cores.
+                       "NodeName=localhost CPUs=16 State=UNKNOWN\nSlurmdParameters=config_overrides\n"
+                       "PartitionName=tiles Nodes=localhost Default=YES MaxTime=INFINITE State=UP\n");
+        fs::create_directories(dir_ / "state");
+        fs::create_directories(dir_ / "spool");
+        env_ = "SLURM_CONF=" + quoted(d + "/slurm.conf") + " ";
+        const fs::path log = dir_ / "start.log";
+        if (shell("munged -f --socket=" + d + "/munge.sock --key-file=" + d + "/munge.key --log-file=" + d +
+                      "/munged.log --pid-file=" + d + "/munged.pid --seed-file=" + d + "/munged.seed",
+                  log) != 0 ||
+            shell(env_ + "slurmctld -f " + d + "/slurm.conf", log) != 0 ||
+            shell(env_ + "slurmd -f " + d + "/slurm.conf -N localhost", log) != 0) {
+            why_ = "cannot start munged, slurmctld or slurmd: " + one_line(read_file(log));
+            return;
+        }
+        for (int k = 0; k < 100 && !ready(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (!ready()) why_ = "slurmd's node did not become idle within 20 s";
+    }
+    ~LocalSlurm()
+    {
+        for (const char* daemon : {"slurmd", "slurmctld", "munged"}) {
+            const std::string pid = read_pid(dir_ / (std::string(daemon) + ".pid"));
+            if (!pid.empty()) kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    LocalSlurm(const LocalSlurm&) = delete;
+    LocalSlurm& operator=(const LocalSlurm&) = delete;
+
+    const std::string& why_not() const { return why_; }
+    // `command` with this cluster's configuration.
+    std::string with_conf(const std::string& command) const { return env_ + command; }
+
+private:
+    static std::string one_line(std::string text)
+    {
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        return text.substr(0, 200);
+    }
+    static std::string read_pid(const fs::path& p)
+    {
+        std::error_code ec;
+        if (!fs::exists(p, ec)) return "";
+        std::string pid = read_file(p);
+        while (!pid.empty() && !std::isdigit(static_cast<unsigned char>(pid.back()))) pid.pop_back();
+        return pid;
+    }
+    bool ready() const
+    {
+        const fs::path state = dir_ / "sinfo.txt";
+        std::error_code ec;
+        fs::remove(state, ec);
+        return shell(env_ + "sinfo -h -o %t", state) == 0 && read_file(state).rfind("idle", 0) == 0;
+    }
+
+    TempDir dir_;
+    std::string env_, why_;
+};
+
+}  // namespace
+
+// A Slurm array of the plan's jobs on a cluster of this one machine,
+// submitted as the summary says (sbatch --array=1-N), waited for: its
+// mosaic is the single run.
+TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
+{
+    if (!have("munged") || !have("slurmctld") || !have("slurmd") || !have("sbatch"))
+        GTEST_SKIP() << "Slurm is not installed (slurm-wlm and munge: tools/install_deps.sh)";
+    const LocalSlurm slurm;
+    if (!slurm.why_not().empty()) GTEST_SKIP() << "no local Slurm: " << slurm.why_not();
+    TempDir dir;
+    ASSERT_EQ(shell(quoted(make_cloud) + " " + quoted((dir / "c.las").string()) + " --points 200000 --size 300 --las",
+                    dir / "make.log"),
+              0);
+    const fs::path log = dir / "plan.log";
+    ASSERT_EQ(grid({(dir / "c.las").string(), "--cell", "1", "--bounds", "480000", "2150000", "480300", "2150300",
+                    "--tile-size", "100", "-o", (dir / "plan").string()},
+                   log),
+              0)
+        << read_file(log);
+    const std::size_t n = lines_of(dir / "plan" / "jobs.txt").size();
+    EXPECT_EQ(n, 9u);
+    EXPECT_EQ(shell(slurm.with_conf("timeout 300 sbatch --wait --array=1-" + std::to_string(n) + " " +
+                                    quoted((dir / "plan" / "slurm.sbatch").string())),
+                    log),
+              0)
+        << read_file(log);
+    ASSERT_EQ(grid({(dir / "c.las").string(), "--cell", "1", "--bounds", "480000", "2150000", "480300", "2150300", "-q",
+                    "-o", (dir / "single.tif").string()},
+                   log),
+              0);
+    expect_same_grid(dir / "plan" / "mosaic.vrt", dir / "single.tif");
+    EXPECT_TRUE(fs::exists(dir / "plan" / "logs" / ("tile-" + std::to_string(n) + ".out")));
 }
