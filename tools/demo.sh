@@ -149,3 +149,19 @@ else
   echo
   echo "== Ground only: kestranov-grid is not built (it needs GDAL: Debian's libgdal-dev)"
 fi
+
+if [ -n "$gridder" ] && command -v parallel >/dev/null 2>&1; then
+  echo
+  echo "== Tiles (kestranov-grid --tile-size): the survey in 4 tiles of 150 m, run by GNU parallel"
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 \
+    --bounds 480000 2150000 480300 2150300 --tile-size 150 -o "$demo/tiles"
+  parallel -j "$(nproc 2>/dev/null || echo 2)" <"$demo/tiles/jobs.txt" >"$demo/tiles/logs/parallel.out"
+  if command -v gdalinfo >/dev/null 2>&1; then
+    echo "== gdalinfo demo/tiles/mosaic.vrt (short)"
+    (cd "$demo/tiles" && gdalinfo -nomd -norat -noct mosaic.vrt) |
+      grep -E '^(Driver|Size is|Origin|Pixel Size|Band|  NoData|  Type)|tiles/|PROJCRS\[|^    ID\["EPSG"' | head -20
+  fi
+elif [ -n "$gridder" ]; then
+  echo
+  echo "== Tiles: GNU parallel is not installed (tools/install_deps.sh)"
+fi
