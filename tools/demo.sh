@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Demo: writes a synthetic 300 m x 300 m airborne LIDAR cloud, then grids it
 # with kestranov twice, answering its questions from scripted input: once to
-# an ASCII grid, once to a 16-bit raster in centimetres.
+# an ASCII grid, once to a 16-bit raster in centimetres; then kestranov-grid's
+# ground model, and the same as a plan of 4 tiles run by GNU parallel.
 #
 # usage: tools/demo.sh BUILD_DIR      (`make demo` runs tools/demo.sh build)
 #
