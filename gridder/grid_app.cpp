@@ -10,6 +10,7 @@
 #include "models/companion_run.h"
 #include "models/model_error.h"
 #include "point_inputs.h"
+#include "tile_run.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -64,8 +65,13 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     try {
         const std::vector<std::string> files = point_files(o.inputs);
-        const GridReport report =
-            o.like_console ? console_grid(o, files) : make_grid(o, files, terminal && !o.quiet ? &err : nullptr);
+        std::ostream* const progress = terminal && !o.quiet ? &err : nullptr;
+        if (o.tile_size) {
+            const std::string plan = write_tile_plan(o, files, progress);
+            if (!o.quiet) out << plan;
+            return 0;
+        }
+        const GridReport report = o.like_console ? console_grid(o, files) : make_grid(o, files, progress);
         if (!o.quiet) out << summary(o, report);
         return 0;
     } catch (const Fatal& e) {

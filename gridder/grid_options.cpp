@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 
+#include "core/shortest_text.h"
 #include "grid/lattice.h"
 
 namespace kestranov::gridder {
@@ -66,15 +67,34 @@ void classes(const std::string& text, PointFilter& filter)
 // The options that change the lattice's model, which the console's has no room for.
 constexpr const char* lattice_only[] = {"--bounds", "--class", "--return", "--fill", "--gaps", "--nodata", "--type"};
 
+// --tile-size: the output is a folder, for the plan's files and the tiles.
+void check_plan(const GridOptions& o, const std::vector<std::string>& given)
+{
+    for (const char* option : {"--like-console", "--window"})
+        if (std::find(given.begin(), given.end(), option) != given.end())
+            throw UsageError(std::string(option) + " cannot be used with --tile-size, which plans tiles");
+    if (whole_cells_in(*o.tile_size, o.cell) < 1)
+        throw UsageError("--tile-size: " + shortest(*o.tile_size) + " is not a whole number of cells of " +
+                         shortest(o.cell));
+    if (o.output.empty()) throw UsageError("-o FOLDER is required with --tile-size (where the plan and tiles go)");
+}
+
 void check(GridOptions& o, const std::vector<std::string>& given)
 {
     if (o.help || o.version) return;
     if (std::find(given.begin(), given.end(), "--cell") == given.end())
         throw UsageError("--cell SIZE is required (the cell size, in the data's horizontal units)");
     if (const std::string why = cell_size_error(o.cell); !why.empty()) throw UsageError("--cell: " + why);
-    if (o.inputs.empty()) throw UsageError("no point file or folder given");
+    // With --bounds and no file the grid is all nodata: a tile of a plan
+    // that no file reaches.
+    if (o.inputs.empty() && (!o.bounds || o.tile_size)) throw UsageError("no point file or folder given");
+    if (o.tile_size) {
+        check_plan(o, given);
+        o.kind = OutputKind::geotiff;
+    }
+    if (o.window && !o.bounds) throw UsageError("--window needs --bounds, the lattice it is a window of");
     if (o.output.empty()) throw UsageError("-o OUTPUT is required (a .tif or .asc file)");
-    if (ends_with_any_case(o.output, ".tif") || ends_with_any_case(o.output, ".tiff"))
+    if (o.tile_size || ends_with_any_case(o.output, ".tif") || ends_with_any_case(o.output, ".tiff"))
         o.kind = OutputKind::geotiff;
     else if (ends_with_any_case(o.output, ".asc"))
         o.kind = OutputKind::ascii_grid;
@@ -90,8 +110,13 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     // The whole lattice is checked now, before a file is read.
     if (o.bounds) {
         const auto& b = *o.bounds;
-        if (const LatticeResult l = lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell); !l.error.empty())
-            throw UsageError(l.error);
+        const LatticeResult l = lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell);
+        if (!l.error.empty()) throw UsageError(l.error);
+        if (o.window) {
+            const auto& w = *o.window;
+            if (const LatticeResult t = lattice_window(l.lattice, w[0], w[1], w[2], w[3]); !t.error.empty())
+                throw UsageError(t.error);
+        }
     }
 }
 
@@ -146,7 +171,17 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
                 v = number(a, args[++k]);
             }
             o.bounds = b;
-        } else if (a == "--fill")
+        } else if (a == "--window") {
+            if (attached) throw UsageError("--window takes four values: --window COL ROW COLS ROWS");
+            std::array<std::int64_t, 4> w{};
+            for (std::int64_t& v : w) {
+                if (k + 1 >= args.size()) throw UsageError("--window takes four values: COL ROW COLS ROWS");
+                v = whole(a, args[++k], 0, lattice_max_side);
+            }
+            o.window = w;
+        } else if (a == "--tile-size")
+            o.tile_size = number(a, value());
+        else if (a == "--fill")
             o.fill = word(a, value(), {"once", "none"}) == 0;
         else if (a == "--gaps")
             o.gaps_fail = word(a, value(), {"nodata", "fail"}) == 1;
@@ -177,8 +212,9 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
 std::string grid_usage()
 {
     return "usage: kestranov-grid --cell SIZE [options] INPUT... -o OUTPUT\n"
+           "       kestranov-grid --cell SIZE --tile-size T [options] INPUT... -o FOLDER\n"
            "  INPUT              point files (.xyz, .las, .laz, any case) or folders (their point\n"
-           "                     files, by name)\n"
+           "                     files, by name); with --bounds none: an all-nodata grid\n"
            "  -o OUTPUT          .tif (Cloud Optimized GeoTIFF) or .asc (ESRI ASCII grid, .prj beside)\n"
            "  --cell SIZE        cell size, in the data's horizontal units (required)\n"
            "  --keep highest|lowest      the point a cell keeps (default highest)\n"
@@ -186,6 +222,10 @@ std::string grid_usage()
            "  --return first|last|only|any   only these returns (default any)\n"
            "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"
            "                     outward to multiples of SIZE)\n"
+           "  --window COL ROW COLS ROWS   with --bounds: only these cells of its lattice (row 0\n"
+           "                     the north), decided on the whole lattice, as one tile of it\n"
+           "  --tile-size T      no grid: plan tiles of T (a whole number of cells) into FOLDER:\n"
+           "                     jobs.txt (one command a tile), slurm.sbatch, mosaic.vrt\n"
            "  --fill once|none   fill an empty cell from its 8 neighbours once (default once)\n"
            "  --gaps nodata|fail cells still empty: nodata (default), or fail\n"
            "  --nodata VALUE     the nodata value (default -9999)\n"

@@ -3,6 +3,7 @@
 // malformed line is a usage error (status 2), told in one line.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,8 +21,11 @@ struct GridOptions {
     Keep keep = Keep::highest;
     PointFilter filter;
     std::optional<std::array<double, 4>> bounds;  // XMIN YMIN XMAX YMAX, as typed
-    bool fill = true;                             // --fill once
-    bool gaps_fail = false;                       // --gaps fail
+    // --window COL ROW COLS ROWS: a tile of the bounds' lattice (row 0 the north).
+    std::optional<std::array<std::int64_t, 4>> window;
+    std::optional<double> tile_size;  // --tile-size: a plan of tiles in the folder `output`, no grid
+    bool fill = true;                 // --fill once
+    bool gaps_fail = false;           // --gaps fail
     double nodata = -9999;
     std::optional<std::string> srs;  // overrides the files' coordinate system
     int threads = 0;                 // 0: every core

@@ -27,7 +27,10 @@ Lattice lattice_of(const GridOptions& o, const DoorFiles& door, SeenFiles& seen,
 {
     if (o.bounds) {
         const auto& b = *o.bounds;
-        return lattice_or_error(lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell));
+        const Lattice whole = lattice_or_error(lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell));
+        if (!o.window) return whole;
+        const auto& w = *o.window;
+        return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
     }
     progress.pass(1, 2);
     bool any = false;
@@ -53,12 +56,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
 {
     GridReport report;
     report.files = paths.size();
-    if (o.filter.active())
-        for (const std::string& p : paths)
-            if (is_text_point_file(p))
-                throw InputError(p +
-                                 ": a text point file holds no classes nor returns: --class and --return need "
-                                 "LAS or LAZ files");
+    refuse_filtered_text(o.filter, paths);
     const DoorFiles door(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;

@@ -45,6 +45,16 @@ bool is_point_file_name(const std::string& name)
 
 bool is_text_point_file(const std::string& name) { return lower_tail(name) == ".xyz"; }
 
+void refuse_filtered_text(const PointFilter& filter, const std::vector<std::string>& paths)
+{
+    if (!filter.active()) return;
+    for (const std::string& p : paths)
+        if (is_text_point_file(p))
+            throw InputError(p +
+                             ": a text point file holds no classes nor returns: --class and --return need "
+                             "LAS or LAZ files");
+}
+
 std::vector<std::string> point_files(const std::vector<std::string>& inputs)
 {
     std::vector<std::string> files;

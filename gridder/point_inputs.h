@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/point_filter.h"
+
 namespace kestranov::gridder {
 
 struct InputError : std::runtime_error {
@@ -16,6 +18,10 @@ struct InputError : std::runtime_error {
 bool is_point_file_name(const std::string& name);
 // Whether the file is text (.xyz): it holds no classes nor returns.
 bool is_text_point_file(const std::string& name);
+
+// Throws InputError naming the first text file of `paths` when the filter
+// is active: text holds no classes nor returns to filter by.
+void refuse_filtered_text(const PointFilter& filter, const std::vector<std::string>& paths);
 
 // Throws InputError naming the input that is missing, not a point file, or
 // a folder that holds none.

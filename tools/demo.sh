@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Demo: writes a synthetic 300 m x 300 m airborne LIDAR cloud, then grids it
 # with kestranov twice, answering its questions from scripted input: once to
-# an ASCII grid, once to a 16-bit raster in centimetres.
+# an ASCII grid, once to a 16-bit raster in centimetres; then kestranov-grid's
+# ground model, and the same as a plan of 4 tiles run by GNU parallel.
 #
 # usage: tools/demo.sh BUILD_DIR      (`make demo` runs tools/demo.sh build)
 #
@@ -148,4 +149,20 @@ if [ -n "$gridder" ]; then
 else
   echo
   echo "== Ground only: kestranov-grid is not built (it needs GDAL: Debian's libgdal-dev)"
+fi
+
+if [ -n "$gridder" ] && command -v parallel >/dev/null 2>&1; then
+  echo
+  echo "== Tiles (kestranov-grid --tile-size): the survey in 4 tiles of 150 m, run by GNU parallel"
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 \
+    --bounds 480000 2150000 480300 2150300 --tile-size 150 -o "$demo/tiles"
+  parallel -j "$(nproc 2>/dev/null || echo 2)" <"$demo/tiles/jobs.txt" >"$demo/tiles/logs/parallel.out"
+  if command -v gdalinfo >/dev/null 2>&1; then
+    echo "== gdalinfo demo/tiles/mosaic.vrt (short)"
+    (cd "$demo/tiles" && gdalinfo -nomd -norat -noct mosaic.vrt) |
+      grep -E '^(Driver|Size is|Origin|Pixel Size|Band|  NoData|  Type)|tiles/|PROJCRS\[|^    ID\["EPSG"' | head -20
+  fi
+elif [ -n "$gridder" ]; then
+  echo
+  echo "== Tiles: GNU parallel is not installed (tools/install_deps.sh)"
 fi

@@ -14,6 +14,8 @@ packages=(
     libpng-dev                # kestranov-preview
     libgdal-dev               # kestranov-export and kestranov-grid
     gdal-bin                  # gdalinfo, which the tests read the ASCII grids and GeoTIFFs with
+    parallel                  # GNU parallel: the tiles plan's jobs in the tests and `make demo`
+    slurm-wlm munge           # a one-machine Slurm cluster for the tiles plan's array job test
     clang libclang-rt-14-dev  # the libFuzzer targets (`make fuzz`)
     clang-tidy clang-format   # `make tidy` and the house style
     python3                   # the coverage report (tools/coverage_report.py)

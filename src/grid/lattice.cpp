@@ -221,4 +221,35 @@ LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax
     return {{x.low, y.low, x.high, y.high, size, x.count, y.count}, ""};
 }
 
+LatticeResult lattice_window(const Lattice& whole, std::int64_t col, std::int64_t row, std::int64_t cols,
+                             std::int64_t rows)
+{
+    const auto cells = [](std::int64_t from, std::int64_t count, std::int64_t side, const char* what) {
+        if (from >= 0 && count >= 1 && from < side && count <= side - from) return std::string();
+        return "--window: " + std::string(what) + " " + std::to_string(from) + " to " +
+               std::to_string(from + count - 1) + " are not inside the " + std::to_string(side) + " " + what +
+               " of --bounds";
+    };
+    if (std::string e = cells(col, cols, whole.cols, "columns"); !e.empty()) return {{}, e};
+    if (std::string e = cells(row, rows, whole.rows, "rows"); !e.empty()) return {{}, e};
+    const LatticeOrigin o = cell_origin(whole);
+    const auto step = [&](std::int64_t n) { return static_cast<double>(n) * whole.size; };  // n converts exactly
+    Lattice w;
+    w.size = whole.size, w.cols = cols, w.rows = rows;
+    // As GDAL places cell corners: the geotransform's origin plus the index times the size.
+    w.xmin = whole.xmin + step(col);
+    w.xmax = whole.xmin + step(col + cols);
+    w.ymax = whole.ymax - step(row);
+    w.ymin = whole.ymax - step(row + rows);
+    w.within = LatticeOrigin{o.x, o.y, o.col + col, o.row + (whole.rows - row - rows)};
+    return {w, ""};
+}
+
+std::int64_t whole_cells_in(double length, double size)
+{
+    if (!std::isfinite(length) || !(length > 0.0) || !cell_size_error(size).empty()) return -1;
+    const std::int64_t n = whole_cells(0.0, length, size);
+    return n < 0 ? -1 : n;
+}
+
 }  // namespace kestranov

@@ -13,19 +13,50 @@
 // xmax and ymax are the edges as typed or snapped, within 1e-9 of a cell of
 // xmin + cols * size and ymin + rows * size but not always equal to them in
 // real arithmetic: where they differ, the counts decide.
+//
+// A window of a lattice (one tile of a grid cut into tiles) decides its cells
+// on the whole lattice: c = floor((x - XMIN) / size) - first column, with
+// XMIN the whole lattice's corner. Its own corner, the double XMIN + c0 *
+// size, is in general not the real XMIN + c0 * size (with cells of 0.1 it
+// rounds), and a rule measured from it would move points on a tile's edge
+// into another cell than the uncut grid gives them.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestranov {
 
+// Where a window's cells are counted from: the whole lattice's corner, and
+// the window's first column and first row from the south in it.
+struct LatticeOrigin {
+    double x = 0.0, y = 0.0;
+    std::int64_t col = 0, row = 0;
+};
+
 struct Lattice {
+    Lattice() = default;
+    // A lattice of its own: `within` empty.
+    Lattice(double xmin_, double ymin_, double xmax_, double ymax_, double size_, std::int64_t cols_,
+            std::int64_t rows_)
+        : xmin(xmin_), ymin(ymin_), xmax(xmax_), ymax(ymax_), size(size_), cols(cols_), rows(rows_)
+    {
+    }
     double xmin = 0.0, ymin = 0.0, xmax = 0.0, ymax = 0.0;
     double size = 0.0;  // of a cell, in both directions
     std::int64_t cols = 0, rows = 0;
+    std::optional<LatticeOrigin> within;  // set for a window: its cells are the whole lattice's
 };
+
+// The origin the cell rule measures from, and the index of the first column
+// and row (from the south) there: the lattice's own corner and 0, 0 but for
+// a window.
+inline LatticeOrigin cell_origin(const Lattice& l)
+{
+    return l.within ? *l.within : LatticeOrigin{l.xmin, l.ymin, 0, 0};
+}
 
 // A lattice, or the reason there is none: a one-line text for the user,
 // naming the option at fault where there is one ("--bounds: ...").
@@ -63,6 +94,19 @@ LatticeResult lattice_from_bounds(double xmin, double ymin, double xmax, double 
 // would otherwise leave the largest X or Y outside (see lattice.cpp). Every
 // point of the extent lies in a cell of the grid, never in the ring.
 LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax, double size);
+
+// The window of `whole` of `cols` columns and `rows` rows whose north-west
+// cell is column `col`, row `row` (from the north) of it, which must lie
+// inside it. Its corners are the whole lattice's cell corners as GDAL
+// computes them from a geotransform (origin + index * size, in doubles):
+// xmin = XMIN + col * size, ymax = YMAX - row * size; its cells are decided
+// on the whole lattice (see above), and its ring is the cells around it.
+LatticeResult lattice_window(const Lattice& whole, std::int64_t col, std::int64_t row, std::int64_t cols,
+                             std::int64_t rows);
+
+// The number of cells of `size` in `length`, when it is a positive whole
+// number to within 1e-9 of a cell (and the spacing of the doubles), else -1.
+std::int64_t whole_cells_in(double length, double size);
 
 // A column or row index beyond the ring (or of a coordinate that is not a number).
 constexpr std::int64_t beyond_ring = -2;
@@ -104,28 +148,33 @@ inline std::int64_t floor_quotient(double v, double origin, double size, double 
 }
 
 // The column (or, measured from ymin, the row from the south) of a
-// coordinate: floor((v - origin) / size) when it is -1..count, beyond_ring
-// for anything else, a NaN included. count is at most lattice_max_side.
-// A quotient of -2 or below, or of count + 2 or above, is beyond the ring
-// whatever its rounding: the error bound above is far below a cell.
-inline std::int64_t cell_floor(double v, double origin, double size, double inverse, std::int64_t count)
+// coordinate in a window whose first index is `first`: floor((v - origin) /
+// size) - first when it is -1..count, beyond_ring for anything else, a NaN
+// included. first + count is at most lattice_max_side. A quotient of first
+// - 2 or below, or of first + count + 2 or above, is beyond the ring
+// whatever its rounding: the error bound above is far below a cell (and
+// first, below 2^40, is exact in a double).
+inline std::int64_t cell_floor(double v, double origin, double size, double inverse, std::int64_t first,
+                               std::int64_t count)
 {
-    const double q = (v - origin) * inverse;
-    if (!(q > -2.0 && q < static_cast<double>(count) + 2.0)) return beyond_ring;
-    const std::int64_t f = floor_quotient(v, origin, size, inverse);
+    const double q = (v - origin) * inverse, low = static_cast<double>(first);
+    if (!(q > low - 2.0 && q < low + static_cast<double>(count) + 2.0)) return beyond_ring;
+    const std::int64_t f = floor_quotient(v, origin, size, inverse) - first;
     return f < -1 || f > count ? beyond_ring : f;
 }
 
 // The column of x (-1..cols, the ring included) or beyond_ring.
 inline std::int64_t lattice_column(const Lattice& l, double x)
 {
-    return cell_floor(x, l.xmin, l.size, 1.0 / l.size, l.cols);
+    const LatticeOrigin o = cell_origin(l);
+    return cell_floor(x, o.x, l.size, 1.0 / l.size, o.col, l.cols);
 }
 
 // The row of y, counted from the north (-1..rows, the ring included), or beyond_ring.
 inline std::int64_t lattice_row(const Lattice& l, double y)
 {
-    const std::int64_t from_south = cell_floor(y, l.ymin, l.size, 1.0 / l.size, l.rows);
+    const LatticeOrigin o = cell_origin(l);
+    const std::int64_t from_south = cell_floor(y, o.y, l.size, 1.0 / l.size, o.row, l.rows);
     return from_south == beyond_ring ? beyond_ring : l.rows - 1 - from_south;
 }
 

@@ -78,7 +78,8 @@ void LatticeGrid::add(const Point* points, std::size_t count)
 template <bool highest>
 void LatticeGrid::add_points(const Point* points, std::size_t count)
 {
-    const double x0 = lattice_.xmin, y0 = lattice_.ymin, size = lattice_.size, inverse = 1.0 / size;
+    const LatticeOrigin origin = cell_origin(lattice_);  // a window's cells are its whole lattice's
+    const double x0 = origin.x, y0 = origin.y, size = lattice_.size, inverse = 1.0 / size;
     const std::int64_t cols = lattice_.cols, rows = lattice_.rows;
     const auto row_length = static_cast<std::int64_t>(stride());
     const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
@@ -89,8 +90,8 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
         const std::size_t n = std::min(block, count - start);
         std::int64_t inner = 0, kept = 0;
         for (std::size_t k = 0; k < n; ++k) {
-            const std::int64_t c = cell_floor(p[k].x, x0, size, inverse, cols);
-            const std::int64_t f = cell_floor(p[k].y, y0, size, inverse, rows);  // the row from the south
+            const std::int64_t c = cell_floor(p[k].x, x0, size, inverse, origin.col, cols);
+            const std::int64_t f = cell_floor(p[k].y, y0, size, inverse, origin.row, rows);  // the row from the south
             const bool in_ring = (c != beyond_ring) & (f != beyond_ring);
             inner += (static_cast<std::uint64_t>(c) < static_cast<std::uint64_t>(cols)) &
                      (static_cast<std::uint64_t>(f) < static_cast<std::uint64_t>(rows));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -100,6 +101,66 @@ TEST(Lattice, CellsOfPointsAgreeWithExactArithmetic)
     EXPECT_EQ(lattice_column(l, 480010.05), 100);
     EXPECT_EQ(lattice_row(l, 2150010.05), -1);
     EXPECT_EQ(lattice_row(l, 2149999.95), 100);
+}
+
+// A window (one tile of a grid cut into tiles) decides every point as the
+// whole lattice does, against exact arithmetic from the whole lattice's
+// corner, for points on, beside and between the window's own edges; its
+// corners are the whole lattice's as GDAL computes them (origin + index *
+// size). The rule measured from the window's own rounded corner would put
+// some of these points in another cell, so the test would catch it.
+TEST(Lattice, AWindowDecidesCellsOnTheWholeLattice)
+{
+    const unsigned seed = 20250301;
+    std::mt19937_64 rng(seed);
+    const struct {
+        double xmin, ymin, size;
+    } wholes[] = {{480000.0, 2150000.0, 0.1}, {480000.01, 2150000.37, 0.3}, {-1234.5, 5e6, 0.1}, {0.07, 0.0, 0.3}};
+    long long own_corner_wrong = 0;
+    for (int round = 0; round < sweep(200); ++round) {
+        const auto& w = wholes[rng() % std::size(wholes)];
+        const std::int64_t cols = 20 + static_cast<std::int64_t>(rng() % 3000),
+                           rows = 20 + static_cast<std::int64_t>(rng() % 3000);
+        const LatticeResult whole = lattice_from_bounds(w.xmin, w.ymin, w.xmin + static_cast<double>(cols) * w.size,
+                                                        w.ymin + static_cast<double>(rows) * w.size, w.size);
+        ASSERT_EQ(whole.error, "");
+        const Lattice& l = whole.lattice;
+        const std::int64_t c0 = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(l.cols));
+        const std::int64_t r0 = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(l.rows));
+        const std::int64_t wc = 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(l.cols - c0));
+        const std::int64_t wr = 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(l.rows - r0));
+        const LatticeResult window = lattice_window(l, c0, r0, wc, wr);
+        ASSERT_EQ(window.error, "");
+        const Lattice& t = window.lattice;
+        EXPECT_EQ(t.xmin, l.xmin + static_cast<double>(c0) * l.size);
+        EXPECT_EQ(t.ymax, l.ymax + static_cast<double>(r0) * -l.size);
+        EXPECT_EQ(t.cols, wc);
+        EXPECT_EQ(t.rows, wr);
+        // The window's first row from the south, in the whole lattice.
+        const std::int64_t f0 = l.rows - r0 - wr;
+        for (int k = 0; k < 40; ++k) {
+            const double x = near_an_edge(rng, t.xmin, l.size, wc);
+            const double y = near_an_edge(rng, t.ymin, l.size, wr);
+            const std::int64_t col = expected_floor(x, l.xmin, l.size, l.cols + 4);  // whole: no ring cut yet
+            const std::int64_t from_south = expected_floor(y, l.ymin, l.size, l.rows + 4);
+            const std::int64_t want_col = col == beyond_ring || col - c0 < -1 || col - c0 > wc ? beyond_ring : col - c0;
+            const std::int64_t f = from_south == beyond_ring ? beyond_ring : from_south - f0;
+            const std::int64_t want_row = f == beyond_ring || f < -1 || f > wr ? beyond_ring : wr - 1 - f;
+            ASSERT_EQ(lattice_column(t, x), want_col)
+                << "seed " << seed << " round " << round << std::hexfloat << " x " << x << " size " << l.size;
+            ASSERT_EQ(lattice_row(t, y), want_row)
+                << "seed " << seed << " round " << round << std::hexfloat << " y " << y << " size " << l.size;
+            own_corner_wrong += want_col != beyond_ring && floor_cell(x, t.xmin, l.size) != want_col;
+        }
+    }
+    EXPECT_GT(own_corner_wrong, 20);
+
+    // Inside the whole lattice, or refused naming the option.
+    const Lattice l{0.0, 0.0, 10.0, 10.0, 1.0, 10, 10};
+    EXPECT_EQ(lattice_window(l, 0, 0, 10, 10).error, "");
+    for (const auto& [c, r, wc, wr] :
+         {std::array<std::int64_t, 4>{0, 0, 11, 1}, {10, 0, 1, 1}, {0, 9, 1, 2}, {-1, 0, 1, 1}, {0, 0, 0, 1}})
+        EXPECT_EQ(lattice_window(l, c, r, wc, wr).error.rfind("--window: ", 0), 0u) << c << " " << r;
 }
 
 // The snapped lattice against the ks of exact arithmetic: xmin is the

@@ -1,0 +1,88 @@
+#include "tile_jobs.h"
+
+#include "core/shortest_text.h"
+
+namespace kestranov::gridder {
+namespace {
+
+std::string classes_of(const PointFilter& filter)
+{
+    std::string list;
+    for (std::size_t c = 0; c < filter.classes.size(); ++c)
+        if (filter.classes.test(c)) list += (list.empty() ? "" : ",") + std::to_string(c);
+    return list;
+}
+
+// The options a tile shares with the single run, as typed again.
+std::string shared_options(const GridOptions& o)
+{
+    std::string line = " --cell " + shortest(o.cell);
+    if (o.keep == Keep::lowest) line += " --keep lowest";
+    if (o.filter.by_class) line += " --class " + classes_of(o.filter);
+    constexpr const char* returns[] = {"any", "first", "last", "only"};
+    if (o.filter.returns != PointFilter::Returns::any)
+        line += std::string(" --return ") + returns[static_cast<int>(o.filter.returns)];
+    if (!o.fill) line += " --fill none";
+    if (o.gaps_fail) line += " --gaps fail";
+    if (o.nodata != -9999) line += " --nodata " + shell_quoted(shortest(o.nodata));
+    if (o.float64) line += " --type float64";
+    if (o.threads > 0) line += " --threads " + std::to_string(o.threads);
+    if (o.quiet) line += " -q";
+    return line;
+}
+
+}  // namespace
+
+std::string shell_quoted(const std::string& word)
+{
+    bool plain = !word.empty();
+    for (const char c : word)
+        plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          std::string("/._-+,:=@%").find(c) != std::string::npos);
+    if (plain) return word;
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string tile_name(const Tile& t) { return "tiles/" + std::to_string(t.col) + "_" + std::to_string(t.row) + ".tif"; }
+
+std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, const std::string& program,
+                     const std::string& folder)
+{
+    const Lattice& l = plan.lattice;
+    std::string line = shell_quoted(program) + shared_options(o);
+    line += " --bounds";
+    for (const double v : {l.xmin, l.ymin, l.xmax, l.ymax}) line += " " + shell_quoted(shortest(v));
+    line += " --window";
+    for (const std::int64_t v : {t.first_col, t.first_row, t.cols, t.rows}) line += " " + std::to_string(v);
+    // The resolved system, so that a tile whose files hold none has it too.
+    if (plan.crs) line += " --srs " + shell_quoted(plan.crs_typed ? *o.srs : plan.crs->wkt);
+    line += " -o " + shell_quoted(folder + "/" + tile_name(t)) + " --";
+    for (const std::size_t k : t.files) line += " " + shell_quoted(plan.files[k].path);
+    return line + "\n";
+}
+
+std::string slurm_script(const std::string& folder)
+{
+    const std::string jobs = shell_quoted(folder + "/jobs.txt");
+    return "#!/bin/sh\n"
+           "# kestranov-grid's tiles as a Slurm array job, one task a tile:\n"
+           "#   sbatch --array=1-N " +
+           folder +
+           "/slurm.sbatch\n"
+           "# Task n runs line n of jobs.txt. Its output goes to logs/ beside it.\n"
+           "#SBATCH --job-name=kestranov-tiles\n"
+           "#SBATCH --output=" +
+           folder +
+           "/logs/tile-%a.out\n"
+           "line=$(sed -n \"${SLURM_ARRAY_TASK_ID:?not an array task}p\" " +
+           jobs +
+           ")\n"
+           "if [ -z \"$line\" ]; then echo \"no line $SLURM_ARRAY_TASK_ID in \"" +
+           jobs +
+           " >&2; exit 1; fi\n"
+           "exec /bin/sh -c \"$line\"\n";
+}
+
+}  // namespace kestranov::gridder

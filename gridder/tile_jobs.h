@@ -1,0 +1,31 @@
+#pragma once
+// The commands of a tiles plan: one kestranov-grid line a tile, which runs
+// from any directory on any machine that sees the same files (every path
+// absolute, every word quoted for the shell), and the Slurm array script
+// that runs line $SLURM_ARRAY_TASK_ID of them.
+
+#include <string>
+
+#include "grid_options.h"
+#include "tile_plan.h"
+
+namespace kestranov::gridder {
+
+// `word` as one word of a POSIX shell line: as it is when it holds nothing
+// the shell reads specially, else in single quotes.
+std::string shell_quoted(const std::string& word);
+
+// Where tile (col, row) is written inside the plan's folder.
+std::string tile_name(const Tile& tile);
+
+// The line that grids `tile`: `program` with the plan's options, the whole
+// lattice as --bounds and the tile as --window, the plan's coordinate
+// system as --srs, into `folder`/tiles/, then its files after "--" (none
+// for a tile no file reaches: an all-nodata grid). `folder` is absolute.
+std::string job_line(const GridOptions& options, const TilePlan& plan, const Tile& tile, const std::string& program,
+                     const std::string& folder);
+
+// The Slurm array job script over `folder`/jobs.txt.
+std::string slurm_script(const std::string& folder);
+
+}  // namespace kestranov::gridder

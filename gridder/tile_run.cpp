@@ -1,0 +1,102 @@
+#include "tile_run.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "grid_output.h"
+#include "mosaic_vrt.h"
+#include "point_inputs.h"
+#include "tile_jobs.h"
+#include "tile_plan.h"
+
+namespace kestranov::gridder {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string this_program()
+{
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) throw InputError("this program's own path cannot be told (/proc/self/exe), which every job names");
+    return self.string();
+}
+
+fs::path made_folder(const fs::path& folder)
+{
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder))
+        throw InputError(folder.string() + ": the folder cannot be created (" + ec.message() + ")");
+    return folder;
+}
+
+std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::string& folder)
+{
+    const Lattice& l = plan.lattice;
+    std::size_t most = 0, total = 0, without = 0;
+    for (const Tile& t : plan.tiles) {
+        most = std::max(most, t.files.size()), total += t.files.size();
+        without += t.files.empty();
+    }
+    const std::size_t n = plan.tiles.size();
+    const std::string unit = plan.crs ? " " + (o.cell == 1 ? plan.crs->unit : plan.crs->units) : "";
+    std::ostringstream s;
+    s.precision(17);
+    s << "grid: " << l.cols << " x " << l.rows << " cells of " << o.cell << unit << ", west " << l.xmin << " south "
+      << l.ymin << " east " << l.xmax << " north " << l.ymax << (o.bounds ? " (--bounds)" : " (the points', snapped)")
+      << "\n";
+    s << "tiles: " << n << " (" << plan.tile_cols << " x " << plan.tile_rows << ") of " << plan.tile_cells << " x "
+      << plan.tile_cells << " cells, the last column and row cut at the grid's edge\n";
+    s.precision(3);
+    s << "files: " << plan.files.size() << "; a tile reads at most " << most << ", " << static_cast<double>(total) / n
+      << " on average";
+    if (without) s << "; " << without << (without == 1 ? " tile reads" : " tiles read") << " none (all nodata)";
+    s << "\n";
+    if (plan.files_read)
+        s << "extents: read from the points of " << plan.files_read << (plan.files_read == 1 ? " file" : " files")
+          << " (" << plan.points_read << " points)" << (o.bounds ? ", the text ones" : "")
+          << (plan.files_read < plan.files.size() ? "; the others' from their LAS headers" : "") << "\n";
+    else
+        s << "extents: from the LAS headers\n";
+    if (plan.crs)
+        s << "coordinate system: " << plan.crs->name
+          << (plan.crs->authority.empty() ? "" : " (" + plan.crs->authority + ")")
+          << (plan.crs_typed ? ", from --srs" : ", from the files") << ", given to every tile\n";
+    else
+        s << "coordinate system: none (the files hold none; --srs sets one)\n";
+    s << "wrote " << folder << "/jobs.txt (" << n << " lines), " << folder << "/slurm.sbatch, " << folder
+      << "/mosaic.vrt\n";
+    s << "run the " << n << " jobs, each writing " << folder << "/tiles/COL_ROW.tif, with one of:\n";
+    s << "  parallel < " << shell_quoted(folder + "/jobs.txt") << "\n";
+    s << "      GNU parallel on this machine (--sshlogin for several)\n";
+    s << "  sbatch --array=1-" << n << " " << shell_quoted(folder + "/slurm.sbatch") << "\n";
+    s << "      Slurm, one array task a tile\n";
+    s << "  any runner that executes line N of " << shell_quoted(folder + "/jobs.txt") << " as job N\n";
+    return s.str();
+}
+
+}  // namespace
+
+std::string write_tile_plan(const GridOptions& o, const std::vector<std::string>& files, std::ostream* progress,
+                            const std::string& program)
+{
+    const TilePlan plan = make_tile_plan(o, files, progress);
+    const std::string self = program.empty() ? this_program() : program;
+    const fs::path folder = made_folder(fs::absolute(o.output).lexically_normal());
+    std::string name = folder.string();
+    if (name.size() > 1 && name.back() == '/') name.pop_back();
+    made_folder(folder / "tiles");
+    made_folder(folder / "logs");
+    std::string jobs;
+    for (const Tile& t : plan.tiles) jobs += job_line(o, plan, t, self, name);
+    const auto bytes = [](const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); };
+    write_bytes(name + "/jobs.txt", bytes(jobs), {});
+    write_bytes(name + "/slurm.sbatch", bytes(slurm_script(name)), {});
+    write_bytes(name + "/mosaic.vrt", bytes(mosaic_vrt(o, plan)), {});
+    return plan_summary(o, plan, name);
+}
+
+}  // namespace kestranov::gridder
