@@ -9,7 +9,10 @@ std::string classes_of(const PointFilter& filter)
 {
     std::string list;
     for (std::size_t c = 0; c < filter.classes.size(); ++c)
-        if (filter.classes.test(c)) list += (list.empty() ? "" : ",") + std::to_string(c);
+        if (filter.classes.test(c)) {
+            if (!list.empty()) list += ',';
+            list += std::to_string(c);
+        }
     return list;
 }
 
