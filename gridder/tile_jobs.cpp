@@ -1,9 +1,19 @@
 #include "tile_jobs.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "core/shortest_text.h"
 
 namespace kestranov::gridder {
 namespace {
+
+// `words` after `line`, one by one: GCC 12 warns falsely about a string
+// literal joined to a temporary string with +.
+void append(std::string& line, std::initializer_list<std::string_view> words)
+{
+    for (const std::string_view w : words) line.append(w);
+}
 
 std::string classes_of(const PointFilter& filter)
 {
@@ -21,15 +31,15 @@ std::string shared_options(const GridOptions& o)
 {
     std::string line = " --cell " + shortest(o.cell);
     if (o.keep == Keep::lowest) line += " --keep lowest";
-    if (o.filter.by_class) line += " --class " + classes_of(o.filter);
+    if (o.filter.by_class) append(line, {" --class ", classes_of(o.filter)});
     constexpr const char* returns[] = {"any", "first", "last", "only"};
     if (o.filter.returns != PointFilter::Returns::any)
         line += std::string(" --return ") + returns[static_cast<int>(o.filter.returns)];
     if (!o.fill) line += " --fill none";
     if (o.gaps_fail) line += " --gaps fail";
-    if (o.nodata != -9999) line += " --nodata " + shell_quoted(shortest(o.nodata));
+    if (o.nodata != -9999) append(line, {" --nodata ", shell_quoted(shortest(o.nodata))});
     if (o.float64) line += " --type float64";
-    if (o.threads > 0) line += " --threads " + std::to_string(o.threads);
+    if (o.threads > 0) append(line, {" --threads ", std::to_string(o.threads)});
     if (o.quiet) line += " -q";
     return line;
 }
@@ -56,13 +66,13 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     const Lattice& l = plan.lattice;
     std::string line = shell_quoted(program) + shared_options(o);
     line += " --bounds";
-    for (const double v : {l.xmin, l.ymin, l.xmax, l.ymax}) line += " " + shell_quoted(shortest(v));
+    for (const double v : {l.xmin, l.ymin, l.xmax, l.ymax}) append(line, {" ", shell_quoted(shortest(v))});
     line += " --window";
-    for (const std::int64_t v : {t.first_col, t.first_row, t.cols, t.rows}) line += " " + std::to_string(v);
+    for (const std::int64_t v : {t.first_col, t.first_row, t.cols, t.rows}) append(line, {" ", std::to_string(v)});
     // The resolved system, so that a tile whose files hold none has it too.
-    if (plan.crs) line += " --srs " + shell_quoted(plan.crs_typed ? *o.srs : plan.crs->wkt);
-    line += " -o " + shell_quoted(folder + "/" + tile_name(t)) + " --";
-    for (const std::size_t k : t.files) line += " " + shell_quoted(plan.files[k].path);
+    if (plan.crs) append(line, {" --srs ", shell_quoted(plan.crs_typed ? *o.srs : plan.crs->wkt)});
+    append(line, {" -o ", shell_quoted(folder + "/" + tile_name(t)), " --"});
+    for (const std::size_t k : t.files) append(line, {" ", shell_quoted(plan.files[k].path)});
     return line + "\n";
 }
 
