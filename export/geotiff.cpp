@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 
+#include "core/shortest_text.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 
@@ -86,15 +87,12 @@ double cell_value(double v, const ElevationGrid& frame, const GeoTiffBand& band,
 {
     const double written = std::isnan(v) ? *frame.nodata : v;
     if (!band.float64 && std::fabs(written) > FLT_MAX)
-        throw ModelError(input, "the elevation " + std::to_string(written) + " of row " + std::to_string(r + 1) +
+        throw ModelError(input, "the elevation " + shortest(written) + " of row " + std::to_string(r + 1) +
                                     ", column " + std::to_string(c + 1) + " does not fit a Float32");
     return written;
 }
 
-std::string too_big_nodata(double nodata)
-{
-    return "the nodata value " + std::to_string(nodata) + " does not fit a Float32";
-}
+std::string too_big_nodata(double nodata) { return "the nodata value " + shortest(nodata) + " does not fit a Float32"; }
 
 // Which nodata value to declare, decided as the cells go by: only when some
 // cell has none (or the band asks for it always), and only when no
@@ -233,10 +231,14 @@ private:
 // The grid is in GDAL's hands and accepted by then, and it is encoded into
 // memory: what fails there is nearly always an allocation that libtiff or
 // zlib report in their own words, without GDAL's out-of-memory number.
+// A complaint of PROJ's (no proj.db, a system it cannot write as GeoTIFF
+// keys) is no allocation: the message then says only GDAL's words.
 std::string encoding_failed(const ElevationGrid& grid)
 {
+    const std::string said = CPLGetLastErrorMsg();
+    const bool projection = said.rfind("PROJ", 0) == 0;
     return "GDAL could not encode the grid of " + std::to_string(grid.rows) + " rows and " + std::to_string(grid.cols) +
-           " columns, most likely for want of memory";
+           (projection ? " columns" : " columns, most likely for want of memory");
 }
 
 std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const std::string& input)

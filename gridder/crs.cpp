@@ -37,7 +37,14 @@ std::string exported(const OGRSpatialReference& srs, const char* format)
 
 Crs describe(const OGRSpatialReference& srs)
 {
+    // GDAL says on stderr what a format cannot hold (a geocentric system in
+    // ESRI's WKT): the empty text says it here.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    struct Pop {
+        ~Pop() { CPLPopErrorHandler(); }
+    } pop;
     Crs c;
+    c.horizontal = srs.IsProjected() || srs.IsGeographic();
     c.wkt = exported(srs, "FORMAT=WKT2_2019");
     c.esri_wkt = exported(srs, "FORMAT=WKT1_ESRI");
     c.name = srs.GetName() ? srs.GetName() : "unnamed";
@@ -46,8 +53,13 @@ Crs describe(const OGRSpatialReference& srs)
     if (authority && code) c.authority = std::string(authority) + ":" + code;
     // A geographic system has no linear unit of its own for the heights:
     // metres, as GDAL and PDAL take them.
+    if (!srs.IsProjected()) {
+        // Cells in degrees; the heights' unit is not the system's to say.
+        c.unit = "degree", c.units = "degrees";
+        return c;
+    }
     const char* unit = nullptr;
-    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&unit) : 1.0;
+    const double metres = srs.GetLinearUnits(&unit);
     const exporter::LinearUnit u = exporter::linear_unit(metres, unit ? unit : "unknown unit");
     c.unit = u.one, c.units = u.many, c.unit_code = u.code;
     return c;
@@ -142,7 +154,10 @@ std::optional<Crs> crs_of_keys(const LasCrs& r)
         GDALClose(GDALDataset::ToHandle(ds));
     }
     VSIUnlink(path.c_str());
-    if (!ds) throw CrsError("GDAL cannot read its GeoTIFF keys");
+    // Keys that name no system (a count beyond the record, a value outside
+    // the doubles) would otherwise pass as a file without one.
+    if (!ds || !crs) throw CrsError("its GeoTIFF keys describe no coordinate system GDAL can read");
+    if (!crs->horizontal) throw CrsError("its coordinate system is neither projected nor geographic");
     return crs;
 }
 
@@ -170,7 +185,9 @@ std::optional<Crs> crs_of_file(const LasCrs& records)
         OGRSpatialReference srs;
         if (srs.importFromWkt(records.wkt.c_str()) != OGRERR_NONE)
             throw CrsError("GDAL cannot read the WKT of its coordinate system record");
-        return describe(srs);
+        const Crs c = describe(srs);
+        if (!c.horizontal) throw CrsError("its coordinate system is neither projected nor geographic");
+        return c;
     }
     if (records.geokeys.empty()) return std::nullopt;
     return crs_of_keys(records);

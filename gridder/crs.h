@@ -13,13 +13,14 @@
 namespace kestranov::gridder {
 
 struct Crs {
-    std::string wkt;        // WKT2, as GDAL writes it
-    std::string name;       // "NAD83 / Oregon GIC Lambert (ft)"
-    std::string authority;  // "EPSG:2994", empty when GDAL names none
-    std::string unit;       // the linear unit, in words: "metre", "foot", "US survey foot"
-    std::string units;      // its plural, for sizes: "metres", "feet", "US survey feet"
-    std::string unit_code;  // the GeoTIFF band's unit type: "m", "ft", or the unit's name
-    std::string esri_wkt;   // for an ASCII grid's .prj; empty when GDAL cannot say it so
+    std::string wkt;         // WKT2, as GDAL writes it
+    std::string name;        // "NAD83 / Oregon GIC Lambert (ft)"
+    std::string authority;   // "EPSG:2994", empty when GDAL names none
+    std::string unit;        // the linear unit, in words: "metre", "foot", "US survey foot"
+    std::string units;       // its plural, for sizes: "metres", "feet", "US survey feet"
+    std::string unit_code;   // the GeoTIFF band's unit type: "m", "ft", or the unit's name
+    std::string esri_wkt;    // for an ASCII grid's .prj; empty when GDAL cannot say it so
+    bool horizontal = true;  // projected or geographic: a system a grid can be laid in
 };
 
 // What `text` (anything GDAL's SetFromUserInput takes) names; nothing when

@@ -10,6 +10,9 @@ DoorFiles::DoorFiles(const std::vector<std::string>& paths, const ReadingOptions
 {
     names.push_back({});
     for (const std::string& p : paths) names.push_back({p});
+    files.reading.records_seen = [this](long long records) {
+        if (progress) progress->records(records);
+    };
 }
 
 ReadingOptions reading_of(const GridOptions& o)
@@ -20,20 +23,19 @@ ReadingOptions reading_of(const GridOptions& o)
     return r;
 }
 
-long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress)
+long long read_all(DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress)
 {
     Silent silent;
-    long long total = 0, points = 0;
-    const PointSink counted = [&](const Point* p, std::size_t n) {
-        sink(p, n);
-        points += static_cast<long long>(n);
-        progress.points(points);
-    };
+    long long total = 0;
+    // The door counts every record, also where a LAS file hands on only
+    // the corners of its records to the extent pass, and those the filters drop.
+    door.progress = &progress;
     seen.resize(door.names.size());
     for (int m = 1; m <= door.files.count; ++m) {
-        progress.file(m, door.files.count, door.names[static_cast<std::size_t>(m)].nombre);
-        total += read_point_file(silent, door.files, m, counted, seen[static_cast<std::size_t>(m)], extents_only);
+        progress.file(m, door.files.count, door.names[static_cast<std::size_t>(m)].nombre, total);
+        total += read_point_file(silent, door.files, m, sink, seen[static_cast<std::size_t>(m)], extents_only);
     }
+    door.progress = nullptr;
     progress.clear();
     return total;
 }

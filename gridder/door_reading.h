@@ -32,6 +32,8 @@ struct DoorFiles {
     std::string folder;
     std::vector<data_file> names;
     PointFiles files;
+    // Where the door's record counts go while a file is read.
+    Progress* progress = nullptr;
 };
 
 // --threads (every core by default) and the filters.
@@ -39,8 +41,7 @@ ReadingOptions reading_of(const GridOptions& options);
 
 // One reading of every file: each record the filter keeps goes to `sink`.
 // Returns the records read, kept or not.
-long long read_all(const DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink,
-                   Progress& progress);
+long long read_all(DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress);
 
 // The files read, which no output may replace.
 std::vector<KeptFile> inputs_of(const SeenFiles& seen);

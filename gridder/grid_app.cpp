@@ -49,8 +49,13 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     GridOptions o;
     try {
         o = parse_grid_arguments(args);
-        if (o.srs && !o.help && !o.version && !crs_from_user(*o.srs))
-            throw UsageError("--srs: GDAL knows no coordinate system '" + *o.srs + "'");
+        if (o.srs && !o.help && !o.version) {
+            const std::optional<Crs> crs = crs_from_user(*o.srs);
+            if (!crs) throw UsageError("--srs: GDAL knows no coordinate system '" + *o.srs + "'");
+            // A vertical or geocentric system has no plane to lay cells in.
+            if (!crs->horizontal)
+                throw UsageError("--srs: '" + *o.srs + "' is neither a projected nor a geographic system");
+        }
     } catch (const UsageError& e) {
         err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
         return 2;

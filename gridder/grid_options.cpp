@@ -125,6 +125,14 @@ void check(GridOptions& o, const std::vector<std::string>& given)
 GridOptions parse_grid_arguments(const std::vector<std::string>& args)
 {
     GridOptions o;
+    // --help wins over anything else on the line, as in GNU tools.
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+            return o;
+        }
+    }
     std::vector<std::string> given;
     bool options_end = false;
     for (std::size_t k = 0; k < args.size(); ++k) {

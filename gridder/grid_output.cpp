@@ -1,6 +1,8 @@
 #include "grid_output.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "geotiff.h"
 #include "output/esri_asc.h"
@@ -38,18 +40,23 @@ void write_bytes(const std::string& path, const std::vector<unsigned char>& byte
     if (!file.commit()) place_failed(path);
 }
 
-void write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
-                        const std::vector<KeptFile>& inputs)
+std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
+                               const std::vector<KeptFile>& inputs)
 {
     if (o.kind == OutputKind::geotiff) {
         write_geotiff(o, grid, report, inputs);
-        return;
+        return "";
     }
     const OutputTarget asc{o.output, o.output, &inputs};
-    if (report.crs && !report.crs->esri_wkt.empty())
-        write_esri_asc(asc, prj_beside(asc), report.crs->esri_wkt, grid, o.nodata);
-    else
-        write_esri_asc(asc, grid, o.nodata);
+    const OutputTarget prj = prj_beside(asc);
+    if (report.crs && !report.crs->esri_wkt.empty()) {
+        write_esri_asc(asc, prj, report.crs->esri_wkt, grid, o.nodata);
+        return "";
+    }
+    write_esri_asc(asc, grid, o.nodata);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(prj.host, ec))) return "";
+    return std::filesystem::remove(prj.host, ec) ? prj.shown : "";
 }
 
 }  // namespace kestranov::gridder

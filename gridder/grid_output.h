@@ -16,7 +16,11 @@ namespace kestranov::gridder {
 
 void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes, const std::vector<KeptFile>& inputs);
 
-void write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
-                        const std::vector<KeptFile>& inputs);
+// An ASCII grid without a coordinate system takes away a .prj beside it,
+// once it is in place (GDAL's drivers do the same with a dataset's side
+// files): an older grid's system would otherwise be read as this one's.
+// Returns that .prj's name, or "".
+std::string write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
+                               const std::vector<KeptFile>& inputs);
 
 }  // namespace kestranov::gridder

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/fatal.h"
+#include "core/shortest_text.h"
 #include "door_reading.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
@@ -17,13 +18,27 @@
 namespace kestranov::gridder {
 namespace {
 
+// A cell whose value is the nodata value would read as empty in every GIS
+// (-0 as well as 0): the run stops rather than lose it.
+void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
+{
+    const Lattice& l = grid.lattice();
+    for (std::int64_t r = 0; r < l.rows; ++r) {
+        const double* row = grid.row(r);
+        for (std::int64_t c = 0; c < l.cols; ++c)
+            if (row[c] == nodata)
+                throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) + " holds " +
+                                 shortest(row[c]) + ", the nodata value: --nodata must be another value");
+    }
+}
+
 Lattice lattice_or_error(const LatticeResult& r)
 {
     if (!r.error.empty()) throw InputError(r.error);
     return r.lattice;
 }
 
-Lattice lattice_of(const GridOptions& o, const DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
+Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
 {
     if (o.bounds) {
         const auto& b = *o.bounds;
@@ -57,7 +72,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     GridReport report;
     report.files = paths.size();
     refuse_filtered_text(o.filter, paths);
-    const DoorFiles door(paths, reading_of(o));
+    DoorFiles door(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
     const Lattice l = lattice_of(o, door, seen, report, progress);
@@ -83,18 +98,18 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     report.with_points = l.cols * l.rows - grid.empty_cells();
     report.filled = o.fill ? grid.fill_once() : 0;
     report.nodata = grid.empty_cells();
+    refuse_nodata_clash(grid, o.nodata);
     if (o.gaps_fail && report.nodata > 0)
         throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells hold no value" + (o.fill ? " after the fill" : "") +
                          " (--gaps fail): nothing written");
-    write_lattice_grid(o, grid, report, inputs_of(seen));
+    report.removed = write_lattice_grid(o, grid, report, inputs_of(seen));
     return report;
 }
 
 std::string summary(const GridOptions& o, const GridReport& r)
 {
     std::ostringstream s;
-    s.precision(17);
     s << "read " << r.read << " points from " << r.files << (r.files == 1 ? " file" : " files");
     if (o.filter.active()) {
         s << "; kept " << r.tally.kept;
@@ -105,10 +120,13 @@ std::string summary(const GridOptions& o, const GridReport& r)
     }
     s << "\n";
     const std::string unit = r.crs ? " " + (o.cell == 1 ? r.crs->unit : r.crs->units) : "";
-    s << "grid: " << r.cols << " x " << r.rows << " cells of " << o.cell << unit << ", west " << r.west << " south "
-      << r.south << " east " << r.east << " north " << r.north << "\n";
-    s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata ("
-      << o.nodata << ")\n";
+    s << "grid: " << r.cols << " x " << r.rows << " cells of " << shortest(o.cell) << unit << ", west "
+      << shortest(r.west) << " south " << shortest(r.south) << " east " << shortest(r.east) << " north "
+      << shortest(r.north) << "\n";
+    // The console's model has no nodata cells: its density check stops the run first.
+    s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata";
+    if (!o.like_console) s << " (" << shortest(o.nodata) << ")";
+    s << "\n";
     if (r.crs)
         s << "coordinate system: " << r.crs->name << (r.crs->authority.empty() ? "" : " (" + r.crs->authority + ")")
           << (r.crs_typed ? ", from --srs" : ", from the files") << "\n";
@@ -118,6 +136,7 @@ std::string summary(const GridOptions& o, const GridReport& r)
         s << "note: " << r.without_crs.size() << (r.without_crs.size() == 1 ? " file holds" : " files hold")
           << " no coordinate system (the first: " << r.without_crs.front() << ")\n";
     s << "wrote " << o.output << "\n";
+    if (!r.removed.empty()) s << "removed " << r.removed << ": it held the coordinate system of an older grid\n";
     return s.str();
 }
 

@@ -27,6 +27,7 @@ struct GridReport {
     std::optional<Crs> crs;
     bool crs_typed = false;                // from --srs
     std::vector<std::string> without_crs;  // files that hold none
+    std::string removed;                   // a .prj of an older grid, taken away
 };
 
 // `progress`: where progress goes (null: nowhere).

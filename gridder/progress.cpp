@@ -13,15 +13,16 @@ void Progress::pass(int number, int passes)
     start_ = std::chrono::steady_clock::now();
 }
 
-void Progress::file(int number, int files, const std::string& name)
+void Progress::file(int number, int files, const std::string& name, long long before)
 {
+    before_ = before, points_ = before;
     file_ = "file " + std::to_string(number) + "/" + std::to_string(files) + " " + models::one_line(name);
     if (to_) show();
 }
 
-void Progress::points(long long count)
+void Progress::records(long long count)
 {
-    points_ = count;
+    points_ = before_ + count;
     if (!to_) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - shown_ < std::chrono::milliseconds(250)) return;

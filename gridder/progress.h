@@ -18,8 +18,10 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     void pass(int number, int passes);
-    void file(int number, int files, const std::string& name);
-    void points(long long count);
+    // File `number` of `files` starts, after `before` records of the others.
+    void file(int number, int files, const std::string& name, long long before);
+    // `count` records of the file read so far.
+    void records(long long count);
     void clear();
 
 private:
@@ -27,7 +29,7 @@ private:
 
     std::ostream* to_;
     std::string pass_, file_;
-    long long points_ = 0;
+    long long points_ = 0, before_ = 0;
     std::chrono::steady_clock::time_point start_{}, shown_{};
     bool on_line_ = false;
 };

@@ -32,11 +32,12 @@ long long read_extents(const std::vector<std::string>& paths, const std::vector<
 {
     std::vector<std::string> read_paths;
     for (const std::size_t k : which) read_paths.push_back(paths[k]);
-    const DoorFiles door(read_paths, reading_of(o));
+    DoorFiles door(read_paths, reading_of(o));
     Progress progress(progress_to);
     progress.pass(1, 1);
+    door.progress = &progress;
     Silent silent;
-    long long total = 0, points = 0;
+    long long total = 0;
     for (std::size_t n = 0; n < which.size(); ++n) {
         PlannedFile& f = files[which[n]];
         f.read = true, f.has_points = false, f.bounded = true;
@@ -46,11 +47,9 @@ long long read_extents(const std::vector<std::string>& paths, const std::vector<
                 f.xmin = std::min(f.xmin, p[k].x), f.xmax = std::max(f.xmax, p[k].x);
                 f.ymin = std::min(f.ymin, p[k].y), f.ymax = std::max(f.ymax, p[k].y);
             }
-            points += static_cast<long long>(count);
-            progress.points(points);
         };
         const int m = static_cast<int>(n) + 1;
-        progress.file(m, door.files.count, read_paths[n]);
+        progress.file(m, door.files.count, read_paths[n], total);
         total += read_point_file(silent, door.files, m, extend, seen[which[n] + 1], true);
     }
     return total;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include "core/point_filter.h"
@@ -29,6 +30,9 @@ struct ReadingOptions {
     // once scanned. -1: no such fault.
     int failing_start = -1;
     int failing_part = -1;
+    // Told the records of the file being read so far, every 100000 (where
+    // the console prints its progress line): a command's own progress.
+    std::function<void(long long)> records_seen;
     // The records of LAS and LAZ files that reach the sink; inactive (the
     // console's): every record. Text files cannot be filtered.
     PointFilter filter;

@@ -185,6 +185,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     seen.tally = {};
     std::unique_ptr<RecordBatch> batch(
         new RecordBatch(out, seen.path, sink, extents_only, filtered ? &files.reading.filter : nullptr));
+    if (files.reading.records_seen) batch->watch(&files.reading.records_seen);
     const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);

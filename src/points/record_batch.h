@@ -55,8 +55,7 @@ public:
         ++ico_;
         if (--to_progress_ == 0) {
             to_progress_ = progress_every;
-            out_ << "\tregister " << ico_ << "                    \r    ";
-            out_.flush();
+            progress_line(ico_);
         }
         if (batched_ == point_batch) hand_on();
     }
@@ -118,15 +117,25 @@ public:
     // The file as the console names it, for the readers' messages.
     const std::string& path() const { return path_; }
 
+    // `seen` is also told the records counted at each progress line (a
+    // command that shows its own progress); null: nobody.
+    void watch(const std::function<void(long long)>* seen) { seen_ = seen; }
+
 private:
     static constexpr long long progress_every = 100000;
+
+    void progress_line(long long records)
+    {
+        out_ << "\tregister " << records << "                    \r    ";
+        out_.flush();
+        if (seen_) (*seen_)(records);
+    }
 
     void count(std::size_t n)
     {
         // A batch is far smaller than the progress step: one line at most.
         if (static_cast<long long>(n) >= to_progress_) {
-            out_ << "\tregister " << ico_ + to_progress_ << "                    \r    ";
-            out_.flush();
+            progress_line(ico_ + to_progress_);
             to_progress_ += progress_every;
         }
         ico_ += static_cast<long long>(n);
@@ -138,6 +147,7 @@ private:
     const PointSink& sink_;
     bool extents_only_;
     const PointFilter* filter_;
+    const std::function<void(long long)>* seen_ = nullptr;
     FilterTally tally_;
     long long ico_ = 0;
     long long to_progress_ = progress_every;  // records until the next progress line

@@ -168,6 +168,7 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"},
          "--class cannot be used with --like-console"},
         {{in, "--cell", "1", "-o", out, "--srs", "EPSG:99999999"}, "--srs"},
+        {{in, "--cell", "1", "-o", out, "--srs", "EPSG:5773"}, "is neither a projected nor a geographic system"},
         {{in, "--cell", "0.1", "--tile-size", "0.25", "-o", out}, "--tile-size: 0.25 is not a whole number of cells"},
         {{in, "--cell", "1", "--tile-size", "10", "--like-console", "-o", out}, "--like-console cannot be used with"},
         {{in, "--cell", "1", "--tile-size", "10"}, "-o FOLDER is required with --tile-size"},
@@ -190,9 +191,11 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"a.xyz"});
-    const Outcome help = grid({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: kestranov-grid --cell SIZE"), std::string::npos);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"--cell", "abc", "--help"}}) {
+        const Outcome help = grid(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("usage: kestranov-grid --cell SIZE"), std::string::npos);
+    }
 }
 
 namespace {
@@ -496,6 +499,9 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     write_file(dir / "other.las", las_file(pts, true, {{2112, wkt_of_epsg(2994)}}));
     write_file(dir / "keys.las", las_file(pts, false, {{34735, geokeys_of_epsg(32642)}}));
     write_file(dir / "bad_keys.las", las_file(pts, false, {{34735, "\x01\x00"}}));
+    std::string short_keys = geokeys_of_epsg(32642);
+    short_keys[6] = static_cast<char>(200);  // 200 keys announced, 3 held
+    write_file(dir / "short_keys.las", las_file(pts, false, {{34735, short_keys}}));
     write_file(dir / "p.xyz", "10 10 1\n");
     OGRSpatialReference utm, oregon;
     utm.importFromEPSG(32642);
@@ -522,6 +528,10 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     const Outcome bad = grid({(dir / "bad_keys.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("bad_keys.las: its GeoTIFF key records are malformed"), std::string::npos) << bad.err;
+    const Outcome lost = grid({(dir / "short_keys.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("short_keys.las: its GeoTIFF keys describe no coordinate system"), std::string::npos)
+        << lost.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
     const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "--srs",
                                  "EPSG:2994", "-o", (dir / "c.tif").string()});
@@ -531,10 +541,16 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     EXPECT_EQ(w.unit, "ft");
     EXPECT_NE(chosen.out.find("cells of 1 foot"), std::string::npos) << chosen.out;
 
-    const Outcome text = grid({(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "t.asc").string()});
+    // A grid without a system over one that had it: the old .prj goes, and the summary says so.
+    const Outcome text = grid({(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "u.asc").string()});
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("coordinate system: none"), std::string::npos) << text.out;
-    EXPECT_FALSE(fs::exists(dir / "t.prj"));
+    EXPECT_NE(text.out.find("removed " + (dir / "u.prj").string()), std::string::npos) << text.out;
+    EXPECT_FALSE(fs::exists(dir / "u.prj"));
+    const Outcome degrees =
+        grid({(dir / "p.xyz").string(), "--cell", "1", "--srs", "EPSG:4326", "-o", (dir / "d.tif").string()});
+    ASSERT_EQ(degrees.status, 0) << degrees.err;
+    EXPECT_NE(degrees.out.find("cells of 1 degree,"), std::string::npos) << degrees.out;
 
     // A real delivery in feet whose system is in GeoTIFF keys, without an authority code.
     const fs::path autzen = shared / "las" / "autzen_trim.las";
@@ -558,6 +574,7 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
 {
     TempDir dir;
     write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
+    write_file(dir / "zero.xyz", "0 0 0\n2 2 5\n");
     write_file(dir / "s.las", las_file({{0, 0, 1}, {9, 9, 2}}, false));
     write_file(dir / "cut.las", las_file({{0, 0, 1}, {9, 9, 2}}, false).substr(0, 240));
     fs::create_directory(dir / "empty");
@@ -578,6 +595,10 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "s.las").string(), "--cell", "1", "--class", "7", "-o", out}, "no point passes the filters"},
         {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "link.asc").string()}, "would destroy the points"},
         {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "no" / "g.tif").string()}, "cannot be created"},
+        // A real elevation equal to the nodata value, -0 for 0 included, would read as empty.
+        {{(dir / "p.xyz").string(), "--cell", "1", "--nodata", "2", "-o", out}, "holds 2, the nodata value"},
+        {{(dir / "zero.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "-0", "-o", out},
+         "holds 0, the nodata value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
