@@ -4,6 +4,7 @@
 
 #include "core/fatal.h"
 #include "crs.h"
+#include "gdal_module.h"
 #include "grid_options.h"
 #include "grid_run.h"
 #include "like_console.h"
@@ -48,11 +49,13 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     GridOptions o;
     try {
         o = parse_grid_arguments(args);
-        if (o.srs && !o.help && !o.version && !crs_from_user(*o.srs))
+        if (o.srs && !o.help && !o.version && !gdal().crs_from_user(*o.srs))
             throw UsageError("--srs: GDAL knows no coordinate system '" + *o.srs + "'");
     } catch (const UsageError& e) {
         err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
         return 2;
+    } catch (const GdalModuleError& e) {
+        return failed(err, e.what());
     }
     if (o.help) {
         out << grid_usage();
@@ -76,6 +79,8 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     } catch (const CrsError& e) {
         return failed(err, e.what());
     } catch (const models::ModelError& e) {
+        return failed(err, e.what());
+    } catch (const GdalModuleError& e) {
         return failed(err, e.what());
     } catch (const std::bad_alloc&) {
         return failed(err, "not enough memory for the grid");
