@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "core/fatal.h"
+#include "grid/lattice_cells.h"
+#include "platform/cpu_features.h"
 
 namespace kestranov {
 
@@ -44,7 +46,8 @@ std::string megabytes_down(std::uint64_t bytes) { return std::to_string(bytes / 
 
 }  // namespace
 
-LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available)
+LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
+                                    std::optional<VectorPath> path)
 {
     const std::string grid =
         "a grid of " + std::to_string(lattice.cols) + " columns and " + std::to_string(lattice.rows) + " rows";
@@ -59,11 +62,11 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
     if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
     std::fill_n(cells.get(), n, empty);
-    return {LatticeGrid(lattice, keep, std::move(cells)), ""};
+    return {LatticeGrid(lattice, keep, std::move(cells), vector_path(path)), ""};
 }
 
-LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells)
-    : lattice_(lattice), keep_(keep), cells_(std::move(cells))
+LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells, VectorPath path)
+    : lattice_(lattice), keep_(keep), path_(path), cells_(std::move(cells))
 {
 }
 
@@ -83,14 +86,19 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
     const auto row_length = static_cast<std::int64_t>(stride());
     const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
     double* const cells = cells_.get();
+    const LatticeAxis x_axis{x0, size, inverse, cols}, y_axis{y0, size, inverse, rows};
     std::size_t at[block];
+    std::int64_t column[block], from_south[block];
     for (std::size_t start = 0; start < count; start += block) {
         const Point* const p = points + start;
         const std::size_t n = std::min(block, count - start);
+        for (std::size_t k = lattice_floors_vector(path_, p, n, x_axis, y_axis, column, from_south); k < n; ++k) {
+            column[k] = cell_floor(p[k].x, x0, size, inverse, cols);
+            from_south[k] = cell_floor(p[k].y, y0, size, inverse, rows);
+        }
         std::int64_t inner = 0, kept = 0;
         for (std::size_t k = 0; k < n; ++k) {
-            const std::int64_t c = cell_floor(p[k].x, x0, size, inverse, cols);
-            const std::int64_t f = cell_floor(p[k].y, y0, size, inverse, rows);  // the row from the south
+            const std::int64_t c = column[k], f = from_south[k];
             const bool in_ring = (c != beyond_ring) & (f != beyond_ring);
             inner += (static_cast<std::uint64_t>(c) < static_cast<std::uint64_t>(cols)) &
                      (static_cast<std::uint64_t>(f) < static_cast<std::uint64_t>(rows));
