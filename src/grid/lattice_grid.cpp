@@ -86,27 +86,15 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
     const auto row_length = static_cast<std::int64_t>(stride());
     const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
     double* const cells = cells_.get();
-    const LatticeAxis x_axis{x0, size, inverse, cols}, y_axis{y0, size, inverse, rows};
+    const LatticeStorage storage{{x0, size, inverse, cols}, {y0, size, inverse, rows}, row_length, sink};
     std::size_t at[block];
-    std::int64_t column[block], from_south[block];
     for (std::size_t start = 0; start < count; start += block) {
         const Point* const p = points + start;
         const std::size_t n = std::min(block, count - start);
-        for (std::size_t k = lattice_floors_vector(path_, p, n, x_axis, y_axis, column, from_south); k < n; ++k) {
-            column[k] = cell_floor(p[k].x, x0, size, inverse, cols);
-            from_south[k] = cell_floor(p[k].y, y0, size, inverse, rows);
-        }
-        std::int64_t inner = 0, kept = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::int64_t c = column[k], f = from_south[k];
-            const bool in_ring = (c != beyond_ring) & (f != beyond_ring);
-            inner += (static_cast<std::uint64_t>(c) < static_cast<std::uint64_t>(cols)) &
-                     (static_cast<std::uint64_t>(f) < static_cast<std::uint64_t>(rows));
-            kept += in_ring;
-            // Storage row rows - f is the lattice's row rows - 1 - f, one lower for the ring's row -1.
-            at[k] = in_ring ? static_cast<std::size_t>((rows - f) * row_length + c + 1) : sink;
-            __builtin_prefetch(cells + at[k], 1);
-        }
+        Placed placed;
+        for (std::size_t k = place_points_vector(path_, p, n, storage, at, placed); k < n; ++k)
+            at[k] = place_point(storage, p[k], placed);
+        for (std::size_t k = 0; k < n; ++k) __builtin_prefetch(cells + at[k], 1);
         // Without branches: whether a cell is empty and whether a point
         // beats it are data, which a branch predictor guesses badly. An empty
         // cell takes the point; a NaN elevation never beats a value.
@@ -116,9 +104,9 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
             const bool takes = (held != held) | (highest ? z > held : z < held);
             *cell = takes ? z : held;
         }
-        counts_.gridded += inner;
-        counts_.ring_only += kept - inner;
-        counts_.outside += static_cast<std::int64_t>(n) - kept;
+        counts_.gridded += placed.inner;
+        counts_.ring_only += placed.kept - placed.inner;
+        counts_.outside += static_cast<std::int64_t>(n) - placed.kept;
     }
 }
 
