@@ -112,6 +112,19 @@ TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
         }
 }
 
+// A tie keeps the cell's value: of 0 and -0, whichever came first.
+TEST(LatticeGrid, ATieKeepsTheCellsValue)
+{
+    const Lattice l = unit_lattice(2, 1);
+    for (const Keep keep : {Keep::highest, Keep::lowest}) {
+        LatticeGrid g = grid_of(l, keep);
+        const Point pts[] = {point(l, 0, 0, 0.0), point(l, 0, 1, -0.0), point(l, 0, 0, -0.0), point(l, 0, 1, 0.0)};
+        g.add(pts, std::size(pts));
+        EXPECT_FALSE(std::signbit(g.at(0, 0)));
+        EXPECT_TRUE(std::signbit(g.at(0, 1)));
+    }
+}
+
 // By hand: 5 x 2 unit cells, 10 at (0,0) and 4 at (1,2), in the ring 7 at
 // (-1,1) north and 100 at (2,1) south. NaN elevations change no cell.
 TEST(LatticeGrid, FillOnceTheWorkedGrid)
