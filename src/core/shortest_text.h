@@ -34,7 +34,10 @@ inline char* put_few_decimals(char* buffer, double value, bool& done)
     done = false;
     const double a = value < 0 ? -value : value;
     if (!(a >= 1.0 && a < 0x1p33)) return buffer;
-    const auto thousandths = static_cast<unsigned long long>(a * 1000.0 + 0.5);
+    // Rounded to the nearest whole number (ties to even) by adding and taking
+    // away 1.5 * 2^52; a tie never reads back, whichever way it goes.
+    constexpr double shift = 0x1.8p52;
+    const auto thousandths = static_cast<unsigned long long>((a * 1000.0 + shift) - shift);
     if (static_cast<double>(thousandths) / 1000.0 != a) return buffer;
     const auto fraction = static_cast<unsigned>(thousandths % 1000);
     unsigned long long whole = thousandths / 1000;
