@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "gdal_module.h"
+
 namespace kestranov::gridder {
 
 DoorFiles::DoorFiles(const std::vector<std::string>& paths, const ReadingOptions& reading)
@@ -52,7 +54,7 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
 {
     CrsChoice choice;
     if (o.srs) {
-        choice.crs = crs_from_user(*o.srs);
+        choice.crs = gdal().crs_from_user(*o.srs);
         choice.typed = true;
         return choice;
     }
@@ -61,7 +63,8 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
         const SeenFile& s = seen[m];
         std::optional<Crs> crs;
         try {
-            if (s.first.las) crs = crs_of_file(s.first.crs);
+            // A file without coordinate system records needs no GDAL.
+            if (s.first.las && !s.first.crs.empty()) crs = gdal().crs_of_file(s.first.crs);
         } catch (const CrsError& e) {
             throw CrsError(s.path + ": " + e.what() + " (--srs sets the coordinate system instead)");
         }
@@ -69,7 +72,7 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
             choice.without_crs.push_back(s.path);
         } else if (!choice.crs) {
             choice.crs = crs, first_file = s.path;
-        } else if (!same_crs(*choice.crs, *crs)) {
+        } else if (!gdal().same_crs(*choice.crs, *crs)) {
             throw CrsError(first_file + " and " + s.path + " hold different coordinate systems (" + choice.crs->name +
                            "; " + crs->name + "): --srs chooses one");
         }

@@ -4,6 +4,7 @@
 
 #include "core/fatal.h"
 #include "crs.h"
+#include "gdal_module.h"
 #include "grid_options.h"
 #include "grid_run.h"
 #include "like_console.h"
@@ -50,7 +51,7 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     try {
         o = parse_grid_arguments(args);
         if (o.srs && !o.help && !o.version) {
-            const std::optional<Crs> crs = crs_from_user(*o.srs);
+            const std::optional<Crs> crs = gdal().crs_from_user(*o.srs);
             if (!crs) throw UsageError("--srs: GDAL knows no coordinate system '" + *o.srs + "'");
             // A vertical or geocentric system has no plane to lay cells in.
             if (!crs->horizontal)
@@ -59,6 +60,8 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     } catch (const UsageError& e) {
         err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
         return 2;
+    } catch (const GdalModuleError& e) {
+        return failed(err, e.what());
     }
     if (o.help) {
         out << grid_usage();
@@ -87,6 +90,8 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
     } catch (const CrsError& e) {
         return failed(err, e.what());
     } catch (const models::ModelError& e) {
+        return failed(err, e.what());
+    } catch (const GdalModuleError& e) {
         return failed(err, e.what());
     } catch (const std::bad_alloc&) {
         return failed(err, "not enough memory for the grid");

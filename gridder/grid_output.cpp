@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "gdal_module.h"
 #include "geotiff.h"
 #include "output/esri_asc.h"
 #include "platform/output_file.h"
@@ -25,7 +26,7 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
         const double* row = grid.row(static_cast<std::int64_t>(r));
         std::copy(row, row + frame.cols, values);
     };
-    write_bytes(o.output, exporter::encode_geotiff(frame, rows, band, o.output), inputs);
+    write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "like_console.h"
 
 #include "door_reading.h"
+#include "gdal_module.h"
 #include "geotiff.h"
 #include "grid/assignment.h"
 #include "grid/elim_pit.h"
@@ -27,7 +28,7 @@ void write_console_geotiff(const GridOptions& o, GridView view, const Extents& e
         const double* row = view.dtab[r];
         std::copy(row, row + frame.cols, values);
     };
-    write_bytes(o.output, exporter::encode_geotiff(frame, rows, band, o.output), inputs);
+    write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
 }
 
 }  // namespace

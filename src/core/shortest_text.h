@@ -22,35 +22,52 @@ namespace shortest_detail {
 // 2^53, is itself rounded to nearest: so the check is one division. Below
 // 2^33 a thousandth is more than 500 ulps of v, so at most one N lies
 // within reach for each k, and the smallest k that reads back gives the
-// fewest digits. Fixed notation is then never longer than scientific, but
-// for whole numbers with trailing zeros (1e+06), left to to_chars.
+// fewest digits. One check in thousandths decides for every k at once: when
+// N / 10^k reads back as v, N * 10^(3-k) is the nearest whole number to
+// 1000 v (the product's rounding is far below a half) and the same value
+// over 1000; so the thousandths read back whenever any k does, and their
+// trailing zeros, dropped, give the smallest k. Fixed notation is then
+// never longer than scientific, but for whole numbers with trailing zeros
+// (1e+06), left to to_chars.
 inline char* put_few_decimals(char* buffer, double value, bool& done)
 {
     done = false;
     const double a = value < 0 ? -value : value;
     if (!(a >= 1.0 && a < 0x1p33)) return buffer;
-    constexpr double scales[] = {1.0, 10.0, 100.0, 1000.0};
-    for (int k = 0; k < 4; ++k) {
-        // The nearest whole number, below 2^43 here: 1.5 * 2^52 added and
-        // taken away again leaves no fraction (the rounding mode's nearest).
-        const double n = (a * scales[k] + 0x1.8p52) - 0x1.8p52;
-        if (n / scales[k] != a) continue;
-        auto digits = static_cast<unsigned long long>(n);
-        if (k == 0 && digits % 10 == 0) return buffer;
-        char text[24];
-        int length = 0;
-        for (int place = 0; digits != 0 || place <= k; ++place) {
-            if (place == k && k > 0) text[length++] = '.';
-            text[length++] = static_cast<char>('0' + digits % 10);
-            digits /= 10;
-        }
-        char* p = buffer;
-        if (value < 0) *p++ = '-';
-        while (length > 0) *p++ = text[--length];
+    // Rounded to the nearest whole number (ties to even) by adding and taking
+    // away 1.5 * 2^52; a tie never reads back, whichever way it goes.
+    constexpr double shift = 0x1.8p52;
+    const auto thousandths = static_cast<unsigned long long>((a * 1000.0 + shift) - shift);
+    if (static_cast<double>(thousandths) / 1000.0 != a) return buffer;
+    const auto fraction = static_cast<unsigned>(thousandths % 1000);
+    unsigned long long whole = thousandths / 1000;
+    const int places = fraction == 0 ? 0 : fraction % 100 == 0 ? 1 : fraction % 10 == 0 ? 2 : 3;
+    if (places == 0 && whole % 10 == 0) return buffer;
+    int figures = 1;
+    for (unsigned long long above = whole; above >= 10; above /= 10) ++figures;
+    char* p = buffer;
+    if (value < 0) *p++ = '-';
+    // The whole part from its last figure back, two at a time.
+    char* q = p + figures;
+    for (; whole >= 10; whole /= 100) {
+        const auto pair = static_cast<unsigned>(whole % 100);
+        *--q = static_cast<char>('0' + pair % 10);
+        *--q = static_cast<char>('0' + pair / 10);
+    }
+    if (q != p) *p = static_cast<char>('0' + whole);
+    p += figures;
+    if (places == 0) {
         done = true;
         return p;
     }
-    return buffer;
+    // All three decimals are written (the buffer has room for them); the
+    // text ends after the last one that is not a trailing zero.
+    p[0] = '.';
+    p[1] = static_cast<char>('0' + fraction / 100);
+    p[2] = static_cast<char>('0' + fraction / 10 % 10);
+    p[3] = static_cast<char>('0' + fraction % 10);
+    done = true;
+    return p + 1 + places;
 }
 
 }  // namespace shortest_detail

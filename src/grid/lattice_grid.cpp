@@ -1,12 +1,15 @@
 #include "grid/lattice_grid.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
 #include <utility>
 
 #include "core/fatal.h"
+#include "grid/lattice_cells.h"
+#include "platform/cpu_features.h"
 
 namespace kestranov {
 
@@ -44,7 +47,8 @@ std::string megabytes_down(std::uint64_t bytes) { return std::to_string(bytes / 
 
 }  // namespace
 
-LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available)
+LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
+                                    std::optional<VectorPath> path)
 {
     const std::string grid =
         "a grid of " + std::to_string(lattice.cols) + " columns and " + std::to_string(lattice.rows) + " rows";
@@ -59,11 +63,11 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
     if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
     std::fill_n(cells.get(), n, empty);
-    return {LatticeGrid(lattice, keep, std::move(cells)), ""};
+    return {LatticeGrid(lattice, keep, std::move(cells), vector_path(path)), ""};
 }
 
-LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells)
-    : lattice_(lattice), keep_(keep), cells_(std::move(cells))
+LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells, VectorPath path)
+    : lattice_(lattice), keep_(keep), path_(path), cells_(std::move(cells))
 {
 }
 
@@ -84,34 +88,33 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
     const auto row_length = static_cast<std::int64_t>(stride());
     const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
     double* const cells = cells_.get();
+    const LatticeStorage storage{
+        {x0, size, inverse, origin.col, cols}, {y0, size, inverse, origin.row, rows}, row_length, sink};
     std::size_t at[block];
     for (std::size_t start = 0; start < count; start += block) {
         const Point* const p = points + start;
         const std::size_t n = std::min(block, count - start);
-        std::int64_t inner = 0, kept = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::int64_t c = cell_floor(p[k].x, x0, size, inverse, origin.col, cols);
-            const std::int64_t f = cell_floor(p[k].y, y0, size, inverse, origin.row, rows);  // the row from the south
-            const bool in_ring = (c != beyond_ring) & (f != beyond_ring);
-            inner += (static_cast<std::uint64_t>(c) < static_cast<std::uint64_t>(cols)) &
-                     (static_cast<std::uint64_t>(f) < static_cast<std::uint64_t>(rows));
-            kept += in_ring;
-            // Storage row rows - f is the lattice's row rows - 1 - f, one lower for the ring's row -1.
-            at[k] = in_ring ? static_cast<std::size_t>((rows - f) * row_length + c + 1) : sink;
-            __builtin_prefetch(cells + at[k], 1);
-        }
+        Placed placed;
+        for (std::size_t k = place_points_vector(path_, p, n, storage, at, placed); k < n; ++k)
+            at[k] = place_point(storage, p[k], placed);
+        for (std::size_t k = 0; k < n; ++k) __builtin_prefetch(cells + at[k], 1);
         // Without branches: whether a cell is empty and whether a point
         // beats it are data, which a branch predictor guesses badly. An empty
-        // cell takes the point; a NaN elevation never beats a value.
+        // cell takes the point (chosen on the bits, which the compiler keeps
+        // branch-free; the two tests joined in one condition, it branched on
+        // each); then z > held ? z : held is one maximum instruction, which
+        // keeps the cell's value on a tie and against a NaN elevation.
         for (std::size_t k = 0; k < n; ++k) {
             double* const cell = cells + at[k];
-            const double z = p[k].z, held = *cell;
-            const bool takes = (held != held) | (highest ? z > held : z < held);
-            *cell = takes ? z : held;
+            const double z = p[k].z, value = *cell;
+            const std::uint64_t empty = 0 - static_cast<std::uint64_t>(value != value);
+            const double held = std::bit_cast<double>((std::bit_cast<std::uint64_t>(z) & empty) |
+                                                      (std::bit_cast<std::uint64_t>(value) & ~empty));
+            *cell = (highest ? z > held : z < held) ? z : held;
         }
-        counts_.gridded += inner;
-        counts_.ring_only += kept - inner;
-        counts_.outside += static_cast<std::int64_t>(n) - kept;
+        counts_.gridded += placed.inner;
+        counts_.ring_only += placed.kept - placed.inner;
+        counts_.outside += static_cast<std::int64_t>(n) - placed.kept;
     }
 }
 

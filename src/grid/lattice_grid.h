@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/reading_options.h"
 #include "grid/lattice.h"
 #include "points/record_batch.h"
 
@@ -63,8 +64,9 @@ public:
     const double* row(std::int64_t row) const { return cells_.get() + offset(row, 0); }
 
 private:
-    friend LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available);
-    LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells);
+    friend LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
+                                               std::optional<VectorPath> path);
+    LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells, VectorPath path);
 
     std::size_t stride() const { return static_cast<std::size_t>(lattice_.cols) + 2; }
     std::size_t offset(std::int64_t row, std::int64_t col) const
@@ -76,6 +78,7 @@ private:
 
     Lattice lattice_;
     Keep keep_;
+    VectorPath path_;  // of the cell computations
     // rows + 2 rows of cols + 2 cells (the grid and its ring), two rows of
     // room for the filling, and one cell that takes the points beyond the
     // ring, so that the update loop needs no branch for them.
@@ -86,11 +89,14 @@ private:
 // The grid of `lattice` with every cell empty, or why it cannot be had: a
 // one-line text when its cells need more than `available` bytes (0: not
 // known, not checked; platform/memory.h gives what a run may take) or when
-// the allocation fails.
+// the allocation fails. The points' cells are computed on the widest vector
+// path of the processor, or on `path` where it has that one (a test's
+// choice: every path gives the same cells).
 struct LatticeGridResult {
     std::optional<LatticeGrid> grid;
     std::string error;  // empty when `grid` holds
 };
-LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available);
+LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
+                                    std::optional<VectorPath> path = std::nullopt);
 
 }  // namespace kestranov

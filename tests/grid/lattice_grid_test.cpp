@@ -9,6 +9,7 @@
 
 #include "exact_oracle.h"
 #include "grid/lattice_grid.h"
+#include "platform/cpu_features.h"
 #include "support.h"
 
 using namespace kestranov;
@@ -19,9 +20,9 @@ using Cell = std::pair<std::int64_t, std::int64_t>;  // row from the north, colu
 using Values = std::map<Cell, double>;
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-LatticeGrid grid_of(const Lattice& l, Keep keep)
+LatticeGrid grid_of(const Lattice& l, Keep keep, std::optional<VectorPath> path = std::nullopt)
 {
-    LatticeGridResult made = make_lattice_grid(l, keep, 0);
+    LatticeGridResult made = make_lattice_grid(l, keep, 0, path);
     if (!made.grid) throw std::runtime_error(made.error);
     return std::move(*made.grid);
 }
@@ -51,7 +52,9 @@ Point point(const Lattice& l, std::int64_t r, std::int64_t c, double z)
 // Points on, a few ulps beside and between cell edges, in the ring and
 // beyond: each cell keeps the highest (lowest) elevation of the points the
 // exact oracle puts there, the counts agree, and so does the same cloud
-// shuffled and handed over in other batches.
+// shuffled and handed over in other batches; on every vector path this
+// processor has (lanes decided in the vector, lanes done again one by one,
+// the last points of a batch).
 TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
 {
     std::mt19937_64 rng(99);
@@ -65,10 +68,14 @@ TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
             PointCounts counts{0, 0, 1};
             for (int k = 0; k < sweep(3000); ++k) {
                 const auto i = static_cast<double>(rng() % static_cast<std::uint64_t>(l.cols + 6)) - 3;
-                double x = l.xmin + i * l.size;
                 const double j = static_cast<double>(rng() % static_cast<std::uint64_t>(l.rows + 6)) - 3;
-                const double y = l.ymin + (j + 0.5 * static_cast<double>(rng() % 2)) * l.size;
-                for (int u = static_cast<int>(rng() % 5) - 2; u != 0; u += u < 0 ? 1 : -1)
+                // Half the points anywhere in a cell, which a vector lane decides by itself.
+                const bool anywhere = rng() % 2 == 0;
+                std::uniform_real_distribution<double> within(0.0, 1.0);
+                double x = l.xmin + (i + (anywhere ? within(rng) : 0.0)) * l.size;
+                const double y =
+                    l.ymin + (j + (anywhere ? within(rng) : 0.5 * static_cast<double>(rng() % 2))) * l.size;
+                for (int u = anywhere ? 0 : static_cast<int>(rng() % 5) - 2; u != 0; u += u < 0 ? 1 : -1)
                     x = std::nextafter(x, u > 0 ? HUGE_VAL : -HUGE_VAL);
                 const double z = std::round(std::uniform_real_distribution<double>(-20.0, 2400.0)(rng) * 100) / 100;
                 points.push_back({x, y, z});
@@ -84,20 +91,38 @@ TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
             }
             EXPECT_GT(counts.ring_only, 100);
             EXPECT_GT(counts.outside, 100);
-            LatticeGrid g = grid_of(l, keep), again = grid_of(l, keep);
-            g.add(points.data(), points.size());
-            std::shuffle(points.begin(), points.end(), rng);
-            for (std::size_t at = 0, n = 0; at < points.size(); at += n) {
-                n = std::min<std::size_t>(1 + rng() % 1500, points.size() - at);
-                again.add(points.data() + at, n);
-            }
-            for (const LatticeGrid* grid : {&g, &again}) {
-                EXPECT_EQ(values_of(*grid), expected) << l.size;
-                EXPECT_EQ(grid->counts().gridded, counts.gridded);
-                EXPECT_EQ(grid->counts().ring_only, counts.ring_only);
-                EXPECT_EQ(grid->counts().outside, counts.outside);
+            for (const VectorPath path : {VectorPath::scalar, VectorPath::avx2, VectorPath::avx512}) {
+                if (!vector_path_available(path)) continue;
+                SCOPED_TRACE(vector_path_name(path));
+                LatticeGrid g = grid_of(l, keep, path), again = grid_of(l, keep, path);
+                g.add(points.data(), points.size());
+                std::vector<Point> shuffled = points;
+                std::shuffle(shuffled.begin(), shuffled.end(), rng);
+                for (std::size_t at = 0, n = 0; at < shuffled.size(); at += n) {
+                    n = std::min<std::size_t>(1 + rng() % 1500, shuffled.size() - at);
+                    again.add(shuffled.data() + at, n);
+                }
+                for (const LatticeGrid* grid : {&g, &again}) {
+                    EXPECT_EQ(values_of(*grid), expected) << l.size;
+                    EXPECT_EQ(grid->counts().gridded, counts.gridded);
+                    EXPECT_EQ(grid->counts().ring_only, counts.ring_only);
+                    EXPECT_EQ(grid->counts().outside, counts.outside);
+                }
             }
         }
+}
+
+// A tie keeps the cell's value: of 0 and -0, whichever came first.
+TEST(LatticeGrid, ATieKeepsTheCellsValue)
+{
+    const Lattice l = unit_lattice(2, 1);
+    for (const Keep keep : {Keep::highest, Keep::lowest}) {
+        LatticeGrid g = grid_of(l, keep);
+        const Point pts[] = {point(l, 0, 0, 0.0), point(l, 0, 1, -0.0), point(l, 0, 0, -0.0), point(l, 0, 1, 0.0)};
+        g.add(pts, std::size(pts));
+        EXPECT_FALSE(std::signbit(g.at(0, 0)));
+        EXPECT_TRUE(std::signbit(g.at(0, 1)));
+    }
 }
 
 // By hand: 5 x 2 unit cells, 10 at (0,0) and 4 at (1,2), in the ring 7 at

@@ -611,6 +611,38 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     }
 }
 
+// GDAL is a module beside the executable, opened only by the runs that need
+// it: without it, a text file still becomes an ESRI grid, and a GeoTIFF or
+// --srs fails in one line, naming the module, with nothing written.
+TEST(GridCommand, TheGdalModuleIsOpenedOnlyWhenARunNeedsIt)
+{
+    TempDir dir;
+    write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
+    fs::copy_file(KESTRANOV_GRID_EXE, dir / "kestranov-grid");
+    const auto run = [&](const std::string& output, const std::string& more) {
+        const fs::path err = dir / "err.txt";
+        const std::string command = shell_quoted((dir / "kestranov-grid").string()) + " " +
+                                    shell_quoted((dir / "p.xyz").string()) + " --cell 1 -q" + more + " -o " +
+                                    shell_quoted((dir / output).string()) + " 2>" + shell_quoted(err.string());
+        const int raw = std::system(command.c_str());
+        return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", read_file(err)};
+    };
+    EXPECT_EQ(run("g.asc", "").status, 0);
+    EXPECT_TRUE(fs::exists(dir / "g.asc"));
+    for (const auto& [output, more] : {std::pair{"g.tif", ""}, std::pair{"s.asc", " --srs EPSG:2994"}}) {
+        SCOPED_TRACE(output);
+        const Outcome r = run(output, more);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("kestranov-grid: cannot load the GDAL module", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("kestranov-grid-gdal.so"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(dir / output));
+    }
+    fs::copy_file(KESTRANOV_GRID_GDAL_MODULE, dir / "kestranov-grid-gdal.so");
+    EXPECT_EQ(run("g.tif", " --srs EPSG:2994").status, 0);
+    EXPECT_TRUE(fs::exists(dir / "g.tif"));
+}
+
 // Every real sample gives a DEM; with the one fill, a cell is left as nodata
 // exactly when none of its 8 neighbours received a point (the snapped
 // extent leaves the ring empty, so edge cells follow the rule too).

@@ -47,7 +47,7 @@ int shell(const std::string& command, const fs::path& log)
 int grid(const std::vector<std::string>& args, const fs::path& out)
 {
     std::string command = quoted(grid_exe);
-    for (const std::string& a : args) command += " " + quoted(a);
+    for (const std::string& a : args) command.append(" ").append(quoted(a));
     return shell(command, out);
 }
 
