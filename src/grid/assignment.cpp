@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "core/fatal.h"
-#include "core/lf_text.h"
+#include "core/messages.h"
 #include "grid/cell_batch.h"
 #include "grid/cell_position.h"
 #include "platform/cpu_features.h"
@@ -24,9 +24,7 @@ namespace {
 [[noreturn]] void changed_file(const std::string& path, const Point& p, const Extents& e)
 {
     const bool inside = p.x >= e.Xmin && p.x <= e.Xmax && p.y >= e.Ymin && p.y <= e.Ymax;
-    fail("\n\n\tFile " + path + " changed during the run: the point " + lf(p.x) + " " + lf(p.y) +
-         (inside ? " with the elevation " + lf(p.z) : std::string()) +
-         " lies outside the extents of the first reading\n");
+    fail(point_outside_first_extents(path, p.x, p.y, p.z, inside));
 }
 
 // An empty cell holds this quiet NaN while the points are assigned, so that

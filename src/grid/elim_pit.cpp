@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/fatal.h"
-#include "core/lf_text.h"
+#include "core/messages.h"
 
 namespace kestranov {
 
@@ -20,12 +20,7 @@ constexpr Offset N{-1, 0}, S{1, 0}, W{0, -1}, E{0, 1}, NW{-1, -1}, NE{-1, 1}, SW
 // Finite elevations near the largest double can sum beyond it: the mean,
 // summed in doubles as always, would be infinite and written as "-inf",
 // which no reader of the grid takes. Rows and columns as the grid counts them.
-[[noreturn]] void beyond_a_double(int r, int c)
-{
-    fail("\n\n\tThe empty cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
-         " (counted from 0 at the north-west corner) would get the mean of its neighbours, whose sum is beyond the "
-         "range of a double: their elevations are too large\n");
-}
+[[noreturn]] void beyond_a_double(int r, int c) { fail(mean_beyond_double(r, c)); }
 
 // Whether a cell holds a value is read from tab_util, not from the elevation,
 // so that an elevation of 0.0 or below is a value like any other.
@@ -79,11 +74,7 @@ long long count_pits(GridView g)
 void check_density(GridView grid, double pix_size)
 {
     if (count_pits(grid) == 0) return;
-    fail(
-        "\n\n\tDespite an attempt to eliminate the pits, the density "
-        "\n\tof the point cloud is not enough to generate an MDE with "
-        "\n\ta pixel size of " +
-        lf(pix_size) + " meter ");
+    fail(density_too_low(pix_size));
 }
 
 }  // namespace kestranov

@@ -3,10 +3,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <sstream>
+#include <string>
 
 #include "core/fatal.h"
-#include "core/lf_text.h"
+#include "core/messages.h"
 
 namespace kestranov {
 
@@ -30,12 +30,7 @@ std::string megabytes_down(long double bytes) { return std::to_string(static_cas
 
 [[noreturn]] void too_large(double pix_size, long double rows, long double cols, const std::string& why)
 {
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(0);
-    text << "\n\n\tA pixel size of " << lf(pix_size) << " meter gives a grid of " << std::trunc(rows) << " rows and "
-         << std::trunc(cols) << " columns: " << why << "\n";
-    fail(text.str());
+    fail(grid_too_large(pix_size, rows, cols, why));
 }
 
 }  // namespace
@@ -63,10 +58,7 @@ CellGrids allocate_grids(GridSize size, double pix_size)
     grids.dtab = Matrix<double>(cols, rows);
     if (grids.dtab) grids.tab_util = Matrix<unsigned char>(cols, rows);
     if (!grids.dtab || !grids.tab_util) {
-        std::ostringstream text;
-        text << "\n\n\tNot enough memory for a grid of " << size.nb_lig << " rows and " << size.nb_col
-             << " columns at a pixel size of " << lf(pix_size) << " meter\n";
-        fail(text.str());
+        fail(grid_without_memory(size.nb_lig, size.nb_col, pix_size));
     }
     // The allocation gives 0.0 in every elevation; the flags are the
     // assignment's, which sets every one of them.

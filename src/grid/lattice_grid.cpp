@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "grid/lattice_cells.h"
 #include "platform/cpu_features.h"
 
@@ -38,12 +39,7 @@ std::uint64_t doubles_of(const Lattice& l)
 std::string megabytes_up(std::uint64_t bytes) { return std::to_string(bytes / 1000000 + (bytes % 1000000 != 0)); }
 std::string megabytes_down(std::uint64_t bytes) { return std::to_string(bytes / 1000000); }
 
-[[noreturn]] void beyond_a_double(std::int64_t row, std::int64_t col)
-{
-    fail("\n\n\tThe empty cell of row " + std::to_string(row) + ", column " + std::to_string(col) +
-         " (counted from 0 at the north-west corner) would get the mean of its neighbours, whose sum is beyond the "
-         "range of a double: their elevations are too large\n");
-}
+[[noreturn]] void beyond_a_double(std::int64_t row, std::int64_t col) { fail(mean_beyond_double(row, col)); }
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "core/fatal.h"
+#include "core/messages.h"
 #include "core/shortest_text.h"
 
 namespace kestranov {
@@ -16,14 +18,12 @@ constexpr std::size_t chunk_size = 1 << 16;
 
 void check_nodata(double nodata, const OutputTarget& asc)
 {
-    if (!std::isfinite(nodata))
-        fail("\n\n\tThe nodata value " + shortest(nodata) + " cannot be written to the file " + asc.shown + "\n");
+    if (!std::isfinite(nodata)) fail(nodata_not_writable(nodata, asc.shown));
 }
 
 [[noreturn]] void not_finite(double value, std::int64_t row, std::int64_t col, const OutputTarget& asc)
 {
-    fail("\n\n\tThe cell of row " + std::to_string(row) + ", column " + std::to_string(col) + " holds " +
-         shortest(value) + ", which the file " + asc.shown + " cannot hold; nothing was kept\n");
+    fail(cell_not_writable(value, row, col, asc.shown));
 }
 
 void write_grid(OutputFile& file, const OutputTarget& asc, const LatticeGrid& grid, double nodata)
@@ -82,9 +82,7 @@ void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::strin
     require_created(file, asc);
     OutputFile beside(prj.host, OutputFile::Mode::binary);
     require_created(beside, prj);
-    if (file.same_target(beside))
-        fail("\n\n\tThe files " + asc.shown + " and " + prj.shown +
-             " are links to one and the same file: the grid and its .prj need two\n");
+    if (file.same_target(beside)) fail(outputs_are_one_file(asc.shown, prj.shown, "the grid and its .prj need two"));
 
     write_grid(file, asc, grid, nodata);
     if (!file.finish()) write_failed(asc.shown);

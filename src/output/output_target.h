@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "platform/output_file.h"
 
 namespace kestranov {
@@ -29,25 +30,17 @@ struct OutputTarget {
 // overwrite the points with the grid.
 inline void require_created(const OutputFile& file, const OutputTarget& target)
 {
-    if (!file.opened()) fail("\n\n\tThe file " + target.shown + " cannot be created\n");
+    if (!file.opened()) fail(output_cannot_be_created(target.shown));
     if (!target.keep) return;
     for (const KeptFile& input : *target.keep)
-        if (file.would_replace(input.id))
-            fail("\n\n\tThe file " + target.shown + " is the point file " + input.shown +
-                 " (a link to it): writing it would destroy the points; nothing was written\n");
+        if (file.would_replace(input.id)) fail(output_is_point_file(target.shown, input.shown));
 }
 
-[[noreturn]] inline void write_failed(const std::string& windows_path)
-{
-    fail("\n\n\tThe file " + windows_path + " could not be written completely; nothing was kept\n");
-}
+[[noreturn]] inline void write_failed(const std::string& windows_path) { fail(output_not_complete(windows_path)); }
 
 // The file was written whole but could not replace the file of its name
 // (a folder of that name, a file that may not be replaced): the new output
 // is dropped and whatever was there before is left as it was.
-[[noreturn]] inline void place_failed(const std::string& windows_path)
-{
-    fail("\n\n\tThe file " + windows_path + " was written but could not take its place; nothing was kept\n");
-}
+[[noreturn]] inline void place_failed(const std::string& windows_path) { fail(output_not_in_place(windows_path)); }
 
 }  // namespace kestranov

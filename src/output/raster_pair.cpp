@@ -1,5 +1,7 @@
 #include "output/raster_pair.h"
 
+#include "core/fatal.h"
+#include "core/messages.h"
 #include "output/raw_image.h"
 
 namespace kestranov {
@@ -11,8 +13,7 @@ void write_raster(const OutputTarget& image, const OutputTarget& descriptor, Gri
     OutputFile f4d(descriptor.host, OutputFile::Mode::text);
     require_created(f4d, descriptor);
     if (f4.same_target(f4d))
-        fail("\n\n\tThe files " + image.shown + " and " + descriptor.shown +
-             " are links to one and the same file: the image and its descriptor need two\n");
+        fail(outputs_are_one_file(image.shown, descriptor.shown, "the image and its descriptor need two"));
 
     write_raw_image(f4, grid, info.itype, info.coef);
     if (!f4.finish()) write_failed(image.shown);

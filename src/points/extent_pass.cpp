@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "points/point_reader.h"
 
 namespace kestranov {
@@ -43,7 +44,7 @@ Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen)
 
     out << "\n\n\tFirst Lecture "
         << "\n\n\t\tTotal number of registers = " << total << " \n";
-    if (!any) fail("\n\n\tThe point files hold no point: there is nothing to grid\n");
+    if (!any) fail(no_point_at_all());
     return e;
 }
 

@@ -4,15 +4,13 @@
 #include <cmath>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 
 namespace kestranov {
 
 namespace {
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why)
-{
-    fail("\n\n\tFile " + path + ": " + why + "\n");
-}
+[[noreturn]] void refuse(const std::string& path, const std::string& why) { fail(file_refused(path, why)); }
 
 LasHeader fields(const unsigned char* b, std::size_t n)
 {
@@ -138,9 +136,7 @@ void check_same_header(const LasHeader& h, const LasHeader& first, const std::st
         {"Y offset", shown(h.offset[1]), shown(first.offset[1])},
         {"Z offset", shown(h.offset[2]), shown(first.offset[2])}};
     for (const HeaderFact& f : facts)
-        if (f.now != f.first)
-            fail("\n\n\tFile " + path + " changed during the run: its LAS header now gives the " + f.name + " " +
-                 f.now + ", where the first reading found " + f.first + "\n");
+        if (f.now != f.first) fail(las_header_changed(path, f.name, f.now, f.first));
 }
 
 }  // namespace
@@ -149,7 +145,7 @@ LasHeader read_las_header(InputFile& f, const std::string& path, std::optional<L
 {
     unsigned char head[las_largest_header];
     const long n = f.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0) fail("\n\n\tFile " + path + " cannot be read\n");
+    if (n < 0) fail(file_cannot_be_read(path));
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
     const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n), file_size, path);
     if (first) check_same_header(h, *first, path);

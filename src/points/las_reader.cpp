@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "points/las_axis.h"
 #include "points/las_header.h"
 
@@ -49,8 +50,7 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
         out[r] = {x.value(little_endian<std::int32_t>(p)), y.value(little_endian<std::int32_t>(p + 4)),
                   z.value(little_endian<std::int32_t>(p + 8))};
         if (!std::isfinite(out[r].x) || !std::isfinite(out[r].y) || !std::isfinite(out[r].z))
-            fail("\n\n\tFile " + batch.path() + ", point " + std::to_string(batch.records() + r + 1) +
-                 ": its scaled coordinates are beyond the range of a double\n");
+            fail(point_beyond_double(batch.path(), batch.records() + r + 1));
     }
 }
 
@@ -77,10 +77,7 @@ void read_attributes(const unsigned char* p, std::size_t length, std::size_t n, 
 void check_attributes_held(const LasHeader& h, const std::string& path)
 {
     const std::size_t needed = h.point_format() <= 5 ? 16 : 17;
-    if (h.record_length < needed)
-        fail("\n\n\tFile " + path + ": its LAS point records of " + std::to_string(h.record_length) +
-             " bytes are shorter than the " + std::to_string(needed) +
-             " bytes that hold their classification and returns, by which its points are filtered\n");
+    if (h.record_length < needed) fail(las_records_too_short(path, h.record_length, needed));
 }
 
 // LAS 1.0 to 1.2 end with their points, and so does 1.3 without waveform
@@ -92,10 +89,7 @@ void check_nothing_after(const LasHeader& h, std::uint64_t file_size, const std:
 {
     const bool ends_with_points = h.version_minor <= 2 || (h.version_minor == 3 && h.waveform_start == 0);
     const std::uint64_t whole = (file_size - h.offset_to_points) / h.record_length;
-    if (ends_with_points && whole > h.count)
-        fail("\n\n\tFile " + path + ": its LAS header disagrees with the file, which holds " +
-             std::to_string(whole - h.count) + " whole records after its announced " + std::to_string(h.count) +
-             " points\n");
+    if (ends_with_points && whole > h.count) fail(las_records_after_points(path, whole - h.count, h.count));
 }
 
 // The header of `f`, checked, and the file positioned at its points; the
@@ -106,7 +100,7 @@ LasHeader read_header(InputFile& f, const std::string& path, FirstReading& first
     const LasHeader h = read_las_header(f, path, first.las);
     check_nothing_after(h, static_cast<std::uint64_t>(f.identity().size), path);
     if (first_reading) first.crs = read_las_crs(f, h);
-    if (!f.seek(h.offset_to_points)) fail("\n\n\tFile " + path + " cannot be read\n");
+    if (!f.seek(h.offset_to_points)) fail(file_cannot_be_read(path));
     return h;
 }
 
@@ -130,7 +124,7 @@ InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     for (std::uint64_t left = h.count; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, per_block));
         const long got = f.read(block.get(), want * length);
-        if (got < 0) fail("\n\n\tFile " + batch.path() + " cannot be read\n");
+        if (got < 0) fail(file_cannot_be_read(batch.path()));
         const std::size_t records = static_cast<std::size_t>(got) / length;
         const auto* p = reinterpret_cast<const unsigned char*>(block.get());
         const bool ranges = batch.extents_only() && x.quick() && y.quick() && z.quick();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "points/las_axis.h"
 #include "points/las_crs.h"
 #include "points/las_vlrs.h"
@@ -29,21 +30,13 @@ constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
 // bit: no encoder puts more points than this in a byte.
 constexpr std::uint64_t most_points_per_byte = 4096;
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why)
-{
-    fail("\n\n\tFile " + path + ": " + why + "\n");
-}
+[[noreturn]] void refuse(const std::string& path, const std::string& why) { fail(file_refused(path, why)); }
 
-[[noreturn]] void unreadable(const std::string& path) { fail("\n\n\tFile " + path + " cannot be read\n"); }
+[[noreturn]] void unreadable(const std::string& path) { fail(file_cannot_be_read(path)); }
 
 // Every read below stays within the size the file had when it was opened:
 // a read that comes back short means the file was cut or replaced since.
-[[noreturn]] void shrank(const std::string& path)
-{
-    fail("\n\n\tFile " + path +
-         " changed during the run: it is no longer the file of the first reading (its size, date or identity "
-         "differ)\n");
-}
+[[noreturn]] void shrank(const std::string& path) { fail(file_replaced(path)); }
 
 // `n` bytes from byte `at`, which the file's size says it holds.
 void read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
@@ -89,20 +82,12 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
 // are, so none of its points can be found.
 [[noreturn]] void table_cut(const std::string& path, std::uint64_t file_size, std::uint64_t table)
 {
-    fail("\n\n\tFile " + path + " ends after " + std::to_string(file_size) +
-         " bytes, before its LAZ chunk table at byte " + std::to_string(table) +
-         ": none of its points can be found (the file was cut, for example by an interrupted copy, or the table's "
-         "place is damaged)\n");
+    fail(laz_table_beyond_end(path, file_size, table));
 }
 
 // A table whose entries run on past the file's end: it was cut there, or
 // its entries are damaged (the two look alike, as the table ends the file).
-[[noreturn]] void table_short(const std::string& path, std::uint64_t table)
-{
-    fail("\n\n\tFile " + path + ": its LAZ chunk table, from byte " + std::to_string(table) +
-         ", ends before its last entry: none of its points can be found (the file was cut, for example by an "
-         "interrupted copy, or the table is damaged)\n");
-}
+[[noreturn]] void table_short(const std::string& path, std::uint64_t table) { fail(laz_table_cut(path, table)); }
 
 // Where the chunk table starts: the 8 bytes at the start of the points
 // give it, or, from a writer that could not go back to write them (-1
@@ -120,12 +105,7 @@ std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t 
         // Those bytes are the table's pointer only if the file still ends
         // where its writer ended it.
         if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk || static_cast<std::uint64_t>(at) + 16 > file_size)
-            fail("\n\n\tFile " + path +
-                 ": its LAZ chunk table pointer is -1, which leaves the table's place to the file's last 8 bytes, "
-                 "but they give " +
-                 std::to_string(at) + ", no place in its " + std::to_string(file_size) +
-                 " bytes: none of its points can be found (the file was cut, for example by an interrupted copy, or "
-                 "is damaged)\n");
+            fail(laz_table_pointer_lost(path, at, file_size));
     }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
         refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
@@ -206,8 +186,7 @@ void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const 
     for (std::size_t k = 0; k < n; ++k) {
         out[k] = {a.x.value(p[k].x), a.y.value(p[k].y), a.z.value(p[k].z)};
         if (!std::isfinite(out[k].x) || !std::isfinite(out[k].y) || !std::isfinite(out[k].z))
-            fail("\n\n\tFile " + batch.path() + ", point " + std::to_string(batch.records() + k + 1) +
-                 ": its scaled coordinates are beyond the range of a double\n");
+            fail(point_beyond_double(batch.path(), batch.records() + k + 1));
     }
 }
 
@@ -305,11 +284,8 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     try {
         read_laz_points(f, h, batch, options);
     } catch (const Fatal& e) {
-        const std::string file = "\n\n\tFile " + batch.path();
-        if (e.text == file + " cannot be read\n" || e.text.starts_with(file + " changed during the run")) throw;
-        fail(file +
-             " changed during the run: it no longer reads as in the first reading, which found no fault in "
-             "it\n");
+        if (e.text == file_cannot_be_read(batch.path()) || tells_file_changed(e.text, batch.path())) throw;
+        fail(file_reads_otherwise(batch.path()));
     }
     return {};
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "platform/drive.h"
 #include "platform/input_file.h"
 #include "points/las_header.h"
@@ -42,7 +43,7 @@ constexpr std::size_t sniffed_bytes = 128;
 // In the order a name looks for its file.
 constexpr PointFormat formats[] = {
     {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr,
-     ": a text point file holds no classifications nor returns, so it cannot be filtered by them"},
+     "a text point file holds no classifications nor returns, so it cannot be filtered by them"},
     {".las", InputFile::Mode::binary, read_las, nullptr, las_uncompressed},
     {".laz", InputFile::Mode::binary, read_laz, nullptr, las_compressed},
 };
@@ -98,16 +99,11 @@ std::optional<Found> find_point_file(const PointFiles& files, int m)
     return std::nullopt;
 }
 
-[[noreturn]] void changed(const std::string& path)
-{
-    fail("\n\n\tFile " + path +
-         " changed during the run: it is no longer the file of the first reading (its size, date or "
-         "identity differ)\n");
-}
+[[noreturn]] void changed(const std::string& path) { fail(file_replaced(path)); }
 
 [[noreturn]] void refuse(const PointFormat& format, const std::string& path)
 {
-    fail("\n\n\tFile " + path + format.refusal + "\n");
+    fail(file_refused(path, format.refusal));
 }
 
 // The file as it is now, and the file its name leads to, against the file
@@ -126,15 +122,12 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
 {
     const bool first_reading = !seen.identity;
     const std::optional<Found> found = find_point_file(files, m);
-    const std::string unknown = std::string(first_reading ? "\n" : "\n\n") + "\tFile ";
-    if (!found) fail(unknown + (first_reading ? files.windows_stem(m) + ".xyz" : seen.path) + " unknown\n");
+    if (!found) fail(file_unknown(first_reading ? files.windows_stem(m) + ".xyz" : seen.path, first_reading));
     if (!first_reading && found->path != seen.path) return nullptr;
     seen.path = found->path;
     const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);
-    if (opened == InputFile::OpenStatus::not_regular)
-        fail("\n\n\tFile " + seen.path +
-             " is not a regular file: a point file is read twice, so it cannot be a FIFO, a socket or a device\n");
-    if (opened != InputFile::OpenStatus::ok) fail(unknown + seen.path + " unknown\n");
+    if (opened == InputFile::OpenStatus::not_regular) fail(file_not_regular(seen.path));
+    if (opened != InputFile::OpenStatus::ok) fail(file_unknown(seen.path, first_reading));
     if (!found->format->decode) refuse(*found->format, seen.path);
     return found->format;
 }
@@ -147,7 +140,7 @@ const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, co
     if (named.mode != InputFile::Mode::binary) return named;
     unsigned char head[sniffed_bytes];
     const long n = f3.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0 || !f3.seek(0)) fail("\n\n\tFile " + path + " cannot be read\n");
+    if (n < 0 || !f3.seek(0)) fail(file_cannot_be_read(path));
     for (const PointFormat& f : formats)
         if (f.claims && f.claims(head, static_cast<std::size_t>(n))) return f;
     return named;
@@ -156,13 +149,8 @@ const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, co
 // How the input ended, told once the file is known not to have changed.
 void report_end(const InputEnd& end, const RecordBatch& batch)
 {
-    const std::string file = "\n\n\tFile " + batch.path();
-    const std::string next = std::to_string(batch.records() + 1);
-    if (end.kind == InputEnd::Kind::short_record) fail(file + ", record " + next + " has fewer than three numbers\n");
-    if (end.kind == InputEnd::Kind::cut)
-        fail(file + " ends after " + std::to_string(batch.records()) + " points, where its LAS header announces " +
-             std::to_string(end.announced) + ": point " + next +
-             " is missing (the file was cut, for example by an interrupted copy)\n");
+    if (end.kind == InputEnd::Kind::short_record) fail(record_short(batch.path(), batch.records() + 1));
+    if (end.kind == InputEnd::Kind::cut) fail(points_missing(batch.path(), batch.records(), end.announced));
 }
 
 }  // namespace
@@ -180,7 +168,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     const PointFormat& format = format_by_content(f3, *named, seen.path);
     if (!format.decode) refuse(format, seen.path);
     const bool filtered = files.reading.filter.active();
-    if (filtered && format.unfiltered) fail("\n\n\tFile " + seen.path + format.unfiltered + "\n");
+    if (filtered && format.unfiltered) fail(file_refused(seen.path, format.unfiltered));
 
     seen.tally = {};
     std::unique_ptr<RecordBatch> batch(
@@ -193,8 +181,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     // still change their number; the extents and the descriptor's range
     // would then not be those of the cells.
     if (seen.records && *seen.records != batch->records())
-        fail("\n\n\tFile " + seen.path + " changed during the run: it now holds " + std::to_string(batch->records()) +
-             " records, where the first reading counted " + std::to_string(*seen.records) + "\n");
+        fail(record_count_changed(seen.path, batch->records(), *seen.records));
     report_end(end, *batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();

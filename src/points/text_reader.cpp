@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "platform/cpu_features.h"
 #include "points/block_pipeline.h"
 #include "points/block_source.h"
@@ -51,8 +52,7 @@ struct TextScan {
         std::string shown;
         for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
         if (n > shown_token) shown += "...";
-        fail("\n\n\tFile " + path + ", record " + std::to_string(batch.records() + 1) + ": \"" + shown + "\" is " +
-             (status == ScanStatus::not_finite ? "not a finite number\n" : "not a number\n"));
+        fail(record_not_a_number(path, batch.records() + 1, shown, status == ScanStatus::not_finite));
     }
 
     // Values in file order: the record the last ones began is finished,
@@ -80,7 +80,7 @@ struct TextScan {
     // A fault the block source met, in its place in the file.
     void check(const ByteBlock& b)
     {
-        if (b.end == ByteBlock::End::unreadable) fail("\n\n\tFile " + path + " cannot be read\n");
+        if (b.end == ByteBlock::End::unreadable) fail(file_cannot_be_read(path));
         if (b.end == ByteBlock::End::token_too_long) bad_token(b.first, b.cut, ScanStatus::not_a_number);
     }
 

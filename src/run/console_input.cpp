@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "core/run_state.h"
 #include "points/number_scanner.h"
 
@@ -21,7 +22,7 @@ std::string next_word(const Console& con, std::string_view prompt)
     con.out << prompt;
     con.out.flush();
     std::string word;
-    if (!(con.in >> word)) fail("\n\n\tEnd of console input: the question above has no answer\n");
+    if (!(con.in >> word)) fail(console_input_ended());
     return word;
 }
 

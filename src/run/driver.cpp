@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/fatal.h"
+#include "core/messages.h"
 #include "core/run_state.h"
 #include "platform/console.h"
 #include "run/console_input.h"
@@ -29,11 +30,9 @@ int abnormal_end(const Console& con, std::string_view message)
     return 1;
 }
 
-constexpr std::string_view memory_message = "\n\n\tNot enough memory to go on\n";
-
 }  // namespace
 
-int end_for_lack_of_memory(RunState& st) { return abnormal_end(console_of(st), memory_message); }
+int end_for_lack_of_memory(RunState& st) { return abnormal_end(console_of(st), memory_exhausted); }
 
 int run(RunState& st)
 {
@@ -46,10 +45,10 @@ int run(RunState& st)
     } catch (const Fatal& e) {
         return abnormal_end(console_of(st), e.text);
     } catch (const std::bad_alloc&) {
-        return abnormal_end(console_of(st), memory_message);
+        return abnormal_end(console_of(st), memory_exhausted);
     } catch (const std::exception& e) {
         // Nothing should get here; if something does, it still ends as a failure, not a crash.
-        return abnormal_end(console_of(st), std::string("\n\n\tUnexpected failure: ") + e.what() + "\n");
+        return abnormal_end(console_of(st), unexpected_failure(e.what()));
     }
 }
 
