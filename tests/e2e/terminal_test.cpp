@@ -220,7 +220,7 @@ TEST(Terminal, ACompletedRunEndsWithoutAKeyPress)
 // and echo were off, and nothing gave them back: the user's shell was left
 // without echo. Ctrl-C is now the key, as with getch on Windows: the run
 // ends with status 1 and the terminal as it was.
-TEST(HardeningIssueTerminal, CtrlCAsTheKeyPressGivesTheTerminalBack)
+TEST(Terminal, CtrlCAsTheKeyPressGivesTheTerminalBack)
 {
     TempDir drive;
     Terminal t(drive.path());

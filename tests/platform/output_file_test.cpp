@@ -1,4 +1,4 @@
-// Issue 10: an output is complete or absent, whatever fails and however the
+// An output is complete or absent, whatever fails and however the
 // run is stopped. Every write and every rename of a run fails in turn; a
 // signal arrives while a temporary file exists; links, FIFOs, long names;
 // two runs placing the same pair at once.

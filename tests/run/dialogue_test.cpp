@@ -5,6 +5,8 @@
 
 using namespace kestranov;
 
+using namespace std::string_literals;
+
 namespace {
 
 const std::string stars = "\n\t***********************************************************";
@@ -157,4 +159,73 @@ TEST(Dialogue, NamesWithANulByteAreAskedAgain)
     EXPECT_EQ(point_file_path(d.st, 1), "c:\\images\\zone1\\a.xyz");
     EXPECT_EQ(count_of(d.out.str(), "A name cannot hold a NUL byte."), 2u);
     EXPECT_EQ(count_of(d.out.str(), folder_prompt), 2u);
+}
+
+namespace {
+
+const std::string cloud = "0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+const std::string no_answer = "\n\n\tEnd of console input: the question above has no answer\n";
+
+}  // namespace
+
+// A NUL byte typed in a name cut the failure message at the NUL: the driver
+// printed it as a C string, so the console showed "File c:\images\zone1\miss"
+// and neither the rest of the name nor what went wrong. No file can have such
+// a name: it is refused and asked again, and the run then goes on with the
+// next answers (here running out of them).
+TEST(Dialogue, NulByteInANameCutsTheFailureMessage)
+{
+    {
+        Session s;
+        s.put("a.xyz", cloud);
+        EXPECT_EQ(s.run("zone1\n1\nmiss\0ing\n1\n0\n"s), 1);
+        const std::string t = s.console();
+        EXPECT_EQ(count_of(t, "\n\tA name cannot hold a NUL byte."), 1u) << t;
+        EXPECT_TRUE(t.ends_with(no_answer)) << t;
+    }
+    {
+        Session s;
+        s.put("a.xyz", cloud);
+        EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\0x\n0\n"s), 1);
+        const std::string t = s.console();
+        EXPECT_EQ(count_of(t, "\n\tA name cannot hold a NUL byte."), 1u) << t;
+        EXPECT_TRUE(t.ends_with(no_answer)) << t;
+        EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
+    }
+}
+
+// The number of files is only a count of questions to come: the largest
+// accepted answer followed by the end of input ends the run at once, with
+// nothing reserved for the files that never get named.
+TEST(Dialogue, AHugeNumberOfFilesThenTheEndOfInputEndsAtOnce)
+{
+    for (const std::string& answers : {"zone1\n2147483647\n"s, "zone1\n2147483647\na\na\n"s,
+                                       "zone1\n99999999999999999999\n"s, "zone1 2147483647"s}) {
+        Session s;
+        s.put("a.xyz", cloud);
+        EXPECT_EQ(s.run(answers), 1) << answers;
+        EXPECT_TRUE(s.console().ends_with(no_answer)) << s.console();
+    }
+}
+
+// Elevations that no raster choice can hold (beyond 32 bits even in metres)
+// get the range message after every type and scale: the run cannot write a
+// raster, and only the end of the input ends it. The ASCII grid still works.
+TEST(Dialogue, ElevationsNoRasterCanHoldAreRefusedUntilTheInputEnds)
+{
+    const std::string high = "0 0 1e12\n1 0 1e12\n0 1 -1e12\n1 1 0\n";
+    {
+        Session s;
+        s.put("a.xyz", high);
+        EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\n1\n1\n0\n0\n3\n"), 1);
+        EXPECT_EQ(count_of(s.console(), "beyond the 32 bits of the raster descriptor"), 2u) << s.console();
+        EXPECT_TRUE(s.console().ends_with(no_answer));
+        EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
+    }
+    {
+        Session s;
+        s.put("a.xyz", high);
+        EXPECT_EQ(s.run(gridding_answers({"a"}, "1", 0) + "dem\n0\n"), 0) << s.console();
+        EXPECT_EQ(s.files_in_zone(), (std::vector<std::string>{"a.xyz", "dem_lidar.asc"}));
+    }
 }
