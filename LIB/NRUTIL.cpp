@@ -1,6 +1,6 @@
 /* Matrix and vector allocation. Kept in the C subset on purpose: plain
  * functions over raw blocks, no exceptions, so that any caller can use it. */
-#include "NRUTIL.h"
+#include "LIB/NRUTIL.h"
 
 #include <stdint.h>
 #include <stdlib.h>

@@ -1,7 +1,7 @@
-#include "export_app.h"
+#include "export/export_app.h"
 
 #include "core/model_files.h"
-#include "geotiff.h"
+#include "export/geotiff.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"

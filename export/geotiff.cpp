@@ -1,4 +1,4 @@
-#include "geotiff.h"
+#include "export/geotiff.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "linear_unit.h"
+#include "export/linear_unit.h"
 #include "models/elevation_grid.h"
 
 namespace kestranov::exporter {

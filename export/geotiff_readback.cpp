@@ -1,4 +1,4 @@
-#include "geotiff_readback.h"
+#include "export/geotiff_readback.h"
 
 #include <cpl_error.h>
 #include <gdal_priv.h>

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "geotiff_readback.h"
+#include "export/geotiff_readback.h"
 
 int main(int argc, char** argv)
 {

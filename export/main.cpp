@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "export_app.h"
+#include "export/export_app.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "crs.h"
+#include "gridder/crs.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "linear_unit.h"
+#include "export/linear_unit.h"
 
 namespace kestranov::gridder {
 namespace {

@@ -1,9 +1,9 @@
-#include "door_reading.h"
+#include "gridder/door_reading.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "gdal_module.h"
+#include "gridder/gdal_module.h"
 
 namespace kestranov::gridder {
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "core/point_files.h"
-#include "crs.h"
-#include "grid_options.h"
+#include "gridder/crs.h"
+#include "gridder/grid_options.h"
+#include "gridder/progress.h"
 #include "output/output_target.h"
 #include "points/point_reader.h"
-#include "progress.h"
 
 namespace kestranov::gridder {
 

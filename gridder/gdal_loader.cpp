@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "gdal_module.h"
+#include "gridder/gdal_module.h"
 
 namespace kestranov::gridder {
 namespace {

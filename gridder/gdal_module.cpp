@@ -1,5 +1,5 @@
 // The module's one exported name (the rest is hidden): the table of its functions.
-#include "gdal_module.h"
+#include "gridder/gdal_module.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "crs.h"
-#include "geotiff.h"
+#include "export/geotiff.h"
+#include "gridder/crs.h"
 
 namespace kestranov::gridder {
 

@@ -1,17 +1,17 @@
-#include "grid_app.h"
+#include "gridder/grid_app.h"
 
 #include <new>
 
 #include "core/fatal.h"
-#include "crs.h"
-#include "gdal_module.h"
-#include "grid_options.h"
-#include "grid_run.h"
-#include "like_console.h"
+#include "gridder/crs.h"
+#include "gridder/gdal_module.h"
+#include "gridder/grid_options.h"
+#include "gridder/grid_run.h"
+#include "gridder/like_console.h"
+#include "gridder/point_inputs.h"
+#include "gridder/tile_run.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
-#include "point_inputs.h"
-#include "tile_run.h"
 
 namespace kestranov::gridder {
 namespace {

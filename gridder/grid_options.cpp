@@ -1,4 +1,4 @@
-#include "grid_options.h"
+#include "gridder/grid_options.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,11 @@
-#include "grid_output.h"
+#include "gridder/grid_output.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "gdal_module.h"
-#include "geotiff.h"
+#include "export/geotiff.h"
+#include "gridder/gdal_module.h"
 #include "output/esri_asc.h"
 #include "platform/output_file.h"
 

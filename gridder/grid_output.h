@@ -8,8 +8,8 @@
 
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
-#include "grid_options.h"
-#include "grid_run.h"
+#include "gridder/grid_options.h"
+#include "gridder/grid_run.h"
 #include "output/output_target.h"
 
 namespace kestranov::gridder {

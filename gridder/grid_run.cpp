@@ -1,4 +1,4 @@
-#include "grid_run.h"
+#include "gridder/grid_run.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,14 +6,14 @@
 
 #include "core/fatal.h"
 #include "core/shortest_text.h"
-#include "door_reading.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
-#include "grid_output.h"
+#include "gridder/door_reading.h"
+#include "gridder/grid_output.h"
+#include "gridder/point_inputs.h"
+#include "gridder/progress.h"
 #include "platform/memory.h"
-#include "point_inputs.h"
 #include "points/point_reader.h"
-#include "progress.h"
 
 namespace kestranov::gridder {
 namespace {

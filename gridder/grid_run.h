@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/point_filter.h"
-#include "crs.h"
-#include "grid_options.h"
+#include "gridder/crs.h"
+#include "gridder/grid_options.h"
 
 namespace kestranov::gridder {
 

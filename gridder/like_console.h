@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "grid_options.h"
-#include "grid_run.h"
+#include "gridder/grid_options.h"
+#include "gridder/grid_run.h"
 
 namespace kestranov::gridder {
 

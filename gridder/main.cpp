@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "grid_app.h"
+#include "gridder/grid_app.h"
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
-#include "mosaic_vrt.h"
+#include "gridder/mosaic_vrt.h"
 
 #include "core/shortest_text.h"
-#include "tile_jobs.h"
+#include "gridder/tile_jobs.h"
 
 namespace kestranov::gridder {
 namespace {

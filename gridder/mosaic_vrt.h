@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "grid_options.h"
-#include "tile_plan.h"
+#include "gridder/grid_options.h"
+#include "gridder/tile_plan.h"
 
 namespace kestranov::gridder {
 

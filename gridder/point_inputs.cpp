@@ -1,4 +1,4 @@
-#include "point_inputs.h"
+#include "gridder/point_inputs.h"
 
 #include <algorithm>
 #include <cctype>

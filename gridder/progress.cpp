@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "gridder/progress.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tile_jobs.h"
+#include "gridder/tile_jobs.h"
 
 #include <initializer_list>
 #include <string_view>

@@ -1,13 +1,13 @@
-#include "tile_plan.h"
+#include "gridder/tile_plan.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 #include "core/fatal.h"
-#include "door_reading.h"
+#include "gridder/door_reading.h"
+#include "gridder/point_inputs.h"
 #include "platform/input_file.h"
-#include "point_inputs.h"
 #include "points/las_crs.h"
 #include "points/las_header.h"
 #include "points/point_reader.h"

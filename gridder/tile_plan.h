@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "crs.h"
 #include "grid/lattice.h"
-#include "grid_options.h"
+#include "gridder/crs.h"
+#include "gridder/grid_options.h"
 
 namespace kestranov::gridder {
 

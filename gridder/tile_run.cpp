@@ -1,15 +1,15 @@
-#include "tile_run.h"
+#include "gridder/tile_run.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 
-#include "grid_output.h"
-#include "mosaic_vrt.h"
-#include "point_inputs.h"
-#include "tile_jobs.h"
-#include "tile_plan.h"
+#include "gridder/grid_output.h"
+#include "gridder/mosaic_vrt.h"
+#include "gridder/point_inputs.h"
+#include "gridder/tile_jobs.h"
+#include "gridder/tile_plan.h"
 
 namespace kestranov::gridder {
 namespace {

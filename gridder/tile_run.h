@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "grid_options.h"
+#include "gridder/grid_options.h"
 
 namespace kestranov::gridder {
 

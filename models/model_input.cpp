@@ -1,9 +1,9 @@
 #include "models/model_input.h"
 
+#include "core/model_files.h"
 #include "models/asc_reader.h"
 #include "models/model_error.h"
 #include "models/raw_reader.h"
-#include "src/core/model_files.h"
 
 namespace kestranov::models {
 

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string_view>
 
+#include "core/model_files.h"
 #include "models/model_error.h"
-#include "src/core/model_files.h"
 
 namespace kestranov::models {
 namespace {

@@ -1,4 +1,4 @@
-#include "bitmap_font.h"
+#include "preview/bitmap_font.h"
 
 namespace kestranov::preview {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "image.h"
+#include "preview/image.h"
 
 namespace kestranov::preview {
 

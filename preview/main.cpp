@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "preview_app.h"
+#include "preview/preview_app.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "png_writer.h"
+#include "preview/png_writer.h"
 
 #include <png.h>
 

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "image.h"
+#include "preview/image.h"
 
 namespace kestranov::preview {
 

@@ -1,13 +1,13 @@
-#include "preview_app.h"
+#include "preview/preview_app.h"
 
-#include "prj_unit.h"
+#include "preview/prj_unit.h"
 
 #include "core/model_files.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
-#include "png_writer.h"
-#include "render.h"
+#include "preview/png_writer.h"
+#include "preview/render.h"
 
 namespace kestranov::preview {
 

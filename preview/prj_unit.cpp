@@ -1,4 +1,4 @@
-#include "prj_unit.h"
+#include "preview/prj_unit.h"
 
 #include <fstream>
 #include <sstream>

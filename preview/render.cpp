@@ -1,4 +1,4 @@
-#include "render.h"
+#include "preview/render.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bitmap_font.h"
+#include "preview/bitmap_font.h"
 
 namespace kestranov::preview {
 namespace {

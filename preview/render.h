@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "image.h"
 #include "models/elevation_grid.h"
-#include "shading.h"
+#include "preview/image.h"
+#include "preview/shading.h"
 
 namespace kestranov::preview {
 

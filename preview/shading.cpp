@@ -1,4 +1,4 @@
-#include "shading.h"
+#include "preview/shading.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,8 +10,8 @@
 #include <functional>
 #include <sstream>
 
+#include "export/geotiff_readback.h"
 #include "files.h"
-#include "geotiff_readback.h"
 #include "model_fixtures.h"
 
 namespace fs = std::filesystem;

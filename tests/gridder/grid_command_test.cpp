@@ -15,7 +15,7 @@
 #include <random>
 #include <sstream>
 
-#include "grid_app.h"
+#include "gridder/grid_app.h"
 #include "support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/model_files.h"
 #include "files.h"
-#include "src/core/model_files.h"
 
 namespace kestranov::models::testing {
 

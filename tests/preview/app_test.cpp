@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "preview_app.h"
-#include "prj_unit.h"
+#include "preview/preview_app.h"
+#include "preview/prj_unit.h"
 
 namespace kp = kestranov::preview;
 

@@ -10,8 +10,8 @@
 #include <functional>
 #include <thread>
 
-#include "render.h"
-#include "shading.h"
+#include "preview/render.h"
+#include "preview/shading.h"
 #include "test_support.h"
 
 namespace kp = kestranov::preview;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "models/model_error.h"
-#include "png_writer.h"
+#include "preview/png_writer.h"
 #include "test_support.h"
 
 namespace kp = kestranov::preview;

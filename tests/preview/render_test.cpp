@@ -5,9 +5,9 @@
 #include <set>
 #include <stdexcept>
 
-#include "bitmap_font.h"
-#include "render.h"
-#include "shading.h"
+#include "preview/bitmap_font.h"
+#include "preview/render.h"
+#include "preview/shading.h"
 
 namespace kp = kestranov::preview;
 

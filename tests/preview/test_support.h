@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "files.h"
-#include "image.h"
 #include "model_fixtures.h"
+#include "preview/image.h"
 
 namespace kestranov::preview::testing {
 
