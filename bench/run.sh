@@ -40,5 +40,20 @@ for f in cloud5m_f1 cloud5m_f6; do
     [ -f "$shared/laz/$f.laz" ] && laz+=(--laz "$shared/laz/$f.laz")
 done
 "$bench" "$dir/5m_scan.xyz" --runs 5 --no-fscanf --las "$dir/5m_scan.las" ${laz[@]+"${laz[@]}"}
+# The 20M area as 16 tiles of 250 m through GNU parallel on every core,
+# against the single run of kestranov-grid on the same cloud and cell.
+grid="$build/kestranov-grid"
+if [ -x "$grid" ] && command -v parallel >/dev/null 2>&1; then
+    tiles="$dir/tiles_20m_scan"
+    seconds() { local t0 t1; t0=$(date +%s%N); "$@" >/dev/null; t1=$(date +%s%N); echo "$(((t1 - t0) / 1000000))"; }
+    rm -rf "$tiles"
+    area=(--bounds 480000 2150000 481000 2151000)
+    single=$(seconds "$grid" "$dir/20m_scan.xyz" --cell 1 "${area[@]}" -q -o "$dir/single_20m_scan.tif")
+    plan=$(seconds "$grid" "$dir/20m_scan.xyz" --cell 1 "${area[@]}" --tile-size 250 -q -o "$tiles")
+    run=$(seconds parallel -j "$(nproc)" <"$tiles/jobs.txt")
+    echo "== tiles: 20m_scan at 1 m as $(wc -l <"$tiles/jobs.txt") tiles through GNU parallel on $(nproc) cores:" \
+         "plan ${plan} ms, tiles ${run} ms, against the single run's ${single} ms (each tile reads the one file)"
+    rm -rf "$tiles" "$dir/single_20m_scan.tif"
+fi
 echo "== writers"
 "$bench" "$dir/1m_scan.xyz" --writers

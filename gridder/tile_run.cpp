@@ -1,10 +1,12 @@
 #include "gridder/tile_run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 
+#include "core/shortest_text.h"
 #include "gridder/grid_output.h"
 #include "gridder/mosaic_vrt.h"
 #include "gridder/point_inputs.h"
@@ -44,15 +46,14 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
     const std::size_t n = plan.tiles.size();
     const std::string unit = plan.crs ? " " + (o.cell == 1 ? plan.crs->unit : plan.crs->units) : "";
     std::ostringstream s;
-    s.precision(17);
-    s << "grid: " << l.cols << " x " << l.rows << " cells of " << o.cell << unit << ", west " << l.xmin << " south "
-      << l.ymin << " east " << l.xmax << " north " << l.ymax << (o.bounds ? " (--bounds)" : " (the points', snapped)")
-      << "\n";
+    s << "grid: " << l.cols << " x " << l.rows << " cells of " << shortest(o.cell) << unit << ", west "
+      << shortest(l.xmin) << " south " << shortest(l.ymin) << " east " << shortest(l.xmax) << " north "
+      << shortest(l.ymax) << (o.bounds ? " (--bounds)" : " (the points', snapped)") << "\n";
     s << "tiles: " << n << " (" << plan.tile_cols << " x " << plan.tile_rows << ") of " << plan.tile_cells << " x "
       << plan.tile_cells << " cells, the last column and row cut at the grid's edge\n";
-    s.precision(3);
-    s << "files: " << plan.files.size() << "; a tile reads at most " << most << ", " << static_cast<double>(total) / n
-      << " on average";
+    char mean[32];
+    std::snprintf(mean, sizeof mean, "%.1f", static_cast<double>(total) / static_cast<double>(n));
+    s << "files: " << plan.files.size() << "; a tile reads at most " << most << ", " << mean << " on average";
     if (without) s << "; " << without << (without == 1 ? " tile reads" : " tiles read") << " none (all nodata)";
     s << "\n";
     if (plan.files_read)
