@@ -101,6 +101,10 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     else
         throw UsageError("-o " + o.output + ": the output must end in .tif or .asc");
     if (o.float64 && o.kind != OutputKind::geotiff) throw UsageError("--type applies to a .tif output only");
+    // Known before a point is read, and before a plan hands it to every tile.
+    if (o.kind == OutputKind::geotiff && !o.float64 && std::fabs(o.nodata) > 3.4028234663852886e38)
+        throw UsageError("--nodata: " + shortest(o.nodata) +
+                         " does not fit a Float32 GeoTIFF (--type float64 takes it)");
     if (o.like_console)
         for (const char* option : lattice_only)
             for (const std::string& g : given)

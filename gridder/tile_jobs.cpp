@@ -70,7 +70,9 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     line += " --window";
     for (const std::int64_t v : {t.first_col, t.first_row, t.cols, t.rows}) append(line, {" ", std::to_string(v)});
     // The resolved system, so that a tile whose files hold none has it too.
-    if (plan.crs) append(line, {" --srs ", shell_quoted(plan.crs_typed ? *o.srs : plan.crs->wkt)});
+    // As WKT, also when typed: a typed file name or PROJ string may not
+    // mean the same from another directory or node.
+    if (plan.crs) append(line, {" --srs ", shell_quoted(plan.crs->wkt)});
     append(line, {" -o ", shell_quoted(folder + "/" + tile_name(t)), " --"});
     for (const std::size_t k : t.files) append(line, {" ", shell_quoted(plan.files[k].path)});
     return line + "\n";
@@ -79,23 +81,33 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
 std::string slurm_script(const std::string& folder)
 {
     const std::string jobs = shell_quoted(folder + "/jobs.txt");
+    // Slurm reads its own directives: the path in quotes, and a % of the
+    // folder's name doubled so that it is not taken for one of its patterns.
+    std::string logs;
+    for (const char c : folder + "/logs/tile-") logs += c == '%' ? "%%" : std::string(1, c);
     return "#!/bin/sh\n"
            "# kestranov-grid's tiles as a Slurm array job, one task a tile:\n"
            "#   sbatch --array=1-N " +
-           folder +
-           "/slurm.sbatch\n"
-           "# Task n runs line n of jobs.txt. Its output goes to logs/ beside it.\n"
+           shell_quoted(folder + "/slurm.sbatch") +
+           "\n"
+           "# Task n runs line KESTRANOV_FIRST_LINE + n of jobs.txt (KESTRANOV_FIRST_LINE\n"
+           "# is 0 unless exported: a cluster whose MaxArraySize is below the number of\n"
+           "# tiles takes the plan in several arrays, e.g. --export=ALL,KESTRANOV_FIRST_LINE=1000).\n"
+           "# Its output goes to logs/ beside it.\n"
            "#SBATCH --job-name=kestranov-tiles\n"
-           "#SBATCH --output=" +
-           folder +
-           "/logs/tile-%a.out\n"
-           "line=$(sed -n \"${SLURM_ARRAY_TASK_ID:?not an array task}p\" " +
+           "#SBATCH --output=\"" +
+           logs +
+           "%a.out\"\n"
+           "n=$(( ${KESTRANOV_FIRST_LINE:-0} + ${SLURM_ARRAY_TASK_ID:?not an array task} ))\n"
+           "line=$(sed -n \"${n}p\" " +
            jobs +
            ")\n"
-           "if [ -z \"$line\" ]; then echo \"no line $SLURM_ARRAY_TASK_ID in \"" +
+           "if [ -z \"$line\" ]; then echo \"no line $n in \"" +
            jobs +
            " >&2; exit 1; fi\n"
-           "exec /bin/sh -c \"$line\"\n";
+           "# Through standard input: a tile of many files makes a line longer than\n"
+           "# one argument may be.\n"
+           "printf '%s\\n' \"$line\" | exec /bin/sh\n";
 }
 
 }  // namespace kestranov::gridder

@@ -74,7 +74,11 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
     s << "  parallel < " << shell_quoted(folder + "/jobs.txt") << "\n";
     s << "      GNU parallel on this machine (--sshlogin for several)\n";
     s << "  sbatch --array=1-" << n << " " << shell_quoted(folder + "/slurm.sbatch") << "\n";
-    s << "      Slurm, one array task a tile\n";
+    s << "      Slurm, one array task a tile";
+    // Slurm's MaxArraySize is 1001 unless the site raised it.
+    if (n > 1000)
+        s << " (beyond 1000 tasks: arrays of 1000, the next with --export=ALL,KESTRANOV_FIRST_LINE=1000, ...)";
+    s << "\n";
     s << "  any runner that executes line N of " << shell_quoted(folder + "/jobs.txt") << " as job N\n";
     return s.str();
 }

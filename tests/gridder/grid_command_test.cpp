@@ -164,6 +164,7 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "2", "-o", out, "--bounds", "0", "0", "5", "4"}, "--bounds"},
         {{in, "--cell", "1", "-o", out, "--bounds", "5", "0", "0", "4"}, "--bounds"},
         {{in, "--cell", "1", "-o", out, "--type", "float64"}, "--type applies to a .tif output only"},
+        {{in, "--cell", "1", "-o", (dir / "o.tif").string(), "--nodata", "1e39"}, "does not fit a Float32 GeoTIFF"},
         {{in, "--cell", "1", "-o", out, "--threads", "0"}, "--threads"},
         {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"},
          "--class cannot be used with --like-console"},

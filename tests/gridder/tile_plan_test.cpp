@@ -392,6 +392,7 @@ private:
 // A Slurm array of the plan's jobs on a cluster of this one machine,
 // submitted as the summary says (sbatch --array=1-N), waited for: its
 // mosaic is the single run.
+// The plan in a folder whose name holds a space and a % (a Slurm pattern).
 TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
 {
     if (!have("munged") || !have("slurmctld") || !have("slurmd") || !have("sbatch"))
@@ -404,14 +405,14 @@ TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
               0);
     const fs::path log = dir / "plan.log";
     ASSERT_EQ(grid({(dir / "c.las").string(), "--cell", "1", "--bounds", "480000", "2150000", "480300", "2150300",
-                    "--tile-size", "100", "-o", (dir / "plan").string()},
+                    "--tile-size", "100", "-o", (dir / "my plan %j").string()},
                    log),
               0)
         << read_file(log);
-    const std::size_t n = lines_of(dir / "plan" / "jobs.txt").size();
+    const std::size_t n = lines_of(dir / "my plan %j" / "jobs.txt").size();
     EXPECT_EQ(n, 9u);
     EXPECT_EQ(shell(slurm.with_conf("timeout 300 sbatch --wait --array=1-" + std::to_string(n) + " " +
-                                    quoted((dir / "plan" / "slurm.sbatch").string())),
+                                    quoted((dir / "my plan %j" / "slurm.sbatch").string())),
                     log),
               0)
         << read_file(log);
@@ -419,6 +420,6 @@ TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
                     "-o", (dir / "single.tif").string()},
                    log),
               0);
-    expect_same_grid(dir / "plan" / "mosaic.vrt", dir / "single.tif");
-    EXPECT_TRUE(fs::exists(dir / "plan" / "logs" / ("tile-" + std::to_string(n) + ".out")));
+    expect_same_grid(dir / "my plan %j" / "mosaic.vrt", dir / "single.tif");
+    EXPECT_TRUE(fs::exists(dir / "my plan %j" / "logs" / ("tile-" + std::to_string(n) + ".out")));
 }
