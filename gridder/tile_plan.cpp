@@ -31,6 +31,7 @@ long long read_extents(const std::vector<std::string>& paths, const std::vector<
                        std::ostream* progress_to)
 {
     std::vector<std::string> read_paths;
+    read_paths.reserve(which.size());
     for (const std::size_t k : which) read_paths.push_back(paths[k]);
     DoorFiles door(read_paths, reading_of(o));
     Progress progress(progress_to);
