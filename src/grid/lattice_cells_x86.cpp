@@ -1,16 +1,7 @@
 #include "grid/lattice_cells.h"
 
 #include "platform/cpu_features.h"
-
-#if defined(__x86_64__)
-// GCC 12's AVX-512 intrinsics start from an undefined register on purpose
-// and then warn about it themselves.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
-#endif
+#include "platform/x86_intrinsics.h"
 
 namespace kestranov {
 

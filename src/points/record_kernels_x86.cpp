@@ -10,19 +10,10 @@
 // token path does.
 #include "points/record_kernels.h"
 
-#if defined(__x86_64__)
-
-// GCC 12's AVX-512 intrinsics start from an undefined register on purpose
-// and then warn about it themselves.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstdint>
-#endif
+
+#include "platform/x86_intrinsics.h"
 
 namespace kestranov {
 
