@@ -12,10 +12,10 @@ constexpr std::uint32_t bit_max_count = 1u << 13;
 // Gives the slices [at, stop) the symbol `first`, in whole blocks: up to
 // table_block - 1 slices beyond `stop` are written too (at least one block
 // always is).
-void fill_slices(std::uint32_t* at, const std::uint32_t* stop, std::uint32_t first)
+void fill_slices(std::uint16_t* at, const std::uint16_t* stop, std::uint32_t first)
 {
     do {
-        for (std::uint32_t i = 0; i < ArithmeticModel::table_block; ++i) at[i] = first;
+        for (std::uint32_t i = 0; i < ArithmeticModel::table_block; ++i) at[i] = static_cast<std::uint16_t>(first);
         at += ArithmeticModel::table_block;
     } while (at < stop);
 }
@@ -65,10 +65,10 @@ void ArithmeticModel::update()
     // from its own first slice on. Most symbols own fewer slices than a
     // block, so that the loop's exit follows no data (one slice at a time,
     // it mispredicted about once a symbol).
-    std::uint32_t* table = decoder_table_.data();
+    std::uint16_t* table = decoder_table_.data();
     std::uint32_t next = 1;
     for (std::uint32_t k = 0; k < symbols_; ++k) {
-        distribution_[k] = (scale * sum) >> (31 - 15);
+        distribution_[k] = static_cast<std::uint16_t>((scale * sum) >> (31 - 15));
         sum += symbol_count_[k];
         const std::uint32_t w = distribution_[k] >> table_shift_;
         fill_slices(table + next, table + w + 1, k - 1);

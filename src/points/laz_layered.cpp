@@ -106,7 +106,8 @@ constexpr std::uint8_t return_map[16][16] = {
 // The context of Z: how deep the return is in its pulse (n - r), up to 7.
 std::uint32_t return_level(std::uint32_t n, std::uint32_t r)
 {
-    return n > r ? (n - r < 7 ? n - r : 7) : (r - n < 7 ? r - n : 7);
+    const std::uint32_t depth = n > r ? n - r : r - n;
+    return depth < 7 ? depth : 7;
 }
 
 // Corrections as a k-bit count allows: an even k below the cap.
@@ -159,18 +160,28 @@ std::int32_t wrapping_add(std::int32_t a, std::int32_t b)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
+// The arithmetic streams of the layers a run decodes. They live in the
+// chunk's decoding loop, not in the decoder: as members they went through
+// memory at every symbol (a store and a load on the path from one symbol
+// to the next), as locals they stay in registers.
+struct LayerStreams {
+    ArithmeticDecoder xy, z, classification;
+    bool overran() const { return xy.overran() || z.overran() || classification.overran(); }
+};
+
 // The point14 item's decoder over the layers a run needs.
 class Point14Decoder {
 public:
     // The layers' streams start with the second point: a chunk of one
     // point may leave them empty.
-    void start(const std::array<Layer, point14_layers>& layers, const LazNeeds& needs)
+    void start(const std::array<Layer, point14_layers>& layers, const LazNeeds& needs, LayerStreams& s)
     {
         z_changes_ = !layers[z_layer].empty();
         classification_changes_ = needs.classification && !layers[classification_layer].empty();
-        xy_.init(layers[returns_xy_layer].begin, layers[returns_xy_layer].end);
-        if (z_changes_) z_.init(layers[z_layer].begin, layers[z_layer].end);
-        if (classification_changes_) class_.init(layers[classification_layer].begin, layers[classification_layer].end);
+        s.xy.init(layers[returns_xy_layer].begin, layers[returns_xy_layer].end);
+        if (z_changes_) s.z.init(layers[z_layer].begin, layers[z_layer].end);
+        if (classification_changes_)
+            s.classification.init(layers[classification_layer].begin, layers[classification_layer].end);
     }
 
     LazPoint first(const unsigned char* record, const LazNeeds& needs)
@@ -192,16 +203,14 @@ public:
     // and the halves of a point's Z are decoded between the symbols of the
     // next point's X and Y, so that the processor works on both streams at
     // once where each alone waits on its last symbol.
-    void next(LazPoint& out);
+    [[gnu::always_inline]] void next(LayerStreams& s, LazPoint& out);
     // Writes the last point's Z.
-    void finish()
+    void finish(ArithmeticDecoder& z)
     {
         if (!pending_.out) return;
-        pending_.channel->models->z.decompress_k(z_, pending_.context);
-        decode_pending_z();
+        pending_.channel->models->z.decompress_k(z, pending_.context);
+        decode_pending_z(z);
     }
-
-    bool overran() const { return xy_.overran() || z_.overran() || class_.overran(); }
 
 private:
     static LazPoint point_of(const Channel& c)
@@ -214,13 +223,14 @@ private:
                 static_cast<std::uint8_t>(c.number_of_returns)};
     }
 
-    std::uint32_t decode_returns(Channel& c, std::uint32_t changed, bool gps_time_changed);
+    static std::uint32_t decode_returns(ArithmeticDecoder& xy, Channel& c, std::uint32_t changed,
+                                        bool gps_time_changed);
 
     // The Z after its k.
-    void decode_pending_z()
+    void decode_pending_z(ArithmeticDecoder& z)
     {
         Channel& c = *pending_.channel;
-        c.z = c.models->z.decompress_rest(z_, c.last_z[pending_.level]);
+        c.z = c.models->z.decompress_rest(z, c.last_z[pending_.level]);
         c.last_z[pending_.level] = c.z;
         pending_.out->z = c.z;
         pending_.out = nullptr;
@@ -234,7 +244,6 @@ private:
         LazPoint* out = nullptr;  // none pending
     };
 
-    ArithmeticDecoder xy_, z_, class_;
     PendingZ pending_;
     bool z_changes_ = false, classification_changes_ = false;
     std::array<Channel, 4> channels_;
@@ -243,34 +252,31 @@ private:
 
 // Decodes the point's return number and number of returns from which of
 // them changed; leaves them in `c`.
-std::uint32_t Point14Decoder::decode_returns(Channel& c, std::uint32_t changed, bool gps_time_changed)
+std::uint32_t Point14Decoder::decode_returns(ArithmeticDecoder& xy, Channel& c, std::uint32_t changed,
+                                             bool gps_time_changed)
 {
     ChannelModels& m = *c.models;
     if (changed & (1u << 2)) {
-        c.number_of_returns = xy_.decode_symbol(made(m.number_of_returns[c.number_of_returns], 16));
+        c.number_of_returns = xy.decode_symbol(made(m.number_of_returns[c.number_of_returns], 16));
     }
-    switch (changed & 3) {
-        case 0:
-            break;
-        case 1:
-            c.return_number = (c.return_number + 1) & 15;
-            break;
-        case 2:
-            c.return_number = (c.return_number + 15) & 15;
-            break;
-        default:
-            // A jump of more than one: its own model when a new pulse began,
-            // otherwise a step of 2 to 14 further.
-            if (gps_time_changed) {
-                c.return_number = xy_.decode_symbol(made(m.return_number[c.return_number], 16));
-            } else {
-                c.return_number = (c.return_number + xy_.decode_symbol(m.return_number_gps_same) + 2) & 15;
-            }
+    if ((changed & 3) == 3) {
+        // A jump of more than one: its own model when a new pulse began,
+        // otherwise a step of 2 to 14 further.
+        if (gps_time_changed) {
+            c.return_number = xy.decode_symbol(made(m.return_number[c.return_number], 16));
+        } else {
+            c.return_number = (c.return_number + xy.decode_symbol(m.return_number_gps_same) + 2) & 15;
+        }
+    } else {
+        // The same, the next or the one before: a step looked up, not
+        // branched to, as returns alternate in no order a predictor learns.
+        constexpr std::uint32_t step = 0xF10;  // 0, +1, -1 (mod 16) in nibbles
+        c.return_number = (c.return_number + (step >> (4 * (changed & 3)))) & 15;
     }
     return c.return_number;
 }
 
-void Point14Decoder::next(LazPoint& out)
+inline void Point14Decoder::next(LayerStreams& s, LazPoint& out)
 {
     Channel* c = &channels_[current_];
     // Which fields changed, in the context of the last point's returns
@@ -278,38 +284,38 @@ void Point14Decoder::next(LazPoint& out)
     const std::uint32_t last_class = (c->return_number == 1 ? 1u : 0u) +
                                      (c->return_number >= c->number_of_returns ? 2u : 0u) +
                                      (c->gps_time_changed ? 4u : 0u);
-    const std::uint32_t changed = xy_.decode_symbol(c->models->changed_values[last_class]);
+    const std::uint32_t changed = s.xy.decode_symbol(c->models->changed_values[last_class]);
     if (changed & (1u << 6)) {
         // A channel starts from the last point whole.
-        finish();
-        const std::uint32_t channel = (current_ + xy_.decode_symbol(c->models->scanner_channel) + 1) & 3;
+        finish(s.z);
+        const std::uint32_t channel = (current_ + s.xy.decode_symbol(c->models->scanner_channel) + 1) & 3;
         if (!channels_[channel].models) channels_[channel].start(*c);
         current_ = channel;
         c = &channels_[channel];
     }
-    if (pending_.out) pending_.channel->models->z.decompress_k(z_, pending_.context);
+    if (pending_.out) pending_.channel->models->z.decompress_k(s.z, pending_.context);
     ChannelModels& m = *c->models;
     // The GPS time's change is a bit of this layer: the contexts below need
     // nothing from the GPS time layer itself.
     const bool gps_time_changed = (changed & (1u << 4)) != 0;
-    const std::uint32_t r = decode_returns(*c, changed, gps_time_changed);
+    const std::uint32_t r = decode_returns(s.xy, *c, changed, gps_time_changed);
     const std::uint32_t n = c->number_of_returns;
     const std::uint32_t single = n == 1 ? 1 : 0;
 
     const std::uint32_t median = (static_cast<std::uint32_t>(return_map[n][r]) << 1) | (gps_time_changed ? 1 : 0);
-    m.dx.decompress_k(xy_, single);
-    if (pending_.out) decode_pending_z();
-    const std::int32_t dx = m.dx.decompress_rest(xy_, c->dx_median[median].get());
+    m.dx.decompress_k(s.xy, single);
+    if (pending_.out) decode_pending_z(s.z);
+    const std::int32_t dx = m.dx.decompress_rest(s.xy, c->dx_median[median].get());
     c->x = wrapping_add(c->x, dx);
     c->dx_median[median].add(dx);
-    const std::int32_t dy = m.dy.decompress(xy_, c->dy_median[median].get(), single + k_context(m.dx.k(), 20));
+    const std::int32_t dy = m.dy.decompress(s.xy, c->dy_median[median].get(), single + k_context(m.dx.k(), 20));
     c->y = wrapping_add(c->y, dy);
     c->dy_median[median].add(dy);
 
     if (classification_changes_) {
         const std::uint32_t single_return = r == 1 && r >= n ? 1 : 0;
         const std::uint32_t context = ((c->classification & 0x1F) << 1) + single_return;
-        c->classification = class_.decode_symbol(made(m.classification[context], 256));
+        c->classification = s.classification.decode_symbol(made(m.classification[context], 256));
     }
     c->gps_time_changed = gps_time_changed;
     out = point_of(*c);
@@ -332,10 +338,11 @@ LazChunkStatus decode_layered_chunk(const unsigned char* begin, const unsigned c
     Point14Decoder decoder;
     out[0] = decoder.first(begin, needs);
     if (count == 1) return LazChunkStatus::ok;
-    decoder.start(layers, needs);
-    for (std::size_t i = 1; i < count; ++i) decoder.next(out[i]);
-    decoder.finish();
-    return decoder.overran() ? LazChunkStatus::ends_early : LazChunkStatus::ok;
+    LayerStreams streams;
+    decoder.start(layers, needs, streams);
+    for (std::size_t i = 1; i < count; ++i) decoder.next(streams, out[i]);
+    decoder.finish(streams.z);
+    return streams.overran() ? LazChunkStatus::ends_early : LazChunkStatus::ok;
 }
 
 }  // namespace kestranov
