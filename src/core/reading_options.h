@@ -36,6 +36,11 @@ struct ReadingOptions {
     // The records of LAS and LAZ files that reach the sink; inactive (the
     // console's): every record. Text files cannot be filtered.
     PointFilter filter;
+    // A reading of the range only may take a LAZ file's from its header
+    // instead of decoding every point; the second reading decodes them and
+    // tells whether the header was right (FirstReading::header_bounds), and
+    // its caller reads again where it was not. Off: every reading decodes.
+    bool bounds_from_header = false;
 };
 
 }  // namespace kestranov

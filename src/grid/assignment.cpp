@@ -69,11 +69,13 @@ void occupancy_from_marks(GridView grid)
 // placed first, with its cells fetched ahead, and the updates applied
 // afterwards in file order. The result does not depend on the order anyway;
 // only ties matter and they change nothing.
+// `held_to_header`: a point beyond the extents is left out, not a change.
 template <bool keep_highest, bool exact>
 void assign(VectorPath vector, const Extents& e, double pix, double inverse, double* const* dtab,
-            const std::string& path, const Point* pts, std::size_t n)
+            const std::string& path, bool held_to_header, const Point* pts, std::size_t n)
 {
     double* cell[point_batch];
+    double beyond_grid = 0.0;  // where a point a header's wrong bounds left out goes, unread
     const double Xmin = e.Xmin, Xmax = e.Xmax, Ymin = e.Ymin, Ymax = e.Ymax, Zmin = e.Zmin, Zmax = e.Zmax;
     // Eight at a time where the processor can; the rest, and a point
     // outside the extents, one by one.
@@ -83,7 +85,11 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
         // One test for the six: every point passes them but in a changed file.
         const bool inside =
             (p.x >= Xmin) & (p.x <= Xmax) & (p.y >= Ymin) & (p.y <= Ymax) & (p.z >= Zmin) & (p.z <= Zmax);
-        if (!inside) changed_file(path, p, e);
+        if (!inside) {
+            if (!held_to_header) changed_file(path, p, e);
+            cell[k] = &beyond_grid;
+            continue;
+        }
         const int i = exact ? exact_cell(p.y, Ymax, inverse) : row_of(p.y, Ymax, pix);
         const int j = exact ? exact_cell(Xmin, p.x, inverse) : column_of(p.x, Xmin, pix);
         cell[k] = dtab[i] + j;
@@ -110,35 +116,39 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
 
 }  // namespace
 
-void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid)
 {
     mark_empty(grid);
+    bool headers_held = true;
     const VectorPath vector = vector_path(files.reading.path);
     for (int m = 1; m <= files.count; ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
         const std::string& path = file.path;  // set by the reading before the first point
+        const bool held = file.first.header_bounds.has_value();
         const ExactCells rule = exact_cells(e.Xmin, e.Xmax, e.Ymin, e.Ymax, pix_size);
         const double inv = rule.inverse;
         PointSink sink;
         if (rule.exact)
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, true>(vector, e, pix_size, inv, grid.dtab, path, p, n);
+                assign<true, true>(vector, e, pix_size, inv, grid.dtab, path, held, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, true>(vector, e, pix_size, inv, grid.dtab, path, p, n);
+                                      assign<false, true>(vector, e, pix_size, inv, grid.dtab, path, held, p, n);
                                   });
         else
             sink = retorno == 0 ? PointSink([&](const Point* p, std::size_t n) {
-                assign<true, false>(vector, e, pix_size, inv, grid.dtab, path, p, n);
+                assign<true, false>(vector, e, pix_size, inv, grid.dtab, path, held, p, n);
             })
                                 : PointSink([&](const Point* p, std::size_t n) {
-                                      assign<false, false>(vector, e, pix_size, inv, grid.dtab, path, p, n);
+                                      assign<false, false>(vector, e, pix_size, inv, grid.dtab, path, held, p, n);
                                   });
         read_point_file(out, files, m, sink, file);
+        if (held && !file.first.header_bounds->held) headers_held = false;
     }
     occupancy_from_marks(grid);
+    return headers_held;
 }
 
 }  // namespace kestranov

@@ -19,7 +19,11 @@ namespace kestranov {
 // nb_col + 2 cells that allocate_grids gives; afterwards every flag of
 // tab_util says whether its cell got a point, and a cell without one holds
 // 0.0, whatever the grids held before.
-void assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+// A LAZ file whose first reading took its range from its header is held to
+// it instead: its points beyond `e` are left out, and the result is false
+// if any such header gave other bounds than its points' own (the grid is
+// then not the points' one, and the caller reads again without headers).
+bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid);
 
 }  // namespace kestranov

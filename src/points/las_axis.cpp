@@ -71,6 +71,13 @@ LasAxis::LasAxis(double scale, double offset) : scale_(scale), offset_(offset)
     }
 }
 
+std::optional<std::int32_t> LasAxis::quick_integer(double v) const
+{
+    const double i = std::nearbyint(v * divisor_ - units_);
+    if (!quick_ || !(i >= INT32_MIN && i <= INT32_MAX)) return std::nullopt;
+    return static_cast<std::int32_t>(i);
+}
+
 double LasAxis::value(std::int32_t i) const
 {
     if (quick_) return quick_value(i);

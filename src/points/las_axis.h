@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace kestranov {
 
@@ -23,6 +24,10 @@ public:
     // sum of the two doubles is exact, and so is 10^k.
     double quick_value(std::int32_t i) const { return (static_cast<double>(i) + units_) / divisor_; }
     double value(std::int32_t i) const;
+    // The integer whose quick_value() is nearest `v`, when quick() and it
+    // has 32 bits: how a LAZ file's header bounds are read as the bounds of
+    // its integers.
+    std::optional<std::int32_t> quick_integer(double v) const;
 
 private:
     double scale_, offset_;

@@ -228,10 +228,26 @@ void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, con
     refuse(batch.path(), "its " + chunk + " is damaged: it holds a count or a size that no LAZ writer makes");
 }
 
+using HeaderBounds = FirstReading::HeaderBounds;
+
+// The bounds of the integers of `n` points, joined to `b`.
+void join_bounds(const LazPoint* p, std::size_t n, HeaderBounds& b)
+{
+    std::int32_t lo[3] = {b.low[0], b.low[1], b.low[2]}, hi[3] = {b.high[0], b.high[1], b.high[2]};
+    for (std::size_t k = 0; k < n; ++k) {
+        lo[0] = std::min(lo[0], p[k].x), hi[0] = std::max(hi[0], p[k].x);
+        lo[1] = std::min(lo[1], p[k].y), hi[1] = std::max(hi[1], p[k].y);
+        lo[2] = std::min(lo[2], p[k].z), hi[2] = std::max(hi[2], p[k].z);
+    }
+    for (int i = 0; i < 3; ++i) b.low[i] = lo[i], b.high[i] = hi[i];
+}
+
 // The chunks read in file order, decoded on the threads, handed on in file
-// order. The chunk table has placed every chunk inside the file.
+// order. The chunk table has placed every chunk inside the file. `bounds`:
+// where the points' integer bounds are gathered, or null.
 void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHeader& h,
-                 const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options)
+                 const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options,
+                 HeaderBounds* bounds)
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
     LazDecoding decoding(items, options);
@@ -246,13 +262,49 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
         }
         const LazChunkWork& w = decoding.oldest();
         check_decoded(w, taken, chunks.size(), batch);
+        if (bounds) join_bounds(w.points.get(), w.count, *bounds);
         hand_on(w.points.get(), w.count, axes, batch, attributes.get());
         decoding.release();
     }
 }
 
-// The points of a LAZ file whose header has been read.
-void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const ReadingOptions& options)
+// The header's bounds as those of the file's integers, where a reading of
+// the range may take them: every axis quick (a value then grows with its
+// integer, so the corners of the integers' bounds are those of the points)
+// and bounds that are integers of 32 bits.
+std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBatch& batch,
+                                             const ReadingOptions& options)
+{
+    if (!options.bounds_from_header || !batch.extents_only() || batch.filtering() || h.count == 0) return {};
+    HeaderBounds b;
+    for (int i = 0; i < 3; ++i) {
+        const LasAxis axis(h.scale[i], h.offset[i]);
+        const std::optional<std::int32_t> low = axis.quick_integer(h.min[i]), high = axis.quick_integer(h.max[i]);
+        if (!low || !high || *low > *high) return {};
+        b.low[i] = *low, b.high[i] = *high;
+    }
+    return b;
+}
+
+// The header's bounds handed on as the range of all its records, in the
+// runs a decoded file would give, so that the progress lines are the same.
+void hand_on_bounds(const LasHeader& h, const HeaderBounds& b, RecordBatch& batch)
+{
+    const Axes a{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
+    const Point low{a.x.quick_value(b.low[0]), a.y.quick_value(b.low[1]), a.z.quick_value(b.low[2])};
+    const Point high{a.x.quick_value(b.high[0]), a.y.quick_value(b.high[1]), a.z.quick_value(b.high[2])};
+    for (std::uint64_t done = 0; done < h.count;) {
+        const std::uint64_t n = std::min<std::uint64_t>(h.count - done, point_batch);
+        batch.added_range(static_cast<std::size_t>(n), low, high);
+        done += n;
+    }
+}
+
+// The points of a LAZ file whose header has been read. The first reading of
+// a range may take it from the header (the chunk table is still checked);
+// the second reading then finds whether it was right.
+void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const ReadingOptions& options,
+                     FirstReading& first, bool second)
 {
     const std::string& path = batch.path();
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
@@ -264,7 +316,17 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
     if (h.count == 0 && file_size <= std::uint64_t{h.offset_to_points} + 8) return;
     const std::uint64_t table = chunk_table_place(f, h, file_size, path);
     const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
-    if (!chunks.empty()) read_chunks(f, chunks, h, vlr.items, batch, options);
+    if (!second) {
+        first.header_bounds = bounds_in_header(h, batch, options);
+        if (first.header_bounds) return hand_on_bounds(h, *first.header_bounds, batch);
+    }
+    if (chunks.empty()) return;
+    if (!first.header_bounds) return read_chunks(f, chunks, h, vlr.items, batch, options, nullptr);
+    // The points' own bounds, from their first point on.
+    HeaderBounds found{{INT32_MAX, INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN, INT32_MIN}};
+    read_chunks(f, chunks, h, vlr.items, batch, options, &found);
+    HeaderBounds& b = *first.header_bounds;
+    b.held = std::equal(b.low, b.low + 3, found.low) && std::equal(b.high, b.high + 3, found.high);
 }
 
 }  // namespace
@@ -275,14 +337,20 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     const LasHeader h = read_las_header(f, batch.path(), first.las);
     if (!second) {
         first.crs = read_las_crs(f, h);
-        read_laz_points(f, h, batch, options);
+        first.header_bounds.reset();
+        read_laz_points(f, h, batch, options, first, false);
         return {};
     }
-    // The first reading found no fault in these bytes, and decoding is the
-    // same every time: a fault now is a file rewritten in place since (its
-    // size and date put back), and is told as such. A read error stays one.
+    // A first reading that decoded found no fault in these bytes, and
+    // decoding is the same every time: a fault now is a file rewritten in
+    // place since (its size and date put back), and is told as such. A
+    // read error stays one.
+    if (first.header_bounds) {
+        read_laz_points(f, h, batch, options, first, true);
+        return {};
+    }
     try {
-        read_laz_points(f, h, batch, options);
+        read_laz_points(f, h, batch, options, first, true);
     } catch (const Fatal& e) {
         if (e.text == file_cannot_be_read(batch.path()) || tells_file_changed(e.text, batch.path())) throw;
         fail(file_reads_otherwise(batch.path()));

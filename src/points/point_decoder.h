@@ -33,6 +33,15 @@ struct InputEnd {
 struct FirstReading {
     std::optional<LasHeader> las;  // a LAS or LAZ file's header
     LasCrs crs;                    // a LAS or LAZ file's coordinate reference system, from its first reading
+    // The bounds of a LAZ file's integers, X Y Z, as its header gives them,
+    // where its first reading took them instead of decoding the points
+    // (ReadingOptions::bounds_from_header). The second reading decodes
+    // every point and says in `held` whether they were the points' own.
+    struct HeaderBounds {
+        std::int32_t low[3], high[3];
+        bool held = true;
+    };
+    std::optional<HeaderBounds> header_bounds;
 };
 
 using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);

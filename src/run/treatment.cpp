@@ -1,7 +1,9 @@
 #include "run/treatment.h"
 
+#include <algorithm>
 #include <ostream>
 
+#include "core/fatal.h"
 #include "core/lf_text.h"
 #include "core/run_state.h"
 #include "grid/assignment.h"
@@ -21,21 +23,57 @@ void report_extents(RunState& st)
             << lf(st.Ymin) << " Ymax " << lf(st.Ymax) << " \n ";
 }
 
+bool from_headers(const SeenFiles& seen)
+{
+    return std::any_of(seen.begin(), seen.end(), [](const SeenFile& f) { return f.first.header_bounds.has_value(); });
+}
+
+// The grids for the extents in `st`. False, where the extents came from
+// LAZ headers, for a grid too large: the points' own extents may be less.
+bool make_grids(RunState& st, bool headers)
+{
+    st.dtab = {}, st.tab_util = {};  // a grid made before goes first
+    try {
+        const GridSize size = size_grid(extents_of(st), st.pix_size, available_memory_bytes());
+        CellGrids grids = allocate_grids(size, st.pix_size);
+        st.nb_lig = size.nb_lig, st.nb_col = size.nb_col;
+        st.dtab = std::move(grids.dtab);
+        st.tab_util = std::move(grids.tab_util);
+        return true;
+    } catch (const Fatal&) {
+        if (!headers) throw;
+        return false;
+    }
+}
+
+// The two readings into the grid. The first takes the range of a LAZ file
+// from its header instead of decoding every point, which halves such a
+// run; the second decodes them and checks the header. Where a header was
+// wrong, or gave a grid too large, the readings run again without headers,
+// silently where their lines are printed already (the same lines).
+SeenFiles read_points(RunState& st)
+{
+    PointFiles files = point_files_of(st);
+    files.reading.bounds_from_header = true;
+    SeenFiles seen;
+    set_extents(st, extent_pass(*st.out, files, seen));
+    files.reading.bounds_from_header = false;
+    const bool sized = make_grids(st, from_headers(seen));
+    if (sized && assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st)))
+        return seen;
+    std::ostream silent(nullptr);
+    set_extents(st, extent_pass(silent, files, seen));
+    make_grids(st, false);
+    assignment_pass(sized ? silent : *st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    return seen;
+}
+
 }  // namespace
 
 void treatment(RunState& st)
 {
     const PointFiles files = point_files_of(st);
-    SeenFiles seen;
-    set_extents(st, extent_pass(*st.out, files, seen));
-
-    const GridSize size = size_grid(extents_of(st), st.pix_size, available_memory_bytes());
-    st.nb_lig = size.nb_lig, st.nb_col = size.nb_col;
-    CellGrids grids = allocate_grids(size, st.pix_size);
-    st.dtab = std::move(grids.dtab);
-    st.tab_util = std::move(grids.tab_util);
-
-    assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    const SeenFiles seen = read_points(st);
     report_extents(st);
     const long long pits = count_pits(grid_of(st));
     *st.out << "\n\tTotal number of pits (empty pixels) at the end of the first treatment = " << pits << " \n";

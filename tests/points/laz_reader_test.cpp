@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include "support.h"
@@ -91,6 +92,33 @@ TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
         const Outcome las = run_on("p.las", read_file(laz_data / (std::string(name) + ".las")), answers);
         const std::string laz = read_file(laz_data / (std::string(name) + ".laz"));
         for (int threads : {1, 2, 3}) EXPECT_EQ(run_on("p.laz", laz, answers, threads), las) << name << threads;
+    }
+}
+
+// The console's first reading takes a LAZ file's range from its header, and
+// the second checks it: a header whose bounds are wrong (too wide, too
+// narrow, on one axis, a grid too large for any memory, none at all) gives
+// the run of its twin all the same, console and outputs.
+TEST(LazReader, WrongHeaderBoundsGiveTheRunOfRightOnes)
+{
+    const std::string small = read_file(carried / "point10_4x10.laz");
+    const std::string answers = gridding_answers({"p"}, "50", 0) + "dem\n1\n1\n2\n";
+    const Outcome las = run_on("p.las", twin_of_carried(), answers);
+    ASSERT_EQ(las.status, 0) << las.console;
+    constexpr std::size_t max_x = 179, min_x = 187, max_y = 195, min_y = 203, min_z = 219;  // the header's doubles
+    const double nan = std::numeric_limits<double>::quiet_NaN(), far = -2e7;  // far: still 32-bit integers
+    const std::vector<std::vector<std::pair<std::size_t, double>>> wrong = {
+        {{min_x, field<double>(small, min_x) - 100}},
+        {{max_y, field<double>(small, max_y) - 2}},
+        {{min_z, field<double>(small, min_z) + 20}},
+        {{min_x, far}, {min_y, far}},
+        {{max_x, nan}},
+        {{max_x, field<double>(small, min_x) - 1}},
+    };
+    for (const auto& patches : wrong) {
+        std::string bytes = small;
+        for (const auto& [at, value] : patches) patch<double>(bytes, at, value);
+        for (int threads : {1, 2}) EXPECT_EQ(run_on("p.laz", bytes, answers, threads), las) << patches[0].first;
     }
 }
 
