@@ -17,41 +17,13 @@
 #include "points/las_axis.h"
 #include "points/point_reader.h"
 #include "support.h"
+#include "synthetic_las.h"
 
 namespace {
 
 const std::filesystem::path las_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "las";
 
 using Axes = std::array<double, 3>;
-
-// A LAS file of the given version (1.minor), point format and record length
-// holding `points`, their integers drawn over 60 x 40 m and 50 m of height;
-// LAS 1.4 gives its count in the 64-bit field only, LAS 1.3 no waveform data.
-std::string synthetic_las(int minor, int format, std::uint16_t length, int points, Axes scale, Axes offset)
-{
-    const std::uint16_t header = minor >= 4 ? 375 : minor == 3 ? 235 : 227;
-    std::string b(header + static_cast<std::size_t>(points) * length, '\0');
-    std::memcpy(b.data(), "LASF", 4);
-    b[24] = 1, b[25] = static_cast<char>(minor), b[104] = static_cast<char>(format);
-    patch<std::uint16_t>(b, 94, header);
-    patch<std::uint32_t>(b, 96, header);
-    patch<std::uint16_t>(b, 105, length);
-    if (minor >= 4)
-        patch<std::uint64_t>(b, 247, static_cast<std::uint64_t>(points));
-    else
-        patch<std::uint32_t>(b, 107, static_cast<std::uint32_t>(points));
-    std::mt19937_64 rng(static_cast<std::uint64_t>(points));
-    const Axes extent = {60, 40, 50};
-    for (int a = 0; a < 3; ++a) {
-        patch<double>(b, 131 + 8 * a, scale[a]);
-        patch<double>(b, 155 + 8 * a, offset[a]);
-        const auto units = static_cast<std::uint64_t>(extent[a] / scale[a]);
-        for (int p = 0; p < points; ++p)
-            patch<std::int32_t>(b, header + static_cast<std::size_t>(p) * length + 4 * a,
-                                static_cast<std::int32_t>(rng() % units) - (a == 2 ? 1000 : 0));
-    }
-    return b;
-}
 
 // The offset in units of 10^-k as printf shows it with k decimals.
 long long printed_units(double offset, int k)
@@ -250,76 +222,6 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
         EXPECT_EQ(s.run(gridding_answers({"p"}, "1", 0) + "dem\n0\n"), 1) << c.says;
         EXPECT_NE(s.console().find(c.says), std::string::npos) << c.says << "\n" << s.console();
         EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{c.name}) << c.says;
-    }
-}
-
-// Which file a name reads, on the first reading and on the second: the
-// first of .xyz, .las and .laz that exists, the extension in any case; a
-// name typed with its extension is that file; the second reading reads the
-// file of the first or stops. Each case: the files, the name typed, what
-// happens between the readings, and the console's last words (the name
-// line when both readings succeed).
-TEST(PointReader, WhichFileANameReads)
-{
-    const std::string las = synthetic_las(2, 1, 28, 3, {0.01, 0.01, 0.01}, {0, 0, 0});
-    const std::string text = "1 2 3\n4 5 6\n";
-    const std::string zone = "c:\\images\\zone1\\";
-    const std::string changed =
-        " changed during the run: it is no longer the file of the first reading (its size, date or identity differ)\n";
-    struct Case {
-        std::vector<std::pair<std::string, std::string>> files;
-        std::string typed;
-        std::function<void(Session&)> between;
-        std::string ends;
-    };
-    const auto nothing = [](Session&) {};
-    const std::vector<Case> cases = {
-        {{{"p.LAS", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAS\n\n"},
-        {{{"p.las", las}, {"p.xYz", text}}, "p", nothing, "File 1 Name : " + zone + "p.xYz\n\n"},
-        {{{"p.las", las}, {"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las\n\n"},
-        {{{"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las.xyz\n\n"},
-        // A name typed with its extension finds it in any case.
-        {{{"p.Las", las}}, "p.lAS", nothing, "File 1 Name : " + zone + "p.Las\n\n"},
-        {{{"p.LAZ", las}, {"p.laz.xyz", text}}, "p.laz", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
-        {{{"p.Las", las}}, "p.laz", nothing, "\n\tFile " + zone + "p.laz.xyz unknown\n"},
-        // The header decides between LAS and LAZ, whatever the name.
-        {{{"p.LAZ", las}, {"p.xyz.las", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
-        {{{"q", text}}, "p", nothing, "\n\tFile " + zone + "p.xyz unknown\n"},
-        // A .las removed between the readings is named, and an .xyz that
-        // appears is not read instead.
-        {{{"p.las", las}},
-         "p",
-         [](Session& s) { std::filesystem::remove(s.zone("p.las")); },
-         "\n\n\tFile " + zone + "p.las unknown\n"},
-        {{{"p.las", las}},
-         "p",
-         [&](Session& s) { s.put("p.xyz", text); },
-         "File 1 Name : " + zone + "p.las\n\n\n\n\tFile " + zone + "p.las" + changed},
-        {{{"p.LAS", las}},
-         "p",
-         [&](Session& s) { std::filesystem::rename(s.zone("p.LAS"), s.zone("p.las")); },
-         "File 1 Name : " + zone + "p.LAS\n\n\n\n\tFile " + zone + "p.LAS" + changed},
-        {{{"p.xyz", text}},
-         "p",
-         [](Session& s) { std::filesystem::remove(s.zone("p.xyz")); },
-         "\n\n\tFile " + zone + "p.xyz unknown\n"},
-    };
-    for (const Case& c : cases) {
-        Session s;
-        for (const auto& [name, bytes] : c.files) s.put(name, bytes);
-        s.st.nomgen = zone;
-        s.st.files = {kestranov::data_file{}, kestranov::data_file{c.typed}};
-        s.st.numlay = 1;
-        const kestranov::PointFiles files = kestranov::point_files_of(s.st);
-        kestranov::SeenFile seen;
-        const std::string error = failure_of([&] {
-            const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};
-            kestranov::read_point_file(s.out, files, 1, none, seen);
-            c.between(s);
-            kestranov::read_point_file(s.out, files, 1, none, seen);
-        });
-        const std::string t = s.console() + error;
-        EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "points/record_path.h"
 #include "reference_reading.h"
 #include "support.h"
+#include "synthetic_las.h"
 
 using namespace kestranov;
 
@@ -275,4 +276,74 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
             EXPECT_EQ(t.find("Output name"), std::string::npos) << c.what;
             for (const std::string& name : s.files_in_zone()) EXPECT_TRUE(name.ends_with(".xyz")) << c.what << name;
         }
+}
+
+// Which file a name reads, on the first reading and on the second: the
+// first of .xyz, .las and .laz that exists, the extension in any case; a
+// name typed with its extension is that file; the second reading reads the
+// file of the first or stops. Each case: the files, the name typed, what
+// happens between the readings, and the console's last words (the name
+// line when both readings succeed).
+TEST(PointReader, WhichFileANameReads)
+{
+    const std::string las = synthetic_las(2, 1, 28, 3, {0.01, 0.01, 0.01}, {0, 0, 0});
+    const std::string text = "1 2 3\n4 5 6\n";
+    const std::string zone = "c:\\images\\zone1\\";
+    const std::string changed =
+        " changed during the run: it is no longer the file of the first reading (its size, date or identity differ)\n";
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string typed;
+        std::function<void(Session&)> between;
+        std::string ends;
+    };
+    const auto nothing = [](Session&) {};
+    const std::vector<Case> cases = {
+        {{{"p.LAS", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAS\n\n"},
+        {{{"p.las", las}, {"p.xYz", text}}, "p", nothing, "File 1 Name : " + zone + "p.xYz\n\n"},
+        {{{"p.las", las}, {"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las\n\n"},
+        {{{"p.las.xyz", text}}, "p.las", nothing, "File 1 Name : " + zone + "p.las.xyz\n\n"},
+        // A name typed with its extension finds it in any case.
+        {{{"p.Las", las}}, "p.lAS", nothing, "File 1 Name : " + zone + "p.Las\n\n"},
+        {{{"p.LAZ", las}, {"p.laz.xyz", text}}, "p.laz", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
+        {{{"p.Las", las}}, "p.laz", nothing, "\n\tFile " + zone + "p.laz.xyz unknown\n"},
+        // The header decides between LAS and LAZ, whatever the name.
+        {{{"p.LAZ", las}, {"p.xyz.las", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
+        {{{"q", text}}, "p", nothing, "\n\tFile " + zone + "p.xyz unknown\n"},
+        // A .las removed between the readings is named, and an .xyz that
+        // appears is not read instead.
+        {{{"p.las", las}},
+         "p",
+         [](Session& s) { std::filesystem::remove(s.zone("p.las")); },
+         "\n\n\tFile " + zone + "p.las unknown\n"},
+        {{{"p.las", las}},
+         "p",
+         [&](Session& s) { s.put("p.xyz", text); },
+         "File 1 Name : " + zone + "p.las\n\n\n\n\tFile " + zone + "p.las" + changed},
+        {{{"p.LAS", las}},
+         "p",
+         [&](Session& s) { std::filesystem::rename(s.zone("p.LAS"), s.zone("p.las")); },
+         "File 1 Name : " + zone + "p.LAS\n\n\n\n\tFile " + zone + "p.LAS" + changed},
+        {{{"p.xyz", text}},
+         "p",
+         [](Session& s) { std::filesystem::remove(s.zone("p.xyz")); },
+         "\n\n\tFile " + zone + "p.xyz unknown\n"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        for (const auto& [name, bytes] : c.files) s.put(name, bytes);
+        s.st.nomgen = zone;
+        s.st.files = {kestranov::data_file{}, kestranov::data_file{c.typed}};
+        s.st.numlay = 1;
+        const kestranov::PointFiles files = kestranov::point_files_of(s.st);
+        kestranov::SeenFile seen;
+        const std::string error = failure_of([&] {
+            const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};
+            kestranov::read_point_file(s.out, files, 1, none, seen);
+            c.between(s);
+            kestranov::read_point_file(s.out, files, 1, none, seen);
+        });
+        const std::string t = s.console() + error;
+        EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;
+    }
 }
