@@ -83,17 +83,35 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     DoorFiles door(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
-    const Lattice l = lattice_of(o, door, seen, report, progress);
+    // The first reading takes a LAZ file's extent from its header; the
+    // second decodes every point and checks it.
+    door.files.reading.bounds_from_header = true;
+    Lattice l = lattice_of(o, door, seen, report, progress);
+    door.files.reading.bounds_from_header = false;
     // Two readings: the files' systems are known after the first, and a
     // clash ends the run before the long one.
     std::optional<CrsChoice> crs;
     if (!o.bounds) crs = choose_crs(o, seen);
     LatticeGridResult made = make_lattice_grid(l, o.keep, available_memory_bytes());
+    const PointSink add = [&](const Point* p, std::size_t n) { made.grid->add(p, n); };
+    if (made.grid) {
+        progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
+        report.read = read_all(door, seen, false, add, progress);
+    }
+    if (bounds_from_headers(seen) && (!made.grid || !headers_held(seen))) {
+        // A header's bounds were not its points' (or gave a grid too
+        // large): both readings again, from the points alone.
+        made = {};
+        seen.clear();  // read anew: these readings are first and second again
+        l = lattice_of(o, door, seen, report, progress);
+        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+        if (made.grid) {
+            progress.pass(2, 2);
+            report.read = read_all(door, seen, false, add, progress);
+        }
+    }
     if (!made.grid) throw InputError(made.error);
     LatticeGrid& grid = *made.grid;
-    progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
-    const PointSink add = [&](const Point* p, std::size_t n) { grid.add(p, n); };
-    report.read = read_all(door, seen, false, add, progress);
     if (!crs) crs = choose_crs(o, seen);
     report.crs = crs->crs, report.crs_typed = crs->typed, report.without_crs = crs->without_crs;
     for (std::size_t m = 1; m < seen.size(); ++m) {

@@ -155,6 +155,17 @@ void report_end(const InputEnd& end, const RecordBatch& batch)
 
 }  // namespace
 
+bool bounds_from_headers(const SeenFiles& seen)
+{
+    return std::any_of(seen.begin(), seen.end(), [](const SeenFile& f) { return f.first.header_bounds.has_value(); });
+}
+
+bool headers_held(const SeenFiles& seen)
+{
+    return std::all_of(seen.begin(), seen.end(),
+                       [](const SeenFile& f) { return !f.first.header_bounds || f.first.header_bounds->held; });
+}
+
 long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                           bool extents_only)
 {

@@ -30,6 +30,12 @@ struct SeenFile {
 // Entry m for point file m (entry 0 unused).
 using SeenFiles = std::vector<SeenFile>;
 
+// Whether a first reading took a LAZ file's range from its header
+// (ReadingOptions::bounds_from_header), and whether the second reading found
+// every such header right.
+bool bounds_from_headers(const SeenFiles& seen);
+bool headers_held(const SeenFiles& seen);
+
 // Reads point file m (1..count) of `files`: prints its name line and a
 // progress line every 100000 records on `out`, and hands the records to
 // `sink` in file order; returns how many there were. `seen.path` is set to

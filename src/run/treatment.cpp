@@ -1,6 +1,5 @@
 #include "run/treatment.h"
 
-#include <algorithm>
 #include <ostream>
 
 #include "core/fatal.h"
@@ -21,11 +20,6 @@ void report_extents(RunState& st)
 {
     *st.out << "\n\n\tEnd of initial treatment\n\n\tXmin " << lf(st.Xmin) << " Xmax " << lf(st.Xmax) << " Ymin "
             << lf(st.Ymin) << " Ymax " << lf(st.Ymax) << " \n ";
-}
-
-bool from_headers(const SeenFiles& seen)
-{
-    return std::any_of(seen.begin(), seen.end(), [](const SeenFile& f) { return f.first.header_bounds.has_value(); });
 }
 
 // The grids for the extents in `st`. False, where the extents came from
@@ -58,7 +52,7 @@ SeenFiles read_points(RunState& st)
     SeenFiles seen;
     set_extents(st, extent_pass(*st.out, files, seen));
     files.reading.bounds_from_header = false;
-    const bool sized = make_grids(st, from_headers(seen));
+    const bool sized = make_grids(st, bounds_from_headers(seen));
     if (sized && assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st)))
         return seen;
     std::ostream silent(nullptr);

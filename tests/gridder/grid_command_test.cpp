@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 #include <sstream>
@@ -322,6 +323,33 @@ TEST(GridCommand, WithoutBoundsTheExtentSnapsOutwardToTheCell)
     const std::string text = read_file(dir / "g.asc");
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_EQ(text.rfind("ncols 6\nnrows 5\nxllcorner 10.5\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\n", 0), 0u);
+}
+
+// The first reading takes a LAZ file's extent from its header and the
+// second checks it: wrong bounds (too wide, too narrow, a grid too large
+// for any memory, none) give the grid and the summary of right ones.
+TEST(GridCommand, WrongLazHeaderBoundsGiveTheGridOfRightOnes)
+{
+    TempDir dir;
+    const std::string right = read_file(fs::path(KESTRANOV_TEST_DATA) / "laz" / "point10_4x10.laz");
+    const auto run = [&](const std::string& bytes) {
+        write_file(dir / "p.laz", bytes);
+        const Outcome r = grid({(dir / "p.laz").string(), "--cell", "2", "-o", (dir / "g.asc").string()});
+        return std::pair(r.status == 0 ? r.out : r.err, read_file(dir / "g.asc"));
+    };
+    const auto expected = run(right);
+    constexpr std::size_t max_x = 179, min_x = 187, max_y = 195, min_y = 203;  // the header's doubles
+    const std::vector<std::vector<std::pair<std::size_t, double>>> wrong = {
+        {{min_x, field<double>(right, min_x) - 100}},
+        {{max_y, field<double>(right, max_y) - 2}},
+        {{min_x, -2e7}, {min_y, -2e7}},
+        {{max_x, std::numeric_limits<double>::quiet_NaN()}},
+    };
+    for (const auto& patches : wrong) {
+        std::string bytes = right;
+        for (const auto& [at, value] : patches) patch<double>(bytes, at, value);
+        EXPECT_EQ(run(bytes), expected) << patches[0].first;
+    }
 }
 
 // --like-console makes the console's own file, byte for byte: the same
