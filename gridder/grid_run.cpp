@@ -38,6 +38,38 @@ Lattice lattice_or_error(const LatticeResult& r)
     return r.lattice;
 }
 
+// The smallest and largest X and Y of the points added, from the first one.
+struct XYExtent {
+    bool any = false;
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+
+    // The first point starts the extent once per batch, not tested per
+    // point; X and Y side by side as one pair of lanes (GCC's and Clang's
+    // vector types), a minimum and a maximum instruction per point.
+    void add(const Point* p, std::size_t n)
+    {
+        using Pair = double __attribute__((vector_size(16)));
+        if (n == 0) return;
+        if (!any) xmin = xmax = p[0].x, ymin = ymax = p[0].y, any = true;
+        Pair low = {xmin, ymin}, high = {xmax, ymax};
+        for (std::size_t k = 0; k < n; ++k) {
+            const Pair v = {p[k].x, p[k].y};
+            low = v < low ? v : low;
+            high = v > high ? v : high;
+        }
+        xmin = low[0], ymin = low[1], xmax = high[0], ymax = high[1];
+    }
+};
+
+Lattice snapped(const GridOptions& o, const XYExtent& e)
+{
+    if (!e.any)
+        throw InputError(o.filter.active() ? "no point passes the filters: nothing to grid (give --bounds for an "
+                                             "empty grid)"
+                                           : "the point files hold no point: nothing to grid");
+    return lattice_or_error(lattice_snapped(e.xmin, e.ymin, e.xmax, e.ymax, o.cell));
+}
+
 Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
 {
     if (o.bounds) {
@@ -48,29 +80,10 @@ Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridR
         return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
     }
     progress.pass(1, 2);
-    bool any = false;
-    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
-    // The first point starts the extent once per batch, not tested per
-    // point; X and Y side by side as one pair of lanes (GCC's and Clang's
-    // vector types), a minimum and a maximum instruction per point.
-    using Pair = double __attribute__((vector_size(16)));
-    const PointSink extend = [&](const Point* p, std::size_t n) {
-        if (n == 0) return;
-        if (!any) xmin = xmax = p[0].x, ymin = ymax = p[0].y, any = true;
-        Pair low = {xmin, ymin}, high = {xmax, ymax};
-        for (std::size_t k = 0; k < n; ++k) {
-            const Pair v = {p[k].x, p[k].y};
-            low = v < low ? v : low;
-            high = v > high ? v : high;
-        }
-        xmin = low[0], ymin = low[1], xmax = high[0], ymax = high[1];
-    };
-    report.read = read_all(door, seen, true, extend, progress);
-    if (!any)
-        throw InputError(o.filter.active() ? "no point passes the filters: nothing to grid (give --bounds for an "
-                                             "empty grid)"
-                                           : "the point files hold no point: nothing to grid");
-    return lattice_or_error(lattice_snapped(xmin, ymin, xmax, ymax, o.cell));
+    XYExtent e;
+    report.read = read_all(
+        door, seen, true, [&](const Point* p, std::size_t n) { e.add(p, n); }, progress);
+    return snapped(o, e);
 }
 
 }  // namespace
@@ -84,7 +97,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     Progress progress(progress_to);
     SeenFiles seen;
     // The first reading takes a LAZ file's extent from its header; the
-    // second decodes every point and checks it.
+    // second decodes every point, checks it and gathers the points' own.
     door.files.reading.bounds_from_header = true;
     Lattice l = lattice_of(o, door, seen, report, progress);
     door.files.reading.bounds_from_header = false;
@@ -92,23 +105,35 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     // clash ends the run before the long one.
     std::optional<CrsChoice> crs;
     if (!o.bounds) crs = choose_crs(o, seen);
-    LatticeGridResult made = make_lattice_grid(l, o.keep, available_memory_bytes());
-    const PointSink add = [&](const Point* p, std::size_t n) { made.grid->add(p, n); };
-    if (made.grid) {
+    const bool headers = bounds_from_headers(seen);
+    LatticeGridResult made;
+    if (!headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
+        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+    XYExtent found;
+    const PointSink add = [&](const Point* p, std::size_t n) {
+        made.grid->add(p, n);
+        if (headers) found.add(p, n);
+    };
+    const auto second_reading = [&] {
         progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
         report.read = read_all(door, seen, false, add, progress);
-    }
-    if (bounds_from_headers(seen) && (!made.grid || !headers_held(seen))) {
-        // A header's bounds were not its points' (or gave a grid too
-        // large): both readings again, from the points alone.
-        made = {};
+    };
+    if (made.grid) second_reading();
+    if (headers && !made.grid) {
+        // A header's bounds gave a grid too large: the first reading
+        // again, from the points alone.
         seen.clear();  // read anew: these readings are first and second again
         l = lattice_of(o, door, seen, report, progress);
         made = make_lattice_grid(l, o.keep, available_memory_bytes());
-        if (made.grid) {
-            progress.pass(2, 2);
-            report.read = read_all(door, seen, false, add, progress);
-        }
+        if (made.grid) second_reading();
+    } else if (headers && !headers_held(seen)) {
+        // A header's bounds were not its points': the second reading again,
+        // over the extent it gathered.
+        made = {};
+        for (SeenFile& f : seen) f.first.header_bounds.reset();
+        l = snapped(o, found);
+        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+        if (made.grid) second_reading();
     }
     if (!made.grid) throw InputError(made.error);
     LatticeGrid& grid = *made.grid;

@@ -117,7 +117,7 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
 }  // namespace
 
 bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
-                     double pix_size, int retorno, GridView grid)
+                     double pix_size, int retorno, GridView grid, ExtentTally* gathered)
 {
     mark_empty(grid);
     bool headers_held = true;
@@ -144,6 +144,12 @@ bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                                 : PointSink([&](const Point* p, std::size_t n) {
                                       assign<false, false>(vector, e, pix_size, inv, grid.dtab, path, held, p, n);
                                   });
+        if (gathered) {
+            sink = [&, assign = std::move(sink)](const Point* p, std::size_t n) {
+                gathered->add(p, n);
+                assign(p, n);
+            };
+        }
         read_point_file(out, files, m, sink, file);
         if (held && !file.first.header_bounds->held) headers_held = false;
     }

@@ -5,6 +5,7 @@
 #include "core/extents.h"
 #include "core/grid_view.h"
 #include "core/point_files.h"
+#include "points/extent_pass.h"
 #include "points/point_reader.h"
 
 namespace kestranov {
@@ -22,8 +23,9 @@ namespace kestranov {
 // A LAZ file whose first reading took its range from its header is held to
 // it instead: its points beyond `e` are left out, and the result is false
 // if any such header gave other bounds than its points' own (the grid is
-// then not the points' one, and the caller reads again without headers).
+// then not the points' one, and the caller reads again over the extents
+// `gathered`, where given, found of every point).
 bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
-                     double pix_size, int retorno, GridView grid);
+                     double pix_size, int retorno, GridView grid, ExtentTally* gathered = nullptr);
 
 }  // namespace kestranov

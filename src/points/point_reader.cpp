@@ -166,6 +166,13 @@ bool headers_held(const SeenFiles& seen)
                        [](const SeenFile& f) { return !f.first.header_bounds || f.first.header_bounds->held; });
 }
 
+bool fits_the_records(double cells, const SeenFiles& seen)
+{
+    double records = 0;
+    for (const SeenFile& f : seen) records += static_cast<double>(f.records.value_or(0));
+    return cells <= 8 * records + (1 << 20);
+}
+
 long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                           bool extents_only)
 {

@@ -35,6 +35,11 @@ using SeenFiles = std::vector<SeenFile>;
 // every such header right.
 bool bounds_from_headers(const SeenFiles& seen);
 bool headers_held(const SeenFiles& seen);
+// Whether a grid of `cells` over bounds taken from headers is one the
+// files' records could fill: at most 8 cells a record, and a million more.
+// A far larger one comes of a stale header (a tile cut from a survey that
+// kept the survey's bounds), and would cost its memory for nothing.
+bool fits_the_records(double cells, const SeenFiles& seen);
 
 // Reads point file m (1..count) of `files`: prints its name line and a
 // progress line every 100000 records on `out`, and hands the records to

@@ -23,12 +23,14 @@ void report_extents(RunState& st)
 }
 
 // The grids for the extents in `st`. False, where the extents came from
-// LAZ headers, for a grid too large: the points' own extents may be less.
-bool make_grids(RunState& st, bool headers)
+// LAZ headers, for a grid too large for this machine or for the records:
+// the points' own extents may be far less.
+bool make_grids(RunState& st, const SeenFiles* headers)
 {
     st.dtab = {}, st.tab_util = {};  // a grid made before goes first
     try {
         const GridSize size = size_grid(extents_of(st), st.pix_size, available_memory_bytes());
+        if (headers && !fits_the_records(static_cast<double>(size.nb_lig) * size.nb_col, *headers)) return false;
         CellGrids grids = allocate_grids(size, st.pix_size);
         st.nb_lig = size.nb_lig, st.nb_col = size.nb_col;
         st.dtab = std::move(grids.dtab);
@@ -42,9 +44,10 @@ bool make_grids(RunState& st, bool headers)
 
 // The two readings into the grid. The first takes the range of a LAZ file
 // from its header instead of decoding every point, which halves such a
-// run; the second decodes them and checks the header. Where a header was
-// wrong, or gave a grid too large, the readings run again without headers,
-// silently where their lines are printed already (the same lines).
+// run; the second decodes them, checks the header and gathers the points'
+// own extents. Where a header was wrong, the second reading runs again over
+// those, silently: its lines are printed already, the same lines. Where it
+// gave a grid too large, the first reading runs again, silently.
 SeenFiles read_points(RunState& st)
 {
     PointFiles files = point_files_of(st);
@@ -52,13 +55,24 @@ SeenFiles read_points(RunState& st)
     SeenFiles seen;
     set_extents(st, extent_pass(*st.out, files, seen));
     files.reading.bounds_from_header = false;
-    const bool sized = make_grids(st, bounds_from_headers(seen));
-    if (sized && assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st)))
-        return seen;
+    const bool headers = bounds_from_headers(seen);
     std::ostream silent(nullptr);
-    set_extents(st, extent_pass(silent, files, seen));
-    make_grids(st, false);
-    assignment_pass(sized ? silent : *st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    std::ostream* last_lines = st.out;  // where the last second reading prints
+    if (!make_grids(st, headers ? &seen : nullptr)) {
+        set_extents(st, extent_pass(silent, files, seen));
+        make_grids(st, nullptr);
+    } else {
+        ExtentTally found;
+        if (assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st),
+                            headers ? &found : nullptr))
+            return seen;
+        // The points it read are now those of the first reading.
+        for (SeenFile& f : seen) f.first.header_bounds.reset();
+        set_extents(st, found.extents());
+        make_grids(st, nullptr);
+        last_lines = &silent;
+    }
+    assignment_pass(*last_lines, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
     return seen;
 }
 

@@ -97,7 +97,7 @@ TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
 
 // The console's first reading takes a LAZ file's range from its header, and
 // the second checks it: a header whose bounds are wrong (too wide, too
-// narrow, on one axis, a grid too large for any memory, none at all) gives
+// narrow, on one axis, a grid far beyond its records, none at all) gives
 // the run of its twin all the same, console and outputs.
 TEST(LazReader, WrongHeaderBoundsGiveTheRunOfRightOnes)
 {
