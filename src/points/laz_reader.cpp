@@ -162,17 +162,33 @@ struct Axes {
     bool quick() const { return x.quick() && y.quick() && z.quick(); }
 };
 
+using HeaderBounds = FirstReading::HeaderBounds;
+
+// The bounds of the integers of `n` points, joined to `b`.
+void join_bounds(const LazPoint* p, std::size_t n, HeaderBounds& b)
+{
+    std::int32_t lo[3] = {b.low[0], b.low[1], b.low[2]}, hi[3] = {b.high[0], b.high[1], b.high[2]};
+    for (std::size_t k = 0; k < n; ++k) {
+        lo[0] = std::min(lo[0], p[k].x), hi[0] = std::max(hi[0], p[k].x);
+        lo[1] = std::min(lo[1], p[k].y), hi[1] = std::max(hi[1], p[k].y);
+        lo[2] = std::min(lo[2], p[k].z), hi[2] = std::max(hi[2], p[k].z);
+    }
+    for (int i = 0; i < 3; ++i) b.low[i] = lo[i], b.high[i] = hi[i];
+}
+
+// The point of the integers `v` (X, Y, Z) on quick axes.
+Point corner(const Axes& a, const std::int32_t (&v)[3])
+{
+    return {a.x.quick_value(v[0]), a.y.quick_value(v[1]), a.z.quick_value(v[2])};
+}
+
 // The range of `n` points as two corner points, from the smallest and
 // largest integers of each axis: a quick value grows with its integer.
 void hand_on_range(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch)
 {
-    std::int32_t lo[3] = {p->x, p->y, p->z}, hi[3] = {p->x, p->y, p->z};
-    for (std::size_t k = 1; k < n; ++k) {
-        const std::int32_t v[3] = {p[k].x, p[k].y, p[k].z};
-        for (int i = 0; i < 3; ++i) lo[i] = std::min(lo[i], v[i]), hi[i] = std::max(hi[i], v[i]);
-    }
-    batch.added_range(n, {a.x.quick_value(lo[0]), a.y.quick_value(lo[1]), a.z.quick_value(lo[2])},
-                      {a.x.quick_value(hi[0]), a.y.quick_value(hi[1]), a.z.quick_value(hi[2])});
+    HeaderBounds b{{p->x, p->y, p->z}, {p->x, p->y, p->z}};
+    join_bounds(p + 1, n - 1, b);
+    batch.added_range(n, corner(a, b.low), corner(a, b.high));
 }
 
 void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const RecordBatch& batch)
@@ -228,20 +244,6 @@ void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, con
     refuse(batch.path(), "its " + chunk + " is damaged: it holds a count or a size that no LAZ writer makes");
 }
 
-using HeaderBounds = FirstReading::HeaderBounds;
-
-// The bounds of the integers of `n` points, joined to `b`.
-void join_bounds(const LazPoint* p, std::size_t n, HeaderBounds& b)
-{
-    std::int32_t lo[3] = {b.low[0], b.low[1], b.low[2]}, hi[3] = {b.high[0], b.high[1], b.high[2]};
-    for (std::size_t k = 0; k < n; ++k) {
-        lo[0] = std::min(lo[0], p[k].x), hi[0] = std::max(hi[0], p[k].x);
-        lo[1] = std::min(lo[1], p[k].y), hi[1] = std::max(hi[1], p[k].y);
-        lo[2] = std::min(lo[2], p[k].z), hi[2] = std::max(hi[2], p[k].z);
-    }
-    for (int i = 0; i < 3; ++i) b.low[i] = lo[i], b.high[i] = hi[i];
-}
-
 // The chunks read in file order, decoded on the threads, handed on in file
 // order. The chunk table has placed every chunk inside the file. `bounds`:
 // where the points' integer bounds are gathered, or null.
@@ -291,8 +293,7 @@ std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBat
 void hand_on_bounds(const LasHeader& h, const HeaderBounds& b, RecordBatch& batch)
 {
     const Axes a{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
-    const Point low{a.x.quick_value(b.low[0]), a.y.quick_value(b.low[1]), a.z.quick_value(b.low[2])};
-    const Point high{a.x.quick_value(b.high[0]), a.y.quick_value(b.high[1]), a.z.quick_value(b.high[2])};
+    const Point low = corner(a, b.low), high = corner(a, b.high);
     for (std::uint64_t done = 0; done < h.count;) {
         const std::uint64_t n = std::min<std::uint64_t>(h.count - done, point_batch);
         batch.added_range(static_cast<std::size_t>(n), low, high);
