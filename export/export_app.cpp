@@ -1,5 +1,7 @@
 #include "export/export_app.h"
 
+#include <optional>
+
 #include "core/model_files.h"
 #include "export/geotiff.h"
 #include "models/companion_run.h"
@@ -44,17 +46,20 @@ void export_model(const Options& opt, std::ostream& out, std::vector<std::string
                          "has no \"X min : ... Y min : ...\" line with two numbers: nothing to georeference");
     }
     // The model's numbers are in the unit of the points' coordinates: the
-    // code's linear unit (feet for a Lambert conformal conic in feet), else
-    // metres, as the console takes them.
-    const LinearUnit unit = unit_of_epsg(opt.epsg, opt.input.string());
+    // code's linear unit (feet for a Lambert conformal conic in feet). Without
+    // a code nothing says which unit that is, and the summary names none.
+    const std::optional<LinearUnit> unit =
+        opt.epsg ? std::optional(unit_of_epsg(*opt.epsg, opt.input.string())) : std::nullopt;
     write_bytes(output, encode_geotiff(model.grid, opt.epsg, opt.input.string()));
     out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows
-        << " cells, Float32 " << unit.many;
-    if (opt.epsg) out << ", EPSG:" << *opt.epsg;
+        << " cells, Float32";
+    if (unit) out << " " << unit->many << ", EPSG:" << *opt.epsg;
     out << ")\n";
     if (!opt.epsg)
-        notices.push_back("note: " + output.string() +
-                          " has no coordinate system: the model files hold none (give --epsg CODE to write one)");
+        notices.push_back(
+            "note: " + output.string() +
+            " has no coordinate system, so no unit either: the model files hold none (give --epsg CODE to "
+            "write one)");
 }
 
 }  // namespace

@@ -290,10 +290,9 @@ OGRSpatialReference epsg_system(int epsg, const std::string& input)
 
 }  // namespace
 
-LinearUnit unit_of_epsg(std::optional<int> epsg, const std::string& input)
+LinearUnit unit_of_epsg(int epsg, const std::string& input)
 {
-    if (!epsg) return linear_unit(1.0, "metre");
-    const OGRSpatialReference srs = epsg_system(*epsg, input);
+    const OGRSpatialReference srs = epsg_system(epsg, input);
     const char* name = nullptr;
     const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
     return linear_unit(metres, name ? name : "unknown unit");
@@ -304,7 +303,7 @@ std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::option
     GeoTiffBand band;
     if (epsg) {
         band.srs_wkt = wkt_of(epsg_system(*epsg, input));
-        band.unit = unit_of_epsg(epsg, input).code;
+        band.unit = unit_of_epsg(*epsg, input).code;
     }
     const GridRows rows = [&grid](std::size_t r, double* values) {
         std::copy_n(grid.z.begin() + static_cast<std::ptrdiff_t>(r * grid.cols), grid.cols, values);

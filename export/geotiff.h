@@ -1,6 +1,6 @@
 #pragma once
 // The model as a Cloud Optimized GeoTIFF, through GDAL: one Float32 band of
-// elevations in metres, tiled, DEFLATE with the floating-point predictor,
+// elevations (in the unit of its coordinate system when it has one), tiled, DEFLATE with the floating-point predictor,
 // with overviews.
 
 #include <cstddef>
@@ -38,16 +38,16 @@ using GridRows = std::function<void(std::size_t row, double* values)>;
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& frame, const GridRows& rows,
                                           const GeoTiffBand& band, const std::string& input);
 
-// The whole file's bytes. `grid` must be in metres and carry its corner;
-// `epsg` is written as the coordinate system when given. Throws
+// The linear unit of EPSG:`epsg` (metres for a geographic system). Throws
+// models::ModelError naming `input` for a code GDAL does not know.
+LinearUnit unit_of_epsg(int epsg, const std::string& input);
+
+// The whole file's bytes. `grid` must carry its corner; `epsg` is written as
+// the coordinate system, and its unit as the band's, when given. Throws
 // models::ModelError naming `input` (the model file the grid was read from:
 // the fault is in its content, not in the file to be written) when GDAL
 // refuses the grid or the code, runs out of memory, or an elevation does not
 // fit a Float32.
-// The linear unit of EPSG:`epsg`, metres when none is given (the console's
-// unit). Throws models::ModelError naming `input` for a code GDAL does not know.
-LinearUnit unit_of_epsg(std::optional<int> epsg, const std::string& input);
-
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& grid, std::optional<int> epsg,
                                           const std::string& input);
 

@@ -1,5 +1,6 @@
 #pragma once
-// Tiny 5x7 bitmap font, just enough for legend labels such as "max -3.50 m".
+// Tiny 5x7 bitmap font, just enough for legend labels such as "max -3.50 m",
+// "nodata" and the units a coordinate system names ("ft", "US survey foot").
 // Built in so the viewer needs no font library.
 
 #include <cstdint>

@@ -1,12 +1,13 @@
 #include "preview/preview_app.h"
 
-#include "preview/prj_unit.h"
-
 #include "core/model_files.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 #include "models/model_input.h"
+#include "platform/memory.h"
+#include "preview/geotiff_model.h"
 #include "preview/png_writer.h"
+#include "preview/prj_unit.h"
 #include "preview/render.h"
 
 namespace kestranov::preview {
@@ -24,7 +25,8 @@ std::string usage_text()
            " FILE [--scale m|dm|cm|mm] [-o OUT.png]\n"
            "  FILE         " +
            model_file_names() +
-           "\n"
+           ",\n"
+           "               or a GeoTIFF (.tif; read through GDAL)\n"
            "               (a .raw image needs its .txt descriptor beside it)\n"
            "  --scale U    unit of the integers in a .raw image: m, dm, cm or mm\n"
            "               (without it the legend shows stored units)\n"
@@ -40,25 +42,33 @@ std::filesystem::path default_output(const std::filesystem::path& input)
 
 namespace {
 
+// Shading needs metres so slopes match the cell size; the legend follows
+// suit with as many decimals as the unit resolves. A raster image of unknown
+// unit keeps its stored integers on the legend. A GeoTIFF's coordinate
+// system names its unit, and a .prj beside an ESRI grid (kestranov-grid's)
+// names the grid's: feet for data in feet, which the program's own models
+// call metres. A GeoTIFF without a system says no unit.
+LegendStyle legend_style(const Options& opt, const Model& model)
+{
+    if (model.own_unit) return {*model.own_unit, 2};
+    if (!model.metres) return {"units", 0};
+    const std::optional<exporter::LinearUnit> unit = unit_beside(opt.input);
+    return {unit ? unit->code : "m",
+            opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2};
+}
+
 void draw_preview(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
 {
     const std::filesystem::path output = output_for(opt, ".png");
-    Model model = read_model(opt.input, opt.scale, output);
+    const GeoTiffReader geotiff = [](const std::filesystem::path& file) {
+        return read_geotiff_model(file, available_memory_bytes());
+    };
+    Model model = read_model(opt.input, opt.scale, output, geotiff);
     for (const std::string& w : model.warnings) notices.push_back("warning: " + w);
-    ElevationGrid& grid = model.grid;
-    // Shading needs metres so slopes match the cell size; the legend
-    // follows suit with as many decimals as the unit resolves. A raster
-    // image of unknown unit keeps its stored integers on the legend.
-    // A .prj beside the model (kestranov-grid's) names the unit: feet for
-    // data in feet, which the program's own models call metres.
-    const std::optional<exporter::LinearUnit> unit = unit_beside(opt.input);
-    const LegendStyle style =
-        model.metres ? LegendStyle{unit ? unit->code : "m",
-                                   opt.scale && input_kind(opt.input) == InputKind::raw_image ? opt.scale->decimals : 2}
-                     : LegendStyle{"units", 0};
+    const ElevationGrid& grid = model.grid;
     if (!elevation_range(grid).any)
         throw ModelError(opt.input.string(), "nothing to draw: every cell is empty (nodata)");
-    const Rendered rendered = render_preview(grid, style);
+    const Rendered rendered = render_preview(grid, legend_style(opt, model));
     write_png(output, rendered.image);
     out << "wrote " << one_line(output.string()) << " (" << rendered.image.width() << "x" << rendered.image.height()
         << " pixels from " << grid.rows << "x" << grid.cols << " cells)\n";

@@ -3,16 +3,25 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef KESTRANOV_PREVIEW_PRJ
+#ifdef KESTRANOV_PREVIEW_GDAL
 #include <cpl_error.h>
 #include <ogr_spatialref.h>
 #endif
 
 namespace kestranov::preview {
 
+#ifdef KESTRANOV_PREVIEW_GDAL
+exporter::LinearUnit unit_of_system(const OGRSpatialReference& srs)
+{
+    const char* name = nullptr;
+    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
+    return exporter::linear_unit(metres, name ? name : "units");
+}
+#endif
+
 std::optional<exporter::LinearUnit> unit_beside(const std::filesystem::path& model)
 {
-#ifdef KESTRANOV_PREVIEW_PRJ
+#ifdef KESTRANOV_PREVIEW_GDAL
     std::filesystem::path prj = model;
     prj.replace_extension(".prj");
     std::ifstream in(prj);
@@ -24,9 +33,7 @@ std::optional<exporter::LinearUnit> unit_beside(const std::filesystem::path& mod
     const bool read = srs.importFromWkt(text.str().c_str()) == OGRERR_NONE;
     CPLPopErrorHandler();
     if (!read) return std::nullopt;
-    const char* name = nullptr;
-    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
-    return exporter::linear_unit(metres, name ? name : "units");
+    return unit_of_system(srs);
 #else
     (void)model;
     return std::nullopt;

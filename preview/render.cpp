@@ -15,6 +15,7 @@ constexpr int kLegendGap = 24;  // between map and legend strip
 constexpr int kStripWidth = 24;
 constexpr int kLabelGap = 8;           // between strip and its labels
 constexpr int kMinLegendHeight = 200;  // room for both labels and a readable ramp
+constexpr int kSwatchGap = 16;         // between the ramp and the nodata swatch below it
 constexpr int kTextScale = 2;
 constexpr Rgb8 kTextColour{30, 30, 30};
 
@@ -134,12 +135,16 @@ Rendered render_preview(const ElevationGrid& grid, const LegendStyle& style)
 
     const std::string top = "max " + format_elevation(out.range.max, style.decimals, style.unit);
     const std::string bottom = "min " + format_elevation(out.range.min, style.decimals, style.unit);
+    out.nodata_swatch = std::any_of(grid.z.begin(), grid.z.end(), [](double v) { return std::isnan(v); });
     const int strip_x = m.x0 + m.width + kLegendGap;
     const int strip_h = std::max(m.height, kMinLegendHeight);
+    const int swatch_y = m.y0 + strip_h + kSwatchGap;
+    const int legend_h = strip_h + (out.nodata_swatch ? kSwatchGap + kStripWidth : 0);
     const int label_x = strip_x + kStripWidth + kLabelGap;
-    const int label_w = std::max(text_width(top, kTextScale), text_width(bottom, kTextScale));
+    const int label_w = std::max({text_width(top, kTextScale), text_width(bottom, kTextScale),
+                                  out.nodata_swatch ? text_width(kNoDataLabel, kTextScale) : 0});
     const int width = label_x + label_w + kMargin;
-    const int height = m.y0 + std::max(m.height, strip_h) + kMargin;
+    const int height = m.y0 + std::max(m.height, legend_h) + kMargin;
 
     RgbImage canvas(width, height, {255, 255, 255});
     const ElevationRange& range = out.range;
@@ -158,6 +163,12 @@ Rendered render_preview(const ElevationGrid& grid, const LegendStyle& style)
     frame(canvas, strip_x, m.y0, kStripWidth, strip_h, kFrameColour);
     draw_text(canvas, label_x, m.y0, top, kTextScale, kTextColour);
     draw_text(canvas, label_x, m.y0 + strip_h - text_height(kTextScale), bottom, kTextScale, kTextColour);
+    if (out.nodata_swatch) {
+        canvas.fill_rect(strip_x, swatch_y, kStripWidth, kStripWidth, kNoDataColour);
+        frame(canvas, strip_x, swatch_y, kStripWidth, kStripWidth, kFrameColour);
+        draw_text(canvas, label_x, swatch_y + (kStripWidth - text_height(kTextScale)) / 2, kNoDataLabel, kTextScale,
+                  kTextColour);
+    }
 
     out.image = std::move(canvas);
     return out;

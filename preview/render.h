@@ -17,7 +17,11 @@ namespace kestranov::preview {
 inline constexpr int kMinLongSide = 600;
 inline constexpr int kMaxLongSide = 2000;
 inline constexpr int kMargin = 16;
-inline constexpr Rgb8 kNoDataColour{0, 0, 0};
+// Cells without data, on the map and on the legend's swatch: a blue, which no
+// height takes (every colour of the ramp has no more blue than green, and
+// shading and averaging keep it so).
+inline constexpr Rgb8 kNoDataColour{70, 90, 200};
+inline constexpr const char* kNoDataLabel = "nodata";
 inline constexpr Rgb8 kFrameColour{110, 110, 110};  // 1-pixel line around map and legend strip
 
 struct MapGeometry {
@@ -54,9 +58,12 @@ struct Rendered {
     RgbImage image;
     MapGeometry map;
     ElevationRange range;
+    bool nodata_swatch = false;  // the legend shows the nodata colour: some cell holds no data
 };
 
-// Requires at least one cell with data (throws std::invalid_argument otherwise).
+// The legend's ramp is labelled with the lowest and highest elevation; below
+// it, when some cell holds no data, a swatch of kNoDataColour labelled
+// kNoDataLabel. Requires at least one cell with data (throws std::invalid_argument otherwise).
 Rendered render_preview(const ElevationGrid& grid, const LegendStyle& style);
 
 }  // namespace kestranov::preview

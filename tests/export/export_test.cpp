@@ -111,7 +111,7 @@ TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
     const Outcome r = export_run({"dem_lidar_m2.raw", "--scale", "cm", "-o", "raster.tif"}, folder());
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(a.err.find("no coordinate system"), std::string::npos) << a.err;
+    EXPECT_NE(a.err.find("no coordinate system, so no unit either"), std::string::npos) << a.err;
 
     const auto asc = read_geotiff((folder() / "dem_lidar.asc").string());  // GDAL's own reading of the grid
     const auto from_asc = read_geotiff((folder() / "dem_lidar.tif").string());
@@ -119,6 +119,10 @@ TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
     ASSERT_TRUE(asc && from_asc && from_raw);
     const std::vector<float> expected = asc_values(folder() / "dem_lidar.asc");
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(asc->cols) * static_cast<std::size_t>(asc->rows));
+    // Without a coordinate system nothing says the unit: the summary names none.
+    const std::string cells = std::to_string(asc->cols) + "x" + std::to_string(asc->rows) + " cells, Float32)\n";
+    EXPECT_EQ(a.out, "wrote dem_lidar.tif (" + cells);
+    EXPECT_EQ(r.out, "wrote raster.tif (" + cells);
     for (const GeoTiffContents* g : {&*from_asc, &*from_raw}) {
         EXPECT_EQ(g->driver, "GTiff");
         EXPECT_EQ(g->layout, "COG");
@@ -131,6 +135,7 @@ TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
         for (int k = 0; k < 6; ++k) EXPECT_EQ(g->transform[k], asc->transform[k]) << k;
         EXPECT_EQ(g->z, expected);
         EXPECT_TRUE(g->epsg.empty());
+        EXPECT_EQ(g->unit, "");
     }
 }
 

@@ -2,7 +2,11 @@
 
 #include <string>
 
+#include "core/model_files.h"
+#include "files.h"
 #include "models/companion_run.h"
+#include "models/model_error.h"
+#include "models/model_input.h"
 
 TEST(CompanionMessages, NamesAreKeptToOnePrintableLine)
 {
@@ -16,4 +20,33 @@ TEST(CompanionMessages, NamesAreKeptToOnePrintableLine)
         {"cut \xe2\x80", "cut ??"},
     };
     for (const auto& c : cases) EXPECT_EQ(kestranov::models::one_line(c.name), c.shown) << c.name;
+}
+
+// A GeoTIFF reaches the reader its companion hands in once the name is a
+// regular file (GDAL would wait on a FIFO); without a reader it is an
+// unrecognised file, as before GeoTIFFs were read.
+TEST(ModelDoor, GeoTiffsReachTheReaderHandedIn)
+{
+    namespace km = kestranov::models;
+    TempDir dir;
+    write_file(dir / "g.TIFF", "II*");
+    std::filesystem::create_directory(dir / "d.tif");
+    int calls = 0;
+    const km::GeoTiffReader reader = [&](const std::filesystem::path&) {
+        ++calls;
+        return km::Model{};
+    };
+    km::read_model(dir / "g.TIFF", std::nullopt, dir / "g.png", reader);
+    EXPECT_EQ(calls, 1);
+    const auto problem = [&](const char* input, const km::GeoTiffReader& with) -> std::string {
+        try {
+            km::read_model(dir / input, std::nullopt, dir / "out.png", with);
+        } catch (const km::ModelError& e) {
+            return e.problem();
+        }
+        return "read";
+    };
+    EXPECT_EQ(problem("d.tif", reader), "is a directory, not a grid file");
+    EXPECT_EQ(problem("g.TIFF", {}), "unrecognised file type (expected " + kestranov::model_file_names() + ")");
+    EXPECT_EQ(calls, 1);
 }

@@ -90,7 +90,7 @@ TEST(Naming, TheUnitIsThatOfAPrjBesideTheModel)
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestranov-prj-unit-test";
     std::filesystem::create_directories(dir);
     EXPECT_FALSE(kestranov::preview::unit_beside(dir / "none.asc"));
-#ifdef KESTRANOV_PREVIEW_PRJ
+#ifdef KESTRANOV_PREVIEW_GDAL
     const char* feet =
         "PROJCS[\"NAD83 / Oregon GIC Lambert (ft)\",GEOGCS[\"NAD83\",DATUM[\"D_North_American_1983\","
         "SPHEROID[\"GRS_1980\",6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]"

@@ -10,6 +10,8 @@
 #include <functional>
 #include <thread>
 
+#include "models/model_error.h"
+#include "preview/geotiff_model.h"
 #include "preview/render.h"
 #include "preview/shading.h"
 #include "test_support.h"
@@ -334,7 +336,29 @@ const ErrorCase kErrorCases[] = {
     {"unknown file type",
      [](const TempDir& d) { write_file(d / "x.dem", "1 2 3"); },
      {"x.dem"},
-     {"x.dem", "unrecognised"}},
+     {"x.dem", "unrecognised", "or a GeoTIFF"}},
+#ifdef KESTRANOV_PREVIEW_GDAL
+    {"not a raster",
+     [](const TempDir& d) { write_file(d / "bad.tif", "II*\0 cut short"); },
+     {"bad.tif"},
+     {"bad.tif", "GDAL cannot open it as a raster"}},
+    // GDAL's own description of a raster stands for a GeoTIFF whose tile
+    // table alone would take gigabytes.
+    {"band too large",
+     [](const TempDir& d) {
+         write_file(d / "big.tif",
+                    "<VRTDataset rasterXSize=\"2000000000\" rasterYSize=\"2000000000\">"
+                    "<VRTRasterBand dataType=\"Float32\" band=\"1\"/></VRTDataset>");
+     },
+     {"big.tif"},
+     {"big.tif", "its band of 2000000000 columns and 2000000000 rows is too large"}},
+#else
+    {"GeoTIFF without GDAL",
+     [](const TempDir& d) { write_file(d / "g.tif", "II*\0"); },
+     {"g.tif"},
+     {"g.tif", "built without GDAL"}},
+#endif
+    {"GeoTIFF missing", [](const TempDir&) {}, {"absent.TIFF"}, {"absent.TIFF", "no such file"}},
     {"output directory missing", write_ok_asc, {"ok_lidar.asc", "-o", "nodir/out.png"}, {"nodir/out.png"}},
     {"output would overwrite input", write_ok_asc, {"ok_lidar.asc", "-o", "ok_lidar.asc"}, {"overwrite"}},
     {"unknown option", write_ok_asc, {"ok_lidar.asc", "--colour"}, {"unknown option", "--colour"}, true},
@@ -397,3 +421,82 @@ TEST(Cli, FileSizeLimitLinkAndFifo)
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.png"));
     EXPECT_EQ(received, read_file(dir / "real.png"));
 }
+
+#ifdef KESTRANOV_GRID_EXE
+// The companions read what the command writes: one cloud with a hole of 3 x 3
+// cells left empty (--fill none) gridded by kestranov-grid to a GeoTIFF
+// without a coordinate system, to one in feet and to an ESRI grid. Each
+// picture shows the hole, and only the hole, in the nodata colour, a
+// "nodata" swatch, and the unit its file names: none, feet, and the
+// metres of a grid without a .prj.
+TEST(Cli, KestranovGridOutputsShowTheirHoleAsNodata)
+{
+    TempDir dir;
+    const auto in_hole = [](int r, int c) { return r >= 3 && r <= 5 && c >= 3 && c <= 5; };
+    std::string cloud;
+    for (int r = 0; r < 8; ++r)  // row 0 the north
+        for (int c = 0; c < 10; ++c)
+            if (!in_hole(r, c))
+                cloud += std::to_string(100.5 + c) + " " + std::to_string(207.5 - r) + " " +
+                         std::to_string(50 + c * 0.5 + (7 - r)) + "\n";
+    write_file(dir / "c.xyz", cloud);
+    const std::vector<std::string> grid = {"--cell", "1", "--fill", "none", "-q", "c.xyz", "-o"};
+    const struct {
+        std::vector<std::string> extra;
+        std::string max_label;
+    } outputs[] = {
+        {{"g.tif"}, "max 61.50"}, {{"ft.tif", "--srs", "EPSG:2994"}, "max 61.50 ft"}, {{"g.asc"}, "max 61.50 m"}};
+    std::optional<kt::Png> first;
+    const kp::MapGeometry m = kp::map_geometry(8, 10);
+    for (const auto& o : outputs) {
+        SCOPED_TRACE(o.extra[0]);
+        std::vector<std::string> args = grid;
+        args.insert(args.end(), o.extra.begin(), o.extra.end());
+        const kt::RunResult made = kt::run_program(KESTRANOV_GRID_EXE, args, dir.path());
+        ASSERT_EQ(made.status, 0) << made.err;
+        const kt::RunResult drawn = kt::run_cli({o.extra[0], "-o", "p.png"}, dir.path());
+        ASSERT_EQ(drawn.status, 0) << drawn.err;
+        EXPECT_EQ(drawn.err, "");
+        const auto png = kt::read_png(dir / "p.png");
+        ASSERT_TRUE(png);
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 10; ++c)
+                EXPECT_EQ(cell_pixel(*png, m, r, c) == kp::kNoDataColour, in_hole(r, c)) << r << "," << c;
+        const int legend_x = m.x0 + m.width + 2;
+        EXPECT_TRUE(kt::shows_text(*png, legend_x, kp::kNoDataLabel));
+        EXPECT_TRUE(kt::shows_text(*png, legend_x, o.max_label));
+        EXPECT_TRUE(kt::shows_text(*png, legend_x, std::string(o.max_label).replace(0, 9, "min 50.00")));
+        // One grid, one map, whichever file carried it.
+        if (!first) first = png;
+        for (int y = m.y0; y < m.y0 + m.height; ++y)
+            for (int x = m.x0; x < m.x0 + m.width; ++x) ASSERT_EQ(png->at(x, y), first->at(x, y)) << x << "," << y;
+    }
+    // Read in-process: the corner and cells of the lattice, the unit, and
+    // a band refused before its cells are allocated when memory is short.
+    const kestranov::models::Model g = kp::read_geotiff_model(dir / "g.tif", 0);
+    EXPECT_EQ(g.grid.xll, 100.0);
+    EXPECT_EQ(g.grid.yll, 200.0);
+    EXPECT_EQ(g.grid.cellsize, 1.0);
+    EXPECT_EQ(g.own_unit, "");
+    EXPECT_EQ(kp::read_geotiff_model(dir / "ft.tif", 0).own_unit, "ft");
+    try {
+        kp::read_geotiff_model(dir / "g.tif", 639);
+        ADD_FAILURE() << "a band of 640 bytes read in 639";
+    } catch (const kestranov::models::ModelError& e) {
+        EXPECT_EQ(e.problem(), "its band of 10 columns and 8 rows needs 1 MB of memory, and 0 MB are available");
+    }
+    EXPECT_EQ(kp::read_geotiff_model(dir / "g.tif", 640).grid.z.size(), 80u);
+    // Several bands: the first drawn, with a warning; a scale is no GeoTIFF's.
+    write_file(dir / "two.tif",
+               "<VRTDataset rasterXSize=\"3\" rasterYSize=\"2\"><VRTRasterBand dataType=\"Float32\" "
+               "band=\"1\"/><VRTRasterBand dataType=\"Float32\" band=\"2\"/></VRTDataset>");
+    const kt::RunResult two = kt::run_cli({"two.tif", "--scale", "cm"}, dir.path());
+    EXPECT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.err,
+              "kestranov-preview: warning: two.tif: has 2 bands; the first is drawn\n"
+              "kestranov-preview: warning: --scale cm ignored: a GeoTIFF's values are read as they are stored\n");
+    // Reading wrote nothing beside the files (no .aux.xml).
+    EXPECT_EQ(names_in(dir.path()),
+              (std::vector<std::string>{"c.xyz", "ft.tif", "g.asc", "g.tif", "p.png", "two.png", "two.tif"}));
+}
+#endif

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <set>
@@ -141,6 +142,10 @@ TEST(Ramp, EndsAndMiddle)
     // Halfway between two stops is their average.
     const kp::RgbF q = kp::ramp_colour((kp::kRamp[1].t + kp::kRamp[2].t) / 2);
     EXPECT_NEAR(q.r, (kp::kRamp[1].colour.r + kp::kRamp[2].colour.r) / 2, 1e-9);
+    // No height, however shaded or averaged, takes the nodata colour: the
+    // ramp never has more blue than green, and the nodata colour has.
+    for (int k = 0; k <= 1000; ++k) EXPECT_LE(kp::ramp_colour(k / 1000.0).b, kp::ramp_colour(k / 1000.0).g) << k;
+    EXPECT_GT(kp::kNoDataColour.b, kp::kNoDataColour.g);
 }
 
 TEST(ColourCells, LowestAndHighestCellsGetTheRampEndsTimesTheLight)
@@ -236,7 +241,7 @@ TEST(Labels, FormatAndFont)
 TEST(Labels, GlyphsAreDistinctAndDrawnInsideTheirBox)
 {
     std::set<std::uint64_t> seen;  // each glyph's seven rows packed into one number
-    for (char ch : std::string("0123456789.-+emaxinuts?")) {
+    for (char ch : std::string("0123456789.-+emaxinuts?fodrvyUS")) {
         const std::uint8_t* g = kp::glyph(ch);
         ASSERT_NE(g, nullptr) << ch;
         std::uint64_t packed = 0;
@@ -294,6 +299,28 @@ TEST(RenderPreview, CanvasHoldsMapFrameAndLegend)
     ASSERT_GE(yellow_y, 0);
     EXPECT_GT(low_y, yellow_y);
     EXPECT_GE(low_y, m.y0 + m.height / 2);
+
+    // The empty cell puts a square swatch of the nodata colour in the legend,
+    // below the ramp, on a taller canvas; without one there is none.
+    const auto swatch = [](const kp::Rendered& r) {
+        int n = 0, x0 = r.image.width(), x1 = -1, y0 = r.image.height(), y1 = -1;
+        for (int y = 0; y < r.image.height(); ++y)
+            for (int x = r.map.x0 + r.map.width + 1; x < r.image.width(); ++x)
+                if (r.image.get(x, y) == kp::kNoDataColour)
+                    ++n, x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+        return std::array<int, 4>{n, x1 - x0 + 1, y1 - y0 + 1, y0};
+    };
+    EXPECT_TRUE(out.nodata_swatch);
+    const auto [n, w, h, top] = swatch(out);
+    EXPECT_EQ(n, w * h);
+    EXPECT_EQ(w, h);
+    EXPECT_GT(w, 10);
+    EXPECT_GT(top, low_y);
+    g.z[0] = 100.0;
+    const kp::Rendered plain = kp::render_preview(g, {"m", 2});
+    EXPECT_FALSE(plain.nodata_swatch);
+    EXPECT_EQ(swatch(plain)[0], 0);
+    EXPECT_LT(plain.image.height(), out.image.height());
     kp::ElevationGrid empty = grid_from(1, 1, 1.0, [](double, double) { return kp::ElevationGrid::kNoData; });
     EXPECT_THROW(kp::render_preview(empty, {"m", 2}), std::invalid_argument);
 }

@@ -36,13 +36,21 @@ struct Png {
 // Independent of the writer: uses libpng's reading side.
 std::optional<Png> read_png(const fs::path& file);
 
+// Whether a line of dark ink at or right of column `x_from` is exactly
+// `text` as the legend's font draws it at scale 2 (the whole line: "max 5"
+// is not "max 5 m").
+bool shows_text(const Png& png, int x_from, const std::string& text);
+
 struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
 };
-// Runs the built kestranov-preview with `args` from inside `workdir`, after
-// the shell command `shell` ("ulimit -f 1;" for a file-size limit).
+// Runs `program` with `args` from inside `workdir`, after the shell command
+// `shell` ("ulimit -f 1;" for a file-size limit); run_cli runs the built
+// kestranov-preview.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, const fs::path& workdir,
+                      const std::string& shell = "");
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& workdir, const std::string& shell = "");
 
 }  // namespace kestranov::preview::testing
