@@ -113,6 +113,16 @@ void check_unchanged(const InputFile& f3, const std::string& path, const FileIde
     if (!(f3.identity() == seen) || !(f3.identity_of_name() == seen)) changed(path);
 }
 
+// The name a missing point file is told by: as typed when it ends in a
+// format's extension (the user named that file), else with .xyz, the
+// format the console asks for.
+std::string missing_name(const std::string& stem)
+{
+    for (const PointFormat& f : formats)
+        if (same_extension(stem, f.extension)) return stem;
+    return stem + ".xyz";
+}
+
 // Opens point file m and gives its format; null on the second reading when
 // the name now finds another file than the first reading read, which is
 // never read. The message for a name without a file has one line break
@@ -122,7 +132,7 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
 {
     const bool first_reading = !seen.identity;
     const std::optional<Found> found = find_point_file(files, m);
-    if (!found) fail(file_unknown(first_reading ? files.windows_stem(m) + ".xyz" : seen.path, first_reading));
+    if (!found) fail(file_unknown(first_reading ? missing_name(files.windows_stem(m)) : seen.path, first_reading));
     if (!first_reading && found->path != seen.path) return nullptr;
     seen.path = found->path;
     const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);

@@ -306,7 +306,10 @@ TEST(PointReader, WhichFileANameReads)
         // A name typed with its extension finds it in any case.
         {{{"p.Las", las}}, "p.lAS", nothing, "File 1 Name : " + zone + "p.Las\n\n"},
         {{{"p.LAZ", las}, {"p.laz.xyz", text}}, "p.laz", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
-        {{{"p.Las", las}}, "p.laz", nothing, "\n\tFile " + zone + "p.laz.xyz unknown\n"},
+        // A missing name typed with an extension is told by that name.
+        {{{"p.Las", las}}, "p.laz", nothing, "\n\tFile " + zone + "p.laz unknown\n"},
+        {{{"p.xyz", text}}, "p.LAS", nothing, "\n\tFile " + zone + "p.LAS unknown\n"},
+        {{{"q.xyz", text}}, "p.XYZ", nothing, "\n\tFile " + zone + "p.XYZ unknown\n"},
         // The header decides between LAS and LAZ, whatever the name.
         {{{"p.LAZ", las}, {"p.xyz.las", las}}, "p", nothing, "File 1 Name : " + zone + "p.LAZ\n\n"},
         {{{"q", text}}, "p", nothing, "\n\tFile " + zone + "p.xyz unknown\n"},

@@ -192,6 +192,20 @@ TEST(Dialogue, NulByteInANameCutsTheFailureMessage)
         EXPECT_TRUE(t.ends_with(no_answer)) << t;
         EXPECT_EQ(s.files_in_zone(), std::vector<std::string>{"a.xyz"});
     }
+    // A missing file typed with its extension was told as "a.las.xyz": it is
+    // told by the name typed, and the rest of the console is unchanged.
+    for (const std::string typed : {"a.las", "a.LAZ", "a.Xyz"}) {
+        Session with, without;
+        with.put("a.txt", cloud), without.put("a.txt", cloud);
+        EXPECT_EQ(with.run("zone1\n1\n" + typed + "\n1\n0\n"), 1);
+        EXPECT_EQ(without.run("zone1\n1\na\n1\n0\n"), 1);
+        std::string expected = without.console();
+        const std::string told = "\n\tFile c:\\images\\zone1\\a.xyz unknown\n";
+        ASSERT_TRUE(expected.ends_with(told)) << expected;
+        expected.replace(expected.size() - told.size(), told.size(),
+                         "\n\tFile c:\\images\\zone1\\" + typed + " unknown\n");
+        EXPECT_EQ(with.console(), expected);
+    }
 }
 
 // The number of files is only a count of questions to come: the largest
