@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -116,6 +117,22 @@ inline std::string read_file(const std::filesystem::path& p)
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+// Why a test of the real LIDAR samples skips in a clone that has none beside
+// it: the sample (or the folder of them) it found missing, named, so that
+// `make test`'s list of skips says what to fetch.
+inline std::string no_sample(const std::filesystem::path& p)
+{
+    return "no " + p.string() + " (the real LIDAR samples beside the repository)";
+}
+
+// The first of `samples` missing, as no_sample says it; "" when all are there.
+inline std::string missing_sample(std::initializer_list<std::filesystem::path> samples)
+{
+    for (const std::filesystem::path& p : samples)
+        if (!std::filesystem::exists(p)) return no_sample(p);
+    return "";
 }
 
 // `s` as one word for /bin/sh, whatever it holds.

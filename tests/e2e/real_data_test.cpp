@@ -64,7 +64,7 @@ TEST(RealData, CellsStayInsideTheCloudsRangeAndFirstIsNeverBelowLast)
     };
     for (const Case c : {Case{"pdal_hexbin_rect_utm42n.xyz", "2"}, Case{"pdal_autzen_rect_ft.xyz", "5"}}) {
         const std::string cloud = sample(c.file);
-        if (cloud.empty()) GTEST_SKIP() << "no sample data at " << shared;
+        if (cloud.empty()) GTEST_SKIP() << no_sample(shared / c.file);
         SCOPED_TRACE(c.file);
         const auto [lo, hi] = z_range(cloud);
         const Grid first = grid({cloud}, c.cell, 0), last = grid({cloud}, c.cell, 1);
@@ -87,7 +87,7 @@ TEST(RealData, CellsStayInsideTheCloudsRangeAndFirstIsNeverBelowLast)
 TEST(RealData, OneFileOrSeveralShuffledGiveTheSameGrid)
 {
     const std::string cloud = sample("pdal_hexbin_rect_utm42n.xyz");
-    if (cloud.empty()) GTEST_SKIP() << "no sample data at " << shared;
+    if (cloud.empty()) GTEST_SKIP() << no_sample(shared / "pdal_hexbin_rect_utm42n.xyz");
     std::vector<std::string> lines = lines_of(cloud);
     std::mt19937 rng(99);
     std::shuffle(lines.begin(), lines.end(), rng);
@@ -105,9 +105,12 @@ TEST(RealData, OneFileOrSeveralShuffledGiveTheSameGrid)
 
 TEST(RealData, FootprintsWithLargeGapsStopAtTheDensityCheck)
 {
+    if (const std::string why =
+            missing_sample({shared / "pdal_hexbin_crop_utm42n.xyz", shared / "pdal_autzen_trim_ft.xyz"});
+        !why.empty())
+        GTEST_SKIP() << why;
     const std::string crop = sample("pdal_hexbin_crop_utm42n.xyz");
     const std::string trim = sample("pdal_autzen_trim_ft.xyz");
-    if (crop.empty() || trim.empty()) GTEST_SKIP() << "no sample data at " << shared;
     for (const auto& [cloud, cell] : {std::pair{crop, "2"}, std::pair{trim, "10"}}) {
         const Grid g = grid({cloud}, cell, 0);
         EXPECT_EQ(g.status, 1);

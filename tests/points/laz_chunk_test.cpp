@@ -1,7 +1,8 @@
 // LAZ chunks of point formats 0 to 3: every point decoded from a sample is
 // the point of its uncompressed twin, and chunks cut short or spoiled
 // decode without reading outside their bytes. The samples live outside the
-// repository: the tests that need them skip when they are absent.
+// repository: the small LAZ file in tests/data/laz is decoded first, and
+// the rest skips when they are absent.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "files.h"
+#include "points/carried_laz.h"
 #include "points/laz_chunk.h"
 #include "points/laz_format.h"
 
@@ -73,31 +75,41 @@ LazChunkStatus decode_exact(const std::string& data, std::size_t from, std::size
     return decode_laz_chunk(chunk.data(), chunk.data() + chunk.size(), items, count, LazNeeds{true}, out.data());
 }
 
+// Every point of `laz`'s chunks, decoded, against the records of `las`.
+void expect_points_of_twin(const LazFile& laz, const std::string& las)
+{
+    const std::size_t at = field<std::uint32_t>(las, 96), length = field<std::uint16_t>(las, 105);
+    ASSERT_EQ(field<std::uint32_t>(las, 107), laz.points);
+    std::size_t i = 0, wrong = 0;
+    std::vector<LazPoint> points;
+    for (const LazChunk& c : laz.chunks) {
+        ASSERT_EQ(decode_exact(laz.data, c.offset, c.bytes, laz.vlr.items, c.points, points), LazChunkStatus::ok);
+        for (const LazPoint& p : points) {
+            const std::size_t r = at + length * i++;
+            const std::uint8_t flags = field<std::uint8_t>(las, r + 14);
+            const bool same = p.x == field<std::int32_t>(las, r) && p.y == field<std::int32_t>(las, r + 4) &&
+                              p.z == field<std::int32_t>(las, r + 8) &&
+                              p.classification == (field<std::uint8_t>(las, r + 15) & 0x1F) &&
+                              p.return_number == (flags & 7) && p.number_of_returns == ((flags >> 3) & 7);
+            if (!same && wrong++ < 3) ADD_FAILURE() << "point " << i << " differs";
+        }
+    }
+    EXPECT_EQ(i, laz.points);
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST(LazChunk, EveryPointIsThePointOfTheLasTwin)
 {
-    if (!std::filesystem::exists(laz_data / "point10.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    {
+        SCOPED_TRACE("the carried file");
+        expect_points_of_twin(open_laz(carried / "point10_4x10.laz"), twin_of_carried());
+    }
+    if (const std::string why = missing_sample({laz_data / "point10.laz", laz_data / "simple.laz"}); !why.empty())
+        GTEST_SKIP() << why;
     for (const char* name : {"point10", "point-time", "point-color", "point-time-color", "extra-bytes", "simple"}) {
         SCOPED_TRACE(name);
-        const LazFile laz = open_laz(laz_data / (std::string(name) + ".laz"));
-        const std::string las = read_file(laz_data / (std::string(name) + ".las"));
-        const std::size_t at = field<std::uint32_t>(las, 96), length = field<std::uint16_t>(las, 105);
-        ASSERT_EQ(field<std::uint32_t>(las, 107), laz.points);
-        std::size_t i = 0, wrong = 0;
-        std::vector<LazPoint> points;
-        for (const LazChunk& c : laz.chunks) {
-            ASSERT_EQ(decode_exact(laz.data, c.offset, c.bytes, laz.vlr.items, c.points, points), LazChunkStatus::ok);
-            for (const LazPoint& p : points) {
-                const std::size_t r = at + length * i++;
-                const std::uint8_t flags = field<std::uint8_t>(las, r + 14);
-                const bool same = p.x == field<std::int32_t>(las, r) && p.y == field<std::int32_t>(las, r + 4) &&
-                                  p.z == field<std::int32_t>(las, r + 8) &&
-                                  p.classification == (field<std::uint8_t>(las, r + 15) & 0x1F) &&
-                                  p.return_number == (flags & 7) && p.number_of_returns == ((flags >> 3) & 7);
-                if (!same && wrong++ < 3) ADD_FAILURE() << "point " << i << " differs";
-            }
-        }
-        EXPECT_EQ(i, laz.points);
-        EXPECT_EQ(wrong, 0u);
+        expect_points_of_twin(open_laz(laz_data / (std::string(name) + ".laz")),
+                              read_file(laz_data / (std::string(name) + ".las")));
     }
 }
 
@@ -125,12 +137,18 @@ TEST(LazChunk, AChunkCutShortEndsEarlyAndSpoiledBytesStayInside)
     // An item list that LASzip does not write is damage, not points.
     EXPECT_EQ(decode_exact("", 0, 0, {{LazItem::gpstime11, 8, 2}}, 1, points), LazChunkStatus::damaged);
 
-    if (!std::filesystem::exists(laz_data / "point-time-color.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
-    const LazFile laz = open_laz(laz_data / "point-time-color.laz");
-    const LazChunk& c = laz.chunks.at(0);
-    for (std::size_t cut : {std::size_t{0}, std::size_t{33}, std::size_t{40}, c.bytes / 2, c.bytes - 8}) {
-        EXPECT_EQ(decode_exact(laz.data, c.offset, cut, laz.vlr.items, c.points, points), LazChunkStatus::ends_early)
-            << cut;
+    // A chunk cut anywhere ends early: the carried file's first (10 points
+    // of format 1), and the sample's of GPS time and colour too.
+    const std::filesystem::path sample = laz_data / "point-time-color.laz";
+    for (const std::filesystem::path& p : {carried / "point10_4x10.laz", sample}) {
+        if (p == sample && !std::filesystem::exists(p)) GTEST_SKIP() << no_sample(p);
+        const LazFile laz = open_laz(p);
+        const LazChunk& c = laz.chunks.at(0);
+        for (std::size_t cut : {std::size_t{0}, std::size_t{33}, std::size_t{40}, c.bytes / 2, c.bytes - 8}) {
+            EXPECT_EQ(decode_exact(laz.data, c.offset, cut, laz.vlr.items, c.points, points),
+                      LazChunkStatus::ends_early)
+                << p << ", cut at " << cut;
+        }
     }
 }
 

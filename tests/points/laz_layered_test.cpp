@@ -76,7 +76,8 @@ LazChunkStatus decode(const Bytes& chunk, const std::vector<LazItem>& items, std
 
 TEST(LazLayered, SamplesDecodeToTheirLasTwins)
 {
-    if (!std::filesystem::exists(laz_data / "autzen_f6.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    if (const std::string why = missing_sample({laz_data / "autzen_f6.laz", laz_data / "autzen_f8.las"}); !why.empty())
+        GTEST_SKIP() << why;
     for (const char* name : {"autzen_f6", "autzen_f7", "autzen_f8"}) {
         SCOPED_TRACE(name);
         const LazFile laz = open_laz(laz_data / (std::string(name) + ".laz"));
@@ -106,7 +107,7 @@ TEST(LazLayered, SamplesDecodeToTheirLasTwins)
 
 TEST(LazLayered, CutOrMiscountedChunksAreReported)
 {
-    if (!std::filesystem::exists(laz_data / "autzen_f7.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    if (!std::filesystem::exists(laz_data / "autzen_f7.laz")) GTEST_SKIP() << no_sample(laz_data / "autzen_f7.laz");
     const LazFile laz = open_laz(laz_data / "autzen_f7.laz");
     const Chunk& c = laz.chunks.front();
     // Bytes kept of the chunk: within the first point, within the layer

@@ -10,12 +10,12 @@
 #include <limits>
 #include <map>
 
+#include "points/carried_laz.h"
 #include "support.h"
 
 namespace {
 
 const std::filesystem::path laz_data = std::filesystem::path(KESTRANOV_SHARED_DATA) / "laz";
-const std::filesystem::path carried = std::filesystem::path(KESTRANOV_TEST_DATA) / "laz";
 
 struct Outcome {
     int status;
@@ -42,25 +42,6 @@ Outcome run_on(const std::string& name, const std::string& bytes, const std::str
     return o;
 }
 
-// The carried LAZ file's twin: the 10 points of point10_10.las in each of
-// its 4 chunks, moved by k x (500, 300) units in chunk k as the file's
-// README says.
-std::string twin_of_carried()
-{
-    const std::string ten = read_file(carried / "point10_10.las");
-    const auto at = field<std::uint32_t>(ten, 96);
-    std::string las = ten.substr(0, at);
-    patch<std::uint32_t>(las, 107, 40);
-    for (std::int32_t k = 0; k < 4; ++k)
-        for (std::size_t r = 0; r < 10; ++r) {
-            std::string record = ten.substr(at + 20 * r, 20);
-            patch(record, 0, field<std::int32_t>(record, 0) + 500 * k);
-            patch(record, 4, field<std::int32_t>(record, 4) + 300 * k);
-            las += record;
-        }
-    return las;
-}
-
 }  // namespace
 
 TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
@@ -85,7 +66,8 @@ TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
             EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, chunk), las) << "failing chunk " << chunk;
     }
 
-    if (!std::filesystem::exists(laz_data / "point10.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    if (const std::string why = missing_sample({laz_data / "point10.laz", laz_data / "autzen_f8.laz"}); !why.empty())
+        GTEST_SKIP() << why;
     for (const char* name : {"point10", "point-time", "point-color", "point-time-color", "extra-bytes", "simple",
                              "autzen_f6", "autzen_f7", "autzen_f8"}) {
         const std::string answers = gridding_answers({"p"}, "100", 1) + raster;
@@ -296,7 +278,8 @@ TEST(LazReader, AFilterKeepsFromLazWhatItKeepsFromItsLasTwin)
     EXPECT_GT(ground.kept, 0);
     EXPECT_LT(ground.kept, 40);
 
-    if (!std::filesystem::exists(laz_data / "point10.laz")) GTEST_SKIP() << "no LAZ samples at " << laz_data;
+    if (const std::string why = missing_sample({laz_data / "point10.laz", laz_data / "autzen_f8.laz"}); !why.empty())
+        GTEST_SKIP() << why;
     for (const char* name : {"point10", "point-time", "point-color", "point-time-color", "extra-bytes", "simple",
                              "autzen_f6", "autzen_f7", "autzen_f8"}) {
         const std::string las = read_file(laz_data / (std::string(name) + ".las"));
