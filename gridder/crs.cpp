@@ -135,16 +135,26 @@ private:
 
 std::atomic<int> key_files = 0;
 
+// The start of a record's text as the user can see it in one line: what
+// is not printable shown as '?', a long text cut.
+std::string excerpt(const std::string& text)
+{
+    constexpr std::size_t shown = 40;
+    std::string out;
+    for (const char c : text.substr(0, shown)) out += c >= ' ' && c <= '~' ? c : '?';
+    return out + (text.size() > shown ? "..." : "");
+}
+
 std::optional<Crs> crs_of_keys(const LasCrs& r)
 {
     if (r.geokeys.size() < 8 || r.geokeys.size() % 2 || r.geodoubles.size() % 8)
-        throw CrsError("its GeoTIFF key records are malformed");
+        throw CrsUnreadable("its GeoTIFF key records are malformed");
     const KeyTiff tiff(r);
     const std::string path =
         "/vsimem/kestranov-grid-keys-" + std::to_string(getpid()) + "-" + std::to_string(key_files++) + ".tif";
     VSILFILE* f =
         VSIFileFromMemBuffer(path.c_str(), const_cast<GByte*>(tiff.bytes().data()), tiff.bytes().size(), FALSE);
-    if (!f) throw CrsError("GDAL could not take its GeoTIFF keys");
+    if (!f) throw CrsUnreadable("GDAL could not take its GeoTIFF keys");
     VSIFCloseL(f);
     const char* const drivers[] = {"GTiff", nullptr};
     GDALDataset* ds = GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers);
@@ -156,7 +166,7 @@ std::optional<Crs> crs_of_keys(const LasCrs& r)
     VSIUnlink(path.c_str());
     // Keys that name no system (a count beyond the record, a value outside
     // the doubles) would otherwise pass as a file without one.
-    if (!ds || !crs) throw CrsError("its GeoTIFF keys describe no coordinate system GDAL can read");
+    if (!ds || !crs) throw CrsUnreadable("its GeoTIFF keys describe no coordinate system GDAL can read");
     if (!crs->horizontal) throw CrsError("its coordinate system is neither projected nor geographic");
     return crs;
 }
@@ -181,16 +191,18 @@ std::optional<Crs> crs_of_file(const LasCrs& records)
     struct Pop {
         ~Pop() { CPLPopErrorHandler(); }
     } pop;
-    if (!records.wkt.empty()) {
-        OGRSpatialReference srs;
-        if (srs.importFromWkt(records.wkt.c_str()) != OGRERR_NONE)
-            throw CrsError("GDAL cannot read the WKT of its coordinate system record");
-        const Crs c = describe(srs);
-        if (!c.horizontal) throw CrsError("its coordinate system is neither projected nor geographic");
-        return c;
+    if (!records.has_wkt) return records.geokeys.empty() ? std::nullopt : crs_of_keys(records);
+    OGRSpatialReference srs;
+    if (records.wkt.empty() || srs.importFromWkt(records.wkt.c_str()) != OGRERR_NONE) {
+        // Keys beside a WKT that says nothing still name the system.
+        if (!records.geokeys.empty()) return crs_of_keys(records);
+        throw CrsUnreadable(records.wkt.empty() ? "its coordinate system record (OGC WKT) is empty"
+                                                : "GDAL cannot read its coordinate system record (OGC WKT " +
+                                                      excerpt(records.wkt) + ")");
     }
-    if (records.geokeys.empty()) return std::nullopt;
-    return crs_of_keys(records);
+    const Crs c = describe(srs);
+    if (!c.horizontal) throw CrsError("its coordinate system is neither projected nor geographic");
+    return c;
 }
 
 bool same_crs(const Crs& a, const Crs& b)

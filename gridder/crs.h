@@ -28,11 +28,17 @@ struct Crs {
 std::optional<Crs> crs_from_user(const std::string& text);
 
 // The system a LAS or LAZ file's records describe: nothing when it holds
-// none. Throws CrsError when it holds one GDAL cannot read.
+// none. Throws CrsUnreadable when its records name no system GDAL can read,
+// CrsError when they name one no grid can be laid in.
 std::optional<Crs> crs_of_file(const LasCrs& records);
 
 struct CrsError : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+// Records that cannot be read are damage to the records, not to the points:
+// the run goes on as for a file that holds none, and says so.
+struct CrsUnreadable : CrsError {
+    using CrsError::CrsError;
 };
 
 // Whether both name one system, as GDAL compares them.

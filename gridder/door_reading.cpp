@@ -65,6 +65,10 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
         try {
             // A file without coordinate system records needs no GDAL.
             if (s.first.las && !s.first.crs.empty()) crs = gdal().crs_of_file(s.first.crs);
+        } catch (const CrsUnreadable& e) {
+            if (choice.unreadable.empty()) choice.unreadable_why = e.what();
+            choice.unreadable.push_back(s.path);
+            continue;
         } catch (const CrsError& e) {
             throw CrsError(s.path + ": " + e.what() + " (--srs sets the coordinate system instead)");
         }
@@ -78,6 +82,42 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
         }
     }
     return choice;
+}
+
+namespace {
+
+// "the coordinate system record of a.las", or of the first of several files.
+std::string unreadable_records(const CrsChoice& c)
+{
+    const std::size_t n = c.unreadable.size();
+    if (n == 1) return "the coordinate system record of " + c.unreadable.front();
+    return "the coordinate system records of " + std::to_string(n) + " files (the first: " + c.unreadable.front() + ")";
+}
+
+}  // namespace
+
+std::string why_no_crs(const CrsChoice& c)
+{
+    if (c.unreadable.empty()) return "the files hold none; --srs sets one";
+    return unreadable_records(c) + " cannot be read; --srs sets one";
+}
+
+std::string unreadable_warning(const CrsChoice& c, const std::string& outputs)
+{
+    if (c.unreadable.empty() || c.typed) return "";
+    const std::size_t more = c.unreadable.size() - 1;
+    std::string line = "warning: " + c.unreadable.front() + ": " + c.unreadable_why;
+    if (more) line += ", nor those of " + std::to_string(more) + (more == 1 ? " other file" : " other files");
+    if (c.crs)
+        return line + "; " + (more ? "their" : "its") + " points are taken to be in the other files' system, " +
+               c.crs->name;
+    return line + "; " + outputs + " without a coordinate system (--srs sets one)";
+}
+
+std::string unreadable_note(const CrsChoice& c)
+{
+    if (c.unreadable.empty() || !c.crs || c.typed) return "";
+    return "note: " + unreadable_records(c) + " cannot be read; taken to be the other files' system\n";
 }
 
 }  // namespace kestranov::gridder

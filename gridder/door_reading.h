@@ -50,11 +50,25 @@ struct CrsChoice {
     std::optional<Crs> crs;
     bool typed = false;                    // from --srs
     std::vector<std::string> without_crs;  // files that hold none
+    std::vector<std::string> unreadable;   // files whose records GDAL cannot read
+    std::string unreadable_why;            // of the first of them
 };
 
-// The files' coordinate system, or --srs over it: one system for them all.
-// Throws CrsError naming a file whose system GDAL cannot read, or two files
-// whose systems differ.
+// The files' coordinate system, or --srs over it (the files' records then
+// unread): one system for them all. A file whose records GDAL cannot read
+// counts as one without a system, in `unreadable`: a damaged record says
+// nothing of the points, and the other files' system holds for them.
+// Throws CrsError naming a file whose system no grid can be laid in, or two
+// files whose systems differ.
 CrsChoice choose_crs(const GridOptions& options, const SeenFiles& seen);
+
+// What the summary says when no system is known: why, and how to give one.
+std::string why_no_crs(const CrsChoice& choice);
+// The line on standard error for files whose records cannot be read (empty
+// when there is none): what became of them in `outputs` ("the DEM").
+std::string unreadable_warning(const CrsChoice& choice, const std::string& outputs);
+// The summary's note when some files' records cannot be read and the
+// others' system is taken (empty otherwise).
+std::string unreadable_note(const CrsChoice& choice);
 
 }  // namespace kestranov::gridder

@@ -37,6 +37,11 @@ std::string as_one_line(const std::string& console_text)
     return models::one_line(line);
 }
 
+void warn(std::ostream& err, const std::string& warning)
+{
+    if (!warning.empty()) err << program << ": " << models::one_line(warning) << "\n";
+}
+
 int failed(std::ostream& err, const std::string& message)
 {
     err << program << ": " << models::one_line(message) << "\n";
@@ -75,11 +80,13 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         const std::vector<std::string> files = point_files(o.inputs);
         std::ostream* const progress = terminal && !o.quiet ? &err : nullptr;
         if (o.tile_size) {
-            const std::string plan = write_tile_plan(o, files, progress);
-            if (!o.quiet) out << plan;
+            const WrittenPlan plan = write_tile_plan(o, files, progress);
+            warn(err, plan.warning);
+            if (!o.quiet) out << plan.summary;
             return 0;
         }
         const GridReport report = o.like_console ? console_grid(o, files) : make_grid(o, files, progress);
+        warn(err, unreadable_warning(report.system, "the DEM is written"));
         if (!o.quiet) out << summary(o, report);
         return 0;
     } catch (const Fatal& e) {

@@ -21,7 +21,7 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     frame.cellsize = l.size, frame.xll = l.xmin, frame.yll = l.ymin, frame.nodata = o.nodata;
     exporter::GeoTiffBand band;
     band.float64 = o.float64, band.always_nodata = true, band.program = "kestranov-grid", band.north = l.ymax;
-    if (report.crs) band.srs_wkt = report.crs->wkt, band.unit = report.crs->unit_code;
+    if (const auto& crs = report.system.crs) band.srs_wkt = crs->wkt, band.unit = crs->unit_code;
     const exporter::GridRows rows = [&](std::size_t r, double* values) {
         const double* row = grid.row(static_cast<std::int64_t>(r));
         std::copy(row, row + frame.cols, values);
@@ -50,8 +50,8 @@ std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, co
     }
     const OutputTarget asc{o.output, o.output, &inputs};
     const OutputTarget prj = prj_beside(asc);
-    if (report.crs && !report.crs->esri_wkt.empty()) {
-        write_esri_asc(asc, prj, report.crs->esri_wkt, grid, o.nodata);
+    if (const auto& crs = report.system.crs; crs && !crs->esri_wkt.empty()) {
+        write_esri_asc(asc, prj, crs->esri_wkt, grid, o.nodata);
         return "";
     }
     write_esri_asc(asc, grid, o.nodata);

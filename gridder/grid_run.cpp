@@ -138,7 +138,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     if (!made.grid) throw InputError(made.error);
     LatticeGrid& grid = *made.grid;
     if (!crs) crs = choose_crs(o, seen);
-    report.crs = crs->crs, report.crs_typed = crs->typed, report.without_crs = crs->without_crs;
+    report.system = *crs;
     for (std::size_t m = 1; m < seen.size(); ++m) {
         report.tally.class_passed += seen[m].tally.class_passed;
         report.tally.return_passed += seen[m].tally.return_passed;
@@ -170,7 +170,8 @@ std::string summary(const GridOptions& o, const GridReport& r)
         s << ")";
     }
     s << "\n";
-    const std::string unit = r.crs ? " " + (o.cell == 1 ? r.crs->unit : r.crs->units) : "";
+    const std::optional<Crs>& crs = r.system.crs;
+    const std::string unit = crs ? " " + (o.cell == 1 ? crs->unit : crs->units) : "";
     s << "grid: " << r.cols << " x " << r.rows << " cells of " << shortest(o.cell) << unit << ", west "
       << shortest(r.west) << " south " << shortest(r.south) << " east " << shortest(r.east) << " north "
       << shortest(r.north) << "\n";
@@ -178,14 +179,16 @@ std::string summary(const GridOptions& o, const GridReport& r)
     s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata";
     if (!o.like_console) s << " (" << shortest(o.nodata) << ")";
     s << "\n";
-    if (r.crs)
-        s << "coordinate system: " << r.crs->name << (r.crs->authority.empty() ? "" : " (" + r.crs->authority + ")")
-          << (r.crs_typed ? ", from --srs" : ", from the files") << "\n";
+    if (crs)
+        s << "coordinate system: " << crs->name << (crs->authority.empty() ? "" : " (" + crs->authority + ")")
+          << (r.system.typed ? ", from --srs" : ", from the files") << "\n";
     else
-        s << "coordinate system: none (the files hold none; --srs sets one)\n";
-    if (r.crs && !r.crs_typed && !r.without_crs.empty())
-        s << "note: " << r.without_crs.size() << (r.without_crs.size() == 1 ? " file holds" : " files hold")
-          << " no coordinate system (the first: " << r.without_crs.front() << ")\n";
+        s << "coordinate system: none (" << why_no_crs(r.system) << ")\n";
+    const std::vector<std::string>& without = r.system.without_crs;
+    if (crs && !r.system.typed && !without.empty())
+        s << "note: " << without.size() << (without.size() == 1 ? " file holds" : " files hold")
+          << " no coordinate system (the first: " << without.front() << ")\n";
+    s << unreadable_note(r.system);
     s << "wrote " << o.output << "\n";
     if (!r.removed.empty()) s << "removed " << r.removed << ": it held the coordinate system of an older grid\n";
     return s.str();

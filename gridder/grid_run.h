@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/point_filter.h"
-#include "gridder/crs.h"
+#include "gridder/door_reading.h"
 #include "gridder/grid_options.h"
 
 namespace kestranov::gridder {
@@ -24,10 +24,8 @@ struct GridReport {
     long long cols = 0, rows = 0;
     double west = 0, south = 0, east = 0, north = 0;
     long long with_points = 0, filled = 0, nodata = 0;
-    std::optional<Crs> crs;
-    bool crs_typed = false;                // from --srs
-    std::vector<std::string> without_crs;  // files that hold none
-    std::string removed;                   // a .prj of an older grid, taken away
+    CrsChoice system;     // the grid's coordinate system, and the files without one
+    std::string removed;  // a .prj of an older grid, taken away
 };
 
 // `progress`: where progress goes (null: nowhere).

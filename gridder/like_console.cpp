@@ -23,7 +23,7 @@ void write_console_geotiff(const GridOptions& o, GridView view, const Extents& e
     frame.cellsize = o.cell, frame.xll = e.Xmin, frame.yll = e.Ymin;
     exporter::GeoTiffBand band;
     band.float64 = o.float64, band.program = "kestranov-grid";
-    if (report.crs) band.srs_wkt = report.crs->wkt, band.unit = report.crs->unit_code;
+    if (const auto& crs = report.system.crs) band.srs_wkt = crs->wkt, band.unit = crs->unit_code;
     const exporter::GridRows rows = [&](std::size_t r, double* values) {
         const double* row = view.dtab[r];
         std::copy(row, row + frame.cols, values);
@@ -57,8 +57,7 @@ GridReport console_grid(const GridOptions& o, const std::vector<std::string>& pa
     report.cols = size.nb_col, report.rows = size.nb_lig;
     report.west = e.Xmin, report.south = e.Ymin;
     report.east = e.Xmin + size.nb_col * o.cell, report.north = e.Ymin + size.nb_lig * o.cell;
-    const CrsChoice crs = choose_crs(o, seen);
-    report.crs = crs.crs, report.crs_typed = crs.typed, report.without_crs = crs.without_crs;
+    report.system = choose_crs(o, seen);
 
     const std::vector<KeptFile> inputs = inputs_of(seen);
     if (o.kind == OutputKind::ascii_grid)

@@ -39,14 +39,14 @@ std::string mosaic_vrt(const GridOptions& o, const TilePlan& plan)
     std::string x =
         "<VRTDataset rasterXSize=\"" + std::to_string(l.cols) + "\" rasterYSize=\"" + std::to_string(l.rows) + "\">\n";
     // Without an axis mapping GDAL reads it in the GIS order (east, north), as it reads the tiles'.
-    if (plan.crs) x += "  <SRS>" + xml_escaped(plan.crs->wkt) + "</SRS>\n";
+    const std::optional<Crs>& crs = plan.system.crs;
+    if (crs) x += "  <SRS>" + xml_escaped(crs->wkt) + "</SRS>\n";
     // As the single run's GeoTIFF: its west and north edges, cells of the size, north up.
     x += "  <GeoTransform>" + shortest(l.xmin) + ", " + shortest(l.size) + ", 0, " + shortest(l.ymax) + ", 0, " +
          shortest(-l.size) + "</GeoTransform>\n";
     x += "  <VRTRasterBand dataType=\"" + type + "\" band=\"1\">\n";
     x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
-    if (plan.crs && !plan.crs->unit_code.empty())
-        x += "    <UnitType>" + xml_escaped(plan.crs->unit_code) + "</UnitType>\n";
+    if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
     for (const Tile& t : plan.tiles) {
         x += "    <SimpleSource>\n";
         x += "      <SourceFilename relativeToVRT=\"1\">" + tile_name(t) + "</SourceFilename>\n";

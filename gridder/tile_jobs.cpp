@@ -72,7 +72,7 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     // The resolved system, so that a tile whose files hold none has it too.
     // As WKT, also when typed: a typed file name or PROJ string may not
     // mean the same from another directory or node.
-    if (plan.crs) append(line, {" --srs ", shell_quoted(plan.crs->wkt)});
+    if (const auto& crs = plan.system.crs) append(line, {" --srs ", shell_quoted(crs->wkt)});
     append(line, {" -o ", shell_quoted(folder + "/" + tile_name(t)), " --"});
     for (const std::size_t k : t.files) append(line, {" ", shell_quoted(plan.files[k].path)});
     return line + "\n";

@@ -155,8 +155,7 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
     }
     plan.points_read = read_extents(paths, to_read, plan.files, o, seen, progress);
     plan.files_read = to_read.size();
-    const CrsChoice crs = choose_crs(o, seen);
-    plan.crs = crs.crs, plan.crs_typed = crs.typed, plan.without_crs = crs.without_crs;
+    plan.system = choose_crs(o, seen);
     plan.lattice = whole_lattice(o, plan.files);
     plan.tile_cells = whole_cells_in(*o.tile_size, o.cell);
     plan.tile_cols = (plan.lattice.cols + plan.tile_cells - 1) / plan.tile_cells;

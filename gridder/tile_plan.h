@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "grid/lattice.h"
-#include "gridder/crs.h"
+#include "gridder/door_reading.h"
 #include "gridder/grid_options.h"
 
 namespace kestranov::gridder {
@@ -39,9 +39,7 @@ struct TilePlan {
     std::int64_t tile_cols = 0, tile_rows = 0;
     std::vector<PlannedFile> files;
     std::vector<Tile> tiles;  // north first, west first
-    std::optional<Crs> crs;
-    bool crs_typed = false;
-    std::vector<std::string> without_crs;
+    CrsChoice system;
     std::size_t files_read = 0;  // files whose points the plan read (all without --bounds, else the text ones)
     long long points_read = 0;
 };

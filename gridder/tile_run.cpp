@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -44,7 +45,8 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
         without += t.files.empty();
     }
     const std::size_t n = plan.tiles.size();
-    const std::string unit = plan.crs ? " " + (o.cell == 1 ? plan.crs->unit : plan.crs->units) : "";
+    const std::optional<Crs>& crs = plan.system.crs;
+    const std::string unit = crs ? " " + (o.cell == 1 ? crs->unit : crs->units) : "";
     std::ostringstream s;
     s << "grid: " << l.cols << " x " << l.rows << " cells of " << shortest(o.cell) << unit << ", west "
       << shortest(l.xmin) << " south " << shortest(l.ymin) << " east " << shortest(l.xmax) << " north "
@@ -62,12 +64,12 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
           << (plan.files_read < plan.files.size() ? "; the others' from their LAS headers" : "") << "\n";
     else
         s << "extents: from the LAS headers\n";
-    if (plan.crs)
-        s << "coordinate system: " << plan.crs->name
-          << (plan.crs->authority.empty() ? "" : " (" + plan.crs->authority + ")")
-          << (plan.crs_typed ? ", from --srs" : ", from the files") << ", given to every tile\n";
+    if (crs)
+        s << "coordinate system: " << crs->name << (crs->authority.empty() ? "" : " (" + crs->authority + ")")
+          << (plan.system.typed ? ", from --srs" : ", from the files") << ", given to every tile\n";
     else
-        s << "coordinate system: none (the files hold none; --srs sets one)\n";
+        s << "coordinate system: none (" << why_no_crs(plan.system) << ")\n";
+    s << unreadable_note(plan.system);
     s << "wrote " << folder << "/jobs.txt (" << n << " lines), " << folder << "/slurm.sbatch, " << folder
       << "/mosaic.vrt\n";
     s << "run the " << n << " jobs, each writing " << folder << "/tiles/COL_ROW.tif, with one of:\n";
@@ -85,7 +87,7 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
 
 }  // namespace
 
-std::string write_tile_plan(const GridOptions& o, const std::vector<std::string>& files, std::ostream* progress,
+WrittenPlan write_tile_plan(const GridOptions& o, const std::vector<std::string>& files, std::ostream* progress,
                             const std::string& program)
 {
     const TilePlan plan = make_tile_plan(o, files, progress);
@@ -101,7 +103,7 @@ std::string write_tile_plan(const GridOptions& o, const std::vector<std::string>
     write_bytes(name + "/jobs.txt", bytes(jobs), {});
     write_bytes(name + "/slurm.sbatch", bytes(slurm_script(name)), {});
     write_bytes(name + "/mosaic.vrt", bytes(mosaic_vrt(o, plan)), {});
-    return plan_summary(o, plan, name);
+    return {plan_summary(o, plan, name), unreadable_warning(plan.system, "the tiles are written")};
 }
 
 }  // namespace kestranov::gridder

@@ -12,9 +12,13 @@
 
 namespace kestranov::gridder {
 
-// Returns the summary for standard output. `program`: the kestranov-grid
-// the jobs run (empty: this one).
-std::string write_tile_plan(const GridOptions& options, const std::vector<std::string>& files, std::ostream* progress,
+struct WrittenPlan {
+    std::string summary;  // for standard output
+    std::string warning;  // for standard error, or empty: files whose systems cannot be read
+};
+
+// `program`: the kestranov-grid the jobs run (empty: this one).
+WrittenPlan write_tile_plan(const GridOptions& options, const std::vector<std::string>& files, std::ostream* progress,
                             const std::string& program = "");
 
 }  // namespace kestranov::gridder

@@ -35,9 +35,12 @@ LasCrs read_las_crs(InputFile& f, const LasHeader& h)
         if (v.is(projection_user, geodoubles_record)) into = &crs.geodoubles;
         if (v.is(projection_user, geoascii_record)) into = &crs.geoascii;
         const bool fits = v.length <= largest_record && v.at <= file_size && v.length <= file_size - v.at;
-        if (into && into->empty() && fits) {
+        if (into && into->empty() && !(into == &wkt && crs.has_wkt) && fits) {
             into->resize(static_cast<std::size_t>(v.length));
-            if (!read(v.at, into->data(), into->size())) into->clear();
+            const bool read_whole = read(v.at, into->data(), into->size());
+            if (!read_whole) into->clear();
+            // An empty WKT record still says the file meant to state a system.
+            if (into == &wkt) crs.has_wkt = read_whole;
         }
         return ++walked < most_records;
     };

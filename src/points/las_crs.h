@@ -14,10 +14,11 @@ namespace kestranov {
 
 struct LasCrs {
     std::string wkt;                        // record 2112, its trailing NULs removed
+    bool has_wkt = false;                   // record 2112 was read, even if it holds no text
     std::vector<unsigned char> geokeys;     // record 34735, the GeoKeyDirectory
     std::vector<unsigned char> geodoubles;  // record 34736
     std::vector<unsigned char> geoascii;    // record 34737
-    bool empty() const { return wkt.empty() && geokeys.empty() && geodoubles.empty() && geoascii.empty(); }
+    bool empty() const { return !has_wkt && geokeys.empty() && geodoubles.empty() && geoascii.empty(); }
 };
 
 // The CRS of `f`, whose header is `h`: from its VLRs and, in LAS 1.4, its

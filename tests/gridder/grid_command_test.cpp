@@ -519,7 +519,8 @@ Written written_srs(const fs::path& p)
 
 // The files' system reaches the GeoTIFF and the .prj, with the band's unit
 // and the summary's after its linear unit; files of two systems need --srs,
-// which also overrides; text files hold none, and say so.
+// which also overrides; text files hold none, and say so. Records GDAL
+// cannot read are a warning, not a refusal.
 TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
 {
     TempDir dir;
@@ -531,6 +532,10 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     std::string short_keys = geokeys_of_epsg(32642);
     short_keys[6] = static_cast<char>(200);  // 200 keys announced, 3 held
     write_file(dir / "short_keys.las", las_file(pts, false, {{34735, short_keys}}));
+    // A user's delivery: its WKT record holds two quote characters.
+    write_file(dir / "quotes.las", las_file(pts, true, {{2112, "''"}}));
+    write_file(dir / "no_text.las", las_file(pts, true, {{2112, std::string(4, '\0')}}));
+    write_file(dir / "quotes_keys.las", las_file(pts, false, {{2112, "''"}, {34735, geokeys_of_epsg(32642)}}));
     write_file(dir / "p.xyz", "10 10 1\n");
     OGRSpatialReference utm, oregon;
     utm.importFromEPSG(32642);
@@ -554,13 +559,71 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     EXPECT_EQ(clash.status, 1);
     EXPECT_NE(clash.err.find("hold different coordinate systems"), std::string::npos) << clash.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
-    const Outcome bad = grid({(dir / "bad_keys.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("bad_keys.las: its GeoTIFF key records are malformed"), std::string::npos) << bad.err;
-    const Outcome lost = grid({(dir / "short_keys.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
-    EXPECT_EQ(lost.status, 1);
-    EXPECT_NE(lost.err.find("short_keys.las: its GeoTIFF keys describe no coordinate system"), std::string::npos)
-        << lost.err;
+    // Unreadable records: one warning line naming the first such file, and
+    // the DEM without a system, or in the readable files' system; --srs or
+    // readable keys beside an empty WKT leave nothing to warn of.
+    const std::string none = "the DEM is written without a coordinate system (--srs sets one)";
+    const struct {
+        std::vector<const char*> files;
+        const char* warning;  // after "kestranov-grid: warning: <first file>: "; empty: no warning
+        const char* summary;
+        bool utm;  // the output's system; else none
+        std::vector<const char*> more = {};
+    } unreadable[] = {
+        {{"quotes.las"},
+         "GDAL cannot read its coordinate system record (OGC WKT ''); ",
+         "coordinate system: none (the coordinate system record of ",
+         false},
+        {{"no_text.las"}, "its coordinate system record (OGC WKT) is empty; ", "coordinate system: none", false},
+        {{"bad_keys.las"}, "its GeoTIFF key records are malformed; ", "coordinate system: none", false},
+        {{"short_keys.las", "quotes.las"},
+         "its GeoTIFF keys describe no coordinate system GDAL can read, nor those of 1 other file; ",
+         "coordinate system: none (the coordinate system records of 2 files (the first: ",
+         false},
+        {{"quotes.las", "p.xyz", "utm.las"},
+         "GDAL cannot read its coordinate system record (OGC WKT ''); its points are taken to be in the other "
+         "files' system, WGS 84 / UTM zone 42N",
+         "note: the coordinate system record of ",
+         true},
+        {{"quotes.las"},
+         "",
+         "coordinate system: WGS 84 / UTM zone 42N (EPSG:32642), from --srs",
+         true,
+         {"--srs", "EPSG:32642"}},
+        {{"quotes_keys.las"}, "", "coordinate system: WGS 84 / UTM zone 42N (EPSG:32642), from the files", true},
+    };
+    for (const auto& c : unreadable) {
+        SCOPED_TRACE(c.files[0] + std::string(" ") + c.summary);
+        std::vector<std::string> args = {"--cell", "1", "-o", (dir / "w.tif").string()};
+        for (const char* f : c.files) args.push_back((dir / f).string());
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const Outcome r = grid(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string warned = *c.warning ? "kestranov-grid: warning: " + args[4] + ": " + c.warning : "";
+        EXPECT_EQ(r.err.substr(0, warned.size()), warned);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), *c.warning ? 1 : 0) << r.err;
+        if (*c.warning && !c.utm) {
+            EXPECT_TRUE(r.err.ends_with(none + "\n")) << r.err;
+        }
+        EXPECT_NE(r.out.find(c.summary), std::string::npos) << r.out;
+        const Written w = written_srs(dir / "w.tif");
+        EXPECT_EQ(w.has_srs, c.utm);
+        if (c.utm) {
+            EXPECT_TRUE(w.srs.IsSame(&utm));
+        }
+    }
+    // A plan warns once, for its tiles.
+    const std::string quotes = (dir / "quotes.las").string();
+    const Outcome plan = grid({quotes, "--cell", "1", "--tile-size", "2", "-o", (dir / "plan").string()});
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_EQ(plan.err, "kestranov-grid: warning: " + quotes +
+                            ": GDAL cannot read its coordinate system record (OGC WKT ''); the tiles are written "
+                            "without a coordinate system (--srs sets one)\n");
+    // Readable systems that differ still stop the run, an unreadable one beside them or not.
+    const Outcome clash3 = grid({(dir / "quotes.las").string(), (dir / "utm.las").string(),
+                                 (dir / "other.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
+    EXPECT_EQ(clash3.status, 1);
+    EXPECT_NE(clash3.err.find("hold different coordinate systems"), std::string::npos) << clash3.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
     const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "--srs",
                                  "EPSG:2994", "-o", (dir / "c.tif").string()});
