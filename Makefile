@@ -33,11 +33,13 @@ build:
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@status=0; (cd $(BUILD) && ctest --output-on-failure -j $(JOBS)) || status=$$?; \
+	    tools/test_skips.sh $(BUILD); exit $$status
 
 # The randomised comparisons fifty times longer than in `make test`.
 test-long: build
-	@cd $(BUILD) && KESTRANOV_LONG_SWEEP=1 ctest --output-on-failure -j $(JOBS)
+	@status=0; (cd $(BUILD) && KESTRANOV_LONG_SWEEP=1 ctest --output-on-failure -j $(JOBS)) || status=$$?; \
+	    tools/test_skips.sh $(BUILD); exit $$status
 
 demo: build
 	@tools/demo.sh $(BUILD)

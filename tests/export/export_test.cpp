@@ -163,7 +163,7 @@ TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
 TEST(RealData, BothFormatsOfOneRunLieCellOnCell)
 {
     const fs::path cloud = fs::path(KESTRANOV_SHARED_DATA) / "pdal_hexbin_rect_utm42n.xyz";
-    if (!fs::exists(cloud)) GTEST_SKIP() << "no sample data beside the repository";
+    if (!fs::exists(cloud)) GTEST_SKIP() << no_sample(cloud);
     TempDir drive;
     const fs::path folder = drive.path() / "images" / "hx";
     fs::create_directories(folder);
