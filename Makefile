@@ -1,6 +1,11 @@
-# Thin wrapper around CMake: `make`, `make test`, `make demo`,
-# `make test-sanitize`, `make test-tsan`, `make fuzz`, `make coverage`, `make tidy`.
+# Thin wrapper around CMake: `make`, `make test`, `make demo`, `make install`,
+# `make uninstall`, `make test-sanitize`, `make test-tsan`, `make fuzz`,
+# `make coverage`, `make tidy`.
 BUILD ?= build
+# Where `make install` puts the programs (bin/), the GDAL module of
+# kestranov-grid (lib/kestranov/) and the man pages (share/man/man1/);
+# DESTDIR, when given, is put before it, as for packaging.
+PREFIX ?= /usr/local
 JOBS ?= 2
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
@@ -24,13 +29,21 @@ WERROR ?= OFF
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
                 UBSAN_OPTIONS=exitcode=87:print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test test-long demo bench clean test-sanitize test-tsan fuzz-build fuzz coverage tidy
+.PHONY: all build build-tests test test-long demo bench install uninstall clean test-sanitize test-tsan fuzz-build fuzz \
+        coverage tidy
 
 all: build
 
+# The programs, their man pages and the cloud generator; no test program.
 build:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRANOV_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRANOV_WERROR=$(WERROR) "-DCMAKE_INSTALL_PREFIX=$(PREFIX)" \
+	       >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# The test programs, and everything the tests run, before ctest runs them.
+test test-long: build-tests
+build-tests: build
+	@cmake --build $(BUILD) -j $(JOBS) --target tests
 
 test: build
 	@status=0; (cd $(BUILD) && ctest --output-on-failure -j $(JOBS)) || status=$$?; \
@@ -42,10 +55,19 @@ test-long: build
 	    tools/test_skips.sh $(BUILD); exit $$status
 
 demo: build
+	@cmake --build $(BUILD) -j $(JOBS) --target demo_tools
 	@tools/demo.sh $(BUILD)
 
 bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target kestranov_bench
 	@bench/run.sh $(BUILD)
+
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# Every file the last `make install` wrote (as listed in $(BUILD)/install_manifest.txt).
+uninstall:
+	@DESTDIR="$(DESTDIR)" cmake --build $(BUILD) --target uninstall
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 # GCC leaves float-cast-overflow out of -fsanitize=undefined; the cell
@@ -53,7 +75,7 @@ bench: build
 test-sanitize:
 	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANOV_SANITIZE=ON -DKESTRANOV_WERROR=$(WERROR) \
 	       "-DCMAKE_CXX_FLAGS=-fsanitize=float-cast-overflow" >/dev/null
-	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS) --target tests
 	@cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The tests that read on several threads, built with ThreadSanitizer in a
@@ -89,7 +111,7 @@ COVERAGE_SKIP = CompleteOrNothing.MemoryLimitsFromStartupToTheWritersLeaveNoTemp
 coverage:
 	@cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_CXX_COMPILER=$(COVERAGE_CXX) -DCMAKE_BUILD_TYPE=Release \
 	       "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG" -DKESTRANOV_COVERAGE=ON >/dev/null
-	@cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	@cmake --build $(COVERAGE_BUILD) -j $(JOBS) --target tests
 	@find $(COVERAGE_BUILD) -name '*.gcda' -delete
 	@cd $(COVERAGE_BUILD) && ctest --output-on-failure -j $(JOBS) -E '$(COVERAGE_SKIP)' >ctest.log 2>&1 || { cat ctest.log; exit 1; }
 	@cd $(COVERAGE_BUILD) && ctest -j $(JOBS) -R '$(COVERAGE_SKIP)' >ctest-limits.log 2>&1 || true

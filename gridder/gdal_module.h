@@ -34,8 +34,9 @@ struct GdalModuleError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The module's table, opened from the executable's folder on the first
-// call. Throws GdalModuleError when it is missing or not the module.
+// The module's table, opened on the first call: from the executable's
+// folder, or where the installation put it (gdal_loader.cpp). Throws
+// GdalModuleError when it is missing or not the module.
 const GdalModule& gdal();
 
 }  // namespace kestranov::gridder

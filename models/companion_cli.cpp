@@ -59,6 +59,8 @@ Options parse_arguments(const std::vector<std::string>& args, bool takes_epsg)
                 options_done = true;
             else if (a == "-h" || a == "--help")
                 opt.help = true;
+            else if (a == "--version")
+                opt.version = true;
             else if (a == "--scale")
                 set_scale(take_value(i, a));
             else if (a.rfind("--scale=", 0) == 0)
@@ -80,7 +82,7 @@ Options parse_arguments(const std::vector<std::string>& args, bool takes_epsg)
         opt.input = a;
         have_input = true;
     }
-    if (!have_input && !opt.help) throw UsageError("no input file given");
+    if (!have_input && !opt.help && !opt.version) throw UsageError("no input file given");
     return opt;
 }
 

@@ -24,7 +24,7 @@ struct Options {
     std::optional<std::filesystem::path> output;
     std::optional<ScaleUnit> scale;
     std::optional<int> epsg;  // only where the companion takes --epsg
-    bool help = false;
+    bool help = false, version = false;
 };
 
 class UsageError : public std::runtime_error {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "core/version.h"
 #include "models/model_error.h"
 
 namespace kestranov::models {
@@ -47,8 +48,13 @@ int run_companion(const char* program, const std::string& usage, bool takes_epsg
         err << program << ": " << one_line(e.what()) << " (" << program << " --help shows the usage)\n";
         return 1;
     }
+    // Written here once for both companions, in their usages' columns.
     if (opt.help) {
-        out << usage;
+        out << usage << "  --help       this usage\n  --version    the program's version\n";
+        return 0;
+    }
+    if (opt.version) {
+        out << program << ' ' << project_version << "\n";
         return 0;
     }
     const std::string input_name = one_line(opt.input.string());

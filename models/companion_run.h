@@ -20,8 +20,10 @@ std::string one_line(std::string text);
 // `notices`; throws ModelError (or bad_alloc) on failure.
 using CompanionWork = std::function<void(const Options&, std::ostream& out, std::vector<std::string>& notices)>;
 
-// Returns the exit status: 0 after the work, 1 after a usage error or a
-// failure (one line; the notices of a failed run are not shown).
+// Returns the exit status: 0 after the work, or after --help (the usage) or
+// --version (the program and the project's version) on `out` without it; 1
+// after a usage error or a failure (one line; the notices of a failed run are
+// not shown).
 int run_companion(const char* program, const std::string& usage, bool takes_epsg, const std::vector<std::string>& args,
                   std::ostream& out, std::ostream& err, const CompanionWork& work);
 

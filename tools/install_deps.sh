@@ -1,34 +1,46 @@
 #!/usr/bin/env bash
-# Every Debian/Ubuntu package a developer or CI needs, in one list:
-#   tools/install_deps.sh               # installs what is missing (through sudo when not root)
-#   tools/install_deps.sh --list        # prints the list, one package a line
-# Packages already installed are left alone, so on a ready machine it changes
-# nothing and needs no network. With --tolerant (what .ci/run uses) a machine
-# without apt-get, or an install that fails, is reported and the script still
+# The Debian/Ubuntu packages the project needs, in two lists:
+#   tools/install_deps.sh               # what building, installing and running the programs need
+#   tools/install_deps.sh --dev         # that and what the tests, CI and the tools of development need
+#   tools/install_deps.sh [--dev] --list   # prints the list, one package a line
+# Missing packages are installed through sudo when not root. Packages already
+# installed are left alone, so on a ready machine it changes nothing and
+# needs no network. With --tolerant (what .ci/run uses) a machine without
+# apt-get, or an install that fails, is reported and the script still
 # succeeds: each step of CI then skips what it cannot do, with a message.
 set -euo pipefail
 
+# The man pages are written by CMake itself (cmake/man_page.cmake), so
+# installing needs nothing more.
 packages=(
-    g++ make cmake git        # the program itself; gcov for `make coverage` comes with g++
-    libgtest-dev              # the tests (GoogleTest)
+    g++ make cmake            # the programs
     libpng-dev                # kestranov-preview
-    libgdal-dev               # kestranov-export and kestranov-grid
+    libgdal-dev               # kestranov-export and kestranov-grid (with libgdal, which running needs)
+)
+dev_packages=(
+    git                       # CI's format check lists the sources with git ls-files
+    libgtest-dev              # the tests (GoogleTest)
     gdal-bin                  # gdalinfo, which the tests read the ASCII grids and GeoTIFFs with
     parallel                  # GNU parallel: the tiles plan's jobs in the tests and `make demo`
     slurm-wlm munge           # a one-machine Slurm cluster for the tiles plan's array job test
     clang libclang-rt-14-dev  # the libFuzzer targets (`make fuzz`)
     clang-tidy clang-format   # `make tidy` and the house style
-    python3                   # the coverage report (tools/coverage_report.py)
+    python3                   # the coverage report (tools/coverage_report.py; gcov comes with g++)
 )
 
-tolerant=0
+tolerant=0 list=0
 for arg in "$@"; do
     case "$arg" in
-        --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
+        --dev) packages+=("${dev_packages[@]}") ;;
+        --list) list=1 ;;
         --tolerant) tolerant=1 ;;
-        *) echo "usage: $0 [--list] [--tolerant]" >&2; exit 2 ;;
+        *) echo "usage: $0 [--dev] [--list] [--tolerant]" >&2; exit 2 ;;
     esac
 done
+if [ "$list" = 1 ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 give_up() {
     echo "install_deps: $1" >&2

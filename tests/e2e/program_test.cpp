@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 
+#include "core/version.h"
 #include "e2e/program_runner.h"
 
 namespace {
@@ -64,6 +65,40 @@ TEST(Program, FailuresEndWithStatus1WithoutWaitingAtTheEndOfInput)
         ProgramRun r = run_program(g.drive.path(), "golden\n1\n");
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.console.find("End of console input"), std::string::npos);
+    }
+}
+
+// Arguments: --help and --version answer on standard output, without the
+// dialogue (whose first read would meet the closed input); anything else is
+// refused in one line with status 2, before any question.
+TEST(Program, AnswersHelpAndVersionAndRefusesAnyOtherArgument)
+{
+    struct Case {
+        std::string args;
+        int status;
+        std::string out_begins, err;
+    };
+    const std::string version = std::string("kestranov ") + kestranov::project_version + "\n";
+    const std::string refusal = "': the program asks its questions on the console (kestranov --help shows the usage)\n";
+    const std::vector<Case> cases = {
+        {"--help", 0, "usage: kestranov\n", ""},
+        {"--version -h", 0, "usage: kestranov\n", ""},
+        {"--version", 0, version, ""},
+        {"--version zone1", 2, "", "kestranov: unknown argument 'zone1" + refusal},
+        {"--cell 1", 2, "", "kestranov: unknown argument '--cell" + refusal},
+        {"''", 2, "", "kestranov: unknown argument '" + refusal},
+    };
+    TempDir dir;
+    const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
+    for (const Case& c : cases) {
+        const std::string command = shell_quoted(KESTRANOV_BINARY) + " " + c.args + " </dev/null >" + out + " 2>" + err;
+        const int raw = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
+        EXPECT_EQ(read_file(out).rfind(c.out_begins, 0), 0u) << c.args << read_file(out);
+        EXPECT_EQ(read_file(err), c.err) << c.args;
+        if (c.out_begins == version || c.status != 0) {
+            EXPECT_EQ(read_file(out), c.out_begins) << c.args;
+        }
     }
 }
 
