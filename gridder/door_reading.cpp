@@ -12,8 +12,8 @@ DoorFiles::DoorFiles(const std::vector<std::string>& paths, const ReadingOptions
 {
     names.push_back({});
     for (const std::string& p : paths) names.push_back({p});
-    files.reading.records_seen = [this](long long records) {
-        if (progress) progress->records(records);
+    files.reading.records_seen = [this](long long records, double part) {
+        if (progress) progress->records(records, part);
     };
 }
 

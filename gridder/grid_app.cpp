@@ -6,6 +6,7 @@
 #include "gridder/crs.h"
 #include "gridder/gdal_module.h"
 #include "gridder/grid_options.h"
+#include "gridder/grid_output.h"
 #include "gridder/grid_run.h"
 #include "gridder/like_console.h"
 #include "gridder/point_inputs.h"
@@ -77,6 +78,13 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 0;
     }
     try {
+        if (o.mosaic) {
+            const std::string plan = mosaic_step(o);
+            if (!o.quiet) out << plan;
+            return 0;
+        }
+        // Known before a point is read: a long run would otherwise end on it.
+        if (!o.tile_size) require_output_folder(o.output);
         const std::vector<std::string> files = point_files(o.inputs);
         std::ostream* const progress = terminal && !o.quiet ? &err : nullptr;
         if (o.tile_size) {
@@ -86,6 +94,12 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return 0;
         }
         const GridReport report = o.like_console ? console_grid(o, files) : make_grid(o, files, progress);
+        if (o.job) {
+            // The plan told of the files' systems once; a job's log is its one line.
+            const std::string line = finish_tile_job(o, report);
+            if (!o.quiet) out << line;
+            return 0;
+        }
         warn(err, unreadable_warning(report.system, "the DEM is written"));
         if (!o.quiet) out << summary(o, report);
         return 0;

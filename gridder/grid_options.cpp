@@ -26,9 +26,14 @@ double number(const std::string& option, const std::string& text)
     double v = 0;
     const char* end = text.data() + text.size();
     const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || p != end || !std::isfinite(v))
-        throw UsageError(option + ": '" + text + "' is not a finite number");
-    return v;
+    if (ec == std::errc() && p == end && std::isfinite(v)) return v;
+    // A decimal comma is what a French or German locale writes: say so
+    // rather than leave the user to guess what is not a number.
+    if (text.find(',') != std::string::npos)
+        throw UsageError(option + ": '" + text +
+                         "' holds a comma: write numbers with a decimal point (2.5, not 2,5) and no thousands "
+                         "separator");
+    throw UsageError(option + ": '" + text + "' is not a finite number");
 }
 
 long whole(const std::string& option, const std::string& text, long low, long high)
@@ -40,6 +45,17 @@ long whole(const std::string& option, const std::string& text, long low, long hi
         throw UsageError(option + ": '" + text + "' is not a whole number from " + std::to_string(low) + " to " +
                          std::to_string(high));
     return v;
+}
+
+// N/M, the tile of a plan's jobs.
+GridOptions::Job job(const std::string& text)
+{
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) throw UsageError("--job: '" + text + "' is not N/M (tile N of M)");
+    GridOptions::Job j;
+    j.of = whole("--job", text.substr(slash + 1), 1, 1L << 40);
+    j.number = whole("--job", text.substr(0, slash), 1, j.of);
+    return j;
 }
 
 // One of `names`, for an option that takes a word.
@@ -79,9 +95,19 @@ void check_plan(const GridOptions& o, const std::vector<std::string>& given)
     if (o.output.empty()) throw UsageError("-o FOLDER is required with --tile-size (where the plan and tiles go)");
 }
 
+// --mosaic: a plan's folder, nothing else to read or write.
+void check_mosaic(const GridOptions& o, const std::vector<std::string>& given)
+{
+    for (const std::string& g : given)
+        if (g != "--mosaic" && g != "-q" && g != "--quiet")
+            throw UsageError(g + " cannot be used with --mosaic, which checks and sums a plan's tiles");
+    if (!o.inputs.empty()) throw UsageError("--mosaic FOLDER takes no point file");
+}
+
 void check(GridOptions& o, const std::vector<std::string>& given)
 {
     if (o.help || o.version) return;
+    if (o.mosaic) return check_mosaic(o, given);
     if (std::find(given.begin(), given.end(), "--cell") == given.end())
         throw UsageError("--cell SIZE is required (the cell size, in the data's horizontal units)");
     if (const std::string why = cell_size_error(o.cell); !why.empty()) throw UsageError("--cell: " + why);
@@ -93,6 +119,7 @@ void check(GridOptions& o, const std::vector<std::string>& given)
         o.kind = OutputKind::geotiff;
     }
     if (o.window && !o.bounds) throw UsageError("--window needs --bounds, the lattice it is a window of");
+    if (o.job && !o.window) throw UsageError("--job needs --window: it is a tile of a plan (--tile-size writes them)");
     if (o.output.empty()) throw UsageError("-o OUTPUT is required (a .tif or .asc file)");
     if (o.tile_size || ends_with_any_case(o.output, ".tif") || ends_with_any_case(o.output, ".tiff"))
         o.kind = OutputKind::geotiff;
@@ -193,6 +220,10 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.window = w;
         } else if (a == "--tile-size")
             o.tile_size = number(a, value());
+        else if (a == "--job")
+            o.job = job(value());
+        else if (a == "--mosaic")
+            o.mosaic = value();
         else if (a == "--fill")
             o.fill = word(a, value(), {"once", "none"}) == 0;
         else if (a == "--gaps")
@@ -225,6 +256,7 @@ std::string grid_usage()
 {
     return "usage: kestranov-grid --cell SIZE [options] INPUT... -o OUTPUT\n"
            "       kestranov-grid --cell SIZE --tile-size T [options] INPUT... -o FOLDER\n"
+           "       kestranov-grid --mosaic FOLDER   (a plan's last step: checks every tile, sums the plan)\n"
            "  INPUT              point files (.xyz, .las, .laz, any case) or folders (their point\n"
            "                     files, by name); with --bounds none: an all-nodata grid\n"
            "  -o OUTPUT          .tif (Cloud Optimized GeoTIFF) or .asc (ESRI ASCII grid, .prj beside)\n"
@@ -238,6 +270,7 @@ std::string grid_usage()
            "                     the north), decided on the whole lattice, as one tile of it\n"
            "  --tile-size T      no grid: plan tiles of T (a whole number of cells) into FOLDER:\n"
            "                     jobs.txt (one command a tile), slurm.sbatch, mosaic.vrt\n"
+           "  --job N/M          (in jobs.txt) tile N of the plan's M: one line, and a record for --mosaic\n"
            "  --fill once|none   fill an empty cell from its 8 neighbours once (default once)\n"
            "  --gaps nodata|fail cells still empty: nodata (default), or fail\n"
            "  --nodata VALUE     the nodata value (default -9999)\n"

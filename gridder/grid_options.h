@@ -24,8 +24,15 @@ struct GridOptions {
     // --window COL ROW COLS ROWS: a tile of the bounds' lattice (row 0 the north).
     std::optional<std::array<std::int64_t, 4>> window;
     std::optional<double> tile_size;  // --tile-size: a plan of tiles in the folder `output`, no grid
-    bool fill = true;                 // --fill once
-    bool gaps_fail = false;           // --gaps fail
+    // --job N/M: this run is tile N of a plan's M, as the plan's jobs.txt
+    // runs it: one line for the runner's log, and a record for --mosaic.
+    struct Job {
+        long number = 0, of = 0;
+    };
+    std::optional<Job> job;
+    std::optional<std::string> mosaic;  // --mosaic FOLDER: a plan's last step, no grid
+    bool fill = true;                   // --fill once
+    bool gaps_fail = false;             // --gaps fail
     double nodata = -9999;
     std::optional<std::string> srs;  // overrides the files' coordinate system
     int threads = 0;                 // 0: every core

@@ -6,6 +6,7 @@
 
 #include "export/geotiff.h"
 #include "gridder/gdal_module.h"
+#include "gridder/point_inputs.h"
 #include "output/esri_asc.h"
 #include "platform/output_file.h"
 
@@ -39,6 +40,18 @@ void write_bytes(const std::string& path, const std::vector<unsigned char>& byte
     file.write(bytes.data(), bytes.size());
     if (!file.finish()) write_failed(path);
     if (!file.commit()) place_failed(path);
+}
+
+void require_output_folder(const std::string& output)
+{
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    if (folder.empty()) return;
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(folder, ec);
+    if (!std::filesystem::exists(status))
+        throw InputError("-o " + output + ": the folder " + folder.string() + " does not exist (create it first)");
+    if (!std::filesystem::is_directory(status))
+        throw InputError("-o " + output + ": " + folder.string() + " is not a folder");
 }
 
 std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,

@@ -16,6 +16,10 @@ namespace kestranov::gridder {
 
 void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes, const std::vector<KeptFile>& inputs);
 
+// Throws InputError when the folder `output` goes into is missing or no
+// folder: one line before any point is read, not at the end of the run.
+void require_output_folder(const std::string& output);
+
 // An ASCII grid without a coordinate system takes away a .prj beside it,
 // once it is in place (GDAL's drivers do the same with a dataset's side
 // files): an older grid's system would otherwise be read as this one's.

@@ -147,6 +147,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
     report.with_points = l.cols * l.rows - grid.empty_cells();
+    report.gridded = grid.counts().gridded;
     report.filled = o.fill ? grid.fill_once() : 0;
     report.nodata = grid.empty_cells();
     refuse_nodata_clash(grid, o.nodata);
@@ -176,9 +177,7 @@ std::string summary(const GridOptions& o, const GridReport& r)
       << shortest(r.west) << " south " << shortest(r.south) << " east " << shortest(r.east) << " north "
       << shortest(r.north) << "\n";
     // The console's model has no nodata cells: its density check stops the run first.
-    s << "cells: " << r.with_points << " with points, " << r.filled << " filled, " << r.nodata << " nodata";
-    if (!o.like_console) s << " (" << shortest(o.nodata) << ")";
-    s << "\n";
+    s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
     if (crs)
         s << "coordinate system: " << crs->name << (crs->authority.empty() ? "" : " (" + crs->authority + ")")
           << (r.system.typed ? ", from --srs" : ", from the files") << "\n";
@@ -192,6 +191,14 @@ std::string summary(const GridOptions& o, const GridReport& r)
     s << "wrote " << o.output << "\n";
     if (!r.removed.empty()) s << "removed " << r.removed << ": it held the coordinate system of an older grid\n";
     return s.str();
+}
+
+std::string cells_line(const GridReport& r, std::optional<double> nodata_value)
+{
+    std::string line = "cells: " + std::to_string(r.with_points) + " with points, " + std::to_string(r.filled) +
+                       " filled, " + std::to_string(r.nodata) + " nodata";
+    if (nodata_value) line += " (" + shortest(*nodata_value) + ")";
+    return line + "\n";
 }
 
 }  // namespace kestranov::gridder

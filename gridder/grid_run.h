@@ -24,8 +24,9 @@ struct GridReport {
     long long cols = 0, rows = 0;
     double west = 0, south = 0, east = 0, north = 0;
     long long with_points = 0, filled = 0, nodata = 0;
-    CrsChoice system;     // the grid's coordinate system, and the files without one
-    std::string removed;  // a .prj of an older grid, taken away
+    long long gridded = 0;  // points that fell in the grid's cells (not its ring)
+    CrsChoice system;       // the grid's coordinate system, and the files without one
+    std::string removed;    // a .prj of an older grid, taken away
 };
 
 // `progress`: where progress goes (null: nowhere).
@@ -33,5 +34,8 @@ GridReport make_grid(const GridOptions& options, const std::vector<std::string>&
 
 // The summary lines of a run, for standard output.
 std::string summary(const GridOptions& options, const GridReport& report);
+// Its line of the cells: with points, filled and nodata, and the nodata
+// value where the grid has one (the console's model has none).
+std::string cells_line(const GridReport& report, std::optional<double> nodata_value);
 
 }  // namespace kestranov::gridder

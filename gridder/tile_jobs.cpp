@@ -69,6 +69,9 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     for (const double v : {l.xmin, l.ymin, l.xmax, l.ymax}) append(line, {" ", shell_quoted(shortest(v))});
     line += " --window";
     for (const std::int64_t v : {t.first_col, t.first_row, t.cols, t.rows}) append(line, {" ", std::to_string(v)});
+    // Line n of jobs.txt is tile n, north first.
+    append(line,
+           {" --job ", std::to_string(t.row * plan.tile_cols + t.col + 1), "/", std::to_string(plan.tiles.size())});
     // The resolved system, so that a tile whose files hold none has it too.
     // As WKT, also when typed: a typed file name or PROJ string may not
     // mean the same from another directory or node.

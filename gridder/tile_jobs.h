@@ -19,7 +19,7 @@ std::string shell_quoted(const std::string& word);
 std::string tile_name(const Tile& tile);
 
 // The line that grids `tile`: `program` with the plan's options, the whole
-// lattice as --bounds and the tile as --window, the plan's coordinate
+// lattice as --bounds, the tile as --window and its line as --job, the plan's coordinate
 // system as --srs, into `folder`/tiles/, then its files after "--" (none
 // for a tile no file reaches: an all-nodata grid). `folder` is absolute.
 std::string job_line(const GridOptions& options, const TilePlan& plan, const Tile& tile, const std::string& program,

@@ -2,13 +2,15 @@
 // kestranov-grid --tile-size: the plan made and written into its folder
 // (jobs.txt, slurm.sbatch, mosaic.vrt, and the empty tiles/ and logs/ the
 // jobs write into), each file complete or not at all; the summary tells
-// how to run it.
+// how to run it. Then each job's record of its tile, and the last step
+// that checks them all and sums the plan.
 
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "gridder/grid_options.h"
+#include "gridder/grid_run.h"
 
 namespace kestranov::gridder {
 
@@ -17,8 +19,19 @@ struct WrittenPlan {
     std::string warning;  // for standard error, or empty: files whose systems cannot be read
 };
 
-// `program`: the kestranov-grid the jobs run (empty: this one).
+// `program`: the kestranov-grid the jobs run (empty: this one). Records of
+// an earlier plan's tiles in the folder are taken away: they are not this
+// plan's.
 WrittenPlan write_tile_plan(const GridOptions& options, const std::vector<std::string>& files, std::ostream* progress,
                             const std::string& program = "");
+
+// A job of the plan (--job) once its tile is written: its record beside the
+// tile (the tile's name and ".done"), for --mosaic, and its one line for the
+// runner's log.
+std::string finish_tile_job(const GridOptions& options, const GridReport& report);
+
+// --mosaic FOLDER, the plan's last step: every tile of jobs.txt done, or an
+// InputError naming the jobs to run again; returns the plan's summary.
+std::string mosaic_step(const GridOptions& options);
 
 }  // namespace kestranov::gridder

@@ -31,8 +31,10 @@ struct ReadingOptions {
     int failing_start = -1;
     int failing_part = -1;
     // Told the records of the file being read so far, every 100000 (where
-    // the console prints its progress line): a command's own progress.
-    std::function<void(long long)> records_seen;
+    // the console prints its progress line), and the part of the file they
+    // are (0 to 1: of a LAS or LAZ header's count, of a text file's bytes;
+    // negative when not known): a command's own progress.
+    std::function<void(long long records, double part)> records_seen;
     // The records of LAS and LAZ files that reach the sink; inactive (the
     // console's): every record. Text files cannot be filtered.
     PointFilter filter;

@@ -89,6 +89,12 @@ bool InputFile::seek(std::uint64_t offset)
     return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
+std::uint64_t InputFile::position() const
+{
+    const off_t at = fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR);
+    return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+}
+
 void InputFile::close()
 {
     if (fd_ >= 0) ::close(fd_);

@@ -34,6 +34,9 @@ public:
     long read(char* buffer, std::size_t capacity);
     // Goes on reading from byte `offset` of the file; false when it cannot.
     bool seek(std::uint64_t offset);
+    // The byte the reading has come to (0 when it cannot be told): for a
+    // progress line, asked while another thread may be reading.
+    std::uint64_t position() const;
     // The open file as it is now (an empty identity when it cannot be told).
     FileIdentity identity() const;
     // The file its name now leads to: another one when the file was renamed

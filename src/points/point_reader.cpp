@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -156,6 +157,17 @@ const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, co
     return named;
 }
 
+// The part of the file `records` are: of the header's count for LAS and
+// LAZ (known from the header onwards); of the bytes for text, which the
+// reading may have read ahead of the records handed on.
+double part_read(const InputFile& f3, const SeenFile& seen, long long records)
+{
+    if (seen.first.las)
+        return seen.first.las->count ? static_cast<double>(records) / static_cast<double>(seen.first.las->count) : -1;
+    const auto size = static_cast<double>(seen.identity->size);
+    return size > 0 ? std::min(1.0, static_cast<double>(f3.position()) / size) : -1;
+}
+
 // How the input ended, told once the file is known not to have changed.
 void report_end(const InputEnd& end, const RecordBatch& batch)
 {
@@ -201,7 +213,10 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     seen.tally = {};
     std::unique_ptr<RecordBatch> batch(
         new RecordBatch(out, seen.path, sink, extents_only, filtered ? &files.reading.filter : nullptr));
-    if (files.reading.records_seen) batch->watch(&files.reading.records_seen);
+    const std::function<void(long long)> watch = [&](long long records) {
+        files.reading.records_seen(records, part_read(f3, seen, records));
+    };
+    if (files.reading.records_seen) batch->watch(&watch);
     const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);

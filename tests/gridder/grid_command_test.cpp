@@ -16,7 +16,9 @@
 #include <random>
 #include <sstream>
 
+#include "gridder/door_reading.h"
 #include "gridder/grid_app.h"
+#include "gridder/progress.h"
 #include "support.h"
 
 namespace {
@@ -154,6 +156,12 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "-1", "-o", out}, "--cell"},
         {{in, "--cell", "nan", "-o", out}, "--cell"},
         {{in, "--cell", "1x", "-o", out}, "'1x' is not a finite number"},
+        // A decimal comma, as a French or German locale writes it, in any number.
+        {{in, "--cell", "2,5", "-o", out}, "--cell: '2,5' holds a comma: write numbers with a decimal point"},
+        {{in, "--cell=0,5", "-o", out}, "--cell: '0,5' holds a comma"},
+        {{in, "--cell", "1", "-o", out, "--nodata", "-9999,0"}, "--nodata: '-9999,0' holds a comma"},
+        {{in, "--cell", "1", "-o", out, "--bounds", "0", "0", "10,5", "4"}, "--bounds: '10,5' holds a comma"},
+        {{in, "--cell", "1", "--tile-size", "1,000", "-o", out}, "--tile-size: '1,000' holds a comma"},
         {{in, "--cell", "1"}, "-o OUTPUT is required"},
         {{"--cell", "1", "-o", out}, "no point file"},
         {{in, "--cell", "1", "-o", (dir / "o.png").string()}, "must end in .tif or .asc"},
@@ -181,6 +189,13 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "1", "--bounds", "0", "0", "10", "10", "--window", "0", "0", "1"},
          "--window takes four values"},
         {{in, "--cell", "1", "-o", out, "--frobnicate"}, "unknown option --frobnicate"},
+        {{in, "--cell", "1", "--bounds", "0", "0", "4", "4", "--window", "0", "0", "2", "2", "--job", "3", "-o", out},
+         "--job: '3' is not N/M"},
+        {{in, "--cell", "1", "--bounds", "0", "0", "4", "4", "--window", "0", "0", "2", "2", "--job", "5/4", "-o", out},
+         "--job: '5' is not a whole number from 1 to 4"},
+        {{in, "--cell", "1", "--job", "1/4", "-o", out}, "--job needs --window"},
+        {{"--mosaic", dir.path().string(), "--cell", "1"}, "--cell cannot be used with --mosaic"},
+        {{"--mosaic", dir.path().string(), in}, "--mosaic FOLDER takes no point file"},
         {{in, "--cell=1", "-o", out, "--quiet=yes"}, "--quiet takes no value"},
     };
     for (const Case& c : cases) {
@@ -612,13 +627,19 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
             EXPECT_TRUE(w.srs.IsSame(&utm));
         }
     }
-    // A plan warns once, for its tiles.
+    // A plan warns once, for its tiles; its jobs read the records again and keep to their one line.
     const std::string quotes = (dir / "quotes.las").string();
     const Outcome plan = grid({quotes, "--cell", "1", "--tile-size", "2", "-o", (dir / "plan").string()});
     ASSERT_EQ(plan.status, 0) << plan.err;
     EXPECT_EQ(plan.err, "kestranov-grid: warning: " + quotes +
                             ": GDAL cannot read its coordinate system record (OGC WKT ''); the tiles are written "
                             "without a coordinate system (--srs sets one)\n");
+    const std::string tile = (dir / "plan" / "tiles" / "0_0.tif").string();
+    const Outcome job = grid({quotes, "--cell", "1", "--bounds", "10", "10", "14", "13", "--window", "0", "0", "2", "2",
+                              "--job", "1/4", "-o", tile});
+    ASSERT_EQ(job.status, 0) << job.err;
+    EXPECT_EQ(job.err, "");
+    EXPECT_EQ(job.out, "tile 1/4: 1 point, 1 file, 4 cells (0 nodata) -> " + tile + "\n");
     // Readable systems that differ still stop the run, an unreadable one beside them or not.
     const Outcome clash3 = grid({(dir / "quotes.las").string(), (dir / "utm.las").string(),
                                  (dir / "other.las").string(), "--cell", "1", "-o", (dir / "c.tif").string()});
@@ -660,6 +681,44 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     EXPECT_DOUBLE_EQ(from_prj.GetLinearUnits(), 0.3048);
 }
 
+// On a terminal the progress line tells the part of each file read: of a
+// LAS header's count, of a text file's bytes; in a log there is none.
+TEST(GridCommand, ProgressTellsThePartOfEachFileRead)
+{
+    TempDir dir;
+    std::vector<SurveyPoint> pts;
+    std::vector<std::vector<double>> text;
+    for (int k = 0; k < 300000; ++k) {
+        pts.push_back({k % 1000 * 0.5, k / 1000 * 0.5, k % 7 * 1.0});
+        text.push_back({pts.back().x, pts.back().y, pts.back().z});
+    }
+    const std::string las = (dir / "p.las").string(), xyz = (dir / "p.xyz").string();
+    write_file(las, las_file(pts, false));
+    write_file(xyz, cloud_text(text));
+    kestranov::ReadingOptions reading;
+    reading.block_size = 1 << 16;
+    kestranov::gridder::DoorFiles door({las, xyz}, reading);
+    std::ostringstream shown;
+    kestranov::gridder::Progress progress(&shown, std::chrono::milliseconds(0));
+    kestranov::SeenFiles seen;
+    kestranov::gridder::read_all(
+        door, seen, false, [](const kestranov::Point*, std::size_t) {}, progress);
+    const std::string t = shown.str();
+    for (const char* part : {"100000 points (33%)", "200000 points (66%)", "300000 points (100%)"})
+        EXPECT_NE(t.find("\rfile 1/2 " + las + ": " + part), std::string::npos) << part << t;
+    // The text's bytes: read ahead of the records by a block at most.
+    std::vector<int> percents;
+    for (std::size_t at = t.find("\rfile 2/2 "); (at = t.find("points (", at)) != std::string::npos; ++at)
+        percents.push_back(std::stoi(t.substr(at + 8)));
+    ASSERT_EQ(percents.size(), 3u) << t;
+    EXPECT_NEAR(percents[0], 33, 3);
+    EXPECT_NEAR(percents[1], 66, 3);
+    EXPECT_EQ(percents[2], 100);
+    const Outcome logged = grid({las, xyz, "--cell", "10", "-o", (dir / "g.asc").string()});
+    ASSERT_EQ(logged.status, 0);
+    EXPECT_EQ(logged.err, "");
+}
+
 // Each failure: status 1, one line naming the file or the option at fault,
 // and no output left behind.
 TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
@@ -686,7 +745,12 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "cut.las").string(), "--cell", "1", "-o", out}, "cut.las"},
         {{(dir / "s.las").string(), "--cell", "1", "--class", "7", "-o", out}, "no point passes the filters"},
         {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "link.asc").string()}, "would destroy the points"},
-        {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "no" / "g.tif").string()}, "cannot be created"},
+        // Told before any reading: the damaged file would fail otherwise.
+        {{(dir / "cut.las").string(), "--cell", "1", "-o", (dir / "no" / "g.tif").string()},
+         "-o " + (dir / "no" / "g.tif").string() + ": the folder " + (dir / "no").string() + " does not exist"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "p.xyz" / "g.asc").string()},
+         (dir / "p.xyz").string() + " is not a folder"},
+        {{"--mosaic", (dir / "empty").string()}, "/empty: no jobs.txt: not the folder of a plan"},
         // A real elevation equal to the nodata value, -0 for 0 included, would read as empty.
         {{(dir / "p.xyz").string(), "--cell", "1", "--nodata", "2", "-o", out}, "holds 2, the nodata value"},
         {{(dir / "zero.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "-0", "-o", out},

@@ -124,25 +124,51 @@ long expect_same_grid(const fs::path& mosaic, const fs::path& single)
 
 struct Planned {
     std::vector<std::string> jobs;
-    std::string summary;
+    std::string summary, mosaic, single;  // of the plan, of --mosaic, of the single run
 };
 
+// The line of `summary` that begins with `start`.
+std::string line_of(const std::string& summary, const std::string& start)
+{
+    const std::size_t at = summary.find("\n" + start);
+    return at == std::string::npos ? "" : summary.substr(at + 1, summary.find('\n', at + 1) - at);
+}
+
 // The plan of `args` in tiles of `tile` into `folder`, then its jobs run by
-// `runner` (a shell command reading the jobs from standard input); and the
-// single run of the same arguments into `single`.
+// `runner` (a shell command reading the jobs from standard input), each
+// telling one line, then the last step, --mosaic, whose sums are the single
+// run's of the same arguments into `single`.
 Planned plan_and_run(std::vector<std::string> args, const char* tile, const fs::path& folder, const std::string& runner,
                      const fs::path& single)
 {
     Planned p;
     std::vector<std::string> plan = args;
     plan.insert(plan.end(), {"--tile-size", tile, "-o", folder.string()});
-    const fs::path log = folder.string() + ".log";
+    const fs::path log = folder.string() + ".log", ran = folder.string() + ".ran";
     EXPECT_EQ(grid(plan, log), 0) << read_file(log);
     p.summary = read_file(log);
     p.jobs = lines_of(folder / "jobs.txt");
-    EXPECT_EQ(shell(runner + " < " + quoted((folder / "jobs.txt").string()), log), 0) << read_file(log);
-    args.insert(args.end(), {"-q", "-o", single.string()});
-    EXPECT_EQ(grid(args, log), 0) << read_file(log);
+    EXPECT_NE(p.summary.find(" --mosaic "), std::string::npos) << p.summary;
+    EXPECT_EQ(shell(runner + " < " + quoted((folder / "jobs.txt").string()), ran), 0) << read_file(ran);
+    const std::vector<std::string> told = lines_of(ran);
+    EXPECT_EQ(told.size(), p.jobs.size());
+    for (const std::string& line : told)
+        EXPECT_TRUE(line.starts_with("tile ") &&
+                    line.find("/" + std::to_string(p.jobs.size()) + ": ") != std::string::npos &&
+                    line.ends_with(".tif"))
+            << line;
+    const fs::path summed = folder.string() + ".mosaic";
+    EXPECT_EQ(grid({"--mosaic", folder.string()}, summed), 0) << read_file(summed);
+    p.mosaic = "\n" + read_file(summed);
+    args.insert(args.end(), {"-o", single.string()});
+    const fs::path alone = single.string() + ".log";
+    EXPECT_EQ(grid(args, alone), 0) << read_file(alone);
+    p.single = "\n" + read_file(alone);
+    EXPECT_NE(
+        p.mosaic.find("\ntiles: " + std::to_string(p.jobs.size()) + " of " + std::to_string(p.jobs.size()) + " done"),
+        std::string::npos)
+        << p.mosaic;
+    EXPECT_EQ(line_of(p.mosaic, "cells: "), line_of(p.single, "cells: ")) << p.mosaic << p.single;
     return p;
 }
 
@@ -203,6 +229,9 @@ TEST(TilePlan, TheMosaicIsTheSingleRun)
         EXPECT_NE(p.summary.find("sbatch --array=1-" + std::to_string(across * down) + " "), std::string::npos)
             << p.summary;
         EXPECT_GT(expect_same_grid(dir / "snapped" / "mosaic.vrt", dir / "snapped.tif"), 0);
+        // On the points' own extent every point lies in one tile's cells.
+        EXPECT_TRUE(line_of(p.mosaic, "points: ").starts_with("points: 2000040 in the grid's cells")) << p.mosaic;
+        EXPECT_NE(p.single.find("\nread 2000040 points from 5 files"), std::string::npos) << p.single;
     }
     {
         SCOPED_TRACE("bounds");
@@ -273,6 +302,15 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
         EXPECT_EQ(t.transform[3], 2150002.3 - 14 * 0.1);
         EXPECT_EQ(t.cols, 7);
         EXPECT_EQ(t.rows, 7);
+        // A tile gone: the last step names its line, and that line run again completes the plan.
+        fs::remove(folder / "tiles" / "3_2.tif");
+        const fs::path log = folder.string() + ".again";
+        EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
+        EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
+                                      ": 1 of 20 tiles are not done (line 14 of jobs.txt): run it again, then "
+                                      "--mosaic again\n");
+        EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
+        EXPECT_EQ(grid({"-q", "--mosaic", folder.string()}, log), 0) << read_file(log);
     }
 }
 
@@ -421,5 +459,10 @@ TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
                    log),
               0);
     expect_same_grid(dir / "my plan %j" / "mosaic.vrt", dir / "single.tif");
-    EXPECT_TRUE(fs::exists(dir / "my plan %j" / "logs" / ("tile-" + std::to_string(n) + ".out")));
+    // Each task's log is its tile's one line; the last step finds them all.
+    const std::vector<std::string> told =
+        lines_of(dir / "my plan %j" / "logs" / ("tile-" + std::to_string(n) + ".out"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].starts_with("tile 9/9: ")) << told[0];
+    EXPECT_EQ(grid({"--mosaic", (dir / "my plan %j").string()}, log), 0) << read_file(log);
 }
