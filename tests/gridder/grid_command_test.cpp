@@ -667,7 +667,7 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
 
     // A real delivery in feet whose system is in GeoTIFF keys, without an authority code.
     const fs::path autzen = shared / "las" / "autzen_trim.las";
-    if (!fs::exists(autzen)) GTEST_SKIP() << "no sample data at " << shared;
+    if (!fs::exists(autzen)) GTEST_SKIP() << no_sample(autzen);
     const Outcome feet = grid({autzen.string(), "--cell", "10", "-o", (dir / "a.tif").string()});
     ASSERT_EQ(feet.status, 0) << feet.err;
     const Written a = written_srs(dir / "a.tif");
@@ -812,7 +812,7 @@ TEST(GridCommand, EveryRealSampleGivesADemWithNodataOutsideItsFootprint)
             if (ext == ".xyz" || ext == ".las" || ext == ".laz") samples.push_back(e.path());
         }
     }
-    if (samples.empty()) GTEST_SKIP() << "no sample data at " << shared;
+    if (samples.empty()) GTEST_SKIP() << no_sample(shared);
     std::sort(samples.begin(), samples.end());
     TempDir dir;
     for (const fs::path& sample : samples) {

@@ -322,7 +322,7 @@ TEST(TilePlan, RealSamplesMosaicAsTheSingleRun)
 {
     const fs::path las = shared / "las" / "autzen_trim.las", laz = shared / "laz" / "autzen_f6.laz",
                    xyz = shared / "pdal_autzen_trim_ft.xyz";
-    if (!fs::exists(las) || !fs::exists(laz) || !fs::exists(xyz)) GTEST_SKIP() << "no sample data at " << shared;
+    if (const std::string why = missing_sample({las, laz, xyz}); !why.empty()) GTEST_SKIP() << why;
     if (!have("parallel")) GTEST_SKIP() << "GNU parallel is not installed (tools/install_deps.sh)";
     TempDir dir;
     const Planned classed = plan_and_run({las.string(), laz.string(), "--cell", "10", "--class", "2", "--bounds",
