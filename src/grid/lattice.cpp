@@ -1,7 +1,11 @@
 #include "grid/lattice.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
 
 #include "core/shortest_text.h"
 
@@ -169,34 +173,109 @@ namespace {
 
 struct SnappedAxis {
     double low, high;
-    std::int64_t count;
+    std::int64_t count;  // < 0: the extent lies too far from 0; beyond lattice_max_side: too many cells
 };
 
-// One axis of the snapped lattice; count < 0 when the extent lies too far
-// from 0 for such cells.
-//
-// low = fl(size * k0) <= the smallest coordinate, as size * k0 is in real
-// arithmetic: rounding to nearest never crosses a double. So every point is
-// at or east of the first column's edge. The last edge low + (k1 - k0) *
-// size, in real arithmetic, is size * k1 > the largest coordinate only when
-// fl(size * k0) did not fall below size * k0; when it did, that edge may
-// still lie at or west of the largest coordinate, and the count grows to
-// floor((largest - low) / size) + 1, its exact column plus one. One more
-// cell always suffices (a rounding is far below a cell), and the high edge
-// then moves to fl(size * (k0 + count)) with it.
-SnappedAxis snap_axis(double smallest, double largest, double size, double inverse)
+constexpr double reach = 0x1p46;  // floor_quotient's domain
+
+// The largest whole k with fl(size * k) <= v, or < v when `strictly`.
+// floor_quotient gives the k with size * k <= v < size * (k + 1) in real
+// arithmetic. Rounding to nearest never crosses the double v, so fl(size *
+// k) <= v and fl(size * (k + 1)) >= v: only an equality moves k, by one
+// (fl(size * (k + 2)) lies nearly a cell beyond v, the roundings being far
+// below a cell within floor_quotient's domain).
+std::int64_t product_below(double v, double size, double inverse, bool strictly)
 {
-    constexpr double reach = 0x1p46;  // floor_quotient's domain
+    std::int64_t k = floor_quotient(v, 0.0, size, inverse);
+    if (!strictly && size * static_cast<double>(k + 1) == v) ++k;
+    if (strictly && size * static_cast<double>(k) == v) --k;
+    return k;
+}
+
+// The number of cells from `from` to `v`, measured from `from`, that hold
+// v: floor((v - from) / size) + 1 for v >= from, or more than
+// lattice_max_side.
+std::int64_t cells_to(double v, double from, double size, double inverse)
+{
+    if (!((v - from) * inverse < static_cast<double>(lattice_max_side))) return lattice_max_side + 1;
+    return floor_quotient(v, from, size, inverse) + 1;
+}
+
+// West to east: a point on the edge fl(size * k) lies in the cell east of
+// it, so xmin is the largest such edge at or west of the smallest X.
+SnappedAxis snap_columns(double smallest, double largest, double size, double inverse)
+{
     if (!(std::fabs(smallest * inverse) < reach && std::fabs(largest * inverse) < reach)) return {0, 0, -1};
-    const std::int64_t k0 = floor_quotient(smallest, 0.0, size, inverse);
-    const std::int64_t k1 = floor_quotient(largest, 0.0, size, inverse) + 1;
-    const double low = size * static_cast<double>(k0);
-    std::int64_t count = k1 - k0;
-    if (count <= lattice_max_side) {
-        const std::int64_t last = floor_quotient(largest, low, size, inverse);
-        if (last + 1 > count) count = last + 1;
+    const double low = size * static_cast<double>(product_below(smallest, size, inverse, false));
+    const std::int64_t count = cells_to(largest, low, size, inverse);
+    return {low, low + static_cast<double>(count) * size, count};
+}
+
+// An ESRI grid's south and north edges, the north one as GDAL forms it:
+// yllcorner + rows * size in doubles.
+struct SouthNorth {
+    double low, top;
+};
+
+// The north edges y + p an ESRI grid can carry nearest `wanted`, for the
+// five doubles y around fl(wanted - p): nearest first, the first that
+// `fits`, with its y (the product `preferred` where that sums to it, else
+// the double nearest top - p that does). fl(wanted - p) lies within half an
+// ulp of the exact difference, so its sum is `wanted` itself unless that
+// half ulp is a tie or y and p are coarser than `wanted` (a sum from across
+// 0, or across a power of two below 0); then the sums step by their own
+// spacing, and the neighbours give the nearest on either side.
+template <class Fits>
+std::optional<SouthNorth> edge_near(double wanted, double p, double preferred, const Fits& fits)
+{
+    std::array<double, 5> ys{};
+    ys[2] = wanted - p;
+    ys[1] = std::nextafter(ys[2], -HUGE_VAL), ys[0] = std::nextafter(ys[1], -HUGE_VAL);
+    ys[3] = std::nextafter(ys[2], HUGE_VAL), ys[4] = std::nextafter(ys[3], HUGE_VAL);
+    std::stable_sort(ys.begin(), ys.end(),
+                     [&](double a, double b) { return std::fabs((a + p) - wanted) < std::fabs((b + p) - wanted); });
+    for (const double y : ys) {
+        const double top = y + p;
+        if (!fits(top)) continue;
+        if (preferred + p == top) return SouthNorth{preferred, top};
+        if (const double nearest = top - p; nearest + p == top) return SouthNorth{nearest, top};
+        return SouthNorth{y, top};
     }
-    return {low, size * static_cast<double>(k0 + count), count};
+    return std::nullopt;
+}
+
+// North to south, the rows measured from ymax: a point on an edge lies in
+// the cell south of it, so ymax is the smallest edge fl(size * k) at or
+// north of the largest Y (the columns' rule on -y), and the count the
+// fewest rows from there that hold the smallest Y; the south edge is then
+// the one whose sum gives ymax back (see edge_near). Where no sum does, the
+// nearest that keeps the largest Y in row 0 and the smallest in the last
+// row is the north edge, with the count that the smallest Y then needs.
+// Only a largest or smallest Y within a rounding of a row edge can leave no
+// such sum: the north edge is then the lowest sum at or above fl(size * k),
+// the count the fewest that hold every point (one more at most), and the
+// end row beyond that Y may stay empty.
+SnappedAxis snap_rows(double smallest, double largest, double size, double inverse)
+{
+    if (!(std::fabs(smallest * inverse) < reach && std::fabs(largest * inverse) < reach)) return {0, 0, -1};
+    const std::int64_t k = -product_below(-largest, size, inverse, false);  // fl(size * -k) = -fl(size * k)
+    const double wanted = size * static_cast<double>(k);
+    const std::int64_t fewest = cells_to(-smallest, -wanted, size, inverse);
+    if (fewest > lattice_max_side) return {0, 0, fewest};
+    const auto p = [&](std::int64_t n) { return static_cast<double>(n) * size; };
+    const auto product = [&](std::int64_t n) { return size * static_cast<double>(k - n); };
+    for (const std::int64_t n : {fewest, fewest + 1, fewest - 1}) {
+        const auto fits = [&](double top) {
+            return top >= largest && cells_to(-largest, -top, size, inverse) == 1 &&
+                   cells_to(-smallest, -top, size, inverse) == n;
+        };
+        if (const std::optional<SouthNorth> e = n >= 1 ? edge_near(wanted, p(n), product(n), fits) : std::nullopt)
+            return {e->low, e->top, n};
+    }
+    for (std::int64_t n = fewest;; ++n) {
+        const SouthNorth e = edge_near(wanted, p(n), product(n), [&](double top) { return top >= wanted; }).value();
+        if (cells_to(-smallest, -e.top, size, inverse) <= n) return {e.low, e.top, n};
+    }
 }
 
 }  // namespace
@@ -212,7 +291,7 @@ LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax
                     shortest(ymax) + " is empty"};
     if (std::string e = cell_size_error(size); !e.empty()) return {{}, e};
     const double inverse = 1.0 / size;
-    const SnappedAxis x = snap_axis(xmin, xmax, size, inverse), y = snap_axis(ymin, ymax, size, inverse);
+    const SnappedAxis x = snap_columns(xmin, xmax, size, inverse), y = snap_rows(ymin, ymax, size, inverse);
     if (x.count < 0 || y.count < 0)
         return {{}, "the points' extent lies too far from 0 for cells of " + shortest(size)};
     const std::string gives = "the cell size " + shortest(size) + " gives";
@@ -241,7 +320,7 @@ LatticeResult lattice_window(const Lattice& whole, std::int64_t col, std::int64_
     w.xmax = whole.xmin + step(col + cols);
     w.ymax = whole.ymax - step(row);
     w.ymin = whole.ymax - step(row + rows);
-    w.within = LatticeOrigin{o.x, o.y, o.col + col, o.row + (whole.rows - row - rows)};
+    w.within = LatticeOrigin{o.x, o.y, o.col + col, o.row + row};
     return {w, ""};
 }
 

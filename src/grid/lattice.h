@@ -1,25 +1,39 @@
 // The lattice of kestranov-grid: square cells of one size laid from the
-// south-west corner (xmin, ymin), a true lattice with gaps rather than the
-// console's grid.
+// north-west corner (xmin, ymax), the corner of a GeoTIFF's geotransform, a
+// true lattice with gaps rather than the console's grid.
 //
 // Cell (row r, column c), rows counted from the north, holds the points with
-//   c = floor((x - xmin) / size),   r = rows - 1 - floor((y - ymin) / size),
+//   c = floor((x - xmin) / size),   r = floor((ymax - y) / size),
 // both decided on the doubles as in real arithmetic: a point on a cell edge
-// belongs to the cell east or north of it, whatever the rounding of the
-// quotient would say. Columns 0..cols-1 and rows 0..rows-1 are the grid;
-// columns -1 and cols, rows -1 and rows are a ring of cells around it whose
-// points only feed the filling of the grid's edge cells; anything further out
-// is not gridded. The corner (xmin, ymin) and the counts define the cells;
-// xmax and ymax are the edges as typed or snapped, within 1e-9 of a cell of
-// xmin + cols * size and ymin + rows * size but not always equal to them in
-// real arithmetic: where they differ, the counts decide.
+// belongs to the cell east or south of it, whatever the rounding of the
+// quotient would say. That is GDAL's own convention (a geotransform maps a
+// cell's west and north edges into it), so a GIS asking for the cell under a
+// point gets the point's own cell wherever its rounding does not decide.
+// gdallocationinfo inverts the geotransform and takes floor(fl(x * fl(1 /
+// size)) - fl(xmin / size)): four roundings, together at most 5.01 * 2^-53
+// * max(|x|, |xmin|) in coordinates (the same for rows, from ymax). It
+// therefore reads its own cell at every point further than 2^-50 * max(|x|,
+// |xmin|) from each edge, 4.4e-9 at 5e6 (for a .asc of typed bounds, add
+// the distance from ymax to ymin + rows * size); on an edge or nearer, the
+// rule above decides and GDAL's rounding may pick the neighbour.
+// Columns 0..cols-1 and rows 0..rows-1 are the grid; columns -1 and cols,
+// rows -1 and rows are a ring of cells around it whose points only feed the
+// filling of the grid's edge cells; anything further out is not gridded.
+//
+// The corner (xmin, ymax) and the counts define the cells; xmax and ymin are
+// the other edges. The files carry the same doubles: a GeoTIFF's
+// geotransform (xmin, size, 0, ymax, 0, -size); an ESRI grid's xllcorner
+// xmin and yllcorner ymin, from which GDAL computes the north edge as ymin +
+// rows * size in doubles. A snapped lattice's ymax is that very sum, so both
+// files place every cell alike; typed bounds keep the ymax typed, within
+// 1e-9 of a cell (and the spacing of the doubles) of the sum.
 //
 // A window of a lattice (one tile of a grid cut into tiles) decides its cells
 // on the whole lattice: c = floor((x - XMIN) / size) - first column, with
-// XMIN the whole lattice's corner. Its own corner, the double XMIN + c0 *
-// size, is in general not the real XMIN + c0 * size (with cells of 0.1 it
-// rounds), and a rule measured from it would move points on a tile's edge
-// into another cell than the uncut grid gives them.
+// XMIN the whole lattice's corner, and rows from its YMAX. Its own corner,
+// the double XMIN + c0 * size, is in general not the real XMIN + c0 * size
+// (with cells of 0.1 it rounds), and a rule measured from it would move
+// points on a tile's edge into another cell than the uncut grid gives them.
 #pragma once
 
 #include <cmath>
@@ -29,8 +43,9 @@
 
 namespace kestranov {
 
-// Where a window's cells are counted from: the whole lattice's corner, and
-// the window's first column and first row from the south in it.
+// Where a window's cells are counted from: the whole lattice's north-west
+// corner (x its xmin, y its ymax), and the window's first column and first
+// row (from the north) in it.
 struct LatticeOrigin {
     double x = 0.0, y = 0.0;
     std::int64_t col = 0, row = 0;
@@ -50,12 +65,12 @@ struct Lattice {
     std::optional<LatticeOrigin> within;  // set for a window: its cells are the whole lattice's
 };
 
-// The origin the cell rule measures from, and the index of the first column
-// and row (from the south) there: the lattice's own corner and 0, 0 but for
-// a window.
+// The corner the cell rule measures from, and the index of the first column
+// and row (from the north) there: the lattice's own (xmin, ymax) and 0, 0
+// but for a window.
 inline LatticeOrigin cell_origin(const Lattice& l)
 {
-    return l.within ? *l.within : LatticeOrigin{l.xmin, l.ymin, 0, 0};
+    return l.within ? *l.within : LatticeOrigin{l.xmin, l.ymax, 0, 0};
 }
 
 // A lattice, or the reason there is none: a one-line text for the user,
@@ -79,20 +94,31 @@ constexpr std::int64_t lattice_max_side = std::int64_t{1} << 40;
 // put its own option name in front.
 std::string cell_size_error(double size);
 
-// The lattice of typed bounds: the extent exactly as typed; the counts are
+// The lattice of typed bounds: the extent exactly as typed, the cells
+// measured from the typed XMIN and YMAX; the counts are
 // (xmax - xmin) / size and (ymax - ymin) / size, which must be positive
 // whole numbers to within 1e-9 of a cell. Refuses non-finite or out-of-range
 // values, xmax <= xmin, ymax <= ymin, a bad cell size, and a grid (with its
 // ring) whose cells would not fit 64-bit sizes.
 LatticeResult lattice_from_bounds(double xmin, double ymin, double xmax, double ymax, double size);
 
-// The lattice snapped around the extent of the points: xmin is the double
-// size * k (rounded to nearest) for the largest whole k with size * k <= the
-// points' smallest X in real arithmetic, xmax the double size * k for the
-// smallest k with size * k > their largest X; the same for Y; the counts are
-// the differences of the ks, or one more where the rounding of size * k
-// would otherwise leave the largest X or Y outside (see lattice.cpp). Every
-// point of the extent lies in a cell of the grid, never in the ring.
+// The lattice snapped around the extent of the points, on the rounded
+// products fl(size * k) (the double nearest size * k), a point on an edge
+// lying in the cell east or south of it:
+// - xmin is fl(size * k) for the largest whole k with fl(size * k) <= the
+//   smallest X, cols the fewest columns from there that hold the largest X;
+// - ymax is fl(size * k) for the smallest k with fl(size * k) >= the
+//   largest Y, rows the fewest rows from there that hold the smallest Y;
+// - ymin is the double whose sum ymin + rows * size (in doubles: GDAL's
+//   north edge of an ESRI grid) is ymax: fl(size * (k - rows)) where that
+//   gives ymax back, else the double nearest ymax - rows * size that does.
+//   Where none does (a tie, or ymin and rows * size coarser than ymax, as
+//   across 0), ymax is the nearest sum that keeps the largest Y in row 0
+//   and the smallest in the last row (see lattice.cpp);
+// - xmax is fl(xmin + cols * size), the east edge as GDAL computes it.
+// Every point of the extent lies in a cell of the grid, never in the ring,
+// and neither count is larger than that takes (but for one row more where
+// a Y lies within a rounding of a row edge and no sum fits it).
 LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax, double size);
 
 // The window of `whole` of `cols` columns and `rows` rows whose north-west
@@ -100,7 +126,8 @@ LatticeResult lattice_snapped(double xmin, double ymin, double xmax, double ymax
 // inside it. Its corners are the whole lattice's cell corners as GDAL
 // computes them from a geotransform (origin + index * size, in doubles):
 // xmin = XMIN + col * size, ymax = YMAX - row * size; its cells are decided
-// on the whole lattice (see above), and its ring is the cells around it.
+// on the whole lattice, from its XMIN and YMAX (see above), and its ring is
+// the cells around it.
 LatticeResult lattice_window(const Lattice& whole, std::int64_t col, std::int64_t row, std::int64_t cols,
                              std::int64_t rows);
 
@@ -147,10 +174,10 @@ inline std::int64_t floor_quotient(double v, double origin, double size, double 
     return lattice_detail::floor_near_whole(v, origin, size, whole);
 }
 
-// The column (or, measured from ymin, the row from the south) of a
-// coordinate in a window whose first index is `first`: floor((v - origin) /
-// size) - first when it is -1..count, beyond_ring for anything else, a NaN
-// included. first + count is at most lattice_max_side. A quotient of first
+// The column (or, of -y from -ymax, the row from the north: negation is
+// exact) of a coordinate in a window whose first index is `first`:
+// floor((v - origin) / size) - first when it is -1..count, beyond_ring for
+// anything else, a NaN included. first + count is at most lattice_max_side. A quotient of first
 // - 2 or below, or of first + count + 2 or above, is beyond the ring
 // whatever its rounding: the error bound above is far below a cell (and
 // first, below 2^40, is exact in a double).
@@ -174,8 +201,7 @@ inline std::int64_t lattice_column(const Lattice& l, double x)
 inline std::int64_t lattice_row(const Lattice& l, double y)
 {
     const LatticeOrigin o = cell_origin(l);
-    const std::int64_t from_south = cell_floor(y, o.y, l.size, 1.0 / l.size, o.row, l.rows);
-    return from_south == beyond_ring ? beyond_ring : l.rows - 1 - from_south;
+    return cell_floor(-y, -o.y, l.size, 1.0 / l.size, o.row, l.rows);
 }
 
 }  // namespace kestranov

@@ -14,7 +14,8 @@
 
 namespace kestranov {
 
-// What cell_floor takes besides the coordinate, for one axis.
+// What cell_floor takes besides the coordinate, for one axis. Rows are
+// the rule on -y: their origin is -ymax.
 struct LatticeAxis {
     double origin, size, inverse;
     std::int64_t first;  // a window's first column or row on its whole lattice (0: none)
@@ -22,7 +23,7 @@ struct LatticeAxis {
 };
 
 // The grid's storage as placing sees it: rows of cols + 2 cells, the ring's
-// row `rows` (north) first, and one sink for the points beyond the ring.
+// row -1 (north) first, and one sink for the points beyond the ring.
 struct LatticeStorage {
     LatticeAxis x, y;
     std::int64_t row_length;
@@ -38,14 +39,13 @@ struct Placed {
 inline std::size_t place_point(const LatticeStorage& s, const Point& p, Placed& placed)
 {
     const std::int64_t c = cell_floor(p.x, s.x.origin, s.x.size, s.x.inverse, s.x.first, s.x.count);
-    const std::int64_t f =
-        cell_floor(p.y, s.y.origin, s.y.size, s.y.inverse, s.y.first, s.y.count);  // the row from the south
-    const bool in_ring = (c != beyond_ring) & (f != beyond_ring);
+    const std::int64_t r = cell_floor(-p.y, s.y.origin, s.y.size, s.y.inverse, s.y.first, s.y.count);
+    const bool in_ring = (c != beyond_ring) & (r != beyond_ring);
     placed.inner += (static_cast<std::uint64_t>(c) < static_cast<std::uint64_t>(s.x.count)) &
-                    (static_cast<std::uint64_t>(f) < static_cast<std::uint64_t>(s.y.count));
+                    (static_cast<std::uint64_t>(r) < static_cast<std::uint64_t>(s.y.count));
     placed.kept += in_ring;
-    // Storage row rows - f is the lattice's row rows - 1 - f, one lower for the ring's row -1.
-    return in_ring ? static_cast<std::size_t>((s.y.count - f) * s.row_length + c + 1) : s.sink;
+    // Storage row r + 1: the ring's row -1 is storage row 0.
+    return in_ring ? static_cast<std::size_t>((r + 1) * s.row_length + c + 1) : s.sink;
 }
 
 // Sets at[k] to place_point of point k for the first points of [pts, pts +

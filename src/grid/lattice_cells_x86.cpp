@@ -59,8 +59,8 @@ constexpr double most_cells = 0x1p51;
     // Eight points are 24 values: x at 0, 3, 6, ... of them.
     const __m512i x01 = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0), y01 = _mm512_setr_epi64(1, 4, 7, 10, 13, 0, 0, 0);
     const __m512i x2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 0, 10, 13), y2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 8, 11, 14);
-    const __m512d rows = _mm512_set1_pd(static_cast<double>(s.y.count)),
-                  length = _mm512_set1_pd(static_cast<double>(s.row_length)), one = _mm512_set1_pd(1.0);
+    const __m512d length = _mm512_set1_pd(static_cast<double>(s.row_length)), one = _mm512_set1_pd(1.0);
+    const __m512d sign = _mm512_set1_pd(-0.0);
     const __m512i sink = _mm512_set1_epi64(static_cast<long long>(s.sink));
     std::size_t k = 0;
     for (; k + 8 <= n; k += 8) {
@@ -69,11 +69,12 @@ constexpr double most_cells = 0x1p51;
         // Lanes 0-5 from the first 16 values, 6-7 (5-7 for y) from the last 8.
         const __m512d xs = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, x01, b), 0xC0, x2, c);
         const __m512d ys = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, y01, b), 0xE0, y2, c);
+        const __m512d minus_ys = _mm512_xor_pd(ys, sign);  // rows are the rule on -y
         __mmask8 inside_x, inside_y, slow = 0;
-        const __m512d fx = floors_avx512(xs, s.x, inside_x, slow), fy = floors_avx512(ys, s.y, inside_y, slow);
+        const __m512d fx = floors_avx512(xs, s.x, inside_x, slow), fy = floors_avx512(minus_ys, s.y, inside_y, slow);
         const __mmask8 in_ring = inside_x & inside_y;
         const __mmask8 inner = in_ring & of_grid_avx512(fx, s.x) & of_grid_avx512(fy, s.y);
-        const __m512d offset = _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rows, fy), length), _mm512_add_pd(fx, one));
+        const __m512d offset = _mm512_add_pd(_mm512_mul_pd(_mm512_add_pd(fy, one), length), _mm512_add_pd(fx, one));
         _mm512_storeu_si512(at + k, _mm512_mask_cvttpd_epi64(sink, in_ring, offset));
         placed.inner += __builtin_popcount(inner & ~slow & 0xFFu);
         placed.kept += __builtin_popcount(in_ring & ~slow & 0xFFu);
@@ -111,20 +112,19 @@ constexpr double most_cells = 0x1p51;
 [[gnu::target("avx2,popcnt")]] std::size_t place_avx2(const Point* pts, std::size_t n, const LatticeStorage& s,
                                                       std::size_t* at, Placed& placed)
 {
-    const __m256d rows = _mm256_set1_pd(static_cast<double>(s.y.count)),
-                  length = _mm256_set1_pd(static_cast<double>(s.row_length)), one = _mm256_set1_pd(1.0);
-    const __m256d shift = _mm256_set1_pd(lattice_detail::rounding_shift);
+    const __m256d length = _mm256_set1_pd(static_cast<double>(s.row_length)), one = _mm256_set1_pd(1.0);
+    const __m256d shift = _mm256_set1_pd(lattice_detail::rounding_shift), sign = _mm256_set1_pd(-0.0);
     const __m256d sink = _mm256_set1_pd(static_cast<double>(s.sink));
     std::size_t k = 0;
     for (; k + 4 <= n; k += 4) {
         const Point* p = pts + k;
         const __m256d xs = _mm256_setr_pd(p[0].x, p[1].x, p[2].x, p[3].x);
-        const __m256d ys = _mm256_setr_pd(p[0].y, p[1].y, p[2].y, p[3].y);
+        const __m256d minus_ys = _mm256_xor_pd(_mm256_setr_pd(p[0].y, p[1].y, p[2].y, p[3].y), sign);
         __m256d inside_x, inside_y, slow = _mm256_setzero_pd();
-        const __m256d fx = floors_avx2(xs, s.x, inside_x, slow), fy = floors_avx2(ys, s.y, inside_y, slow);
+        const __m256d fx = floors_avx2(xs, s.x, inside_x, slow), fy = floors_avx2(minus_ys, s.y, inside_y, slow);
         const __m256d in_ring = _mm256_and_pd(inside_x, inside_y);
         const __m256d inner = _mm256_and_pd(in_ring, _mm256_and_pd(of_grid_avx2(fx, s.x), of_grid_avx2(fy, s.y)));
-        const __m256d offset = _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(rows, fy), length), _mm256_add_pd(fx, one));
+        const __m256d offset = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(fy, one), length), _mm256_add_pd(fx, one));
         const __m256d chosen = _mm256_blendv_pd(sink, offset, in_ring);
         const __m256i whole =
             _mm256_sub_epi64(_mm256_castpd_si256(_mm256_add_pd(chosen, shift)), _mm256_castpd_si256(shift));

@@ -79,13 +79,13 @@ template <bool highest>
 void LatticeGrid::add_points(const Point* points, std::size_t count)
 {
     const LatticeOrigin origin = cell_origin(lattice_);  // a window's cells are its whole lattice's
-    const double x0 = origin.x, y0 = origin.y, size = lattice_.size, inverse = 1.0 / size;
+    const double x0 = origin.x, north = origin.y, size = lattice_.size, inverse = 1.0 / size;
     const std::int64_t cols = lattice_.cols, rows = lattice_.rows;
     const auto row_length = static_cast<std::int64_t>(stride());
     const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
     double* const cells = cells_.get();
     const LatticeStorage storage{
-        {x0, size, inverse, origin.col, cols}, {y0, size, inverse, origin.row, rows}, row_length, sink};
+        {x0, size, inverse, origin.col, cols}, {-north, size, inverse, origin.row, rows}, row_length, sink};
     std::size_t at[block];
     for (std::size_t start = 0; start < count; start += block) {
         const Point* const p = points + start;

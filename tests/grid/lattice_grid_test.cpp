@@ -73,14 +73,15 @@ TEST(LatticeGrid, CellsKeepTheHighestOrLowestOfWhatExactArithmeticPutsThere)
                 const bool anywhere = rng() % 2 == 0;
                 std::uniform_real_distribution<double> within(0.0, 1.0);
                 double x = l.xmin + (i + (anywhere ? within(rng) : 0.0)) * l.size;
-                const double y =
-                    l.ymin + (j + (anywhere ? within(rng) : 0.5 * static_cast<double>(rng() % 2))) * l.size;
+                double y = l.ymax - (j + (anywhere ? within(rng) : 0.5 * static_cast<double>(rng() % 2))) * l.size;
                 for (int u = anywhere ? 0 : static_cast<int>(rng() % 5) - 2; u != 0; u += u < 0 ? 1 : -1)
                     x = std::nextafter(x, u > 0 ? HUGE_VAL : -HUGE_VAL);
+                for (int u = anywhere ? 0 : static_cast<int>(rng() % 5) - 2; u != 0; u += u < 0 ? 1 : -1)
+                    y = std::nextafter(y, u > 0 ? HUGE_VAL : -HUGE_VAL);
                 const double z = std::round(std::uniform_real_distribution<double>(-20.0, 2400.0)(rng) * 100) / 100;
                 points.push_back({x, y, z});
                 const std::int64_t c = exact_oracle::floor_cell(x, l.xmin, l.size);
-                const std::int64_t r = l.rows - 1 - exact_oracle::floor_cell(y, l.ymin, l.size);
+                const std::int64_t r = exact_oracle::floor_cell(-y, -l.ymax, l.size);  // from the north edge
                 if (c < -1 || c > l.cols || r < -1 || r > l.rows) {
                     ++counts.outside;
                     continue;

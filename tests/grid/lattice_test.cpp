@@ -28,6 +28,9 @@ std::int64_t expected_floor(double v, double origin, double size, std::int64_t c
 // cell size: such coordinates are moved to 1e-12, still far below a cell.
 double tame(double v) { return v != 0.0 && std::fabs(v) < 1e-12 ? std::copysign(1e-12, v) : v; }
 
+// The gap from |v| to the next double up.
+double ulp_of(double v) { return std::nextafter(std::fabs(v), HUGE_VAL) - std::fabs(v); }
+
 // Beside x by `ulps` ulps.
 double moved(double x, int ulps)
 {
@@ -51,9 +54,10 @@ double near_an_edge(std::mt19937_64& rng, double origin, double size, std::int64
 }  // namespace
 
 // The column and the row of points on, one or two ulps beside and between
-// cell edges, in the ring and beyond it, against exact arithmetic. Plain
-// double division disagrees with it somewhere in the sample, so the test
-// would catch code that rounded the quotient.
+// cell edges, in the ring and beyond it, against exact arithmetic: columns
+// from xmin, rows from ymax, a point on an edge in the cell east or south
+// of it. Plain double division disagrees with it somewhere in the sample,
+// so the test would catch code that rounded the quotient.
 TEST(Lattice, CellsOfPointsAgreeWithExactArithmetic)
 {
     const unsigned seed = 20240611;
@@ -68,19 +72,18 @@ TEST(Lattice, CellsOfPointsAgreeWithExactArithmetic)
         const auto& a = axes[rng() % std::size(axes)];
         const auto& b = axes[rng() % std::size(axes)];
         Lattice l;
-        l.xmin = a.origin, l.ymin = b.origin, l.size = a.size;
+        l.xmin = a.origin, l.ymax = b.origin, l.size = a.size;
         l.cols = 1 + static_cast<std::int64_t>(rng() % 400), l.rows = 1 + static_cast<std::int64_t>(rng() % 400);
-        l.xmax = l.xmin + static_cast<double>(l.cols) * l.size, l.ymax = l.ymin + static_cast<double>(l.rows) * l.size;
+        l.xmax = l.xmin + static_cast<double>(l.cols) * l.size, l.ymin = l.ymax - static_cast<double>(l.rows) * l.size;
         for (int k = 0; k < 40; ++k) {
             const double x = near_an_edge(rng, l.xmin, l.size, l.cols);
-            const double y = near_an_edge(rng, l.ymin, l.size, l.rows);
+            const double y = -near_an_edge(rng, -l.ymax, l.size, l.rows);  // ymax - k * size and beside it
             const std::int64_t col = expected_floor(x, l.xmin, l.size, l.cols);
-            const std::int64_t from_south = expected_floor(y, l.ymin, l.size, l.rows);
-            const std::int64_t row = from_south == beyond_ring ? beyond_ring : l.rows - 1 - from_south;
+            const std::int64_t row = expected_floor(-y, -l.ymax, l.size, l.rows);  // floor((ymax - y) / size)
             ASSERT_EQ(lattice_column(l, x), col) << "seed " << seed << " round " << round << std::hexfloat << " x " << x
                                                  << " xmin " << l.xmin << " size " << l.size;
             ASSERT_EQ(lattice_row(l, y), row) << "seed " << seed << " round " << round << std::hexfloat << " y " << y
-                                              << " ymin " << l.ymin << " size " << l.size;
+                                              << " ymax " << l.ymax << " size " << l.size;
             naive_wrong +=
                 static_cast<std::int64_t>(std::floor((x - l.xmin) / l.size)) != floor_cell(x, l.xmin, l.size);
             on_exact_edge += exact_oracle::sign_beyond_edge(x, l.xmin, l.size, floor_cell(x, l.xmin, l.size)) == 0;
@@ -101,6 +104,14 @@ TEST(Lattice, CellsOfPointsAgreeWithExactArithmetic)
     EXPECT_EQ(lattice_column(l, 480010.05), 100);
     EXPECT_EQ(lattice_row(l, 2150010.05), -1);
     EXPECT_EQ(lattice_row(l, 2149999.95), 100);
+    // On the edges, where the cells of 0.5 are exact: east and south, as GDAL reads a geotransform.
+    const Lattice half{0.0, 0.0, 10.0, 5.0, 0.5, 20, 10};
+    EXPECT_EQ(lattice_column(half, 0.0), 0);
+    EXPECT_EQ(lattice_column(half, 0.5), 1);
+    EXPECT_EQ(lattice_column(half, 10.0), 20);
+    EXPECT_EQ(lattice_row(half, 5.0), 0);
+    EXPECT_EQ(lattice_row(half, 4.5), 1);
+    EXPECT_EQ(lattice_row(half, 0.0), 10);
 }
 
 // A window (one tile of a grid cut into tiles) decides every point as the
@@ -136,21 +147,19 @@ TEST(Lattice, AWindowDecidesCellsOnTheWholeLattice)
         EXPECT_EQ(t.ymax, l.ymax + static_cast<double>(r0) * -l.size);
         EXPECT_EQ(t.cols, wc);
         EXPECT_EQ(t.rows, wr);
-        // The window's first row from the south, in the whole lattice.
-        const std::int64_t f0 = l.rows - r0 - wr;
         for (int k = 0; k < 40; ++k) {
             const double x = near_an_edge(rng, t.xmin, l.size, wc);
-            const double y = near_an_edge(rng, t.ymin, l.size, wr);
+            const double y = -near_an_edge(rng, -t.ymax, l.size, wr);
             const std::int64_t col = expected_floor(x, l.xmin, l.size, l.cols + 4);  // whole: no ring cut yet
-            const std::int64_t from_south = expected_floor(y, l.ymin, l.size, l.rows + 4);
+            const std::int64_t row = expected_floor(-y, -l.ymax, l.size, l.rows + 4);
             const std::int64_t want_col = col == beyond_ring || col - c0 < -1 || col - c0 > wc ? beyond_ring : col - c0;
-            const std::int64_t f = from_south == beyond_ring ? beyond_ring : from_south - f0;
-            const std::int64_t want_row = f == beyond_ring || f < -1 || f > wr ? beyond_ring : wr - 1 - f;
+            const std::int64_t want_row = row == beyond_ring || row - r0 < -1 || row - r0 > wr ? beyond_ring : row - r0;
             ASSERT_EQ(lattice_column(t, x), want_col)
                 << "seed " << seed << " round " << round << std::hexfloat << " x " << x << " size " << l.size;
             ASSERT_EQ(lattice_row(t, y), want_row)
                 << "seed " << seed << " round " << round << std::hexfloat << " y " << y << " size " << l.size;
             own_corner_wrong += want_col != beyond_ring && floor_cell(x, t.xmin, l.size) != want_col;
+            own_corner_wrong += want_row != beyond_ring && floor_cell(-y, -t.ymax, l.size) != want_row;
         }
     }
     EXPECT_GT(own_corner_wrong, 20);
@@ -163,18 +172,24 @@ TEST(Lattice, AWindowDecidesCellsOnTheWholeLattice)
         EXPECT_EQ(lattice_window(l, c, r, wc, wr).error.rfind("--window: ", 0), 0u) << c << " " << r;
 }
 
-// The snapped lattice against the ks of exact arithmetic: xmin is the
-// double size * k0, the counts k1 - k0 unless the rounding of size * k0
-// would leave the largest coordinate outside, and then one more; every
-// point of the extent lies in a cell of the grid. Extents on exact
-// multiples of the size, on the doubles nearest multiples, one ulp beside
-// them and anywhere, at UTM-like and 5e6 coordinates.
+// The snapped lattice against its definitions, the edges fl(size * k) as
+// the doubles' own products make them and the cells by exact arithmetic:
+// xmin the largest fl(size * k) at or below the smallest X and the fewest
+// columns from there holding the largest X; ymax the smallest fl(size * k)
+// at or above the largest Y (or an ulp or so above where no south edge sums
+// to it), the fewest rows from there holding the smallest Y, and ymin, the
+// product fl(size * (k - rows)) wherever that does, summing to ymax as GDAL
+// forms the north edge of an ESRI grid; the extent's corners in the grid's
+// first and last columns and rows. Decimal cells at UTM-like, 5e6 and
+// negative coordinates and across 0; extents on the doubles nearest
+// multiples, one ulp beside them, on exact multiples and decimals.
 TEST(Lattice, SnappedExtentsHoldEveryPoint)
 {
     const unsigned seed = 7;
     std::mt19937_64 rng(seed);
-    const double sizes[] = {0.1, 0.3, 2.5, 0.25, 1.0, 0.01, 0.7, 0.2};
-    const double places[] = {480000.01, 2150000.0, 5e6, 489999.99, 0.0, -300.7, 2159999.97};
+    const double sizes[] = {0.1, 0.05, 0.3, 2.5, 0.25, 1.0, 0.01, 0.7, 0.2};
+    const double places[] = {480000.01, 480000.0,   2150000.0, 5e6,        489999.99, 0.0,
+                             -300.7,    2159999.97, -480000.0, -5e6 + 0.3, 1e-3};
     const auto extent_edge = [&](double place, double size) {
         const double k = std::floor(place / size) + static_cast<double>(rng() % 2000);
         switch (rng() % 4) {
@@ -186,8 +201,15 @@ TEST(Lattice, SnappedExtentsHoldEveryPoint)
                 return std::ldexp(size, 20) * std::floor(place / std::ldexp(size, 20));
         }
     };
-    long long grown = 0;
-    for (int round = 0; round < sweep(600); ++round) {
+    // fl(size * k), and the largest k with fl(size * k) <= v (< v when `strictly`), by search.
+    const auto edge = [](double size, std::int64_t k) { return size * static_cast<double>(k); };
+    const auto largest_k = [&](double v, double size, bool strictly) {
+        auto k = static_cast<std::int64_t>(std::floor(v / size)) + 3;
+        while (strictly ? edge(size, k) >= v : edge(size, k) > v) --k;
+        return k;
+    };
+    long long moved_top = 0, not_product = 0;
+    for (int round = 0; round < sweep(1000); ++round) {
         const double size = sizes[rng() % std::size(sizes)];
         double lo[2], hi[2];
         for (int axis = 0; axis < 2; ++axis) {
@@ -199,34 +221,65 @@ TEST(Lattice, SnappedExtentsHoldEveryPoint)
         const LatticeResult r = lattice_snapped(lo[0], lo[1], hi[0], hi[1], size);
         ASSERT_EQ(r.error, "") << round;
         const Lattice& l = r.lattice;
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " round " << round << std::hexfloat << " extent "
+                                          << lo[0] << " " << lo[1] << " " << hi[0] << " " << hi[1] << " size " << size);
         EXPECT_EQ(l.size, size);
-        const double got_low[2] = {l.xmin, l.ymin}, got_high[2] = {l.xmax, l.ymax};
-        const std::int64_t got_count[2] = {l.cols, l.rows};
-        for (int axis = 0; axis < 2; ++axis) {
-            const std::int64_t k0 = floor_cell(lo[axis], 0.0, size), k1 = floor_cell(hi[axis], 0.0, size) + 1;
-            const double low = size * static_cast<double>(k0);
-            const std::int64_t last = floor_cell(hi[axis], low, size);
-            const std::int64_t count = std::max(k1 - k0, last + 1);
-            grown += count > k1 - k0;
-            ASSERT_EQ(got_low[axis], low) << "seed " << seed << " round " << round << std::hexfloat << " " << lo[axis];
-            ASSERT_EQ(got_count[axis], count) << "seed " << seed << " round " << round << std::hexfloat << " "
-                                              << lo[axis] << " " << hi[axis] << " " << size;
-            EXPECT_EQ(got_high[axis], size * static_cast<double>(k0 + count)) << round;
-            EXPECT_GE(floor_cell(lo[axis], low, size), 0) << round;
-            EXPECT_LE(last, count - 1) << round;
+        ASSERT_EQ(l.xmin, edge(size, largest_k(lo[0], size, false)));
+        ASSERT_EQ(l.cols, floor_cell(hi[0], l.xmin, size) + 1);
+        EXPECT_EQ(l.xmax, l.xmin + static_cast<double>(l.cols) * size);
+        EXPECT_EQ(floor_cell(lo[0], l.xmin, size), 0);
+
+        const std::int64_t k = -largest_k(-hi[1], size, false);  // fl(size * -k) = -fl(size * k)
+        // Within two steps of the sum's doubles of the product, summing to it where it can.
+        const double step = ulp_of(std::max(std::fabs(l.ymin), static_cast<double>(l.rows) * size));
+        ASSERT_LT(std::fabs(l.ymax - edge(size, k)), 2 * step);
+        EXPECT_EQ(l.ymin + static_cast<double>(l.rows) * size, l.ymax);
+        const std::int64_t fewest = floor_cell(-lo[1], -edge(size, k), size) + 1;
+        if (edge(size, k - fewest) + static_cast<double>(fewest) * size == edge(size, k) &&
+            floor_cell(-hi[1], -edge(size, k), size) == 0) {
+            EXPECT_EQ(l.ymax, edge(size, k));
+            EXPECT_EQ(l.ymin, edge(size, k - fewest));
         }
+        moved_top += l.ymax != edge(size, k);
+        not_product += l.ymin != edge(size, k - l.rows);
+        // The largest Y in row 0, the smallest in the last row: floor((ymax - y) / size), but for a Y
+        // within the rounding of the sums of a row edge, which may leave an end row empty.
+        const auto on_an_edge = [&](double y) {
+            return floor_cell(-(y + 4 * step), -edge(size, k), size) !=
+                   floor_cell(-(y - 4 * step), -edge(size, k), size);
+        };
+        const bool ends = floor_cell(-hi[1], -l.ymax, size) == 0 && floor_cell(-lo[1], -l.ymax, size) == l.rows - 1;
+        EXPECT_TRUE(ends || on_an_edge(hi[1]) || on_an_edge(lo[1]));
+        EXPECT_LE(l.rows, fewest + 1);
         // And through the lattice's own rule.
         for (const double x : {lo[0], hi[0]}) {
-            EXPECT_GE(lattice_column(l, x), 0) << round;
-            EXPECT_LE(lattice_column(l, x), l.cols - 1) << round;
+            EXPECT_GE(lattice_column(l, x), 0);
+            EXPECT_LE(lattice_column(l, x), l.cols - 1);
         }
         for (const double y : {lo[1], hi[1]}) {
-            EXPECT_GE(lattice_row(l, y), 0) << round;
-            EXPECT_LE(lattice_row(l, y), l.rows - 1) << round;
+            EXPECT_GE(lattice_row(l, y), 0);
+            EXPECT_LE(lattice_row(l, y), l.rows - 1);
         }
     }
-    // The sample reaches extents where the count has to grow.
-    EXPECT_GT(grown, 5);
+    // The sample reaches south edges that are not products, and a north edge above its product.
+    EXPECT_GT(not_product, 0);
+    EXPECT_GT(moved_top, 0);
+
+    // By hand: x = 480000 is fl(0.1 * 4800000) itself, the grid's west edge,
+    // in column 0; y = 0 on an edge belongs south, so the grid starts a row
+    // lower, and the four columns and five rows end at 480000.4 and 0.4 (-0.1
+    // + 0.5 in doubles), where GDAL puts them too.
+    const Lattice l = lattice_snapped(480000, 0, 480000.35, 0.35, 0.1).lattice;
+    EXPECT_EQ(l.xmin, 480000);
+    EXPECT_EQ(l.ymin, -0.1);
+    EXPECT_EQ(l.xmax, 480000.4);
+    EXPECT_EQ(l.ymax, 0.4);
+    EXPECT_EQ(l.cols, 4);
+    EXPECT_EQ(l.rows, 5);
+    EXPECT_EQ(lattice_column(l, 480000), 0);
+    EXPECT_EQ(lattice_row(l, 0), 4);
+    EXPECT_EQ(lattice_column(l, 480000.35), 3);
+    EXPECT_EQ(lattice_row(l, 0.35), 0);
 }
 
 TEST(Lattice, TypedBoundsAndTheirRefusals)

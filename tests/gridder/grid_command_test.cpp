@@ -8,6 +8,7 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <random>
 #include <sstream>
 
+#include "grid/lattice.h"
 #include "gridder/door_reading.h"
 #include "gridder/grid_app.h"
 #include "gridder/progress.h"
@@ -232,7 +234,7 @@ struct Oracle {
     void add(double x, double y, double v, bool highest)
     {
         const long c = static_cast<long>(std::floor((x - xmin) / size));
-        const long r = rows - 1 - static_cast<long>(std::floor((y - ymin) / size));
+        const long r = static_cast<long>(std::floor((ymin + static_cast<double>(rows) * size - y) / size));
         if (c < -1 || c > cols || r < -1 || r > rows) return;
         double& cell = z[r + 1][c + 1];
         if (std::isnan(cell) || (highest ? v > cell : v < cell)) cell = v;
@@ -320,8 +322,9 @@ TEST(GridCommand, EachCellHoldsWhatFellInsideItByTheEdgeRule)
 }
 
 // Without --bounds the extent is the points', snapped outward to multiples
-// of the cell: a point on the east or north edge of the points' extent
-// still falls inside.
+// of the cell, a point on an edge in the cell east or south of it: the
+// north-east point lies on a column edge (one more column) and on the north
+// edge (row 0), the south-west one on the west edge.
 TEST(GridCommand, WithoutBoundsTheExtentSnapsOutwardToTheCell)
 {
     TempDir dir;
@@ -332,12 +335,82 @@ TEST(GridCommand, WithoutBoundsTheExtentSnapsOutwardToTheCell)
     EXPECT_EQ(a.header.at("xllcorner"), 10.5);
     EXPECT_EQ(a.header.at("yllcorner"), 20);
     EXPECT_EQ(a.header.at("ncols"), 6);  // 10.5 .. 13.5: 13 lies in the last column
-    EXPECT_EQ(a.header.at("nrows"), 5);  // 20 .. 22.5
+    EXPECT_EQ(a.header.at("nrows"), 4);  // 20 .. 22: 22 lies in the first row
     EXPECT_EQ(a.rows[0][5], 2);          // the north-east point
-    EXPECT_EQ(a.rows[4][0], 1);
+    EXPECT_EQ(a.rows[3][0], 1);
     const std::string text = read_file(dir / "g.asc");
     EXPECT_EQ(text.find('\r'), std::string::npos);
-    EXPECT_EQ(text.rfind("ncols 6\nnrows 5\nxllcorner 10.5\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\n", 0), 0u);
+    EXPECT_EQ(text.rfind("ncols 6\nnrows 4\nxllcorner 10.5\nyllcorner 20\ncellsize 0.5\nNODATA_value -9999\n", 0), 0u);
+
+    // Far from 0 on cells no binary fraction holds, GDAL reads each point's
+    // value at its own coordinates, in the GeoTIFF and in the ESRI grid,
+    // whose corners place the cells alike: the extent's corners half a cell
+    // inside their cells, points 16 ulps inside a corner of a cell of their
+    // own (beyond the rounding of GDAL's inverse geotransform, see
+    // grid/lattice.h), and a pair whose west point, on the grid's west edge,
+    // GDAL once read one column east of the snapped corner written.
+    if (std::system("command -v gdallocationinfo >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gdallocationinfo is not installed (gdal-bin)";
+    const struct {
+        const char* size;
+        std::int64_t kx, ky;
+    } far[] = {
+        {"0.1", 4800000, 0}, {"0.05", 100000000, 100000000}, {"0.3", -1600001, -16666666}, {"0.1", -4800000, 21500000}};
+    std::mt19937 random(11);
+    std::vector<std::pair<const char*, std::vector<std::vector<double>>>> clouds = {
+        {"0.1", {{480000, 0, 1}, {480000.35, 0.35, 2}}}};
+    for (const auto& f : far) {
+        const double size = std::stod(f.size), x0 = size * static_cast<double>(f.kx) + size / 2,
+                     y0 = size * static_cast<double>(f.ky) + size / 2;
+        std::vector<std::vector<double>> pts = {{x0, y0, 1}, {x0 + 8 * size, y0 + 6 * size, 2}};
+        const kestranov::Lattice l = kestranov::lattice_snapped(x0, y0, x0 + 8 * size, y0 + 6 * size, size).lattice;
+        ASSERT_EQ(l.cols, 9);
+        ASSERT_EQ(l.rows, 7);
+        const auto inward = [](double edge, double toward) {
+            for (int k = 0; k < 16; ++k) edge = std::nextafter(edge, toward);
+            return edge;
+        };
+        for (std::int64_t c = 1; c < l.cols - 1; ++c)
+            for (std::int64_t row = 1; row < l.rows - 1; ++row) {
+                const double west = l.xmin + static_cast<double>(c) * size,
+                             north = l.ymax - static_cast<double>(row) * size;
+                const double x = random() % 2 ? inward(west + size, -HUGE_VAL) : inward(west, HUGE_VAL);
+                const double y = random() % 2 ? inward(north - size, HUGE_VAL) : inward(north, -HUGE_VAL);
+                pts.push_back({x, y, static_cast<double>(pts.size() + 1)});
+            }
+        clouds.emplace_back(f.size, pts);
+    }
+    for (const auto& [size, pts] : clouds) {
+        write_file(dir / "far.xyz", cloud_text(pts));
+        std::ostringstream xy;
+        xy.precision(17);
+        for (const auto& p : pts) xy << p[0] << ' ' << p[1] << '\n';
+        write_file(dir / "at.txt", xy.str());
+        std::array<double, 6> transform[2];
+        for (const char* out : {"far.tif", "far.asc"}) {
+            SCOPED_TRACE(std::string(out) + " cells of " + size + " from " + std::to_string(pts[0][0]));
+            const fs::path raster = dir / out, read = dir / "read.txt";
+            const Outcome g =
+                grid({(dir / "far.xyz").string(), "--cell", size, "--fill", "none", "-o", raster.string()});
+            ASSERT_EQ(g.status, 0) << g.err;
+            ASSERT_EQ(std::system(("gdallocationinfo -valonly -geoloc '" + raster.string() + "' < '" +
+                                   (dir / "at.txt").string() + "' > '" + read.string() + "'")
+                                      .c_str()),
+                      0);
+            std::istringstream lines(read_file(read));
+            for (const auto& p : pts) {
+                std::string line;
+                std::getline(lines, line);
+                EXPECT_EQ(line, std::to_string(static_cast<int>(p[2]))) << cloud_text({p});
+            }
+            GDALAllRegister();
+            GDALDataset* ds = GDALDataset::Open(raster.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+            ASSERT_NE(ds, nullptr);
+            ds->GetGeoTransform(transform[out[4] == 'a'].data());
+            GDALClose(GDALDataset::ToHandle(ds));
+        }
+        EXPECT_EQ(transform[0], transform[1]);
+    }
 }
 
 // The first reading takes a LAZ file's extent from its header and the
