@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/fatal.h"
+#include "core/version.h"
 #include "gridder/crs.h"
 #include "gridder/gdal_module.h"
 #include "gridder/grid_options.h"
@@ -18,7 +19,6 @@ namespace kestranov::gridder {
 namespace {
 
 constexpr const char* program = "kestranov-grid";
-constexpr const char* version = "kestranov-grid 1.0";
 
 // A message of the reading door or the writers, made for the console's
 // screen ("\n\n\tFile a.las ...\n"), as one line.
@@ -74,7 +74,7 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 0;
     }
     if (o.version) {
-        out << version << "\n";
+        out << program << ' ' << project_version << "\n";
         return 0;
     }
     try {
