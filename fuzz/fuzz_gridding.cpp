@@ -12,7 +12,7 @@
 // - free: any coordinates and elevations (two bytes each, scaled), any cell
 //   size giving at most about as many cells as points, plus sizes so small the
 //   grid must be refused and so large it is empty. The cell of each point
-//   follows the rule the README states (extended-precision quotient rounded
+//   follows the rule docs/formats.md states (extended-precision quotient rounded
 //   to double, then the ceiling), which the program's faster paths must match.
 //
 // In both, each axis may be kept narrower than one cell or than two, so that
@@ -286,7 +286,7 @@ Layout lattice_layout(const Cloud& c)
     return l;
 }
 
-// Any cloud, by the rule as the README states it: the distance from the edge
+// Any cloud, by the rule as docs/formats.md states it: the distance from the edge
 // over the cell size, formed with a 64-bit significand and rounded to
 // double, raised to the next whole number unless it is one; the numbers of
 // rows and columns are the extents over the cell size, truncated.
@@ -455,7 +455,7 @@ int raster_dialogue(const Cloud& c, const Box& b, double slack, int status, cons
     return static_cast<int>(i);
 }
 
-// The descriptor as the README shows it, CR LF line ends.
+// The descriptor as docs/formats.md shows it, CR LF line ends.
 std::string descriptor(const Cloud& c, const Layout& l, const Box& b, const Choice& ch)
 {
     auto corner = [](double extent, long double offset) { return f6(static_cast<double>(extent + offset)); };
@@ -472,7 +472,7 @@ std::string descriptor(const Cloud& c, const Layout& l, const Box& b, const Choi
 }
 
 // The image's cells: a 32-bit cell is the scaled value as it stands, a
-// 16-bit one is recovered from the descriptor's minimum as the README says.
+// 16-bit one is recovered from the descriptor's minimum as docs/formats.md says.
 // A cell holding points must hold exactly the low bits of its scaled elevation.
 Written raster_cells(const std::string& image, const Choice& ch, long long zmin_scaled)
 {
