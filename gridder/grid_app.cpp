@@ -12,6 +12,7 @@
 #include "gridder/like_console.h"
 #include "gridder/point_inputs.h"
 #include "gridder/tile_run.h"
+#include "gridder/tile_stamps.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
 
@@ -85,6 +86,8 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         }
         // Known before a point is read: a long run would otherwise end on it.
         if (!o.tile_size) require_output_folder(o.output);
+        // A job's files as its plan saw them, or no tile.
+        if (o.job) check_planned_files(o);
         const std::vector<std::string> files = point_files(o.inputs);
         std::ostream* const progress = terminal && !o.quiet ? &err : nullptr;
         if (o.tile_size) {

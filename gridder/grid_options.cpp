@@ -58,6 +58,29 @@ GridOptions::Job job(const std::string& text)
     return j;
 }
 
+// SIZE:NS,... as a plan writes --stamps.
+std::vector<GridOptions::FileStamp> stamps(const std::string& text)
+{
+    std::vector<GridOptions::FileStamp> list;
+    std::size_t from = 0;
+    do {
+        std::size_t comma = text.find(',', from);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string one = text.substr(from, comma - from);
+        const std::size_t colon = one.find(':');
+        GridOptions::FileStamp s;
+        const char* end = one.data() + one.size();
+        const auto size = std::from_chars(one.data(), one.data() + std::min(colon, one.size()), s.size);
+        const auto time = std::from_chars(size.ptr + 1, end, s.mtime_ns);
+        if (colon == std::string::npos || size.ec != std::errc() || size.ptr != one.data() + colon ||
+            time.ec != std::errc() || time.ptr != end)
+            throw UsageError("--stamps: '" + one + "' is not SIZE:NANOSECONDS");
+        list.push_back(s);
+        from = comma + 1;
+    } while (from <= text.size());
+    return list;
+}
+
 // One of `names`, for an option that takes a word.
 std::size_t word(const std::string& option, const std::string& text, const std::vector<std::string>& names)
 {
@@ -120,6 +143,13 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     }
     if (o.window && !o.bounds) throw UsageError("--window needs --bounds, the lattice it is a window of");
     if (o.job && !o.window) throw UsageError("--job needs --window: it is a tile of a plan (--tile-size writes them)");
+    if ((o.plan || !o.stamps.empty()) && !o.job)
+        throw UsageError(std::string(o.plan ? "--plan" : "--stamps") +
+                         " needs --job: the plan writes them in jobs.txt");
+    if (!o.stamps.empty() && o.stamps.size() != o.inputs.size())
+        throw UsageError("--stamps: " + std::to_string(o.stamps.size()) + " stamps for " +
+                         std::to_string(o.inputs.size()) + " files");
+    if (o.overwrite && !o.tile_size) throw UsageError("--overwrite applies to --tile-size only (a plan's folder)");
     if (o.output.empty()) throw UsageError("-o OUTPUT is required (a .tif or .asc file)");
     if (o.tile_size || ends_with_any_case(o.output, ".tif") || ends_with_any_case(o.output, ".tiff"))
         o.kind = OutputKind::geotiff;
@@ -224,6 +254,12 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.job = job(value());
         else if (a == "--mosaic")
             o.mosaic = value();
+        else if (a == "--plan")
+            o.plan = value();
+        else if (a == "--stamps")
+            o.stamps = stamps(value());
+        else if (a == "--overwrite")
+            o.overwrite = true;
         else if (a == "--fill")
             o.fill = word(a, value(), {"once", "none"}) == 0;
         else if (a == "--gaps")
@@ -270,7 +306,9 @@ std::string grid_usage()
            "                     the north), decided on the whole lattice, as one tile of it\n"
            "  --tile-size T      no grid: plan tiles of T (a whole number of cells) into FOLDER:\n"
            "                     jobs.txt (one command a tile), slurm.sbatch, mosaic.vrt\n"
+           "  --overwrite        with --tile-size: replace the folder's plan, its tiles removed\n"
            "  --job N/M          (in jobs.txt) tile N of the plan's M: one line, and a record for --mosaic\n"
+           "  --plan ID, --stamps SIZE:NS,...   (in jobs.txt) the plan, and its files as it saw them\n"
            "  --fill once|none   fill an empty cell from its 8 neighbours once (default once)\n"
            "  --gaps nodata|fail cells still empty: nodata (default), or fail\n"
            "  --nodata VALUE     the nodata value (default -9999)\n"

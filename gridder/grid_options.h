@@ -30,6 +30,15 @@ struct GridOptions {
         long number = 0, of = 0;
     };
     std::optional<Job> job;
+    // --plan ID, --stamps SIZE:NS,...: in a job, its plan's identity (for
+    // the tile's record) and what the plan saw of each of its files.
+    std::optional<std::string> plan;
+    struct FileStamp {
+        std::uint64_t size = 0;
+        long long mtime_ns = 0;
+    };
+    std::vector<FileStamp> stamps;
+    bool overwrite = false;             // --overwrite: a plan replaces the folder's plan and its tiles
     std::optional<std::string> mosaic;  // --mosaic FOLDER: a plan's last step, no grid
     bool fill = true;                   // --fill once
     bool gaps_fail = false;             // --gaps fail

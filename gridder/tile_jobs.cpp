@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/shortest_text.h"
+#include "gridder/tile_stamps.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -61,7 +62,7 @@ std::string shell_quoted(const std::string& word)
 std::string tile_name(const Tile& t) { return "tiles/" + std::to_string(t.col) + "_" + std::to_string(t.row) + ".tif"; }
 
 std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, const std::string& program,
-                     const std::string& folder)
+                     const std::string& folder, const std::string& plan_id)
 {
     const Lattice& l = plan.lattice;
     std::string line = shell_quoted(program) + shared_options(o);
@@ -72,6 +73,10 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     // Line n of jobs.txt is tile n, north first.
     append(line,
            {" --job ", std::to_string(t.row * plan.tile_cols + t.col + 1), "/", std::to_string(plan.tiles.size())});
+    if (!plan_id.empty()) append(line, {" --plan ", plan_id});
+    std::vector<FileStamp> stamps;
+    for (const std::size_t k : t.files) stamps.push_back(plan.files[k].stamp);
+    if (!stamps.empty()) append(line, {" --stamps ", stamps_text(stamps)});
     // The resolved system, so that a tile whose files hold none has it too.
     // As WKT, also when typed: a typed file name or PROJ string may not
     // mean the same from another directory or node.
@@ -81,13 +86,39 @@ std::string job_line(const GridOptions& o, const TilePlan& plan, const Tile& t, 
     return line + "\n";
 }
 
+std::string unplannable_path(const std::string& folder, const std::vector<std::string>& files,
+                             const std::string& program)
+{
+    const auto broken = [](const std::string& path) { return path.find_first_of("\n\r") != std::string::npos; };
+    if (broken(folder))
+        return folder +
+               ": a folder whose name holds a line break cannot be written in jobs.txt (a line a job) nor "
+               "in slurm.sbatch: plan into another folder";
+    for (const std::string& f : files)
+        if (broken(f))
+            return f +
+                   ": a file whose name holds a line break cannot be written in jobs.txt (a line a job): "
+                   "rename it";
+    if (broken(program)) return program + ": this program's path holds a line break: jobs.txt cannot name it";
+    // sbatch takes a backslash in a quoted directive as an escape, and in
+    // the log's name as "no %a here": every task would write one file with
+    // the backslash gone.
+    if (folder.find('\\') != std::string::npos)
+        return folder +
+               ": Slurm cannot name the tiles' logs in a folder whose path holds a backslash: plan into "
+               "another folder";
+    return "";
+}
+
 std::string slurm_script(const std::string& folder)
 {
     const std::string jobs = shell_quoted(folder + "/jobs.txt");
-    // Slurm reads its own directives: the path in quotes, and a % of the
-    // folder's name doubled so that it is not taken for one of its patterns.
+    // Slurm reads its own directives: the path in double quotes, a " in it
+    // escaped, and a % doubled so that it is not taken for one of its
+    // patterns (unplannable_path refuses what else it cannot carry).
     std::string logs;
-    for (const char c : folder + "/logs/tile-") logs += c == '%' ? "%%" : std::string(1, c);
+    for (const char c : folder + "/logs/tile-")
+        logs += c == '%' ? std::string("%%") : c == '"' ? std::string("\\\"") : std::string(1, c);
     return "#!/bin/sh\n"
            "# kestranov-grid's tiles as a Slurm array job, one task a tile:\n"
            "#   sbatch --array=1-N " +

@@ -5,6 +5,7 @@
 // that runs line $SLURM_ARRAY_TASK_ID of them.
 
 #include <string>
+#include <vector>
 
 #include "gridder/grid_options.h"
 #include "gridder/tile_plan.h"
@@ -19,11 +20,19 @@ std::string shell_quoted(const std::string& word);
 std::string tile_name(const Tile& tile);
 
 // The line that grids `tile`: `program` with the plan's options, the whole
-// lattice as --bounds, the tile as --window and its line as --job, the plan's coordinate
-// system as --srs, into `folder`/tiles/, then its files after "--" (none
-// for a tile no file reaches: an all-nodata grid). `folder` is absolute.
+// lattice as --bounds, the tile as --window, its line as --job, the plan's
+// identity as --plan (empty: none), its files' sizes and times as --stamps,
+// the plan's coordinate system as --srs, into `folder`/tiles/, then its
+// files after "--" (none for a tile no file reaches: an all-nodata grid).
+// `folder` is absolute.
 std::string job_line(const GridOptions& options, const TilePlan& plan, const Tile& tile, const std::string& program,
-                     const std::string& folder);
+                     const std::string& folder, const std::string& plan_id);
+
+// Why a plan cannot name these paths (its folder, its input files, the
+// program its jobs run), or empty: a line break would split a job's line
+// and Slurm's directive, a backslash in the folder Slurm's log names.
+std::string unplannable_path(const std::string& folder, const std::vector<std::string>& files,
+                             const std::string& program);
 
 // The Slurm array job script over `folder`/jobs.txt.
 std::string slurm_script(const std::string& folder);

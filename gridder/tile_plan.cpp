@@ -1,12 +1,15 @@
 #include "gridder/tile_plan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <system_error>
 
 #include "core/fatal.h"
 #include "gridder/door_reading.h"
 #include "gridder/point_inputs.h"
+#include "gridder/tile_stamps.h"
 #include "platform/input_file.h"
 #include "points/las_crs.h"
 #include "points/las_header.h"
@@ -148,6 +151,11 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
     std::vector<std::size_t> to_read;
     for (std::size_t k = 0; k < paths.size(); ++k) {
         plan.files[k].path = fs::absolute(paths[k]).lexically_normal().string();
+        // Before its reading: a change during it is a change since the plan.
+        const std::optional<FileStamp> stamp = stamp_of(paths[k]);
+        if (!stamp)
+            throw InputError(paths[k] + ": the file cannot be read (" + std::generic_category().message(errno) + ")");
+        plan.files[k].stamp = *stamp;
         if (!o.bounds || is_text_point_file(paths[k]))
             to_read.push_back(k);
         else

@@ -24,6 +24,7 @@ struct PlannedFile {
     bool has_points = true;  // false: no point of it passes the filters, or its header counts none
     bool bounded = false;    // false: its header's bounds are no numbers; it goes to every tile
     double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+    GridOptions::FileStamp stamp;  // as the plan found it before reading it
 };
 
 struct Tile {

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #include "core/shortest_text.h"
 #include "gridder/grid_output.h"
@@ -15,6 +18,7 @@
 #include "gridder/point_inputs.h"
 #include "gridder/tile_jobs.h"
 #include "gridder/tile_plan.h"
+#include "gridder/tile_stamps.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -23,6 +27,12 @@ namespace fs = std::filesystem;
 
 // A job's record of its tile: the tile's own name and this.
 constexpr const char* record_extension = ".done";
+// The plan's own record, written last: its identity and its tiles' layout.
+constexpr const char* plan_record = "plan.txt";
+// What a plan writes in its folder, its record first: the first to go when
+// the plan is replaced, so that a folder half emptied is no plan.
+constexpr const char* plan_files[] = {plan_record, "jobs.txt", "slurm.sbatch", "mosaic.vrt"};
+constexpr const char* plan_folders[] = {"tiles", "logs"};
 
 std::string this_program()
 {
@@ -93,20 +103,88 @@ std::string plan_summary(const GridOptions& o, const TilePlan& plan, const std::
     return s.str();
 }
 
-// The records of an earlier plan's tiles: --mosaic would count them as this one's.
-void remove_records(const fs::path& tiles)
+std::string folder_name(const std::string& path)
+{
+    std::string name = fs::absolute(path).lexically_normal().string();
+    if (name.size() > 1 && name.back() == '/') name.pop_back();
+    return name;
+}
+
+bool empty_folder(const fs::path& p)
 {
     std::error_code ec;
-    for (fs::directory_iterator it(tiles, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().extension() == record_extension) {
-            std::error_code removed;
-            fs::remove(it->path(), removed);
-            if (removed) throw InputError(it->path().string() + ": an earlier plan's record cannot be removed");
-        }
+    return fs::is_directory(p, ec) && fs::is_empty(p, ec) && !ec;
+}
+
+// A plan owns its folder: another plan's tiles would stand in the mosaic
+// for this one's until each job had run again, and whatever else is there
+// is not ours to empty. Refused before any point is read, unless the user
+// says to replace it.
+void refuse_taken_folder(const std::string& folder, bool overwrite)
+{
+    std::error_code ec;
+    if (overwrite || !fs::is_directory(folder, ec)) return;
+    std::string other;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == plan_record || name == "jobs.txt")
+            throw InputError(folder +
+                             ": holds another plan: plan into a new or empty folder, or give --overwrite to replace "
+                             "it (its tiles are removed)");
+        const bool ours = std::find(std::begin(plan_folders), std::end(plan_folders), name) != std::end(plan_folders);
+        if (other.empty() && !(ours && empty_folder(it->path()))) other = name;
+    }
+    if (!other.empty())
+        throw InputError(folder + ": not empty (it holds " + other +
+                         ") and no plan's: plan into a new or empty folder, or give --overwrite");
+}
+
+// The folder's earlier plan gone (its files, its tiles and logs), before
+// this one is written; what else the folder holds is left.
+void clear_folder(const fs::path& folder)
+{
+    std::error_code ec;
+    const auto gone = [&](const fs::path& p) {
+        fs::remove_all(p, ec);
+        if (ec) throw InputError(p.string() + ": an earlier plan's file cannot be removed (" + ec.message() + ")");
+    };
+    for (const char* f : plan_files) gone(folder / f);
+    for (const char* d : plan_folders)
+        for (fs::directory_iterator it(folder / d, ec), end; !ec && it != end; it.increment(ec)) gone(it->path());
+}
+
+// The plan's identity: a hash of its jobs and mosaic, so that the same plan
+// made again is the same plan, and a tile made for another is told apart.
+std::string identity_of(const std::string& text)
+{
+    std::uint64_t h = 14695981039346656037ULL;  // FNV-1a
+    for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return hex;
+}
+
+struct PlanRecord {
+    std::string id;
+    std::int64_t tile_cols = 0, tile_rows = 0;
+};
+
+PlanRecord read_plan_record(const std::string& folder)
+{
+    std::ifstream in(folder + "/" + plan_record);
+    PlanRecord p;
+    std::string plan, tiles;
+    if (!(in >> plan >> p.id >> tiles >> p.tile_cols >> p.tile_rows) || plan != "plan" || tiles != "tiles" ||
+        p.tile_cols < 1 || p.tile_rows < 1)
+        throw InputError(folder + "/" + plan_record +
+                         ": missing or not a plan's record (a plan of an older kestranov-grid?): plan again with "
+                         "--overwrite and run its jobs");
+    return p;
 }
 
 // What a job tells --mosaic of its tile.
 struct TileRecord {
+    std::string plan;                                   // --plan
     long number = 0, of = 0;                            // --job
     std::int64_t col = 0, row = 0, cols = 0, rows = 0;  // --window
     long long gridded = 0, read = 0, files = 0;
@@ -118,6 +196,7 @@ std::string record_text(const GridOptions& o, const GridReport& r)
 {
     const auto& w = *o.window;
     std::ostringstream s;
+    s << "plan " << o.plan.value_or("none") << "\n";
     s << "job " << o.job->number << " " << o.job->of << "\n";
     s << "window " << w[0] << " " << w[1] << " " << w[2] << " " << w[3] << "\n";
     s << "points " << r.gridded << " " << r.read << " " << r.files << "\n";
@@ -136,7 +215,9 @@ std::optional<TileRecord> read_record(const fs::path& path)
         std::istringstream words(line);
         std::string key, value;
         words >> key;
-        if (key == "job")
+        if (key == "plan")
+            words >> r.plan;
+        else if (key == "job")
             words >> r.number >> r.of;
         else if (key == "window")
             words >> r.col >> r.row >> r.cols >> r.rows;
@@ -149,17 +230,67 @@ std::optional<TileRecord> read_record(const fs::path& path)
             return std::nullopt;
         if (words.fail()) return std::nullopt;
     }
-    if (fields != 5) return std::nullopt;
+    if (fields != 6) return std::nullopt;
     return r;
 }
 
-// Job numbers as a list a person can act on: the first ten, then how many more.
-std::string listed(const std::vector<long>& numbers)
+// A list a person can act on: the first ten, then how many more.
+std::string listed(const std::vector<std::string>& items)
 {
     std::string list;
-    for (std::size_t k = 0; k < numbers.size() && k < 10; ++k) list += (k ? ", " : "") + std::to_string(numbers[k]);
-    if (numbers.size() > 10) list += " and " + std::to_string(numbers.size() - 10) + " more";
+    for (std::size_t k = 0; k < items.size() && k < 10; ++k) list += (k ? ", " : "") + items[k];
+    if (items.size() > 10) list += " and " + std::to_string(items.size() - 10) + " more";
     return list;
+}
+
+// Lines of jobs.txt, as "line 3" or "lines 3, 7".
+std::string lines_listed(const std::vector<long>& lines)
+{
+    std::vector<std::string> numbers;
+    numbers.reserve(lines.size());
+    for (const long n : lines) numbers.push_back(std::to_string(n));
+    return (lines.size() == 1 ? "line " : "lines ") + listed(numbers);
+}
+
+// Line n of jobs.txt's tile, north first.
+std::string tile_of_line(const PlanRecord& plan, long n)
+{
+    Tile t;
+    t.col = (n - 1) % plan.tile_cols, t.row = (n - 1) / plan.tile_cols;
+    return tile_name(t);
+}
+
+// The line of jobs.txt of the tile whose record this is (tiles/C_R.tif.done), or 0.
+long line_of_record(const PlanRecord& plan, const fs::path& record)
+{
+    const std::string name = fs::path(record).replace_extension().stem().string();
+    const std::size_t bar = name.find('_');
+    std::int64_t col = -1, row = -1;
+    const char* end = name.data() + name.size();
+    if (bar == std::string::npos || std::from_chars(name.data(), name.data() + bar, col).ptr != name.data() + bar ||
+        std::from_chars(name.data() + bar + 1, end, row).ptr != end || col < 0 || row < 0 || col >= plan.tile_cols ||
+        row >= plan.tile_rows)
+        return 0;
+    return static_cast<long>(row * plan.tile_cols + col + 1);
+}
+
+// Tiles whose records name another plan: made for a plan this folder held
+// before, or brought in from another folder. GDAL would read them in the
+// mosaic as this plan's.
+void refuse_foreign(const std::string& folder, const PlanRecord& plan,
+                    std::vector<std::pair<long, std::string>> foreign)
+{
+    if (foreign.empty()) return;
+    std::sort(foreign.begin(), foreign.end());
+    std::vector<long> lines;
+    lines.reserve(foreign.size());
+    for (const auto& f : foreign) lines.push_back(f.first);
+    const std::size_t n = foreign.size();
+    throw InputError(
+        folder + "/" + tile_of_line(plan, foreign[0].first) +
+        (n == 1 ? " is a tile of another plan" : " and " + std::to_string(n - 1) + " more tiles are another plan's") +
+        " (plan " + foreign[0].second + ", not this folder's " + plan.id + "): run " + lines_listed(lines) +
+        " of jobs.txt again, then --mosaic again");
 }
 
 std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, const std::string& folder)
@@ -187,24 +318,42 @@ std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, c
 WrittenPlan write_tile_plan(const GridOptions& o, const std::vector<std::string>& files, std::ostream* progress,
                             const std::string& program)
 {
-    const TilePlan plan = make_tile_plan(o, files, progress);
     const std::string self = program.empty() ? this_program() : program;
-    const fs::path folder = made_folder(fs::absolute(o.output).lexically_normal());
-    std::string name = folder.string();
-    if (name.size() > 1 && name.back() == '/') name.pop_back();
-    remove_records(made_folder(folder / "tiles"));
+    const std::string name = folder_name(o.output);
+    // Known before a point is read.
+    if (const std::string why = unplannable_path(name, files, self); !why.empty()) throw InputError(why);
+    refuse_taken_folder(name, o.overwrite);
+    const TilePlan plan = make_tile_plan(o, files, progress);
+    const std::string vrt = mosaic_vrt(o, plan);
+    std::string unnamed, jobs;
+    for (const Tile& t : plan.tiles) unnamed += job_line(o, plan, t, self, name, "");
+    const std::string id = identity_of(unnamed + vrt);
+    for (const Tile& t : plan.tiles) jobs += job_line(o, plan, t, self, name, id);
+    const fs::path folder = made_folder(name);
+    clear_folder(folder);
+    made_folder(folder / "tiles");
     made_folder(folder / "logs");
-    std::string jobs;
-    for (const Tile& t : plan.tiles) jobs += job_line(o, plan, t, self, name);
     const auto bytes = [](const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); };
     write_bytes(name + "/jobs.txt", bytes(jobs), {});
     write_bytes(name + "/slurm.sbatch", bytes(slurm_script(name)), {});
-    write_bytes(name + "/mosaic.vrt", bytes(mosaic_vrt(o, plan)), {});
+    write_bytes(name + "/mosaic.vrt", bytes(vrt), {});
+    write_bytes(
+        name + "/" + plan_record,
+        bytes("plan " + id + "\ntiles " + std::to_string(plan.tile_cols) + " " + std::to_string(plan.tile_rows) + "\n"),
+        {});
     return {plan_summary(o, plan, name, self), unreadable_warning(plan.system, "the tiles are written")};
 }
 
 std::string finish_tile_job(const GridOptions& o, const GridReport& r)
 {
+    // A file changed while the job read it: its tile is no tile of the plan.
+    try {
+        check_planned_files(o);
+    } catch (const InputError&) {
+        std::error_code ec;
+        fs::remove(o.output, ec);
+        throw;
+    }
     const std::string text = record_text(o, r);
     write_bytes(o.output + record_extension, std::vector<unsigned char>(text.begin(), text.end()), {});
     const long long cells = r.with_points + r.filled + r.nodata;
@@ -216,32 +365,42 @@ std::string finish_tile_job(const GridOptions& o, const GridReport& r)
 
 std::string mosaic_step(const GridOptions& o)
 {
-    std::string folder = fs::absolute(*o.mosaic).lexically_normal().string();
-    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const std::string folder = folder_name(*o.mosaic);
     std::ifstream jobs(folder + "/jobs.txt");
     if (!jobs) throw InputError(folder + ": no jobs.txt: not the folder of a plan (--tile-size writes one)");
     long lines = 0;
     for (std::string line; std::getline(jobs, line);) ++lines;
     if (lines == 0) throw InputError(folder + "/jobs.txt: no job at all");
+    const PlanRecord plan = read_plan_record(folder);
+    if (plan.tile_cols * plan.tile_rows != lines)
+        throw InputError(folder + "/jobs.txt: " + std::to_string(lines) + " lines, not the " +
+                         std::to_string(plan.tile_cols * plan.tile_rows) + " tiles of " + plan_record +
+                         ": plan again with --overwrite");
     std::vector<std::optional<TileRecord>> done(static_cast<std::size_t>(lines) + 1);
+    std::vector<std::pair<long, std::string>> foreign;
     std::error_code ec;
     for (fs::directory_iterator it(folder + "/tiles", ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() != record_extension) continue;
         const std::optional<TileRecord> r = read_record(it->path());
-        // A record of another plan, or one whose tile has gone, is no tile done.
+        // A record whose tile has gone is no tile done.
         std::error_code gone;
-        if (!r || r->of != lines || r->number < 1 || r->number > lines ||
-            !fs::is_regular_file(fs::path(it->path()).replace_extension(), gone))
+        if (!r || !fs::is_regular_file(fs::path(it->path()).replace_extension(), gone)) continue;
+        if (r->plan != plan.id) {
+            if (const long line = line_of_record(plan, it->path())) foreign.emplace_back(line, r->plan);
             continue;
+        }
+        if (r->of != lines || r->number < 1 || r->number > lines) continue;
         done[static_cast<std::size_t>(r->number)] = r;
     }
+    refuse_foreign(folder, plan, foreign);
     std::vector<long> missing;
+    std::vector<std::string> tiles;
     for (long n = 1; n <= lines; ++n)
-        if (!done[static_cast<std::size_t>(n)]) missing.push_back(n);
+        if (!done[static_cast<std::size_t>(n)]) missing.push_back(n), tiles.push_back(tile_of_line(plan, n));
     if (!missing.empty())
         throw InputError(folder + ": " + std::to_string(missing.size()) + " of " + std::to_string(lines) +
-                         " tiles are not done (" + (missing.size() == 1 ? "line " : "lines ") + listed(missing) +
-                         " of jobs.txt): run " + (missing.size() == 1 ? "it" : "them") + " again, then --mosaic again");
+                         " tiles are not done (" + lines_listed(missing) + " of jobs.txt: " + listed(tiles) +
+                         "): run " + (missing.size() == 1 ? "it" : "them") + " again, then --mosaic again");
     return mosaic_summary(done, folder);
 }
 

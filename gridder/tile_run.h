@@ -19,9 +19,10 @@ struct WrittenPlan {
     std::string warning;  // for standard error, or empty: files whose systems cannot be read
 };
 
-// `program`: the kestranov-grid the jobs run (empty: this one). Records of
-// an earlier plan's tiles in the folder are taken away: they are not this
-// plan's.
+// `program`: the kestranov-grid the jobs run (empty: this one). The folder
+// must be new, empty or, with --overwrite, emptied of its plan and tiles:
+// a plan owns its folder. plan.txt, written last, holds the plan's
+// identity, which each job's line and each tile's record carry.
 WrittenPlan write_tile_plan(const GridOptions& options, const std::vector<std::string>& files, std::ostream* progress,
                             const std::string& program = "");
 
@@ -30,8 +31,9 @@ WrittenPlan write_tile_plan(const GridOptions& options, const std::vector<std::s
 // runner's log.
 std::string finish_tile_job(const GridOptions& options, const GridReport& report);
 
-// --mosaic FOLDER, the plan's last step: every tile of jobs.txt done, or an
-// InputError naming the jobs to run again; returns the plan's summary.
+// --mosaic FOLDER, the plan's last step: every tile of jobs.txt done, by
+// this plan, or an InputError naming the tiles and the jobs to run again;
+// returns the plan's summary.
 std::string mosaic_step(const GridOptions& options);
 
 }  // namespace kestranov::gridder

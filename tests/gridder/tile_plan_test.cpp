@@ -18,6 +18,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "files.h"
 #include "grid/exact_oracle.h"
@@ -134,20 +135,25 @@ std::string line_of(const std::string& summary, const std::string& start)
     return at == std::string::npos ? "" : summary.substr(at + 1, summary.find('\n', at + 1) - at);
 }
 
-// The plan of `args` in tiles of `tile` into `folder`, then its jobs run by
-// `runner` (a shell command reading the jobs from standard input), each
-// telling one line, then the last step, --mosaic, whose sums are the single
-// run's of the same arguments into `single`.
+// The plan of `args` (and `plan_only`) in tiles of `tile` into `folder`,
+// then its jobs run by `runner` (a shell command reading the jobs from
+// standard input), each telling one line, then the last step, --mosaic,
+// whose sums are the single run's of the same arguments into `single`.
 Planned plan_and_run(std::vector<std::string> args, const char* tile, const fs::path& folder, const std::string& runner,
-                     const fs::path& single)
+                     const fs::path& single, const std::vector<std::string>& plan_only = {})
 {
     Planned p;
     std::vector<std::string> plan = args;
     plan.insert(plan.end(), {"--tile-size", tile, "-o", folder.string()});
+    plan.insert(plan.end(), plan_only.begin(), plan_only.end());
     const fs::path log = folder.string() + ".log", ran = folder.string() + ".ran";
+    fs::remove(log);
+    fs::remove(ran);
     EXPECT_EQ(grid(plan, log), 0) << read_file(log);
     p.summary = read_file(log);
     p.jobs = lines_of(folder / "jobs.txt");
+    // No tile before its job: an earlier plan's would stand in the mosaic.
+    EXPECT_TRUE(fs::is_empty(folder / "tiles"));
     EXPECT_NE(p.summary.find(" --mosaic "), std::string::npos) << p.summary;
     EXPECT_EQ(shell(runner + " < " + quoted((folder / "jobs.txt").string()), ran), 0) << read_file(ran);
     const std::vector<std::string> told = lines_of(ran);
@@ -158,6 +164,7 @@ Planned plan_and_run(std::vector<std::string> args, const char* tile, const fs::
                     line.ends_with(".tif"))
             << line;
     const fs::path summed = folder.string() + ".mosaic";
+    fs::remove(summed);
     EXPECT_EQ(grid({"--mosaic", folder.string()}, summed), 0) << read_file(summed);
     p.mosaic = "\n" + read_file(summed);
     args.insert(args.end(), {"-o", single.string()});
@@ -183,7 +190,10 @@ bool have(const char* tool)
 // edges, one area covered twice and tiles covered by nothing: each plan's
 // mosaic, its jobs run by GNU parallel on two processes, is the single run.
 // Once on the points' snapped extent; once on wider --bounds, where some
-// tiles read no file at all and are written all nodata, with other options.
+// tiles read no file at all and are written all nodata, with other options,
+// planned over the first plan's folder: refused, then with --overwrite.
+// Last, two files swapped between a plan and its jobs: the jobs that read
+// them refuse, and the last step names their tiles.
 TEST(TilePlan, TheMosaicIsTheSingleRun)
 {
     if (!have("parallel")) GTEST_SKIP() << "GNU parallel is not installed (tools/install_deps.sh)";
@@ -238,16 +248,67 @@ TEST(TilePlan, TheMosaicIsTheSingleRun)
         const std::vector<std::string> args = {in.string(), "--cell",  "2",        "--bounds", "493600", "4877000",
                                                "495400",    "4879200", "--keep",   "lowest",   "--fill", "none",
                                                "--type",    "float64", "--nodata", "-1.5",     "--srs",  "EPSG:32617"};
-        const Planned p = plan_and_run(args, "400", dir / "bounds", runner, dir / "bounds.tif");
+        std::vector<std::string> plan = args;
+        plan.insert(plan.end(), {"--tile-size", "400", "-o", (dir / "snapped").string()});
+        EXPECT_EQ(grid(plan, dir / "refused.log"), 1);
+        EXPECT_EQ(read_file(dir / "refused.log"),
+                  "kestranov-grid: " + (dir / "snapped").string() +
+                      ": holds another plan: plan into a new or empty folder, or give --overwrite to replace it (its "
+                      "tiles are removed)\n");
+        const Planned p = plan_and_run(args, "400", dir / "snapped", runner, dir / "bounds.tif", {"--overwrite"});
         ASSERT_EQ(p.jobs.size(), 30u);  // 900 x 1100 cells: 5 x 6 tiles
         // The tiles of the east column lie beyond every file (e.laz's header
         // reaches 494994, c.las 494850): no input, all nodata.
         EXPECT_EQ(p.jobs[4].substr(p.jobs[4].size() - 3), " --") << p.jobs[4];
         EXPECT_NE(p.summary.find("tiles read none (all nodata)"), std::string::npos) << p.summary;
-        const Raster corner = read_raster(dir / "bounds" / "tiles" / "4_0.tif");
+        const Raster corner = read_raster(dir / "snapped" / "tiles" / "4_0.tif");
         EXPECT_EQ(std::count(corner.cells.begin(), corner.cells.end(), -1.5), 100 * 200);
         EXPECT_TRUE(corner.has_srs);
-        EXPECT_GT(expect_same_grid(dir / "bounds" / "mosaic.vrt", dir / "bounds.tif"), 200 * 200);
+        EXPECT_GT(expect_same_grid(dir / "snapped" / "mosaic.vrt", dir / "bounds.tif"), 200 * 200);
+    }
+    {
+        SCOPED_TRACE("swapped");
+        const fs::path folder = dir / "swapped", b = in / "b.xyz", d = in / "d.xyz";
+        ASSERT_EQ(grid({in.string(), "--cell", "2", "--tile-size", "300", "-o", folder.string()}, dir / "s.log"), 0);
+        const auto b_size = fs::file_size(b), d_size = fs::file_size(d);
+        fs::rename(b, in / "t.xyz");
+        fs::rename(d, b);
+        fs::rename(in / "t.xyz", d);
+        EXPECT_NE(shell(runner + " < " + quoted((folder / "jobs.txt").string()), dir / "s.ran"), 0);
+        // Each job naming a swapped file says so and writes no tile; the others run.
+        const std::vector<std::string> jobs = lines_of(folder / "jobs.txt");
+        std::vector<std::string> refused, tiles;
+        std::string numbers;
+        for (std::size_t n = 0; n < jobs.size(); ++n) {
+            const std::size_t at = jobs[n].find("/tiles/") + 1;
+            const std::string tile = jobs[n].substr(at, jobs[n].find(".tif", at) + 4 - at);
+            const bool reads =
+                jobs[n].find(b.string()) != std::string::npos || jobs[n].find(d.string()) != std::string::npos;
+            EXPECT_EQ(fs::exists(folder / tile), !reads) << jobs[n];
+            if (!reads) continue;
+            refused.push_back(jobs[n]);
+            if (tiles.size() < 10)
+                numbers += (tiles.empty() ? "" : ", ") + std::to_string(n + 1), tiles.push_back(tile);
+        }
+        ASSERT_GE(refused.size(), 2u);
+        const std::string said = read_file(dir / "s.ran");
+        EXPECT_EQ(static_cast<std::size_t>(std::count(said.begin(), said.end(), '\n')), jobs.size()) << said;
+        const fs::path one = dir / "one.log";
+        EXPECT_EQ(shell("printf '%s\\n' " + quoted(std::as_const(refused).back()) + " | sh", one), 1);
+        const bool has_b = refused.back().find(b.string()) != std::string::npos;
+        EXPECT_EQ(read_file(one), "kestranov-grid: " + (has_b ? b : d).string() +
+                                      ": changed since the plan was made (" + std::to_string(has_b ? d_size : b_size) +
+                                      " bytes, " + std::to_string(has_b ? b_size : d_size) +
+                                      " when planned): plan again (--overwrite) and run the new jobs\n");
+        std::string listed;
+        for (const std::string& t : tiles) listed += (listed.empty() ? "" : ", ") + t;
+        const std::size_t more = refused.size() - tiles.size();
+        const std::string and_more = more ? " and " + std::to_string(more) + " more" : "";
+        EXPECT_EQ(grid({"--mosaic", folder.string()}, dir / "s.mosaic"), 1);
+        EXPECT_EQ(read_file(dir / "s.mosaic"),
+                  "kestranov-grid: " + folder.string() + ": " + std::to_string(refused.size()) + " of " +
+                      std::to_string(jobs.size()) + " tiles are not done (lines " + numbers + and_more +
+                      " of jobs.txt: " + listed + and_more + "): run them again, then --mosaic again\n");
     }
 }
 
@@ -256,8 +317,11 @@ TEST(TilePlan, TheMosaicIsTheSingleRun)
 // cell edge as the tiles' corners make them, as decimals read from text,
 // and one ulp either side; some of them would change cells under a rule
 // measured from a tile's own corner, which the test counts. The jobs run
-// one after the other by the shell reading jobs.txt, from a folder whose
-// name needs quoting.
+// one after the other by the shell reading jobs.txt, from folders whose
+// names need quoting for the shell and for Slurm; a folder or file whose
+// name a job's line or Slurm's directive cannot carry is refused. A tile
+// gone, or one of the other plan's put in its place, is named by the last
+// step.
 TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
 {
     TempDir dir;
@@ -288,9 +352,35 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
     EXPECT_GT(own_corner_moves, 10);
     write_file(in / "edges.xyz", text);
     const std::string bounds[] = {"480000", "2150000", "480003.1", "2150002.3"};
+    fs::copy_file(in / "edges.xyz", in / "line\nbreak.xyz");
+    const struct {
+        const char* folder;
+        const char* file;
+        const char* why;
+    } refused[] = {
+        {"back\\slash", "edges.xyz",
+         ": Slurm cannot name the tiles' logs in a folder whose path holds a backslash: plan into another folder"},
+        {"line\nbreak", "edges.xyz",
+         ": a folder whose name holds a line break cannot be written in jobs.txt (a line a job) nor in slurm.sbatch: "
+         "plan into another folder"},
+        {"fine", "line\nbreak.xyz",
+         ": a file whose name holds a line break cannot be written in jobs.txt (a line a job): rename it"},
+    };
+    for (const auto& r : refused) {
+        const fs::path log = dir / "refused.log";
+        fs::remove(log);
+        EXPECT_EQ(
+            grid({(in / r.file).string(), "--cell", "0.1", "--tile-size", "0.7", "-o", (dir / r.folder).string()}, log),
+            1);
+        std::string named = (std::string(r.file) == "edges.xyz" ? dir / r.folder : in / r.file).string();
+        std::replace(named.begin(), named.end(), '\n', '?');
+        EXPECT_EQ(read_file(log), "kestranov-grid: " + named + r.why + "\n");
+        EXPECT_FALSE(fs::exists(dir / r.folder));
+    }
+    fs::path earlier;
     for (const char* fill : {"none", "once"}) {
         SCOPED_TRACE(fill);
-        const fs::path folder = dir / (std::string("plan ") + fill);
+        const fs::path folder = dir / (*fill == 'n' ? "plan \"none\" 100%" : "plan $HOME `once` it's");
         const Planned p = plan_and_run({(in / "edges.xyz").string(), "--cell", "0.1", "--bounds", bounds[0], bounds[1],
                                         bounds[2], bounds[3], "--fill", fill, "--nodata", "-7"},
                                        "0.7", folder, "sh", dir / (std::string("single ") + fill + ".tif"));
@@ -307,10 +397,23 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
         const fs::path log = folder.string() + ".again";
         EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
         EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
-                                      ": 1 of 20 tiles are not done (line 14 of jobs.txt): run it again, then "
-                                      "--mosaic again\n");
+                                      ": 1 of 20 tiles are not done (line 14 of jobs.txt: tiles/3_2.tif): run it "
+                                      "again, then --mosaic again\n");
+        if (!earlier.empty()) {
+            // The other plan's tile in its place, its record with it: the same layout, other values.
+            for (const char* f : {"3_2.tif", "3_2.tif.done"})
+                fs::copy_file(earlier / "tiles" / f, folder / "tiles" / f, fs::copy_options::overwrite_existing);
+            const auto id = [](const fs::path& plan) { return lines_of(plan / "plan.txt").at(0).substr(5); };
+            fs::remove(log);
+            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
+            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
+                                          "/tiles/3_2.tif is a tile of another plan (plan " + id(earlier) +
+                                          ", not this folder's " + id(folder) +
+                                          "): run line 14 of jobs.txt again, then --mosaic again\n");
+        }
         EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
         EXPECT_EQ(grid({"-q", "--mosaic", folder.string()}, log), 0) << read_file(log);
+        earlier = folder;
     }
 }
 
@@ -430,7 +533,8 @@ private:
 // A Slurm array of the plan's jobs on a cluster of this one machine,
 // submitted as the summary says (sbatch --array=1-N), waited for: its
 // mosaic is the single run.
-// The plan in a folder whose name holds a space and a % (a Slurm pattern).
+// The plan in a folder whose name holds a space, a % (a Slurm pattern) and
+// quotes (Slurm's directive is in double quotes).
 TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
 {
     if (!have("munged") || !have("slurmctld") || !have("slurmd") || !have("sbatch"))
@@ -438,19 +542,20 @@ TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
     const LocalSlurm slurm;
     if (!slurm.why_not().empty()) GTEST_SKIP() << "no local Slurm: " << slurm.why_not();
     TempDir dir;
+    const std::string plan = "my \"plan\" %j 'x'";
     ASSERT_EQ(shell(quoted(make_cloud) + " " + quoted((dir / "c.las").string()) + " --points 200000 --size 300 --las",
                     dir / "make.log"),
               0);
     const fs::path log = dir / "plan.log";
     ASSERT_EQ(grid({(dir / "c.las").string(), "--cell", "1", "--bounds", "480000", "2150000", "480300", "2150300",
-                    "--tile-size", "100", "-o", (dir / "my plan %j").string()},
+                    "--tile-size", "100", "-o", (dir / plan).string()},
                    log),
               0)
         << read_file(log);
-    const std::size_t n = lines_of(dir / "my plan %j" / "jobs.txt").size();
+    const std::size_t n = lines_of(dir / plan / "jobs.txt").size();
     EXPECT_EQ(n, 9u);
     EXPECT_EQ(shell(slurm.with_conf("timeout 300 sbatch --wait --array=1-" + std::to_string(n) + " " +
-                                    quoted((dir / "my plan %j" / "slurm.sbatch").string())),
+                                    quoted((dir / plan / "slurm.sbatch").string())),
                     log),
               0)
         << read_file(log);
@@ -458,11 +563,10 @@ TEST(TilePlan, SlurmRunsThePlanAsAnArrayJob)
                     "-o", (dir / "single.tif").string()},
                    log),
               0);
-    expect_same_grid(dir / "my plan %j" / "mosaic.vrt", dir / "single.tif");
+    expect_same_grid(dir / plan / "mosaic.vrt", dir / "single.tif");
     // Each task's log is its tile's one line; the last step finds them all.
-    const std::vector<std::string> told =
-        lines_of(dir / "my plan %j" / "logs" / ("tile-" + std::to_string(n) + ".out"));
+    const std::vector<std::string> told = lines_of(dir / plan / "logs" / ("tile-" + std::to_string(n) + ".out"));
     ASSERT_EQ(told.size(), 1u);
     EXPECT_TRUE(told[0].starts_with("tile 9/9: ")) << told[0];
-    EXPECT_EQ(grid({"--mosaic", (dir / "my plan %j").string()}, log), 0) << read_file(log);
+    EXPECT_EQ(grid({"--mosaic", (dir / plan).string()}, log), 0) << read_file(log);
 }
