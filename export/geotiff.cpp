@@ -124,9 +124,9 @@ public:
         if (!band_.float64 && std::fabs(*frame_.nodata) > FLT_MAX)
             throw ModelError(input_, too_big_nodata(*frame_.nodata));
         if (clash_)
-            throw ModelError(input_, "the elevation of row " + std::to_string(clash_->first + 1) + ", column " +
-                                         std::to_string(clash_->second + 1) +
-                                         " would read as the nodata value once both are " +
+            throw ModelError(input_, "the elevation of row " + std::to_string(clash_->first) + ", column " +
+                                         std::to_string(clash_->second) +
+                                         " from the north-west would read as the nodata value once both are " +
                                          (band_.float64 ? "Float64" : "Float32"));
         return *frame_.nodata;
     }

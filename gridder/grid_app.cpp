@@ -50,6 +50,22 @@ int failed(std::ostream& err, const std::string& message)
     return 1;
 }
 
+int usage_failed(std::ostream& err, const UsageError& e)
+{
+    err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
+    return 2;
+}
+
+// A folder's files left out (--skip-unreadable): each told on standard
+// error as it is found, and again in the summary, since a log may keep one
+// and not the other.
+std::string skipped_lines(const std::vector<std::string>& skipped)
+{
+    std::string lines;
+    for (const std::string& s : skipped) lines += "skipped " + models::one_line(s) + " (--skip-unreadable)\n";
+    return lines;
+}
+
 }  // namespace
 
 int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal)
@@ -65,8 +81,7 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 throw UsageError("--srs: '" + *o.srs + "' is neither a projected nor a geographic system");
         }
     } catch (const UsageError& e) {
-        err << program << ": " << models::one_line(e.what()) << " (" << program << " --help shows the usage)\n";
-        return 2;
+        return usage_failed(err, e);
     } catch (const GdalModuleError& e) {
         return failed(err, e.what());
     }
@@ -88,12 +103,15 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (!o.tile_size) require_output_folder(o.output);
         // A job's files as its plan saw them, or no tile.
         if (o.job) check_planned_files(o);
-        const std::vector<std::string> files = point_files(o.inputs);
+        const InputList inputs = point_files(o.inputs, o.skip_unreadable);
+        for (const std::string& s : inputs.skipped) warn(err, "warning: skipped " + s);
+        const std::vector<std::string>& files = inputs.files;
+        const std::string skipped = skipped_lines(inputs.skipped);
         std::ostream* const progress = terminal && !o.quiet ? &err : nullptr;
         if (o.tile_size) {
             const WrittenPlan plan = write_tile_plan(o, files, progress);
             warn(err, plan.warning);
-            if (!o.quiet) out << plan.summary;
+            if (!o.quiet) out << plan.summary << skipped;
             return 0;
         }
         const GridReport report = o.like_console ? console_grid(o, files) : make_grid(o, files, progress);
@@ -104,8 +122,11 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return 0;
         }
         warn(err, unreadable_warning(report.system, "the DEM is written"));
-        if (!o.quiet) out << summary(o, report);
+        if (!o.quiet) out << summary(o, report) << skipped;
         return 0;
+    } catch (const UsageError& e) {
+        // Known only once the points are read: a plan of too many tiles.
+        return usage_failed(err, e);
     } catch (const Fatal& e) {
         err << program << ": " << as_one_line(e.text) << "\n";
         return 1;

@@ -26,7 +26,9 @@ double number(const std::string& option, const std::string& text)
     double v = 0;
     const char* end = text.data() + text.size();
     const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec == std::errc() && p == end && std::isfinite(v)) return v;
+    // + 0.0 makes -0 a 0: a corner or nodata typed as -0 would otherwise be
+    // written "-0" in the grid's header, the summary and the plan.
+    if (ec == std::errc() && p == end && std::isfinite(v)) return v + 0.0;
     // A decimal comma is what a French or German locale writes: say so
     // rather than leave the user to guess what is not a number.
     if (text.find(',') != std::string::npos)
@@ -112,10 +114,17 @@ void check_plan(const GridOptions& o, const std::vector<std::string>& given)
     for (const char* option : {"--like-console", "--window"})
         if (std::find(given.begin(), given.end(), option) != given.end())
             throw UsageError(std::string(option) + " cannot be used with --tile-size, which plans tiles");
-    if (whole_cells_in(*o.tile_size, o.cell) < 1)
+    const std::int64_t cells = whole_cells_in(*o.tile_size, o.cell);
+    if (cells < 1)
         throw UsageError("--tile-size: " + shortest(*o.tile_size) + " is not a whole number of cells of " +
                          shortest(o.cell));
     if (o.output.empty()) throw UsageError("-o FOLDER is required with --tile-size (where the plan and tiles go)");
+    // With --bounds the plan's size is known now, before any reading.
+    if (const auto& b = o.bounds) {
+        const LatticeResult l = lattice_from_bounds((*b)[0], (*b)[1], (*b)[2], (*b)[3], o.cell);
+        if (l.error.empty())
+            refuse_too_many_tiles(o, (l.lattice.cols + cells - 1) / cells, (l.lattice.rows + cells - 1) / cells);
+    }
 }
 
 // --mosaic: a plan's folder, nothing else to read or write.
@@ -141,6 +150,9 @@ void check(GridOptions& o, const std::vector<std::string>& given)
         check_plan(o, given);
         o.kind = OutputKind::geotiff;
     }
+    if (o.force && !o.tile_size)
+        throw UsageError("--force applies to --tile-size only (a plan of more than " + std::to_string(max_plan_tiles) +
+                         " tiles)");
     if (o.window && !o.bounds) throw UsageError("--window needs --bounds, the lattice it is a window of");
     if (o.job && !o.window) throw UsageError("--job needs --window: it is a tile of a plan (--tile-size writes them)");
     if ((o.plan || !o.stamps.empty()) && !o.job)
@@ -181,7 +193,41 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     }
 }
 
+// The options given twice: the second value would silently replace the
+// first, so both are refused, as GDAL's tools do. --class adds its classes
+// up; a flag (-q, --force...) given twice says nothing new.
+void refuse_repeats(const std::vector<std::string>& given)
+{
+    const auto same = [](const std::string& a) -> std::string {
+        if (a == "--output") return "-o";
+        if (a == "--quiet") return "-q";
+        return a;
+    };
+    constexpr const char* repeatable[] = {"--class", "-q",          "--like-console", "--skip-unreadable",
+                                          "--force", "--overwrite", "--version"};
+    for (std::size_t k = 0; k < given.size(); ++k) {
+        const std::string name = same(given[k]);
+        if (std::find(std::begin(repeatable), std::end(repeatable), name) != std::end(repeatable)) continue;
+        for (std::size_t j = 0; j < k; ++j)
+            if (same(given[j]) == name)
+                throw UsageError(name + " given twice" +
+                                 (given[j] == given[k] ? "" : " (as " + given[j] + " and " + given[k] + ")") +
+                                 ": give it once");
+    }
+}
+
 }  // namespace
+
+void refuse_too_many_tiles(const GridOptions& o, std::int64_t cols, std::int64_t rows)
+{
+    // Each side may be up to a lattice's 2^40: the product in a double.
+    const double tiles = static_cast<double>(cols) * static_cast<double>(rows);
+    if (o.force || tiles <= static_cast<double>(max_plan_tiles)) return;
+    const std::string count = tiles < 9e18 ? std::to_string(cols * rows) : shortest(tiles);
+    throw UsageError("--tile-size " + shortest(*o.tile_size) + " makes " + count + " tiles (" + std::to_string(cols) +
+                     " x " + std::to_string(rows) + "), more than " + std::to_string(max_plan_tiles) +
+                     ": give --force to plan them all");
+}
 
 GridOptions parse_grid_arguments(const std::vector<std::string>& args)
 {
@@ -276,6 +322,10 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.quiet = true;
         else if (a == "--like-console")
             o.like_console = true;
+        else if (a == "--skip-unreadable")
+            o.skip_unreadable = true;
+        else if (a == "--force")
+            o.force = true;
         else if (a == "-h" || a == "--help")
             o.help = true;
         else if (a == "--version")
@@ -284,6 +334,7 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             throw UsageError("unknown option " + a);
         if (attached) throw UsageError(a + " takes no value");
     }
+    refuse_repeats(given);
     check(o, given);
     return o;
 }
@@ -298,7 +349,7 @@ std::string grid_usage()
            "  -o OUTPUT          .tif (Cloud Optimized GeoTIFF) or .asc (ESRI ASCII grid, .prj beside)\n"
            "  --cell SIZE        cell size, in the data's horizontal units (required)\n"
            "  --keep highest|lowest      the point a cell keeps (default highest)\n"
-           "  --class LIST       only these LAS classifications, e.g. 2 or 2,9\n"
+           "  --class LIST       only these LAS classifications, e.g. 2 or 2,9 (given twice: both)\n"
            "  --return first|last|only|any   only these returns (default any)\n"
            "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"
            "                     outward to multiples of SIZE)\n"
@@ -306,6 +357,7 @@ std::string grid_usage()
            "                     the north), decided on the whole lattice, as one tile of it\n"
            "  --tile-size T      no grid: plan tiles of T (a whole number of cells) into FOLDER:\n"
            "                     jobs.txt (one command a tile), slurm.sbatch, mosaic.vrt\n"
+           "  --force            with --tile-size: plan more than 100000 tiles\n"
            "  --overwrite        with --tile-size: replace the folder's plan, its tiles removed\n"
            "  --job N/M          (in jobs.txt) tile N of the plan's M: one line, and a record for --mosaic\n"
            "  --plan ID, --stamps SIZE:NS,...   (in jobs.txt) the plan, and its files as it saw them\n"
@@ -316,6 +368,7 @@ std::string grid_usage()
            "  --type float32|float64     the GeoTIFF's cell type (default float32)\n"
            "  --threads N        threads reading each file (default: every core)\n"
            "  --like-console     the console program's grid, cell for cell (with .asc: its file)\n"
+           "  --skip-unreadable  leave out a folder's point files that cannot be read (each told)\n"
            "  -q, --quiet        no progress, no summary\n"
            "  --help, --version\n";
 }

@@ -48,6 +48,8 @@ struct GridOptions {
     bool float64 = false;            // --type float64
     bool quiet = false;
     bool like_console = false;
+    bool skip_unreadable = false;  // a folder's files that cannot be read are left out, and told
+    bool force = false;            // --force: a plan of more tiles than max_plan_tiles
     bool help = false, version = false;
     std::vector<std::string> inputs;
     std::string output;
@@ -57,6 +59,14 @@ struct GridOptions {
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// More tiles than this in one plan is more likely a --tile-size typed in
+// the wrong unit than a wish: --force makes the plan all the same.
+constexpr std::int64_t max_plan_tiles = 100000;
+
+// Throws UsageError when a plan of `cols` x `rows` tiles is more than
+// max_plan_tiles without --force.
+void refuse_too_many_tiles(const GridOptions& options, std::int64_t cols, std::int64_t rows);
 
 // `args` without the program's name.
 GridOptions parse_grid_arguments(const std::vector<std::string>& args);

@@ -1,7 +1,10 @@
 #include "gridder/grid_output.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "export/geotiff.h"
@@ -28,6 +31,38 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
         std::copy(row, row + frame.cols, values);
     };
     write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
+}
+
+// An ASCII grid without a coordinate system, and a .prj of the same name
+// left by an older grid (or a link of that name), which would give it that
+// grid's system. The .prj is set aside before the grid is written, put
+// back if the writing fails, and removed once the grid is in place; one
+// that cannot be set aside stops the run before anything is written.
+std::string write_without_crs(const OutputTarget& asc, const OutputTarget& prj, const LatticeGrid& grid, double nodata)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status stale = fs::symlink_status(prj.host, ec);
+    if (!fs::exists(stale) || fs::is_directory(stale)) {
+        write_esri_asc(asc, grid, nodata);
+        return "";
+    }
+    // A short name of its own: the .prj's name may be as long as the folder allows.
+    const fs::path aside = fs::path(prj.host).parent_path() / (".kst-prj-" + std::to_string(getpid()));
+    fs::rename(prj.host, aside, ec);
+    if (ec)
+        throw InputError(prj.shown + ": this .prj of an older grid cannot be removed (" + ec.message() +
+                         "), and it would give " + asc.shown +
+                         ", written without a coordinate system, that grid's: nothing was written (remove it, or "
+                         "give --srs)");
+    try {
+        write_esri_asc(asc, grid, nodata);
+    } catch (...) {
+        fs::rename(aside, prj.host, ec);
+        throw;
+    }
+    fs::remove(aside, ec);
+    return prj.shown;
 }
 
 }  // namespace
@@ -67,10 +102,7 @@ std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, co
         write_esri_asc(asc, prj, crs->esri_wkt, grid, o.nodata);
         return "";
     }
-    write_esri_asc(asc, grid, o.nodata);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(prj.host, ec))) return "";
-    return std::filesystem::remove(prj.host, ec) ? prj.shown : "";
+    return write_without_crs(asc, prj, grid, o.nodata);
 }
 
 }  // namespace kestranov::gridder

@@ -1,7 +1,10 @@
 #include "gridder/grid_run.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 #include "core/fatal.h"
@@ -9,6 +12,7 @@
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
 #include "gridder/door_reading.h"
+#include "gridder/gdal_module.h"
 #include "gridder/grid_output.h"
 #include "gridder/point_inputs.h"
 #include "gridder/progress.h"
@@ -27,9 +31,60 @@ void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
         const double* row = grid.row(r);
         for (std::int64_t c = 0; c < l.cols; ++c)
             if (row[c] == nodata)
-                throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) + " holds " +
-                                 shortest(row[c]) + ", the nodata value: --nodata must be another value");
+                throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
+                                 " from the north-west holds " + shortest(row[c]) +
+                                 ", the nodata value: --nodata must be another value");
     }
+}
+
+// The address space in use, from /proc/self/status (VmSize, in kB).
+std::uint64_t address_space_used()
+{
+    std::ifstream f("/proc/self/status");
+    for (std::string key; f >> key;) {
+        if (key == "VmSize:") {
+            std::uint64_t kib = 0;
+            return f >> kib ? kib * 1024 : 0;
+        }
+        f.ignore(1 << 10, '\n');
+    }
+    return 0;
+}
+
+// What is needed rounds up, what there is down: a refusal never reads as
+// needing no more than there is.
+std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1e6))); }
+std::string megabytes_down(double bytes) { return std::to_string(static_cast<long long>(bytes / 1e6)); }
+
+// A limit on the process's address space (ulimit -v), which the machine's
+// and the control groups' memory (platform/memory.h) do not show: past it
+// an allocation fails, or a library cannot be loaded, however much memory
+// is free. The grid, the reading's buffers and threads, and a GeoTIFF's
+// encoding (GDAL's copy of the cells, the file in memory, its bytes handed
+// back: some three times its cells) must fit in what is left. "" when they
+// do, or when there is no limit.
+std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return "";
+    constexpr double reading = 128e6;
+    const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
+    const double grid = cells * sizeof(double);
+    const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0;
+    const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
+    if (grid + tiff + reading <= left) return "";
+    return "a grid of " + std::to_string(l.cols) + " columns and " + std::to_string(l.rows) + " rows needs " +
+           megabytes(grid + tiff + reading) + " MB of address space (" + megabytes(grid) + " MB of cells" +
+           (tiff > 0 ? ", " + megabytes(tiff) + " MB to encode the GeoTIFF" : "") + ", " + megabytes(reading) +
+           " MB to read), and " + megabytes_down(std::max(left, 0.0)) +
+           " MB are left under the limit on virtual memory (ulimit -v) of " +
+           megabytes_down(static_cast<double>(limit.rlim_cur)) + " MB";
+}
+
+LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
+{
+    if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return {std::nullopt, beyond};
+    return make_lattice_grid(l, o.keep, available_memory_bytes());
 }
 
 Lattice lattice_or_error(const LatticeResult& r)
@@ -93,6 +148,12 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     GridReport report;
     report.files = paths.size();
     refuse_filtered_text(o.filter, paths);
+    // GDAL's module, when the run will need it, is loaded before the long
+    // reading: missing, or past a memory limit, it fails at once, and the
+    // grid's memory check counts the room it takes.
+    if (o.kind == OutputKind::geotiff ||
+        std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }))
+        gdal();
     DoorFiles door(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
@@ -108,7 +169,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     const bool headers = bounds_from_headers(seen);
     LatticeGridResult made;
     if (!headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
-        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+        made = grid_within_memory(o, l);
     XYExtent found;
     const PointSink add = [&](const Point* p, std::size_t n) {
         made.grid->add(p, n);
@@ -124,7 +185,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         // again, from the points alone.
         seen.clear();  // read anew: these readings are first and second again
         l = lattice_of(o, door, seen, report, progress);
-        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+        made = grid_within_memory(o, l);
         if (made.grid) second_reading();
     } else if (headers && !headers_held(seen)) {
         // A header's bounds were not its points': the second reading again,
@@ -132,7 +193,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         made = {};
         for (SeenFile& f : seen) f.first.header_bounds.reset();
         l = snapped(o, found);
-        made = make_lattice_grid(l, o.keep, available_memory_bytes());
+        made = grid_within_memory(o, l);
         if (made.grid) second_reading();
     }
     if (!made.grid) throw InputError(made.error);
@@ -173,9 +234,10 @@ std::string summary(const GridOptions& o, const GridReport& r)
     s << "\n";
     const std::optional<Crs>& crs = r.system.crs;
     const std::string unit = crs ? " " + (o.cell == 1 ? crs->unit : crs->units) : "";
+    // + 0.0: a corner at -0 is told as 0.
     s << "grid: " << r.cols << " x " << r.rows << " cells of " << shortest(o.cell) << unit << ", west "
-      << shortest(r.west) << " south " << shortest(r.south) << " east " << shortest(r.east) << " north "
-      << shortest(r.north) << "\n";
+      << shortest(r.west + 0.0) << " south " << shortest(r.south + 0.0) << " east " << shortest(r.east + 0.0)
+      << " north " << shortest(r.north + 0.0) << "\n";
     // The console's model has no nodata cells: its density check stops the run first.
     s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
     if (crs)

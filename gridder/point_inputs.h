@@ -1,6 +1,8 @@
 #pragma once
 // The point files a command line names: files as given, folders as every
-// point file directly inside them, in name order.
+// point file directly inside them, in name order. A file that cannot be
+// read is refused here, before any reading, whether named or found in a
+// folder: a folder's entries may be skipped instead (--skip-unreadable).
 
 #include <stdexcept>
 #include <string>
@@ -23,8 +25,20 @@ bool is_text_point_file(const std::string& name);
 // is active: text holds no classes nor returns to filter by.
 void refuse_filtered_text(const PointFilter& filter, const std::vector<std::string>& paths);
 
-// Throws InputError naming the input that is missing, not a point file, or
-// a folder that holds none.
-std::vector<std::string> point_files(const std::vector<std::string>& inputs);
+// Why the point file at `path` cannot be read ("" when it can): missing, a
+// link to nothing, not a regular file, refused by the system. Never waits
+// on a FIFO.
+std::string why_unreadable(const std::string& path);
+
+struct InputList {
+    std::vector<std::string> files;
+    std::vector<std::string> skipped;  // "path: why", of folders' entries
+};
+
+// Throws InputError naming the input that is missing, not a point file, a
+// folder that holds none, or a file that cannot be read, a folder's entry
+// too (one whose name is a point file's); with `skip_unreadable`, such an
+// entry of a folder is left out, in `skipped`.
+InputList point_files(const std::vector<std::string>& inputs, bool skip_unreadable);
 
 }  // namespace kestranov::gridder

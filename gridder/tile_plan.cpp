@@ -168,6 +168,7 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
     plan.tile_cells = whole_cells_in(*o.tile_size, o.cell);
     plan.tile_cols = (plan.lattice.cols + plan.tile_cells - 1) / plan.tile_cells;
     plan.tile_rows = (plan.lattice.rows + plan.tile_cells - 1) / plan.tile_cells;
+    refuse_too_many_tiles(o, plan.tile_cols, plan.tile_rows);
     plan.tiles = cut(plan);
     return plan;
 }

@@ -201,8 +201,9 @@ std::string nodata_not_writable(double nodata, const std::string& path)
 
 std::string cell_not_writable(double value, std::int64_t row, std::int64_t col, const std::string& path)
 {
-    return "\n\n\tThe cell of row " + std::to_string(row) + ", column " + std::to_string(col) + " holds " +
-           shortest(value) + ", which the file " + path + " cannot hold; nothing was kept\n";
+    return "\n\n\tThe cell of row " + std::to_string(row) + ", column " + std::to_string(col) +
+           " from the north-west holds " + shortest(value) + ", which the file " + path +
+           " cannot hold; nothing was kept\n";
 }
 
 std::string console_input_ended() { return "\n\n\tEnd of console input: the question above has no answer\n"; }

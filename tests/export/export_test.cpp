@@ -249,7 +249,7 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
              write_file(d / "e_lidar.asc", "ncols 1\nnrows 3\nxllcorner 0\nyllcorner 1.7e308\ncellsize 1e307\n1 2 3\n");
          }},
         {{"z_lidar.asc"},
-         "z_lidar.asc: the elevation of row 1, column 2 would read as the nodata value",
+         "z_lidar.asc: the elevation of row 0, column 1 from the north-west would read as the nodata value",
          [](const fs::path& d) {
              write_file(d / "z_lidar.asc",
                         "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value 1e-50\n1e-50 0 5\n");
@@ -266,7 +266,7 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
              write_file(d / "w_lidar_m2.txt", "1\n1\n2\n9223372036854775807\n9223372036854775807\n1.0\n");
          }},
         {{"d_lidar.asc"},
-         "d_lidar.asc: the elevation of row 1, column 2 would read as the nodata value",
+         "d_lidar.asc: the elevation of row 0, column 1 from the north-west would read as the nodata value",
          [](const fs::path& d) {
              fx::write_asc(d / "d_lidar.asc", 1, 3, 1.0, {std::nan(""), -10000.0, 5.0});
          }},

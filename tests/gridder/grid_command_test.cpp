@@ -7,6 +7,7 @@
 #include <cpl_conv.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <charconv>
@@ -147,7 +148,9 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
 {
     TempDir dir;
     write_file(dir / "a.xyz", "0 0 1\n");
-    const std::string in = (dir / "a.xyz").string(), out = (dir / "o.asc").string();
+    write_file(dir / "wide.xyz", "0 0 1\n99.9995 99.9995 2\n");
+    const std::string in = (dir / "a.xyz").string(), out = (dir / "o.asc").string(), wide = (dir / "wide.xyz").string(),
+                      plan = (dir / "plan").string();
     struct Case {
         std::vector<std::string> args;
         const char* says;
@@ -199,6 +202,16 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{"--mosaic", dir.path().string(), "--cell", "1"}, "--cell cannot be used with --mosaic"},
         {{"--mosaic", dir.path().string(), in}, "--mosaic FOLDER takes no point file"},
         {{in, "--cell=1", "-o", out, "--quiet=yes"}, "--quiet takes no value"},
+        // A second value would silently replace the first.
+        {{in, "--cell", "1", "--cell", "2", "-o", out}, "--cell given twice: give it once"},
+        {{in, "--cell", "1", "-o", out, "--output", out}, "-o given twice (as -o and --output): give it once"},
+        {{in, "--cell", "1", "--bounds", "0", "0", "4", "4", "-o", out, "--bounds", "0", "0", "8", "8"},
+         "--bounds given twice"},
+        {{in, "--cell", "1", "--force", "-o", out}, "--force applies to --tile-size only"},
+        // More than 100000 tiles: before the reading with --bounds, after it without.
+        {{in, "--cell", "0.001", "--tile-size", "0.1", "--bounds", "0", "0", "100", "100", "-o", plan},
+         "--tile-size 0.1 makes 1000000 tiles (1000 x 1000), more than 100000: give --force to plan them all"},
+        {{wide, "--cell", "0.001", "--tile-size", "0.3", "-o", plan}, "makes 111556 tiles (334 x 334)"},
     };
     for (const Case& c : cases) {
         const Outcome r = grid(c.args);
@@ -209,7 +222,7 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         EXPECT_EQ(r.err.rfind("kestranov-grid: ", 0), 0u) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
-    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"a.xyz"});
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.xyz", "wide.xyz"}));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"--cell", "abc", "--help"}}) {
         const Outcome help = grid(args);
         EXPECT_EQ(help.status, 0);
@@ -319,6 +332,21 @@ TEST(GridCommand, EachCellHoldsWhatFellInsideItByTheEdgeRule)
             EXPECT_FALSE(fs::exists(dir / "g.prj"));
         }
     }
+    // A corner typed -0 is a 0 wherever it is written: the grid's header,
+    // the summary, the plan's summary and jobs.
+    write_file(dir / "z.xyz", "-0 -0 -0\n1 1 2\n");
+    const std::vector<std::string> at_zero = {
+        (dir / "z.xyz").string(), "--cell", "1", "--bounds", "-0", "-0", "2", "2"};
+    std::vector<std::string> one = at_zero, plan = at_zero;
+    one.insert(one.end(), {"-o", (dir / "z.asc").string()});
+    plan.insert(plan.end(), {"--tile-size", "1", "-o", (dir / "plan").string()});
+    for (const Outcome& r : {grid(one), grid(plan)}) {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("west 0 south 0 east 2 north 2"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find(" -0"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(read_file(dir / "z.asc").rfind("ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\n", 0), 0u);
+    EXPECT_EQ(read_file(dir / "plan" / "jobs.txt").find(" -0 "), std::string::npos);
 }
 
 // Without --bounds the extent is the points', snapped outward to multiples
@@ -804,7 +832,17 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     fs::create_directory(dir / "empty");
     write_file(dir / "empty" / "notes.txt", "no points here\n");
     fs::create_symlink(dir / "p.xyz", dir / "link.asc");
-    const std::string out = (dir / "g.asc").string();
+    // A folder's point files that cannot be read are refused as if named:
+    // a link to nothing, a FIFO (never opened to wait for a writer).
+    for (const char* folder : {"links", "fifo"}) {
+        fs::create_directory(dir / folder);
+        write_file(dir / folder / "a.xyz", "0 0 1\n9 9 2\n");
+        write_file(dir / folder / "notes.txt", "not a point file\n");
+    }
+    fs::create_symlink(dir / "none.xyz", dir / "links" / "b.xyz");
+    ASSERT_EQ(mkfifo((dir / "fifo" / "c.las").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "links" / "c.xyz").c_str(), 0600), 0);
+    const std::string out = (dir / "g.asc").string(), fifo = (dir / "fifo" / "c.las").string();
     struct Case {
         std::vector<std::string> args;
         std::string says;
@@ -814,6 +852,12 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "p.xyz").string(), "--cell", "1", "--class", "2", "-o", out},
          (dir / "p.xyz").string() + ": a text point file holds no classes"},
         {{(dir / "none.las").string(), "--cell", "1", "-o", out}, "none.las: no such file or folder"},
+        {{(dir / "links").string(), "--cell", "1", "-o", out},
+         (dir / "links" / "b.xyz").string() + ": a link to nothing (its target is missing) (--skip-unreadable"},
+        {{(dir / "links" / "b.xyz").string(), "--cell", "1", "-o", out}, "b.xyz: a link to nothing"},
+        {{(dir / "fifo").string(), "--cell", "1", "-o", out}, fifo + ": not a regular file"},
+        {{fifo, "--cell", "1", "-o", out}, fifo + ": not a regular file"},
+        {{(dir / "fifo").string(), "--cell", "1", "--tile-size", "4", "-o", out}, fifo + ": not a regular file"},
         {{(dir / "empty").string(), "--cell", "1", "-o", out}, "the folder holds no point file"},
         {{(dir / "cut.las").string(), "--cell", "1", "-o", out}, "cut.las"},
         {{(dir / "s.las").string(), "--cell", "1", "--class", "7", "-o", out}, "no point passes the filters"},
@@ -838,20 +882,67 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         EXPECT_FALSE(fs::exists(out));
         EXPECT_EQ(read_file(dir / "p.xyz"), "0 0 1\n9 9 2\n");
     }
+    // --skip-unreadable reads the rest, and names each file it left out on
+    // standard error and in the summary.
+    const Outcome skipped =
+        grid({(dir / "links").string(), (dir / "fifo").string(), "--cell", "1", "--skip-unreadable", "-o", out});
+    ASSERT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(skipped.out.rfind("read 4 points from 2 files\n", 0), 0u) << skipped.out;
+    for (const fs::path& p : {dir / "links" / "b.xyz", dir / "links" / "c.xyz", dir / "fifo" / "c.las"}) {
+        EXPECT_NE(skipped.err.find("kestranov-grid: warning: skipped " + p.string() + ": "), std::string::npos);
+        EXPECT_NE(skipped.out.find("\nskipped " + p.string() + ": "), std::string::npos);
+    }
+    EXPECT_EQ(std::count(skipped.err.begin(), skipped.err.end(), '\n'), 3) << skipped.err;
+
+    // A .prj of an older grid that cannot be taken away would give the new
+    // grid without a system the older one's: nothing is written. Its folder
+    // may not be changed; the grid goes through a link into another one.
+    // Run as an ordinary user, for whom the folder's mode counts.
+    if (geteuid() == 0 && std::system("command -v setpriv >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "run as root without setpriv to run as an ordinary user";
+    for (const char* folder : {"locked", "open"}) fs::create_directory(dir / folder);
+    fs::copy_file(KESTRANOV_GRID_EXE, dir / "open" / "kestranov-grid");
+    fs::copy_file(dir / "p.xyz", dir / "open" / "p.xyz");
+    write_file(dir / "locked" / "g.prj", "PROJCS[\"older\"]");
+    fs::create_symlink(dir / "open" / "g.asc", dir / "locked" / "g.asc");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir / "open", fs::perms::all);
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::string as_user = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const std::string command = as_user + shell_quoted((dir / "open" / "kestranov-grid").string()) + " " +
+                                shell_quoted((dir / "open" / "p.xyz").string()) + " --cell 1 -o " +
+                                shell_quoted((dir / "locked" / "g.asc").string()) + " 2>" +
+                                shell_quoted((dir / "open" / "err.txt").string());
+    const int raw = std::system(command.c_str());
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    const std::string err = read_file(dir / "open" / "err.txt");
+    EXPECT_EQ(err.rfind("kestranov-grid: " + (dir / "locked" / "g.prj").string() +
+                            ": this .prj of an older grid cannot be removed (",
+                        0),
+              0u)
+        << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_FALSE(fs::exists(dir / "open" / "g.asc"));
+    EXPECT_EQ(read_file(dir / "locked" / "g.prj"), "PROJCS[\"older\"]");
 }
 
 // GDAL is a module beside the executable, opened only by the runs that need
 // it: without it, a text file still becomes an ESRI grid, and a GeoTIFF or
-// --srs fails in one line, naming the module, with nothing written.
+// --srs fails in one line, naming the module, with nothing written. A run
+// that needs it loads it before the reading, and a limit on virtual memory
+// (ulimit -v) too small for the grid is told as such, naming the limit.
 TEST(GridCommand, TheGdalModuleIsOpenedOnlyWhenARunNeedsIt)
 {
     TempDir dir;
     write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
     fs::copy_file(KESTRANOV_GRID_EXE, dir / "kestranov-grid");
-    const auto run = [&](const std::string& output, const std::string& more) {
+    const auto run = [&](const std::string& output, const std::string& more, const std::string& before = "",
+                         const std::string& cell = "1") {
         const fs::path err = dir / "err.txt";
-        const std::string command = shell_quoted((dir / "kestranov-grid").string()) + " " +
-                                    shell_quoted((dir / "p.xyz").string()) + " --cell 1 -q" + more + " -o " +
+        const std::string command = before + shell_quoted((dir / "kestranov-grid").string()) + " " +
+                                    shell_quoted((dir / "p.xyz").string()) + " --cell " + cell + " -q" + more + " -o " +
                                     shell_quoted((dir / output).string()) + " 2>" + shell_quoted(err.string());
         const int raw = std::system(command.c_str());
         return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, "", read_file(err)};
@@ -870,6 +961,19 @@ TEST(GridCommand, TheGdalModuleIsOpenedOnlyWhenARunNeedsIt)
     fs::copy_file(KESTRANOV_GRID_GDAL_MODULE, dir / "kestranov-grid-gdal.so");
     EXPECT_EQ(run("g.tif", " --srs EPSG:2994").status, 0);
     EXPECT_TRUE(fs::exists(dir / "g.tif"));
+    // Some 900 x 900 cells, 6.5 MB, fit in 512 MiB; 9000 x 9000, 650 MB and
+    // 970 to encode, do not.
+    EXPECT_EQ(run("small.tif", "", "ulimit -v 512000; ", "0.01").status, 0);
+    for (const char* output : {"big.tif", "big.asc"}) {
+        SCOPED_TRACE(output);
+        const Outcome r = run(output, "", "ulimit -v 512000; ", "0.001");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("kestranov-grid: a grid of 900", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("MB are left under the limit on virtual memory (ulimit -v) of 524 MB"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(dir / output));
+    }
 }
 
 // Every real sample gives a DEM; with the one fill, a cell is left as nodata

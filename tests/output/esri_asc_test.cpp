@@ -162,7 +162,8 @@ TEST(EsriAsc, ValuesTheFormatCannotHold)
     TempDir dir;
     const LatticeGrid g = grid_with(unit, {{1, 2, 3}, {4, std::numeric_limits<double>::infinity(), 6}});
     EXPECT_EQ(failure_of([&] { write_esri_asc(target(dir, "a.asc"), g, -9999); }),
-              "\n\n\tThe cell of row 1, column 1 holds inf, which the file a.asc cannot hold; nothing was kept\n");
+              "\n\n\tThe cell of row 1, column 1 from the north-west holds inf, which the file a.asc cannot hold; "
+              "nothing was kept\n");
     EXPECT_EQ(failure_of([&] {
                   write_esri_asc(target(dir, "a.asc"), grid_with(unit, {{1, 2, 3}, {4, 5, 6}}), empty);
               }),
