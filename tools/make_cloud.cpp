@@ -9,6 +9,7 @@
 // (a few chunk buffers) whatever the point count.
 
 #include "cloud_model.h"
+#include "core/version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +35,7 @@ constexpr const char* usage_text =
     "usage: make_cloud OUT.xyz --points N [--seed S] [--size METRES]\n"
     "                  [--order scan|random] [--x0 X] [--y0 Y]\n"
     "                  [--xy-decimals 2|3] [--z-range LO HI] [--las [--survey]]\n"
+    "       make_cloud --help | --version\n"
     "\n"
     "Writes N records \"X Y Z\" (metres, two decimals, LF) covering the square\n"
     "[x0, x0+size] x [y0, y0+size]: rolling ground, flat-roofed buildings and\n"
@@ -105,6 +107,10 @@ Options parse(int argc, char** argv)
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage_text, stdout);
             std::exit(0);  // NOLINT(concurrency-mt-unsafe): the options are read before any thread starts
+        }
+        if (arg == "--version") {
+            std::printf("make_cloud %s\n", kestranov::project_version);
+            std::exit(0);  // NOLINT(concurrency-mt-unsafe): as for --help
         }
         if (arg == "--las") {
             opt.las = true;

@@ -3,6 +3,7 @@
 // the bare earth) it asks the scene model the generator is built on.
 
 #include "cloud_model.h"
+#include "core/version.h"
 
 #include <gtest/gtest.h>
 
@@ -521,6 +522,16 @@ TEST_F(MakeCloud, RejectsBadArguments)
     for (const std::string& args : bad) EXPECT_NE(run("bad.xyz", args), 0) << "accepted: " << args;
     // And the output file must be writable.
     EXPECT_NE(std::system(command(dir_ / "no_such_dir" / "x.xyz", "--points 10", "2>/dev/null").c_str()), 0);
+    // --help and --version answer on stdout with status 0, whatever else is given, and write no cloud.
+    const std::string version = std::string("make_cloud ") + kestranov::project_version + "\n";
+    for (const auto& [args, answer] : {std::pair<std::string, std::string>{"--points 10 --help", "usage: make_cloud "},
+                                       {"--version", version},
+                                       {"--points 10 --version", version}}) {
+        const std::string redirect = "> \"" + (dir_ / "answer").string() + "\" 2>&1";
+        EXPECT_EQ(std::system(command(dir_ / "x.xyz", args, redirect).c_str()), 0) << args;
+        EXPECT_EQ(read("answer").substr(0, answer.size()), answer) << args;
+        EXPECT_FALSE(fs::exists(dir_ / "x.xyz")) << args;
+    }
 }
 
 // ---------------------------------------------------------------------------
