@@ -70,13 +70,13 @@ int ask_int(const Console& con, std::string_view prompt, const std::function<boo
 }
 
 double ask_double(const Console& con, std::string_view prompt, const std::function<bool(double)>& accept,
-                  std::string_view complaint)
+                  const std::function<std::string_view(std::string_view answer)>& complaint)
 {
     for (;;) {
         std::string word = next_word(con, prompt);
         ScanResult r = scan_number(word.data(), word.data() + word.size());
         if (r.status == ScanStatus::ok && accept(r.value)) return r.value;
-        con.out << complaint;
+        con.out << complaint(word);
         drop_rest_of_line(con.in);
     }
 }

@@ -36,9 +36,10 @@ std::string ask_word(const Console& con, std::string_view prompt);
 int ask_int(const Console& con, std::string_view prompt, const std::function<bool(long long)>& accept,
             std::string_view complaint, std::string_view too_large = {});
 
-// The same for a decimal number.
+// The same for a decimal number; the complaint is chosen by the refused
+// answer, so that it can say what was wrong with it.
 double ask_double(const Console& con, std::string_view prompt, const std::function<bool(double)>& accept,
-                  std::string_view complaint);
+                  const std::function<std::string_view(std::string_view answer)>& complaint);
 
 // A titled menu of numbered choices, each on a line of its own as two tabs,
 // the number, " ====> " and the choice, ending with two tabs for the answer;

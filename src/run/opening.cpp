@@ -61,9 +61,16 @@ void opening(RunState& st)
 void ask_gridding(RunState& st)
 {
     const Console con = console_of(st);
+    // A comma is the decimal separator of many locales: the console reads
+    // only a point, and says so to whoever typed one.
+    const auto complaint = [](std::string_view answer) -> std::string_view {
+        if (answer.find(',') != std::string_view::npos)
+            return "\n\tThe pixel size must be a decimal number greater than 0, written with a point (2.5, not 2,5).";
+        return "\n\tThe pixel size must be a decimal number greater than 0.";
+    };
     st.pix_size = ask_double(
         con, "\n\n\tdecimal pixel output size (decimal value in meters) ? ", [](double v) { return v > 0.0; },
-        "\n\tThe pixel size must be a decimal number greater than 0.");
+        complaint);
     st.retorno = ask_menu(con, "\n\n\treturn selection:", {"first [top]", "last [bottom]"});
 }
 

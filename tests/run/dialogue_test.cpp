@@ -110,7 +110,9 @@ TEST(Dialogue, InvalidAnswersAreRefusedAndAskedAgain)
         Dialogue d("zone1\n1\na\n0\n-1\nabc\nnan\ninf\n1e999\n0x10\n2,5\n.5\n0\n");
         const std::string t = d.out.str();
         EXPECT_EQ(count_of(t, cell_prompt), 9u);
-        EXPECT_EQ(count_of(t, "The pixel size must be a decimal number greater than 0."), 8u);
+        EXPECT_EQ(count_of(t, "The pixel size must be a decimal number greater than 0."), 7u);
+        // Only the answer with a comma is told of the point, once.
+        EXPECT_EQ(count_of(t, "greater than 0, written with a point (2.5, not 2,5)."), 1u);
         EXPECT_EQ(d.st.pix_size, 0.5);
     }
     {
