@@ -30,8 +30,22 @@ void write_bytes(const std::filesystem::path& out, const std::vector<unsigned ch
     if (!file.commit()) throw ModelError(name, "written but could not take its place; nothing was kept");
 }
 
+// The summary's band: its unit only where the coordinate system says it.
+// The model's numbers are in the unit of the points' coordinates, so a
+// projected system's linear unit is theirs (feet for a Lambert conformal
+// conic in feet); a geographic system's cells are degrees and say nothing
+// of the heights, and without a system the file records no unit.
+std::string band_summary(const std::optional<EpsgSystem>& system)
+{
+    if (!system) return "Float32";
+    return std::string("Float32") + (system->unit ? " " + system->unit->many : "") +
+           ", EPSG:" + std::to_string(system->code);
+}
+
 void export_model(const Options& opt, std::ostream& out, std::vector<std::string>& notices)
 {
+    // The code is checked before any model file is read.
+    const std::optional<EpsgSystem> system = opt.epsg ? std::optional(epsg_system(*opt.epsg)) : std::nullopt;
     const std::filesystem::path output = output_for(opt, ".tif");
     if (input_kind(opt.input) == InputKind::raw_image && !opt.scale)
         throw ModelError(opt.input.string(),
@@ -45,21 +59,12 @@ void export_model(const Options& opt, std::ostream& out, std::vector<std::string
         throw ModelError(raw_files_for(opt.input).descriptor.string(),
                          "has no \"X min : ... Y min : ...\" line with two numbers: nothing to georeference");
     }
-    // The model's numbers are in the unit of the points' coordinates: the
-    // code's linear unit (feet for a Lambert conformal conic in feet). Without
-    // a code nothing says which unit that is, and the summary names none.
-    const std::optional<LinearUnit> unit =
-        opt.epsg ? std::optional(unit_of_epsg(*opt.epsg, opt.input.string())) : std::nullopt;
-    write_bytes(output, encode_geotiff(model.grid, opt.epsg, opt.input.string()));
-    out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows
-        << " cells, Float32";
-    if (unit) out << " " << unit->many << ", EPSG:" << *opt.epsg;
-    out << ")\n";
-    if (!opt.epsg)
-        notices.push_back(
-            "note: " + output.string() +
-            " has no coordinate system, so no unit either: the model files hold none (give --epsg CODE to "
-            "write one)");
+    write_bytes(output, encode_geotiff(model.grid, system, opt.input.string()));
+    out << "wrote " << one_line(output.string()) << " (" << model.grid.cols << "x" << model.grid.rows << " cells, "
+        << band_summary(system) << ")\n";
+    if (!system)
+        notices.push_back("note: " + output.string() +
+                          " has no coordinate system: the model files hold none (give --epsg CODE to write one)");
 }
 
 }  // namespace

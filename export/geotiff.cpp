@@ -277,33 +277,35 @@ std::vector<unsigned char> encode_geotiff(const ElevationGrid& frame, const Grid
     }
 }
 
-namespace {
-
-OGRSpatialReference epsg_system(int epsg, const std::string& input)
+EpsgSystem epsg_system(int epsg)
 {
     gdal_ready();
+    const std::string code = "EPSG:" + std::to_string(epsg);
+    const std::string option = "--epsg " + std::to_string(epsg);
     OGRSpatialReference srs;
     if (srs.importFromEPSG(epsg) != OGRERR_NONE)
-        throw ModelError(input, "EPSG:" + std::to_string(epsg) + " is not a coordinate system GDAL knows");
-    return srs;
+        throw ModelError(option, code + " is not a coordinate system GDAL knows");
+    // A vertical system places no cell, and a geocentric one has no plane
+    // to lay them in (GDAL would fail deep in the encoding, or write it).
+    if (!srs.IsProjected() && !srs.IsGeographic())
+        throw ModelError(option, code + (srs.GetName() ? std::string(" (") + srs.GetName() + ")" : "") +
+                                     " is neither a projected nor a geographic system: no grid can be laid in it");
+    EpsgSystem system{epsg, wkt_of(srs), std::nullopt};
+    if (srs.IsProjected()) {
+        const char* name = nullptr;
+        const double metres = srs.GetLinearUnits(&name);
+        system.unit = linear_unit(metres, name ? name : "unknown unit");
+    }
+    return system;
 }
 
-}  // namespace
-
-LinearUnit unit_of_epsg(int epsg, const std::string& input)
-{
-    const OGRSpatialReference srs = epsg_system(epsg, input);
-    const char* name = nullptr;
-    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
-    return linear_unit(metres, name ? name : "unknown unit");
-}
-
-std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, std::optional<int> epsg, const std::string& input)
+std::vector<unsigned char> encode_geotiff(const ElevationGrid& grid, const std::optional<EpsgSystem>& system,
+                                          const std::string& input)
 {
     GeoTiffBand band;
-    if (epsg) {
-        band.srs_wkt = wkt_of(epsg_system(*epsg, input));
-        band.unit = unit_of_epsg(*epsg, input).code;
+    if (system) {
+        band.srs_wkt = system->wkt;
+        band.unit = system->unit ? system->unit->code : "";
     }
     const GridRows rows = [&grid](std::size_t r, double* values) {
         std::copy_n(grid.z.begin() + static_cast<std::ptrdiff_t>(r * grid.cols), grid.cols, values);

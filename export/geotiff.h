@@ -1,7 +1,7 @@
 #pragma once
 // The model as a Cloud Optimized GeoTIFF, through GDAL: one Float32 band of
-// elevations (in the unit of its coordinate system when it has one), tiled, DEFLATE with the floating-point predictor,
-// with overviews.
+// elevations (in the unit of its coordinate system when it has one), tiled,
+// DEFLATE with the floating-point predictor, with overviews.
 
 #include <cstddef>
 #include <functional>
@@ -38,17 +38,29 @@ using GridRows = std::function<void(std::size_t row, double* values)>;
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& frame, const GridRows& rows,
                                           const GeoTiffBand& band, const std::string& input);
 
-// The linear unit of EPSG:`epsg` (metres for a geographic system). Throws
-// models::ModelError naming `input` for a code GDAL does not know.
-LinearUnit unit_of_epsg(int epsg, const std::string& input);
+// A coordinate system named by its EPSG code, ready to be recorded.
+struct EpsgSystem {
+    int code = 0;
+    std::string wkt;
+    // A projected system's linear unit, which the cells and the heights are
+    // in. None for a geographic one: its cells are degrees, and the heights'
+    // unit is not the system's to say.
+    std::optional<LinearUnit> unit;
+};
 
-// The whole file's bytes. `grid` must carry its corner; `epsg` is written as
-// the coordinate system, and its unit as the band's, when given. Throws
+// EPSG:`epsg` as GDAL knows it. Throws models::ModelError naming the option
+// ("--epsg CODE") for a code GDAL does not know, and for a system in which
+// no grid can be laid: neither projected nor geographic (a vertical or a
+// geocentric one), as kestranov-grid refuses it.
+EpsgSystem epsg_system(int epsg);
+
+// The whole file's bytes. `grid` must carry its corner; `system` is written
+// as the coordinate system, and its unit as the band's, when given. Throws
 // models::ModelError naming `input` (the model file the grid was read from:
 // the fault is in its content, not in the file to be written) when GDAL
-// refuses the grid or the code, runs out of memory, or an elevation does not
-// fit a Float32.
-std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& grid, std::optional<int> epsg,
+// refuses the grid, runs out of memory, or an elevation does not fit a
+// Float32.
+std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& grid, const std::optional<EpsgSystem>& system,
                                           const std::string& input);
 
 }  // namespace kestranov::exporter

@@ -46,7 +46,7 @@ int run_companion(const char* program, const std::string& usage, bool takes_epsg
         opt = parse_arguments(args, takes_epsg);
     } catch (const UsageError& e) {
         err << program << ": " << one_line(e.what()) << " (" << program << " --help shows the usage)\n";
-        return 1;
+        return 2;
     }
     // Written here once for both companions, in their usages' columns.
     if (opt.help) {

@@ -1,6 +1,7 @@
 #pragma once
 // The frame both companions run in: the command line read, each failure told
-// in one line on stderr with status 1, warnings shown once the work is done.
+// in one line on stderr (status 1, or 2 for a usage error), warnings shown
+// once the work is done.
 
 #include <functional>
 #include <ostream>
@@ -21,9 +22,9 @@ std::string one_line(std::string text);
 using CompanionWork = std::function<void(const Options&, std::ostream& out, std::vector<std::string>& notices)>;
 
 // Returns the exit status: 0 after the work, or after --help (the usage) or
-// --version (the program and the project's version) on `out` without it; 1
-// after a usage error or a failure (one line; the notices of a failed run are
-// not shown).
+// --version (the program and the project's version) on `out` without it; 2
+// after a usage error, 1 after a failure (one line each; the notices of a
+// failed run are not shown).
 int run_companion(const char* program, const std::string& usage, bool takes_epsg, const std::vector<std::string>& args,
                   std::ostream& out, std::ostream& err, const CompanionWork& work);
 

@@ -31,7 +31,7 @@ Model read_geotiff(const std::filesystem::path& input, const std::optional<Scale
     if (same_file(output, input)) throw ModelError(output.string(), "would overwrite the input");
     require_regular_file(input);
     Model model = geotiff(input);
-    ignored_scale(scale, "a GeoTIFF's values are read as they are stored", model);
+    ignored_scale(scale, "a GeoTIFF's or VRT's values are read as they are stored", model);
     return model;
 }
 
@@ -42,7 +42,7 @@ bool geotiff_name(const std::filesystem::path& input)
     std::string ext = input.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".tif" || ext == ".tiff";
+    return ext == ".tif" || ext == ".tiff" || ext == ".vrt";
 }
 
 Model read_model(const std::filesystem::path& input, const std::optional<ScaleUnit>& scale,
@@ -52,7 +52,7 @@ Model read_model(const std::filesystem::path& input, const std::optional<ScaleUn
     const auto kind = input_kind(input);
     if (!kind)
         throw ModelError(input.string(), "unrecognised file type (expected " + model_file_names() +
-                                             (geotiff ? " or a GeoTIFF, .tif)" : ")"));
+                                             (geotiff ? " or a GeoTIFF or VRT, .tif or .vrt)" : ")"));
     Model model;
     if (*kind == InputKind::ascii_grid) {
         ignored_scale(scale, "ASCII grid values are already in metres", model);

@@ -128,7 +128,7 @@ Model read_geotiff_model(const std::filesystem::path& file, std::uint64_t availa
 Model read_geotiff_model(const std::filesystem::path& file, std::uint64_t)
 {
     throw ModelError(file.string(),
-                     "a GeoTIFF, which this build of kestranov-preview cannot read: it was built "
+                     "a GeoTIFF or VRT, which this build of kestranov-preview cannot read: it was built "
                      "without GDAL (libgdal-dev)");
 }
 

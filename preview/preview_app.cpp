@@ -26,7 +26,8 @@ std::string usage_text()
            "  FILE         " +
            model_file_names() +
            ",\n"
-           "               or a GeoTIFF (.tif; read through GDAL)\n"
+           "               or a GeoTIFF (.tif) or VRT (.vrt, a tile plan's mosaic),\n"
+           "               read through GDAL\n"
            "               (a .raw image needs its .txt descriptor beside it)\n"
            "  --scale U    unit of the integers in a .raw image: m, dm, cm or mm\n"
            "               (without it the legend shows stored units)\n"

@@ -111,7 +111,10 @@ TEST_F(SameRun, BothFormatsExportToTheAsciiGridsCellsAndGeoreference)
     const Outcome r = export_run({"dem_lidar_m2.raw", "--scale", "cm", "-o", "raster.tif"}, folder());
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(a.err.find("no coordinate system, so no unit either"), std::string::npos) << a.err;
+    // The console's metres are not contradicted: only the missing system is noted.
+    EXPECT_EQ(a.err,
+              "kestranov-export: note: dem_lidar.tif has no coordinate system: the model files hold none (give "
+              "--epsg CODE to write one)\n");
 
     const auto asc = read_geotiff((folder() / "dem_lidar.asc").string());  // GDAL's own reading of the grid
     const auto from_asc = read_geotiff((folder() / "dem_lidar.tif").string());
@@ -155,6 +158,14 @@ TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
     ASSERT_EQ(feet.status, 0) << feet.err;
     EXPECT_NE(feet.out.find("Float32 feet, EPSG:2994"), std::string::npos) << feet.out;
     EXPECT_EQ(read_geotiff((folder() / "ft.tif").string())->unit, "ft");
+    // A geographic system's cells are degrees: nothing says the heights' unit.
+    const Outcome degrees = export_run({"dem_lidar.asc", "--epsg", "4326", "-o", "deg.tif"}, folder());
+    ASSERT_EQ(degrees.status, 0) << degrees.err;
+    EXPECT_NE(degrees.out.find(" cells, Float32, EPSG:4326)\n"), std::string::npos) << degrees.out;
+    const auto deg = read_geotiff((folder() / "deg.tif").string());
+    ASSERT_TRUE(deg);
+    EXPECT_EQ(deg->epsg, "4326");
+    EXPECT_EQ(deg->unit, "");
 }
 
 // The real UTM 42N sample gridded at 2 m to an ASCII grid and to a 16-bit
@@ -205,26 +216,36 @@ TEST(RealData, BothFormatsOfOneRunLieCellOnCell)
     return works;
 }
 
-// Each refusal: status 1, one line naming the fault, and the folder as it was.
-TEST(ExportFailures, StatusOneTheMessageAndNoFile)
+// Each refusal: status 1 (2 for a usage error), one line naming the fault,
+// and the folder as it was.
+TEST(ExportFailures, StatusTheMessageAndNoFile)
 {
     struct Case {
         std::vector<std::string> args;
         std::string message;
         std::function<void(const fs::path&)> setup = nullptr;
         std::string before = "";
+        int status = 1;
     };
     const auto grid = [](const fs::path& d) { fx::write_asc(d / "g_lidar.asc", 2, 2, 1.0, {1, 2, 3, 4}); };
     const auto image = [](const fs::path& d) { fx::write_raw16(d / "i_lidar_m2.raw", 2, 2, 1.0, {1, 2, 3, 4}); };
     std::vector<Case> cases = {
         {{"absent_lidar.asc"}, "absent_lidar.asc: no such file"},
         {{"i_lidar_m2.raw"}, "i_lidar_m2.raw: a raster image needs --scale m, dm, cm or mm", image},
-        {{"g_lidar.asc", "--epsg", "12x"}, "bad --epsg value '12x'", grid},
+        {{"g_lidar.asc", "--epsg", "12x"}, "bad --epsg value '12x'", grid, "", 2},
+        {{"g_lidar.asc", "--bogus"}, "unknown option '--bogus' (kestranov-export --help", grid, "", 2},
+        {{}, "kestranov-export: no input file given", nullptr, "", 2},
         // The warning for the scale is not shown: a failure is one line.
         {{"g_lidar.asc", "--scale", "cm", "--epsg", "999999"},
-         "g_lidar.asc: EPSG:999999 is not a coordinate system GDAL knows",
+         "--epsg 999999: EPSG:999999 is not a coordinate system GDAL knows",
          grid},
-        {{"g_lidar.asc", "--scale", "km"}, "bad --scale value 'km'", grid},
+        // Systems no grid lies in, refused as kestranov-grid refuses them,
+        // before the model is read (the vertical one's file is absent).
+        {{"g_lidar.asc", "--epsg", "4978"},
+         "--epsg 4978: EPSG:4978 (WGS 84) is neither a projected nor a geographic system",
+         grid},
+        {{"absent_lidar.asc", "--epsg", "5703"}, "--epsg 5703: EPSG:5703 (NAVD88 height) is neither a projected"},
+        {{"g_lidar.asc", "--scale", "km"}, "bad --scale value 'km'", grid, "", 2},
         {{"i_lidar_m2.raw", "--scale", "cm"},
          "descriptor missing",
          [&](const fs::path& d) {
@@ -310,7 +331,7 @@ TEST(ExportFailures, StatusOneTheMessageAndNoFile)
         if (c.setup) c.setup(dir.path());
         const std::vector<std::string> before = names_in(dir.path());
         const Outcome r = export_run(c.args, dir.path(), c.before);
-        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.status, c.status) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one line
         EXPECT_EQ(names_in(dir.path()), before) << c.message;

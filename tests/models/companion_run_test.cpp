@@ -22,14 +22,16 @@ TEST(CompanionMessages, NamesAreKeptToOnePrintableLine)
     for (const auto& c : cases) EXPECT_EQ(kestranov::models::one_line(c.name), c.shown) << c.name;
 }
 
-// A GeoTIFF reaches the reader its companion hands in once the name is a
-// regular file (GDAL would wait on a FIFO); without a reader it is an
-// unrecognised file, as before GeoTIFFs were read.
+// A GeoTIFF, or a VRT as a tile plan's mosaic, reaches the reader its
+// companion hands in once the name is a regular file (GDAL would wait on a
+// FIFO); without a reader it is an unrecognised file, as before GeoTIFFs
+// were read.
 TEST(ModelDoor, GeoTiffsReachTheReaderHandedIn)
 {
     namespace km = kestranov::models;
     TempDir dir;
     write_file(dir / "g.TIFF", "II*");
+    write_file(dir / "mosaic.vrt", "<VRTDataset/>");
     std::filesystem::create_directory(dir / "d.tif");
     int calls = 0;
     const km::GeoTiffReader reader = [&](const std::filesystem::path&) {
@@ -37,7 +39,8 @@ TEST(ModelDoor, GeoTiffsReachTheReaderHandedIn)
         return km::Model{};
     };
     km::read_model(dir / "g.TIFF", std::nullopt, dir / "g.png", reader);
-    EXPECT_EQ(calls, 1);
+    km::read_model(dir / "mosaic.vrt", std::nullopt, dir / "mosaic.png", reader);
+    EXPECT_EQ(calls, 2);
     const auto problem = [&](const char* input, const km::GeoTiffReader& with) -> std::string {
         try {
             km::read_model(dir / input, std::nullopt, dir / "out.png", with);
@@ -48,5 +51,6 @@ TEST(ModelDoor, GeoTiffsReachTheReaderHandedIn)
     };
     EXPECT_EQ(problem("d.tif", reader), "is a directory, not a grid file");
     EXPECT_EQ(problem("g.TIFF", {}), "unrecognised file type (expected " + kestranov::model_file_names() + ")");
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(problem("mosaic.vrt", {}), problem("g.TIFF", {}));
+    EXPECT_EQ(calls, 2);
 }

@@ -54,10 +54,10 @@ TEST(Arguments, MalformedCommandLinesAreUsageErrors)
         EXPECT_THROW(kp::parse_arguments(args), kp::UsageError) << ::testing::PrintToString(args);
 }
 
-TEST(Arguments, RunReportsUsageOnStderrWithStatusOne)
+TEST(Arguments, RunReportsUsageOnStderrWithStatusTwo)
 {
     std::ostringstream out, err;
-    EXPECT_EQ(kp::run_preview({"a_lidar.asc", "--scale", "furlongs"}, out, err), 1);
+    EXPECT_EQ(kp::run_preview({"a_lidar.asc", "--scale", "furlongs"}, out, err), 2);
     EXPECT_NE(err.str().find("furlongs"), std::string::npos);
     EXPECT_NE(err.str().find("--help shows the usage"), std::string::npos);
     EXPECT_EQ(err.str().find('\n'), err.str().size() - 1);  // one line

@@ -336,7 +336,7 @@ const ErrorCase kErrorCases[] = {
     {"unknown file type",
      [](const TempDir& d) { write_file(d / "x.dem", "1 2 3"); },
      {"x.dem"},
-     {"x.dem", "unrecognised", "or a GeoTIFF"}},
+     {"x.dem", "unrecognised", "or a GeoTIFF or VRT, .tif or .vrt)"}},
 #ifdef KESTRANOV_PREVIEW_GDAL
     {"not a raster",
      [](const TempDir& d) { write_file(d / "bad.tif", "II*\0 cut short"); },
@@ -370,7 +370,7 @@ const ErrorCase kErrorCases[] = {
 
 }  // namespace
 
-TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture)
+TEST(Cli, EveryWrongInputFailsInOneLineAndLeavesNoPicture)
 {
     for (const ErrorCase& ec : kErrorCases) {
         SCOPED_TRACE(ec.title);
@@ -381,7 +381,7 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture)
         for (const auto& name : before) contents.push_back(read_file(dir / name));
 
         const kt::RunResult run = kt::run_cli(ec.args, dir.path());
-        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(run.status, ec.usage ? 2 : 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
         for (const std::string& want : ec.expect_in_stderr)
             EXPECT_NE(run.err.find(want), std::string::npos) << "stderr lacks '" << want << "': " << run.err;
@@ -395,7 +395,7 @@ TEST(Cli, EveryWrongInputFailsWithStatusOneAndLeavesNoPicture)
     }
 }
 
-// Issue 10: under a file-size limit the picture fails with a message and
+// Under a file-size limit the picture fails with a message and
 // leaves nothing; a link is written through and stays a link; a FIFO is
 // written into, not replaced by a file.
 TEST(Cli, FileSizeLimitLinkAndFifo)
@@ -425,10 +425,11 @@ TEST(Cli, FileSizeLimitLinkAndFifo)
 #ifdef KESTRANOV_GRID_EXE
 // The companions read what the command writes: one cloud with a hole of 3 x 3
 // cells left empty (--fill none) gridded by kestranov-grid to a GeoTIFF
-// without a coordinate system, to one in feet and to an ESRI grid. Each
-// picture shows the hole, and only the hole, in the nodata colour, a
-// "nodata" swatch, and the unit its file names: none, feet, and the
-// metres of a grid without a .prj.
+// without a coordinate system, to one in feet, to an ESRI grid, and as a
+// tile plan in feet whose mosaic (a VRT) is drawn once its jobs have run.
+// Each picture shows the hole, and only the hole, in the nodata colour, a
+// "nodata" swatch, and the unit its file names: none, feet, the metres of a
+// grid without a .prj, and feet.
 TEST(Cli, KestranovGridOutputsShowTheirHoleAsNodata)
 {
     TempDir dir;
@@ -444,8 +445,11 @@ TEST(Cli, KestranovGridOutputsShowTheirHoleAsNodata)
     const struct {
         std::vector<std::string> extra;
         std::string max_label;
-    } outputs[] = {
-        {{"g.tif"}, "max 61.50"}, {{"ft.tif", "--srs", "EPSG:2994"}, "max 61.50 ft"}, {{"g.asc"}, "max 61.50 m"}};
+        std::string drawn = "";  // when not the file written
+    } outputs[] = {{{"g.tif"}, "max 61.50"},
+                   {{"ft.tif", "--srs", "EPSG:2994"}, "max 61.50 ft"},
+                   {{"g.asc"}, "max 61.50 m"},
+                   {{"plan", "--srs", "EPSG:2994", "--tile-size", "4"}, "max 61.50 ft", "plan/mosaic.vrt"}};
     std::optional<kt::Png> first;
     const kp::MapGeometry m = kp::map_geometry(8, 10);
     for (const auto& o : outputs) {
@@ -454,7 +458,10 @@ TEST(Cli, KestranovGridOutputsShowTheirHoleAsNodata)
         args.insert(args.end(), o.extra.begin(), o.extra.end());
         const kt::RunResult made = kt::run_program(KESTRANOV_GRID_EXE, args, dir.path());
         ASSERT_EQ(made.status, 0) << made.err;
-        const kt::RunResult drawn = kt::run_cli({o.extra[0], "-o", "p.png"}, dir.path());
+        if (!o.drawn.empty()) {
+            ASSERT_EQ(kt::run_program("sh", {"plan/jobs.txt"}, dir.path()).status, 0);
+        }
+        const kt::RunResult drawn = kt::run_cli({o.drawn.empty() ? o.extra[0] : o.drawn, "-o", "p.png"}, dir.path());
         ASSERT_EQ(drawn.status, 0) << drawn.err;
         EXPECT_EQ(drawn.err, "");
         const auto png = kt::read_png(dir / "p.png");
@@ -492,11 +499,12 @@ TEST(Cli, KestranovGridOutputsShowTheirHoleAsNodata)
                "band=\"1\"/><VRTRasterBand dataType=\"Float32\" band=\"2\"/></VRTDataset>");
     const kt::RunResult two = kt::run_cli({"two.tif", "--scale", "cm"}, dir.path());
     EXPECT_EQ(two.status, 0) << two.err;
-    EXPECT_EQ(two.err,
-              "kestranov-preview: warning: two.tif: has 2 bands; the first is drawn\n"
-              "kestranov-preview: warning: --scale cm ignored: a GeoTIFF's values are read as they are stored\n");
+    EXPECT_EQ(
+        two.err,
+        "kestranov-preview: warning: two.tif: has 2 bands; the first is drawn\n"
+        "kestranov-preview: warning: --scale cm ignored: a GeoTIFF's or VRT's values are read as they are stored\n");
     // Reading wrote nothing beside the files (no .aux.xml).
     EXPECT_EQ(names_in(dir.path()),
-              (std::vector<std::string>{"c.xyz", "ft.tif", "g.asc", "g.tif", "p.png", "two.png", "two.tif"}));
+              (std::vector<std::string>{"c.xyz", "ft.tif", "g.asc", "g.tif", "p.png", "plan", "two.png", "two.tif"}));
 }
 #endif
