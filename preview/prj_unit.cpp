@@ -13,8 +13,11 @@ namespace kestranov::preview {
 #ifdef KESTRANOV_PREVIEW_GDAL
 exporter::LinearUnit unit_of_system(const OGRSpatialReference& srs)
 {
+    // A geographic system's unit is the degree of its cells: the heights'
+    // unit is not the system's to say, so the legend names none.
+    if (!srs.IsProjected()) return {};
     const char* name = nullptr;
-    const double metres = srs.IsProjected() ? srs.GetLinearUnits(&name) : 1.0;
+    const double metres = srs.GetLinearUnits(&name);
     return exporter::linear_unit(metres, name ? name : "units");
 }
 #endif

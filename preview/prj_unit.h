@@ -20,8 +20,8 @@ namespace kestranov::preview {
 std::optional<exporter::LinearUnit> unit_beside(const std::filesystem::path& model);
 
 #ifdef KESTRANOV_PREVIEW_GDAL
-// A projected system's linear unit; metres for a geographic one, whose
-// degrees are no unit of height.
+// A projected system's linear unit; none (empty names) for a geographic
+// one, whose degrees are no unit of height.
 exporter::LinearUnit unit_of_system(const OGRSpatialReference& srs);
 #endif
 

@@ -102,6 +102,11 @@ TEST(Naming, TheUnitIsThatOfAPrjBesideTheModel)
     std::ofstream(dir / "ft.prj") << feet;
     ASSERT_TRUE(kestranov::preview::unit_beside(dir / "ft.asc"));
     EXPECT_EQ(kestranov::preview::unit_beside(dir / "ft.asc")->code, "ft");
+    // Degrees are no unit of height: a geographic system names none.
+    std::ofstream(dir / "deg.prj") << "GEOGCS[\"WGS 84\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,"
+                                      "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+    ASSERT_TRUE(kestranov::preview::unit_beside(dir / "deg.asc"));
+    EXPECT_EQ(kestranov::preview::unit_beside(dir / "deg.asc")->code, "");
     std::ofstream(dir / "broken.prj") << "PROJCS[";
     EXPECT_FALSE(kestranov::preview::unit_beside(dir / "broken.asc"));
 #endif
