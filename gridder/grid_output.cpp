@@ -33,36 +33,85 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
 }
 
-// An ASCII grid without a coordinate system, and a .prj of the same name
-// left by an older grid (or a link of that name), which would give it that
-// grid's system. The .prj is set aside before the grid is written, put
-// back if the writing fails, and removed once the grid is in place; one
-// that cannot be set aside stops the run before anything is written.
-std::string write_without_crs(const OutputTarget& asc, const OutputTarget& prj, const LatticeGrid& grid, double nodata)
+namespace fs = std::filesystem;
+
+// A .prj an older grid left beside this one: GDAL's ASCII grid reader
+// tries the grid's stem with .prj, then with .PRJ.
+struct StalePrj {
+    fs::path host, aside;
+    std::string shown;
+};
+
+// The .prj names beside the grid that hold a file, but with `keep_prj` not
+// the .prj being written, nor that file under another case in a folder
+// that ignores case.
+std::vector<StalePrj> stale_prjs(const OutputTarget& prj, bool keep_prj)
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status stale = fs::symlink_status(prj.host, ec);
-    if (!fs::exists(stale) || fs::is_directory(stale)) {
-        write_esri_asc(asc, grid, nodata);
-        return "";
+    std::vector<StalePrj> stale;
+    for (const char* extension : {".prj", ".PRJ"}) {
+        StalePrj s{fs::path(prj.host).replace_extension(extension),
+                   {},
+                   fs::path(prj.shown).replace_extension(extension).string()};
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(s.host, ec);
+        if (!fs::exists(status) || fs::is_directory(status)) continue;
+        if (keep_prj && (s.host == prj.host || fs::equivalent(s.host, prj.host, ec))) continue;
+        if (!stale.empty() && fs::equivalent(s.host, stale.front().host, ec)) continue;
+        stale.push_back(s);
     }
-    // A short name of its own: the .prj's name may be as long as the folder allows.
-    const fs::path aside = fs::path(prj.host).parent_path() / (".kst-prj-" + std::to_string(getpid()));
-    fs::rename(prj.host, aside, ec);
-    if (ec)
-        throw InputError(prj.shown + ": this .prj of an older grid cannot be removed (" + ec.message() +
-                         "), and it would give " + asc.shown +
-                         ", written without a coordinate system, that grid's: nothing was written (remove it, or "
-                         "give --srs)");
+    return stale;
+}
+
+void put_back(const std::vector<StalePrj>& stale)
+{
+    std::error_code ec;
+    for (const StalePrj& s : stale)
+        if (!s.aside.empty()) fs::rename(s.aside, s.host, ec);
+}
+
+// An ASCII grid and a .prj left by an older grid (or a link of that name)
+// under a name GDAL reads beside it: without a system, it would give the
+// grid that grid's; with one, the .PRJ would stand beside the new .prj
+// for any reader to take. The .prj is set aside before the grid is
+// written, put back if the writing fails, and removed once the grid is in
+// place; one that cannot be set aside stops the run before anything is
+// written. Returns the removed names, or "".
+std::string write_ascii(const OutputTarget& asc, const OutputTarget& prj, const std::string& esri_wkt,
+                        const LatticeGrid& grid, double nodata)
+{
+    std::vector<StalePrj> stale = stale_prjs(prj, !esri_wkt.empty());
+    for (std::size_t k = 0; k < stale.size(); ++k) {
+        // A short name of its own: the .prj's name may be as long as the folder allows.
+        const fs::path aside =
+            stale[k].host.parent_path() / (".kst-prj-" + std::to_string(getpid()) + "-" + std::to_string(k));
+        std::error_code ec;
+        fs::rename(stale[k].host, aside, ec);
+        if (ec) {
+            put_back(stale);
+            throw InputError(stale[k].shown + ": this .prj of an older grid cannot be removed (" + ec.message() +
+                             "), and it would give " + asc.shown +
+                             (esri_wkt.empty() ? ", written without a coordinate system, that grid's: nothing was "
+                                                 "written (remove it, or give --srs)"
+                                               : " that grid's coordinate system: nothing was written (remove it)"));
+        }
+        stale[k].aside = aside;
+    }
     try {
-        write_esri_asc(asc, grid, nodata);
+        if (esri_wkt.empty())
+            write_esri_asc(asc, grid, nodata);
+        else
+            write_esri_asc(asc, prj, esri_wkt, grid, nodata);
     } catch (...) {
-        fs::rename(aside, prj.host, ec);
+        put_back(stale);
         throw;
     }
-    fs::remove(aside, ec);
-    return prj.shown;
+    std::string removed;
+    for (const StalePrj& s : stale) {
+        std::error_code ec;
+        fs::remove(s.aside, ec);
+        removed += (removed.empty() ? "" : ", ") + s.shown;
+    }
+    return removed;
 }
 
 }  // namespace
@@ -98,11 +147,8 @@ std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, co
     }
     const OutputTarget asc{o.output, o.output, &inputs};
     const OutputTarget prj = prj_beside(asc);
-    if (const auto& crs = report.system.crs; crs && !crs->esri_wkt.empty()) {
-        write_esri_asc(asc, prj, crs->esri_wkt, grid, o.nodata);
-        return "";
-    }
-    return write_without_crs(asc, prj, grid, o.nodata);
+    const auto& crs = report.system.crs;
+    return write_ascii(asc, prj, crs ? crs->esri_wkt : std::string(), grid, o.nodata);
 }
 
 }  // namespace kestranov::gridder

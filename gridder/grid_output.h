@@ -20,10 +20,11 @@ void write_bytes(const std::string& path, const std::vector<unsigned char>& byte
 // folder: one line before any point is read, not at the end of the run.
 void require_output_folder(const std::string& output);
 
-// An ASCII grid without a coordinate system takes away a .prj beside it,
-// once it is in place (GDAL's drivers do the same with a dataset's side
-// files): an older grid's system would otherwise be read as this one's.
-// Returns that .prj's name, or "".
+// An ASCII grid takes away an older grid's .prj beside it (.prj or .PRJ,
+// as GDAL reads either), once it is in place (GDAL's drivers do the same
+// with a dataset's side files): without a system, that grid's would be
+// read as this one's; with one, a .PRJ would stand beside its .prj.
+// Returns the removed names, or "".
 std::string write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
                                const std::vector<KeptFile>& inputs);
 

@@ -251,7 +251,9 @@ std::string summary(const GridOptions& o, const GridReport& r)
           << " no coordinate system (the first: " << without.front() << ")\n";
     s << unreadable_note(r.system);
     s << "wrote " << o.output << "\n";
-    if (!r.removed.empty()) s << "removed " << r.removed << ": it held the coordinate system of an older grid\n";
+    if (!r.removed.empty())
+        s << "removed " << r.removed << (r.removed.find(", ") == std::string::npos ? ": it" : ": they")
+          << " held the coordinate system of an older grid\n";
     return s.str();
 }
 

@@ -1,9 +1,11 @@
 #include "gridder/tile_jobs.h"
 
+#include <filesystem>
 #include <initializer_list>
 #include <string_view>
 
 #include "core/shortest_text.h"
+#include "gridder/point_inputs.h"
 #include "gridder/tile_stamps.h"
 
 namespace kestranov::gridder {
@@ -94,11 +96,15 @@ std::string unplannable_path(const std::string& folder, const std::vector<std::s
         return folder +
                ": a folder whose name holds a line break cannot be written in jobs.txt (a line a job) nor "
                "in slurm.sbatch: plan into another folder";
-    for (const std::string& f : files)
+    for (const std::string& f : files) {
         if (broken(f))
             return f +
                    ": a file whose name holds a line break cannot be written in jobs.txt (a line a job): "
                    "rename it";
+        // A job reads the file by its whole path, the folder it was planned in too.
+        std::string whole = std::filesystem::absolute(f).lexically_normal().string();
+        if (const std::string why = why_unnamable(whole); !why.empty()) return whole.append(": ").append(why);
+    }
     if (broken(program)) return program + ": this program's path holds a line break: jobs.txt cannot name it";
     // sbatch takes a backslash in a quoted directive as an escape, and in
     // the log's name as "no %a here": every task would write one file with

@@ -30,7 +30,8 @@ std::string job_line(const GridOptions& options, const TilePlan& plan, const Til
 
 // Why a plan cannot name these paths (its folder, its input files, the
 // program its jobs run), or empty: a line break would split a job's line
-// and Slurm's directive, a backslash in the folder Slurm's log names.
+// and Slurm's directive, a backslash in the folder Slurm's log names, and
+// one in an input's whole path the file a job reads.
 std::string unplannable_path(const std::string& folder, const std::vector<std::string>& files,
                              const std::string& program);
 

@@ -1,6 +1,7 @@
 #include "gridder/tile_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -190,9 +191,10 @@ struct TileRecord {
     long long gridded = 0, read = 0, files = 0;
     GridReport cells;  // with_points, filled, nodata
     double nodata_value = 0;
+    FileStamp tile;  // the tile as its job wrote it
 };
 
-std::string record_text(const GridOptions& o, const GridReport& r)
+std::string record_text(const GridOptions& o, const GridReport& r, const FileStamp& tile)
 {
     const auto& w = *o.window;
     std::ostringstream s;
@@ -202,6 +204,7 @@ std::string record_text(const GridOptions& o, const GridReport& r)
     s << "points " << r.gridded << " " << r.read << " " << r.files << "\n";
     s << "cells " << r.with_points << " " << r.filled << " " << r.nodata << "\n";
     s << "nodata " << shortest(o.nodata) << "\n";
+    s << "tile " << tile.size << " " << tile.mtime_ns << "\n";
     return s.str();
 }
 
@@ -225,12 +228,14 @@ std::optional<TileRecord> read_record(const fs::path& path)
             words >> r.gridded >> r.read >> r.files;
         else if (key == "cells")
             words >> r.cells.with_points >> r.cells.filled >> r.cells.nodata;
+        else if (key == "tile")
+            words >> r.tile.size >> r.tile.mtime_ns;
         else if (key == "nodata" && words >> value &&
                  std::from_chars(value.data(), value.data() + value.size(), r.nodata_value).ec != std::errc())
             return std::nullopt;
         if (words.fail()) return std::nullopt;
     }
-    if (fields != 6) return std::nullopt;
+    if (fields != 7) return std::nullopt;
     return r;
 }
 
@@ -291,6 +296,22 @@ void refuse_foreign(const std::string& folder, const PlanRecord& plan,
         (n == 1 ? " is a tile of another plan" : " and " + std::to_string(n - 1) + " more tiles are another plan's") +
         " (plan " + foreign[0].second + ", not this folder's " + plan.id + "): run " + lines_listed(lines) +
         " of jobs.txt again, then --mosaic again");
+}
+
+// Tiles that are not as their jobs wrote them (another plan's copied over
+// one, or one cut short): told by size and time alone, so that --mosaic
+// stays a look at the folder, not a read of every tile.
+void refuse_changed(const std::string& folder, const PlanRecord& plan, std::vector<long> changed)
+{
+    if (changed.empty()) return;
+    std::sort(changed.begin(), changed.end());
+    const std::size_t n = changed.size();
+    throw InputError(folder + "/" + tile_of_line(plan, changed[0]) +
+                     (n == 1 ? " is not the tile its job wrote (its size or modification time is not its record's)"
+                             : " and " + std::to_string(n - 1) +
+                                   " more tiles are not the ones their jobs wrote (their sizes or modification times "
+                                   "are not their records')") +
+                     ": run " + lines_listed(changed) + " of jobs.txt again, then --mosaic again");
 }
 
 std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, const std::string& folder)
@@ -354,7 +375,12 @@ std::string finish_tile_job(const GridOptions& o, const GridReport& r)
         fs::remove(o.output, ec);
         throw;
     }
-    const std::string text = record_text(o, r);
+    // The tile as written, for --mosaic to tell it from one put in its place.
+    const std::optional<FileStamp> tile = stamp_of(o.output);
+    if (!tile)
+        throw InputError(o.output + ": the tile cannot be read once written (" +
+                         std::generic_category().message(errno) + ")");
+    const std::string text = record_text(o, r, *tile);
     write_bytes(o.output + record_extension, std::vector<unsigned char>(text.begin(), text.end()), {});
     const long long cells = r.with_points + r.filled + r.nodata;
     return "tile " + std::to_string(o.job->number) + "/" + std::to_string(o.job->of) + ": " +
@@ -378,6 +404,7 @@ std::string mosaic_step(const GridOptions& o)
                          ": plan again with --overwrite");
     std::vector<std::optional<TileRecord>> done(static_cast<std::size_t>(lines) + 1);
     std::vector<std::pair<long, std::string>> foreign;
+    std::vector<long> changed;
     std::error_code ec;
     for (fs::directory_iterator it(folder + "/tiles", ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() != record_extension) continue;
@@ -390,9 +417,15 @@ std::string mosaic_step(const GridOptions& o)
             continue;
         }
         if (r->of != lines || r->number < 1 || r->number > lines) continue;
+        const std::optional<FileStamp> now = stamp_of(fs::path(it->path()).replace_extension().string());
+        if (!now || now->size != r->tile.size || now->mtime_ns != r->tile.mtime_ns) {
+            changed.push_back(r->number);
+            continue;
+        }
         done[static_cast<std::size_t>(r->number)] = r;
     }
     refuse_foreign(folder, plan, foreign);
+    refuse_changed(folder, plan, changed);
     std::vector<long> missing;
     std::vector<std::string> tiles;
     for (long n = 1; n <= lines; ++n)

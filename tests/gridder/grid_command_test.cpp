@@ -755,12 +755,25 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     EXPECT_EQ(w.unit, "ft");
     EXPECT_NE(chosen.out.find("cells of 1 foot"), std::string::npos) << chosen.out;
 
-    // A grid without a system over one that had it: the old .prj goes, and the summary says so.
+    // A grid without a system over one that had it: the old .prj goes, a
+    // .PRJ too (GDAL reads either), and the summary says so.
+    write_file(dir / "u.PRJ", "PROJCS[\"older\"]");
     const Outcome text = grid({(dir / "p.xyz").string(), "--cell", "1", "-o", (dir / "u.asc").string()});
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("coordinate system: none"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("removed " + (dir / "u.prj").string()), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("removed " + (dir / "u.prj").string() + ", " + (dir / "u.PRJ").string() + ": they held"),
+              std::string::npos)
+        << text.out;
     EXPECT_FALSE(fs::exists(dir / "u.prj"));
+    EXPECT_FALSE(fs::exists(dir / "u.PRJ"));
+    EXPECT_FALSE(written_srs(dir / "u.asc").has_srs);
+    // With a system, an older .PRJ beside the new .prj goes too.
+    write_file(dir / "u.PRJ", "PROJCS[\"older\"]");
+    const Outcome again = grid({(dir / "utm.las").string(), "--cell", "1", "-o", (dir / "u.asc").string()});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("removed " + (dir / "u.PRJ").string() + ": it held"), std::string::npos) << again.out;
+    EXPECT_FALSE(fs::exists(dir / "u.PRJ"));
+    EXPECT_TRUE(written_srs(dir / "u.asc").srs.IsSame(&utm));
     const Outcome degrees =
         grid({(dir / "p.xyz").string(), "--cell", "1", "--srs", "EPSG:4326", "-o", (dir / "d.tif").string()});
     ASSERT_EQ(degrees.status, 0) << degrees.err;
@@ -790,7 +803,7 @@ TEST(GridCommand, ProgressTellsThePartOfEachFileRead)
     std::vector<SurveyPoint> pts;
     std::vector<std::vector<double>> text;
     for (int k = 0; k < 300000; ++k) {
-        pts.push_back({k % 1000 * 0.5, k / 1000 * 0.5, k % 7 * 1.0});
+        pts.push_back({static_cast<double>(k % 1000) * 0.5, static_cast<double>(k / 1000) * 0.5, k % 7 * 1.0});
         text.push_back({pts.back().x, pts.back().y, pts.back().z});
     }
     const std::string las = (dir / "p.las").string(), xyz = (dir / "p.xyz").string();
@@ -840,6 +853,11 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         write_file(dir / folder / "notes.txt", "not a point file\n");
     }
     fs::create_symlink(dir / "none.xyz", dir / "links" / "b.xyz");
+    // A name with a backslash, and the file the reading would open in its place.
+    const fs::path backslash = dir / "links" / "d\\e.xyz";
+    write_file(backslash, "0 0 1\n9 9 2\n");
+    fs::create_directory(dir / "links" / "d");
+    write_file(dir / "links" / "d" / "e.xyz", "0 0 1\n9 9 2\n");
     ASSERT_EQ(mkfifo((dir / "fifo" / "c.las").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo((dir / "links" / "c.xyz").c_str(), 0600), 0);
     const std::string out = (dir / "g.asc").string(), fifo = (dir / "fifo" / "c.las").string();
@@ -855,6 +873,9 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "links").string(), "--cell", "1", "-o", out},
          (dir / "links" / "b.xyz").string() + ": a link to nothing (its target is missing) (--skip-unreadable"},
         {{(dir / "links" / "b.xyz").string(), "--cell", "1", "-o", out}, "b.xyz: a link to nothing"},
+        {{backslash.string(), "--cell", "1", "-o", out},
+         backslash.string() + ": the path holds a backslash, which the point reading takes for a folder separator: it "
+                              "cannot name this file (rename it)"},
         {{(dir / "fifo").string(), "--cell", "1", "-o", out}, fifo + ": not a regular file"},
         {{fifo, "--cell", "1", "-o", out}, fifo + ": not a regular file"},
         {{(dir / "fifo").string(), "--cell", "1", "--tile-size", "4", "-o", out}, fifo + ": not a regular file"},
@@ -888,11 +909,11 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         grid({(dir / "links").string(), (dir / "fifo").string(), "--cell", "1", "--skip-unreadable", "-o", out});
     ASSERT_EQ(skipped.status, 0) << skipped.err;
     EXPECT_EQ(skipped.out.rfind("read 4 points from 2 files\n", 0), 0u) << skipped.out;
-    for (const fs::path& p : {dir / "links" / "b.xyz", dir / "links" / "c.xyz", dir / "fifo" / "c.las"}) {
+    for (const fs::path& p : {dir / "links" / "b.xyz", dir / "links" / "c.xyz", backslash, dir / "fifo" / "c.las"}) {
         EXPECT_NE(skipped.err.find("kestranov-grid: warning: skipped " + p.string() + ": "), std::string::npos);
         EXPECT_NE(skipped.out.find("\nskipped " + p.string() + ": "), std::string::npos);
     }
-    EXPECT_EQ(std::count(skipped.err.begin(), skipped.err.end(), '\n'), 3) << skipped.err;
+    EXPECT_EQ(std::count(skipped.err.begin(), skipped.err.end(), '\n'), 4) << skipped.err;
 
     // A .prj of an older grid that cannot be taken away would give the new
     // grid without a system the older one's: nothing is written. Its folder

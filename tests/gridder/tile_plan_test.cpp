@@ -353,6 +353,7 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
     write_file(in / "edges.xyz", text);
     const std::string bounds[] = {"480000", "2150000", "480003.1", "2150002.3"};
     fs::copy_file(in / "edges.xyz", in / "line\nbreak.xyz");
+    fs::copy_file(in / "edges.xyz", in / "back\\slash.xyz");
     const struct {
         const char* folder;
         const char* file;
@@ -365,6 +366,9 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
          "plan into another folder"},
         {"fine", "line\nbreak.xyz",
          ": a file whose name holds a line break cannot be written in jobs.txt (a line a job): rename it"},
+        {"fine", "back\\slash.xyz",
+         ": the path holds a backslash, which the point reading takes for a folder separator: it cannot name this "
+         "file (rename it)"},
     };
     for (const auto& r : refused) {
         const fs::path log = dir / "refused.log";
@@ -410,9 +414,29 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
                                           "/tiles/3_2.tif is a tile of another plan (plan " + id(earlier) +
                                           ", not this folder's " + id(folder) +
                                           "): run line 14 of jobs.txt again, then --mosaic again\n");
+            // The other plan's tile alone over this one's, its record left: told by its size and time.
+            EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
+            fs::copy_file(earlier / "tiles" / "3_2.tif", folder / "tiles" / "3_2.tif",
+                          fs::copy_options::overwrite_existing);
+            fs::remove(log);
+            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
+            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
+                                          "/tiles/3_2.tif is not the tile its job wrote (its size or modification "
+                                          "time is not its record's): run line 14 of jobs.txt again, then --mosaic "
+                                          "again\n");
         }
         EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
         EXPECT_EQ(grid({"-q", "--mosaic", folder.string()}, log), 0) << read_file(log);
+        if (earlier.empty()) {
+            // Tiles cut short after their jobs: each named by its line.
+            for (const char* f : {"1_0.tif", "0_0.tif"}) fs::resize_file(folder / "tiles" / f, 100);
+            fs::remove(log);
+            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
+            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
+                                          "/tiles/0_0.tif and 1 more tiles are not the ones their jobs wrote (their "
+                                          "sizes or modification times are not their records'): run lines 1, 2 of "
+                                          "jobs.txt again, then --mosaic again\n");
+        }
         earlier = folder;
     }
 }
