@@ -803,7 +803,8 @@ TEST(GridCommand, ProgressTellsThePartOfEachFileRead)
     std::vector<SurveyPoint> pts;
     std::vector<std::vector<double>> text;
     for (int k = 0; k < 300000; ++k) {
-        pts.push_back({static_cast<double>(k % 1000) * 0.5, static_cast<double>(k / 1000) * 0.5, k % 7 * 1.0});
+        const int column = k % 1000, row = k / 1000;
+        pts.push_back({column * 0.5, row * 0.5, k % 7 * 1.0});
         text.push_back({pts.back().x, pts.back().y, pts.back().z});
     }
     const std::string las = (dir / "p.las").string(), xyz = (dir / "p.xyz").string();
