@@ -399,6 +399,12 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
         // A tile gone: the last step names its line, and that line run again completes the plan.
         fs::remove(folder / "tiles" / "3_2.tif");
         const fs::path log = folder.string() + ".again";
+        // --mosaic refused, and the one line it says after "kestranov-grid: FOLDER/tiles/".
+        const auto mosaic_refused = [&](const std::string& told) {
+            fs::remove(log);
+            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
+            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() + "/tiles/" + told + "\n");
+        };
         EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
         EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
                                       ": 1 of 20 tiles are not done (line 14 of jobs.txt: tiles/3_2.tif): run it "
@@ -408,34 +414,25 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
             for (const char* f : {"3_2.tif", "3_2.tif.done"})
                 fs::copy_file(earlier / "tiles" / f, folder / "tiles" / f, fs::copy_options::overwrite_existing);
             const auto id = [](const fs::path& plan) { return lines_of(plan / "plan.txt").at(0).substr(5); };
-            fs::remove(log);
-            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
-            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
-                                          "/tiles/3_2.tif is a tile of another plan (plan " + id(earlier) +
-                                          ", not this folder's " + id(folder) +
-                                          "): run line 14 of jobs.txt again, then --mosaic again\n");
+            mosaic_refused("3_2.tif is a tile of another plan (plan " + id(earlier) + ", not this folder's " +
+                           id(folder) + "): run line 14 of jobs.txt again, then --mosaic again");
             // The other plan's tile alone over this one's, its record left: told by its size and time.
             EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
             fs::copy_file(earlier / "tiles" / "3_2.tif", folder / "tiles" / "3_2.tif",
                           fs::copy_options::overwrite_existing);
-            fs::remove(log);
-            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
-            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
-                                          "/tiles/3_2.tif is not the tile its job wrote (its size or modification "
-                                          "time is not its record's): run line 14 of jobs.txt again, then --mosaic "
-                                          "again\n");
+            mosaic_refused(
+                "3_2.tif is not the tile its job wrote (its size or modification time is not its "
+                "record's): run line 14 of jobs.txt again, then --mosaic again");
         }
         EXPECT_EQ(shell("sed -n 14p " + quoted((folder / "jobs.txt").string()) + " | sh", log), 0);
         EXPECT_EQ(grid({"-q", "--mosaic", folder.string()}, log), 0) << read_file(log);
         if (earlier.empty()) {
             // Tiles cut short after their jobs: each named by its line.
             for (const char* f : {"1_0.tif", "0_0.tif"}) fs::resize_file(folder / "tiles" / f, 100);
-            fs::remove(log);
-            EXPECT_EQ(grid({"--mosaic", folder.string()}, log), 1);
-            EXPECT_EQ(read_file(log), "kestranov-grid: " + folder.string() +
-                                          "/tiles/0_0.tif and 1 more tiles are not the ones their jobs wrote (their "
-                                          "sizes or modification times are not their records'): run lines 1, 2 of "
-                                          "jobs.txt again, then --mosaic again\n");
+            mosaic_refused(
+                "0_0.tif and 1 more tiles are not the ones their jobs wrote (their sizes or "
+                "modification times are not their records'): run lines 1, 2 of jobs.txt again, then "
+                "--mosaic again");
         }
         earlier = folder;
     }
