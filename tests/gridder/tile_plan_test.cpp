@@ -436,6 +436,45 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
         }
         earlier = folder;
     }
+
+    // Files whose one point lies in the ring of a tile, beside each side of
+    // each tile (the grid's own ring on the outer sides), nowhere else: the
+    // tile reads them for the fill of its edge cells. On this lattice from
+    // x = 0.3 the double corner 0.3 + 6 * 0.1 lies beyond the first double
+    // of column 6, so a ring of one cell measured on the doubles would miss
+    // the point there.
+    const fs::path ring = dir / "ring";
+    const double x0 = 0.3, y1 = 2.6;
+    const std::int64_t ring_cols = 31, ring_rows = 23;
+    // The first (or last) double of column `c`, exactly.
+    const auto column_end = [&](std::int64_t c, bool last) {
+        double x = x0 + static_cast<double>(last ? c + 1 : c) * size;
+        while (exact_oracle::floor_cell(x, x0, size) < c) x = std::nextafter(x, 1e300);
+        while (exact_oracle::floor_cell(x, x0, size) > c) x = std::nextafter(x, -1e300);
+        while (last && exact_oracle::floor_cell(std::nextafter(x, 1e300), x0, size) == c) x = std::nextafter(x, 1e300);
+        while (!last && exact_oracle::floor_cell(std::nextafter(x, -1e300), x0, size) == c)
+            x = std::nextafter(x, -1e300);
+        return x;
+    };
+    const auto mid = [&](std::int64_t cell) { return (static_cast<double>(cell) + 0.5) * size; };
+    int files = 0;
+    for (std::int64_t c0 = 0; c0 < ring_cols; c0 += tile)
+        for (std::int64_t r0 = 0; r0 < ring_rows; r0 += tile) {
+            const std::int64_t c1 = std::min(c0 + tile, ring_cols), r1 = std::min(r0 + tile, ring_rows);
+            const double y_mid = y1 - mid((r0 + r1) / 2), x_mid = x0 + mid((c0 + c1) / 2);
+            const std::pair<double, double> beside[] = {{column_end(c0 - 1, false), y_mid},
+                                                        {column_end(c1, true), y_mid},
+                                                        {x_mid, y1 - mid(r0 - 1)},
+                                                        {x_mid, y1 - mid(r1)}};
+            for (const auto& [x, y] : beside) {
+                std::snprintf(line, sizeof line, "%.17g %.17g %d\n", x, y, static_cast<int>(random() % 1000));
+                write_file(ring / ("p" + std::to_string(files++) + ".xyz"), line);
+            }
+        }
+    const Planned p = plan_and_run({ring.string(), "--cell", "0.1", "--bounds", "0.3", "0.3", "3.4", "2.6"}, "0.7",
+                                   dir / "ring plan", "sh", dir / "ring.tif");
+    EXPECT_EQ(p.jobs.size(), 20u);
+    EXPECT_GT(expect_same_grid(dir / "ring plan" / "mosaic.vrt", dir / "ring.tif"), 0);
 }
 
 // The real samples: a LAS delivery and the same points as LAZ 1.4 under
