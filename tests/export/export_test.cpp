@@ -153,11 +153,19 @@ TEST_F(SameRun, EpsgCodeIsReadBackAsThatSystemAndAScaleIsIgnoredForAnAsciiGrid)
     EXPECT_EQ(g->epsg, "32642");
     EXPECT_EQ(g->z, asc_values(folder() / "dem_lidar.asc"));
     EXPECT_NE(a.out.find("Float32 metres, EPSG:32642"), std::string::npos) << a.out;
-    // A system in feet: the numbers are feet, and the label and the band say so.
-    const Outcome feet = export_run({"dem_lidar.asc", "--epsg", "2994", "-o", "ft.tif"}, folder());
-    ASSERT_EQ(feet.status, 0) << feet.err;
-    EXPECT_NE(feet.out.find("Float32 feet, EPSG:2994"), std::string::npos) << feet.out;
-    EXPECT_EQ(read_geotiff((folder() / "ft.tif").string())->unit, "ft");
+    // A system in feet: the numbers are feet, and the label and the band say
+    // which foot (the US survey foot is longer by 2 parts in a million).
+    const struct {
+        const char* epsg;
+        const char* label;
+        const char* band;
+    } feet_systems[] = {{"2994", "feet", "ft"}, {"2264", "US survey feet", "US survey foot"}};
+    for (const auto& f : feet_systems) {
+        const Outcome feet = export_run({"dem_lidar.asc", "--epsg", f.epsg, "-o", "ft.tif"}, folder());
+        ASSERT_EQ(feet.status, 0) << feet.err;
+        EXPECT_NE(feet.out.find(std::string("Float32 ") + f.label + ", EPSG:" + f.epsg), std::string::npos) << feet.out;
+        EXPECT_EQ(read_geotiff((folder() / "ft.tif").string())->unit, f.band);
+    }
     // A geographic system's cells are degrees: nothing says the heights' unit.
     const Outcome degrees = export_run({"dem_lidar.asc", "--epsg", "4326", "-o", "deg.tif"}, folder());
     ASSERT_EQ(degrees.status, 0) << degrees.err;

@@ -45,6 +45,7 @@ Outcome grid(const std::vector<std::string>& args)
 struct SurveyPoint {
     double x, y, z;
     int classification = 2, return_number = 1, returns = 1;
+    int flags = 0;  // synthetic 1, key-point 2, withheld 4: beside the class, never part of it
 };
 
 void put_le(std::string& b, std::size_t at, std::uint64_t v, int n)
@@ -105,10 +106,11 @@ std::string las_file(const std::vector<SurveyPoint>& pts, bool v14, const std::v
                    static_cast<std::uint32_t>(static_cast<std::int32_t>(std::llround(v[a] * 1000))), 4);
         if (v14) {
             b[at + 14] = static_cast<char>(p.return_number | p.returns << 4);
+            b[at + 15] = static_cast<char>(p.flags);
             b[at + 16] = static_cast<char>(p.classification);
         } else {
             b[at + 14] = static_cast<char>(p.return_number | p.returns << 3);
-            b[at + 15] = static_cast<char>(p.classification);
+            b[at + 15] = static_cast<char>(p.classification | p.flags << 5);
         }
         at += length;
     }
@@ -528,7 +530,8 @@ TEST(GridCommand, LikeConsoleStopsWhereTheConsoleStops)
 // --class and --return keep what a plain reading of the records keeps: the
 // grid of the filtered LAS is the grid of a text file of the points the
 // test's own rule kept, for both record layouts, with records whose return
-// number is 0 or beyond their count of returns among them.
+// number is 0 or beyond their count of returns among them, and with the
+// synthetic, key-point and withheld flags set beside their classes.
 TEST(GridCommand, FiltersKeepThePointsTheirRuleNames)
 {
     TempDir dir;
@@ -538,6 +541,7 @@ TEST(GridCommand, FiltersKeepThePointsTheirRuleNames)
     for (int k = 0; k < 600; ++k) {
         SurveyPoint p{500 + coordinate(random) / 8.0, 700 + coordinate(random) / 8.0, height(random) / 8.0};
         p.classification = cls(random), p.returns = ret(random), p.return_number = ret(random);
+        p.flags = static_cast<int>(random() % 8);
         pts.push_back(p);
     }
     struct Case {
@@ -653,9 +657,8 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     write_file(dir / "no_text.las", las_file(pts, true, {{2112, std::string(4, '\0')}}));
     write_file(dir / "quotes_keys.las", las_file(pts, false, {{2112, "''"}, {34735, geokeys_of_epsg(32642)}}));
     write_file(dir / "p.xyz", "10 10 1\n");
-    OGRSpatialReference utm, oregon;
+    OGRSpatialReference utm;
     utm.importFromEPSG(32642);
-    oregon.importFromEPSG(2994);
     for (const char* out : {"u.tif", "u.asc", "k.tif"}) {
         const Outcome r = grid(
             {(dir / (out[0] == 'k' ? "keys.las" : "utm.las")).string(), "--cell", "1", "-o", (dir / out).string()});
@@ -747,13 +750,26 @@ TEST(GridCommand, TheFilesCoordinateSystemReachesTheOutputs)
     EXPECT_EQ(clash3.status, 1);
     EXPECT_NE(clash3.err.find("hold different coordinate systems"), std::string::npos) << clash3.err;
     EXPECT_FALSE(fs::exists(dir / "c.tif"));
-    const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", "1", "--srs",
-                                 "EPSG:2994", "-o", (dir / "c.tif").string()});
-    ASSERT_EQ(chosen.status, 0) << chosen.err;
-    const Written w = written_srs(dir / "c.tif");
-    EXPECT_TRUE(w.srs.IsSame(&oregon));
-    EXPECT_EQ(w.unit, "ft");
-    EXPECT_NE(chosen.out.find("cells of 1 foot"), std::string::npos) << chosen.out;
+    // --srs settles it; a system in feet says which foot, in the summary and the band.
+    const struct {
+        const char* srs;
+        const char* cell;
+        const char* summary;
+        const char* band;
+    } chosen_systems[] = {{"EPSG:2994", "1", "cells of 1 foot", "ft"},
+                          {"EPSG:2264", "1", "cells of 1 US survey foot", "US survey foot"},
+                          {"EPSG:2264", "2", "cells of 2 US survey feet", "US survey foot"}};
+    for (const auto& c : chosen_systems) {
+        const Outcome chosen = grid({(dir / "utm.las").string(), (dir / "other.las").string(), "--cell", c.cell,
+                                     "--srs", c.srs, "-o", (dir / "c.tif").string()});
+        ASSERT_EQ(chosen.status, 0) << chosen.err;
+        const Written w = written_srs(dir / "c.tif");
+        OGRSpatialReference named;
+        named.SetFromUserInput(c.srs);
+        EXPECT_TRUE(w.srs.IsSame(&named)) << c.srs;
+        EXPECT_EQ(w.unit, c.band);
+        EXPECT_NE(chosen.out.find(c.summary), std::string::npos) << chosen.out;
+    }
 
     // A grid without a system over one that had it: the old .prj goes, a
     // .PRJ too (GDAL reads either), and the summary says so.

@@ -29,3 +29,32 @@ inline std::string twin_of_carried()
         }
     return las;
 }
+
+// The carried pair with flag bits above the classification (formats 0 to 5
+// keep synthetic, key-point and withheld there), which none of the samples
+// set: chunk k's first record, stored whole, gets bit 5 + k of its
+// classification byte (the 4th chunk all three), and so does every point
+// of the chunk up to the first change of class, coded as a change from
+// the first point's byte. The first change then comes from a fresh model
+// whatever that byte was, so the compressed points that follow stay the
+// same; the twin's records of those points get the same bits.
+struct FlaggedCarried {
+    std::string laz, las;
+};
+inline FlaggedCarried flagged_carried()
+{
+    FlaggedCarried f{read_file(carried / "point10_4x10.laz"), twin_of_carried()};
+    const std::size_t chunks_at = field<std::uint32_t>(f.laz, 96) + 8, records_at = field<std::uint32_t>(f.las, 96);
+    for (std::size_t k = 0; k < 4; ++k) {
+        const auto bits = static_cast<std::uint8_t>(k == 3 ? 0xE0 : 0x20 << k);
+        const std::size_t first = chunks_at + 116 * k + 15;
+        const auto cls = static_cast<std::uint8_t>(f.laz[first]);
+        f.laz[first] = static_cast<char>(cls | bits);
+        for (std::size_t r = 10 * k; r < 10 * k + 10; ++r) {
+            char& b = f.las[records_at + 20 * r + 15];
+            if (static_cast<std::uint8_t>(b) != cls) break;
+            b = static_cast<char>(cls | bits);
+        }
+    }
+    return f;
+}

@@ -265,18 +265,25 @@ TEST(LazReader, AFilterKeepsFromLazWhatItKeepsFromItsLasTwin)
     const kestranov::PointFilter filters[] = {filter_of({2}, Returns::any), filter_of({}, Returns::first),
                                               filter_of({}, Returns::last), filter_of({}, Returns::only),
                                               filter_of({1}, Returns::last)};
-    for (std::size_t k = 0; k < std::size(filters); ++k) {
-        const Session::Reading las = read_filtered("p.las", twin, filters[k]);
-        EXPECT_EQ(las.error, "");
-        for (int threads : {1, 3})
-            for (bool extents_only : {false, true})
-                EXPECT_EQ(read_filtered("p.laz", small, filters[k], threads, extents_only), las)
-                    << "filter " << k << ", " << threads << " threads" << (extents_only ? ", extents" : "");
-    }
-    // The ground filter drops points and keeps points.
+    const FlaggedCarried flagged = flagged_carried();
+    const std::pair<std::string, std::string> pairs[] = {{small, twin}, {flagged.laz, flagged.las}};
+    for (const auto& [laz, twin_las] : pairs)
+        for (std::size_t k = 0; k < std::size(filters); ++k) {
+            const Session::Reading las = read_filtered("p.las", twin_las, filters[k]);
+            EXPECT_EQ(las.error, "");
+            for (int threads : {1, 3})
+                for (bool extents_only : {false, true})
+                    EXPECT_EQ(read_filtered("p.laz", laz, filters[k], threads, extents_only), las)
+                        << "filter " << k << ", " << threads << " threads" << (extents_only ? ", extents" : "")
+                        << (&laz == &pairs[1].first ? ", flagged" : "");
+        }
+    // The ground filter drops points and keeps points; the flags above the
+    // classification change no point's class.
     const kestranov::FilterTally ground = read_filtered("p.laz", small, filters[0]).tally;
     EXPECT_GT(ground.kept, 0);
     EXPECT_LT(ground.kept, 40);
+    for (const kestranov::PointFilter& f : {filter_of({1}, Returns::any), filters[0]})
+        EXPECT_EQ(read_filtered("p.laz", flagged.laz, f).tally, read_filtered("p.laz", small, f).tally);
 
     if (const std::string why = missing_sample({laz_data / "point10.laz", laz_data / "autzen_f8.laz"}); !why.empty())
         GTEST_SKIP() << why;

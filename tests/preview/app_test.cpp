@@ -102,6 +102,13 @@ TEST(Naming, TheUnitIsThatOfAPrjBesideTheModel)
     std::ofstream(dir / "ft.prj") << feet;
     ASSERT_TRUE(kestranov::preview::unit_beside(dir / "ft.asc"));
     EXPECT_EQ(kestranov::preview::unit_beside(dir / "ft.asc")->code, "ft");
+    // The US survey foot is another foot, and says so.
+    const std::string us_feet = std::string(feet).replace(std::string(feet).rfind("UNIT["), std::string::npos,
+                                                          "UNIT[\"US survey foot\",0.304800609601219]]");
+    std::ofstream(dir / "ftus.prj") << us_feet;
+    ASSERT_TRUE(kestranov::preview::unit_beside(dir / "ftus.asc"));
+    EXPECT_EQ(kestranov::preview::unit_beside(dir / "ftus.asc")->code, "US survey foot");
+    EXPECT_EQ(kestranov::preview::unit_beside(dir / "ftus.asc")->many, "US survey feet");
     // Degrees are no unit of height: a geographic system names none.
     std::ofstream(dir / "deg.prj") << "GEOGCS[\"WGS 84\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,"
                                       "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
