@@ -10,6 +10,13 @@
 
 namespace kestranov {
 
+// Point formats 0 to 5 hold the classification in the low 5 bits of its
+// byte, the synthetic, key-point and withheld flags above them; formats 6
+// to 10 give it a whole byte and keep the flags apart. Every reader and
+// decoder of the narrow byte takes the class from it here.
+constexpr std::uint8_t narrow_class_bits = 0x1F;
+constexpr std::uint8_t narrow_class(std::uint8_t byte) { return static_cast<std::uint8_t>(byte & narrow_class_bits); }
+
 struct PointFilter {
     std::bitset<256> classes;  // the classifications kept, when by_class
     bool by_class = false;

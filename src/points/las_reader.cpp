@@ -66,7 +66,7 @@ void read_attributes(const unsigned char* p, std::size_t length, std::size_t n, 
         const unsigned char* record = p + r * length;
         const unsigned returns = record[14];
         PointAttributes& a = out[r];
-        a.classification = static_cast<std::uint8_t>(wide ? record[16] : record[15] & 0x1Fu);
+        a.classification = wide ? record[16] : narrow_class(record[15]);
         a.return_number = static_cast<std::uint8_t>(wide ? returns & 0x0Fu : returns & 7u);
         a.number_of_returns = static_cast<std::uint8_t>(wide ? returns >> 4 : (returns >> 3) & 7u);
     }

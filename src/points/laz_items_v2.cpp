@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/point_filter.h"
 #include "points/las_header.h"
 
 namespace kestranov {
@@ -98,7 +99,7 @@ LazPoint Point10Decoder::point() const
     return {x_,
             y_,
             z_,
-            static_cast<std::uint8_t>(classification_ & 0x1F),
+            narrow_class(classification_),
             static_cast<std::uint8_t>(flags_ & 7),
             static_cast<std::uint8_t>((flags_ >> 3) & 7)};
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/point_filter.h"
 #include "points/las_header.h"
 #include "points/laz_arithmetic.h"
 #include "points/laz_median.h"
@@ -314,7 +315,7 @@ inline void Point14Decoder::next(LayerStreams& s, LazPoint& out)
 
     if (classification_changes_) {
         const std::uint32_t single_return = r == 1 && r >= n ? 1 : 0;
-        const std::uint32_t context = ((c->classification & 0x1F) << 1) + single_return;
+        const std::uint32_t context = (narrow_class(static_cast<std::uint8_t>(c->classification)) << 1) + single_return;
         c->classification = s.classification.decode_symbol(made(m.classification[context], 256));
     }
     c->gps_time_changed = gps_time_changed;
