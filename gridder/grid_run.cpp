@@ -14,6 +14,7 @@
 #include "gridder/door_reading.h"
 #include "gridder/gdal_module.h"
 #include "gridder/grid_output.h"
+#include "gridder/lattice_or_error.h"
 #include "gridder/point_inputs.h"
 #include "gridder/progress.h"
 #include "platform/memory.h"
@@ -85,12 +86,6 @@ LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
 {
     if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return {std::nullopt, beyond};
     return make_lattice_grid(l, o.keep, available_memory_bytes());
-}
-
-Lattice lattice_or_error(const LatticeResult& r)
-{
-    if (!r.error.empty()) throw InputError(r.error);
-    return r.lattice;
 }
 
 // The smallest and largest X and Y of the points added, from the first one.

@@ -8,6 +8,7 @@
 
 #include "core/fatal.h"
 #include "gridder/door_reading.h"
+#include "gridder/lattice_or_error.h"
 #include "gridder/point_inputs.h"
 #include "gridder/tile_stamps.h"
 #include "platform/input_file.h"
@@ -19,12 +20,6 @@ namespace kestranov::gridder {
 namespace {
 
 namespace fs = std::filesystem;
-
-Lattice lattice_or_error(const LatticeResult& r)
-{
-    if (!r.error.empty()) throw InputError(r.error);
-    return r.lattice;
-}
 
 // Every file read once for the range of its points (those the filters
 // keep), as the first pass of a single run reads them; `seen` takes what
