@@ -241,33 +241,15 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
         }
     }
     std::vector<std::string> given;
-    bool options_end = false;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        std::string a = args[k];
-        if (options_end || a.empty() || a[0] != '-' || a == "-") {
-            o.inputs.push_back(a);
+    models::ArgumentScanner s(args);
+    while (s.next()) {
+        if (!s.is_option()) {
+            o.inputs.push_back(s.word());
             continue;
         }
-        if (a == "--") {
-            options_end = true;
-            continue;
-        }
-        // --name=value is --name value, as GNU tools take it.
-        std::optional<std::string> attached;
-        if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            attached = a.substr(eq + 1);
-            a.resize(eq);
-        }
+        const std::string& a = s.name();
         given.push_back(a);
-        const auto value = [&]() -> std::string {
-            if (attached) {
-                std::string v = *attached;
-                attached.reset();
-                return v;
-            }
-            if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
-            return args[++k];
-        };
+        const auto value = [&] { return s.value(); };
         if (a == "--cell")
             o.cell = number(a, value());
         else if (a == "-o" || a == "--output")
@@ -279,19 +261,21 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
         else if (a == "--return")
             o.filter.returns = static_cast<PointFilter::Returns>(word(a, value(), {"any", "first", "last", "only"}));
         else if (a == "--bounds") {
-            if (attached) throw UsageError("--bounds takes four values: --bounds XMIN YMIN XMAX YMAX");
+            if (s.attached()) throw UsageError("--bounds takes four values: --bounds XMIN YMIN XMAX YMAX");
             std::array<double, 4> b{};
             for (double& v : b) {
-                if (k + 1 >= args.size()) throw UsageError("--bounds takes four values: XMIN YMIN XMAX YMAX");
-                v = number(a, args[++k]);
+                const std::optional<std::string> w = s.following();
+                if (!w) throw UsageError("--bounds takes four values: XMIN YMIN XMAX YMAX");
+                v = number(a, *w);
             }
             o.bounds = b;
         } else if (a == "--window") {
-            if (attached) throw UsageError("--window takes four values: --window COL ROW COLS ROWS");
+            if (s.attached()) throw UsageError("--window takes four values: --window COL ROW COLS ROWS");
             std::array<std::int64_t, 4> w{};
             for (std::int64_t& v : w) {
-                if (k + 1 >= args.size()) throw UsageError("--window takes four values: COL ROW COLS ROWS");
-                v = whole(a, args[++k], 0, lattice_max_side);
+                const std::optional<std::string> t = s.following();
+                if (!t) throw UsageError("--window takes four values: COL ROW COLS ROWS");
+                v = whole(a, *t, 0, lattice_max_side);
             }
             o.window = w;
         } else if (a == "--tile-size")
@@ -332,7 +316,7 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.version = true;
         else
             throw UsageError("unknown option " + a);
-        if (attached) throw UsageError(a + " takes no value");
+        if (s.attached()) throw UsageError(a + " takes no value");
     }
     refuse_repeats(given);
     check(o, given);

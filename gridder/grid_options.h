@@ -11,6 +11,7 @@
 
 #include "core/point_filter.h"
 #include "grid/lattice_grid.h"
+#include "models/argument_scanner.h"
 
 namespace kestranov::gridder {
 
@@ -56,9 +57,8 @@ struct GridOptions {
     OutputKind kind = OutputKind::geotiff;
 };
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// The companions' usage error: one type for every program's command line.
+using UsageError = models::UsageError;
 
 // More tiles than this in one plan is more likely a --tile-size typed in
 // the wrong unit than a wish: --force makes the plan all the same.

@@ -38,11 +38,6 @@ Options parse_arguments(const std::vector<std::string>& args, bool takes_epsg)
 {
     Options opt;
     bool have_input = false;
-    bool options_done = false;
-    const auto take_value = [&](std::size_t& i, const std::string& flag) -> std::string {
-        if (i + 1 >= args.size()) throw UsageError(flag + " needs a value");
-        return args[++i];
-    };
     const auto set_scale = [&](const std::string& v) {
         opt.scale = scale_unit(v);
         if (!opt.scale) throw UsageError("bad --scale value '" + v + "' (use m, dm, cm or mm)");
@@ -52,27 +47,23 @@ Options parse_arguments(const std::vector<std::string>& args, bool takes_epsg)
         opt.output = v;
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!options_done && a.size() > 1 && a[0] == '-') {
-            if (a == "--")
-                options_done = true;
-            else if (a == "-h" || a == "--help")
+    ArgumentScanner s(args);
+    while (s.next()) {
+        const std::string& a = s.name();
+        if (s.is_option()) {
+            // Only the options that take a value take it as --name=value.
+            const bool takes_value = a == "--scale" || a == "--output" || (takes_epsg && a == "--epsg");
+            if (s.attached() && !takes_value) throw UsageError("unknown option '" + s.word() + "'");
+            if (a == "-h" || a == "--help")
                 opt.help = true;
             else if (a == "--version")
                 opt.version = true;
             else if (a == "--scale")
-                set_scale(take_value(i, a));
-            else if (a.rfind("--scale=", 0) == 0)
-                set_scale(a.substr(8));
+                set_scale(s.value());
             else if (a == "-o" || a == "--output")
-                set_output(take_value(i, a));
-            else if (a.rfind("--output=", 0) == 0)
-                set_output(a.substr(9));
+                set_output(s.value());
             else if (takes_epsg && a == "--epsg")
-                opt.epsg = epsg_code(take_value(i, a));
-            else if (takes_epsg && a.rfind("--epsg=", 0) == 0)
-                opt.epsg = epsg_code(a.substr(7));
+                opt.epsg = epsg_code(s.value());
             else
                 throw UsageError("unknown option '" + a + "'");
             continue;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "models/argument_scanner.h"
+
 namespace kestranov::models {
 
 struct ScaleUnit {
@@ -25,11 +27,6 @@ struct Options {
     std::optional<ScaleUnit> scale;
     std::optional<int> epsg;  // only where the companion takes --epsg
     bool help = false, version = false;
-};
-
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // `args` excludes the program name; `takes_epsg` admits --epsg CODE. Throws

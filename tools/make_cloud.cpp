@@ -10,6 +10,7 @@
 
 #include "cloud_model.h"
 #include "core/version.h"
+#include "models/argument_scanner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,9 +77,7 @@ struct Options {
     double z_lo = 0, z_hi = 0;
 };
 
-struct UsageError {
-    std::string message;
-};
+using kestranov::models::UsageError;
 
 std::uint64_t parse_count(std::string_view name, std::string_view text)
 {
@@ -102,8 +101,12 @@ Options parse(int argc, char** argv)
 {
     Options opt;
     bool have_out = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
+    // Every --name takes the word after it, "--" and --name=value included.
+    kestranov::models::ArgumentScanner s(
+        {argv + 1, argv + argc},
+        {.double_dash_ends_options = false, .attached_values = false, .long_options_only = true});
+    while (s.next()) {
+        const std::string& arg = s.word();
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage_text, stdout);
             std::exit(0);  // NOLINT(concurrency-mt-unsafe): the options are read before any thread starts
@@ -120,9 +123,8 @@ Options parse(int argc, char** argv)
             opt.survey = true;
             continue;
         }
-        if (arg.size() > 2 && arg.substr(0, 2) == "--") {
-            if (i + 1 >= argc) throw UsageError{std::string(arg) + " needs a value"};
-            const std::string_view value = argv[++i];
+        if (s.is_option()) {
+            const std::string value = s.value();
             if (arg == "--points") {
                 opt.points = parse_count(arg, value);
                 opt.have_points = true;
@@ -136,26 +138,26 @@ Options parse(int argc, char** argv)
                 else if (value == "random")
                     opt.random_order = true;
                 else
-                    throw UsageError{"--order must be scan or random, got '" + std::string(value) + "'"};
+                    throw UsageError{"--order must be scan or random, got '" + value + "'"};
             } else if (arg == "--x0") {
                 opt.x0 = parse_real(arg, value);
             } else if (arg == "--y0") {
                 opt.y0 = parse_real(arg, value);
             } else if (arg == "--xy-decimals") {
-                if (value != "2" && value != "3")
-                    throw UsageError{"--xy-decimals must be 2 or 3, got '" + std::string(value) + "'"};
+                if (value != "2" && value != "3") throw UsageError{"--xy-decimals must be 2 or 3, got '" + value + "'"};
                 opt.xy_decimals = value[0] - '0';
             } else if (arg == "--z-range") {
-                if (i + 1 >= argc) throw UsageError{"--z-range needs two values"};
+                const std::optional<std::string> high = s.following();
+                if (!high) throw UsageError{"--z-range needs two values"};
                 opt.z_lo = parse_real(arg, value);
-                opt.z_hi = parse_real(arg, argv[++i]);
+                opt.z_hi = parse_real(arg, *high);
                 opt.z_range = true;
             } else {
-                throw UsageError{"unknown option " + std::string(arg)};
+                throw UsageError{"unknown option " + arg};
             }
         } else {
             if (have_out) throw UsageError{"more than one output file given"};
-            opt.out = std::string(arg);
+            opt.out = arg;
             have_out = true;
         }
     }
@@ -335,7 +337,7 @@ int main(int argc, char** argv)
     try {
         return run(parse(argc, argv));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "make_cloud: %s\n\n%s", e.message.c_str(), usage_text);
+        std::fprintf(stderr, "make_cloud: %s\n\n%s", e.what(), usage_text);
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_cloud: %s\n", e.what());

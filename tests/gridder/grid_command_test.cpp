@@ -204,6 +204,9 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{"--mosaic", dir.path().string(), "--cell", "1"}, "--cell cannot be used with --mosaic"},
         {{"--mosaic", dir.path().string(), in}, "--mosaic FOLDER takes no point file"},
         {{in, "--cell=1", "-o", out, "--quiet=yes"}, "--quiet takes no value"},
+        {{in, "--cell", "1", "-o", out, "-q=yes"}, "unknown option -q=yes"},
+        {{in, "--cell", "1", "-o"}, "-o needs a value"},
+        {{in, "--cell", "1", "-o", out, "--bounds=0", "0", "4", "4"}, "--bounds takes four values: --bounds XMIN"},
         // A second value would silently replace the first.
         {{in, "--cell", "1", "--cell", "2", "-o", out}, "--cell given twice: give it once"},
         {{in, "--cell", "1", "-o", out, "--output", out}, "-o given twice (as -o and --output): give it once"},

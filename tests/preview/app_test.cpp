@@ -49,6 +49,9 @@ TEST(Arguments, MalformedCommandLinesAreUsageErrors)
         {"a.asc", "-o", ""},
         {"a.asc", "b.asc"},
         {"-x", "a.asc"},
+        {"--help=yes", "a.asc"},   // a flag takes no =value
+        {"a.asc", "--epsg=4326"},  // only kestranov-export takes --epsg
+        {"a.asc", "-o=b.png"},     // =value after a long name only
     };
     for (const auto& args : bad)
         EXPECT_THROW(kp::parse_arguments(args), kp::UsageError) << ::testing::PrintToString(args);

@@ -510,6 +510,7 @@ TEST_F(MakeCloud, RejectsBadArguments)
         "--points 100 --size 10000.01",
         "--points 100 --colour red",
         "--points 100 --seed",  // option without value
+        "--points=100",         // no --name=value here
         "--points 100 --seed -1",
         "--points 100 --xy-decimals 4",
         "--points 100 --xy-decimals 3 --las",  // LAS holds centimetres
