@@ -1,4 +1,5 @@
 #include "grid/cell_batch.h"
+#include "grid/point_lanes_x86.h"
 #include "platform/x86_intrinsics.h"
 
 namespace kestranov {
@@ -20,23 +21,12 @@ namespace {
 [[gnu::target("avx512f,avx512vl")]] std::size_t place_avx512(const Point* pts, std::size_t n, const Extents& e,
                                                              double inverse, double* const* dtab, double** cell)
 {
-    const auto* v = reinterpret_cast<const double*>(pts);
-    // Eight points are 24 values: x at 0, 3, 6, ... of them.
-    const __m512i x01 = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0), y01 = _mm512_setr_epi64(1, 4, 7, 10, 13, 0, 0, 0),
-                  z01 = _mm512_setr_epi64(2, 5, 8, 11, 14, 0, 0, 0);
-    const __m512i x2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 0, 10, 13), y2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 8, 11, 14),
-                  z2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 9, 12, 15);
     const __m512d Xmin = _mm512_set1_pd(e.Xmin), Xmax = _mm512_set1_pd(e.Xmax), Ymin = _mm512_set1_pd(e.Ymin),
                   Ymax = _mm512_set1_pd(e.Ymax), Zmin = _mm512_set1_pd(e.Zmin), Zmax = _mm512_set1_pd(e.Zmax);
     const __m512d inv = _mm512_set1_pd(inverse);
     std::size_t k = 0;
     for (; k + 8 <= n; k += 8) {
-        const double* p = v + 3 * k;
-        const __m512d a = _mm512_loadu_pd(p), b = _mm512_loadu_pd(p + 8), c = _mm512_loadu_pd(p + 16);
-        // Lanes 0-5 from the first 16 values, 6-7 (5-7 for y, z) from the last 8.
-        const __m512d x = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, x01, b), 0xC0, x2, c);
-        const __m512d y = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, y01, b), 0xE0, y2, c);
-        const __m512d z = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, z01, b), 0xE0, z2, c);
+        const auto [x, y, z] = eight_points(pts + k);
         const __mmask8 inside = _mm512_cmp_pd_mask(x, Xmin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(x, Xmax, _CMP_LE_OQ) &
                                 _mm512_cmp_pd_mask(y, Ymin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(y, Ymax, _CMP_LE_OQ) &
                                 _mm512_cmp_pd_mask(z, Zmin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(z, Zmax, _CMP_LE_OQ);

@@ -1,5 +1,6 @@
 #include "grid/lattice_cells.h"
 
+#include "grid/point_lanes_x86.h"
 #include "platform/cpu_features.h"
 #include "platform/x86_intrinsics.h"
 
@@ -55,21 +56,14 @@ constexpr double most_cells = 0x1p51;
                                                                     const LatticeStorage& s, std::size_t* at,
                                                                     Placed& placed)
 {
-    const auto* v = reinterpret_cast<const double*>(pts);
-    // Eight points are 24 values: x at 0, 3, 6, ... of them.
-    const __m512i x01 = _mm512_setr_epi64(0, 3, 6, 9, 12, 15, 0, 0), y01 = _mm512_setr_epi64(1, 4, 7, 10, 13, 0, 0, 0);
-    const __m512i x2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 0, 10, 13), y2 = _mm512_setr_epi64(0, 0, 0, 0, 0, 8, 11, 14);
     const __m512d length = _mm512_set1_pd(static_cast<double>(s.row_length)), one = _mm512_set1_pd(1.0);
     const __m512d sign = _mm512_set1_pd(-0.0);
     const __m512i sink = _mm512_set1_epi64(static_cast<long long>(s.sink));
     std::size_t k = 0;
     for (; k + 8 <= n; k += 8) {
-        const double* p = v + 3 * k;
-        const __m512d a = _mm512_loadu_pd(p), b = _mm512_loadu_pd(p + 8), c = _mm512_loadu_pd(p + 16);
-        // Lanes 0-5 from the first 16 values, 6-7 (5-7 for y) from the last 8.
-        const __m512d xs = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, x01, b), 0xC0, x2, c);
-        const __m512d ys = _mm512_mask_permutexvar_pd(_mm512_permutex2var_pd(a, y01, b), 0xE0, y2, c);
-        const __m512d minus_ys = _mm512_xor_pd(ys, sign);  // rows are the rule on -y
+        const EightPoints lanes = eight_points(pts + k);
+        const __m512d xs = lanes.x;
+        const __m512d minus_ys = _mm512_xor_pd(lanes.y, sign);  // rows are the rule on -y
         __mmask8 inside_x, inside_y, slow = 0;
         const __m512d fx = floors_avx512(xs, s.x, inside_x, slow), fy = floors_avx512(minus_ys, s.y, inside_y, slow);
         const __mmask8 in_ring = inside_x & inside_y;
