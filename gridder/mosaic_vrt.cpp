@@ -48,7 +48,7 @@ std::string mosaic_vrt(const GridOptions& o, const TilePlan& plan)
     const std::vector<Statistic> statistics = statistics_of(o);
     for (std::size_t k = 0; k < statistics.size(); ++k) {
         const std::string band = std::to_string(k + 1);
-        x += "  <VRTRasterBand dataType=\"" + type + "\" band=\"" + band + "\">\n";
+        x.append("  <VRTRasterBand dataType=\"").append(type).append("\" band=\"").append(band).append("\">\n");
         if (!o.statistics.empty()) x += "    <Description>" + std::string(name_of(statistics[k])) + "</Description>\n";
         x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
         if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
