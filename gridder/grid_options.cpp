@@ -253,7 +253,10 @@ std::vector<Statistic> statistics_of(const GridOptions& o)
 std::string statistic_list(const std::vector<Statistic>& statistics)
 {
     std::string list;
-    for (const Statistic s : statistics) list += (list.empty() ? "" : ",") + std::string(name_of(s));
+    for (const Statistic s : statistics) {
+        if (!list.empty()) list += ',';
+        list += name_of(s);
+    }
     return list;
 }
 
