@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
-#include <new>
 
 #include "core/fatal.h"
 #include "core/shortest_text.h"
@@ -13,12 +13,13 @@ namespace {
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
+// n zeros from calloc: the system's zeroed pages, touched only where
+// points fall, instead of a pass over the whole grid (the types are plain
+// integers, whose zero is all bits clear).
 template <class T>
-std::unique_ptr<T[]> zeroed(std::size_t n)
+ExactSums::Zeroed<T> zeroed(std::size_t n)
 {
-    std::unique_ptr<T[]> p(new (std::nothrow) T[n]);
-    if (p) std::fill_n(p.get(), n, T{});
-    return p;
+    return ExactSums::Zeroed<T>(static_cast<T*>(std::calloc(n, sizeof(T))));
 }
 
 // q * 2^shift (q whole, below 2^128, at least 2^54), with `sticky` when a
@@ -68,27 +69,36 @@ void ExactSums::widen(double z, int e, std::uint64_t m)
 {
     const int low = e + std::countr_zero(m), high = e + 63 - std::countl_zero(m);
     const bool any = top_ >= 0;
-    const int top = any ? std::max(top_ + exponent_, high) : high;
-    if (!any || high > top_ + exponent_) highest_bit_of_ = z;
-    // The lowest bit of the whole mantissa leaves room for the values near
-    // this one, whose lowest set bits differ: fewer shifts of every cell.
-    int lowest = std::min(exponent_, e);
-    if (top - lowest >= widest) lowest = std::min(exponent_, low);
-    if (lowest < exponent_) lowest_bit_of_ = z;
-    if (top - lowest >= widest)
+    if (!any || high > highest_) highest_ = high, highest_bit_of_ = z;
+    if (!any || low < lowest_) lowest_ = low, lowest_bit_of_ = z;
+    if (highest_ - lowest_ >= widest)
         fail("the elevations " + shortest(lowest_bit_of_) + " and " + shortest(highest_bit_of_) +
              " are too far apart in scale for exact sums: from the lowest bit one sets to the highest the other "
              "does they span " +
-             std::to_string(top - lowest + 1) + " bits, more than the " + std::to_string(widest) +
+             std::to_string(highest_ - lowest_ + 1) + " bits, more than the " + std::to_string(widest) +
              " that mean and stdev hold (min, max and count are not limited)");
-    if (any && lowest < exponent_) {
-        const int shift = exponent_ - lowest;
-        for (std::size_t k = 0; k < cells_; ++k) s1_[k] = static_cast<int128>(static_cast<uint128>(s1_[k]) << shift);
-        if (s2_)
-            for (std::size_t k = 0; k < cells_; ++k) s2_[k] = shifted_left(s2_[k], 2 * shift);
+    int target = exponent_;
+    if (low < exponent_ || highest_ - exponent_ >= widest) {
+        // Room below this mantissa's last bit: a survey's elevations lie
+        // within a few powers of two of each other, and each shift is a pass
+        // over every cell. As much of it as the width leaves, and E never
+        // above a bit some elevation sets.
+        constexpr int room = 20;
+        target = std::clamp(std::min(lowest_, e) - room, highest_ - widest + 1, lowest_);
     }
-    exponent_ = lowest;
-    top_ = top - lowest;
+    if (any && target != exponent_) shift_all(exponent_ - target);
+    exponent_ = target;
+    top_ = highest_ - target;
+}
+
+void ExactSums::shift_all(int up)
+{
+    // Down, every sum is a multiple of the power taken away: nothing is lost.
+    for (std::size_t k = 0; k < cells_; ++k)
+        s1_[k] = up > 0 ? static_cast<int128>(static_cast<uint128>(s1_[k]) << up) : s1_[k] >> -up;
+    if (!s2_) return;
+    for (std::size_t k = 0; k < cells_; ++k)
+        s2_[k] = up > 0 ? shifted_left(s2_[k], 2 * up) : shifted_right(s2_[k], -2 * up);
 }
 
 double ExactSums::mean(std::size_t at) const

@@ -14,6 +14,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -77,9 +78,16 @@ public:
 
     std::size_t sink = SIZE_MAX;
 
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
+    template <class T>
+    using Zeroed = std::unique_ptr<T[], Free>;
+
 private:
     void full(std::size_t at);
     void widen(double z, int e, std::uint64_t m);
+    void shift_all(int up);
     void add_square(std::size_t at, uint128 k)
     {
         Uint256& s = s2_[at];
@@ -93,12 +101,15 @@ private:
 
     std::size_t cells_;
     bool with_sums_, squares_;
-    std::unique_ptr<std::uint32_t[]> count_;
-    std::unique_ptr<int128[]> s1_;
-    std::unique_ptr<Uint256[]> s2_;
-    int exponent_ = 1 << 20;                         // E; none yet
-    int top_ = -1;                                   // the highest bit of any |k|, counted from 2^E
-    double lowest_bit_of_ = 0, highest_bit_of_ = 0;  // the elevations that set E and top_, to name them
+    Zeroed<std::uint32_t> count_;
+    Zeroed<int128> s1_;
+    Zeroed<Uint256> s2_;
+    int exponent_ = 1 << 20;  // E; none yet
+    int top_ = -1;            // the highest bit of any |k|, counted from 2^E
+    // The lowest and highest bits any elevation sets (powers of two), and
+    // the elevations that set them, to name them.
+    int lowest_ = 0, highest_ = 0;
+    double lowest_bit_of_ = 0, highest_bit_of_ = 0;
 };
 
 }  // namespace kestranov

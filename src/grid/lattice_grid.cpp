@@ -86,7 +86,10 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     for (std::size_t k = 0; k < made.statistics_.size(); ++k) {
         std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
         if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
-        std::fill_n(cells.get(), n, empty);
+        // A summed statistic's raster is written whole by settle(), its
+        // filling rows by the filling before they are read: left untouched
+        // until then.
+        if (!summed(made.statistics_[k])) std::fill_n(cells.get(), n, empty);
         if (made.statistics_[k] == Statistic::max) made.high_ = cells.get();
         if (made.statistics_[k] == Statistic::min) made.low_ = cells.get();
         made.planes_.push_back(std::move(cells));

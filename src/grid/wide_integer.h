@@ -91,6 +91,19 @@ inline Uint256 shifted_left(const Uint256& a, int n)
     return s;
 }
 
+// a / 2^n, for 0 <= n < 256, the bits below cut off.
+inline Uint256 shifted_right(const Uint256& a, int n)
+{
+    Uint256 s;
+    const int words = n / 64, bits = n % 64;
+    for (int k = 0; k + words < 4; ++k) {
+        std::uint64_t v = a.w[k + words] >> bits;
+        if (bits != 0 && k + words + 1 < 4) v |= a.w[k + words + 1] << (64 - bits);
+        s.w[k] = v;
+    }
+    return s;
+}
+
 inline int bit_length(const Uint256& a)
 {
     for (int k = 3; k >= 0; --k)
