@@ -216,7 +216,9 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
     const Lattice l = unit_lattice(6, 4);
     const std::vector<Statistic> all = {Statistic::min, Statistic::max, Statistic::mean, Statistic::count,
                                         Statistic::stdev};
-    std::vector<Point> points{point(l, 1, 1, no_value), point(l, 0, 0, 1e8)};
+    // 0.1 first sets the sums' power of two low; 1e8 then takes the width
+    // back (every sum shifted right), 0.01 and 3e-3 / 7 lower it again.
+    std::vector<Point> points{point(l, 1, 2, 0.1), point(l, 1, 1, no_value), point(l, 0, 0, 1e8)};
     for (int k = 0; k < 300; ++k) points.push_back(point(l, 0, 0, 0.1));
     // Rows -1 to 1 and one cell of row 2: row 2 is filled from them, row 3 has no neighbour.
     const double magnitudes[] = {0.01, 1.0, 2400.0, -20.0, 1e6, 3e-3};
