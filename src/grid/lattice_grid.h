@@ -52,18 +52,19 @@ public:
     // count or stdev is among them.
     static std::uint64_t bytes_per_cell(const std::vector<Statistic>& statistics);
 
-    // Each point into its cell (or the ring's), which keeps the highest or
-    // the lowest elevation of its points; ties keep the cell's value, so the
-    // result does not depend on the order of the points. A NaN elevation
-    // changes no cell. One thread at a time: a caller reading on several
-    // threads hands its batches over to one.
+    // Each point into its cell (or the ring's): max and min keep the
+    // highest and the lowest elevation of its points (ties keep the cell's
+    // value), the sums count and add it exactly, so the result does not
+    // depend on the order of the points. A NaN elevation changes no cell. One thread at a time: a caller reading on
+    // several threads hands its batches over to one.
     void add(const Point* points, std::size_t count);
     // The summed statistics into their rasters, once the last point is
     // added and before anything is read or filled (nothing to do without them).
     void settle();
 
-    // The filling, once, of every raster but count's: every cell of the grid that received no point and
-    // has at least one neighbour that did (of its 8, ring cells included)
+    // The filling, once, of every raster but count's: every cell of the
+    // grid that received no point and has at least one neighbour that did
+    // (of its 8, ring cells included)
     // takes the mean of those neighbours' values as gridded, never of cells
     // filled here: summed in doubles in the order NW, N, NE, W, E, SW, S,
     // SE, then divided by their count. Returns the number of cells filled.
