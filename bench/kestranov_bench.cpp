@@ -184,28 +184,25 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::
 }
 
 #ifdef KESTRANOV_GRID_BINARY
-// kestranov-grid on the same cloud and cell, to an ESRI grid as the console
-// writes its ASCII grid, on `threads` threads.
-ChildRun grid_command_run(const fs::path& cloud, int threads)
+// kestranov-grid on the same cloud and cell, on `threads` threads: to an
+// ESRI grid as the console writes its ASCII grid, or with `statistics`
+// (--output-type) to a GeoTIFF.
+ChildRun grid_command_run(const fs::path& cloud, int threads, const std::string& statistics = "")
 {
-    const fs::path out = fs::temp_directory_path() / ("kestranov-bench-grid-" + std::to_string(getpid()) + ".asc");
+    const fs::path out = fs::temp_directory_path() /
+                         ("kestranov-bench-grid-" + std::to_string(getpid()) + (statistics.empty() ? ".asc" : ".tif"));
     const std::string cloud_text = cloud.string(), out_text = out.string(), threads_text = std::to_string(threads);
-    const char* argv[] = {KESTRANOV_GRID_BINARY,
-                          cloud_text.c_str(),
-                          "--cell",
-                          "1",
-                          "--threads",
-                          threads_text.c_str(),
-                          "-q",
-                          "-o",
-                          out_text.c_str(),
-                          nullptr};
+    std::vector<const char*> argv = {KESTRANOV_GRID_BINARY, cloud_text.c_str(),   "--cell", "1",
+                                     "--threads",           threads_text.c_str(), "-q",     "-o",
+                                     out_text.c_str()};
+    if (!statistics.empty()) argv.insert(argv.end(), {"--output-type", statistics.c_str()});
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid;
     auto t0 = Clock::now();
-    posix_spawn(&pid, KESTRANOV_GRID_BINARY, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn(&pid, KESTRANOV_GRID_BINARY, &actions, nullptr, const_cast<char**>(argv.data()), environ);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
@@ -296,7 +293,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const fs::path cloud = argv[1];
-    bool with_fscanf = true, with_writers = false;
+    bool with_fscanf = true, with_writers = false, with_statistics = false;
     fs::path las;
     std::vector<fs::path> lazs;
     int runs = 3;
@@ -306,6 +303,7 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[k], "--runs") && k + 1 < argc) runs = std::atoi(argv[++k]);
         if (!std::strcmp(argv[k], "--las") && k + 1 < argc) las = argv[++k];
         if (!std::strcmp(argv[k], "--laz") && k + 1 < argc) lazs.push_back(argv[++k]);
+        if (!std::strcmp(argv[k], "--statistics")) with_statistics = true;
     }
     if (with_writers) {
         writers();
@@ -321,11 +319,13 @@ int main(int argc, char** argv)
         int threads;
         std::string env;  // KESTRANOV_THREADS for the full run
         std::vector<double> floor, extent, full, command;
+        std::vector<double> max_tif, mean_count_tif;  // kestranov-grid to a GeoTIFF: max alone, mean and count
         long peak_kib = 0;
     };
     const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    std::vector<Setting> settings = {{1, "1", {}, {}, {}, {}}, {2, "2", {}, {}, {}, {}}};
-    if (cpus > 2) settings.push_back({cpus, "ALL_CPUS", {}, {}, {}, {}});
+    std::vector<Setting> settings(2);
+    settings[0].threads = 1, settings[0].env = "1", settings[1].threads = 2, settings[1].env = "2";
+    if (cpus > 2) settings.emplace_back().threads = cpus, settings.back().env = "ALL_CPUS";
     std::vector<double> las1;
     // Per LAZ file, the runs on one thread and on two.
     std::vector<std::vector<double>> laz_runs(2 * lazs.size());
@@ -344,6 +344,10 @@ int main(int argc, char** argv)
             const ChildRun g = grid_command_run(cloud, s.threads);
             if (g.status != 0) std::fprintf(stderr, "  kestranov-grid ended with status %d\n", g.status);
             s.command.push_back(g.seconds);
+            if (with_statistics) {
+                s.max_tif.push_back(grid_command_run(cloud, s.threads, "max").seconds);
+                s.mean_count_tif.push_back(grid_command_run(cloud, s.threads, "mean,count").seconds);
+            }
 #endif
         }
         if (!las.empty()) {
@@ -382,6 +386,11 @@ int main(int argc, char** argv)
         if (!s.command.empty())
             std::printf("  kestranov-grid, %-18s %7.3f s  %5.2f x the full run on as many threads\n",
                         threads_label(s.threads).c_str(), median(s.command), median(s.command) / median(s.full));
+    for (const Setting& s : settings)
+        if (!s.mean_count_tif.empty())
+            std::printf("  kestranov-grid to .tif, %-10s max %7.3f s, mean,count %7.3f s  %5.2f x max alone\n",
+                        threads_label(s.threads).c_str(), median(s.max_tif), median(s.mean_count_tif),
+                        median(s.mean_count_tif) / median(s.max_tif));
     if (!las.empty())
         std::printf("  full run on %s, 1 thread   %7.3f s  %5.2f x the 1-thread floor of the text  %.0f MB\n",
                     las.filename().c_str(), median(las1), median(las1) / f, fs::file_size(las) / 1e6);

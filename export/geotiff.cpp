@@ -157,8 +157,10 @@ void georeference(const ElevationGrid& grid, const GeoTiffBand& band, double tra
     std::copy(gt, gt + 6, transform);
 }
 
-// The model in a dataset held in memory, georeferenced as its ASCII grid is.
-Dataset memory_dataset(const ElevationGrid& grid, const GridRows& rows, const GeoTiffBand& layout,
+// The model in a dataset held in memory, georeferenced as its ASCII grid
+// is: a band for each of `bands`.
+Dataset memory_dataset(const ElevationGrid& grid, const std::vector<GridRows>& bands,
+                       const std::vector<std::string>& descriptions, const GeoTiffBand& layout,
                        const std::string& input)
 {
     constexpr std::size_t most = 2147483647;  // GDAL counts rows and columns in an int
@@ -168,7 +170,8 @@ Dataset memory_dataset(const ElevationGrid& grid, const GridRows& rows, const Ge
     // Everything that can be refused before the grid is copied is refused here.
     double transform[6];
     georeference(grid, layout, transform, input);
-    NodataWatch nodata(grid, layout, input);
+    std::vector<NodataWatch> watches;
+    for (std::size_t k = 0; k < bands.size(); ++k) watches.emplace_back(grid, layout, input);
     OGRSpatialReference srs;
     if (!layout.srs_wkt.empty() && srs.importFromWkt(layout.srs_wkt.c_str()) != OGRERR_NONE)
         throw ModelError(input, "GDAL cannot read the coordinate system it was given");
@@ -177,24 +180,29 @@ Dataset memory_dataset(const ElevationGrid& grid, const GridRows& rows, const Ge
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     if (!mem) throw ModelError(input, "GDAL has no MEM driver");
     const GDALDataType type = layout.float64 ? GDT_Float64 : GDT_Float32;
-    Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), 1, type, nullptr));
+    Dataset ds(mem->Create("", static_cast<int>(grid.cols), static_cast<int>(grid.rows), static_cast<int>(bands.size()),
+                           type, nullptr));
     if (!ds) throw gdal_failure(grid, input, "GDAL refuses the grid", "no reason given");
     ds->SetGeoTransform(transform);
     if (!layout.srs_wkt.empty()) ds->SetSpatialRef(&srs);
-    GDALRasterBand* band = ds->GetRasterBand(1);
-    if (!layout.unit.empty()) band->SetUnitType(layout.unit.c_str());
     std::vector<double> row(grid.cols);
-    for (std::size_t r = 0; r < grid.rows; ++r) {
-        rows(r, row.data());
-        for (std::size_t c = 0; c < grid.cols; ++c) {
-            nodata.see(row[c], r, c);
-            row[c] = cell_value(row[c], grid, layout, r, c, input);
+    for (std::size_t k = 0; k < bands.size(); ++k) {
+        GDALRasterBand* band = ds->GetRasterBand(static_cast<int>(k) + 1);
+        if (!layout.unit.empty()) band->SetUnitType(layout.unit.c_str());
+        if (k < descriptions.size()) band->SetDescription(descriptions[k].c_str());
+        NodataWatch& nodata = watches[k];
+        for (std::size_t r = 0; r < grid.rows; ++r) {
+            bands[k](r, row.data());
+            for (std::size_t c = 0; c < grid.cols; ++c) {
+                nodata.see(row[c], r, c);
+                row[c] = cell_value(row[c], grid, layout, r, c, input);
+            }
+            if (band->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(grid.cols), 1, row.data(),
+                               static_cast<int>(grid.cols), 1, GDT_Float64, 0, 0, nullptr) != CE_None)
+                throw gdal_failure(grid, input, "GDAL refuses the grid", "a row could not be stored");
         }
-        if (band->RasterIO(GF_Write, 0, static_cast<int>(r), static_cast<int>(grid.cols), 1, row.data(),
-                           static_cast<int>(grid.cols), 1, GDT_Float64, 0, 0, nullptr) != CE_None)
-            throw gdal_failure(grid, input, "GDAL refuses the grid", "a row could not be stored");
+        if (const std::optional<double> declared = nodata.declared()) band->SetNoDataValue(*declared);
     }
-    if (const std::optional<double> declared = nodata.declared()) band->SetNoDataValue(*declared);
     return ds;
 }
 
@@ -264,13 +272,20 @@ std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& sou
 std::vector<unsigned char> encode_geotiff(const ElevationGrid& frame, const GridRows& rows, const GeoTiffBand& band,
                                           const std::string& input)
 {
+    return encode_geotiff_bands(frame, {rows}, {}, band, input);
+}
+
+std::vector<unsigned char> encode_geotiff_bands(const ElevationGrid& frame, const std::vector<GridRows>& bands,
+                                                const std::vector<std::string>& descriptions, const GeoTiffBand& band,
+                                                const std::string& input)
+{
     gdal_ready();
     CPLErrorReset();
     ran_out_of_memory = false;
     if (!frame.xll || !frame.yll) throw ModelError(input, "the model's corner is unknown: nothing to georeference");
     fatal_line = band.program + ": " + models::one_line(out_of_memory(frame, input).what()) + "\n";
     try {
-        const Dataset source = memory_dataset(frame, rows, band, input);
+        const Dataset source = memory_dataset(frame, bands, descriptions, band, input);
         return cog_bytes(frame, *source, input);
     } catch (const std::bad_alloc&) {  // from GDAL's C++ or from our copies of its rows and bytes
         throw out_of_memory(frame, input);

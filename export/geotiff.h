@@ -37,6 +37,11 @@ using GridRows = std::function<void(std::size_t row, double* values)>;
 // not read. Throws models::ModelError naming `input` as encode_geotiff does.
 std::vector<unsigned char> encode_geotiff(const models::ElevationGrid& frame, const GridRows& rows,
                                           const GeoTiffBand& band, const std::string& input);
+// The same with one band for each of `bands`, in their order, band k
+// described as descriptions[k] (GDAL's band description) when given.
+std::vector<unsigned char> encode_geotiff_bands(const models::ElevationGrid& frame, const std::vector<GridRows>& bands,
+                                                const std::vector<std::string>& descriptions, const GeoTiffBand& band,
+                                                const std::string& input);
 
 // A coordinate system named by its EPSG code, ready to be recorded.
 struct EpsgSystem {

@@ -4,10 +4,8 @@
 namespace {
 
 const kestranov::gridder::GdalModule table = {
-    &kestranov::gridder::crs_from_user,
-    &kestranov::gridder::crs_of_file,
-    &kestranov::gridder::same_crs,
-    &kestranov::exporter::encode_geotiff,
+    &kestranov::gridder::crs_from_user,   &kestranov::gridder::crs_of_file,           &kestranov::gridder::same_crs,
+    &kestranov::exporter::encode_geotiff, &kestranov::exporter::encode_geotiff_bands,
 };
 
 }  // namespace

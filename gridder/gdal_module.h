@@ -21,6 +21,10 @@ struct GdalModule {
     bool (*same_crs)(const Crs& a, const Crs& b);
     std::vector<unsigned char> (*encode_geotiff)(const models::ElevationGrid& frame, const exporter::GridRows& rows,
                                                  const exporter::GeoTiffBand& band, const std::string& input);
+    std::vector<unsigned char> (*encode_geotiff_bands)(const models::ElevationGrid& frame,
+                                                       const std::vector<exporter::GridRows>& bands,
+                                                       const std::vector<std::string>& descriptions,
+                                                       const exporter::GeoTiffBand& band, const std::string& input);
 };
 
 // The module's file name, and the one name it exports: a function that

@@ -93,6 +93,27 @@ std::size_t word(const std::string& option, const std::string& text, const std::
     throw UsageError(option + ": '" + text + "' is none of " + known);
 }
 
+// --output-type: names from statistic_names, each once.
+std::vector<Statistic> statistics(const std::string& text)
+{
+    std::vector<Statistic> list;
+    std::size_t from = 0;
+    do {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string one = text.substr(from, comma - from);
+        const auto k =
+            std::find_if(statistic_names.begin(), statistic_names.end(), [&](const char* name) { return one == name; });
+        if (k == statistic_names.end())
+            throw UsageError("--output-type: '" + one + "' is none of min, max, mean, count, stdev");
+        const auto s = static_cast<Statistic>(k - statistic_names.begin());
+        if (std::find(list.begin(), list.end(), s) != list.end())
+            throw UsageError("--output-type: " + one + " is named twice in '" + text + "'");
+        list.push_back(s);
+        from = comma + 1;
+    } while (from <= text.size());
+    return list;
+}
+
 void classes(const std::string& text, PointFilter& filter)
 {
     filter.by_class = true;
@@ -106,7 +127,8 @@ void classes(const std::string& text, PointFilter& filter)
 }
 
 // The options that change the lattice's model, which the console's has no room for.
-constexpr const char* lattice_only[] = {"--bounds", "--class", "--return", "--fill", "--gaps", "--nodata", "--type"};
+constexpr const char* lattice_only[] = {"--bounds", "--class",  "--return", "--fill",
+                                        "--gaps",   "--nodata", "--type",   "--output-type"};
 
 // --tile-size: the output is a folder, for the plan's files and the tiles.
 void check_plan(const GridOptions& o, const std::vector<std::string>& given)
@@ -170,6 +192,10 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     else
         throw UsageError("-o " + o.output + ": the output must end in .tif or .asc");
     if (o.float64 && o.kind != OutputKind::geotiff) throw UsageError("--type applies to a .tif output only");
+    if (o.kind == OutputKind::ascii_grid && o.statistics.size() > 1)
+        throw UsageError("-o " + o.output + ": an ASCII grid holds one statistic, and --output-type names " +
+                         std::to_string(o.statistics.size()) + " (" + statistic_list(o.statistics) +
+                         "): write them to a .tif, one band each");
     // Known before a point is read, and before a plan hands it to every tile.
     if (o.kind == OutputKind::geotiff && !o.float64 && std::fabs(o.nodata) > 3.4028234663852886e38)
         throw UsageError("--nodata: " + shortest(o.nodata) +
@@ -218,6 +244,22 @@ void refuse_repeats(const std::vector<std::string>& given)
 
 }  // namespace
 
+std::vector<Statistic> statistics_of(const GridOptions& o)
+{
+    if (!o.statistics.empty()) return o.statistics;
+    return {o.keep == Keep::highest ? Statistic::max : Statistic::min};
+}
+
+std::string statistic_list(const std::vector<Statistic>& statistics)
+{
+    std::string list;
+    for (const Statistic s : statistics) {
+        if (!list.empty()) list += ',';
+        list += name_of(s);
+    }
+    return list;
+}
+
 void refuse_too_many_tiles(const GridOptions& o, std::int64_t cols, std::int64_t rows)
 {
     // Each side may be up to a lattice's 2^40: the product in a double.
@@ -256,6 +298,8 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.output = value();
         else if (a == "--keep")
             o.keep = word(a, value(), {"highest", "lowest"}) == 0 ? Keep::highest : Keep::lowest;
+        else if (a == "--output-type")
+            o.statistics = statistics(value());
         else if (a == "--class")
             classes(value(), o.filter);
         else if (a == "--return")
@@ -332,7 +376,10 @@ std::string grid_usage()
            "                     files, by name); with --bounds none: an all-nodata grid\n"
            "  -o OUTPUT          .tif (Cloud Optimized GeoTIFF) or .asc (ESRI ASCII grid, .prj beside)\n"
            "  --cell SIZE        cell size, in the data's horizontal units (required)\n"
-           "  --keep highest|lowest      the point a cell keeps (default highest)\n"
+           "  --keep highest|lowest      the point a cell keeps (default highest): the default of\n"
+           "                     --output-type, max or min\n"
+           "  --output-type LIST statistics, one band each in this order: min, max, mean, count,\n"
+           "                     stdev, e.g. mean,count (a .tif for more than one)\n"
            "  --class LIST       only these LAS classifications, e.g. 2 or 2,9 (given twice: both)\n"
            "  --return first|last|only|any   only these returns (default any)\n"
            "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"

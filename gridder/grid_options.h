@@ -20,6 +20,10 @@ enum class OutputKind { geotiff, ascii_grid };
 struct GridOptions {
     double cell = 0;
     Keep keep = Keep::highest;
+    // --output-type: the statistics, one raster each in this order; none
+    // given: the one --keep says (max, or min with --keep lowest), as a
+    // band without a description.
+    std::vector<Statistic> statistics;
     PointFilter filter;
     std::optional<std::array<double, 4>> bounds;  // XMIN YMIN XMAX YMAX, as typed
     // --window COL ROW COLS ROWS: a tile of the bounds' lattice (row 0 the north).
@@ -59,6 +63,11 @@ struct GridOptions {
 
 // The companions' usage error: one type for every program's command line.
 using UsageError = models::UsageError;
+
+// The statistics a run writes: --output-type's, or --keep's one.
+std::vector<Statistic> statistics_of(const GridOptions& options);
+// Their names as --output-type takes them: "mean,count".
+std::string statistic_list(const std::vector<Statistic>& statistics);
 
 // More tiles than this in one plan is more likely a --tile-size typed in
 // the wrong unit than a wish: --force makes the plan all the same.

@@ -26,11 +26,17 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     exporter::GeoTiffBand band;
     band.float64 = o.float64, band.always_nodata = true, band.program = "kestranov-grid", band.north = l.ymax;
     if (const auto& crs = report.system.crs) band.srs_wkt = crs->wkt, band.unit = crs->unit_code;
-    const exporter::GridRows rows = [&](std::size_t r, double* values) {
-        const double* row = grid.row(static_cast<std::int64_t>(r));
-        std::copy(row, row + frame.cols, values);
-    };
-    write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
+    // A band for each statistic; described by its name when --output-type named them.
+    std::vector<exporter::GridRows> bands;
+    std::vector<std::string> descriptions;
+    for (std::size_t k = 0; k < grid.statistics().size(); ++k) {
+        bands.push_back([&grid, &frame, k](std::size_t r, double* values) {
+            const double* row = grid.row(k, static_cast<std::int64_t>(r));
+            std::copy(row, row + frame.cols, values);
+        });
+        if (!o.statistics.empty()) descriptions.emplace_back(name_of(grid.statistics()[k]));
+    }
+    write_bytes(o.output, gdal().encode_geotiff_bands(frame, bands, descriptions, band, o.output), inputs);
 }
 
 namespace fs = std::filesystem;

@@ -24,18 +24,22 @@ namespace kestranov::gridder {
 namespace {
 
 // A cell whose value is the nodata value would read as empty in every GIS
-// (-0 as well as 0): the run stops rather than lose it.
+// (-0 as well as 0): the run stops rather than lose it. Every statistic's
+// raster is checked, count's zeros too.
 void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
 {
     const Lattice& l = grid.lattice();
-    for (std::int64_t r = 0; r < l.rows; ++r) {
-        const double* row = grid.row(r);
-        for (std::int64_t c = 0; c < l.cols; ++c)
-            if (row[c] == nodata)
-                throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
-                                 " from the north-west holds " + shortest(row[c]) +
-                                 ", the nodata value: --nodata must be another value");
-    }
+    const std::vector<Statistic>& statistics = grid.statistics();
+    for (std::size_t k = 0; k < statistics.size(); ++k)
+        for (std::int64_t r = 0; r < l.rows; ++r) {
+            const double* row = grid.row(k, r);
+            for (std::int64_t c = 0; c < l.cols; ++c)
+                if (row[c] == nodata)
+                    throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
+                                     " from the north-west holds " + shortest(row[c]) +
+                                     (statistics.size() > 1 ? std::string(" (") + name_of(statistics[k]) + ")" : "") +
+                                     ", the nodata value: --nodata must be another value");
+        }
 }
 
 // The address space in use, from /proc/self/status (VmSize, in kB).
@@ -69,9 +73,11 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return "";
     constexpr double reading = 128e6;
+    const std::vector<Statistic> statistics = statistics_of(o);
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
-    const double grid = cells * sizeof(double);
-    const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0;
+    const double grid = cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics));
+    const double bands = static_cast<double>(statistics.size());
+    const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * bands * (o.float64 ? 8 : 4) : 0;
     const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
     if (grid + tiff + reading <= left) return "";
     return "a grid of " + std::to_string(l.cols) + " columns and " + std::to_string(l.rows) + " rows needs " +
@@ -85,7 +91,7 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
 LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
 {
     if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return {std::nullopt, beyond};
-    return make_lattice_grid(l, o.keep, available_memory_bytes());
+    return make_lattice_grid(l, o.keep, available_memory_bytes(), std::nullopt, statistics_of(o));
 }
 
 // The smallest and largest X and Y of the points added, from the first one.
@@ -202,6 +208,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
+    grid.settle();
     report.with_points = l.cols * l.rows - grid.empty_cells();
     report.gridded = grid.counts().gridded;
     report.filled = o.fill ? grid.fill_once() : 0;

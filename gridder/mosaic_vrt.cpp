@@ -44,19 +44,26 @@ std::string mosaic_vrt(const GridOptions& o, const TilePlan& plan)
     // As the single run's GeoTIFF: its west and north edges, cells of the size, north up.
     x += "  <GeoTransform>" + shortest(l.xmin) + ", " + shortest(l.size) + ", 0, " + shortest(l.ymax) + ", 0, " +
          shortest(-l.size) + "</GeoTransform>\n";
-    x += "  <VRTRasterBand dataType=\"" + type + "\" band=\"1\">\n";
-    x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
-    if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
-    for (const Tile& t : plan.tiles) {
-        x += "    <SimpleSource>\n";
-        x += "      <SourceFilename relativeToVRT=\"1\">" + tile_name(t) + "</SourceFilename>\n";
-        x += "      <SourceBand>1</SourceBand>\n";
-        x += "      <SourceProperties RasterXSize=\"" + std::to_string(t.cols) + "\" RasterYSize=\"" +
-             std::to_string(t.rows) + "\" DataType=\"" + type + "\"/>\n";
-        x += rect("SrcRect", 0, 0, t) + rect("DstRect", t.first_col, t.first_row, t);
-        x += "    </SimpleSource>\n";
+    // A band for each statistic, as each tile has them.
+    const std::vector<Statistic> statistics = statistics_of(o);
+    for (std::size_t k = 0; k < statistics.size(); ++k) {
+        const std::string band = std::to_string(k + 1);
+        x.append("  <VRTRasterBand dataType=\"").append(type).append("\" band=\"").append(band).append("\">\n");
+        if (!o.statistics.empty()) x += "    <Description>" + std::string(name_of(statistics[k])) + "</Description>\n";
+        x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
+        if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
+        for (const Tile& t : plan.tiles) {
+            x += "    <SimpleSource>\n";
+            x += "      <SourceFilename relativeToVRT=\"1\">" + tile_name(t) + "</SourceFilename>\n";
+            x += "      <SourceBand>" + band + "</SourceBand>\n";
+            x += "      <SourceProperties RasterXSize=\"" + std::to_string(t.cols) + "\" RasterYSize=\"" +
+                 std::to_string(t.rows) + "\" DataType=\"" + type + "\"/>\n";
+            x += rect("SrcRect", 0, 0, t) + rect("DstRect", t.first_col, t.first_row, t);
+            x += "    </SimpleSource>\n";
+        }
+        x += "  </VRTRasterBand>\n";
     }
-    x += "  </VRTRasterBand>\n</VRTDataset>\n";
+    x += "</VRTDataset>\n";
     return x;
 }
 

@@ -34,6 +34,7 @@ std::string shared_options(const GridOptions& o)
 {
     std::string line = " --cell " + shortest(o.cell);
     if (o.keep == Keep::lowest) line += " --keep lowest";
+    if (!o.statistics.empty()) append(line, {" --output-type ", statistic_list(o.statistics)});
     if (o.filter.by_class) append(line, {" --class ", classes_of(o.filter)});
     constexpr const char* returns[] = {"any", "first", "last", "only"};
     if (o.filter.returns != PointFilter::Returns::any)

@@ -2,13 +2,13 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 
 #include "core/fatal.h"
 #include "core/messages.h"
 #include "grid/cell_batch.h"
 #include "grid/cell_position.h"
+#include "grid/keep_rule.h"
 #include "platform/cpu_features.h"
 #include "points/point_reader.h"
 
@@ -95,22 +95,11 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
         cell[k] = dtab[i] + j;
         __builtin_prefetch(cell[k], 1);
     }
-    // Without branches: whether a cell is empty and whether a point beats
-    // it are data, which a branch predictor guesses badly. An empty cell
-    // takes the point (the choice made on the bits, which the compiler keeps
-    // branch-free; compared with the marker's NaN the point would never
-    // win); ties keep the cell's value (the first of equal elevations, -0.0
-    // or 0.0).
+    // The rule of grid/keep_rule.h; an empty cell is told by the marker's
+    // bits (compared with the marker's NaN the point would never win).
     for (std::size_t k = 0; k < n; ++k) {
-        const double z = pts[k].z;
-        std::uint64_t z_bits, cell_bits;
-        std::memcpy(&z_bits, &z, sizeof z);
-        std::memcpy(&cell_bits, cell[k], sizeof cell_bits);
-        const std::uint64_t empty = 0 - static_cast<std::uint64_t>(cell_bits == empty_bits);
-        const std::uint64_t held_bits = (z_bits & empty) | (cell_bits & ~empty);
-        double held;
-        std::memcpy(&held, &held_bits, sizeof held);
-        *cell[k] = (keep_highest ? z > held : z < held) ? z : held;
+        const double value = *cell[k];
+        *cell[k] = kept_elevation<keep_highest>(value, std::bit_cast<std::uint64_t>(value) == empty_bits, pts[k].z);
     }
 }
 

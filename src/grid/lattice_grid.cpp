@@ -1,7 +1,6 @@
 #include "grid/lattice_grid.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -9,6 +8,7 @@
 
 #include "core/fatal.h"
 #include "core/messages.h"
+#include "grid/keep_rule.h"
 #include "grid/lattice_cells.h"
 #include "platform/cpu_features.h"
 
@@ -25,13 +25,29 @@ constexpr double empty = std::numeric_limits<double>::quiet_NaN();
 // visit is a cache miss, and the fetches then overlap.
 constexpr std::size_t block = 512;
 
-// Doubles of the storage: the grid and its ring, the filling's two rows and
-// the sink; 0 when their bytes would not fit std::size_t.
-std::uint64_t doubles_of(const Lattice& l)
+// Cells of the storage: the grid and its ring, the filling's two rows and
+// the sink; 0 when their `bytes` each would not fit std::size_t.
+std::uint64_t cells_of(const Lattice& l, std::uint64_t bytes)
 {
     const std::uint64_t cols = static_cast<std::uint64_t>(l.cols) + 2, rows = static_cast<std::uint64_t>(l.rows) + 4;
-    if (cols > (SIZE_MAX / sizeof(double) - 1) / rows) return 0;
+    if (cols > (SIZE_MAX / bytes - 1) / rows) return 0;
     return cols * rows + 1;
+}
+
+bool asked(const std::vector<Statistic>& statistics, Statistic s)
+{
+    return std::find(statistics.begin(), statistics.end(), s) != statistics.end();
+}
+
+template <bool highest>
+void keep_in(double* cells, const std::size_t* at, const Point* p, std::size_t n)
+{
+    for (std::size_t k = 0; k < n; ++k) __builtin_prefetch(cells + at[k], 1);
+    for (std::size_t k = 0; k < n; ++k) {
+        double* const cell = cells + at[k];
+        const double value = *cell;
+        *cell = kept_elevation<highest>(value, value != value, p[k].z);
+    }
 }
 
 // What is needed rounds up, what is available down, so that a refusal never
@@ -43,49 +59,91 @@ std::string megabytes_down(std::uint64_t bytes) { return std::to_string(bytes / 
 
 }  // namespace
 
-LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
-                                    std::optional<VectorPath> path)
+std::uint64_t LatticeGrid::bytes_per_cell(const std::vector<Statistic>& statistics)
 {
+    const bool sums = asked(statistics, Statistic::mean) || asked(statistics, Statistic::stdev);
+    const bool any_summed = std::any_of(statistics.begin(), statistics.end(), summed);
+    return statistics.size() * sizeof(double) +
+           (any_summed ? ExactSums::bytes_per_cell(sums, asked(statistics, Statistic::stdev)) : 0);
+}
+
+LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
+                                    std::optional<VectorPath> path, std::vector<Statistic> statistics)
+{
+    if (statistics.empty()) statistics = {keep == Keep::highest ? Statistic::max : Statistic::min};
     const std::string grid =
         "a grid of " + std::to_string(lattice.cols) + " columns and " + std::to_string(lattice.rows) + " rows";
     if (lattice.cols < 1 || lattice.rows < 1) return {std::nullopt, grid + " has no cell"};
+    const std::uint64_t per_cell = LatticeGrid::bytes_per_cell(statistics);
     const std::uint64_t n =
-        lattice.cols <= lattice_max_side && lattice.rows <= lattice_max_side ? doubles_of(lattice) : 0;
+        lattice.cols <= lattice_max_side && lattice.rows <= lattice_max_side ? cells_of(lattice, per_cell) : 0;
     if (n == 0) return {std::nullopt, grid + " is too large for this program"};
-    const std::uint64_t bytes = n * sizeof(double);
+    const std::uint64_t bytes = n * per_cell;
     if (available != 0 && bytes > available)
         return {std::nullopt, grid + " needs " + megabytes_up(bytes) + " MB of memory, and " +
                                   megabytes_down(available) + " MB are available"};
-    std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
-    if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
-    std::fill_n(cells.get(), n, empty);
-    return {LatticeGrid(lattice, keep, std::move(cells), vector_path(path)), ""};
+    LatticeGrid made(lattice, keep, std::move(statistics), vector_path(path));
+    for (std::size_t k = 0; k < made.statistics_.size(); ++k) {
+        std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
+        if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
+        // A summed statistic's raster is written whole by settle(), its
+        // filling rows by the filling before they are read: left untouched
+        // until then.
+        if (!summed(made.statistics_[k])) std::fill_n(cells.get(), n, empty);
+        if (made.statistics_[k] == Statistic::max) made.high_ = cells.get();
+        if (made.statistics_[k] == Statistic::min) made.low_ = cells.get();
+        made.planes_.push_back(std::move(cells));
+    }
+    const std::vector<Statistic>& s = made.statistics_;
+    if (std::any_of(s.begin(), s.end(), summed)) {
+        made.sums_ = std::make_unique<ExactSums>(n, asked(s, Statistic::mean), asked(s, Statistic::stdev));
+        if (!made.sums_->allocated())
+            return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
+        made.sums_->sink = made.sink();
+    }
+    return {std::move(made), ""};
 }
 
-LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::unique_ptr<double[]> cells, VectorPath path)
-    : lattice_(lattice), keep_(keep), path_(path), cells_(std::move(cells))
+LatticeGrid::LatticeGrid(const Lattice& lattice, Keep keep, std::vector<Statistic> statistics, VectorPath path)
+    : lattice_(lattice), keep_(keep), statistics_(std::move(statistics)), path_(path)
 {
 }
 
 void LatticeGrid::add(const Point* points, std::size_t count)
 {
-    if (keep_ == Keep::highest)
-        add_points<true>(points, count);
-    else
-        add_points<false>(points, count);
+    const auto highest = [this](const std::size_t* at, const Point* p, std::size_t n) {
+        keep_in<true>(high_, at, p, n);
+    };
+    const auto lowest = [this](const std::size_t* at, const Point* p, std::size_t n) {
+        keep_in<false>(low_, at, p, n);
+    };
+    // One raster of min or max, the usual run: its loop alone.
+    if (!sums_ && planes_.size() == 1) {
+        if (high_)
+            add_points(points, count, highest);
+        else
+            add_points(points, count, lowest);
+        return;
+    }
+    add_points(points, count, [&](const std::size_t* at, const Point* p, std::size_t n) {
+        if (high_) highest(at, p, n);
+        if (low_) lowest(at, p, n);
+        if (!sums_) return;
+        ExactSums& sums = *sums_;
+        for (std::size_t k = 0; k < n; ++k) sums.prefetch(at[k]);
+        for (std::size_t k = 0; k < n; ++k) sums.add(at[k], p[k].z);
+    });
 }
 
-template <bool highest>
-void LatticeGrid::add_points(const Point* points, std::size_t count)
+template <class Apply>
+void LatticeGrid::add_points(const Point* points, std::size_t count, Apply&& apply)
 {
     const LatticeOrigin origin = cell_origin(lattice_);  // a window's cells are its whole lattice's
     const double x0 = origin.x, north = origin.y, size = lattice_.size, inverse = 1.0 / size;
     const std::int64_t cols = lattice_.cols, rows = lattice_.rows;
     const auto row_length = static_cast<std::int64_t>(stride());
-    const std::size_t sink = (static_cast<std::size_t>(rows) + 4) * stride();
-    double* const cells = cells_.get();
     const LatticeStorage storage{
-        {x0, size, inverse, origin.col, cols}, {-north, size, inverse, origin.row, rows}, row_length, sink};
+        {x0, size, inverse, origin.col, cols}, {-north, size, inverse, origin.row, rows}, row_length, sink()};
     std::size_t at[block];
     for (std::size_t start = 0; start < count; start += block) {
         const Point* const p = points + start;
@@ -93,32 +151,50 @@ void LatticeGrid::add_points(const Point* points, std::size_t count)
         Placed placed;
         for (std::size_t k = place_points_vector(path_, p, n, storage, at, placed); k < n; ++k)
             at[k] = place_point(storage, p[k], placed);
-        for (std::size_t k = 0; k < n; ++k) __builtin_prefetch(cells + at[k], 1);
-        // Without branches: whether a cell is empty and whether a point
-        // beats it are data, which a branch predictor guesses badly. An empty
-        // cell takes the point (chosen on the bits, which the compiler keeps
-        // branch-free; the two tests joined in one condition, it branched on
-        // each); then z > held ? z : held is one maximum instruction, which
-        // keeps the cell's value on a tie and against a NaN elevation.
-        for (std::size_t k = 0; k < n; ++k) {
-            double* const cell = cells + at[k];
-            const double z = p[k].z, value = *cell;
-            const std::uint64_t empty = 0 - static_cast<std::uint64_t>(value != value);
-            const double held = std::bit_cast<double>((std::bit_cast<std::uint64_t>(z) & empty) |
-                                                      (std::bit_cast<std::uint64_t>(value) & ~empty));
-            *cell = (highest ? z > held : z < held) ? z : held;
-        }
+        apply(at, p, n);
         counts_.gridded += placed.inner;
         counts_.ring_only += placed.kept - placed.inner;
         counts_.outside += static_cast<std::int64_t>(n) - placed.kept;
     }
 }
 
+void LatticeGrid::settle()
+{
+    if (settled_ || !sums_) return;
+    settled_ = true;
+    // The grid and its ring: the filling reads the ring's values.
+    const std::size_t cells = (static_cast<std::size_t>(lattice_.rows) + 2) * stride();
+    for (std::size_t k = 0; k < statistics_.size(); ++k) {
+        double* const raster = planes_[k].get();
+        const ExactSums& sums = *sums_;
+        switch (statistics_[k]) {
+            case Statistic::count:
+                for (std::size_t at = 0; at < cells; ++at) raster[at] = sums.count(at);
+                break;
+            case Statistic::mean:
+                for (std::size_t at = 0; at < cells; ++at) raster[at] = sums.mean(at);
+                break;
+            case Statistic::stdev:
+                for (std::size_t at = 0; at < cells; ++at) raster[at] = sums.stdev(at);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
 long long LatticeGrid::fill_once()
+{
+    long long filled = 0;
+    for (std::size_t k = 0; k < statistics_.size(); ++k)
+        if (statistics_[k] != Statistic::count) filled = fill_raster(planes_[k].get());
+    return filled;
+}
+
+long long LatticeGrid::fill_raster(double* const cells)
 {
     const std::size_t length = stride();
     const auto cols = static_cast<std::size_t>(lattice_.cols);
-    double* const cells = cells_.get();
     // The values as gridded of the row above and of the row being filled;
     // the row below is not filled yet, and the ring's row -1 never is.
     double* const room[2] = {cells + offset(lattice_.rows + 1, -1), cells + offset(lattice_.rows + 2, -1)};
@@ -153,10 +229,14 @@ long long LatticeGrid::fill_once()
 
 long long LatticeGrid::empty_cells() const
 {
+    const auto valued =
+        std::find_if(statistics_.begin(), statistics_.end(), [](Statistic s) { return s != Statistic::count; });
+    const bool counts = valued == statistics_.end();
+    const auto k = static_cast<std::size_t>(counts ? 0 : valued - statistics_.begin());
     long long count = 0;
     for (std::int64_t r = 0; r < lattice_.rows; ++r) {
-        const double* const values = row(r);
-        for (std::int64_t c = 0; c < lattice_.cols; ++c) count += std::isnan(values[c]);
+        const double* const values = row(k, r);
+        for (std::int64_t c = 0; c < lattice_.cols; ++c) count += counts ? values[c] == 0 : std::isnan(values[c]);
     }
     return count;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -20,9 +21,10 @@ using Cell = std::pair<std::int64_t, std::int64_t>;  // row from the north, colu
 using Values = std::map<Cell, double>;
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-LatticeGrid grid_of(const Lattice& l, Keep keep, std::optional<VectorPath> path = std::nullopt)
+LatticeGrid grid_of(const Lattice& l, Keep keep, std::optional<VectorPath> path = std::nullopt,
+                    const std::vector<Statistic>& statistics = {})
 {
-    LatticeGridResult made = make_lattice_grid(l, keep, 0, path);
+    LatticeGridResult made = make_lattice_grid(l, keep, 0, path, statistics);
     if (!made.grid) throw std::runtime_error(made.error);
     return std::move(*made.grid);
 }
@@ -201,12 +203,109 @@ TEST(LatticeGrid, FillOnceSumsInTheStatedOrderWithoutCascade)
     EXPECT_GT(order_matters, 20);
 }
 
+// Every statistic of every cell, the ring included, against exact
+// arithmetic: min, max and count, the mean rounded once, stdev within one
+// unit in the last place; the same bytes from the points shuffled and
+// handed over in other batches. The cell of 1e8 and 300 times 0.1 has a
+// mean that summing in doubles in file order misses. Then the filling: each
+// statistic but count from its own neighbours, count never; a cell without
+// neighbours nodata.
+TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
+{
+    std::mt19937_64 rng(7);
+    const Lattice l = unit_lattice(6, 4);
+    const std::vector<Statistic> all = {Statistic::min, Statistic::max, Statistic::mean, Statistic::count,
+                                        Statistic::stdev};
+    // 0.1 first sets the sums' power of two low; 1e8 then takes the width
+    // back (every sum shifted right), 0.01 and 3e-3 / 7 lower it again.
+    std::vector<Point> points{point(l, 1, 2, 0.1), point(l, 1, 1, no_value), point(l, 0, 0, 1e8)};
+    for (int k = 0; k < 300; ++k) points.push_back(point(l, 0, 0, 0.1));
+    // Rows -1 to 1 and one cell of row 2: row 2 is filled from them, row 3 has no neighbour.
+    const double magnitudes[] = {0.01, 1.0, 2400.0, -20.0, 1e6, 3e-3};
+    for (int k = 0; k < 400; ++k) {
+        const bool corner = k % 50 == 0;
+        const auto r = corner ? 2 : static_cast<std::int64_t>(rng() % 3) - 1;
+        const auto c = corner ? 0 : static_cast<std::int64_t>(rng() % 8) - 1;
+        points.push_back(point(l, r, c, magnitudes[rng() % 6] * static_cast<double>(1 + rng() % 1000) / 7.0));
+    }
+    std::map<Cell, exact_oracle::CellSums> sums;
+    Values low, high;
+    for (const Point& p : points) {
+        if (std::isnan(p.z)) continue;
+        const Cell cell{l.rows - 1 - static_cast<std::int64_t>(std::floor(p.y)),
+                        static_cast<std::int64_t>(std::floor(p.x))};
+        sums.emplace(cell, exact_oracle::CellSums{-70, 0, 0, {}}).first->second.add(p.z);
+        double& least = low.emplace(cell, p.z).first->second;
+        double& most = high.emplace(cell, p.z).first->second;
+        least = std::min(least, p.z), most = std::max(most, p.z);
+    }
+    LatticeGrid g = grid_of(l, Keep::highest, std::nullopt, all), again = grid_of(l, Keep::lowest, std::nullopt, all);
+    g.add(points.data(), points.size());
+    std::shuffle(points.begin(), points.end(), rng);
+    for (std::size_t at = 0, n = 0; at < points.size(); at += n) {
+        n = std::min<std::size_t>(1 + rng() % 100, points.size() - at);
+        again.add(points.data() + at, n);
+    }
+    g.settle(), again.settle();
+    const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    for (std::int64_t r = -1; r <= l.rows; ++r)
+        for (std::int64_t c = -1; c <= l.cols; ++c) {
+            SCOPED_TRACE(testing::Message() << "cell " << r << " " << c);
+            for (std::size_t k = 0; k < all.size(); ++k) EXPECT_EQ(bits(g.at(k, r, c)), bits(again.at(k, r, c)));
+            const auto cell = sums.find({r, c});
+            if (cell == sums.end()) {
+                for (std::size_t k : {0, 1, 2, 4}) EXPECT_TRUE(std::isnan(g.at(k, r, c)));
+                EXPECT_EQ(g.at(3, r, c), 0.0);
+                continue;
+            }
+            EXPECT_EQ(g.at(0, r, c), low.at({r, c}));
+            EXPECT_EQ(g.at(1, r, c), high.at({r, c}));
+            EXPECT_EQ(g.at(3, r, c), static_cast<double>(cell->second.count));
+            EXPECT_TRUE(exact_oracle::nearest_mean(cell->second, g.at(2, r, c))) << g.at(2, r, c);
+            EXPECT_TRUE(exact_oracle::near_stdev(cell->second, g.at(4, r, c), 1)) << g.at(4, r, c);
+        }
+    double in_file_order = 1e8;
+    for (int k = 0; k < 300; ++k) in_file_order += 0.1;
+    EXPECT_NE(in_file_order / 301, g.at(2, 0, 0));
+    // The filling, raster by raster, from the values as gridded.
+    std::vector<Values> gridded;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        Values v;
+        for (std::int64_t r = -1; r <= l.rows; ++r)
+            for (std::int64_t c = -1; c <= l.cols; ++c)
+                if (!std::isnan(g.at(k, r, c))) v[{r, c}] = g.at(k, r, c);
+        gridded.push_back(v);
+    }
+    EXPECT_EQ(g.empty_cells(), 5 + 6);
+    EXPECT_EQ(g.fill_once(), 5 + 2);  // row 2 from row 1 (and (2, 0)), (3, 0) and (3, 1) from (2, 0)
+    EXPECT_EQ(g.empty_cells(), 4);
+    for (std::int64_t r = 2; r < l.rows; ++r)
+        for (std::int64_t c = r == 2; c < l.cols; ++c) {
+            EXPECT_EQ(g.at(3, r, c), 0.0);
+            for (std::size_t k : {0, 1, 2, 4}) {
+                double sum = no_value;
+                int valued = 0;
+                for (const Cell& n : {Cell{r - 1, c - 1}, Cell{r - 1, c}, Cell{r - 1, c + 1}, Cell{r, c - 1},
+                                      Cell{r, c + 1}, Cell{r + 1, c - 1}, Cell{r + 1, c}, Cell{r + 1, c + 1}})
+                    if (const auto v = gridded[k].find(n); v != gridded[k].end())
+                        sum = valued++ == 0 ? v->second : sum + v->second;
+                const double expected = sum / valued, v = g.at(k, r, c);
+                EXPECT_TRUE(std::isnan(expected) ? std::isnan(v) : v == expected) << k << " " << r << " " << c;
+            }
+        }
+}
+
 TEST(LatticeGrid, RefusalsInsteadOfACrash)
 {
     // (1000 + 2) x (1000 + 4) + 1 doubles: the grid, its ring, the filling's two rows and one spare cell.
     EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 8000000).error,
               "a grid of 1000 columns and 1000 rows needs 9 MB of memory, and 8 MB are available");
     EXPECT_TRUE(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 9000000).grid.has_value());
+    // mean and count: 8 bytes a raster, 4 of the count and 16 of the sum.
+    EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 36000000, std::nullopt,
+                                {Statistic::mean, Statistic::count})
+                  .error,
+              "a grid of 1000 columns and 1000 rows needs 37 MB of memory, and 36 MB are available");
     EXPECT_EQ(make_lattice_grid(unit_lattice(std::int64_t{1} << 40, 1 << 30), Keep::highest, 0).error,
               "a grid of 1099511627776 columns and 1073741824 rows is too large for this program");
     EXPECT_EQ(make_lattice_grid(unit_lattice(0, 3), Keep::highest, 0).error,
@@ -225,4 +324,11 @@ TEST(LatticeGrid, RefusalsInsteadOfACrash)
     EXPECT_EQ(failure_of([&] { g.fill_once(); }),
               "\n\n\tThe empty cell of row 0, column 1 (counted from 0 at the north-west corner) would get the mean of "
               "its neighbours, whose sum is beyond the range of a double: their elevations are too large\n");
+    // Elevations too far apart in scale for the exact sums: one line, before any wrong mean.
+    LatticeGrid summed = grid_of(two, Keep::highest, std::nullopt, {Statistic::mean});
+    const Point apart[] = {point(two, 0, 1, 2.5), point(two, 0, 0, 1e-300)};
+    EXPECT_EQ(failure_of([&] { summed.add(apart, 2); }),
+              "the elevations 1e-300 and 2.5 are too far apart in scale for exact sums: from the lowest bit one "
+              "sets to the highest the other does they span 1051 bits, more than the 95 that mean and stdev hold "
+              "(min, max and count are not limited)");
 }

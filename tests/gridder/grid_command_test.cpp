@@ -18,6 +18,7 @@
 #include <random>
 #include <sstream>
 
+#include "grid/exact_oracle.h"
 #include "grid/lattice.h"
 #include "gridder/door_reading.h"
 #include "gridder/grid_app.h"
@@ -155,7 +156,7 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
                       plan = (dir / "plan").string();
     struct Case {
         std::vector<std::string> args;
-        const char* says;
+        std::string says;
     };
     const Case cases[] = {
         {{in, "-o", out}, "--cell SIZE is required"},
@@ -180,6 +181,17 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
         {{in, "--cell", "2", "-o", out, "--bounds", "0", "0", "5", "4"}, "--bounds"},
         {{in, "--cell", "1", "-o", out, "--bounds", "5", "0", "0", "4"}, "--bounds"},
         {{in, "--cell", "1", "-o", out, "--type", "float64"}, "--type applies to a .tif output only"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "mean,count"},
+         "-o " + out +
+             ": an ASCII grid holds one statistic, and --output-type names 2 (mean,count): write them to "
+             "a .tif, one band each"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "mean,median"},
+         "--output-type: 'median' is none of min, max, mean, count, stdev"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "mean,"}, "--output-type: '' is none of"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "max,count,max"},
+         "--output-type: max is named twice in 'max,count,max'"},
+        {{in, "--cell", "1", "-o", out, "--like-console", "--output-type", "max"},
+         "--output-type cannot be used with --like-console"},
         {{in, "--cell", "1", "-o", (dir / "o.tif").string(), "--nodata", "1e39"}, "does not fit a Float32 GeoTIFF"},
         {{in, "--cell", "1", "-o", out, "--threads", "0"}, "--threads"},
         {{in, "--cell", "1", "-o", out, "--like-console", "--class", "2"},
@@ -352,6 +364,80 @@ TEST(GridCommand, EachCellHoldsWhatFellInsideItByTheEdgeRule)
     }
     EXPECT_EQ(read_file(dir / "z.asc").rfind("ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\n", 0), 0u);
     EXPECT_EQ(read_file(dir / "plan" / "jobs.txt").find(" -0 "), std::string::npos);
+}
+
+// --output-type: a band for each statistic, described by its name, nodata
+// on each; the mean against exact arithmetic (a cell of 1e8 and 300 times
+// 0.1, whose mean summing in doubles in file order misses), count 0 where
+// no point fell and never filled; the same bytes on one thread and two,
+// from the points in another order and split over two files.
+TEST(GridCommand, StatisticsAreExactWhateverTheThreadsAndTheOrder)
+{
+    TempDir dir;
+    std::mt19937_64 random(5);
+    std::vector<std::vector<double>> pts = {{0.5, 3.5, 1e8}};
+    for (int k = 0; k < 300; ++k) pts.push_back({0.5, 3.5, 0.1});
+    // Columns 0 to 3 of rows 1 to 3, off the cell edges: column 4 is
+    // filled, column 5 has no neighbour.
+    for (int k = 0; k < 60000; ++k)
+        pts.push_back({(static_cast<double>(random() % 4000) + 0.5) / 1000.0,
+                       (static_cast<double>(random() % 3000) + 0.5) / 1000.0,
+                       static_cast<double>(random() % 2000000) / 700.0 - 400});
+    std::map<std::pair<int, int>, exact_oracle::CellSums> oracle;
+    for (const auto& p : pts)
+        oracle
+            .emplace(std::pair{3 - static_cast<int>(p[1]), static_cast<int>(p[0])},
+                     exact_oracle::CellSums{-70, 0, 0, {}})
+            .first->second.add(p[2]);
+    std::vector<std::vector<double>> shuffled = pts;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    const auto half = shuffled.begin() + static_cast<std::ptrdiff_t>(shuffled.size() / 2);
+    write_file(dir / "a.xyz", cloud_text(pts));
+    write_file(dir / "b.xyz", cloud_text(shuffled));
+    write_file(dir / "c1.xyz", cloud_text({shuffled.begin(), half}));
+    write_file(dir / "c2.xyz", cloud_text({half, shuffled.end()}));
+    const std::vector<std::string> statistics = {"min", "max", "mean", "count", "stdev"};
+    const auto run = [&](std::vector<std::string> files, const char* threads, const char* out) {
+        files.insert(files.end(), {"--cell", "1", "--bounds", "0", "0", "6", "4", "--type", "float64", "--threads",
+                                   threads, "--output-type", "min,max,mean,count,stdev", "-o", (dir / out).string()});
+        const Outcome r = grid(files);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return read_file(dir / out);
+    };
+    const std::string one = run({(dir / "a.xyz").string()}, "1", "one.tif");
+    EXPECT_EQ(run({(dir / "a.xyz").string()}, "2", "two.tif"), one);
+    EXPECT_EQ(run({(dir / "b.xyz").string()}, "2", "shuffled.tif"), one);
+    EXPECT_EQ(run({(dir / "c1.xyz").string(), (dir / "c2.xyz").string()}, "2", "split.tif"), one);
+    GDALAllRegister();
+    GDALDataset* ds = GDALDataset::Open((dir / "one.tif").c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+    ASSERT_NE(ds, nullptr);
+    ASSERT_EQ(ds->GetRasterCount(), 5);
+    std::vector<std::vector<double>> band(5, std::vector<double>(24));
+    for (int k = 0; k < 5; ++k) {
+        GDALRasterBand* b = ds->GetRasterBand(k + 1);
+        EXPECT_EQ(b->GetDescription(), statistics[static_cast<std::size_t>(k)]);
+        int has = 0;
+        EXPECT_EQ(b->GetNoDataValue(&has), -9999);
+        EXPECT_TRUE(has);
+        EXPECT_EQ(b->RasterIO(GF_Read, 0, 0, 6, 4, band[static_cast<std::size_t>(k)].data(), 6, 4, GDT_Float64, 0, 0),
+                  CE_None);
+    }
+    GDALClose(GDALDataset::ToHandle(ds));
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 6; ++c) {
+            const auto at = static_cast<std::size_t>(r) * 6 + static_cast<std::size_t>(c);
+            const auto cell = oracle.find({r, c});
+            SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
+            EXPECT_EQ(band[3][at], cell == oracle.end() ? 0 : static_cast<double>(cell->second.count));
+            if (cell != oracle.end()) {
+                EXPECT_TRUE(exact_oracle::nearest_mean(cell->second, band[2][at])) << band[2][at];
+                EXPECT_TRUE(exact_oracle::near_stdev(cell->second, band[4][at], 1)) << band[4][at];
+            }
+            for (const std::size_t k : {0, 1, 2, 4}) EXPECT_EQ(band[k][at] == -9999, c == 5);
+        }
+    double in_file_order = 0;
+    for (int k = 0; k < 301; ++k) in_file_order += pts[static_cast<std::size_t>(k)][2];
+    EXPECT_NE(in_file_order / 301, band[2][0]);
 }
 
 // Without --bounds the extent is the points', snapped outward to multiples

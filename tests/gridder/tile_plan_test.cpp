@@ -60,9 +60,11 @@ std::vector<std::string> lines_of(const fs::path& p)
     return lines;
 }
 
-// A raster as GDAL reads it: size, georeferencing, nodata and every cell as a double.
+// A raster's band as GDAL reads it: size, georeferencing, nodata, its
+// description and every cell as a double.
 struct Raster {
-    int cols = 0, rows = 0;
+    int cols = 0, rows = 0, bands = 0;
+    std::string description;
     std::array<double, 6> transform{};
     OGRSpatialReference srs;
     bool has_srs = false;
@@ -72,7 +74,7 @@ struct Raster {
     std::vector<double> cells;
 };
 
-Raster read_raster(const fs::path& p)
+Raster read_raster(const fs::path& p, int band_number = 1)
 {
     GDALAllRegister();
     Raster r;
@@ -84,7 +86,9 @@ Raster read_raster(const fs::path& p)
     r.cols = ds->GetRasterXSize(), r.rows = ds->GetRasterYSize();
     EXPECT_EQ(ds->GetGeoTransform(r.transform.data()), CE_None) << p;
     if (const OGRSpatialReference* srs = ds->GetSpatialRef()) r.srs = *srs, r.has_srs = true;
-    GDALRasterBand* band = ds->GetRasterBand(1);
+    r.bands = ds->GetRasterCount();
+    GDALRasterBand* band = ds->GetRasterBand(band_number);
+    r.description = band->GetDescription();
     r.nodata = band->GetNoDataValue(&r.has_nodata);
     r.type = GDALGetDataTypeName(band->GetRasterDataType());
     r.cells.resize(static_cast<std::size_t>(r.cols) * static_cast<std::size_t>(r.rows));
@@ -94,10 +98,13 @@ Raster read_raster(const fs::path& p)
     return r;
 }
 
-// The mosaic against the single run, cell for cell; returns its nodata cells.
-long expect_same_grid(const fs::path& mosaic, const fs::path& single)
+// Band `band` of the mosaic against the single run's, cell for cell;
+// returns its nodata cells.
+long expect_same_band(const fs::path& mosaic, const fs::path& single, int band)
 {
-    const Raster m = read_raster(mosaic), s = read_raster(single);
+    SCOPED_TRACE("band " + std::to_string(band));
+    const Raster m = read_raster(mosaic, band), s = read_raster(single, band);
+    EXPECT_EQ(m.description, s.description);
     EXPECT_EQ(m.cols, s.cols);
     EXPECT_EQ(m.rows, s.rows);
     for (int k = 0; k < 6; ++k)
@@ -120,6 +127,17 @@ long expect_same_grid(const fs::path& mosaic, const fs::path& single)
                           << s.cells[k];
     }
     EXPECT_EQ(differ, 0);
+    return nodata;
+}
+
+// The mosaic against the single run, cell for cell, band for band; returns
+// the nodata cells of its first band.
+long expect_same_grid(const fs::path& mosaic, const fs::path& single)
+{
+    const int bands = read_raster(single).bands;
+    EXPECT_EQ(read_raster(mosaic).bands, bands);
+    long nodata = 0;
+    for (int k = bands; k >= 1; --k) nodata = expect_same_band(mosaic, single, k);
     return nodata;
 }
 
@@ -245,9 +263,10 @@ TEST(TilePlan, TheMosaicIsTheSingleRun)
     }
     {
         SCOPED_TRACE("bounds");
-        const std::vector<std::string> args = {in.string(), "--cell",  "2",        "--bounds", "493600", "4877000",
-                                               "495400",    "4879200", "--keep",   "lowest",   "--fill", "none",
-                                               "--type",    "float64", "--nodata", "-1.5",     "--srs",  "EPSG:32617"};
+        const std::vector<std::string> args = {in.string(), "--cell", "2",          "--bounds",      "493600",
+                                               "4877000",   "495400", "4879200",    "--keep",        "lowest",
+                                               "--fill",    "none",   "--type",     "float64",       "--nodata",
+                                               "-1.5",      "--srs",  "EPSG:32617", "--output-type", "min,mean,count"};
         std::vector<std::string> plan = args;
         plan.insert(plan.end(), {"--tile-size", "400", "-o", (dir / "snapped").string()});
         EXPECT_EQ(grid(plan, dir / "refused.log"), 1);
@@ -264,6 +283,12 @@ TEST(TilePlan, TheMosaicIsTheSingleRun)
         const Raster corner = read_raster(dir / "snapped" / "tiles" / "4_0.tif");
         EXPECT_EQ(std::count(corner.cells.begin(), corner.cells.end(), -1.5), 100 * 200);
         EXPECT_TRUE(corner.has_srs);
+        // With --output-type, a band for each statistic, named; count never nodata.
+        EXPECT_EQ(corner.bands, 3);
+        EXPECT_EQ(read_raster(dir / "bounds.tif", 2).description, "mean");
+        const Raster count = read_raster(dir / "snapped" / "tiles" / "4_0.tif", 3);
+        EXPECT_EQ(count.description, "count");
+        EXPECT_EQ(std::count(count.cells.begin(), count.cells.end(), 0.0), 100 * 200);
         EXPECT_GT(expect_same_grid(dir / "snapped" / "mosaic.vrt", dir / "bounds.tif"), 200 * 200);
     }
     {
@@ -468,7 +493,11 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
                                                         {x_mid, y1 - mid(r1)}};
             for (const auto& [x, y] : beside) {
                 std::snprintf(line, sizeof line, "%.17g %.17g %d\n", x, y, static_cast<int>(random() % 1000));
-                write_file(ring / ("p" + std::to_string(files++) + ".xyz"), line);
+                // Appended piece by piece: GCC 12 warns (-Wrestrict) on "p" + to_string(...).
+                std::string name = "p";
+                name += std::to_string(files++);
+                name += ".xyz";
+                write_file(ring / name, line);
             }
         }
     const Planned p = plan_and_run({ring.string(), "--cell", "0.1", "--bounds", "0.3", "0.3", "3.4", "2.6"}, "0.7",

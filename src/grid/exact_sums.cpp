@@ -1,0 +1,137 @@
+#include "grid/exact_sums.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "core/fatal.h"
+#include "core/shortest_text.h"
+
+namespace kestranov {
+namespace {
+
+constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
+
+// n zeros from calloc: the system's zeroed pages, touched only where
+// points fall, instead of a pass over the whole grid (the types are plain
+// integers, whose zero is all bits clear).
+template <class T>
+ExactSums::Zeroed<T> zeroed(std::size_t n)
+{
+    return ExactSums::Zeroed<T>(static_cast<T*>(std::calloc(n, sizeof(T))));
+}
+
+// q * 2^shift (q whole, below 2^128, at least 2^54), with `sticky` when a
+// nonzero fraction below q's last bit was cut off, rounded once to the
+// nearest double, ties to even: the 53 leading bits of q, or fewer where
+// the result is subnormal.
+double rounded(uint128 q, int shift, bool sticky)
+{
+    const int length = bit_length(q);
+    const int leading = length - 1 + shift;  // q * 2^shift lies in [2^leading, 2^(leading + 1))
+    const int precision = std::min(53, leading + 1075);
+    if (precision <= 0) {
+        // Below half the smallest subnormal, or just at or above it.
+        const bool above_half = precision == 0 && (q != (uint128{1} << (length - 1)) || sticky);
+        return above_half ? std::numeric_limits<double>::denorm_min() : 0.0;
+    }
+    const int drop = length - precision;
+    uint128 kept = q >> drop;
+    const uint128 rest = q & ((uint128{1} << drop) - 1), half = uint128{1} << (drop - 1);
+    if (rest > half || (rest == half && (sticky || (kept & 1) != 0))) ++kept;
+    return std::ldexp(static_cast<double>(kept), drop + shift);
+}
+
+}  // namespace
+
+ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
+    : cells_(cells), with_sums_(with_sums || squares), squares_(squares), count_(zeroed<std::uint32_t>(cells))
+{
+    if (with_sums_) s1_ = zeroed<int128>(cells);
+    if (squares) s2_ = zeroed<Uint256>(cells);
+}
+
+bool ExactSums::allocated() const { return count_ && (!with_sums_ || s1_) && (!squares_ || s2_); }
+
+void ExactSums::full(std::size_t at)
+{
+    if (at != sink)
+        fail("a cell holds more than " + std::to_string(UINT32_MAX) +
+             " points, more than the exact statistics count: give a smaller --cell");
+    // The points beyond the ring are counted nowhere: their sums start over.
+    count_[at] = 0;
+    if (s1_) s1_[at] = 0;
+    if (s2_) s2_[at] = Uint256{};
+}
+
+void ExactSums::widen(double z, int e, std::uint64_t m)
+{
+    const int low = e + std::countr_zero(m), high = e + 63 - std::countl_zero(m);
+    const bool any = top_ >= 0;
+    if (!any || high > highest_) highest_ = high, highest_bit_of_ = z;
+    if (!any || low < lowest_) lowest_ = low, lowest_bit_of_ = z;
+    if (highest_ - lowest_ >= widest)
+        fail("the elevations " + shortest(lowest_bit_of_) + " and " + shortest(highest_bit_of_) +
+             " are too far apart in scale for exact sums: from the lowest bit one sets to the highest the other "
+             "does they span " +
+             std::to_string(highest_ - lowest_ + 1) + " bits, more than the " + std::to_string(widest) +
+             " that mean and stdev hold (min, max and count are not limited)");
+    int target = exponent_;
+    if (low < exponent_ || highest_ - exponent_ >= widest) {
+        // Room below this mantissa's last bit: a survey's elevations lie
+        // within a few powers of two of each other, and each shift is a pass
+        // over every cell. As much of it as the width leaves, and E never
+        // above a bit some elevation sets.
+        constexpr int room = 20;
+        target = std::clamp(std::min(lowest_, e) - room, highest_ - widest + 1, lowest_);
+    }
+    if (any && target != exponent_) shift_all(exponent_ - target);
+    exponent_ = target;
+    top_ = highest_ - target;
+}
+
+void ExactSums::shift_all(int up)
+{
+    // Down, every sum is a multiple of the power taken away: nothing is lost.
+    for (std::size_t k = 0; k < cells_; ++k)
+        s1_[k] = up > 0 ? static_cast<int128>(static_cast<uint128>(s1_[k]) << up) : s1_[k] >> -up;
+    if (!s2_) return;
+    for (std::size_t k = 0; k < cells_; ++k)
+        s2_[k] = up > 0 ? shifted_left(s2_[k], 2 * up) : shifted_right(s2_[k], -2 * up);
+}
+
+double ExactSums::mean(std::size_t at) const
+{
+    const std::uint32_t n = count_[at];
+    if (n == 0) return no_value;
+    const int128 s = s1_[at];
+    if (s == 0) return 0.0;
+    const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
+    // a below 2^127: shifted up to 127 bits, the quotient keeps at least 95.
+    const int up = 127 - bit_length(a);
+    const uint128 scaled = a << up;
+    const double m = rounded(scaled / n, exponent_ - up, scaled % n != 0);
+    return s < 0 ? -m : m;
+}
+
+double ExactSums::stdev(std::size_t at) const
+{
+    const std::uint32_t n = count_[at];
+    if (n == 0) return no_value;
+    const int128 s = s1_[at];
+    const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
+    // n * S2 - S1^2 = sum over pairs of (k_i - k_j)^2, whole and never negative.
+    const Uint256 spread = minus(times(s2_[at], n), square(a));
+    const int length = bit_length(spread);
+    if (length == 0) return 0.0;
+    // Its 64 leading bits (the rest cut off: under one part in 2^63), over
+    // n^2 and rooted in 64-bit long double arithmetic, then 2^E: within one
+    // unit in the last place of the double.
+    const int from = std::max(0, length - 64);
+    const long double leading = std::ldexp(static_cast<long double>(bits_from(spread, from)), from);
+    const long double n2 = static_cast<long double>(n) * static_cast<long double>(n);
+    return static_cast<double>(std::ldexp(std::sqrt(leading / n2), exponent_));
+}
+
+}  // namespace kestranov

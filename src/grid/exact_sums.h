@@ -1,0 +1,115 @@
+// The exact sums behind a cell's mean, count and standard deviation.
+//
+// Every finite double is a whole number times a power of two. The sums keep
+// one power for the whole run, 2^E, the lowest bit any elevation so far has
+// set, so each elevation is k * 2^E with a whole k, and a cell holds its
+// count, S1 = sum k (signed, 128 bits) and, for the standard deviation,
+// S2 = sum k^2 (256 bits): whole numbers, so the same whatever the order of
+// the points, the threads or the tiles. An elevation with a lower bit set
+// shifts every sum left (rare: elevations of one range share their lowest
+// bit). The mean is S1 / count rounded once to the nearest double; the
+// standard deviation comes from the exact count * S2 - S1^2.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "grid/wide_integer.h"
+
+namespace kestranov {
+
+class ExactSums {
+public:
+    // The sums of `cells` cells, all empty; `squares` for the standard
+    // deviation. Its storage is null when the allocation failed.
+    ExactSums(std::size_t cells, bool with_sums, bool squares);
+    bool allocated() const;
+    // Bytes a cell takes: the count, S1 when there are sums, S2 when squares.
+    static std::uint64_t bytes_per_cell(bool with_sums, bool squares)
+    {
+        return sizeof(std::uint32_t) + (with_sums ? sizeof(int128) : 0) + (squares ? sizeof(Uint256) : 0);
+    }
+    // The bits of k, from 2^E to its highest, past which S1 of 2^32 points
+    // could leave 128 bits (and S2 256).
+    static constexpr int widest = 95;
+
+    // Elevation `z` into cell `at`; a NaN changes nothing. Fails (core/fatal.h)
+    // when a cell would count more than 2^32 - 1 points or when the
+    // elevations span more bits than the sums hold. The sink cell `sink`
+    // (the points beyond the ring) never fails: its sums start over.
+    void add(std::size_t at, double z)
+    {
+        if (z != z) return;
+        if (count_[at] == UINT32_MAX) [[unlikely]]
+            full(at);
+        ++count_[at];
+        if (!s1_) return;
+        const auto bits = std::bit_cast<std::uint64_t>(z);
+        const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+        std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+        if (biased != 0) m |= std::uint64_t{1} << 52;
+        if (m == 0) return;
+        const int e = biased == 0 ? -1074 : biased - 1075;  // z = +-m * 2^e
+        if (e + std::countr_zero(m) < exponent_ || e + 63 - std::countl_zero(m) - exponent_ > top_) [[unlikely]]
+            widen(z, e, m);
+        const int shift = e - exponent_;
+        const uint128 k = shift >= 0 ? static_cast<uint128>(m) << shift : static_cast<uint128>(m >> -shift);
+        s1_[at] += (bits >> 63) != 0 ? -static_cast<int128>(k) : static_cast<int128>(k);
+        if (s2_) add_square(at, k);
+    }
+
+    void prefetch(std::size_t at) const
+    {
+        __builtin_prefetch(count_.get() + at, 1);
+        if (s1_) __builtin_prefetch(s1_.get() + at, 1);
+        if (s2_) __builtin_prefetch(s2_.get() + at, 1);
+    }
+    std::uint32_t count(std::size_t at) const { return count_[at]; }
+    // S1 * 2^E / count rounded to the nearest double (ties to even); NaN
+    // for a cell without points.
+    double mean(std::size_t at) const;
+    // The population standard deviation, within one unit in the last place;
+    // 0 for one point, NaN for none.
+    double stdev(std::size_t at) const;
+
+    std::size_t sink = SIZE_MAX;
+
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
+    template <class T>
+    using Zeroed = std::unique_ptr<T[], Free>;
+
+private:
+    void full(std::size_t at);
+    void widen(double z, int e, std::uint64_t m);
+    void shift_all(int up);
+    void add_square(std::size_t at, uint128 k)
+    {
+        Uint256& s = s2_[at];
+        if ((k >> 64) == 0) {
+            const auto low = static_cast<std::uint64_t>(k);
+            add_at(s, static_cast<uint128>(low) * low, 0);
+        } else {
+            kestranov::add(s, square(k));
+        }
+    }
+
+    std::size_t cells_;
+    bool with_sums_, squares_;
+    Zeroed<std::uint32_t> count_;
+    Zeroed<int128> s1_;
+    Zeroed<Uint256> s2_;
+    int exponent_ = 1 << 20;  // E; none yet
+    int top_ = -1;            // the highest bit of any |k|, counted from 2^E
+    // The lowest and highest bits any elevation sets (powers of two), and
+    // the elevations that set them, to name them.
+    int lowest_ = 0, highest_ = 0;
+    double lowest_bit_of_ = 0, highest_bit_of_ = 0;
+};
+
+}  // namespace kestranov
