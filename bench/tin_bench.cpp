@@ -4,13 +4,14 @@
 // exact arithmetic and the tie rule decide every diagonal). Reports seconds,
 // triangles and the construction's bytes per vertex.
 //
-// usage: tin_bench [POINTS] [--runs N]
+// usage: tin_bench [POINTS] [--runs N] [--random-only | --lattice-only]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "tin/sampling.h"
 
 namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
@@ -53,11 +56,11 @@ std::vector<tin::Vertex> lattice_points(std::size_t n)
 
 void measure(const char* name, const std::vector<tin::Vertex>& points, int runs)
 {
-    double best_build = INFINITY, best_sample = INFINITY;
+    double best_build = kInfinity, best_sample = kInfinity;
     std::size_t real = 0;
     double bytes = 0;
     std::size_t finite = 0;
-    double x_min = INFINITY, y_max = -INFINITY, x_max = -INFINITY, y_min = INFINITY;
+    double x_min = kInfinity, y_max = -kInfinity, x_max = -kInfinity, y_min = kInfinity;
     for (const tin::Vertex& v : points) {
         x_min = std::min(x_min, v.x);
         x_max = std::max(x_max, v.x);
@@ -94,14 +97,19 @@ int main(int argc, char** argv)
 {
     std::size_t n = 1000000;
     int runs = 1;
+    bool random = true, lattice = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--random-only") == 0) {
+            lattice = false;
+        } else if (std::strcmp(argv[i], "--lattice-only") == 0) {
+            random = false;
         } else {
             n = std::strtoull(argv[i], nullptr, 10);
         }
     }
-    measure("random", random_points(n), runs);
-    measure("cm-lattice", lattice_points(n), runs);
+    if (random) measure("random", random_points(n), runs);
+    if (lattice) measure("cm-lattice", lattice_points(n), runs);
     return 0;
 }

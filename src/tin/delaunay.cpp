@@ -1,5 +1,6 @@
 #include "tin/delaunay.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -13,10 +14,10 @@ class Builder {
 public:
     Builder(Triangulation& tin, KeepZ keep) : tin_(tin), keep_(keep) {}
 
-    // The first triangle and its three ghosts; false when every point of
-    // `order` is on one line (the first three of order are then left as they
-    // were).
-    bool start(std::vector<std::uint32_t>& order);
+    // The first triangle and its three ghosts, made of vertices 0, 1 and 2
+    // (two of them found further on and swapped there); false when every
+    // vertex is on one line.
+    bool start();
     void insert(std::int32_t p);
 
 private:
@@ -50,28 +51,21 @@ private:
     std::vector<std::int32_t> pending_;
 };
 
-bool Builder::start(std::vector<std::uint32_t>& order)
+bool Builder::start()
 {
-    const auto first = static_cast<std::int32_t>(order[0]);
+    std::vector<Vertex>& v = tin_.vertices;
+    const auto same_place = [](const Vertex& p, const Vertex& q) { return p.x == q.x && p.y == q.y; };
     std::size_t second = 1;
-    while (second < order.size() && tin_.vertices[order[second]].x == tin_.vertices[first].x &&
-           tin_.vertices[order[second]].y == tin_.vertices[first].y) {
-        ++second;
-    }
-    if (second >= order.size()) return false;
-    const Point2 a = at(first), b = at(static_cast<std::int32_t>(order[second]));
+    while (second < v.size() && same_place(v[second], v[0])) ++second;
+    if (second >= v.size()) return false;
     std::size_t third = second + 1;
     int turn = 0;
-    while (third < order.size() && (turn = orientation(a, b, at(static_cast<std::int32_t>(order[third])))) == 0) {
-        ++third;
-    }
-    if (third >= order.size()) return false;
+    while (third < v.size() && (turn = orientation(v[0].xy(), v[second].xy(), v[third].xy())) == 0) ++third;
+    if (third >= v.size()) return false;
     // The three go first; the points skipped over are inserted with the rest.
-    std::swap(order[1], order[second]);
-    std::swap(order[2], order[third]);
-    auto p0 = static_cast<std::int32_t>(order[0]);
-    auto p1 = static_cast<std::int32_t>(order[1]);
-    auto p2 = static_cast<std::int32_t>(order[2]);
+    std::swap(v[1], v[second]);
+    std::swap(v[2], v[third]);
+    std::int32_t p0 = 0, p1 = 1, p2 = 2;
     if (turn < 0) std::swap(p1, p2);
     // Triangle 0 and the ghosts of its edges p1 -> p0, p2 -> p1, p0 -> p2.
     set(add(p0, p1, p2), {p0, p1, p2}, {2, 3, 1});
@@ -190,6 +184,26 @@ void Builder::flip(std::int32_t t, int i, std::int32_t o, int j)
     pending_.push_back(o);
 }
 
+// vertices[k] becomes what vertices[order[k]] was, in place: each cycle of
+// the permutation followed once, `order` marked as done (order[k] == k) on
+// the way.
+void permute(std::vector<Vertex>& vertices, std::vector<std::uint32_t>& order)
+{
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i) continue;
+        const Vertex first = vertices[i];
+        std::uint32_t j = i;
+        while (order[j] != i) {
+            const std::uint32_t k = order[j];
+            vertices[j] = vertices[k];
+            order[j] = j;
+            j = k;
+        }
+        vertices[j] = first;
+        order[j] = j;
+    }
+}
+
 }  // namespace
 
 Triangulation triangulate(std::vector<Vertex> points, KeepZ keep)
@@ -198,17 +212,24 @@ Triangulation triangulate(std::vector<Vertex> points, KeepZ keep)
     Triangulation tin;
     tin.vertices = std::move(points);
     if (tin.vertices.size() < 3) return tin;
+    // The vertices themselves in the order of insertion: the walks and the
+    // in-circle tests then read memory close to what they read last.
     std::vector<std::uint32_t> order = insertion_order(tin.vertices);
+    // While it was sorted, the order came with a 64-bit key a point.
+    tin.construction_bytes =
+        tin.vertices.capacity() * sizeof(Vertex) + order.capacity() * (sizeof(std::uint32_t) + sizeof(std::uint64_t));
+    permute(tin.vertices, order);
+    order = {};
     // A triangulation of n vertices and its ghosts has 2n - 2 triangles.
     tin.triangles.reserve(2 * tin.vertices.size());
-    tin.construction_bytes = tin.vertices.capacity() * sizeof(Vertex) + order.capacity() * sizeof(std::uint32_t) +
-                             tin.triangles.capacity() * sizeof(Triangle);
+    tin.construction_bytes = std::max(
+        tin.construction_bytes, tin.vertices.capacity() * sizeof(Vertex) + tin.triangles.capacity() * sizeof(Triangle));
     Builder builder(tin, keep);
-    if (!builder.start(order)) {
+    if (!builder.start()) {
         tin.triangles.clear();
         return tin;
     }
-    for (std::size_t k = 3; k < order.size(); ++k) builder.insert(static_cast<std::int32_t>(order[k]));
+    for (std::size_t k = 3; k < tin.vertices.size(); ++k) builder.insert(static_cast<std::int32_t>(k));
     return tin;
 }
 

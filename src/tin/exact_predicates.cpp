@@ -7,26 +7,12 @@ namespace tin {
 
 namespace {
 
-constexpr double kUnit = 0x1p-53;  // the unit roundoff of a double
-// Covers the absolute error of a few products rounded in the subnormal range,
-// where the relative bounds below do not hold.
-constexpr double kUnderflowMargin = 0x1p-1000;
-// Orientation: each difference and product adds a relative u (3u for a
-// product of two differences), the last difference u of its result: at most
-// 4u + O(u^2) of |left| + |right|; 5u covers the O(u^2) and the rounding of
-// the bound itself.
-constexpr double kOrientationBound = 5.0 * kUnit;
-// In-circle: a lifting carries 4u, a cross difference 4u of its permanent,
-// their product 9u, the two final sums 2u more: 11u + O(u^2) of the
-// permanent; 12u covers the rest.
-constexpr double kInCircleBound = 12.0 * kUnit;
-
 // An exact sum of up to N doubles: non-overlapping components in increasing
 // magnitude, zeros left out, so that n == 0 is exactly zero and the last
 // component carries the sign.
 template <int N>
 struct Expansion {
-    std::array<double, N> c{};
+    std::array<double, N> c;  // only the first n are ever read
     int n = 0;
 
     int sign() const { return n == 0 ? 0 : (c[n - 1] > 0 ? 1 : -1); }
@@ -203,13 +189,9 @@ inline Filtered filtered_orientation(Point2 a, Point2 b, Point2 c)
 
 }  // namespace
 
-int orientation(Point2 a, Point2 b, Point2 c)
-{
-    const Filtered f = filtered_orientation(a, b, c);
-    if (f.value > f.bound) return 1;
-    if (-f.value > f.bound) return -1;
-    return exact_orientation(a, b, c).sign();
-}
+int exact_orientation_sign(Point2 a, Point2 b, Point2 c) { return exact_orientation(a, b, c).sign(); }
+
+int exact_in_circle_sign(Point2 a, Point2 b, Point2 c, Point2 d) { return exact_in_circle(a, b, c, d); }
 
 double orientation_value(Point2 a, Point2 b, Point2 c)
 {
@@ -220,31 +202,8 @@ double orientation_value(Point2 a, Point2 b, Point2 c)
     return exact_orientation(b, c, a).approximate();
 }
 
-int in_circle(Point2 a, Point2 b, Point2 c, Point2 d)
+int perturbed_tie(Point2 a, Point2 b, Point2 c, Point2 d)
 {
-    const double adx = a.x - d.x, ady = a.y - d.y;
-    const double bdx = b.x - d.x, bdy = b.y - d.y;
-    const double cdx = c.x - d.x, cdy = c.y - d.y;
-    const double bdxcdy = bdx * cdy, cdxbdy = cdx * bdy;
-    const double cdxady = cdx * ady, adxcdy = adx * cdy;
-    const double adxbdy = adx * bdy, bdxady = bdx * ady;
-    const double alift = adx * adx + ady * ady;
-    const double blift = bdx * bdx + bdy * bdy;
-    const double clift = cdx * cdx + cdy * cdy;
-    const double det = alift * (bdxcdy - cdxbdy) + blift * (cdxady - adxcdy) + clift * (adxbdy - bdxady);
-    const double permanent = (std::fabs(bdxcdy) + std::fabs(cdxbdy)) * alift +
-                             (std::fabs(cdxady) + std::fabs(adxcdy)) * blift +
-                             (std::fabs(adxbdy) + std::fabs(bdxady)) * clift;
-    const double bound = kInCircleBound * permanent + kUnderflowMargin;
-    if (det > bound) return 1;
-    if (-det > bound) return -1;
-    return exact_in_circle(a, b, c, d);
-}
-
-int in_circle_perturbed(Point2 a, Point2 b, Point2 c, Point2 d)
-{
-    const int exact = in_circle(a, b, c, d);
-    if (exact != 0) return exact;
     // The derivative of the lifted 4x4 determinant (rows x, y, x^2 + y^2, 1
     // of a, b, c, d) by each row's lifting is that row's cofactor: +-the
     // orientation of the other three rows, signs alternating.

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 namespace tin {
 
 namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 constexpr int kCurveOrder = 14;  // 16384 x 16384 cells: far finer than any point spacing needs
 constexpr int kRounds = 16;
@@ -54,7 +57,7 @@ std::uint32_t hilbert_index(std::uint32_t x, std::uint32_t y, int order)
 
 std::vector<std::uint32_t> insertion_order(const std::vector<Vertex>& vertices)
 {
-    double x_low = INFINITY, x_high = -INFINITY, y_low = INFINITY, y_high = -INFINITY;
+    double x_low = kInfinity, x_high = -kInfinity, y_low = kInfinity, y_high = -kInfinity;
     for (const Vertex& v : vertices) {
         x_low = std::min(x_low, v.x);
         x_high = std::max(x_high, v.x);

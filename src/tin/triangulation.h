@@ -34,8 +34,9 @@ inline int next(int i) { return i == 2 ? 0 : i + 1; }
 inline int previous(int i) { return i == 0 ? 2 : i - 1; }
 
 struct Triangulation {
-    // Every input point; of points sharing (x, y) one is a vertex of the
-    // triangles, carrying the kept z.
+    // Every input point, in the order of insertion (not that of the input);
+    // of points sharing (x, y) one is a vertex of the triangles, carrying the
+    // kept z.
     std::vector<Vertex> vertices;
     // The triangles and the ghosts; empty when the points do not span a plane.
     std::vector<Triangle> triangles;

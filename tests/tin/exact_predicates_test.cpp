@@ -6,12 +6,15 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "tin/rational_oracle.h"
 
 namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 using rational_oracle::Exact;
 using tin::Point2;
@@ -20,7 +23,7 @@ struct Quadruple {
     Point2 a, b, c, d;
 };
 
-double ulp(double v) { return std::nextafter(std::fabs(v), INFINITY) - std::fabs(v); }
+double ulp(double v) { return std::nextafter(std::fabs(v), kInfinity) - std::fabs(v); }
 
 int naive_orientation(Point2 a, Point2 b, Point2 c)
 {

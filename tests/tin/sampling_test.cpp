@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -16,10 +17,12 @@
 
 namespace {
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
 using rational_oracle::Exact;
 using tin::Vertex;
 
-double ulp(double v) { return std::nextafter(std::fabs(v), INFINITY) - std::fabs(v); }
+double ulp(double v) { return std::nextafter(std::fabs(v), kInfinity) - std::fabs(v); }
 
 // |value - exact| <= 1e-8 of the z range plus 4 ulps, for the exact value
 // n / d of the interpolation on some closed triangle of `expected` holding
@@ -82,7 +85,7 @@ TEST(TinSampling, ValuesAreTheExactInterpolationWithinTheTolerance)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        double low = INFINITY, high = -INFINITY;
+        double low = kInfinity, high = -kInfinity;
         for (const Vertex& v : c.points) {
             low = std::min(low, v.z);
             high = std::max(high, v.z);
