@@ -1,6 +1,7 @@
 #include "tin/delaunay.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
@@ -206,9 +207,20 @@ void permute(std::vector<Vertex>& vertices, std::vector<std::uint32_t>& order)
 
 }  // namespace
 
+bool coordinate_in_range(double v)
+{
+    const double magnitude = std::fabs(v);
+    return v == 0.0 || (magnitude >= 0x1p-100 && magnitude <= 0x1p200);
+}
+
 Triangulation triangulate(std::vector<Vertex> points, KeepZ keep)
 {
     if (points.size() > kMaxPoints) throw std::length_error("too many points for one triangulation");
+    for (const Vertex& v : points) {
+        if (!coordinate_in_range(v.x) || !coordinate_in_range(v.y)) {
+            throw std::invalid_argument("a point's x or y is out of the triangulation's range");
+        }
+    }
     Triangulation tin;
     tin.vertices = std::move(points);
     if (tin.vertices.size() < 3) return tin;

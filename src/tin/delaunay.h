@@ -23,9 +23,15 @@ enum class KeepZ { highest, lowest };
 // At most this many points (the triangles' indices are 32-bit).
 constexpr std::size_t kMaxPoints = std::size_t{1} << 30;
 
+// Coordinates the exact predicates hold for: 0, or a magnitude from 2^-100 to
+// 2^200 (no product of their differences overflows or leaves the normal range).
+bool coordinate_in_range(double v);
+
 // The triangulation of `points` (taken over: they become its vertices). Fewer
 // than three distinct points, or all of them on one line, give no triangle
-// (an empty triangulation). Throws std::length_error above kMaxPoints.
+// (an empty triangulation). Throws std::length_error above kMaxPoints and
+// std::invalid_argument for an x or y out of coordinate_in_range (NaN and
+// the infinities included); z is only carried.
 Triangulation triangulate(std::vector<Vertex> points, KeepZ keep);
 
 }  // namespace tin

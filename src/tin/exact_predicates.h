@@ -10,9 +10,9 @@
 // (a + b = s + e and a * b = p + e exactly, from Knuth's two-sum and Dekker's
 // split product), and its sign is that of its largest component.
 //
-// The bounds assume no product underflows below the normal range by more
-// than the small absolute margin added to each bound (coordinates of points
-// on the ground are nowhere near 1e-150) and that no product overflows.
+// Both stages assume that no product of coordinate differences overflows or
+// falls out of the normal range (Dekker's split product is exact only there):
+// tin/delaunay.h takes coordinates of magnitude 2^-100 to 2^200, or 0.
 #pragma once
 
 #include <cmath>

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -188,6 +190,12 @@ TEST(Delaunay, InputsWithoutAPlaneGiveNoTriangle)
     for (std::size_t k = 0; k < inputs.size(); ++k) {
         EXPECT_TRUE(tin::triangulate(inputs[k], tin::KeepZ::lowest).empty()) << "input " << k;
     }
+    // Coordinates the exact arithmetic does not cover are refused, not triangulated.
+    for (const double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 0x1p201, -0x1p-101}) {
+        EXPECT_THROW(tin::triangulate({{0, 0, 0}, {1, 0, 0}, {0, bad, 0}}, tin::KeepZ::highest), std::invalid_argument);
+    }
+    EXPECT_FALSE(tin::triangulate({{0, 0, 0}, {0x1p200, 0, 0}, {0, -0x1p-100, 0}}, tin::KeepZ::highest).empty());
     // A long line shuffled: still nothing.
     std::vector<Vertex> line;
     for (int i = 0; i < 1000; ++i) line.push_back({512000.0 + i * 0.01, 4123000.0, 0});
