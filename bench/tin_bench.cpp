@@ -1,7 +1,8 @@
 // Speed of the triangulated surface: the Delaunay triangulation of 1M points
 // and its sampling on a lattice of cells, for points at random positions and
-// for a centimetre lattice (every square of four points on one circle: the
-// exact arithmetic and the tie rule decide every diagonal). Reports seconds,
+// for a centimetre lattice in metres and in whole centimetres (every square
+// of four points on one circle, or a hair off it: the exact arithmetic and
+// the tie rule decide every diagonal). Reports seconds,
 // triangles and the construction's bytes per vertex.
 //
 // usage: tin_bench [POINTS] [--runs N] [--random-only | --lattice-only]
@@ -37,16 +38,19 @@ std::vector<tin::Vertex> random_points(std::size_t n)
     return points;
 }
 
-// A square lattice at 1 cm, the points in random order.
-std::vector<tin::Vertex> lattice_points(std::size_t n)
+// A square lattice at 1 cm, the points in random order; with `unit` 1, the
+// coordinates are counted in centimetres (whole numbers: every square's
+// corners exactly on one circle), with 0.01 in metres (the centimetres
+// rounded to binary: the squares are a hair off their circles).
+std::vector<tin::Vertex> lattice_points(std::size_t n, double unit)
 {
     const auto side = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(n))));
     std::vector<tin::Vertex> points;
     points.reserve(side * side);
     for (std::size_t i = 0; i < side; ++i) {
         for (std::size_t j = 0; j < side; ++j) {
-            const double x = static_cast<double>(500000 * 100 + j) / 100.0;
-            const double y = static_cast<double>(4000000 * 100 + i) / 100.0;
+            const double x = static_cast<double>(500000 * 100 + j) * unit;
+            const double y = static_cast<double>(4000000 * 100 + i) * unit;
             points.push_back({x, y, static_cast<double>((i * 7 + j * 13) % 1000) / 100.0});
         }
     }
@@ -110,6 +114,9 @@ int main(int argc, char** argv)
         }
     }
     if (random) measure("random", random_points(n), runs);
-    if (lattice) measure("cm-lattice", lattice_points(n), runs);
+    if (lattice) {
+        measure("cm-lattice", lattice_points(n, 0.01), runs);
+        measure("cm-whole", lattice_points(n, 1.0), runs);
+    }
     return 0;
 }
