@@ -99,6 +99,12 @@ TEST(Delaunay, MatchesTheBruteForceTriangulationWithTheSameTieRule)
              }
              return p;
          }},
+        // The earliest and the latest in (x, y) order side by side on the
+        // circle: raising the latest instead would take the other diagonal.
+        {"four points of one circle",
+         [] {
+             return std::vector<Vertex>{{4, 3, 1}, {-5, 0, 2}, {-4, -3, 3}, {3, -4, 4}};
+         }},
         {"points on one line and one beside it",
          [] {
              std::vector<Vertex> p;
