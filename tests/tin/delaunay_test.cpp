@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <map>
@@ -112,6 +113,13 @@ TEST(Delaunay, MatchesTheBruteForceTriangulationWithTheSameTieRule)
              p.push_back({1, 3, 0});
              return p;
          }},
+        {"random points snapped to a 5 x 5 grid",
+         [] {
+             std::vector<Vertex> p = random_points(40, 0, 0, 5, 12);
+             for (Vertex& v : p) v = {std::floor(v.x), std::floor(v.y), v.z};
+             return p;
+         },
+         tin::KeepZ::lowest},
         {"duplicates, highest kept",
          [] {
              std::vector<Vertex> p = integer_lattice(4);
@@ -140,7 +148,11 @@ TEST(Delaunay, MatchesTheBruteForceTriangulationWithTheSameTieRule)
 // on thousands of points, past what the brute force can check.
 TEST(Delaunay, LargeInputsAreConsistentAndLocallyDelaunay)
 {
-    for (const auto& points : {random_points(5000, 512000, 4123000, 300, 6), centimetre_lattice(70, 7)}) {
+    // Random points snapped to a 40 x 40 grid: duplicates, lines and circles everywhere.
+    std::vector<Vertex> snapped = random_points(5000, 0, 0, 40, 7);
+    for (Vertex& v : snapped) v = {std::floor(v.x), std::floor(v.y), v.z};
+    for (const auto& points : {random_points(5000, 512000, 4123000, 300, 6), centimetre_lattice(70, 7), snapped}) {
+        const std::size_t vertices = distinct(points, tin::KeepZ::highest).size();
         const tin::Triangulation tin = tin::triangulate(points, tin::KeepZ::highest);
         std::size_t ghosts = 0;
         for (std::size_t t = 0; t < tin.triangles.size(); ++t) {
@@ -160,8 +172,8 @@ TEST(Delaunay, LargeInputsAreConsistentAndLocallyDelaunay)
                           -1);
             }
         }
-        // n vertices, h of them on the hull: 2n - 2 triangles with the ghosts, h ghosts.
-        EXPECT_EQ(tin.triangles.size(), 2 * points.size() - 2);
+        // n distinct vertices, h of them on the hull: 2n - 2 triangles with the ghosts, h ghosts.
+        EXPECT_EQ(tin.triangles.size(), 2 * vertices - 2);
         EXPECT_GE(ghosts, 3U);
         EXPECT_LE(tin.construction_bytes, 100 * points.size());
     }
