@@ -227,9 +227,7 @@ Triangulation triangulate(std::vector<Vertex> points, KeepZ keep)
     // The vertices themselves in the order of insertion: the walks and the
     // in-circle tests then read memory close to what they read last.
     std::vector<std::uint32_t> order = insertion_order(tin.vertices);
-    // While it was sorted, the order came with a 64-bit key a point.
-    tin.construction_bytes =
-        tin.vertices.capacity() * sizeof(Vertex) + order.capacity() * (sizeof(std::uint32_t) + sizeof(std::uint64_t));
+    tin.construction_bytes = tin.vertices.capacity() * sizeof(Vertex) + order.size() * kOrderingBytesPerPoint;
     permute(tin.vertices, order);
     order = {};
     // A triangulation of n vertices and its ghosts has 2n - 2 triangles.

@@ -1,6 +1,7 @@
 #include "tin/insertion_order.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -29,6 +30,21 @@ std::uint32_t cell_of(double v, double low, double scale)
     const double cell = std::floor((v - low) * scale);
     constexpr double kLast = (1U << kCurveOrder) - 1;
     return static_cast<std::uint32_t>(std::clamp(cell, 0.0, kLast));
+}
+
+// Least significant digit first, a byte at a time, over the upper 32 bits
+// only: each pass is stable, so keys equal there stay in the order of their
+// low halves (the indices, written in increasing order).
+void sort_by_high_half(std::vector<std::uint64_t>& keys)
+{
+    std::vector<std::uint64_t> other(keys.size());
+    for (int shift = 32; shift < 64; shift += 8) {
+        std::array<std::size_t, 257> start{};
+        for (const std::uint64_t k : keys) ++start[((k >> shift) & 0xFF) + 1];
+        for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+        for (const std::uint64_t k : keys) other[start[(k >> shift) & 0xFF]++] = k;
+        keys.swap(other);
+    }
 }
 
 }  // namespace
@@ -76,7 +92,7 @@ std::vector<std::uint32_t> insertion_order(const std::vector<Vertex>& vertices)
             hilbert_index(cell_of(vertices[i].x, x_low, scale), cell_of(vertices[i].y, y_low, scale), kCurveOrder);
         keys[i] = (round << 60) | (static_cast<std::uint64_t>(curve) << 32) | i;
     }
-    std::sort(keys.begin(), keys.end());
+    sort_by_high_half(keys);
     std::vector<std::uint32_t> order(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) order[i] = static_cast<std::uint32_t>(keys[i]);
     return order;

@@ -5,6 +5,7 @@
 // rounds keep the early triangulation spread over the whole extent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,9 @@ namespace tin {
 
 // Every index of `vertices` once. The order only affects speed, never the
 // triangulation.
+// The most bytes a point insertion_order holds at once (its keys, sorted
+// from one array into another), the order it returns included.
+constexpr std::size_t kOrderingBytesPerPoint = 2 * sizeof(std::uint64_t);
 std::vector<std::uint32_t> insertion_order(const std::vector<Vertex>& vertices);
 
 // The Hilbert curve index of a cell of a 2^order x 2^order grid.
