@@ -6,7 +6,7 @@
 #   tools/include_graph.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-layers=(LIB core platform points grid output run)
+layers=(LIB core platform points grid tin output run)
 rank() { local k; for k in "${!layers[@]}"; do [ "${layers[$k]}" = "$1" ] && { echo "$k"; return; }; done; echo 99; }
 # The companions take any layer of src/ (core/x.h, from src/) and the
 # companions named here (models/x.h, from the repository's root).

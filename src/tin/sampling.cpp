@@ -1,0 +1,128 @@
+#include "tin/sampling.h"
+
+#include <cmath>
+
+namespace tin {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+class Sampler {
+public:
+    Sampler(const Triangulation& tin, double max_edge) : tin_(tin), max_edge_(max_edge) {}
+
+    // The value at p, the walk starting from (and left at) `t`.
+    double at(Point2 p, std::int32_t& t);
+
+private:
+    const Vertex& vertex(std::int32_t v) const { return tin_.vertices[v]; }
+    bool long_edge(std::int32_t a, std::int32_t b) const
+    {
+        if (a == kInfinite || b == kInfinite) return true;
+        const double dx = vertex(a).x - vertex(b).x, dy = vertex(a).y - vertex(b).y;
+        return dx * dx + dy * dy > max_edge_ * max_edge_;
+    }
+    bool short_triangle(std::int32_t t) const
+    {
+        const Triangle& tri = tin_.triangles[t];
+        return !long_edge(tri.v[0], tri.v[1]) && !long_edge(tri.v[1], tri.v[2]) && !long_edge(tri.v[2], tri.v[0]);
+    }
+    bool vertex_kept(std::int32_t t, int index) const;
+    double inside(const Triangle& tri, Point2 p) const;
+    double on_edge(std::int32_t a, std::int32_t b, Point2 p) const;
+
+    const Triangulation& tin_;
+    double max_edge_;
+    std::uint32_t random_ = 2463534242U;
+};
+
+double Sampler::at(Point2 p, std::int32_t& t)
+{
+    const Location where = locate(tin_.vertices, tin_.triangles, t, p, random_);
+    t = where.t;
+    const Triangle& tri = tin_.triangles[t];
+    const bool limited = std::isfinite(max_edge_);
+    switch (where.kind) {
+        case Location::Kind::outside:
+            return kNaN;
+        case Location::Kind::vertex:
+            if (limited && !vertex_kept(t, where.index)) return kNaN;
+            return vertex(tri.v[where.index]).z;
+        case Location::Kind::edge: {
+            const std::int32_t a = tri.v[next(where.index)], b = tri.v[previous(where.index)];
+            if (limited && (long_edge(a, b) || (!short_triangle(t) && !short_triangle(tri.n[where.index])))) {
+                return kNaN;
+            }
+            return on_edge(a, b, p);
+        }
+        default:
+            if (limited && !short_triangle(t)) return kNaN;
+            return inside(tri, p);
+    }
+}
+
+// Whether one of the triangles around the vertex has no long edge: turning
+// around it across the edges that leave it.
+bool Sampler::vertex_kept(std::int32_t t, int index) const
+{
+    const std::int32_t v = tin_.triangles[t].v[index];
+    std::int32_t around = t;
+    do {
+        if (short_triangle(around)) return true;
+        const Triangle& tri = tin_.triangles[around];
+        around = tri.n[previous(tri.index_of(v))];
+    } while (around != t);
+    return false;
+}
+
+double Sampler::inside(const Triangle& tri, Point2 p) const
+{
+    // From the earliest vertex, counterclockwise: the same arithmetic for the
+    // same triangle whichever rotation the construction left it in.
+    int first = 0;
+    for (int i = 1; i < 3; ++i) {
+        if (lexicographically_before(vertex(tri.v[i]).xy(), vertex(tri.v[first]).xy())) first = i;
+    }
+    const Vertex& a = vertex(tri.v[first]);
+    const Vertex& b = vertex(tri.v[next(first)]);
+    const Vertex& c = vertex(tri.v[previous(first)]);
+    const double area = orientation_value(a.xy(), b.xy(), c.xy());
+    const double wb = orientation_value(a.xy(), p, c.xy()) / area;
+    const double wc = orientation_value(a.xy(), b.xy(), p) / area;
+    return a.z + (wb * (b.z - a.z) + wc * (c.z - a.z));
+}
+
+double Sampler::on_edge(std::int32_t a, std::int32_t b, Point2 p) const
+{
+    if (lexicographically_before(vertex(b).xy(), vertex(a).xy())) std::swap(a, b);
+    const Vertex& from = vertex(a);
+    const Vertex& to = vertex(b);
+    // Along the axis the edge spans more of.
+    const double dx = to.x - from.x, dy = to.y - from.y;
+    const double share = std::fabs(dx) >= std::fabs(dy) ? (p.x - from.x) / dx : (p.y - from.y) / dy;
+    return from.z + share * (to.z - from.z);
+}
+
+}  // namespace
+
+std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice, double max_edge)
+{
+    std::vector<double> values(lattice.rows * lattice.columns, kNaN);
+    if (tin.empty()) return values;
+    Sampler sampler(tin, max_edge);
+    // Each row starts from the triangle of the first centre of the row above.
+    std::int32_t row_start = 0;
+    for (std::size_t r = 0; r < lattice.rows; ++r) {
+        const double y = lattice.y_max - (static_cast<double>(r) + 0.5) * lattice.size;
+        std::int32_t t = row_start;
+        for (std::size_t c = 0; c < lattice.columns; ++c) {
+            const double x = lattice.x_min + (static_cast<double>(c) + 0.5) * lattice.size;
+            values[r * lattice.columns + c] = sampler.at({x, y}, t);
+            if (c == 0) row_start = t;
+        }
+    }
+    return values;
+}
+
+}  // namespace tin
