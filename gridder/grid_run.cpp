@@ -17,6 +17,7 @@
 #include "gridder/point_inputs.h"
 #include "gridder/progress.h"
 #include "platform/memory.h"
+#include "points/extent_tally.h"
 #include "points/point_reader.h"
 
 namespace kestranov::gridder {
@@ -93,36 +94,14 @@ Lattice lattice_or_error(const LatticeResult& r)
     return r.lattice;
 }
 
-// The smallest and largest X and Y of the points added, from the first one.
-struct XYExtent {
-    bool any = false;
-    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
-
-    // The first point starts the extent once per batch, not tested per
-    // point; X and Y side by side as one pair of lanes (GCC's and Clang's
-    // vector types), a minimum and a maximum instruction per point.
-    void add(const Point* p, std::size_t n)
-    {
-        using Pair = double __attribute__((vector_size(16)));
-        if (n == 0) return;
-        if (!any) xmin = xmax = p[0].x, ymin = ymax = p[0].y, any = true;
-        Pair low = {xmin, ymin}, high = {xmax, ymax};
-        for (std::size_t k = 0; k < n; ++k) {
-            const Pair v = {p[k].x, p[k].y};
-            low = v < low ? v : low;
-            high = v > high ? v : high;
-        }
-        xmin = low[0], ymin = low[1], xmax = high[0], ymax = high[1];
-    }
-};
-
-Lattice snapped(const GridOptions& o, const XYExtent& e)
+Lattice snapped(const GridOptions& o, const ExtentTally& e)
 {
-    if (!e.any)
+    if (!e.any())
         throw InputError(o.filter.active() ? "no point passes the filters: nothing to grid (give --bounds for an "
                                              "empty grid)"
                                            : "the point files hold no point: nothing to grid");
-    return lattice_or_error(lattice_snapped(e.xmin, e.ymin, e.xmax, e.ymax, o.cell));
+    return lattice_or_error(
+        lattice_snapped(e.extents().Xmin, e.extents().Ymin, e.extents().Xmax, e.extents().Ymax, o.cell));
 }
 
 Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
@@ -135,9 +114,9 @@ Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridR
         return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
     }
     progress.pass(1, 2);
-    XYExtent e;
+    ExtentTally e;
     report.read = read_all(
-        door, seen, true, [&](const Point* p, std::size_t n) { e.add(p, n); }, progress);
+        door, seen, true, [&](const Point* p, std::size_t n) { e.add_plane(p, n); }, progress);
     return snapped(o, e);
 }
 
@@ -170,10 +149,10 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     LatticeGridResult made;
     if (!headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
         made = grid_within_memory(o, l);
-    XYExtent found;
+    ExtentTally found;
     const PointSink add = [&](const Point* p, std::size_t n) {
         made.grid->add(p, n);
-        if (headers) found.add(p, n);
+        if (headers) found.add_plane(p, n);
     };
     const auto second_reading = [&] {
         progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);

@@ -11,6 +11,7 @@
 #include "gridder/point_inputs.h"
 #include "gridder/tile_stamps.h"
 #include "platform/input_file.h"
+#include "points/extent_tally.h"
 #include "points/las_crs.h"
 #include "points/las_header.h"
 #include "points/point_reader.h"
@@ -44,17 +45,14 @@ long long read_extents(const std::vector<std::string>& paths, const std::vector<
     long long total = 0;
     for (std::size_t n = 0; n < which.size(); ++n) {
         PlannedFile& f = files[which[n]];
-        f.read = true, f.has_points = false, f.bounded = true;
-        const PointSink extend = [&](const Point* p, std::size_t count) {
-            for (std::size_t k = 0; k < count; ++k) {
-                if (!f.has_points) f.xmin = f.xmax = p[k].x, f.ymin = f.ymax = p[k].y, f.has_points = true;
-                f.xmin = std::min(f.xmin, p[k].x), f.xmax = std::max(f.xmax, p[k].x);
-                f.ymin = std::min(f.ymin, p[k].y), f.ymax = std::max(f.ymax, p[k].y);
-            }
-        };
+        ExtentTally range;
+        const PointSink extend = [&](const Point* p, std::size_t count) { range.add_plane(p, count); };
         const int m = static_cast<int>(n) + 1;
         progress.file(m, door.files.count, read_paths[n], total);
         total += read_point_file(silent, door.files, m, extend, seen[which[n] + 1], true);
+        const Extents& e = range.extents();
+        f.read = true, f.has_points = range.any(), f.bounded = true;
+        f.xmin = e.Xmin, f.ymin = e.Ymin, f.xmax = e.Xmax, f.ymax = e.Ymax;
     }
     return total;
 }
