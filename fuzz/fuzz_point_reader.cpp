@@ -1,4 +1,4 @@
-// Arbitrary bytes as a point file, read through read_point_file on one, two
+// Arbitrary bytes as a point file, read through read_console_file on one, two
 // or three threads and on one of the vector paths of the record reading
 // (picked by a hash of the bytes): every count and path must give the same
 // reading. KESTRANOV_FUZZ_SHOW=1 prints, after each input, how many records
@@ -32,6 +32,7 @@
 #include "points/point_reader.h"
 #include "points/record_path.h"
 #include "reference_reading.h"
+#include "run/console_reading.h"
 
 using namespace kestranov;
 
@@ -86,8 +87,7 @@ void check_reading(int m, std::string_view text, const ReadingOptions& reading)
 {
     std::ostringstream console;
     const std::string folder = "c:\\images\\f\\";
-    const std::vector<data_file> names = {data_file{}, data_file{"p"}, data_file{"big"}};
-    PointFiles files{fuzz::drive(), folder, names, 2};
+    PointFiles files{fuzz::drive(), folder, {"p", "big"}};
     files.reading = reading;
 
     std::vector<double> got;
@@ -101,7 +101,7 @@ void check_reading(int m, std::string_view text, const ReadingOptions& reading)
     long long records = -1;
     try {
         SeenFile seen;
-        records = read_point_file(console, files, m, sink, seen);
+        records = read_console_file(console, files, m - 1, sink, seen);
     } catch (const Fatal& e) {
         error = e.text;
     }

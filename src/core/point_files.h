@@ -1,6 +1,6 @@
-// The point files of a run: the folder, held once, and the names typed. A
-// file's path is built when it is opened, so that a long folder name is not
-// copied once per file.
+// The point files of a reading: the folder, held once, and the names typed.
+// A file's path is built when it is opened. Plain values: a list can be
+// copied and kept.
 #pragma once
 
 #include <filesystem>
@@ -11,19 +11,15 @@
 
 namespace kestranov {
 
-struct data_file {
-    std::string nombre;  // a point file's name as typed, without .xyz
-};
-
 struct PointFiles {
-    std::filesystem::path drive_root;     // the directory that stands for c:\ (empty: current directory)
-    const std::string& folder;            // c:\images\zone1\ .
-    const std::vector<data_file>& names;  // entry k (1..count) is the k-th point file; entry 0 unused
-    int count;
-    ReadingOptions reading = {};  // threads, block size and test seams of every reading
+    std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
+    std::string folder;                // c:\images\zone1\ , or empty for names that are whole paths
+    std::vector<std::string> names;    // file k (from 0): its name as typed, without .xyz
+    ReadingOptions reading = {};       // threads, block size and test seams of every reading
 
-    // c:\images\zone1\a: the point file's path without its extension (.xyz or .las)
-    std::string windows_stem(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre; }
+    int count() const { return static_cast<int>(names.size()); }
+    // c:\images\zone1\a: point file k's path without its extension (.xyz or .las)
+    std::string windows_stem(int k) const { return folder + names[static_cast<std::size_t>(k)]; }
 };
 
 }  // namespace kestranov

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 
 #include "core/point_filter.h"
@@ -30,19 +29,9 @@ struct ReadingOptions {
     // once scanned. -1: no such fault.
     int failing_start = -1;
     int failing_part = -1;
-    // Told the records of the file being read so far, every 100000 (where
-    // the console prints its progress line), and the part of the file they
-    // are (0 to 1: of a LAS or LAZ header's count, of a text file's bytes;
-    // negative when not known): a command's own progress.
-    std::function<void(long long records, double part)> records_seen;
     // The records of LAS and LAZ files that reach the sink; inactive (the
     // console's): every record. Text files cannot be filtered.
     PointFilter filter;
-    // A reading of the range only may take a LAZ file's from its header
-    // instead of decoding every point; the second reading decodes them and
-    // tells whether the header was right (FirstReading::header_bounds), and
-    // its caller reads again where it was not. Off: every reading decodes.
-    bool bounds_from_header = false;
 };
 
 }  // namespace kestranov

@@ -16,6 +16,10 @@
 
 namespace kestranov {
 
+struct data_file {
+    std::string nombre;  // a point file's name as typed, without .xyz
+};
+
 struct RunState {
     // Console and drive. `in_is_terminal` selects how the final key press is read.
     std::istream* in = nullptr;

@@ -11,6 +11,7 @@
 #include "grid/cell_position.h"
 #include "platform/cpu_features.h"
 #include "points/point_reader.h"
+#include "points/reading_events.h"
 
 namespace kestranov {
 
@@ -116,13 +117,13 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
 
 }  // namespace
 
-bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+bool assignment_pass(ReadingEvents& events, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid, ExtentTally* gathered)
 {
     mark_empty(grid);
     bool headers_held = true;
     const VectorPath vector = vector_path(files.reading.path);
-    for (int m = 1; m <= files.count; ++m) {
+    for (int m = 0; m < files.count(); ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
         const std::string& path = file.path;  // set by the reading before the first point
@@ -150,7 +151,7 @@ bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                 assign(p, n);
             };
         }
-        read_point_file(out, files, m, sink, file);
+        read_point_file(events, files, m, sink, file);
         if (held && !file.first.header_bounds->held) headers_held = false;
     }
     occupancy_from_marks(grid);

@@ -274,10 +274,9 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
 // the range may take them: every axis quick (a value then grows with its
 // integer, so the corners of the integers' bounds are those of the points)
 // and bounds that are integers of 32 bits.
-std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBatch& batch,
-                                             const ReadingOptions& options)
+std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBatch& batch)
 {
-    if (!options.bounds_from_header || !batch.extents_only() || batch.filtering() || h.count == 0) return {};
+    if (!batch.header_will_do() || h.count == 0) return {};
     HeaderBounds b;
     for (int i = 0; i < 3; ++i) {
         const LasAxis axis(h.scale[i], h.offset[i]);
@@ -318,7 +317,7 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
     const std::uint64_t table = chunk_table_place(f, h, file_size, path);
     const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
     if (!second) {
-        first.header_bounds = bounds_in_header(h, batch, options);
+        first.header_bounds = bounds_in_header(h, batch);
         if (first.header_bounds) return hand_on_bounds(h, *first.header_bounds, batch);
     }
     if (chunks.empty()) return;

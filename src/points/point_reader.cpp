@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -195,13 +194,12 @@ bool fits_the_records(double cells, const SeenFiles& seen)
     return cells <= 8 * records + (1 << 20);
 }
 
-long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
-                          bool extents_only)
+long long read_point_file(ReadingEvents& events, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                          Wanted wanted)
 {
     InputFile f3;
     const PointFormat* named = open_point_file(f3, files, m, seen);
-    out << "\n\n\tFile " << m << " Name : " << seen.path << "\n\n";
-    out.flush();
+    events.file_opened(m, seen.path);
     if (!named) changed(seen.path);
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
@@ -211,12 +209,11 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     if (filtered && format.unfiltered) fail(file_refused(seen.path, format.unfiltered));
 
     seen.tally = {};
-    std::unique_ptr<RecordBatch> batch(
-        new RecordBatch(out, seen.path, sink, extents_only, filtered ? &files.reading.filter : nullptr));
-    const std::function<void(long long)> watch = [&](long long records) {
-        files.reading.records_seen(records, part_read(f3, seen, records));
+    const std::function<void(long long)> progress = [&](long long records) {
+        events.records_read(records, part_read(f3, seen, records));
     };
-    if (files.reading.records_seen) batch->watch(&watch);
+    std::unique_ptr<RecordBatch> batch(
+        new RecordBatch(seen.path, sink, wanted, filtered ? &files.reading.filter : nullptr, progress));
     const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);
@@ -228,6 +225,7 @@ long long read_point_file(std::ostream& out, const PointFiles& files, int m, con
     report_end(end, *batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();
+    events.file_read(m, batch->records());
     return batch->records();
 }
 

@@ -24,13 +24,14 @@ GridView assign_files(const std::vector<std::string>& files, double pix, int ret
     s.use_points(named);
     const PointFiles points = point_files_of(s.st);
     SeenFiles seen;
-    const Extents e = extent_pass(s.out, points, seen);
+    const Extents e = console_extent_pass(s.out, points, seen);
     const GridSize size = size_grid(e, pix, 0);
     grids = allocate_grids(size, pix);
     for (int i = 0; i < size.nb_lig + 2; ++i)
         for (int j = 0; j < size.nb_col + 2; ++j) grids.dtab[i][j] = 123.25, grids.tab_util[i][j] = cell_filled;
     const GridView grid{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
-    assignment_pass(s.out, points, seen, e, pix, retorno, grid);
+    ConsoleReading lines(s.out);
+    assignment_pass(lines, points, seen, e, pix, retorno, grid);
     return grid;
 }
 

@@ -37,8 +37,8 @@ Reading read_as_paths(const std::string& text, std::size_t block, VectorPath pat
     files.reading.path = path;
     try {
         SeenFile seen;
-        read_point_file(
-            s.out, files, 1,
+        read_console_file(
+            s.out, files, 0,
             [&](const Point* pts, std::size_t n) {
                 for (std::size_t k = 0; k < n; ++k) r.values.insert(r.values.end(), {pts[k].x, pts[k].y, pts[k].z});
             },
@@ -342,9 +342,9 @@ TEST(PointReader, WhichFileANameReads)
         kestranov::SeenFile seen;
         const std::string error = failure_of([&] {
             const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};
-            kestranov::read_point_file(s.out, files, 1, none, seen);
+            kestranov::read_console_file(s.out, files, 0, none, seen);
             c.between(s);
-            kestranov::read_point_file(s.out, files, 1, none, seen);
+            kestranov::read_console_file(s.out, files, 0, none, seen);
         });
         const std::string t = s.console() + error;
         EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;
