@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "core/fatal.h"
-#include "core/messages.h"
 #include "points/las_axis.h"
 #include "points/las_crs.h"
 #include "points/las_vlrs.h"
 #include "points/laz_decoding.h"
 #include "points/laz_format.h"
+#include "points/read_error.h"
 
 namespace kestranov {
 
@@ -30,13 +29,19 @@ constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
 // bit: no encoder puts more points than this in a byte.
 constexpr std::uint64_t most_points_per_byte = 4096;
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why) { fail(file_refused(path, why)); }
+[[noreturn]] void refuse(const std::string& path, const std::string& why)
+{
+    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
+}
 
-[[noreturn]] void unreadable(const std::string& path) { fail(file_cannot_be_read(path)); }
+[[noreturn]] void unreadable(const std::string& path)
+{
+    throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
+}
 
 // Every read below stays within the size the file had when it was opened:
 // a read that comes back short means the file was cut or replaced since.
-[[noreturn]] void shrank(const std::string& path) { fail(file_replaced(path)); }
+[[noreturn]] void shrank(const std::string& path) { throw ReadError{.fault = ReadFault::replaced, .path = path}; }
 
 // `n` bytes from byte `at`, which the file's size says it holds.
 void read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
@@ -82,12 +87,15 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
 // are, so none of its points can be found.
 [[noreturn]] void table_cut(const std::string& path, std::uint64_t file_size, std::uint64_t table)
 {
-    fail(laz_table_beyond_end(path, file_size, table));
+    throw ReadError{.fault = ReadFault::laz_table_beyond_end, .path = path, .bytes = file_size, .at = table};
 }
 
 // A table whose entries run on past the file's end: it was cut there, or
 // its entries are damaged (the two look alike, as the table ends the file).
-[[noreturn]] void table_short(const std::string& path, std::uint64_t table) { fail(laz_table_cut(path, table)); }
+[[noreturn]] void table_short(const std::string& path, std::uint64_t table)
+{
+    throw ReadError{.fault = ReadFault::laz_table_cut, .path = path, .at = table};
+}
 
 // Where the chunk table starts: the 8 bytes at the start of the points
 // give it, or, from a writer that could not go back to write them (-1
@@ -105,7 +113,8 @@ std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t 
         // Those bytes are the table's pointer only if the file still ends
         // where its writer ended it.
         if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk || static_cast<std::uint64_t>(at) + 16 > file_size)
-            fail(laz_table_pointer_lost(path, at, file_size));
+            throw ReadError{
+                .fault = ReadFault::laz_table_pointer_lost, .path = path, .bytes = file_size, .pointer = at};
     }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
         refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
@@ -137,9 +146,10 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
     std::vector<unsigned char> entries(static_cast<std::size_t>(n));
     read_at(f, table + 8, entries.data(), entries.size(), path);
     std::string why;
-    std::vector<LazChunk> chunks =
-        decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr, first_chunk, h.count, why);
-    if (n == to_end && why.starts_with(chunk_table_ends_early)) table_short(path, table);
+    bool ends_early = false;
+    std::vector<LazChunk> chunks = decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr,
+                                                      first_chunk, h.count, why, &ends_early);
+    if (n == to_end && ends_early) table_short(path, table);
     if (!why.empty()) refuse(path, why);
     for (std::size_t k = 0; k < chunks.size(); ++k)
         if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
@@ -202,7 +212,9 @@ void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const 
     for (std::size_t k = 0; k < n; ++k) {
         out[k] = {a.x.value(p[k].x), a.y.value(p[k].y), a.z.value(p[k].z)};
         if (!std::isfinite(out[k].x) || !std::isfinite(out[k].y) || !std::isfinite(out[k].z))
-            fail(point_beyond_double(batch.path(), batch.records() + k + 1));
+            throw ReadError{.fault = ReadFault::beyond_double,
+                            .path = batch.path(),
+                            .record = batch.records() + static_cast<long long>(k) + 1};
     }
 }
 
@@ -351,9 +363,9 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     }
     try {
         read_laz_points(f, h, batch, options, first, true);
-    } catch (const Fatal& e) {
-        if (e.text == file_cannot_be_read(batch.path()) || tells_file_changed(e.text, batch.path())) throw;
-        fail(file_reads_otherwise(batch.path()));
+    } catch (const ReadError& e) {
+        if (e.fault == ReadFault::cannot_be_read || e.file_changed()) throw;
+        throw ReadError{.fault = ReadFault::reads_otherwise, .path = batch.path()};
     }
     return {};
 }

@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "core/fatal.h"
-#include "core/messages.h"
 #include "platform/drive.h"
 #include "platform/input_file.h"
 #include "points/las_header.h"
 #include "points/las_reader.h"
 #include "points/laz_reader.h"
 #include "points/point_decoder.h"
+#include "points/read_error.h"
 #include "points/text_reader.h"
 
 namespace kestranov {
@@ -99,11 +98,11 @@ std::optional<Found> find_point_file(const PointFiles& files, int m)
     return std::nullopt;
 }
 
-[[noreturn]] void changed(const std::string& path) { fail(file_replaced(path)); }
+[[noreturn]] void changed(const std::string& path) { throw ReadError{.fault = ReadFault::replaced, .path = path}; }
 
-[[noreturn]] void refuse(const PointFormat& format, const std::string& path)
+[[noreturn]] void refuse(const std::string& path, const char* why)
 {
-    fail(file_refused(path, format.refusal));
+    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
 }
 
 // The file as it is now, and the file its name leads to, against the file
@@ -132,13 +131,18 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
 {
     const bool first_reading = !seen.identity;
     const std::optional<Found> found = find_point_file(files, m);
-    if (!found) fail(file_unknown(first_reading ? missing_name(files.windows_stem(m)) : seen.path, first_reading));
+    if (!found)
+        throw ReadError{.fault = ReadFault::unknown,
+                        .path = first_reading ? missing_name(files.windows_stem(m)) : seen.path,
+                        .first_reading = first_reading};
     if (!first_reading && found->path != seen.path) return nullptr;
     seen.path = found->path;
     const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);
-    if (opened == InputFile::OpenStatus::not_regular) fail(file_not_regular(seen.path));
-    if (opened != InputFile::OpenStatus::ok) fail(file_unknown(seen.path, first_reading));
-    if (!found->format->decode) refuse(*found->format, seen.path);
+    if (opened == InputFile::OpenStatus::not_regular)
+        throw ReadError{.fault = ReadFault::not_regular, .path = seen.path};
+    if (opened != InputFile::OpenStatus::ok)
+        throw ReadError{.fault = ReadFault::unknown, .path = seen.path, .first_reading = first_reading};
+    if (!found->format->decode) refuse(seen.path, found->format->refusal);
     return found->format;
 }
 
@@ -150,7 +154,7 @@ const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, co
     if (named.mode != InputFile::Mode::binary) return named;
     unsigned char head[sniffed_bytes];
     const long n = f3.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0 || !f3.seek(0)) fail(file_cannot_be_read(path));
+    if (n < 0 || !f3.seek(0)) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
     for (const PointFormat& f : formats)
         if (f.claims && f.claims(head, static_cast<std::size_t>(n))) return f;
     return named;
@@ -170,8 +174,13 @@ double part_read(const InputFile& f3, const SeenFile& seen, long long records)
 // How the input ended, told once the file is known not to have changed.
 void report_end(const InputEnd& end, const RecordBatch& batch)
 {
-    if (end.kind == InputEnd::Kind::short_record) fail(record_short(batch.path(), batch.records() + 1));
-    if (end.kind == InputEnd::Kind::cut) fail(points_missing(batch.path(), batch.records(), end.announced));
+    if (end.kind == InputEnd::Kind::short_record)
+        throw ReadError{.fault = ReadFault::record_short, .path = batch.path(), .record = batch.records() + 1};
+    if (end.kind == InputEnd::Kind::cut)
+        throw ReadError{.fault = ReadFault::points_missing,
+                        .path = batch.path(),
+                        .record = batch.records(),
+                        .expected = end.announced};
 }
 
 }  // namespace
@@ -204,9 +213,9 @@ long long read_point_file(ReadingEvents& events, const PointFiles& files, int m,
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
     const PointFormat& format = format_by_content(f3, *named, seen.path);
-    if (!format.decode) refuse(format, seen.path);
+    if (!format.decode) refuse(seen.path, format.refusal);
     const bool filtered = files.reading.filter.active();
-    if (filtered && format.unfiltered) fail(file_refused(seen.path, format.unfiltered));
+    if (filtered && format.unfiltered) refuse(seen.path, format.unfiltered);
 
     seen.tally = {};
     const std::function<void(long long)> progress = [&](long long records) {
@@ -221,7 +230,10 @@ long long read_point_file(ReadingEvents& events, const PointFiles& files, int m,
     // still change their number; the extents and the descriptor's range
     // would then not be those of the cells.
     if (seen.records && *seen.records != batch->records())
-        fail(record_count_changed(seen.path, batch->records(), *seen.records));
+        throw ReadError{.fault = ReadFault::record_count_changed,
+                        .path = seen.path,
+                        .record = batch->records(),
+                        .expected = static_cast<std::uint64_t>(*seen.records)};
     report_end(end, *batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();

@@ -10,6 +10,7 @@
 #include "core/extents.h"
 #include "core/point_files.h"
 #include "points/point_reader.h"
+#include "points/read_error.h"
 #include "points/reading_events.h"
 
 namespace kestranov {
@@ -27,13 +28,17 @@ private:
 // The first reading's total line.
 void show_first_total(std::ostream& out, long long records);
 
-// One reading of point file m with the console's lines on `out`.
+// The console's text of a reading's failure.
+std::string console_text(const ReadError& e);
+
+// One reading of point file k (from 0) with the console's lines on `out`;
+// a failure ends the run with its console text (Fatal).
 long long read_console_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
                             Wanted wanted = Wanted::points);
 
 // The first reading of every point file, as the console shows it: the
 // lines of each file, the total number of records; the run ends where the
-// files hold no point.
+// files hold no point, or with the console text of a reading's failure.
 Extents console_extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen,
                             Wanted wanted = Wanted::extents);
 
