@@ -83,12 +83,13 @@ bool same_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0
 
 // Reads file m with `reading`'s threads and vector path and checks it
 // against the text: every thread count must give the one reading.
-void check_reading(int m, std::string_view text, const ReadingOptions& reading)
+void check_reading(int m, std::string_view text, const ReadingOptions& reading, const ReadingSeams& seams)
 {
     std::ostringstream console;
     const std::string folder = "c:\\images\\f\\";
     PointFiles files{fuzz::drive(), folder, {"p", "big"}};
     files.reading = reading;
+    files.seams = seams;
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {
@@ -135,17 +136,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadingOptions reading;
     reading.threads = 1 + static_cast<int>(h % 3);
     const VectorPath paths[] = {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar};
-    reading.path = paths[(h >> 4) % 3];  // a path this processor lacks leaves the one chosen
-    check_reading(1, text, reading);
+    ReadingSeams seams;
+    seams.path = paths[(h >> 4) % 3];  // a path this processor lacks leaves the one chosen
+    check_reading(1, text, reading, seams);
 
     if (h % 16 == 0) {
         static PaddedFile big;
         big.set(reader_block - (h >> 8) % (size + 1), text);
-        check_reading(2, text, reading);
+        check_reading(2, text, reading, seams);
     }
     static const bool show = std::getenv("KESTRANOV_FUZZ_SHOW") != nullptr;
     if (show)
         std::fprintf(stderr, "records read by shape: %llu (%s)\n", static_cast<unsigned long long>(record_path_hits()),
-                     vector_path_name(vector_path(reading.path)));
+                     vector_path_name(vector_path(seams.path)));
     return 0;
 }

@@ -15,7 +15,8 @@ struct PointFiles {
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
     std::string folder;                // c:\images\zone1\ , or empty for names that are whole paths
     std::vector<std::string> names;    // file k (from 0): its name as typed, without .xyz
-    ReadingOptions reading = {};       // threads, block size and test seams of every reading
+    ReadingOptions reading = {};       // the user's threads and filter, for every reading
+    ReadingSeams seams = {};           // a test's block size, vector path and faults
 
     int count() const { return static_cast<int>(names.size()); }
     // c:\images\zone1\a: point file k's path without its extension (.xyz or .las)

@@ -1,9 +1,10 @@
-// How the point files are read: the threads the user lets a run use, the
-// records a companion keeps (the console keeps them all), and the seams
-// through which a test sets the block size, a failing thread and the vector
-// path for one reading. They travel down with the point-file list, so that
-// a test's choice holds for its own call and cannot leak into the next one
-// (ninja hands its builder a DiskInterface the same way).
+// How the point files are read: the user's choices (the threads a run may
+// use, the records a companion keeps; the console keeps them all), and,
+// apart from them, the seams through which a test sets the block size, a
+// failing thread and the vector path for one reading. Both travel down with
+// the point-file list, so that a test's choice holds for its own call and
+// cannot leak into the next one (ninja hands its builder a DiskInterface
+// the same way).
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,13 @@ namespace kestranov {
 enum class VectorPath { avx512, avx2, scalar };
 
 struct ReadingOptions {
-    int threads = 1;                   // threads reading each file (the records still come in file order)
+    int threads = 1;  // threads reading each file (the records still come in file order)
+    // The records of LAS and LAZ files that reach the sink; inactive (the
+    // console's): every record. Text files cannot be filtered.
+    PointFilter filter;
+};
+
+struct ReadingSeams {
     std::size_t block_size = 4 << 20;  // bytes of text read at a time (LAS: at most 128 KiB)
     // The vector path of the record reading and the cell placing; empty:
     // the widest this processor has, or the one KESTRANOV_SIMD names. A
@@ -29,9 +36,6 @@ struct ReadingOptions {
     // once scanned. -1: no such fault.
     int failing_start = -1;
     int failing_part = -1;
-    // The records of LAS and LAZ files that reach the sink; inactive (the
-    // console's): every record. Text files cannot be filtered.
-    PointFilter filter;
 };
 
 }  // namespace kestranov

@@ -27,6 +27,7 @@ struct RunState {
     bool in_is_terminal = false;
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
     ReadingOptions reading;            // how the point files are read (threads: KESTRANOV_THREADS)
+    ReadingSeams seams;                // a test's block size, vector path and faults
 
     std::vector<data_file> files;  // entry k (1..numlay) is the k-th point file; entry 0 unused
     Matrix<double> dtab;

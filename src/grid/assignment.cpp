@@ -122,7 +122,7 @@ bool assignment_pass(ReadingEvents& events, const PointFiles& files, const SeenF
 {
     mark_empty(grid);
     bool headers_held = true;
-    const VectorPath vector = vector_path(files.reading.path);
+    const VectorPath vector = vector_path(files.seams.path);
     for (int m = 0; m < files.count(); ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};

@@ -113,7 +113,8 @@ LasHeader read_header(InputFile& f, const std::string& path, FirstReading& first
 
 }  // namespace
 
-InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& /*options*/, const ReadingSeams& seams,
+                  FirstReading& first)
 {
     const LasHeader h = read_header(f, batch.path(), first);
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
@@ -126,7 +127,7 @@ InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& option
 
     const std::size_t length = h.record_length;
     // Blocks that stay in the second-level cache while they are decoded.
-    const std::size_t per_block = std::max<std::size_t>(1, std::min(options.block_size, las_block) / length);
+    const std::size_t per_block = std::max<std::size_t>(1, std::min(seams.block_size, las_block) / length);
     std::unique_ptr<char[]> block(new char[per_block * length]);
     for (std::uint64_t left = h.count; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, per_block));

@@ -261,10 +261,10 @@ void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, con
 // where the points' integer bounds are gathered, or null.
 void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHeader& h,
                  const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options,
-                 HeaderBounds* bounds)
+                 const ReadingSeams& seams, HeaderBounds* bounds)
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
-    LazDecoding decoding(items, options);
+    LazDecoding decoding(items, options, seams);
     std::unique_ptr<PointAttributes[]> attributes(batch.filtering() ? new PointAttributes[point_batch] : nullptr);
     std::size_t next = 0;
     for (std::size_t taken = 0; taken < chunks.size(); ++taken) {
@@ -316,7 +316,7 @@ void hand_on_bounds(const LasHeader& h, const HeaderBounds& b, RecordBatch& batc
 // a range may take it from the header (the chunk table is still checked);
 // the second reading then finds whether it was right.
 void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const ReadingOptions& options,
-                     FirstReading& first, bool second)
+                     const ReadingSeams& seams, FirstReading& first, bool second)
 {
     const std::string& path = batch.path();
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
@@ -333,24 +333,25 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
         if (first.header_bounds) return hand_on_bounds(h, *first.header_bounds, batch);
     }
     if (chunks.empty()) return;
-    if (!first.header_bounds) return read_chunks(f, chunks, h, vlr.items, batch, options, nullptr);
+    if (!first.header_bounds) return read_chunks(f, chunks, h, vlr.items, batch, options, seams, nullptr);
     // The points' own bounds, from their first point on.
     HeaderBounds found{{INT32_MAX, INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN, INT32_MIN}};
-    read_chunks(f, chunks, h, vlr.items, batch, options, &found);
+    read_chunks(f, chunks, h, vlr.items, batch, options, seams, &found);
     HeaderBounds& b = *first.header_bounds;
     b.held = std::equal(b.low, b.low + 3, found.low) && std::equal(b.high, b.high + 3, found.high);
 }
 
 }  // namespace
 
-InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
+InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                  FirstReading& first)
 {
     const bool second = first.las.has_value();
     const LasHeader h = read_las_header(f, batch.path(), first.las);
     if (!second) {
         first.crs = read_las_crs(f, h);
         first.header_bounds.reset();
-        read_laz_points(f, h, batch, options, first, false);
+        read_laz_points(f, h, batch, options, seams, first, false);
         return {};
     }
     // A first reading that decoded found no fault in these bytes, and
@@ -358,11 +359,11 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     // place since (its size and date put back), and is told as such. A
     // read error stays one.
     if (first.header_bounds) {
-        read_laz_points(f, h, batch, options, first, true);
+        read_laz_points(f, h, batch, options, seams, first, true);
         return {};
     }
     try {
-        read_laz_points(f, h, batch, options, first, true);
+        read_laz_points(f, h, batch, options, seams, first, true);
     } catch (const ReadError& e) {
         if (e.fault == ReadFault::cannot_be_read || e.file_changed()) throw;
         throw ReadError{.fault = ReadFault::reads_otherwise, .path = batch.path()};

@@ -44,6 +44,7 @@ struct FirstReading {
     std::optional<HeaderBounds> header_bounds;
 };
 
-using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
+using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options,
+                                  const ReadingSeams& seams, FirstReading& first);
 
 }  // namespace kestranov

@@ -223,7 +223,7 @@ long long read_point_file(ReadingEvents& events, const PointFiles& files, int m,
     };
     std::unique_ptr<RecordBatch> batch(
         new RecordBatch(seen.path, sink, wanted, filtered ? &files.reading.filter : nullptr, progress));
-    const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
+    const InputEnd end = format.decode(f3, *batch, files.reading, files.seams, seen.first);
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can

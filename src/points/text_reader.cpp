@@ -143,15 +143,16 @@ void read_ahead(BlockPipeline& blocks, TextScan& scan)
 
 }  // namespace
 
-InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& /*first*/)
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                   FirstReading& /*first*/)
 {
-    TextScan scan(batch, vector_path(options.path));
-    BlockSource source(f, options.block_size);
-    ReadingFaults faults(options);
+    TextScan scan(batch, vector_path(seams.path));
+    BlockSource source(f, seams.block_size);
+    ReadingFaults faults(seams);
     std::unique_ptr<BlockPipeline> blocks;
     // On several threads when the system gives them and the memory for them;
     // otherwise on this one, with the same result.
-    if (options.threads > 1) blocks = BlockPipeline::start(source, options, faults);
+    if (options.threads > 1) blocks = BlockPipeline::start(source, options.threads, seams.path, faults);
     if (blocks)
         read_ahead(*blocks, scan);
     else

@@ -810,9 +810,8 @@ TEST(GridCommand, ProgressTellsThePartOfEachFileRead)
     const std::string las = (dir / "p.las").string(), xyz = (dir / "p.xyz").string();
     write_file(las, las_file(pts, false));
     write_file(xyz, cloud_text(text));
-    kestranov::ReadingOptions reading;
-    reading.block_size = 1 << 16;
-    const kestranov::PointFiles door = kestranov::gridder::door_files({las, xyz}, reading);
+    kestranov::PointFiles door = kestranov::gridder::door_files({las, xyz}, {});
+    door.seams.block_size = 1 << 16;
     std::ostringstream shown;
     kestranov::gridder::Progress progress(&shown, std::chrono::milliseconds(0));
     kestranov::gridder::DoorProgress told(progress, door);

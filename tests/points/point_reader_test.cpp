@@ -33,8 +33,8 @@ Reading read_as_paths(const std::string& text, std::size_t block, VectorPath pat
     Session s;
     s.use_points({{"a", text}});
     PointFiles files = point_files_of(s.st);
-    if (block) files.reading.block_size = block;
-    files.reading.path = path;
+    if (block) files.seams.block_size = block;
+    files.seams.path = path;
     try {
         SeenFile seen;
         read_console_file(
