@@ -224,8 +224,8 @@ double extent_pass_alone(const fs::path& cloud, int threads)
     const std::string folder = where.parent_path().string() + "/";
     auto t0 = Clock::now();
     SeenFiles seen;
-    PointFiles files{"/", folder, {where.stem().string()}};
-    files.reading.threads = threads;
+    ConsoleFiles files = console_files("/", folder, {where.stem().string()});
+    files.files.reading.threads = threads;
     console_extent_pass(out, files, seen);
     return seconds_since(t0);
 }

@@ -29,7 +29,7 @@ struct Reading {
 Reading read_las_file(bool extents_only)
 {
     std::ostringstream console;
-    const PointFiles files{fuzz::drive(), "c:\\images\\f\\", {"p"}};
+    const ConsoleFiles files = console_files(fuzz::drive(), "c:\\images\\f\\", {"p"});
     Reading r;
     PointSink sink = [&](const Point* pts, std::size_t n) {
         fuzz::check(n > 0, "an empty batch");

@@ -32,8 +32,8 @@ struct Reading {
 Reading read_laz_file(int threads, bool extents_only)
 {
     std::ostringstream console;
-    PointFiles files{fuzz::drive(), "c:\\images\\f\\", {"p"}};
-    files.reading.threads = threads;
+    ConsoleFiles files = console_files(fuzz::drive(), "c:\\images\\f\\", {"p"});
+    files.files.reading.threads = threads;
     Reading r;
     PointSink sink = [&](const Point* pts, std::size_t n) {
         fuzz::check(n > 0, "an empty batch");

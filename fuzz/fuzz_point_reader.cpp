@@ -87,9 +87,7 @@ void check_reading(int m, std::string_view text, const ReadingOptions& reading, 
 {
     std::ostringstream console;
     const std::string folder = "c:\\images\\f\\";
-    PointFiles files{fuzz::drive(), folder, {"p", "big"}};
-    files.reading = reading;
-    files.seams = seams;
+    const ConsoleFiles files = console_files(fuzz::drive(), folder, {"p", "big"}, reading, seams);
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {

@@ -9,7 +9,7 @@ namespace kestranov::gridder {
 
 PointFiles door_files(const std::vector<std::string>& paths, const ReadingOptions& reading)
 {
-    return {{}, {}, paths, reading};
+    return {"", paths, reading};
 }
 
 void DoorProgress::file_opened(int index, const std::string& /*path*/)

@@ -104,7 +104,7 @@ struct Session {
         kestranov::SeenFile seen;
         const auto read = [&] {
             kestranov::read_console_file(
-                out, kestranov::point_files_of(st), 0, [](const kestranov::Point*, std::size_t) {}, seen);
+                out, kestranov::console_files(st), 0, [](const kestranov::Point*, std::size_t) {}, seen);
         };
         if (!failure_of(read).empty()) return "the first reading failed";
         const auto date = std::filesystem::last_write_time(zone(name));
@@ -133,7 +133,7 @@ struct Session {
         Reading r;
         r.error = failure_of([&] {
             r.records = kestranov::read_console_file(
-                out, kestranov::point_files_of(st), 0,
+                out, kestranov::console_files(st), 0,
                 [&](const kestranov::Point* p, std::size_t n) {
                     for (std::size_t k = 0; k < n; ++k) r.points.push_back({p[k].x, p[k].y, p[k].z});
                 },
@@ -182,7 +182,7 @@ struct Session {
     {
         return failure_of([&] {
             kestranov::SeenFiles seen;
-            kestranov::set_extents(st, kestranov::console_extent_pass(*st.out, kestranov::point_files_of(st), seen));
+            kestranov::set_extents(st, kestranov::console_extent_pass(*st.out, kestranov::console_files(st), seen));
         });
     }
 

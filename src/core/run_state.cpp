@@ -2,13 +2,6 @@
 
 namespace kestranov {
 
-PointFiles point_files_of(const RunState& st)
-{
-    PointFiles files{st.drive_root, st.nomgen, {}, st.reading, st.seams};
-    for (int m = 1; m <= st.numlay; ++m) files.names.push_back(st.files[static_cast<std::size_t>(m)].nombre);
-    return files;
-}
-
 std::string point_file_path(const RunState& st, int m)
 {
     return st.nomgen + st.files[static_cast<std::size_t>(m)].nombre + ".xyz";

@@ -52,9 +52,6 @@ struct RunState {
     std::string nomdescr4;
 };
 
-// The point files: nomgen and the names of files[1..numlay].
-PointFiles point_files_of(const RunState& st);
-
 // The Windows path of point file m (1..numlay): nomgen, the name, ".xyz".
 std::string point_file_path(const RunState& st, int m);
 

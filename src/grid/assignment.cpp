@@ -11,6 +11,7 @@
 #include "grid/cell_position.h"
 #include "platform/cpu_features.h"
 #include "points/point_reader.h"
+#include "points/read_error.h"
 #include "points/reading_events.h"
 
 namespace kestranov {
@@ -25,7 +26,8 @@ namespace {
 [[noreturn]] void changed_file(const std::string& path, const Point& p, const Extents& e)
 {
     const bool inside = p.x >= e.Xmin && p.x <= e.Xmax && p.y >= e.Ymin && p.y <= e.Ymax;
-    fail(point_outside_first_extents(path, p.x, p.y, p.z, inside));
+    throw ReadError{
+        .fault = ReadFault::point_outside_first_extents, .path = path, .x = p.x, .y = p.y, .z = p.z, .with_z = inside};
 }
 
 // An empty cell holds this quiet NaN while the points are assigned, so that

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/drive.h"
 #include "platform/input_file.h"
 #include "points/las_header.h"
 #include "points/las_reader.h"
@@ -57,27 +56,23 @@ bool same_extension(std::string_view name, std::string_view extension)
                       });
 }
 
-// The file a name leads to: its path as the console names it, on the host,
-// and its format.
+// The file a name leads to: its path and its format.
 struct Found {
     std::string path;
-    std::filesystem::path host;
     const PointFormat* format = nullptr;
 };
 
 // The file `stem` + the format's extension, the extension in any case
 // (a.LAS, a.Xyz); the case typed first.
-std::optional<Found> with_extension(const std::filesystem::path& drive_root, const std::string& stem,
-                                    const PointFormat& f, const std::string& typed)
+std::optional<Found> with_extension(const std::string& stem, const PointFormat& f, const std::string& typed)
 {
-    const auto host = [&](const std::string& path) { return host_path(drive_root, path); };
-    if (input_exists(host(typed))) return Found{typed, host(typed), &f};
-    const std::filesystem::path host_stem = host(stem);
-    const std::string base = host_stem.filename().string();
-    for (const std::string& name : names_beginning_with(host_stem.parent_path(), base))
+    if (input_exists(typed)) return Found{typed, &f};
+    const std::filesystem::path stem_path(stem);
+    const std::string base = stem_path.filename().string();
+    for (const std::string& name : names_beginning_with(stem_path.parent_path(), base))
         if (name.size() == base.size() + std::strlen(f.extension) && same_extension(name, f.extension)) {
             const std::string other = stem + name.substr(base.size());
-            if (input_exists(host(other))) return Found{other, host(other), &f};
+            if (input_exists(other)) return Found{other, &f};
         }
     return std::nullopt;
 }
@@ -87,14 +82,13 @@ std::optional<Found> with_extension(const std::filesystem::path& drive_root, con
 // turn. Only a name with no file at all passes on to the next candidate.
 std::optional<Found> find_point_file(const PointFiles& files, int m)
 {
-    const std::string stem = files.windows_stem(m);
+    const std::string stem = files.path_of(m);
     for (const PointFormat& f : formats)
         if (same_extension(stem, f.extension))
-            if (auto found =
-                    with_extension(files.drive_root, stem.substr(0, stem.size() - std::strlen(f.extension)), f, stem))
+            if (auto found = with_extension(stem.substr(0, stem.size() - std::strlen(f.extension)), f, stem))
                 return found;
     for (const PointFormat& f : formats)
-        if (auto found = with_extension(files.drive_root, stem, f, stem + f.extension)) return found;
+        if (auto found = with_extension(stem, f, stem + f.extension)) return found;
     return std::nullopt;
 }
 
@@ -133,11 +127,11 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
     const std::optional<Found> found = find_point_file(files, m);
     if (!found)
         throw ReadError{.fault = ReadFault::unknown,
-                        .path = first_reading ? missing_name(files.windows_stem(m)) : seen.path,
+                        .path = first_reading ? missing_name(files.path_of(m)) : seen.path,
                         .first_reading = first_reading};
     if (!first_reading && found->path != seen.path) return nullptr;
     seen.path = found->path;
-    const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);
+    const InputFile::OpenStatus opened = f3.open(found->path, found->format->mode);
     if (opened == InputFile::OpenStatus::not_regular)
         throw ReadError{.fault = ReadFault::not_regular, .path = seen.path};
     if (opened != InputFile::OpenStatus::ok)
@@ -203,8 +197,10 @@ bool fits_the_records(double cells, const SeenFiles& seen)
     return cells <= 8 * records + (1 << 20);
 }
 
-long long read_point_file(ReadingEvents& events, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
-                          Wanted wanted)
+namespace {
+
+long long read_one(ReadingEvents& events, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                   Wanted wanted)
 {
     InputFile f3;
     const PointFormat* named = open_point_file(f3, files, m, seen);
@@ -239,6 +235,19 @@ long long read_point_file(ReadingEvents& events, const PointFiles& files, int m,
     batch->hand_on();
     events.file_read(m, batch->records());
     return batch->records();
+}
+
+}  // namespace
+
+long long read_point_file(ReadingEvents& events, const PointFiles& files, int k, const PointSink& sink, SeenFile& seen,
+                          Wanted wanted)
+{
+    try {
+        return read_one(events, files, k, sink, seen, wanted);
+    } catch (ReadError& e) {
+        e.file = k;  // which of the list's files, for a front end that names them its own way
+        throw;
+    }
 }
 
 }  // namespace kestranov

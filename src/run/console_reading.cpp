@@ -1,16 +1,75 @@
 #include "run/console_reading.h"
 
 #include <ostream>
+#include <string_view>
 
 #include "core/fatal.h"
 #include "core/messages.h"
+#include "core/run_state.h"
+#include "platform/drive.h"
 #include "points/extent_pass.h"
 
 namespace kestranov {
 
+namespace {
+
+// A name as the host reads it: the backslashes of the dialogue are folder separators.
+std::string host_name(std::string name)
+{
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+}  // namespace
+
+// The folder held once, on the host as in the dialogue, where a name
+// follows the host folder as it follows the Windows one; else (a folder
+// shorter than c:\ , whose drive prefix a name would complete) each file's
+// whole path, which is then short.
+ConsoleFiles console_files(const std::filesystem::path& drive_root, const std::string& folder,
+                           const std::vector<std::string>& names, const ReadingOptions& reading,
+                           const ReadingSeams& seams)
+{
+    ConsoleFiles c{folder, names, {host_path(drive_root, folder).string(), {}, reading, seams}};
+    const bool held_once = folder.size() >= 3 && host_path(drive_root, folder + "n").string() == c.files.folder + "n";
+    if (!held_once) c.folder.clear(), c.files.folder.clear();
+    for (std::string& name : c.names) {
+        if (!held_once) name = folder + name;
+        c.files.names.push_back(held_once ? host_name(name) : host_path(drive_root, name).string());
+    }
+    return c;
+}
+
+ConsoleFiles console_files(const RunState& st)
+{
+    std::vector<std::string> names;
+    for (int m = 1; m <= st.numlay; ++m) names.push_back(st.files[static_cast<std::size_t>(m)].nombre);
+    return console_files(st.drive_root, st.nomgen, names, st.reading, st.seams);
+}
+
+// The found file shares its folder with the name it was looked for by, and
+// the host name differs from the Windows one only before that: the part of
+// the Windows name past what the two share gives way to the found file's
+// ending.
+std::string console_name(const ConsoleFiles& names, int k, const std::string& found)
+{
+    const auto i = static_cast<std::size_t>(k);
+    const std::string& folder = names.files.folder;
+    if (found.compare(0, folder.size(), folder) != 0) return found;
+    const std::string_view tail = std::string_view(found).substr(folder.size());
+    const std::string& host = names.files.names[i];
+    const std::string& typed = names.names[i];
+    std::size_t shared = 0;
+    while (shared < host.size() && shared < tail.size() && host[shared] == tail[shared]) ++shared;
+    const std::size_t dropped = host.size() - shared;
+    if (dropped > typed.size()) return found;
+    return names.folder + typed.substr(0, typed.size() - dropped) + std::string(tail.substr(shared));
+}
+
 void ConsoleReading::file_opened(int index, const std::string& path)
 {
-    *out_ << "\n\n\tFile " << index + 1 << " Name : " << path << "\n\n";
+    *out_ << "\n\n\tFile " << index + 1 << " Name : " << console_name(*names_, index, path) << "\n\n";
     out_->flush();
 }
 
@@ -26,9 +85,10 @@ void show_first_total(std::ostream& out, long long records)
         << "\n\n\t\tTotal number of registers = " << records << " \n";
 }
 
-std::string console_text(const ReadError& e)
+std::string console_text(const ReadError& e, const ConsoleFiles* names)
 {
-    const std::string& p = e.path;
+    const bool named = names && e.file >= 0 && e.file < names->files.count();
+    const std::string p = named ? console_name(*names, e.file, e.path) : e.path;
     switch (e.fault) {
         case ReadFault::cannot_be_read:
             return file_cannot_be_read(p);
@@ -64,29 +124,31 @@ std::string console_text(const ReadError& e)
             return las_header_changed(p, e.field, e.now, e.first);
         case ReadFault::record_count_changed:
             return record_count_changed(p, e.record, static_cast<long long>(e.expected));
+        case ReadFault::point_outside_first_extents:
+            return point_outside_first_extents(p, e.x, e.y, e.z, e.with_z);
     }
     return unexpected_failure("a reading failed");
 }
 
-long long read_console_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+long long read_console_file(std::ostream& out, const ConsoleFiles& files, int k, const PointSink& sink, SeenFile& seen,
                             Wanted wanted)
 {
-    ConsoleReading lines(out);
+    ConsoleReading lines(out, files);
     try {
-        return read_point_file(lines, files, m, sink, seen, wanted);
+        return read_point_file(lines, files.files, k, sink, seen, wanted);
     } catch (const ReadError& e) {
-        fail(console_text(e));
+        fail(console_text(e, &files));
     }
 }
 
-Extents console_extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen, Wanted wanted)
+Extents console_extent_pass(std::ostream& out, const ConsoleFiles& files, SeenFiles& seen, Wanted wanted)
 {
-    ConsoleReading lines(out);
+    ConsoleReading lines(out, files);
     ExtentReading found;
     try {
-        found = extent_pass(lines, files, seen, wanted);
+        found = extent_pass(lines, files.files, seen, wanted);
     } catch (const ReadError& e) {
-        fail(console_text(e));
+        fail(console_text(e, &files));
     }
     show_first_total(out, found.records);
     if (!found.range.any()) fail(no_point_at_all());

@@ -46,7 +46,8 @@ int run(RunState& st)
     } catch (const Fatal& e) {
         return abnormal_end(console_of(st), e.text);
     } catch (const ReadError& e) {
-        return abnormal_end(console_of(st), console_text(e));
+        const ConsoleFiles names = console_files(st);
+        return abnormal_end(console_of(st), console_text(e, &names));
     } catch (const std::bad_alloc&) {
         return abnormal_end(console_of(st), memory_exhausted);
     } catch (const std::exception& e) {

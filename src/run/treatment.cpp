@@ -50,9 +50,10 @@ bool make_grids(RunState& st, const SeenFiles* headers)
 // grid too large, the first reading runs again, silently.
 SeenFiles read_points(RunState& st)
 {
-    const PointFiles files = point_files_of(st);
+    const ConsoleFiles names = console_files(st);
+    const PointFiles& files = names.files;
     SeenFiles seen;
-    ConsoleReading shown(*st.out);
+    ConsoleReading shown(*st.out, names);
     ReadingEvents silent;
     ReadingSteps steps;
     steps.events = [&](ReadingStep step) -> ReadingEvents& {
@@ -85,8 +86,12 @@ void treatment(RunState& st)
         *st.out << "\n\tElimination of local pits";
     }
     check_density(grid_of(st), st.pix_size);
+    const ConsoleFiles names = console_files(st);
     std::vector<KeptFile> inputs;
-    for (const SeenFile& f : seen) inputs.push_back({*f.identity, f.path});
+    for (int k = 0; k < names.files.count(); ++k) {
+        const SeenFile& f = seen[static_cast<std::size_t>(k)];
+        inputs.push_back({*f.identity, console_name(names, k, f.path)});
+    }
     saving(st, inputs);
 }
 

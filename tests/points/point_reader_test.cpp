@@ -32,9 +32,9 @@ Reading read_as_paths(const std::string& text, std::size_t block, VectorPath pat
     Reading r;
     Session s;
     s.use_points({{"a", text}});
-    PointFiles files = point_files_of(s.st);
-    if (block) files.seams.block_size = block;
-    files.seams.path = path;
+    ConsoleFiles files = console_files(s.st);
+    if (block) files.files.seams.block_size = block;
+    files.files.seams.path = path;
     try {
         SeenFile seen;
         read_console_file(
@@ -338,7 +338,7 @@ TEST(PointReader, WhichFileANameReads)
         s.st.nomgen = zone;
         s.st.files = {kestranov::data_file{}, kestranov::data_file{c.typed}};
         s.st.numlay = 1;
-        const kestranov::PointFiles files = kestranov::point_files_of(s.st);
+        const kestranov::ConsoleFiles files = kestranov::console_files(s.st);
         kestranov::SeenFile seen;
         const std::string error = failure_of([&] {
             const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};

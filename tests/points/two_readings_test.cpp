@@ -43,7 +43,7 @@ TEST(TwoReadings, ReadAgainOnlyWhereAHeaderFailed)
         write_file(dir.path() / "t.las", twin_of_carried());
         kestranov::SeenFiles seen;
         kestranov::ReadingEvents none;
-        const kestranov::PointFiles twin{dir.path(), "", {"t.las"}};
+        const kestranov::PointFiles twin{"", {(dir.path() / "t.las").string()}};
         const kestranov::Extents e = kestranov::extent_pass(none, twin, seen).range.extents();
         std::size_t at = 179;  // the header's doubles: max X, min X, max Y, min Y, max Z, min Z
         for (const double v : {e.Xmax, e.Xmin, e.Ymax, e.Ymin, e.Zmax, e.Zmin}) patch<double>(right, at, v), at += 8;
@@ -65,7 +65,7 @@ TEST(TwoReadings, ReadAgainOnlyWhereAHeaderFailed)
     for (const Case& c : cases) {
         TempDir dir;
         write_file(dir.path() / "p.laz", *c.bytes);
-        const kestranov::PointFiles files{dir.path(), "", {"p.laz"}};
+        const kestranov::PointFiles files{"", {(dir.path() / "p.laz").string()}};
         kestranov::SeenFiles seen;
         kestranov::ReadingEvents events;
         kestranov::Extents gathered;
@@ -129,7 +129,7 @@ TEST(TwoReadings, AFailureCarriesItsFacts)
     for (const Case& c : cases) {
         TempDir dir;
         write_file(dir.path() / c.name, c.bytes);
-        const kestranov::PointFiles files{dir.path(), "", {c.name}};
+        const kestranov::PointFiles files{dir.path().string() + "/", {c.name}};
         kestranov::SeenFile seen;
         try {
             kestranov::ReadingEvents none;
@@ -138,7 +138,8 @@ TEST(TwoReadings, AFailureCarriesItsFacts)
             ADD_FAILURE() << c.name << " read";
         } catch (const kestranov::ReadError& e) {
             EXPECT_EQ(e.fault, c.fault) << c.bytes;
-            EXPECT_EQ(e.path, c.name);
+            EXPECT_EQ(e.path, files.path_of(0));
+            EXPECT_EQ(e.file, 0);
             EXPECT_EQ(e.record, c.record);
             EXPECT_EQ(e.bytes, c.bytes_fact);
             EXPECT_EQ(e.at, c.at);
