@@ -32,10 +32,12 @@ ConsoleFiles console_files(const std::filesystem::path& drive_root, const std::s
                            const ReadingSeams& seams)
 {
     ConsoleFiles c{folder, names, {host_path(drive_root, folder).string(), {}, reading, seams}};
-    const bool held_once = folder.size() >= 3 && host_path(drive_root, folder + "n").string() == c.files.folder + "n";
+    const auto followed = [](std::string path) { return path += 'n'; };
+    const bool held_once =
+        folder.size() >= 3 && host_path(drive_root, followed(folder)).string() == followed(c.files.folder);
     if (!held_once) c.folder.clear(), c.files.folder.clear();
     for (std::string& name : c.names) {
-        if (!held_once) name = folder + name;
+        if (!held_once) name.insert(0, folder);
         c.files.names.push_back(held_once ? host_name(name) : host_path(drive_root, name).string());
     }
     return c;
@@ -64,7 +66,9 @@ std::string console_name(const ConsoleFiles& names, int k, const std::string& fo
     while (shared < host.size() && shared < tail.size() && host[shared] == tail[shared]) ++shared;
     const std::size_t dropped = host.size() - shared;
     if (dropped > typed.size()) return found;
-    return names.folder + typed.substr(0, typed.size() - dropped) + std::string(tail.substr(shared));
+    std::string name = names.folder;
+    name.append(typed, 0, typed.size() - dropped).append(tail.substr(shared));
+    return name;
 }
 
 void ConsoleReading::file_opened(int index, const std::string& path)
