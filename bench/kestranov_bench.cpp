@@ -46,7 +46,7 @@
 #include "core/model_files.h"
 #include "output/asc_writer.h"
 #include "output/raster_pair.h"
-#include "points/extent_pass.h"
+#include "run/console_reading.h"
 
 // The reader that picks a vector path at run time names it here; a tree
 // without one still builds the benchmark, which then cannot say.
@@ -219,12 +219,11 @@ double extent_pass_alone(const fs::path& cloud, int threads)
     // An absolute folder, so that the cloud is read where it lies.
     const fs::path where = fs::absolute(cloud);
     const std::string folder = where.parent_path().string() + "/";
-    const std::vector<data_file> names = {data_file{}, data_file{where.stem().string()}};
     auto t0 = Clock::now();
     SeenFiles seen;
-    PointFiles files{"/", folder, names, 1};
-    files.reading.threads = threads;
-    extent_pass(out, files, seen);
+    ConsoleFiles files = console_files("/", folder, {where.stem().string()});
+    files.files.reading.threads = threads;
+    console_extent_pass(out, files, seen);
     return seconds_since(t0);
 }
 

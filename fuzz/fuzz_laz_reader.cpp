@@ -15,6 +15,7 @@
 #include "core/fatal.h"
 #include "fuzz_support.h"
 #include "points/point_reader.h"
+#include "run/console_reading.h"
 
 using namespace kestranov;
 
@@ -31,9 +32,8 @@ struct Reading {
 Reading read_laz_file(int threads, bool extents_only)
 {
     std::ostringstream console;
-    const std::vector<data_file> names = {data_file{}, data_file{"p"}};
-    PointFiles files{fuzz::drive(), "c:\\images\\f\\", names, 1};
-    files.reading.threads = threads;
+    ConsoleFiles files = console_files(fuzz::drive(), "c:\\images\\f\\", {"p"});
+    files.files.reading.threads = threads;
     Reading r;
     PointSink sink = [&](const Point* pts, std::size_t n) {
         fuzz::check(n > 0, "an empty batch");
@@ -50,7 +50,7 @@ Reading read_laz_file(int threads, bool extents_only)
     };
     try {
         SeenFile seen;
-        r.records = read_point_file(console, files, 1, sink, seen, extents_only);
+        r.records = read_console_file(console, files, 0, sink, seen, extents_only ? Wanted::extents : Wanted::points);
     } catch (const Fatal& e) {
         r.error = e.text;
     }

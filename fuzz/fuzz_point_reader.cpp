@@ -1,4 +1,4 @@
-// Arbitrary bytes as a point file, read through read_point_file on one, two
+// Arbitrary bytes as a point file, read through read_console_file on one, two
 // or three threads and on one of the vector paths of the record reading
 // (picked by a hash of the bytes): every count and path must give the same
 // reading. KESTRANOV_FUZZ_SHOW=1 prints, after each input, how many records
@@ -32,6 +32,7 @@
 #include "points/point_reader.h"
 #include "points/record_path.h"
 #include "reference_reading.h"
+#include "run/console_reading.h"
 
 using namespace kestranov;
 
@@ -82,13 +83,11 @@ bool same_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0
 
 // Reads file m with `reading`'s threads and vector path and checks it
 // against the text: every thread count must give the one reading.
-void check_reading(int m, std::string_view text, const ReadingOptions& reading)
+void check_reading(int m, std::string_view text, const ReadingOptions& reading, const ReadingSeams& seams)
 {
     std::ostringstream console;
     const std::string folder = "c:\\images\\f\\";
-    const std::vector<data_file> names = {data_file{}, data_file{"p"}, data_file{"big"}};
-    PointFiles files{fuzz::drive(), folder, names, 2};
-    files.reading = reading;
+    const ConsoleFiles files = console_files(fuzz::drive(), folder, {"p", "big"}, reading, seams);
 
     std::vector<double> got;
     PointSink sink = [&](const Point* pts, std::size_t n) {
@@ -101,7 +100,7 @@ void check_reading(int m, std::string_view text, const ReadingOptions& reading)
     long long records = -1;
     try {
         SeenFile seen;
-        records = read_point_file(console, files, m, sink, seen);
+        records = read_console_file(console, files, m - 1, sink, seen);
     } catch (const Fatal& e) {
         error = e.text;
     }
@@ -135,17 +134,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadingOptions reading;
     reading.threads = 1 + static_cast<int>(h % 3);
     const VectorPath paths[] = {VectorPath::avx512, VectorPath::avx2, VectorPath::scalar};
-    reading.path = paths[(h >> 4) % 3];  // a path this processor lacks leaves the one chosen
-    check_reading(1, text, reading);
+    ReadingSeams seams;
+    seams.path = paths[(h >> 4) % 3];  // a path this processor lacks leaves the one chosen
+    check_reading(1, text, reading, seams);
 
     if (h % 16 == 0) {
         static PaddedFile big;
         big.set(reader_block - (h >> 8) % (size + 1), text);
-        check_reading(2, text, reading);
+        check_reading(2, text, reading, seams);
     }
     static const bool show = std::getenv("KESTRANOV_FUZZ_SHOW") != nullptr;
     if (show)
         std::fprintf(stderr, "records read by shape: %llu (%s)\n", static_cast<unsigned long long>(record_path_hits()),
-                     vector_path_name(vector_path(reading.path)));
+                     vector_path_name(vector_path(seams.path)));
     return 0;
 }

@@ -7,15 +7,19 @@
 
 namespace kestranov::gridder {
 
-DoorFiles::DoorFiles(const std::vector<std::string>& paths, const ReadingOptions& reading)
-    : files{{}, folder, names, static_cast<int>(paths.size()), reading}
+PointFiles door_files(const std::vector<std::string>& paths, const ReadingOptions& reading)
 {
-    names.push_back({});
-    for (const std::string& p : paths) names.push_back({p});
-    files.reading.records_seen = [this](long long records, double part) {
-        if (progress) progress->records(records, part);
-    };
+    return {"", paths, reading};
 }
+
+void DoorProgress::file_opened(int index, const std::string& /*path*/)
+{
+    progress_->file(index + 1, files_->count(), files_->names[static_cast<std::size_t>(index)], before_);
+}
+
+void DoorProgress::records_read(long long records, double part) { progress_->records(records, part); }
+
+void DoorProgress::file_read(int /*index*/, long long records) { before_ += records; }
 
 ReadingOptions reading_of(const GridOptions& o)
 {
@@ -25,28 +29,23 @@ ReadingOptions reading_of(const GridOptions& o)
     return r;
 }
 
-long long read_all(DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress)
+long long read_all(ReadingEvents& events, const PointFiles& files, SeenFiles& seen, Wanted wanted,
+                   const PointSink& sink)
 {
-    Silent silent;
-    long long total = 0;
     // The door counts every record, also where a LAS file hands on only
     // the corners of its records to the extent pass, and those the filters drop.
-    door.progress = &progress;
-    seen.resize(door.names.size());
-    for (int m = 1; m <= door.files.count; ++m) {
-        progress.file(m, door.files.count, door.names[static_cast<std::size_t>(m)].nombre, total);
-        total += read_point_file(silent, door.files, m, sink, seen[static_cast<std::size_t>(m)], extents_only);
-    }
-    door.progress = nullptr;
-    progress.clear();
+    long long total = 0;
+    seen.resize(files.names.size());
+    for (int k = 0; k < files.count(); ++k)
+        total += read_point_file(events, files, k, sink, seen[static_cast<std::size_t>(k)], wanted);
     return total;
 }
 
 std::vector<KeptFile> inputs_of(const SeenFiles& seen)
 {
     std::vector<KeptFile> kept;
-    for (std::size_t m = 1; m < seen.size(); ++m)
-        if (seen[m].identity) kept.push_back({*seen[m].identity, seen[m].path});
+    for (const SeenFile& f : seen)
+        if (f.identity) kept.push_back({*f.identity, f.path});
     return kept;
 }
 
@@ -59,8 +58,7 @@ CrsChoice choose_crs(const GridOptions& o, const SeenFiles& seen)
         return choice;
     }
     std::string first_file;
-    for (std::size_t m = 1; m < seen.size(); ++m) {
-        const SeenFile& s = seen[m];
+    for (const SeenFile& s : seen) {
         std::optional<Crs> crs;
         try {
             // A file without coordinate system records needs no GDAL.

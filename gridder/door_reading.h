@@ -1,10 +1,8 @@
 #pragma once
 // The command's side of the program's reading door: the files named on the
-// command line read through it as the console reads its own, with the
-// command's progress in place of the console's lines, and the coordinate
-// system their LAS and LAZ records hold.
+// command line read through it, with the command's progress, and the
+// coordinate system their LAS and LAZ records hold.
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,26 +12,27 @@
 #include "gridder/progress.h"
 #include "output/output_target.h"
 #include "points/point_reader.h"
+#include "points/reading_events.h"
 
 namespace kestranov::gridder {
 
-// The door's own lines (file names, record counts) are the console's: the
-// command shows its own progress instead.
-struct Silent : std::ostream {
-    Silent() : std::ostream(nullptr) {}
-};
-
 // The point files as the door takes them: each name is a path as typed,
 // from the current directory.
-struct DoorFiles {
-    DoorFiles(const std::vector<std::string>& paths, const ReadingOptions& reading);
-    DoorFiles(const DoorFiles&) = delete;
-    DoorFiles& operator=(const DoorFiles&) = delete;
-    std::string folder;
-    std::vector<data_file> names;
-    PointFiles files;
-    // Where the door's record counts go while a file is read.
-    Progress* progress = nullptr;
+PointFiles door_files(const std::vector<std::string>& paths, const ReadingOptions& reading);
+
+// What the reading tells, as the command's progress: file k of n, named as
+// typed, and the records of every file so far.
+class DoorProgress : public ReadingEvents {
+public:
+    DoorProgress(Progress& progress, const PointFiles& files) : progress_(&progress), files_(&files) {}
+    void file_opened(int index, const std::string& path) override;
+    void records_read(long long records, double part) override;
+    void file_read(int index, long long records) override;
+
+private:
+    Progress* progress_;
+    const PointFiles* files_;
+    long long before_ = 0;  // the records of the files read before
 };
 
 // --threads (every core by default) and the filters.
@@ -41,7 +40,8 @@ ReadingOptions reading_of(const GridOptions& options);
 
 // One reading of every file: each record the filter keeps goes to `sink`.
 // Returns the records read, kept or not.
-long long read_all(DoorFiles& door, SeenFiles& seen, bool extents_only, const PointSink& sink, Progress& progress);
+long long read_all(ReadingEvents& events, const PointFiles& files, SeenFiles& seen, Wanted wanted,
+                   const PointSink& sink);
 
 // The files read, which no output may replace.
 std::vector<KeptFile> inputs_of(const SeenFiles& seen);

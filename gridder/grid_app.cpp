@@ -15,6 +15,8 @@
 #include "gridder/tile_stamps.h"
 #include "models/companion_run.h"
 #include "models/model_error.h"
+#include "points/read_error.h"
+#include "run/console_reading.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -129,6 +131,10 @@ int run_grid(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return usage_failed(err, e);
     } catch (const Fatal& e) {
         err << program << ": " << as_one_line(e.text) << "\n";
+        return 1;
+    } catch (const ReadError& e) {
+        // The reading's facts in the words the console has for them, as one line.
+        err << program << ": " << as_one_line(console_text(e)) << "\n";
         return 1;
     } catch (const InputError& e) {
         return failed(err, e.what());

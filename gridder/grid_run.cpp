@@ -18,7 +18,9 @@
 #include "gridder/point_inputs.h"
 #include "gridder/progress.h"
 #include "platform/memory.h"
+#include "points/extent_tally.h"
 #include "points/point_reader.h"
+#include "points/two_readings.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -94,52 +96,24 @@ LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
     return make_lattice_grid(l, o.keep, available_memory_bytes(), std::nullopt, statistics_of(o));
 }
 
-// The smallest and largest X and Y of the points added, from the first one.
-struct XYExtent {
-    bool any = false;
-    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
-
-    // The first point starts the extent once per batch, not tested per
-    // point; X and Y side by side as one pair of lanes (GCC's and Clang's
-    // vector types), a minimum and a maximum instruction per point.
-    void add(const Point* p, std::size_t n)
-    {
-        using Pair = double __attribute__((vector_size(16)));
-        if (n == 0) return;
-        if (!any) xmin = xmax = p[0].x, ymin = ymax = p[0].y, any = true;
-        Pair low = {xmin, ymin}, high = {xmax, ymax};
-        for (std::size_t k = 0; k < n; ++k) {
-            const Pair v = {p[k].x, p[k].y};
-            low = v < low ? v : low;
-            high = v > high ? v : high;
-        }
-        xmin = low[0], ymin = low[1], xmax = high[0], ymax = high[1];
-    }
-};
-
-Lattice snapped(const GridOptions& o, const XYExtent& e)
+Lattice snapped(const GridOptions& o, const ExtentTally& e)
 {
-    if (!e.any)
+    if (!e.any())
         throw InputError(o.filter.active() ? "no point passes the filters: nothing to grid (give --bounds for an "
                                              "empty grid)"
                                            : "the point files hold no point: nothing to grid");
-    return lattice_or_error(lattice_snapped(e.xmin, e.ymin, e.xmax, e.ymax, o.cell));
+    return lattice_or_error(
+        lattice_snapped(e.extents().Xmin, e.extents().Ymin, e.extents().Xmax, e.extents().Ymax, o.cell));
 }
 
-Lattice lattice_of(const GridOptions& o, DoorFiles& door, SeenFiles& seen, GridReport& report, Progress& progress)
+// The lattice --bounds (and --window) give, without reading a point.
+Lattice lattice_given(const GridOptions& o)
 {
-    if (o.bounds) {
-        const auto& b = *o.bounds;
-        const Lattice whole = lattice_or_error(lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell));
-        if (!o.window) return whole;
-        const auto& w = *o.window;
-        return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
-    }
-    progress.pass(1, 2);
-    XYExtent e;
-    report.read = read_all(
-        door, seen, true, [&](const Point* p, std::size_t n) { e.add(p, n); }, progress);
-    return snapped(o, e);
+    const auto& b = *o.bounds;
+    const Lattice whole = lattice_or_error(lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell));
+    if (!o.window) return whole;
+    const auto& w = *o.window;
+    return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
 }
 
 }  // namespace
@@ -155,56 +129,56 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     if (o.kind == OutputKind::geotiff ||
         std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }))
         gdal();
-    DoorFiles door(paths, reading_of(o));
+    const PointFiles door = door_files(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
-    // The first reading takes a LAZ file's extent from its header; the
-    // second decodes every point, checks it and gathers the points' own.
-    door.files.reading.bounds_from_header = true;
-    Lattice l = lattice_of(o, door, seen, report, progress);
-    door.files.reading.bounds_from_header = false;
-    // Two readings: the files' systems are known after the first, and a
-    // clash ends the run before the long one.
+    // The two readings (points/two_readings.h): the files' systems are
+    // known after the first, and a clash ends the run before the long one.
     std::optional<CrsChoice> crs;
-    if (!o.bounds) crs = choose_crs(o, seen);
-    const bool headers = bounds_from_headers(seen);
+    Lattice l;
+    if (o.bounds) l = lattice_given(o);
     LatticeGridResult made;
-    if (!headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
-        made = grid_within_memory(o, l);
-    XYExtent found;
-    const PointSink add = [&](const Point* p, std::size_t n) {
-        made.grid->add(p, n);
-        if (headers) found.add(p, n);
+    DoorProgress shown(progress, door);
+    ReadingSteps steps;
+    steps.range_known = o.bounds.has_value();
+    steps.events = [&](ReadingStep step) -> ReadingEvents& {
+        const bool first = step == ReadingStep::first || step == ReadingStep::first_again;
+        progress.clear();
+        progress.pass(first || o.bounds ? 1 : 2, o.bounds ? 1 : 2);
+        shown = DoorProgress(progress, door);
+        return shown;
     };
-    const auto second_reading = [&] {
-        progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
-        report.read = read_all(door, seen, false, add, progress);
+    steps.range_read = [&](const ExtentReading& found, ReadingStep) {
+        report.read = found.records;
+        progress.clear();
+        l = snapped(o, found.range);
+        if (!crs) crs = choose_crs(o, seen);
     };
-    if (made.grid) second_reading();
-    if (headers && !made.grid) {
-        // A header's bounds gave a grid too large: the first reading
-        // again, from the points alone.
-        seen.clear();  // read anew: these readings are first and second again
-        l = lattice_of(o, door, seen, report, progress);
-        made = grid_within_memory(o, l);
-        if (made.grid) second_reading();
-    } else if (headers && !headers_held(seen)) {
-        // A header's bounds were not its points': the second reading again,
-        // over the extent it gathered.
-        made = {};
-        for (SeenFile& f : seen) f.first.header_bounds.reset();
-        l = snapped(o, found);
-        made = grid_within_memory(o, l);
-        if (made.grid) second_reading();
-    }
-    if (!made.grid) throw InputError(made.error);
+    steps.make_grid = [&](bool from_headers) {
+        made = {};  // a grid made before goes first
+        if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
+            made = grid_within_memory(o, l);
+        if (!made.grid && !from_headers) throw InputError(made.error);
+        return made.grid.has_value();
+    };
+    steps.read_into_grid = [&](ReadingEvents& events, ExtentTally* gathered) {
+        const PointSink add = [&](const Point* p, std::size_t n) {
+            made.grid->add(p, n);
+            if (gathered) gathered->add(p, n);
+        };
+        report.read = read_all(events, door, seen, Wanted::points, add);
+        progress.clear();
+        return headers_held(seen);
+    };
+    steps.range_gathered = [&](const ExtentTally& gathered) { l = snapped(o, gathered); };
+    read_twice(door, seen, steps);
     LatticeGrid& grid = *made.grid;
     if (!crs) crs = choose_crs(o, seen);
     report.system = *crs;
-    for (std::size_t m = 1; m < seen.size(); ++m) {
-        report.tally.class_passed += seen[m].tally.class_passed;
-        report.tally.return_passed += seen[m].tally.return_passed;
-        report.tally.kept += seen[m].tally.kept;
+    for (const SeenFile& f : seen) {
+        report.tally.class_passed += f.tally.class_passed;
+        report.tally.return_passed += f.tally.return_passed;
+        report.tally.kept += f.tally.kept;
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;

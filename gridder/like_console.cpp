@@ -1,5 +1,7 @@
 #include "gridder/like_console.h"
 
+#include "core/fatal.h"
+#include "core/messages.h"
 #include "export/geotiff.h"
 #include "grid/assignment.h"
 #include "grid/elim_pit.h"
@@ -37,23 +39,24 @@ GridReport console_grid(const GridOptions& o, const std::vector<std::string>& pa
 {
     GridReport report;
     report.files = paths.size();
-    ReadingOptions reading = reading_of(o);
-    const DoorFiles door(paths, reading);
-    Silent silent;
+    const PointFiles door = door_files(paths, reading_of(o));
+    ReadingEvents unwatched;
     SeenFiles seen;
-    const Extents e = extent_pass(silent, door.files, seen);
+    const ExtentReading found = extent_pass(unwatched, door, seen);
+    if (!found.range.any()) fail(no_point_at_all());
+    const Extents e = found.range.extents();
     const GridSize size = size_grid(e, o.cell, available_memory_bytes());
     const CellGrids grids = allocate_grids(size, o.cell);
     const GridView view{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
     // The console keeps the highest point of a cell for the first return
     // (its answer 0) and the lowest for the last.
-    assignment_pass(silent, door.files, seen, e, o.cell, o.keep == Keep::highest ? 0 : 1, view);
+    assignment_pass(unwatched, door, seen, e, o.cell, o.keep == Keep::highest ? 0 : 1, view);
     report.with_points = size.nb_lig * static_cast<long long>(size.nb_col) - count_pits(view);
     if (count_pits(view) > 0) elim_pit(view);
     check_density(view, o.cell);
     report.filled = size.nb_lig * static_cast<long long>(size.nb_col) - report.with_points;
     report.read = 0;
-    for (std::size_t m = 1; m < seen.size(); ++m) report.read += seen[m].records.value_or(0);
+    for (const SeenFile& f : seen) report.read += f.records.value_or(0);
     report.cols = size.nb_col, report.rows = size.nb_lig;
     report.west = e.Xmin, report.south = e.Ymin;
     report.east = e.Xmin + size.nb_col * o.cell, report.north = e.Ymin + size.nb_lig * o.cell;

@@ -12,6 +12,7 @@
 #include "gridder/point_inputs.h"
 #include "gridder/tile_stamps.h"
 #include "platform/input_file.h"
+#include "points/extent_tally.h"
 #include "points/las_crs.h"
 #include "points/las_header.h"
 #include "points/point_reader.h"
@@ -31,25 +32,19 @@ long long read_extents(const std::vector<std::string>& paths, const std::vector<
     std::vector<std::string> read_paths;
     read_paths.reserve(which.size());
     for (const std::size_t k : which) read_paths.push_back(paths[k]);
-    DoorFiles door(read_paths, reading_of(o));
+    const PointFiles door = door_files(read_paths, reading_of(o));
     Progress progress(progress_to);
     progress.pass(1, 1);
-    door.progress = &progress;
-    Silent silent;
+    DoorProgress shown(progress, door);
     long long total = 0;
     for (std::size_t n = 0; n < which.size(); ++n) {
         PlannedFile& f = files[which[n]];
-        f.read = true, f.has_points = false, f.bounded = true;
-        const PointSink extend = [&](const Point* p, std::size_t count) {
-            for (std::size_t k = 0; k < count; ++k) {
-                if (!f.has_points) f.xmin = f.xmax = p[k].x, f.ymin = f.ymax = p[k].y, f.has_points = true;
-                f.xmin = std::min(f.xmin, p[k].x), f.xmax = std::max(f.xmax, p[k].x);
-                f.ymin = std::min(f.ymin, p[k].y), f.ymax = std::max(f.ymax, p[k].y);
-            }
-        };
-        const int m = static_cast<int>(n) + 1;
-        progress.file(m, door.files.count, read_paths[n], total);
-        total += read_point_file(silent, door.files, m, extend, seen[which[n] + 1], true);
+        ExtentTally range;
+        const PointSink extend = [&](const Point* p, std::size_t count) { range.add_plane(p, count); };
+        total += read_point_file(shown, door, static_cast<int>(n), extend, seen[which[n]], Wanted::extents);
+        const Extents& e = range.extents();
+        f.read = true, f.has_points = range.any(), f.bounded = true;
+        f.xmin = e.Xmin, f.ymin = e.Ymin, f.xmax = e.Xmax, f.ymax = e.Ymax;
     }
     return total;
 }
@@ -142,7 +137,7 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
     refuse_filtered_text(o.filter, paths);
     TilePlan plan;
     plan.files.resize(paths.size());
-    SeenFiles seen(paths.size() + 1);
+    SeenFiles seen(paths.size());
     std::vector<std::size_t> to_read;
     for (std::size_t k = 0; k < paths.size(); ++k) {
         plan.files[k].path = fs::absolute(paths[k]).lexically_normal().string();
@@ -154,7 +149,7 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
         if (!o.bounds || is_text_point_file(paths[k]))
             to_read.push_back(k);
         else
-            read_header(plan.files[k], paths[k], seen[k + 1]);
+            read_header(plan.files[k], paths[k], seen[k]);
     }
     plan.points_read = read_extents(paths, to_read, plan.files, o, seen, progress);
     plan.files_read = to_read.size();

@@ -15,7 +15,7 @@
 #include "core/fatal.h"
 #include "core/run_state.h"
 #include "files.h"
-#include "points/extent_pass.h"
+#include "run/console_reading.h"
 #include "run/driver.h"
 #include "run/output_dialogue.h"
 
@@ -103,8 +103,8 @@ struct Session {
         use_point_file(name);
         kestranov::SeenFile seen;
         const auto read = [&] {
-            kestranov::read_point_file(
-                out, kestranov::point_files_of(st), 1, [](const kestranov::Point*, std::size_t) {}, seen);
+            kestranov::read_console_file(
+                out, kestranov::console_files(st), 0, [](const kestranov::Point*, std::size_t) {}, seen);
         };
         if (!failure_of(read).empty()) return "the first reading failed";
         const auto date = std::filesystem::last_write_time(zone(name));
@@ -132,12 +132,12 @@ struct Session {
     {
         Reading r;
         r.error = failure_of([&] {
-            r.records = kestranov::read_point_file(
-                out, kestranov::point_files_of(st), 1,
+            r.records = kestranov::read_console_file(
+                out, kestranov::console_files(st), 0,
                 [&](const kestranov::Point* p, std::size_t n) {
                     for (std::size_t k = 0; k < n; ++k) r.points.push_back({p[k].x, p[k].y, p[k].z});
                 },
-                seen, extents_only);
+                seen, extents_only ? kestranov::Wanted::extents : kestranov::Wanted::points);
         });
         r.tally = seen.tally;
         return r;
@@ -182,7 +182,7 @@ struct Session {
     {
         return failure_of([&] {
             kestranov::SeenFiles seen;
-            kestranov::set_extents(st, kestranov::extent_pass(*st.out, kestranov::point_files_of(st), seen));
+            kestranov::set_extents(st, kestranov::console_extent_pass(*st.out, kestranov::console_files(st), seen));
         });
     }
 

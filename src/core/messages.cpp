@@ -102,11 +102,6 @@ std::string file_changed(const std::string& path, const std::string& how)
     return changed_during_the_run(path) + ": " + how + "\n";
 }
 
-bool tells_file_changed(const std::string& console_text, const std::string& path)
-{
-    return console_text.starts_with(changed_during_the_run(path));
-}
-
 std::string file_replaced(const std::string& path)
 {
     return file_changed(path, "it is no longer the file of the first reading (its size, date or identity differ)");

@@ -33,7 +33,6 @@ std::string no_point_at_all();
 
 // A point file that differs from the one the first reading found.
 std::string file_changed(const std::string& path, const std::string& how);
-bool tells_file_changed(const std::string& console_text, const std::string& path);
 std::string file_replaced(const std::string& path);
 std::string file_reads_otherwise(const std::string& path);
 std::string las_header_changed(const std::string& path, const std::string& field, const std::string& now,

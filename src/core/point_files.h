@@ -1,9 +1,11 @@
-// The point files of a run: the folder, held once, and the names typed. A
-// file's path is built when it is opened, so that a long folder name is not
-// copied once per file.
+// The point files of a reading, each a path on this machine as its user
+// named it (the extension may be left out: the reading looks for .xyz,
+// .las and .laz), and how they are read. The folder they share is held
+// once, and a file's path built when it is opened, so that a long folder
+// name is not copied once per file. A plain value: a list can be copied
+// and kept.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,19 +13,14 @@
 
 namespace kestranov {
 
-struct data_file {
-    std::string nombre;  // a point file's name as typed, without .xyz
-};
-
 struct PointFiles {
-    std::filesystem::path drive_root;     // the directory that stands for c:\ (empty: current directory)
-    const std::string& folder;            // c:\images\zone1\ .
-    const std::vector<data_file>& names;  // entry k (1..count) is the k-th point file; entry 0 unused
-    int count;
-    ReadingOptions reading = {};  // threads, block size and test seams of every reading
+    std::string folder;              // the path every name follows (with its separator), or empty
+    std::vector<std::string> names;  // file k (from 0): folder + names[k] is its path
+    ReadingOptions reading = {};     // the user's threads and filter, for every reading
+    ReadingSeams seams = {};         // a test's block size, vector path and faults
 
-    // c:\images\zone1\a: the point file's path without its extension (.xyz or .las)
-    std::string windows_stem(int m) const { return folder + names[static_cast<std::size_t>(m)].nombre; }
+    int count() const { return static_cast<int>(names.size()); }
+    std::string path_of(int k) const { return folder + names[static_cast<std::size_t>(k)]; }
 };
 
 }  // namespace kestranov

@@ -1,13 +1,13 @@
-// How the point files are read: the threads the user lets a run use, the
-// records a companion keeps (the console keeps them all), and the seams
-// through which a test sets the block size, a failing thread and the vector
-// path for one reading. They travel down with the point-file list, so that
-// a test's choice holds for its own call and cannot leak into the next one
-// (ninja hands its builder a DiskInterface the same way).
+// How the point files are read: the user's choices (the threads a run may
+// use, the records a companion keeps; the console keeps them all), and,
+// apart from them, the seams through which a test sets the block size, a
+// failing thread and the vector path for one reading. Both travel down with
+// the point-file list, so that a test's choice holds for its own call and
+// cannot leak into the next one (ninja hands its builder a DiskInterface
+// the same way).
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 
 #include "core/point_filter.h"
@@ -18,7 +18,13 @@ namespace kestranov {
 enum class VectorPath { avx512, avx2, scalar };
 
 struct ReadingOptions {
-    int threads = 1;                   // threads reading each file (the records still come in file order)
+    int threads = 1;  // threads reading each file (the records still come in file order)
+    // The records of LAS and LAZ files that reach the sink; inactive (the
+    // console's): every record. Text files cannot be filtered.
+    PointFilter filter;
+};
+
+struct ReadingSeams {
     std::size_t block_size = 4 << 20;  // bytes of text read at a time (LAS: at most 128 KiB)
     // The vector path of the record reading and the cell placing; empty:
     // the widest this processor has, or the one KESTRANOV_SIMD names. A
@@ -30,19 +36,6 @@ struct ReadingOptions {
     // once scanned. -1: no such fault.
     int failing_start = -1;
     int failing_part = -1;
-    // Told the records of the file being read so far, every 100000 (where
-    // the console prints its progress line), and the part of the file they
-    // are (0 to 1: of a LAS or LAZ header's count, of a text file's bytes;
-    // negative when not known): a command's own progress.
-    std::function<void(long long records, double part)> records_seen;
-    // The records of LAS and LAZ files that reach the sink; inactive (the
-    // console's): every record. Text files cannot be filtered.
-    PointFilter filter;
-    // A reading of the range only may take a LAZ file's from its header
-    // instead of decoding every point; the second reading decodes them and
-    // tells whether the header was right (FirstReading::header_bounds), and
-    // its caller reads again where it was not. Off: every reading decodes.
-    bool bounds_from_header = false;
 };
 
 }  // namespace kestranov

@@ -2,9 +2,10 @@
 
 namespace kestranov {
 
-PointFiles point_files_of(const RunState& st) { return {st.drive_root, st.nomgen, st.files, st.numlay, st.reading}; }
-
-std::string point_file_path(const RunState& st, int m) { return point_files_of(st).windows_stem(m) + ".xyz"; }
+std::string point_file_path(const RunState& st, int m)
+{
+    return st.nomgen + st.files[static_cast<std::size_t>(m)].nombre + ".xyz";
+}
 
 Extents extents_of(const RunState& st) { return {st.Xmin, st.Xmax, st.Ymin, st.Ymax, st.Zmin, st.Zmax}; }
 

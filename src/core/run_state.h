@@ -16,6 +16,10 @@
 
 namespace kestranov {
 
+struct data_file {
+    std::string nombre;  // a point file's name as typed, without .xyz
+};
+
 struct RunState {
     // Console and drive. `in_is_terminal` selects how the final key press is read.
     std::istream* in = nullptr;
@@ -23,6 +27,7 @@ struct RunState {
     bool in_is_terminal = false;
     std::filesystem::path drive_root;  // the directory that stands for c:\ (empty: current directory)
     ReadingOptions reading;            // how the point files are read (threads: KESTRANOV_THREADS)
+    ReadingSeams seams;                // a test's block size, vector path and faults
 
     std::vector<data_file> files;  // entry k (1..numlay) is the k-th point file; entry 0 unused
     Matrix<double> dtab;
@@ -46,9 +51,6 @@ struct RunState {
     std::string nomim4;
     std::string nomdescr4;
 };
-
-// The point files: nomgen and the names of files[1..numlay].
-PointFiles point_files_of(const RunState& st);
 
 // The Windows path of point file m (1..numlay): nomgen, the name, ".xyz".
 std::string point_file_path(const RunState& st, int m);

@@ -11,6 +11,8 @@
 #include "grid/keep_rule.h"
 #include "platform/cpu_features.h"
 #include "points/point_reader.h"
+#include "points/read_error.h"
+#include "points/reading_events.h"
 
 namespace kestranov {
 
@@ -24,7 +26,8 @@ namespace {
 [[noreturn]] void changed_file(const std::string& path, const Point& p, const Extents& e)
 {
     const bool inside = p.x >= e.Xmin && p.x <= e.Xmax && p.y >= e.Ymin && p.y <= e.Ymax;
-    fail(point_outside_first_extents(path, p.x, p.y, p.z, inside));
+    throw ReadError{
+        .fault = ReadFault::point_outside_first_extents, .path = path, .x = p.x, .y = p.y, .z = p.z, .with_z = inside};
 }
 
 // An empty cell holds this quiet NaN while the points are assigned, so that
@@ -105,13 +108,13 @@ void assign(VectorPath vector, const Extents& e, double pix, double inverse, dou
 
 }  // namespace
 
-bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+bool assignment_pass(ReadingEvents& events, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid, ExtentTally* gathered)
 {
     mark_empty(grid);
     bool headers_held = true;
-    const VectorPath vector = vector_path(files.reading.path);
-    for (int m = 1; m <= files.count; ++m) {
+    const VectorPath vector = vector_path(files.seams.path);
+    for (int m = 0; m < files.count(); ++m) {
         const auto k = static_cast<std::size_t>(m);
         SeenFile file = k < seen.size() ? seen[k] : SeenFile{};
         const std::string& path = file.path;  // set by the reading before the first point
@@ -139,7 +142,7 @@ bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles
                 assign(p, n);
             };
         }
-        read_point_file(out, files, m, sink, file);
+        read_point_file(events, files, m, sink, file);
         if (held && !file.first.header_bounds->held) headers_held = false;
     }
     occupancy_from_marks(grid);

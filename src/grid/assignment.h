@@ -1,12 +1,11 @@
 #pragma once
 
-#include <iosfwd>
-
 #include "core/extents.h"
 #include "core/grid_view.h"
 #include "core/point_files.h"
 #include "points/extent_pass.h"
 #include "points/point_reader.h"
+#include "points/reading_events.h"
 
 namespace kestranov {
 
@@ -25,7 +24,7 @@ namespace kestranov {
 // if any such header gave other bounds than its points' own (the grid is
 // then not the points' one, and the caller reads again over the extents
 // `gathered`, where given, found of every point).
-bool assignment_pass(std::ostream& out, const PointFiles& files, const SeenFiles& seen, const Extents& e,
+bool assignment_pass(ReadingEvents& events, const PointFiles& files, const SeenFiles& seen, const Extents& e,
                      double pix_size, int retorno, GridView grid, ExtentTally* gathered = nullptr);
 
 }  // namespace kestranov

@@ -23,12 +23,11 @@ BlockPipeline::BlockPipeline(BlockSource& source, int part_threads, ReadingFault
     for (Block& b : blocks_) b.runs.resize(runs);
 }
 
-std::unique_ptr<BlockPipeline> BlockPipeline::start(BlockSource& source, const ReadingOptions& options,
+std::unique_ptr<BlockPipeline> BlockPipeline::start(BlockSource& source, int threads, std::optional<VectorPath> path,
                                                     ReadingFaults& faults)
 {
     try {
-        std::unique_ptr<BlockPipeline> p(
-            new BlockPipeline(source, options.threads - 1, faults, vector_path(options.path)));
+        std::unique_ptr<BlockPipeline> p(new BlockPipeline(source, threads - 1, faults, vector_path(path)));
         if (faults.start_fails(0) || !start_lean_thread(p->thread_, &BlockPipeline::run, p.get())) return nullptr;
         p->started_ = true;
         return p;

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/reading_options.h"
@@ -37,10 +38,11 @@ public:
         const char* rest = nullptr;  // [rest, bytes.cut): the share the caller scans
     };
 
-    // Starts reading `source` on `options.threads` - 1 threads (one reads;
-    // with three or more, the others scan parts); null when the system has
-    // too little memory or no thread for it.
-    static std::unique_ptr<BlockPipeline> start(BlockSource& source, const ReadingOptions& options,
+    // Starts reading `source` on `threads` - 1 threads (one reads; with
+    // three or more, the others scan parts) on the vector path `path`
+    // (empty: the widest); null when the system has too little memory or
+    // no thread for it.
+    static std::unique_ptr<BlockPipeline> start(BlockSource& source, int threads, std::optional<VectorPath> path,
                                                 ReadingFaults& faults);
     ~BlockPipeline();  // stops the reading wherever it is and joins the threads
     BlockPipeline(const BlockPipeline&) = delete;

@@ -1,31 +1,24 @@
 #pragma once
 
-#include <iosfwd>
-
-#include "core/extents.h"
 #include "core/point_files.h"
+#include "points/extent_tally.h"
 #include "points/point_reader.h"
+#include "points/reading_events.h"
 
 namespace kestranov {
 
-// The smallest and largest X, Y and Z of the points handed to add(), from
-// the first one on (never from fixed guesses, so that negative coordinates,
-// negative elevations and eastings beyond any guess get their true values).
-class ExtentTally {
-public:
-    void add(const Point* pts, std::size_t n);
-    bool any() const { return any_; }
-    const Extents& extents() const { return e_; }
-
-private:
-    Extents e_;
-    bool any_ = false;
+// What a reading of every file for the range of its points found.
+struct ExtentReading {
+    ExtentTally range;      // of the points handed on (none: the files hold no point, or the filter kept none)
+    long long records = 0;  // every record read, kept or not
 };
 
 // The first reading of every point file: the smallest and largest X, Y and Z
-// of the cloud, with the name and progress lines of each file and the total
-// number of records on `out`. `seen` gets each file as this reading found
-// it, for the second reading to check against.
-Extents extent_pass(std::ostream& out, const PointFiles& files, SeenFiles& seen);
+// of the cloud, each file's opening and records told to `events`. `seen`
+// gets each file as this reading found it, for the second reading to check
+// against. `wanted`: Wanted::extents_or_header lets a LAZ file's header
+// stand for its points' range.
+ExtentReading extent_pass(ReadingEvents& events, const PointFiles& files, SeenFiles& seen,
+                          Wanted wanted = Wanted::extents);
 
 }  // namespace kestranov

@@ -3,14 +3,16 @@
 #include <charconv>
 #include <cmath>
 
-#include "core/fatal.h"
-#include "core/messages.h"
+#include "points/read_error.h"
 
 namespace kestranov {
 
 namespace {
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why) { fail(file_refused(path, why)); }
+[[noreturn]] void refuse(const std::string& path, const std::string& why)
+{
+    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
+}
 
 LasHeader fields(const unsigned char* b, std::size_t n)
 {
@@ -136,7 +138,9 @@ void check_same_header(const LasHeader& h, const LasHeader& first, const std::st
         {"Y offset", shown(h.offset[1]), shown(first.offset[1])},
         {"Z offset", shown(h.offset[2]), shown(first.offset[2])}};
     for (const HeaderFact& f : facts)
-        if (f.now != f.first) fail(las_header_changed(path, f.name, f.now, f.first));
+        if (f.now != f.first)
+            throw ReadError{
+                .fault = ReadFault::las_header_changed, .path = path, .field = f.name, .now = f.now, .first = f.first};
 }
 
 }  // namespace
@@ -145,7 +149,7 @@ LasHeader read_las_header(InputFile& f, const std::string& path, std::optional<L
 {
     unsigned char head[las_largest_header];
     const long n = f.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0) fail(file_cannot_be_read(path));
+    if (n < 0) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
     const LasHeader h = parse_las_header(head, static_cast<std::size_t>(n), file_size, path);
     if (first) check_same_header(h, *first, path);

@@ -5,10 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "core/fatal.h"
-#include "core/messages.h"
 #include "points/las_axis.h"
 #include "points/las_header.h"
+#include "points/read_error.h"
 
 namespace kestranov {
 
@@ -50,7 +49,9 @@ void decode(const unsigned char* p, std::size_t length, std::size_t n, const Las
         out[r] = {x.value(little_endian<std::int32_t>(p)), y.value(little_endian<std::int32_t>(p + 4)),
                   z.value(little_endian<std::int32_t>(p + 8))};
         if (!std::isfinite(out[r].x) || !std::isfinite(out[r].y) || !std::isfinite(out[r].z))
-            fail(point_beyond_double(batch.path(), batch.records() + r + 1));
+            throw ReadError{.fault = ReadFault::beyond_double,
+                            .path = batch.path(),
+                            .record = batch.records() + static_cast<long long>(r) + 1};
     }
 }
 
@@ -77,7 +78,9 @@ void read_attributes(const unsigned char* p, std::size_t length, std::size_t n, 
 void check_attributes_held(const LasHeader& h, const std::string& path)
 {
     const std::size_t needed = h.point_format() <= 5 ? 16 : 17;
-    if (h.record_length < needed) fail(las_records_too_short(path, h.record_length, needed));
+    if (h.record_length < needed)
+        throw ReadError{
+            .fault = ReadFault::las_records_too_short, .path = path, .bytes = h.record_length, .needed = needed};
 }
 
 // LAS 1.0 to 1.2 end with their points, and so does 1.3 without waveform
@@ -89,7 +92,11 @@ void check_nothing_after(const LasHeader& h, std::uint64_t file_size, const std:
 {
     const bool ends_with_points = h.version_minor <= 2 || (h.version_minor == 3 && h.waveform_start == 0);
     const std::uint64_t whole = (file_size - h.offset_to_points) / h.record_length;
-    if (ends_with_points && whole > h.count) fail(las_records_after_points(path, whole - h.count, h.count));
+    if (ends_with_points && whole > h.count)
+        throw ReadError{.fault = ReadFault::las_records_after_points,
+                        .path = path,
+                        .record = static_cast<long long>(whole - h.count),
+                        .expected = h.count};
 }
 
 // The header of `f`, checked, and the file positioned at its points; the
@@ -100,13 +107,14 @@ LasHeader read_header(InputFile& f, const std::string& path, FirstReading& first
     const LasHeader h = read_las_header(f, path, first.las);
     check_nothing_after(h, static_cast<std::uint64_t>(f.identity().size), path);
     if (first_reading) first.crs = read_las_crs(f, h);
-    if (!f.seek(h.offset_to_points)) fail(file_cannot_be_read(path));
+    if (!f.seek(h.offset_to_points)) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
     return h;
 }
 
 }  // namespace
 
-InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& /*options*/, const ReadingSeams& seams,
+                  FirstReading& first)
 {
     const LasHeader h = read_header(f, batch.path(), first);
     const LasAxis x(h.scale[0], h.offset[0]), y(h.scale[1], h.offset[1]), z(h.scale[2], h.offset[2]);
@@ -119,12 +127,12 @@ InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& option
 
     const std::size_t length = h.record_length;
     // Blocks that stay in the second-level cache while they are decoded.
-    const std::size_t per_block = std::max<std::size_t>(1, std::min(options.block_size, las_block) / length);
+    const std::size_t per_block = std::max<std::size_t>(1, std::min(seams.block_size, las_block) / length);
     std::unique_ptr<char[]> block(new char[per_block * length]);
     for (std::uint64_t left = h.count; left > 0;) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, per_block));
         const long got = f.read(block.get(), want * length);
-        if (got < 0) fail(file_cannot_be_read(batch.path()));
+        if (got < 0) throw ReadError{.fault = ReadFault::cannot_be_read, .path = batch.path()};
         const std::size_t records = static_cast<std::size_t>(got) / length;
         const auto* p = reinterpret_cast<const unsigned char*>(block.get());
         const bool ranges = batch.extents_only() && x.quick() && y.quick() && z.quick();

@@ -16,6 +16,7 @@ namespace kestranov {
 // empty (the first reading) takes the header; set, a header that differs
 // from it ends the run as a file changed during the run. The door gives it
 // no compressed (LAZ) file: those go to the LAZ row.
-InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
+InputEnd read_las(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                  FirstReading& first);
 
 }  // namespace kestranov

@@ -30,15 +30,15 @@ LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& it
 
 }  // namespace
 
-LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options)
-    : items_(items), needs_{options.filter.by_class}, failing_chunk_(options.failing_part)
+LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams)
+    : items_(items), needs_{options.filter.by_class}, failing_chunk_(seams.failing_part)
 {
     const int threads = options.threads;
     threads_.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
     for (int k = 0; k + 1 < threads; ++k) {
         LeanThread t;
         // Out of threads or memory: the threads started (and the caller) do the work.
-        if (k == options.failing_start || !start_lean_thread(t, &LazDecoding::run, this)) break;
+        if (k == seams.failing_start || !start_lean_thread(t, &LazDecoding::run, this)) break;
         threads_.push_back(t);
     }
     // One chunk decoding while the next is read; two per thread beside it.

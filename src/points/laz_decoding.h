@@ -38,10 +38,10 @@ class LazDecoding {
 public:
     // `options`: the threads, the filter (the classifications are decoded
     // only for one by class: in layered chunks they are a layer of their
-    // own), and a test's faults: the worker started `failing_start`-th
+    // own); `seams`, a test's faults: the worker started `failing_start`-th
     // does not start, and the chunk handed in `failing_part`-th (from 0)
     // runs out of memory once decoded.
-    LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options);
+    LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams);
     ~LazDecoding();  // lets the decodings under way finish, then joins the workers
     LazDecoding(const LazDecoding&) = delete;
     LazDecoding& operator=(const LazDecoding&) = delete;

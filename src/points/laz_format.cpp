@@ -163,9 +163,10 @@ std::string counted(std::uint64_t n, const char* noun) { return std::to_string(n
 
 std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsigned char* end, std::uint32_t chunks,
                                          const LaszipVlr& vlr, std::uint64_t first_chunk, std::uint64_t total_points,
-                                         std::string& why)
+                                         std::string& why, bool* ends_early)
 {
     why.clear();
+    if (ends_early) *ends_early = false;
     std::vector<LazChunk> out;
     const bool variable = vlr.variable_chunks();
     if (!variable) {
@@ -198,7 +199,8 @@ std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsig
         if (variable) points = static_cast<std::uint32_t>(ic.decompress(dec, static_cast<std::int32_t>(points), 0));
         bytes = static_cast<std::uint32_t>(ic.decompress(dec, static_cast<std::int32_t>(bytes), 1));
         if (dec.overran()) {
-            why = std::string(chunk_table_ends_early) + std::to_string(i + 1) + " of " + std::to_string(chunks);
+            why = "its LAZ chunk table ends within chunk " + std::to_string(i + 1) + " of " + std::to_string(chunks);
+            if (ends_early) *ends_early = true;
             return {};
         }
         const std::uint64_t n =

@@ -45,17 +45,15 @@ struct LazChunk {
     std::uint64_t points;
 };
 
-// How decode_chunk_table's reason begins when the table's bytes end before
-// its last entry.
-constexpr std::string_view chunk_table_ends_early = "its LAZ chunk table ends within chunk ";
-
 // Decodes the chunk table: `table` holds its bytes after the 8-byte head
 // (version 0, chunk count). The chunks follow one another from
 // `first_chunk` (the byte after the 8-byte table pointer at the start of
 // the point data); without variable chunks each holds `chunk_size` points,
-// the last one the rest of `total_points`. Empty `why` on success.
+// the last one the rest of `total_points`. Empty `why` on success;
+// `ends_early`, where given, tells whether the fault was the table's bytes
+// ending before its last entry (which a file cut short gives).
 std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsigned char* end, std::uint32_t chunks,
                                          const LaszipVlr& vlr, std::uint64_t first_chunk, std::uint64_t total_points,
-                                         std::string& why);
+                                         std::string& why, bool* ends_early = nullptr);
 
 }  // namespace kestranov

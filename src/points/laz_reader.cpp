@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "core/fatal.h"
-#include "core/messages.h"
 #include "points/las_axis.h"
 #include "points/las_crs.h"
 #include "points/las_vlrs.h"
 #include "points/laz_decoding.h"
 #include "points/laz_format.h"
+#include "points/read_error.h"
 
 namespace kestranov {
 
@@ -30,13 +29,19 @@ constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
 // bit: no encoder puts more points than this in a byte.
 constexpr std::uint64_t most_points_per_byte = 4096;
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why) { fail(file_refused(path, why)); }
+[[noreturn]] void refuse(const std::string& path, const std::string& why)
+{
+    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
+}
 
-[[noreturn]] void unreadable(const std::string& path) { fail(file_cannot_be_read(path)); }
+[[noreturn]] void unreadable(const std::string& path)
+{
+    throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
+}
 
 // Every read below stays within the size the file had when it was opened:
 // a read that comes back short means the file was cut or replaced since.
-[[noreturn]] void shrank(const std::string& path) { fail(file_replaced(path)); }
+[[noreturn]] void shrank(const std::string& path) { throw ReadError{.fault = ReadFault::replaced, .path = path}; }
 
 // `n` bytes from byte `at`, which the file's size says it holds.
 void read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, const std::string& path)
@@ -82,12 +87,15 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
 // are, so none of its points can be found.
 [[noreturn]] void table_cut(const std::string& path, std::uint64_t file_size, std::uint64_t table)
 {
-    fail(laz_table_beyond_end(path, file_size, table));
+    throw ReadError{.fault = ReadFault::laz_table_beyond_end, .path = path, .bytes = file_size, .at = table};
 }
 
 // A table whose entries run on past the file's end: it was cut there, or
 // its entries are damaged (the two look alike, as the table ends the file).
-[[noreturn]] void table_short(const std::string& path, std::uint64_t table) { fail(laz_table_cut(path, table)); }
+[[noreturn]] void table_short(const std::string& path, std::uint64_t table)
+{
+    throw ReadError{.fault = ReadFault::laz_table_cut, .path = path, .at = table};
+}
 
 // Where the chunk table starts: the 8 bytes at the start of the points
 // give it, or, from a writer that could not go back to write them (-1
@@ -105,7 +113,8 @@ std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t 
         // Those bytes are the table's pointer only if the file still ends
         // where its writer ended it.
         if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk || static_cast<std::uint64_t>(at) + 16 > file_size)
-            fail(laz_table_pointer_lost(path, at, file_size));
+            throw ReadError{
+                .fault = ReadFault::laz_table_pointer_lost, .path = path, .bytes = file_size, .pointer = at};
     }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
         refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
@@ -137,9 +146,10 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
     std::vector<unsigned char> entries(static_cast<std::size_t>(n));
     read_at(f, table + 8, entries.data(), entries.size(), path);
     std::string why;
-    std::vector<LazChunk> chunks =
-        decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr, first_chunk, h.count, why);
-    if (n == to_end && why.starts_with(chunk_table_ends_early)) table_short(path, table);
+    bool ends_early = false;
+    std::vector<LazChunk> chunks = decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr,
+                                                      first_chunk, h.count, why, &ends_early);
+    if (n == to_end && ends_early) table_short(path, table);
     if (!why.empty()) refuse(path, why);
     for (std::size_t k = 0; k < chunks.size(); ++k)
         if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
@@ -202,7 +212,9 @@ void convert(const LazPoint* p, std::size_t n, const Axes& a, Point* out, const 
     for (std::size_t k = 0; k < n; ++k) {
         out[k] = {a.x.value(p[k].x), a.y.value(p[k].y), a.z.value(p[k].z)};
         if (!std::isfinite(out[k].x) || !std::isfinite(out[k].y) || !std::isfinite(out[k].z))
-            fail(point_beyond_double(batch.path(), batch.records() + k + 1));
+            throw ReadError{.fault = ReadFault::beyond_double,
+                            .path = batch.path(),
+                            .record = batch.records() + static_cast<long long>(k) + 1};
     }
 }
 
@@ -249,10 +261,10 @@ void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, con
 // where the points' integer bounds are gathered, or null.
 void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHeader& h,
                  const std::vector<LazItem>& items, RecordBatch& batch, const ReadingOptions& options,
-                 HeaderBounds* bounds)
+                 const ReadingSeams& seams, HeaderBounds* bounds)
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
-    LazDecoding decoding(items, options);
+    LazDecoding decoding(items, options, seams);
     std::unique_ptr<PointAttributes[]> attributes(batch.filtering() ? new PointAttributes[point_batch] : nullptr);
     std::size_t next = 0;
     for (std::size_t taken = 0; taken < chunks.size(); ++taken) {
@@ -274,10 +286,9 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
 // the range may take them: every axis quick (a value then grows with its
 // integer, so the corners of the integers' bounds are those of the points)
 // and bounds that are integers of 32 bits.
-std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBatch& batch,
-                                             const ReadingOptions& options)
+std::optional<HeaderBounds> bounds_in_header(const LasHeader& h, const RecordBatch& batch)
 {
-    if (!options.bounds_from_header || !batch.extents_only() || batch.filtering() || h.count == 0) return {};
+    if (!batch.header_will_do() || h.count == 0) return {};
     HeaderBounds b;
     for (int i = 0; i < 3; ++i) {
         const LasAxis axis(h.scale[i], h.offset[i]);
@@ -305,7 +316,7 @@ void hand_on_bounds(const LasHeader& h, const HeaderBounds& b, RecordBatch& batc
 // a range may take it from the header (the chunk table is still checked);
 // the second reading then finds whether it was right.
 void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const ReadingOptions& options,
-                     FirstReading& first, bool second)
+                     const ReadingSeams& seams, FirstReading& first, bool second)
 {
     const std::string& path = batch.path();
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
@@ -318,28 +329,29 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
     const std::uint64_t table = chunk_table_place(f, h, file_size, path);
     const std::vector<LazChunk> chunks = read_chunk_table(f, h, vlr, table, file_size, path);
     if (!second) {
-        first.header_bounds = bounds_in_header(h, batch, options);
+        first.header_bounds = bounds_in_header(h, batch);
         if (first.header_bounds) return hand_on_bounds(h, *first.header_bounds, batch);
     }
     if (chunks.empty()) return;
-    if (!first.header_bounds) return read_chunks(f, chunks, h, vlr.items, batch, options, nullptr);
+    if (!first.header_bounds) return read_chunks(f, chunks, h, vlr.items, batch, options, seams, nullptr);
     // The points' own bounds, from their first point on.
     HeaderBounds found{{INT32_MAX, INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN, INT32_MIN}};
-    read_chunks(f, chunks, h, vlr.items, batch, options, &found);
+    read_chunks(f, chunks, h, vlr.items, batch, options, seams, &found);
     HeaderBounds& b = *first.header_bounds;
     b.held = std::equal(b.low, b.low + 3, found.low) && std::equal(b.high, b.high + 3, found.high);
 }
 
 }  // namespace
 
-InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first)
+InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                  FirstReading& first)
 {
     const bool second = first.las.has_value();
     const LasHeader h = read_las_header(f, batch.path(), first.las);
     if (!second) {
         first.crs = read_las_crs(f, h);
         first.header_bounds.reset();
-        read_laz_points(f, h, batch, options, first, false);
+        read_laz_points(f, h, batch, options, seams, first, false);
         return {};
     }
     // A first reading that decoded found no fault in these bytes, and
@@ -347,14 +359,14 @@ InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& option
     // place since (its size and date put back), and is told as such. A
     // read error stays one.
     if (first.header_bounds) {
-        read_laz_points(f, h, batch, options, first, true);
+        read_laz_points(f, h, batch, options, seams, first, true);
         return {};
     }
     try {
-        read_laz_points(f, h, batch, options, first, true);
-    } catch (const Fatal& e) {
-        if (e.text == file_cannot_be_read(batch.path()) || tells_file_changed(e.text, batch.path())) throw;
-        fail(file_reads_otherwise(batch.path()));
+        read_laz_points(f, h, batch, options, seams, first, true);
+    } catch (const ReadError& e) {
+        if (e.fault == ReadFault::cannot_be_read || e.file_changed()) throw;
+        throw ReadError{.fault = ReadFault::reads_otherwise, .path = batch.path()};
     }
     return {};
 }

@@ -21,6 +21,7 @@ namespace kestranov {
 // the file; a file cut inside its chunks is told as its end, for the door to
 // report once it knows the file did not change. `first` holds the header of
 // the first reading, as for LAS.
-InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
+InputEnd read_laz(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                  FirstReading& first);
 
 }  // namespace kestranov

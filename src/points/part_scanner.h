@@ -29,13 +29,13 @@ struct TokenRun {
     bool out_of_memory = false;  // the thread could not finish it: read [first, last) again
 };
 
-// The faults a test asks one reading for (ReadingOptions): a thread that
+// The faults a test asks one reading for (ReadingSeams): a thread that
 // does not start, a part whose thread runs out of memory. Shared by the
 // threads of the reading.
 class ReadingFaults {
 public:
-    explicit ReadingFaults(const ReadingOptions& options)
-        : failing_start_(options.failing_start), failing_part_(options.failing_part)
+    explicit ReadingFaults(const ReadingSeams& seams)
+        : failing_start_(seams.failing_start), failing_part_(seams.failing_part)
     {
     }
     // Whether the thread started `k`-th is to fail to start.

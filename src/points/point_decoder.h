@@ -35,7 +35,7 @@ struct FirstReading {
     LasCrs crs;                    // a LAS or LAZ file's coordinate reference system, from its first reading
     // The bounds of a LAZ file's integers, X Y Z, as its header gives them,
     // where its first reading took them instead of decoding the points
-    // (ReadingOptions::bounds_from_header). The second reading decodes
+    // (Wanted::extents_or_header). The second reading decodes
     // every point and says in `held` whether they were the points' own.
     struct HeaderBounds {
         std::int32_t low[3], high[3];
@@ -44,6 +44,7 @@ struct FirstReading {
     std::optional<HeaderBounds> header_bounds;
 };
 
-using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
+using PointDecoder = InputEnd (*)(InputFile& f, RecordBatch& batch, const ReadingOptions& options,
+                                  const ReadingSeams& seams, FirstReading& first);
 
 }  // namespace kestranov

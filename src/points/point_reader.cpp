@@ -7,18 +7,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include "core/fatal.h"
-#include "core/messages.h"
-#include "platform/drive.h"
 #include "platform/input_file.h"
 #include "points/las_header.h"
 #include "points/las_reader.h"
 #include "points/laz_reader.h"
 #include "points/point_decoder.h"
+#include "points/read_error.h"
 #include "points/text_reader.h"
 
 namespace kestranov {
@@ -59,27 +56,23 @@ bool same_extension(std::string_view name, std::string_view extension)
                       });
 }
 
-// The file a name leads to: its path as the console names it, on the host,
-// and its format.
+// The file a name leads to: its path and its format.
 struct Found {
     std::string path;
-    std::filesystem::path host;
     const PointFormat* format = nullptr;
 };
 
 // The file `stem` + the format's extension, the extension in any case
 // (a.LAS, a.Xyz); the case typed first.
-std::optional<Found> with_extension(const std::filesystem::path& drive_root, const std::string& stem,
-                                    const PointFormat& f, const std::string& typed)
+std::optional<Found> with_extension(const std::string& stem, const PointFormat& f, const std::string& typed)
 {
-    const auto host = [&](const std::string& path) { return host_path(drive_root, path); };
-    if (input_exists(host(typed))) return Found{typed, host(typed), &f};
-    const std::filesystem::path host_stem = host(stem);
-    const std::string base = host_stem.filename().string();
-    for (const std::string& name : names_beginning_with(host_stem.parent_path(), base))
+    if (input_exists(typed)) return Found{typed, &f};
+    const std::filesystem::path stem_path(stem);
+    const std::string base = stem_path.filename().string();
+    for (const std::string& name : names_beginning_with(stem_path.parent_path(), base))
         if (name.size() == base.size() + std::strlen(f.extension) && same_extension(name, f.extension)) {
             const std::string other = stem + name.substr(base.size());
-            if (input_exists(host(other))) return Found{other, host(other), &f};
+            if (input_exists(other)) return Found{other, &f};
         }
     return std::nullopt;
 }
@@ -89,22 +82,21 @@ std::optional<Found> with_extension(const std::filesystem::path& drive_root, con
 // turn. Only a name with no file at all passes on to the next candidate.
 std::optional<Found> find_point_file(const PointFiles& files, int m)
 {
-    const std::string stem = files.windows_stem(m);
+    const std::string stem = files.path_of(m);
     for (const PointFormat& f : formats)
         if (same_extension(stem, f.extension))
-            if (auto found =
-                    with_extension(files.drive_root, stem.substr(0, stem.size() - std::strlen(f.extension)), f, stem))
+            if (auto found = with_extension(stem.substr(0, stem.size() - std::strlen(f.extension)), f, stem))
                 return found;
     for (const PointFormat& f : formats)
-        if (auto found = with_extension(files.drive_root, stem, f, stem + f.extension)) return found;
+        if (auto found = with_extension(stem, f, stem + f.extension)) return found;
     return std::nullopt;
 }
 
-[[noreturn]] void changed(const std::string& path) { fail(file_replaced(path)); }
+[[noreturn]] void changed(const std::string& path) { throw ReadError{.fault = ReadFault::replaced, .path = path}; }
 
-[[noreturn]] void refuse(const PointFormat& format, const std::string& path)
+[[noreturn]] void refuse(const std::string& path, const char* why)
 {
-    fail(file_refused(path, format.refusal));
+    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
 }
 
 // The file as it is now, and the file its name leads to, against the file
@@ -133,13 +125,18 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
 {
     const bool first_reading = !seen.identity;
     const std::optional<Found> found = find_point_file(files, m);
-    if (!found) fail(file_unknown(first_reading ? missing_name(files.windows_stem(m)) : seen.path, first_reading));
+    if (!found)
+        throw ReadError{.fault = ReadFault::unknown,
+                        .path = first_reading ? missing_name(files.path_of(m)) : seen.path,
+                        .first_reading = first_reading};
     if (!first_reading && found->path != seen.path) return nullptr;
     seen.path = found->path;
-    const InputFile::OpenStatus opened = f3.open(found->host, found->format->mode);
-    if (opened == InputFile::OpenStatus::not_regular) fail(file_not_regular(seen.path));
-    if (opened != InputFile::OpenStatus::ok) fail(file_unknown(seen.path, first_reading));
-    if (!found->format->decode) refuse(*found->format, seen.path);
+    const InputFile::OpenStatus opened = f3.open(found->path, found->format->mode);
+    if (opened == InputFile::OpenStatus::not_regular)
+        throw ReadError{.fault = ReadFault::not_regular, .path = seen.path};
+    if (opened != InputFile::OpenStatus::ok)
+        throw ReadError{.fault = ReadFault::unknown, .path = seen.path, .first_reading = first_reading};
+    if (!found->format->decode) refuse(seen.path, found->format->refusal);
     return found->format;
 }
 
@@ -151,7 +148,7 @@ const PointFormat& format_by_content(InputFile& f3, const PointFormat& named, co
     if (named.mode != InputFile::Mode::binary) return named;
     unsigned char head[sniffed_bytes];
     const long n = f3.read(reinterpret_cast<char*>(head), sizeof head);
-    if (n < 0 || !f3.seek(0)) fail(file_cannot_be_read(path));
+    if (n < 0 || !f3.seek(0)) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
     for (const PointFormat& f : formats)
         if (f.claims && f.claims(head, static_cast<std::size_t>(n))) return f;
     return named;
@@ -171,8 +168,13 @@ double part_read(const InputFile& f3, const SeenFile& seen, long long records)
 // How the input ended, told once the file is known not to have changed.
 void report_end(const InputEnd& end, const RecordBatch& batch)
 {
-    if (end.kind == InputEnd::Kind::short_record) fail(record_short(batch.path(), batch.records() + 1));
-    if (end.kind == InputEnd::Kind::cut) fail(points_missing(batch.path(), batch.records(), end.announced));
+    if (end.kind == InputEnd::Kind::short_record)
+        throw ReadError{.fault = ReadFault::record_short, .path = batch.path(), .record = batch.records() + 1};
+    if (end.kind == InputEnd::Kind::cut)
+        throw ReadError{.fault = ReadFault::points_missing,
+                        .path = batch.path(),
+                        .record = batch.records(),
+                        .expected = end.announced};
 }
 
 }  // namespace
@@ -195,40 +197,57 @@ bool fits_the_records(double cells, const SeenFiles& seen)
     return cells <= 8 * records + (1 << 20);
 }
 
-long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
-                          bool extents_only)
+namespace {
+
+long long read_one(ReadingEvents& events, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
+                   Wanted wanted)
 {
     InputFile f3;
     const PointFormat* named = open_point_file(f3, files, m, seen);
-    out << "\n\n\tFile " << m << " Name : " << seen.path << "\n\n";
-    out.flush();
+    events.file_opened(m, seen.path);
     if (!named) changed(seen.path);
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
     const PointFormat& format = format_by_content(f3, *named, seen.path);
-    if (!format.decode) refuse(format, seen.path);
+    if (!format.decode) refuse(seen.path, format.refusal);
     const bool filtered = files.reading.filter.active();
-    if (filtered && format.unfiltered) fail(file_refused(seen.path, format.unfiltered));
+    if (filtered && format.unfiltered) refuse(seen.path, format.unfiltered);
 
     seen.tally = {};
-    std::unique_ptr<RecordBatch> batch(
-        new RecordBatch(out, seen.path, sink, extents_only, filtered ? &files.reading.filter : nullptr));
-    const std::function<void(long long)> watch = [&](long long records) {
-        files.reading.records_seen(records, part_read(f3, seen, records));
+    const std::function<void(long long)> progress = [&](long long records) {
+        events.records_read(records, part_read(f3, seen, records));
     };
-    if (files.reading.records_seen) batch->watch(&watch);
-    const InputEnd end = format.decode(f3, *batch, files.reading, seen.first);
+    std::unique_ptr<RecordBatch> batch(
+        new RecordBatch(seen.path, sink, wanted, filtered ? &files.reading.filter : nullptr, progress));
+    const InputEnd end = format.decode(f3, *batch, files.reading, files.seams, seen.first);
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can
     // still change their number; the extents and the descriptor's range
     // would then not be those of the cells.
     if (seen.records && *seen.records != batch->records())
-        fail(record_count_changed(seen.path, batch->records(), *seen.records));
+        throw ReadError{.fault = ReadFault::record_count_changed,
+                        .path = seen.path,
+                        .record = batch->records(),
+                        .expected = static_cast<std::uint64_t>(*seen.records)};
     report_end(end, *batch);
     if (!seen.records) seen.records = batch->records();
     batch->hand_on();
+    events.file_read(m, batch->records());
     return batch->records();
+}
+
+}  // namespace
+
+long long read_point_file(ReadingEvents& events, const PointFiles& files, int k, const PointSink& sink, SeenFile& seen,
+                          Wanted wanted)
+{
+    try {
+        return read_one(events, files, k, sink, seen, wanted);
+    } catch (ReadError& e) {
+        e.file = k;  // which of the list's files, for a front end that names them its own way
+        throw;
+    }
 }
 
 }  // namespace kestranov

@@ -6,7 +6,6 @@
 // one table in point_reader.cpp: extension, open mode, decoder or refusal.
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "core/point_filter.h"
 #include "platform/file_identity.h"
 #include "points/point_decoder.h"
+#include "points/reading_events.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -27,11 +27,11 @@ struct SeenFile {
     FirstReading first;                    // what its decoder kept of its first reading
     FilterTally tally;                     // its records as the filter judged them, in the last reading
 };
-// Entry m for point file m (entry 0 unused).
+// Entry k for point file k (from 0).
 using SeenFiles = std::vector<SeenFile>;
 
 // Whether a first reading took a LAZ file's range from its header
-// (ReadingOptions::bounds_from_header), and whether the second reading found
+// (Wanted::extents_or_header), and whether the second reading found
 // every such header right.
 bool bounds_from_headers(const SeenFiles& seen);
 bool headers_held(const SeenFiles& seen);
@@ -41,8 +41,8 @@ bool headers_held(const SeenFiles& seen);
 // kept the survey's bounds), and would cost its memory for nothing.
 bool fits_the_records(double cells, const SeenFiles& seen);
 
-// Reads point file m (1..count) of `files`: prints its name line and a
-// progress line every 100000 records on `out`, and hands the records to
+// Reads point file k (from 0) of `files`: tells `events` when it is open
+// and the records read every 100000 records, and hands the records to
 // `sink` in file order; returns how many there were. `seen.path` is set to
 // the file read before any record is handed on. With `seen.identity`
 // empty, it is filled now (the first reading); set, the name must still
@@ -51,14 +51,15 @@ bool fits_the_records(double cells, const SeenFiles& seen);
 // another number of records, ends the run. A name with
 // no file, a file that is not a regular file, a compressed LAS file and
 // every fault of the file's content end the run naming the file.
-// `extents_only`: the sink takes only the range of the points (the extent
-// pass), which a LAS file may hand on as two corners per run of records.
+// `wanted`: whether the sink takes only the range of the points (the extent
+// pass), which a LAS file may hand on as two corners per run of records, and
+// a LAZ file take from its header.
 // `files.reading` sets the threads, the block size and the test seams, and
 // the filter: only the records it keeps reach `sink` (the count returned,
-// the progress lines and the checks against the first reading still count
+// the progress told and the checks against the first reading still count
 // every record), `seen.tally` tells how it judged them, and a text file,
 // which has nothing to filter by, ends the run.
-long long read_point_file(std::ostream& out, const PointFiles& files, int m, const PointSink& sink, SeenFile& seen,
-                          bool extents_only = false);
+long long read_point_file(ReadingEvents& events, const PointFiles& files, int k, const PointSink& sink, SeenFile& seen,
+                          Wanted wanted = Wanted::points);
 
 }  // namespace kestranov

@@ -1,14 +1,13 @@
-// What every point reader shares: the records of a file counted, a progress
-// line every 100000 of them, and handed on in batches in file order; with a
-// filter, only the records it keeps are handed on, while every record is
-// still counted (the progress lines and the file's count are the file's).
+// What every point reader shares: the records of a file counted, told every
+// 100000 of them, and handed on in batches in file order; with a filter,
+// only the records it keeps are handed on, while every record is still
+// counted (the progress told and the file's count are the file's).
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "core/point_filter.h"
@@ -23,6 +22,16 @@ constexpr std::size_t point_batch = 4096;
 
 using PointSink = std::function<void(const Point* points, std::size_t count)>;
 
+// What a reading's sink wants of the records.
+enum class Wanted {
+    points,   // every point
+    extents,  // only their range: a reader may hand on two corner points per run of records
+    // Only their range, which a LAZ file may take from its header instead
+    // of decoding every point (FirstReading::header_bounds): a first
+    // reading whose second reading checks the header.
+    extents_or_header,
+};
+
 // What a filter decides by, for one record (point_filter.h says how each
 // field is read).
 struct PointAttributes {
@@ -31,18 +40,26 @@ struct PointAttributes {
 
 class RecordBatch {
 public:
-    // `extents_only`: the sink wants only the smallest and largest X, Y and
-    // Z, so that a reader that can find them faster than it can make every
-    // point may hand on two corner points per run of records instead.
+    // `wanted`: a sink that wants only the smallest and largest X, Y and Z
+    // lets a reader that can find them faster than it can make every point
+    // hand on two corner points per run of records instead.
     // `filter` (null: every record is kept): the records it drops never reach
     // the sink, so their corners may not either: with a filter the batch is
-    // never extents_only.
-    RecordBatch(std::ostream& console, const std::string& windows_path, const PointSink& to, bool extents_only,
-                const PointFilter* filter = nullptr)
-        : out_(console), path_(windows_path), sink_(to), extents_only_(extents_only && !filter), filter_(filter)
+    // never extents_only. `progress` is told the records counted every
+    // 100000 of them.
+    RecordBatch(const std::string& path, const PointSink& to, Wanted wanted, const PointFilter* filter,
+                const std::function<void(long long)>& progress)
+        : path_(path),
+          sink_(to),
+          extents_only_(wanted != Wanted::points && !filter),
+          header_will_do_(wanted == Wanted::extents_or_header && !filter),
+          filter_(filter),
+          progress_(progress)
     {
     }
     bool extents_only() const { return extents_only_; }
+    // Whether a LAZ file's header bounds may stand for its points' range.
+    bool header_will_do() const { return header_will_do_; }
     // Whether the reader must give each record's attributes: added(n,
     // attributes) instead of added(n).
     bool filtering() const { return filter_ != nullptr; }
@@ -114,22 +131,13 @@ public:
     // The records counted so far as the filter judged them; every one passes
     // without a filter.
     FilterTally tally() const { return filter_ ? tally_ : FilterTally{ico_, ico_, ico_}; }
-    // The file as the console names it, for the readers' messages.
+    // The file read, for the readers' messages.
     const std::string& path() const { return path_; }
-
-    // `seen` is also told the records counted at each progress line (a
-    // command that shows its own progress); null: nobody.
-    void watch(const std::function<void(long long)>* seen) { seen_ = seen; }
 
 private:
     static constexpr long long progress_every = 100000;
 
-    void progress_line(long long records)
-    {
-        out_ << "\tregister " << records << "                    \r    ";
-        out_.flush();
-        if (seen_) (*seen_)(records);
-    }
+    void progress_line(long long records) { progress_(records); }
 
     void count(std::size_t n)
     {
@@ -142,12 +150,12 @@ private:
         to_progress_ -= static_cast<long long>(n);
     }
 
-    std::ostream& out_;
     const std::string& path_;
     const PointSink& sink_;
     bool extents_only_;
+    bool header_will_do_;
     const PointFilter* filter_;
-    const std::function<void(long long)>* seen_ = nullptr;
+    const std::function<void(long long)>& progress_;
     FilterTally tally_;
     long long ico_ = 0;
     long long to_progress_ = progress_every;  // records until the next progress line

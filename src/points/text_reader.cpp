@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "core/fatal.h"
-#include "core/messages.h"
 #include "platform/cpu_features.h"
 #include "points/block_pipeline.h"
 #include "points/block_source.h"
 #include "points/number_scanner.h"
 #include "points/part_scanner.h"
+#include "points/read_error.h"
 #include "points/text_scanner.h"
 
 namespace kestranov {
@@ -52,7 +51,11 @@ struct TextScan {
         std::string shown;
         for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
         if (n > shown_token) shown += "...";
-        fail(record_not_a_number(path, batch.records() + 1, shown, status == ScanStatus::not_finite));
+        throw ReadError{.fault = ReadFault::not_a_number,
+                        .path = path,
+                        .record = batch.records() + 1,
+                        .token = shown,
+                        .not_finite = status == ScanStatus::not_finite};
     }
 
     // Values in file order: the record the last ones began is finished,
@@ -80,7 +83,7 @@ struct TextScan {
     // A fault the block source met, in its place in the file.
     void check(const ByteBlock& b)
     {
-        if (b.end == ByteBlock::End::unreadable) fail(file_cannot_be_read(path));
+        if (b.end == ByteBlock::End::unreadable) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
         if (b.end == ByteBlock::End::token_too_long) bad_token(b.first, b.cut, ScanStatus::not_a_number);
     }
 
@@ -140,15 +143,16 @@ void read_ahead(BlockPipeline& blocks, TextScan& scan)
 
 }  // namespace
 
-InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& /*first*/)
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                   FirstReading& /*first*/)
 {
-    TextScan scan(batch, vector_path(options.path));
-    BlockSource source(f, options.block_size);
-    ReadingFaults faults(options);
+    TextScan scan(batch, vector_path(seams.path));
+    BlockSource source(f, seams.block_size);
+    ReadingFaults faults(seams);
     std::unique_ptr<BlockPipeline> blocks;
     // On several threads when the system gives them and the memory for them;
     // otherwise on this one, with the same result.
-    if (options.threads > 1) blocks = BlockPipeline::start(source, options, faults);
+    if (options.threads > 1) blocks = BlockPipeline::start(source, options.threads, seams.path, faults);
     if (blocks)
         read_ahead(*blocks, scan);
     else

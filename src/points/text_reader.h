@@ -11,6 +11,7 @@ namespace kestranov {
 // number ends the run naming the file and the record; a text that ends
 // inside a record is a short record. A text keeps nothing of its first
 // reading.
-InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, FirstReading& first);
+InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& options, const ReadingSeams& seams,
+                   FirstReading& first);
 
 }  // namespace kestranov

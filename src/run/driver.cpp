@@ -11,6 +11,7 @@
 #include "core/run_state.h"
 #include "platform/console.h"
 #include "run/console_input.h"
+#include "run/console_reading.h"
 #include "run/opening.h"
 #include "run/treatment.h"
 
@@ -44,6 +45,9 @@ int run(RunState& st)
         return 0;
     } catch (const Fatal& e) {
         return abnormal_end(console_of(st), e.text);
+    } catch (const ReadError& e) {
+        const ConsoleFiles names = console_files(st);
+        return abnormal_end(console_of(st), console_text(e, &names));
     } catch (const std::bad_alloc&) {
         return abnormal_end(console_of(st), memory_exhausted);
     } catch (const std::exception& e) {

@@ -4,12 +4,14 @@
 
 #include "core/fatal.h"
 #include "core/lf_text.h"
+#include "core/messages.h"
 #include "core/run_state.h"
 #include "grid/assignment.h"
 #include "grid/elim_pit.h"
 #include "grid/grid_size.h"
 #include "platform/memory.h"
-#include "points/extent_pass.h"
+#include "points/two_readings.h"
+#include "run/console_reading.h"
 #include "run/output_dialogue.h"
 
 namespace kestranov {
@@ -42,37 +44,32 @@ bool make_grids(RunState& st, const SeenFiles* headers)
     }
 }
 
-// The two readings into the grid. The first takes the range of a LAZ file
-// from its header instead of decoding every point, which halves such a
-// run; the second decodes them, checks the header and gathers the points'
-// own extents. Where a header was wrong, the second reading runs again over
-// those, silently: its lines are printed already, the same lines. Where it
-// gave a grid too large, the first reading runs again, silently.
+// The two readings into the grid (points/two_readings.h), with the
+// console's lines. Where a header was wrong, the second reading runs again
+// silently: its lines are printed already, the same lines. Where it gave a
+// grid too large, the first reading runs again, silently.
 SeenFiles read_points(RunState& st)
 {
-    PointFiles files = point_files_of(st);
-    files.reading.bounds_from_header = true;
+    const ConsoleFiles names = console_files(st);
+    const PointFiles& files = names.files;
     SeenFiles seen;
-    set_extents(st, extent_pass(*st.out, files, seen));
-    files.reading.bounds_from_header = false;
-    const bool headers = bounds_from_headers(seen);
-    std::ostream silent(nullptr);
-    std::ostream* last_lines = st.out;  // where the last second reading prints
-    if (!make_grids(st, headers ? &seen : nullptr)) {
-        set_extents(st, extent_pass(silent, files, seen));
-        make_grids(st, nullptr);
-    } else {
-        ExtentTally found;
-        if (assignment_pass(*st.out, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st),
-                            headers ? &found : nullptr))
-            return seen;
-        // The points it read are now those of the first reading.
-        for (SeenFile& f : seen) f.first.header_bounds.reset();
-        set_extents(st, found.extents());
-        make_grids(st, nullptr);
-        last_lines = &silent;
-    }
-    assignment_pass(*last_lines, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st));
+    ConsoleReading shown(*st.out, names);
+    ReadingEvents silent;
+    ReadingSteps steps;
+    steps.events = [&](ReadingStep step) -> ReadingEvents& {
+        return step == ReadingStep::first || step == ReadingStep::second ? shown : silent;
+    };
+    steps.range_read = [&](const ExtentReading& found, ReadingStep step) {
+        if (step == ReadingStep::first) show_first_total(*st.out, found.records);
+        if (!found.range.any()) fail(no_point_at_all());
+        set_extents(st, found.range.extents());
+    };
+    steps.make_grid = [&](bool from_headers) { return make_grids(st, from_headers ? &seen : nullptr); };
+    steps.read_into_grid = [&](ReadingEvents& events, ExtentTally* gathered) {
+        return assignment_pass(events, files, seen, extents_of(st), st.pix_size, st.retorno, grid_of(st), gathered);
+    };
+    steps.range_gathered = [&](const ExtentTally& gathered) { set_extents(st, gathered.extents()); };
+    read_twice(files, seen, steps);
     return seen;
 }
 
@@ -80,7 +77,6 @@ SeenFiles read_points(RunState& st)
 
 void treatment(RunState& st)
 {
-    const PointFiles files = point_files_of(st);
     const SeenFiles seen = read_points(st);
     report_extents(st);
     const long long pits = count_pits(grid_of(st));
@@ -90,9 +86,12 @@ void treatment(RunState& st)
         *st.out << "\n\tElimination of local pits";
     }
     check_density(grid_of(st), st.pix_size);
+    const ConsoleFiles names = console_files(st);
     std::vector<KeptFile> inputs;
-    for (int m = 1; m <= files.count; ++m)
-        inputs.push_back({*seen[static_cast<std::size_t>(m)].identity, seen[static_cast<std::size_t>(m)].path});
+    for (int k = 0; k < names.files.count(); ++k) {
+        const SeenFile& f = seen[static_cast<std::size_t>(k)];
+        inputs.push_back({*f.identity, console_name(names, k, f.path)});
+    }
     saving(st, inputs);
 }
 

@@ -22,15 +22,16 @@ GridView assign_files(const std::vector<std::string>& files, double pix, int ret
     std::vector<std::pair<std::string, std::string>> named;
     for (std::size_t k = 0; k < files.size(); ++k) named.push_back({"f" + std::to_string(k), files[k]});
     s.use_points(named);
-    const PointFiles points = point_files_of(s.st);
+    const ConsoleFiles points = console_files(s.st);
     SeenFiles seen;
-    const Extents e = extent_pass(s.out, points, seen);
+    const Extents e = console_extent_pass(s.out, points, seen);
     const GridSize size = size_grid(e, pix, 0);
     grids = allocate_grids(size, pix);
     for (int i = 0; i < size.nb_lig + 2; ++i)
         for (int j = 0; j < size.nb_col + 2; ++j) grids.dtab[i][j] = 123.25, grids.tab_util[i][j] = cell_filled;
     const GridView grid{grids.dtab.rows(), grids.tab_util.rows(), size.nb_lig, size.nb_col};
-    assignment_pass(s.out, points, seen, e, pix, retorno, grid);
+    ConsoleReading lines(s.out, points);
+    assignment_pass(lines, points.files, seen, e, pix, retorno, grid);
     return grid;
 }
 

@@ -915,14 +915,14 @@ TEST(GridCommand, ProgressTellsThePartOfEachFileRead)
     const std::string las = (dir / "p.las").string(), xyz = (dir / "p.xyz").string();
     write_file(las, las_file(pts, false));
     write_file(xyz, cloud_text(text));
-    kestranov::ReadingOptions reading;
-    reading.block_size = 1 << 16;
-    kestranov::gridder::DoorFiles door({las, xyz}, reading);
+    kestranov::PointFiles door = kestranov::gridder::door_files({las, xyz}, {});
+    door.seams.block_size = 1 << 16;
     std::ostringstream shown;
     kestranov::gridder::Progress progress(&shown, std::chrono::milliseconds(0));
+    kestranov::gridder::DoorProgress told(progress, door);
     kestranov::SeenFiles seen;
-    kestranov::gridder::read_all(
-        door, seen, false, [](const kestranov::Point*, std::size_t) {}, progress);
+    kestranov::gridder::read_all(told, door, seen, kestranov::Wanted::points,
+                                 [](const kestranov::Point*, std::size_t) {});
     const std::string t = shown.str();
     for (const char* part : {"100000 points (33%)", "200000 points (66%)", "300000 points (100%)"})
         EXPECT_NE(t.find("\rfile 1/2 " + las + ": " + part), std::string::npos) << part << t;

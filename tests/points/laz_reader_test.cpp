@@ -31,8 +31,8 @@ Outcome run_on(const std::string& name, const std::string& bytes, const std::str
 {
     Session s;
     s.st.reading.threads = threads;
-    s.st.reading.failing_start = failing_start;
-    s.st.reading.failing_part = failing_chunk;
+    s.st.seams.failing_start = failing_start;
+    s.st.seams.failing_part = failing_chunk;
     s.put(name, bytes);
     Outcome o{s.run(answers), s.console(), {}};
     for (std::size_t at = 0; (at = o.console.find(name, at)) != std::string::npos; at += name.size())

@@ -32,13 +32,13 @@ Reading read_as_paths(const std::string& text, std::size_t block, VectorPath pat
     Reading r;
     Session s;
     s.use_points({{"a", text}});
-    PointFiles files = point_files_of(s.st);
-    if (block) files.reading.block_size = block;
-    files.reading.path = path;
+    ConsoleFiles files = console_files(s.st);
+    if (block) files.files.seams.block_size = block;
+    files.files.seams.path = path;
     try {
         SeenFile seen;
-        read_point_file(
-            s.out, files, 1,
+        read_console_file(
+            s.out, files, 0,
             [&](const Point* pts, std::size_t n) {
                 for (std::size_t k = 0; k < n; ++k) r.values.insert(r.values.end(), {pts[k].x, pts[k].y, pts[k].z});
             },
@@ -338,13 +338,13 @@ TEST(PointReader, WhichFileANameReads)
         s.st.nomgen = zone;
         s.st.files = {kestranov::data_file{}, kestranov::data_file{c.typed}};
         s.st.numlay = 1;
-        const kestranov::PointFiles files = kestranov::point_files_of(s.st);
+        const kestranov::ConsoleFiles files = kestranov::console_files(s.st);
         kestranov::SeenFile seen;
         const std::string error = failure_of([&] {
             const kestranov::PointSink none = [](const kestranov::Point*, std::size_t) {};
-            kestranov::read_point_file(s.out, files, 1, none, seen);
+            kestranov::read_console_file(s.out, files, 0, none, seen);
             c.between(s);
-            kestranov::read_point_file(s.out, files, 1, none, seen);
+            kestranov::read_console_file(s.out, files, 0, none, seen);
         });
         const std::string t = s.console() + error;
         EXPECT_TRUE(t.ends_with(c.ends)) << c.typed << " " << c.files[0].first << ":\n" << t;

@@ -37,10 +37,10 @@ Outcome run_with(int threads, const Named& files, const std::string& answers, Re
 {
     Session s;
     s.st.reading.threads = threads;
-    if (r.block) s.st.reading.block_size = r.block;
-    s.st.reading.failing_start = r.failing_start;
-    s.st.reading.failing_part = r.failing_part;
-    s.st.reading.path = r.path;
+    if (r.block) s.st.seams.block_size = r.block;
+    s.st.seams.failing_start = r.failing_start;
+    s.st.seams.failing_part = r.failing_part;
+    s.st.seams.path = r.path;
     for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
     Outcome o{s.run(answers), s.console(), {}};
     for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
