@@ -83,17 +83,8 @@ void refuse_filtered_text(const PointFilter& filter, const std::vector<std::stri
                              "LAS or LAZ files");
 }
 
-std::string why_unnamable(const std::string& path)
-{
-    if (path.find('\\') == std::string::npos) return "";
-    return "the path holds a backslash, which the point reading takes for a folder separator: it cannot name "
-           "this file (rename it)";
-}
-
 std::string why_unreadable(const std::string& path)
 {
-    // Before any other look at it: the reading would open another file.
-    if (std::string why = why_unnamable(path); !why.empty()) return why;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         const int error = errno;

@@ -25,13 +25,8 @@ bool is_text_point_file(const std::string& name);
 // is active: text holds no classes nor returns to filter by.
 void refuse_filtered_text(const PointFilter& filter, const std::vector<std::string>& paths);
 
-// Why the point reading cannot open `path` by its name ("" when it can):
-// it takes a backslash for a folder separator, so a name holding one
-// would read another file, or none.
-std::string why_unnamable(const std::string& path);
-
 // Why the point file at `path` cannot be read ("" when it can): its name
-// unnamable, missing, a link to nothing, not a regular file, refused by
+// missing, a link to nothing, not a regular file, refused by
 // the system. Never waits on a FIFO.
 std::string why_unreadable(const std::string& path);
 

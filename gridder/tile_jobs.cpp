@@ -102,9 +102,6 @@ std::string unplannable_path(const std::string& folder, const std::vector<std::s
             return f +
                    ": a file whose name holds a line break cannot be written in jobs.txt (a line a job): "
                    "rename it";
-        // A job reads the file by its whole path, the folder it was planned in too.
-        std::string whole = std::filesystem::absolute(f).lexically_normal().string();
-        if (const std::string why = why_unnamable(whole); !why.empty()) return whole.append(": ").append(why);
     }
     if (broken(program)) return program + ": this program's path holds a line break: jobs.txt cannot name it";
     // sbatch takes a backslash in a quoted directive as an escape, and in

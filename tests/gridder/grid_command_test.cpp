@@ -959,9 +959,10 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         write_file(dir / folder / "notes.txt", "not a point file\n");
     }
     fs::create_symlink(dir / "none.xyz", dir / "links" / "b.xyz");
-    // A name with a backslash, and the file the reading would open in its place.
+    // A name with a backslash, and the file a reading that took it for a
+    // folder separator would open in its place.
     const fs::path backslash = dir / "links" / "d\\e.xyz";
-    write_file(backslash, "0 0 1\n9 9 2\n");
+    write_file(backslash, "0 0 3\n9 9 4\n");
     fs::create_directory(dir / "links" / "d");
     write_file(dir / "links" / "d" / "e.xyz", "0 0 1\n9 9 2\n");
     ASSERT_EQ(mkfifo((dir / "fifo" / "c.las").c_str(), 0600), 0);
@@ -979,9 +980,6 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "links").string(), "--cell", "1", "-o", out},
          (dir / "links" / "b.xyz").string() + ": a link to nothing (its target is missing) (--skip-unreadable"},
         {{(dir / "links" / "b.xyz").string(), "--cell", "1", "-o", out}, "b.xyz: a link to nothing"},
-        {{backslash.string(), "--cell", "1", "-o", out},
-         backslash.string() + ": the path holds a backslash, which the point reading takes for a folder separator: it "
-                              "cannot name this file (rename it)"},
         {{(dir / "fifo").string(), "--cell", "1", "-o", out}, fifo + ": not a regular file"},
         {{fifo, "--cell", "1", "-o", out}, fifo + ": not a regular file"},
         {{(dir / "fifo").string(), "--cell", "1", "--tile-size", "4", "-o", out}, fifo + ": not a regular file"},
@@ -1014,12 +1012,17 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     const Outcome skipped =
         grid({(dir / "links").string(), (dir / "fifo").string(), "--cell", "1", "--skip-unreadable", "-o", out});
     ASSERT_EQ(skipped.status, 0) << skipped.err;
-    EXPECT_EQ(skipped.out.rfind("read 4 points from 2 files\n", 0), 0u) << skipped.out;
-    for (const fs::path& p : {dir / "links" / "b.xyz", dir / "links" / "c.xyz", backslash, dir / "fifo" / "c.las"}) {
+    EXPECT_EQ(skipped.out.rfind("read 6 points from 3 files\n", 0), 0u) << skipped.out;
+    for (const fs::path& p : {dir / "links" / "b.xyz", dir / "links" / "c.xyz", dir / "fifo" / "c.las"}) {
         EXPECT_NE(skipped.err.find("kestranov-grid: warning: skipped " + p.string() + ": "), std::string::npos);
         EXPECT_NE(skipped.out.find("\nskipped " + p.string() + ": "), std::string::npos);
     }
-    EXPECT_EQ(std::count(skipped.err.begin(), skipped.err.end(), '\n'), 4) << skipped.err;
+    EXPECT_EQ(std::count(skipped.err.begin(), skipped.err.end(), '\n'), 3) << skipped.err;
+    // A backslash is part of a file's name: the file named is the one read.
+    const Outcome named = grid({backslash.string(), "--cell", "1", "--fill", "none", "-o", out});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_NE(read_file(out).find("\n3 -9999"), std::string::npos) << read_file(out);
+    fs::remove(out);
 
     // A .prj of an older grid that cannot be taken away would give the new
     // grid without a system the older one's: nothing is written. Its folder
