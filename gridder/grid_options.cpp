@@ -122,15 +122,23 @@ std::vector<Statistic> statistics(const std::string& text, std::optional<std::si
     return list;
 }
 
-// --max-edge needs a TIN and a length; tiles do not take a TIN yet (its
-// points would need a buffer around each tile).
-void check_tin(const GridOptions& o)
+// --max-edge needs a TIN and a length. A tile's TIN takes the points of a
+// buffer of cells around it, so that its triangles near the edges are the
+// uncut grid's: by default the cells --max-edge spans and 2 more (a
+// triangle longer than that is nodata anyway), or 64.
+void check_tin(GridOptions& o)
 {
     if (o.max_edge && !o.tin_band) throw UsageError("--max-edge applies to --output-type tin only");
     if (o.max_edge && !(*o.max_edge > 0))
         throw UsageError("--max-edge: " + shortest(*o.max_edge) + " is not a positive length");
-    if (o.tin_band && o.tile_size)
-        throw UsageError("--output-type tin cannot be used with --tile-size: tiles do not take tin yet");
+    const bool tiled = o.tile_size || o.window;
+    if (o.buffer && (!o.tin_band || !tiled))
+        throw UsageError("--buffer applies to --output-type tin in tiles only (--tile-size, or --window)");
+    if (o.tin_band && tiled && !o.buffer)
+        o.buffer = o.max_edge ? static_cast<std::int64_t>(
+                                    std::min(std::ceil(*o.max_edge / o.cell), static_cast<double>(lattice_max_side))) +
+                                    2
+                              : 64;
 }
 
 void classes(const std::string& text, PointFilter& filter)
@@ -270,13 +278,18 @@ std::vector<Statistic> statistics_of(const GridOptions& o)
     return {o.keep == Keep::highest ? Statistic::max : Statistic::min};
 }
 
-std::string band_list(const GridOptions& o)
+std::vector<std::string> band_names(const GridOptions& o)
 {
     std::vector<std::string> names;
     for (const Statistic s : o.statistics) names.emplace_back(name_of(s));
     if (o.tin_band) names.insert(names.begin() + static_cast<std::ptrdiff_t>(*o.tin_band), "tin");
+    return names;
+}
+
+std::string band_list(const GridOptions& o)
+{
     std::string list;
-    for (const std::string& n : names) list += (list.empty() ? "" : ",") + n;
+    for (const std::string& n : band_names(o)) list += (list.empty() ? "" : ",") + n;
     return list;
 }
 
@@ -332,6 +345,8 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
             o.statistics = statistics(value(), o.tin_band);
         else if (a == "--max-edge")
             o.max_edge = number(a, value());
+        else if (a == "--buffer")
+            o.buffer = whole(a, value(), 0, 1L << 20);
         else if (a == "--class")
             classes(value(), o.filter);
         else if (a == "--return")
@@ -414,6 +429,8 @@ std::string grid_usage()
            "                     stdev, and tin (the points' triangulation read at the cell\n"
            "                     centres), e.g. mean,count (a .tif for more than one)\n"
            "  --max-edge L       with tin: a cell whose triangle has an edge longer than L is nodata\n"
+           "  --buffer B         with tin in tiles: the points of B cells around a tile too (default\n"
+           "                     the cells --max-edge spans and 2, or 64)\n"
            "  --class LIST       only these LAS classifications, e.g. 2 or 2,9 (given twice: both)\n"
            "  --return first|last|only|any   only these returns (default any)\n"
            "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"

@@ -28,6 +28,9 @@ struct GridOptions {
     // among the statistics' (gridder/tin_band.h).
     std::optional<std::size_t> tin_band;
     std::optional<double> max_edge;  // --max-edge: a TIN cell whose triangle has a longer edge is nodata
+    // --buffer B: a tile's TIN takes the points of B cells around it too
+    // (with tin and tiles; set then to its default when not given).
+    std::optional<std::int64_t> buffer;
     PointFilter filter;
     std::optional<std::array<double, 4>> bounds;  // XMIN YMIN XMAX YMAX, as typed
     // --window COL ROW COLS ROWS: a tile of the bounds' lattice (row 0 the north).
@@ -73,6 +76,7 @@ std::vector<Statistic> statistics_of(const GridOptions& options);
 // Their names as --output-type takes them: "mean,count".
 std::string statistic_list(const std::vector<Statistic>& statistics);
 // The bands' names in their order, tin's among them: "min,tin".
+std::vector<std::string> band_names(const GridOptions& options);
 std::string band_list(const GridOptions& options);
 // Whether the statistics' bands are written: not with tin alone.
 inline bool statistics_written(const GridOptions& o) { return !o.tin_band || !o.statistics.empty(); }

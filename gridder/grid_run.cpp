@@ -196,7 +196,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         if (headers) found.add(p, n);
     };
     const auto second_reading = [&] {
-        if (o.tin_band) tin.emplace(l, tin_room(o, l), tin_vertex_bound(seen));
+        if (o.tin_band) tin.emplace(l, tin_reach(o, l), tin_room(o, l), tin_vertex_bound(seen));
         progress.pass(o.bounds ? 1 : 2, o.bounds ? 1 : 2);
         report.read = read_all(door, seen, false, add, progress);
     };

@@ -52,8 +52,20 @@ std::optional<std::uint64_t> tin_vertex_bound(const SeenFiles& seen)
     return bound;
 }
 
-TinVertices::TinVertices(const Lattice& lattice, std::uint64_t room, std::optional<std::uint64_t> bound)
-    : lattice_(lattice), room_(room)
+std::vector<Lattice> tin_reach(const GridOptions& o, const Lattice& cells)
+{
+    if (!o.window || !o.buffer || !cells.within || !o.bounds) return {cells};
+    const auto& b = *o.bounds;
+    const LatticeResult whole = lattice_from_bounds(b[0], b[1], b[2], b[3], o.cell);
+    Lattice buffered = cells;
+    buffered.within->col -= *o.buffer, buffered.within->row -= *o.buffer;
+    buffered.cols += 2 * *o.buffer, buffered.rows += 2 * *o.buffer;
+    return {buffered, whole.lattice};
+}
+
+TinVertices::TinVertices(const Lattice& lattice, std::vector<Lattice> reach, std::uint64_t room,
+                         std::optional<std::uint64_t> bound)
+    : lattice_(lattice), reach_(std::move(reach)), room_(room)
 {
     if (bound && *bound > room_ / tin_bytes_per_vertex) refuse_memory("up to", *bound, room_);
 }
@@ -70,8 +82,9 @@ void TinVertices::add(const Point* points, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
         const Point& p = points[k];
-        if (std::isnan(p.z) || lattice_column(lattice_, p.x) == beyond_ring ||
-            lattice_row(lattice_, p.y) == beyond_ring)
+        if (std::isnan(p.z) || !std::all_of(reach_.begin(), reach_.end(), [&p](const Lattice& l) {
+                return lattice_column(l, p.x) != beyond_ring && lattice_row(l, p.y) != beyond_ring;
+            }))
             continue;
         if (vertices_.size() == vertices_.capacity()) grow();
         // + 0.0: -0 and 0 at one position would otherwise keep whichever came first.
@@ -93,8 +106,15 @@ TinBand TinVertices::sample(Keep keep, double max_edge, double nodata) &&
         throw InputError("more than " + std::to_string(tin::kMaxPoints) +
                          " points for one TIN: grid it in tiles (--bounds with --window, a tile a run)");
     }
-    const tin::CellLattice cells{lattice_.xmin, lattice_.ymax, lattice_.size, static_cast<std::size_t>(lattice_.rows),
-                                 static_cast<std::size_t>(lattice_.cols)};
+    // A tile's centres from the whole lattice's corner: the uncut grid's.
+    const LatticeOrigin origin = cell_origin(lattice_);
+    const tin::CellLattice cells{origin.x,
+                                 origin.y,
+                                 lattice_.size,
+                                 static_cast<std::size_t>(lattice_.rows),
+                                 static_cast<std::size_t>(lattice_.cols),
+                                 static_cast<std::size_t>(origin.row),
+                                 static_cast<std::size_t>(origin.col)};
     if (t.empty()) {
         band.figures.note = no_triangle_note(std::move(t.vertices));
         band.values.assign(cells.rows * cells.columns, std::numeric_limits<double>::quiet_NaN());

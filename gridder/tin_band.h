@@ -15,6 +15,7 @@
 
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
+#include "gridder/grid_options.h"
 #include "points/point_reader.h"
 #include "points/record_batch.h"
 #include "tin/vertex.h"
@@ -45,12 +46,20 @@ struct TinBand {
 // first reading.
 std::optional<std::uint64_t> tin_vertex_bound(const SeenFiles& seen);
 
-// The vertices of one reading. `room`: the bytes the vertices and the
+// The lattices a point must fall in (their cells or ring) to be a vertex
+// of the TIN of `cells`: that lattice; for a tile (--window), its buffer
+// of --buffer cells around it instead, within the whole lattice and its
+// ring, as the uncut grid would take them.
+std::vector<Lattice> tin_reach(const GridOptions& options, const Lattice& cells);
+
+// The vertices of one reading, for the cells of `lattice`, from the points
+// in every lattice of `reach`. `room`: the bytes the vertices and the
 // triangulation may take; more is refused (InputError) before it is
 // allocated, from `bound` at once, else as the vertices come.
 class TinVertices {
 public:
-    TinVertices(const Lattice& lattice, std::uint64_t room, std::optional<std::uint64_t> bound);
+    TinVertices(const Lattice& lattice, std::vector<Lattice> reach, std::uint64_t room,
+                std::optional<std::uint64_t> bound);
 
     // The points of a batch that fall in the grid or its ring, a NaN
     // elevation left out as the statistics leave it.
@@ -66,6 +75,7 @@ private:
     void grow();
 
     Lattice lattice_;
+    std::vector<Lattice> reach_;
     std::uint64_t room_;
     std::vector<tin::Vertex> vertices_;
 };

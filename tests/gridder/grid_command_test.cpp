@@ -198,8 +198,11 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
          "--max-edge: 'inf' is not a finite number"},
         {{in, "--cell", "1", "-o", out, "--max-edge", "3"}, "--max-edge applies to --output-type tin only"},
         {{in, "--cell", "1", "-o", out, "--output-type", "max", "--max-edge", "3"}, "--max-edge applies to"},
-        {{in, "--cell", "1", "--tile-size", "10", "--output-type", "tin", "-o", plan},
-         "--output-type tin cannot be used with --tile-size: tiles do not take tin yet"},
+        {{in, "--cell", "1", "--tile-size", "10", "--output-type", "max", "--buffer", "3", "-o", plan},
+         "--buffer applies to --output-type tin in tiles only"},
+        {{in, "--cell", "1", "--output-type", "tin", "--buffer", "3", "-o", out}, "--buffer applies to"},
+        {{in, "--cell", "1", "--tile-size", "10", "--output-type", "tin", "--buffer", "-1", "-o", plan},
+         "--buffer: '-1' is not a whole number from 0"},
         {{in, "--cell", "1", "-o", out, "--output-type", "mean,"}, "--output-type: '' is none of"},
         {{in, "--cell", "1", "-o", out, "--output-type", "max,count,max"},
          "--output-type: max is named twice in 'max,count,max'"},
@@ -1155,6 +1158,50 @@ TEST(GridCommand, TheTinBandIsTheSameWhateverTheOrderAndMaxEdgeLeavesGaps)
         }
     for (int r = 25; r <= 29; ++r)
         for (int c = 20; c <= 24; ++c) EXPECT_EQ(edged[static_cast<std::size_t>(r * 60 + c)], -9999) << r << " " << c;
+
+    // Tiles: each a window of the lattice, as the plan's jobs run it, its
+    // TIN from the points of a buffer around it (by default the cells
+    // --max-edge spans and 2): the uncut grid's cells, to the bit.
+    const Outcome plan =
+        grid({(dir / "a.xyz").string(), "--cell", "0.01", "--bounds", "0", "0", "0.6", "0.4", "--tile-size", "0.2",
+              "--output-type", "count,tin,max", "--max-edge", "0.015", "-o", (dir / "plan").string()});
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_NE(read_file(dir / "plan" / "jobs.txt").find(" --output-type count,tin,max --max-edge 0.015 --buffer 4 "),
+              std::string::npos);
+    for (const auto& [whole, more] : {std::pair{tin, std::vector<std::string>{}},
+                                      std::pair{edged, std::vector<std::string>{"--max-edge", "0.015"}}})
+        for (int c0 = 0; c0 < 60; c0 += 20)
+            for (int r0 = 0; r0 < 40; r0 += 20) {
+                SCOPED_TRACE(std::to_string(c0) + " " + std::to_string(r0) + " " + std::to_string(more.size()));
+                std::vector<std::string> args = {(dir / "s2.xyz").string(),
+                                                 "--cell",
+                                                 "0.01",
+                                                 "--bounds",
+                                                 "0",
+                                                 "0",
+                                                 "0.6",
+                                                 "0.4",
+                                                 "--window",
+                                                 std::to_string(c0),
+                                                 std::to_string(r0),
+                                                 "20",
+                                                 "20",
+                                                 "--type",
+                                                 "float64",
+                                                 "--output-type",
+                                                 "tin",
+                                                 "-o",
+                                                 (dir / "tile.tif").string()};
+                args.insert(args.end(), more.begin(), more.end());
+                ASSERT_EQ(grid(args).status, 0);
+                const std::vector<double> tile = band_of(dir / "tile.tif", 1).first;
+                ASSERT_EQ(tile.size(), 400u);
+                for (std::size_t k = 0; k < 400; ++k)
+                    EXPECT_EQ(
+                        tile[k],
+                        whole[(static_cast<std::size_t>(r0) + k / 20) * 60 + static_cast<std::size_t>(c0) + k % 20])
+                        << k;
+            }
 }
 
 // The points of one survey, the ground's (--class 2) kept lowest: under
@@ -1168,7 +1215,7 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     TempDir dir;
     const std::string las = (dir / "s.las").string();
     ASSERT_EQ(std::system((std::string(MAKE_CLOUD_EXE) + " '" + las +
-                           "' --points 60000 --size 100 --x0 480000 --y0 2150000 --las --survey >/dev/null")
+                           "' --points 60000 --size 100 --x0 480000 --y0 2150000 --las --survey >/dev/null 2>&1")
                               .c_str()),
               0);
     const Outcome r =
@@ -1248,15 +1295,15 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     };
     const kestranov::Lattice l(0, 0, 4, 4, 1, 4, 4);
     const std::uint64_t room = 1000 * kestranov::gridder::tin_bytes_per_vertex;
-    EXPECT_EQ(error_of([&] { (void)TinVertices(l, room, 1001); }),
+    EXPECT_EQ(error_of([&] { (void)TinVertices(l, {l}, room, 1001); }),
               "the TIN of up to 1001 vertices needs 1 MB (96 bytes a vertex), and 0 MB are available: grid it in tiles "
               "(--bounds with --window, a tile a run)");
-    TinVertices fits(l, room, 1000);
+    TinVertices fits(l, {l}, room, 1000);
     std::vector<kestranov::Point> pts(1000, kestranov::Point{1, 1, 1});
     pts.push_back({-1.5, 2, 1});  // beyond the ring: not a vertex
     fits.add(pts.data(), pts.size());
     EXPECT_EQ(fits.size(), 1000u);
-    TinVertices grows(l, room, std::nullopt);
+    TinVertices grows(l, {l}, room, std::nullopt);
     pts.back() = {-0.5, 2, 1};  // in the ring
     EXPECT_NE(error_of([&] { grows.add(pts.data(), pts.size()); }).find("the TIN of more than 1000 vertices"),
               std::string::npos);
