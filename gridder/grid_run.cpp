@@ -231,7 +231,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     grid.settle();
     report.with_points = l.cols * l.rows - grid.empty_cells();
     report.gridded = grid.counts().gridded;
-    report.filled = o.fill ? grid.fill_once() : 0;
+    report.filled = o.fill && statistics_written(o) ? grid.fill_once() : 0;  // tin alone: nothing to fill
     report.nodata = grid.empty_cells();
     if (statistics_written(o)) refuse_nodata_clash(grid, o.nodata);
     if (o.gaps_fail && statistics_written(o) && report.nodata > 0)
