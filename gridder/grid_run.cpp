@@ -267,7 +267,7 @@ std::string summary(const GridOptions& o, const GridReport& r)
       << shortest(r.west + 0.0) << " south " << shortest(r.south + 0.0) << " east " << shortest(r.east + 0.0)
       << " north " << shortest(r.north + 0.0) << "\n";
     // The console's model has no nodata cells: its density check stops the run first.
-    s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
+    if (statistics_written(o)) s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
     if (r.tin) s << tin_lines(*r.tin, o.nodata);
     if (crs)
         s << "coordinate system: " << crs->name << (crs->authority.empty() ? "" : " (" + crs->authority + ")")

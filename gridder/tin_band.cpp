@@ -19,7 +19,7 @@ std::string megabytes(double bytes) { return std::to_string(static_cast<long lon
     throw InputError("the TIN of " + vertices + " " + std::to_string(count) + " vertices needs " +
                      megabytes(static_cast<double>(count) * static_cast<double>(tin_bytes_per_vertex)) + " MB (" +
                      std::to_string(tin_bytes_per_vertex) + " bytes a vertex), and " + std::to_string(room / 1000000) +
-                     " MB are available: grid it in tiles (--bounds with --window, a tile a run)");
+                     " MB are available: grid it in tiles (--tile-size)");
 }
 
 // Why the points span no triangle: too few distinct positions, or a line.
@@ -104,7 +104,7 @@ TinBand TinVertices::sample(Keep keep, double max_edge, double nodata) &&
             "about 7.9e-31 to 1.6e60): grid such points without tin");
     } catch (const std::length_error&) {
         throw InputError("more than " + std::to_string(tin::kMaxPoints) +
-                         " points for one TIN: grid it in tiles (--bounds with --window, a tile a run)");
+                         " points for one TIN: grid it in tiles (--tile-size)");
     }
     // A tile's centres from the whole lattice's corner: the uncut grid's.
     const LatticeOrigin origin = cell_origin(lattice_);

@@ -1271,6 +1271,7 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
         const Outcome ok = grid(args);
         EXPECT_EQ(ok.status, 0) << ok.err;
         EXPECT_NE(ok.out.find(c.says), std::string::npos) << ok.out;
+        EXPECT_EQ(ok.out.find("cells: "), std::string::npos) << ok.out;  // no statistic's band written
         EXPECT_EQ(read_ascii(dir / "t.asc").rows.at(2).at(2), c.at_vertex);
         std::vector<std::string> failing = args;
         failing.insert(failing.end(), {"--gaps", "fail"});
@@ -1297,7 +1298,7 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     const std::uint64_t room = 1000 * kestranov::gridder::tin_bytes_per_vertex;
     EXPECT_EQ(error_of([&] { (void)TinVertices(l, {l}, room, 1001); }),
               "the TIN of up to 1001 vertices needs 1 MB (96 bytes a vertex), and 0 MB are available: grid it in tiles "
-              "(--bounds with --window, a tile a run)");
+              "(--tile-size)");
     TinVertices fits(l, {l}, room, 1000);
     std::vector<kestranov::Point> pts(1000, kestranov::Point{1, 1, 1});
     pts.push_back({-1.5, 2, 1});  // beyond the ring: not a vertex
