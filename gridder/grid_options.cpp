@@ -93,25 +93,52 @@ std::size_t word(const std::string& option, const std::string& text, const std::
     throw UsageError(option + ": '" + text + "' is none of " + known);
 }
 
-// --output-type: names from statistic_names, each once.
-std::vector<Statistic> statistics(const std::string& text)
+// --output-type: names from statistic_names, each once, and tin, whose
+// place among them `tin` takes.
+std::vector<Statistic> statistics(const std::string& text, std::optional<std::size_t>& tin)
 {
     std::vector<Statistic> list;
     std::size_t from = 0;
     do {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string one = text.substr(from, comma - from);
+        from = comma + 1;
         const auto k =
             std::find_if(statistic_names.begin(), statistic_names.end(), [&](const char* name) { return one == name; });
+        const bool twice = one == "tin"
+                               ? tin.has_value()
+                               : k != statistic_names.end() &&
+                                     std::find(list.begin(), list.end(),
+                                               static_cast<Statistic>(k - statistic_names.begin())) != list.end();
+        if (twice) throw UsageError("--output-type: " + one + " is named twice in '" + text + "'");
+        if (one == "tin") {
+            tin = list.size();
+            continue;
+        }
         if (k == statistic_names.end())
-            throw UsageError("--output-type: '" + one + "' is none of min, max, mean, count, stdev");
-        const auto s = static_cast<Statistic>(k - statistic_names.begin());
-        if (std::find(list.begin(), list.end(), s) != list.end())
-            throw UsageError("--output-type: " + one + " is named twice in '" + text + "'");
-        list.push_back(s);
-        from = comma + 1;
+            throw UsageError("--output-type: '" + one + "' is none of min, max, mean, count, stdev, tin");
+        list.push_back(static_cast<Statistic>(k - statistic_names.begin()));
     } while (from <= text.size());
     return list;
+}
+
+// --max-edge needs a TIN and a length. A tile's TIN takes the points of a
+// buffer of cells around it, so that its triangles near the edges are the
+// uncut grid's: by default the cells --max-edge spans and 2 more (a
+// triangle longer than that is nodata anyway), or 64.
+void check_tin(GridOptions& o)
+{
+    if (o.max_edge && !o.tin_band) throw UsageError("--max-edge applies to --output-type tin only");
+    if (o.max_edge && !(*o.max_edge > 0))
+        throw UsageError("--max-edge: " + shortest(*o.max_edge) + " is not a positive length");
+    const bool tiled = o.tile_size || o.window;
+    if (o.buffer && (!o.tin_band || !tiled))
+        throw UsageError("--buffer applies to --output-type tin in tiles only (--tile-size, or --window)");
+    if (o.tin_band && tiled && !o.buffer)
+        o.buffer = o.max_edge ? static_cast<std::int64_t>(
+                                    std::min(std::ceil(*o.max_edge / o.cell), static_cast<double>(lattice_max_side))) +
+                                    2
+                              : 64;
 }
 
 void classes(const std::string& text, PointFilter& filter)
@@ -127,8 +154,8 @@ void classes(const std::string& text, PointFilter& filter)
 }
 
 // The options that change the lattice's model, which the console's has no room for.
-constexpr const char* lattice_only[] = {"--bounds", "--class",  "--return", "--fill",
-                                        "--gaps",   "--nodata", "--type",   "--output-type"};
+constexpr const char* lattice_only[] = {"--bounds", "--class", "--return",      "--fill",    "--gaps",
+                                        "--nodata", "--type",  "--output-type", "--max-edge"};
 
 // --tile-size: the output is a folder, for the plan's files and the tiles.
 void check_plan(const GridOptions& o, const std::vector<std::string>& given)
@@ -192,10 +219,11 @@ void check(GridOptions& o, const std::vector<std::string>& given)
     else
         throw UsageError("-o " + o.output + ": the output must end in .tif or .asc");
     if (o.float64 && o.kind != OutputKind::geotiff) throw UsageError("--type applies to a .tif output only");
-    if (o.kind == OutputKind::ascii_grid && o.statistics.size() > 1)
+    if (const std::size_t bands = o.statistics.size() + (o.tin_band ? 1 : 0);
+        o.kind == OutputKind::ascii_grid && bands > 1)
         throw UsageError("-o " + o.output + ": an ASCII grid holds one statistic, and --output-type names " +
-                         std::to_string(o.statistics.size()) + " (" + statistic_list(o.statistics) +
-                         "): write them to a .tif, one band each");
+                         std::to_string(bands) + " (" + band_list(o) + "): write them to a .tif, one band each");
+    check_tin(o);
     // Known before a point is read, and before a plan hands it to every tile.
     if (o.kind == OutputKind::geotiff && !o.float64 && std::fabs(o.nodata) > 3.4028234663852886e38)
         throw UsageError("--nodata: " + shortest(o.nodata) +
@@ -250,6 +278,21 @@ std::vector<Statistic> statistics_of(const GridOptions& o)
     return {o.keep == Keep::highest ? Statistic::max : Statistic::min};
 }
 
+std::vector<std::string> band_names(const GridOptions& o)
+{
+    std::vector<std::string> names;
+    for (const Statistic s : o.statistics) names.emplace_back(name_of(s));
+    if (o.tin_band) names.insert(names.begin() + static_cast<std::ptrdiff_t>(*o.tin_band), "tin");
+    return names;
+}
+
+std::string band_list(const GridOptions& o)
+{
+    std::string list;
+    for (const std::string& n : band_names(o)) list += (list.empty() ? "" : ",") + n;
+    return list;
+}
+
 std::string statistic_list(const std::vector<Statistic>& statistics)
 {
     std::string list;
@@ -299,7 +342,11 @@ GridOptions parse_grid_arguments(const std::vector<std::string>& args)
         else if (a == "--keep")
             o.keep = word(a, value(), {"highest", "lowest"}) == 0 ? Keep::highest : Keep::lowest;
         else if (a == "--output-type")
-            o.statistics = statistics(value());
+            o.statistics = statistics(value(), o.tin_band);
+        else if (a == "--max-edge")
+            o.max_edge = number(a, value());
+        else if (a == "--buffer")
+            o.buffer = whole(a, value(), 0, 1L << 20);
         else if (a == "--class")
             classes(value(), o.filter);
         else if (a == "--return")
@@ -379,7 +426,11 @@ std::string grid_usage()
            "  --keep highest|lowest      the point a cell keeps (default highest): the default of\n"
            "                     --output-type, max or min\n"
            "  --output-type LIST statistics, one band each in this order: min, max, mean, count,\n"
-           "                     stdev, e.g. mean,count (a .tif for more than one)\n"
+           "                     stdev, and tin (the points' triangulation read at the cell\n"
+           "                     centres), e.g. mean,count (a .tif for more than one)\n"
+           "  --max-edge L       with tin: a cell whose triangle has an edge longer than L is nodata\n"
+           "  --buffer B         with tin in tiles: the points of B cells around a tile too (default\n"
+           "                     the cells --max-edge spans and 2, or 64)\n"
            "  --class LIST       only these LAS classifications, e.g. 2 or 2,9 (given twice: both)\n"
            "  --return first|last|only|any   only these returns (default any)\n"
            "  --bounds XMIN YMIN XMAX YMAX   the grid's extent (default: the points', snapped\n"

@@ -24,6 +24,13 @@ struct GridOptions {
     // given: the one --keep says (max, or min with --keep lowest), as a
     // band without a description.
     std::vector<Statistic> statistics;
+    // --output-type's tin: the TIN of the points, its band at this place
+    // among the statistics' (gridder/tin_band.h).
+    std::optional<std::size_t> tin_band;
+    std::optional<double> max_edge;  // --max-edge: a TIN cell whose triangle has a longer edge is nodata
+    // --buffer B: a tile's TIN takes the points of B cells around it too
+    // (with tin and tiles; set then to its default when not given).
+    std::optional<std::int64_t> buffer;
     PointFilter filter;
     std::optional<std::array<double, 4>> bounds;  // XMIN YMIN XMAX YMAX, as typed
     // --window COL ROW COLS ROWS: a tile of the bounds' lattice (row 0 the north).
@@ -68,6 +75,11 @@ using UsageError = models::UsageError;
 std::vector<Statistic> statistics_of(const GridOptions& options);
 // Their names as --output-type takes them: "mean,count".
 std::string statistic_list(const std::vector<Statistic>& statistics);
+// The bands' names in their order, tin's among them: "min,tin".
+std::vector<std::string> band_names(const GridOptions& options);
+std::string band_list(const GridOptions& options);
+// Whether the statistics' bands are written: not with tin alone.
+inline bool statistics_written(const GridOptions& o) { return !o.tin_band || !o.statistics.empty(); }
 
 // More tiles than this in one plan is more likely a --tile-size typed in
 // the wrong unit than a wish: --force makes the plan all the same.

@@ -17,7 +17,7 @@ namespace kestranov::gridder {
 namespace {
 
 void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
-                   const std::vector<KeptFile>& inputs)
+                   const std::vector<KeptFile>& inputs, const std::vector<double>& tin)
 {
     const Lattice& l = grid.lattice();
     models::ElevationGrid frame;
@@ -29,12 +29,20 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     // A band for each statistic; described by its name when --output-type named them.
     std::vector<exporter::GridRows> bands;
     std::vector<std::string> descriptions;
-    for (std::size_t k = 0; k < grid.statistics().size(); ++k) {
+    const bool described = !o.statistics.empty() || o.tin_band;
+    for (std::size_t k = 0; statistics_written(o) && k < grid.statistics().size(); ++k) {
         bands.push_back([&grid, &frame, k](std::size_t r, double* values) {
             const double* row = grid.row(k, static_cast<std::int64_t>(r));
             std::copy(row, row + frame.cols, values);
         });
-        if (!o.statistics.empty()) descriptions.emplace_back(name_of(grid.statistics()[k]));
+        if (described) descriptions.emplace_back(name_of(grid.statistics()[k]));
+    }
+    if (o.tin_band) {
+        const auto at = static_cast<std::ptrdiff_t>(*o.tin_band);
+        bands.insert(bands.begin() + at, [&tin, &frame](std::size_t r, double* values) {
+            std::copy_n(tin.begin() + static_cast<std::ptrdiff_t>(r * frame.cols), frame.cols, values);
+        });
+        descriptions.insert(descriptions.begin() + at, "tin");
     }
     write_bytes(o.output, gdal().encode_geotiff_bands(frame, bands, descriptions, band, o.output), inputs);
 }
@@ -83,7 +91,7 @@ void put_back(const std::vector<StalePrj>& stale)
 // place; one that cannot be set aside stops the run before anything is
 // written. Returns the removed names, or "".
 std::string write_ascii(const OutputTarget& asc, const OutputTarget& prj, const std::string& esri_wkt,
-                        const LatticeGrid& grid, double nodata)
+                        const Lattice& lattice, const AscRow& row, double nodata)
 {
     std::vector<StalePrj> stale = stale_prjs(prj, !esri_wkt.empty());
     for (std::size_t k = 0; k < stale.size(); ++k) {
@@ -104,9 +112,9 @@ std::string write_ascii(const OutputTarget& asc, const OutputTarget& prj, const 
     }
     try {
         if (esri_wkt.empty())
-            write_esri_asc(asc, grid, nodata);
+            write_esri_asc(asc, lattice, row, nodata);
         else
-            write_esri_asc(asc, prj, esri_wkt, grid, nodata);
+            write_esri_asc(asc, prj, esri_wkt, lattice, row, nodata);
     } catch (...) {
         put_back(stale);
         throw;
@@ -145,16 +153,20 @@ void require_output_folder(const std::string& output)
 }
 
 std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
-                               const std::vector<KeptFile>& inputs)
+                               const std::vector<KeptFile>& inputs, const std::vector<double>& tin)
 {
     if (o.kind == OutputKind::geotiff) {
-        write_geotiff(o, grid, report, inputs);
+        write_geotiff(o, grid, report, inputs, tin);
         return "";
     }
     const OutputTarget asc{o.output, o.output, &inputs};
     const OutputTarget prj = prj_beside(asc);
     const auto& crs = report.system.crs;
-    return write_ascii(asc, prj, crs ? crs->esri_wkt : std::string(), grid, o.nodata);
+    const Lattice& l = grid.lattice();
+    // An ASCII grid holds one band: the TIN's when asked, else the statistic's.
+    const AscRow row = o.tin_band ? AscRow([&tin, &l](std::int64_t r) { return tin.data() + r * l.cols; })
+                                  : AscRow([&grid](std::int64_t r) { return grid.row(r); });
+    return write_ascii(asc, prj, crs ? crs->esri_wkt : std::string(), l, row, o.nodata);
 }
 
 }  // namespace kestranov::gridder

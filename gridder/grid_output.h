@@ -24,8 +24,10 @@ void require_output_folder(const std::string& output);
 // as GDAL reads either), once it is in place (GDAL's drivers do the same
 // with a dataset's side files): without a system, that grid's would be
 // read as this one's; with one, a .PRJ would stand beside its .prj.
-// Returns the removed names, or "".
+// Returns the removed names, or "". `tin`: the TIN band's values (row by
+// row from the north, NaN where nodata), at its place among the
+// statistics' bands, when --output-type names tin.
 std::string write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
-                               const std::vector<KeptFile>& inputs);
+                               const std::vector<KeptFile>& inputs, const std::vector<double>& tin);
 
 }  // namespace kestranov::gridder

@@ -17,6 +17,7 @@
 #include "gridder/lattice_or_error.h"
 #include "gridder/point_inputs.h"
 #include "gridder/progress.h"
+#include "gridder/tin_band.h"
 #include "platform/memory.h"
 #include "points/extent_tally.h"
 #include "points/point_reader.h"
@@ -77,8 +78,9 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
     constexpr double reading = 128e6;
     const std::vector<Statistic> statistics = statistics_of(o);
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
-    const double grid = cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics));
-    const double bands = static_cast<double>(statistics.size());
+    const double tin = o.tin_band ? 8 * cells : 0;  // the TIN band's values; its vertices: tin_room
+    const double grid = cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics)) + tin;
+    const double bands = static_cast<double>(statistics.size() + (o.tin_band ? 1 : 0));
     const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * bands * (o.float64 ? 8 : 4) : 0;
     const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
     if (grid + tiff + reading <= left) return "";
@@ -88,6 +90,21 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
            " MB to read), and " + megabytes_down(std::max(left, 0.0)) +
            " MB are left under the limit on virtual memory (ulimit -v) of " +
            megabytes_down(static_cast<double>(limit.rlim_cur)) + " MB";
+}
+
+// What the TIN's vertices and triangulation may take once the grid is
+// allocated: the memory available and what is left under a limit on
+// virtual memory, less the TIN band's values and the encoding's room.
+std::uint64_t tin_room(const GridOptions& o, const Lattice& l)
+{
+    const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
+    const double kept = 8 * cells + (o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0) + 128e6;
+    double room = static_cast<double>(available_memory_bytes());
+    if (room == 0) room = 1e300;  // not known: not checked, as for the grid
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        room = std::min(room, static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used()));
+    return room - kept <= 0 ? 0 : static_cast<std::uint64_t>(std::min(room - kept, 1.8e19));
 }
 
 LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
@@ -161,9 +178,14 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         if (!made.grid && !from_headers) throw InputError(made.error);
         return made.grid.has_value();
     };
+    std::optional<TinVertices> tin;
     steps.read_into_grid = [&](ReadingEvents& events, ExtentTally* gathered) {
+        // Read again over another range: the vertices start over too.
+        tin.reset();
+        if (o.tin_band) tin.emplace(l, tin_reach(o, l), tin_room(o, l), tin_vertex_bound(seen));
         const PointSink add = [&](const Point* p, std::size_t n) {
             made.grid->add(p, n);
+            if (tin) tin->add(p, n);
             if (gathered) gathered->add(p, n);
         };
         report.read = read_all(events, door, seen, Wanted::points, add);
@@ -185,14 +207,20 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     grid.settle();
     report.with_points = l.cols * l.rows - grid.empty_cells();
     report.gridded = grid.counts().gridded;
-    report.filled = o.fill ? grid.fill_once() : 0;
+    report.filled = o.fill && statistics_written(o) ? grid.fill_once() : 0;  // tin alone: nothing to fill
     report.nodata = grid.empty_cells();
-    refuse_nodata_clash(grid, o.nodata);
-    if (o.gaps_fail && report.nodata > 0)
+    if (statistics_written(o)) refuse_nodata_clash(grid, o.nodata);
+    if (o.gaps_fail && statistics_written(o) && report.nodata > 0)
         throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells hold no value" + (o.fill ? " after the fill" : "") +
                          " (--gaps fail): nothing written");
-    report.removed = write_lattice_grid(o, grid, report, inputs_of(seen));
+    TinBand band;
+    if (tin) band = std::move(*tin).sample(o.keep, o.max_edge.value_or(HUGE_VAL), o.nodata), report.tin = band.figures;
+    tin.reset();
+    if (o.gaps_fail && report.tin && report.tin->nodata > 0)
+        throw InputError(std::to_string(report.tin->nodata) + " of " + std::to_string(l.cols * l.rows) +
+                         " cells of the tin band hold no value (--gaps fail): nothing written");
+    report.removed = write_lattice_grid(o, grid, report, inputs_of(seen), band.values);
     return report;
 }
 
@@ -215,7 +243,8 @@ std::string summary(const GridOptions& o, const GridReport& r)
       << shortest(r.west + 0.0) << " south " << shortest(r.south + 0.0) << " east " << shortest(r.east + 0.0)
       << " north " << shortest(r.north + 0.0) << "\n";
     // The console's model has no nodata cells: its density check stops the run first.
-    s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
+    if (statistics_written(o)) s << cells_line(r, o.like_console ? std::nullopt : std::optional(o.nodata));
+    if (r.tin) s << tin_lines(*r.tin, o.nodata);
     if (crs)
         s << "coordinate system: " << crs->name << (crs->authority.empty() ? "" : " (" + crs->authority + ")")
           << (r.system.typed ? ", from --srs" : ", from the files") << "\n";

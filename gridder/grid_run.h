@@ -14,6 +14,7 @@
 #include "core/point_filter.h"
 #include "gridder/door_reading.h"
 #include "gridder/grid_options.h"
+#include "gridder/tin_band.h"
 
 namespace kestranov::gridder {
 
@@ -24,9 +25,10 @@ struct GridReport {
     long long cols = 0, rows = 0;
     double west = 0, south = 0, east = 0, north = 0;
     long long with_points = 0, filled = 0, nodata = 0;
-    long long gridded = 0;  // points that fell in the grid's cells (not its ring)
-    CrsChoice system;       // the grid's coordinate system, and the files without one
-    std::string removed;    // a .prj of an older grid, taken away
+    long long gridded = 0;          // points that fell in the grid's cells (not its ring)
+    CrsChoice system;               // the grid's coordinate system, and the files without one
+    std::string removed;            // a .prj of an older grid, taken away
+    std::optional<TinFigures> tin;  // with --output-type tin
 };
 
 // `progress`: where progress goes (null: nowhere).

@@ -1,5 +1,7 @@
 #include "gridder/mosaic_vrt.h"
 
+#include <algorithm>
+
 #include "core/shortest_text.h"
 #include "gridder/tile_jobs.h"
 
@@ -44,12 +46,13 @@ std::string mosaic_vrt(const GridOptions& o, const TilePlan& plan)
     // As the single run's GeoTIFF: its west and north edges, cells of the size, north up.
     x += "  <GeoTransform>" + shortest(l.xmin) + ", " + shortest(l.size) + ", 0, " + shortest(l.ymax) + ", 0, " +
          shortest(-l.size) + "</GeoTransform>\n";
-    // A band for each statistic, as each tile has them.
-    const std::vector<Statistic> statistics = statistics_of(o);
-    for (std::size_t k = 0; k < statistics.size(); ++k) {
+    // A band for each statistic (and the TIN), as each tile has them; none
+    // named: the one --keep says, undescribed.
+    const std::vector<std::string> names = band_names(o);
+    for (std::size_t k = 0; k < std::max<std::size_t>(names.size(), 1); ++k) {
         const std::string band = std::to_string(k + 1);
         x.append("  <VRTRasterBand dataType=\"").append(type).append("\" band=\"").append(band).append("\">\n");
-        if (!o.statistics.empty()) x += "    <Description>" + std::string(name_of(statistics[k])) + "</Description>\n";
+        if (!names.empty()) x += "    <Description>" + names[k] + "</Description>\n";
         x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
         if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
         for (const Tile& t : plan.tiles) {

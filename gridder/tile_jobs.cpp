@@ -34,7 +34,9 @@ std::string shared_options(const GridOptions& o)
 {
     std::string line = " --cell " + shortest(o.cell);
     if (o.keep == Keep::lowest) line += " --keep lowest";
-    if (!o.statistics.empty()) append(line, {" --output-type ", statistic_list(o.statistics)});
+    if (!o.statistics.empty() || o.tin_band) append(line, {" --output-type ", band_list(o)});
+    if (o.max_edge) append(line, {" --max-edge ", shortest(*o.max_edge)});
+    if (o.buffer) append(line, {" --buffer ", std::to_string(*o.buffer)});
     if (o.filter.by_class) append(line, {" --class ", classes_of(o.filter)});
     constexpr const char* returns[] = {"any", "first", "last", "only"};
     if (o.filter.returns != PointFilter::Returns::any)

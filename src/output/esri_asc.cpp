@@ -26,16 +26,15 @@ void check_nodata(double nodata, const OutputTarget& asc)
     fail(cell_not_writable(value, row, col, asc.shown));
 }
 
-void write_grid(OutputFile& file, const OutputTarget& asc, const LatticeGrid& grid, double nodata)
+void write_grid(OutputFile& file, const OutputTarget& asc, const Lattice& l, const AscRow& row, double nodata)
 {
-    const Lattice& l = grid.lattice();
     file.write(esri_asc_header(l, nodata));
     char nodata_text[shortest_max_chars];
     const std::size_t nodata_length = static_cast<std::size_t>(put_shortest(nodata_text, nodata) - nodata_text);
     std::unique_ptr<char[]> chunk(new char[chunk_size + shortest_max_chars + 1]);
     char* p = chunk.get();
     for (std::int64_t r = 0; r < l.rows; ++r) {
-        const double* const values = grid.row(r);
+        const double* const values = row(r);
         for (std::int64_t c = 0; c < l.cols; ++c) {
             const double v = values[c];
             if (std::isnan(v)) {
@@ -66,16 +65,29 @@ std::string esri_asc_header(const Lattice& lattice, double nodata)
 
 void write_esri_asc(const OutputTarget& asc, const LatticeGrid& grid, double nodata)
 {
-    check_nodata(nodata, asc);
-    OutputFile file(asc.host, OutputFile::Mode::binary);
-    require_created(file, asc);
-    write_grid(file, asc, grid, nodata);
-    if (!file.finish()) write_failed(asc.shown);
-    if (!file.commit()) place_failed(asc.shown);
+    write_esri_asc(
+        asc, grid.lattice(), [&grid](std::int64_t r) { return grid.row(r); }, nodata);
 }
 
 void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::string_view prj_text,
                     const LatticeGrid& grid, double nodata)
+{
+    write_esri_asc(
+        asc, prj, prj_text, grid.lattice(), [&grid](std::int64_t r) { return grid.row(r); }, nodata);
+}
+
+void write_esri_asc(const OutputTarget& asc, const Lattice& lattice, const AscRow& row, double nodata)
+{
+    check_nodata(nodata, asc);
+    OutputFile file(asc.host, OutputFile::Mode::binary);
+    require_created(file, asc);
+    write_grid(file, asc, lattice, row, nodata);
+    if (!file.finish()) write_failed(asc.shown);
+    if (!file.commit()) place_failed(asc.shown);
+}
+
+void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::string_view prj_text, const Lattice& lattice,
+                    const AscRow& row, double nodata)
 {
     check_nodata(nodata, asc);
     OutputFile file(asc.host, OutputFile::Mode::binary);
@@ -84,7 +96,7 @@ void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::strin
     require_created(beside, prj);
     if (file.same_target(beside)) fail(outputs_are_one_file(asc.shown, prj.shown, "the grid and its .prj need two"));
 
-    write_grid(file, asc, grid, nodata);
+    write_grid(file, asc, lattice, row, nodata);
     if (!file.finish()) write_failed(asc.shown);
     beside.write(prj_text);
     if (!beside.finish()) write_failed(prj.shown);

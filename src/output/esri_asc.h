@@ -4,6 +4,8 @@
 // it, an optional .prj text.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,13 @@ void write_esri_asc(const OutputTarget& asc, const LatticeGrid& grid, double nod
 // was), and neither is written when either cannot be created.
 void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::string_view prj_text,
                     const LatticeGrid& grid, double nodata);
+
+// The same for any band of `lattice`'s cells: `row(r)` gives the cols values
+// of row r (north first), NaN where empty.
+using AscRow = std::function<const double*(std::int64_t row)>;
+void write_esri_asc(const OutputTarget& asc, const Lattice& lattice, const AscRow& row, double nodata);
+void write_esri_asc(const OutputTarget& asc, const OutputTarget& prj, std::string_view prj_text, const Lattice& lattice,
+                    const AscRow& row, double nodata);
 
 // The .prj beside `asc`: its path and shown name with the extension
 // replaced by .prj, or .prj added when it has none.

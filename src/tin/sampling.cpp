@@ -114,10 +114,10 @@ std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice,
     // Each row starts from the triangle of the first centre of the row above.
     std::int32_t row_start = 0;
     for (std::size_t r = 0; r < lattice.rows; ++r) {
-        const double y = lattice.y_max - (static_cast<double>(r) + 0.5) * lattice.size;
+        const double y = lattice.y_max - (static_cast<double>(lattice.first_row + r) + 0.5) * lattice.size;
         std::int32_t t = row_start;
         for (std::size_t c = 0; c < lattice.columns; ++c) {
-            const double x = lattice.x_min + (static_cast<double>(c) + 0.5) * lattice.size;
+            const double x = lattice.x_min + (static_cast<double>(lattice.first_column + c) + 0.5) * lattice.size;
             values[r * lattice.columns + c] = sampler.at({x, y}, t);
             if (c == 0) row_start = t;
         }

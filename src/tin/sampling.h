@@ -20,13 +20,17 @@
 namespace tin {
 
 // Cell (r, c), rows from the north, has its centre at
-// (x_min + (c + 1/2) size, y_max - (r + 1/2) size).
+// (x_min + (first_column + c + 1/2) size, y_max - (first_row + r + 1/2) size):
+// a window of a larger lattice (a tile) measures its centres from that
+// lattice's corner, so that they are the very doubles of the uncut one.
 struct CellLattice {
     double x_min;
     double y_max;
     double size;
     std::size_t rows;
     std::size_t columns;
+    std::size_t first_row = 0;
+    std::size_t first_column = 0;
 };
 
 // The value of every cell, row by row from the north. With a finite

@@ -23,6 +23,7 @@
 #include "gridder/door_reading.h"
 #include "gridder/grid_app.h"
 #include "gridder/progress.h"
+#include "gridder/tin_band.h"
 #include "support.h"
 
 namespace {
@@ -186,7 +187,22 @@ TEST(GridCommand, AMalformedCommandLineIsStatusTwoInOneLine)
              ": an ASCII grid holds one statistic, and --output-type names 2 (mean,count): write them to "
              "a .tif, one band each"},
         {{in, "--cell", "1", "-o", out, "--output-type", "mean,median"},
-         "--output-type: 'median' is none of min, max, mean, count, stdev"},
+         "--output-type: 'median' is none of min, max, mean, count, stdev, tin"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "min,tin"},
+         "an ASCII grid holds one statistic, and --output-type names 2 (min,tin)"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "tin,max,tin"}, "--output-type: tin is named twice"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "tin", "--max-edge", "0"},
+         "--max-edge: 0 is not a positive length"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "tin", "--max-edge", "-2"}, "--max-edge: -2 is not a"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "tin", "--max-edge", "inf"},
+         "--max-edge: 'inf' is not a finite number"},
+        {{in, "--cell", "1", "-o", out, "--max-edge", "3"}, "--max-edge applies to --output-type tin only"},
+        {{in, "--cell", "1", "-o", out, "--output-type", "max", "--max-edge", "3"}, "--max-edge applies to"},
+        {{in, "--cell", "1", "--tile-size", "10", "--output-type", "max", "--buffer", "3", "-o", plan},
+         "--buffer applies to --output-type tin in tiles only"},
+        {{in, "--cell", "1", "--output-type", "tin", "--buffer", "3", "-o", out}, "--buffer applies to"},
+        {{in, "--cell", "1", "--tile-size", "10", "--output-type", "tin", "--buffer", "-1", "-o", plan},
+         "--buffer: '-1' is not a whole number from 0"},
         {{in, "--cell", "1", "-o", out, "--output-type", "mean,"}, "--output-type: '' is none of"},
         {{in, "--cell", "1", "-o", out, "--output-type", "max,count,max"},
          "--output-type: max is named twice in 'max,count,max'"},
@@ -1056,6 +1072,246 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_FALSE(fs::exists(dir / "open" / "g.asc"));
     EXPECT_EQ(read_file(dir / "locked" / "g.prj"), "PROJCS[\"older\"]");
+}
+
+namespace {
+
+// Band k (from 1) of a GeoTIFF, row by row, and its description.
+std::pair<std::vector<double>, std::string> band_of(const fs::path& tif, int k)
+{
+    GDALAllRegister();
+    GDALDataset* ds = GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+    EXPECT_NE(ds, nullptr);
+    if (ds == nullptr) return {};
+    GDALRasterBand* b = ds->GetRasterBand(k);
+    const int cols = ds->GetRasterXSize(), rows = ds->GetRasterYSize();
+    std::vector<double> v(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows));
+    EXPECT_EQ(b->RasterIO(GF_Read, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0), CE_None);
+    std::pair<std::vector<double>, std::string> band{v, b->GetDescription()};
+    GDALClose(GDALDataset::ToHandle(ds));
+    return band;
+}
+
+}  // namespace
+
+// --output-type tin: a lattice of points a centimetre apart, every square's
+// corners on one circle, each diagonal decided by the coordinates alone: the
+// same bytes from the points shuffled, split over files, on one thread or
+// two. Points of the lattice left out make a hole that the TIN spans, and
+// --max-edge makes nodata; the band is described `tin` at its place.
+TEST(GridCommand, TheTinBandIsTheSameWhateverTheOrderAndMaxEdgeLeavesGaps)
+{
+    TempDir dir;
+    std::mt19937_64 random(11);
+    std::vector<std::vector<double>> pts;
+    const auto in_hole = [](int i, int j) { return i >= 20 && i <= 25 && j >= 10 && j <= 15; };
+    for (int i = 0; i < 60; ++i)
+        for (int j = 0; j < 40; ++j)
+            if (!in_hole(i, j)) pts.push_back({i / 100.0, j / 100.0, static_cast<double>(random() % 1000) / 100.0});
+    write_file(dir / "a.xyz", cloud_text(pts));
+    for (int k = 0; k < 3; ++k) {
+        std::shuffle(pts.begin(), pts.end(), random);
+        write_file(dir / ("s" + std::to_string(k) + ".xyz"), cloud_text(pts));
+    }
+    const auto half = pts.begin() + static_cast<std::ptrdiff_t>(pts.size() / 3);
+    write_file(dir / "c1.xyz", cloud_text({half, pts.end()}));
+    write_file(dir / "c2.xyz", cloud_text({pts.begin(), half}));
+    const auto run = [&](std::vector<std::string> files, const char* threads, const std::string& out,
+                         std::vector<std::string> more = {}) {
+        for (std::string& f : files) f = (dir / f).string();
+        files.insert(files.end(), {"--cell", "0.01", "--bounds", "0", "0", "0.6", "0.4", "--type", "float64",
+                                   "--threads", threads, "--output-type", "count,tin,max", "-o", (dir / out).string()});
+        files.insert(files.end(), more.begin(), more.end());
+        const Outcome r = grid(files);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out;
+    };
+    // The hull ends at the last points, 0.59 and 0.39: the centres of the
+    // last column and the first row lie beyond it.
+    const std::string summary = run({"a.xyz"}, "1", "one.tif");
+    EXPECT_NE(summary.find("tin: 2301 cells with a value, 99 nodata (-9999)\n"), std::string::npos) << summary;
+    const std::string one = read_file(dir / "one.tif");
+    for (const char* f : {"s0.xyz", "s1.xyz", "s2.xyz"}) {
+        SCOPED_TRACE(f);
+        run({f}, "2", "other.tif");
+        EXPECT_EQ(read_file(dir / "other.tif"), one);
+    }
+    run({"c1.xyz", "c2.xyz"}, "2", "split.tif");
+    EXPECT_EQ(read_file(dir / "split.tif"), one);
+    const auto [tin, description] = band_of(dir / "one.tif", 2);
+    EXPECT_EQ(description, "tin");
+    EXPECT_EQ(band_of(dir / "one.tif", 3).second, "max");
+    run({"s1.xyz"}, "2", "edge.tif", {"--max-edge", "0.015"});
+    const auto [edged, edged_description] = band_of(dir / "edge.tif", 2);
+    EXPECT_EQ(edged_description, "tin");
+    ASSERT_EQ(tin.size(), 2400u);
+    ASSERT_EQ(edged.size(), 2400u);
+    for (int r = 0; r < 40; ++r)
+        for (int c = 0; c < 60; ++c) {
+            SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
+            const auto at = static_cast<std::size_t>(r * 60 + c);
+            EXPECT_EQ(tin[at] == -9999, r == 0 || c == 59);
+            // Rows 24 to 30 and columns 19 to 25 have a centre between the
+            // hole's bordering points; the inner ones lie in triangles
+            // across the hole.
+            const bool near = r >= 24 && r <= 30 && c >= 19 && c <= 25,
+                       inner = r >= 25 && r <= 29 && c >= 20 && c <= 24;
+            if (inner || (near && edged[at] == -9999)) continue;
+            EXPECT_EQ(edged[at], tin[at]);
+        }
+    for (int r = 25; r <= 29; ++r)
+        for (int c = 20; c <= 24; ++c) EXPECT_EQ(edged[static_cast<std::size_t>(r * 60 + c)], -9999) << r << " " << c;
+
+    // Tiles: each a window of the lattice, as the plan's jobs run it, its
+    // TIN from the points of a buffer around it (by default the cells
+    // --max-edge spans and 2): the uncut grid's cells, to the bit.
+    const Outcome plan =
+        grid({(dir / "a.xyz").string(), "--cell", "0.01", "--bounds", "0", "0", "0.6", "0.4", "--tile-size", "0.2",
+              "--output-type", "count,tin,max", "--max-edge", "0.015", "-o", (dir / "plan").string()});
+    ASSERT_EQ(plan.status, 0) << plan.err;
+    EXPECT_NE(read_file(dir / "plan" / "jobs.txt").find(" --output-type count,tin,max --max-edge 0.015 --buffer 4 "),
+              std::string::npos);
+    for (const auto& [whole, more] : {std::pair{tin, std::vector<std::string>{}},
+                                      std::pair{edged, std::vector<std::string>{"--max-edge", "0.015"}}})
+        for (int c0 = 0; c0 < 60; c0 += 20)
+            for (int r0 = 0; r0 < 40; r0 += 20) {
+                SCOPED_TRACE(std::to_string(c0) + " " + std::to_string(r0) + " " + std::to_string(more.size()));
+                std::vector<std::string> args = {(dir / "s2.xyz").string(),
+                                                 "--cell",
+                                                 "0.01",
+                                                 "--bounds",
+                                                 "0",
+                                                 "0",
+                                                 "0.6",
+                                                 "0.4",
+                                                 "--window",
+                                                 std::to_string(c0),
+                                                 std::to_string(r0),
+                                                 "20",
+                                                 "20",
+                                                 "--type",
+                                                 "float64",
+                                                 "--output-type",
+                                                 "tin",
+                                                 "-o",
+                                                 (dir / "tile.tif").string()};
+                args.insert(args.end(), more.begin(), more.end());
+                ASSERT_EQ(grid(args).status, 0);
+                const std::vector<double> tile = band_of(dir / "tile.tif", 1).first;
+                ASSERT_EQ(tile.size(), 400u);
+                for (std::size_t k = 0; k < 400; ++k)
+                    EXPECT_EQ(
+                        tile[k],
+                        whole[(static_cast<std::size_t>(r0) + k / 20) * 60 + static_cast<std::size_t>(c0) + k % 20])
+                        << k;
+            }
+}
+
+// The points of one survey, the ground's (--class 2) kept lowest: under
+// roofs and canopy the lowest ground point leaves cells without a point,
+// which the TIN spans; duplicates keep the --keep elevation; points on one
+// line or one position give an all-nodata band and a note, and --gaps fail
+// refuses it; the memory the vertices would need is refused before they
+// are allocated.
+TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
+{
+    TempDir dir;
+    const std::string las = (dir / "s.las").string();
+    ASSERT_EQ(std::system((std::string(MAKE_CLOUD_EXE) + " '" + las +
+                           "' --points 60000 --size 100 --x0 480000 --y0 2150000 --las --survey >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    const Outcome r =
+        grid({las, "--cell", "0.5", "--class", "2", "--keep", "lowest", "--fill", "none", "--bounds", "480000",
+              "2150000", "480100", "2150100", "--output-type", "min,tin", "-o", (dir / "g.tif").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> min = band_of(dir / "g.tif", 1).first, tin = band_of(dir / "g.tif", 2).first;
+    ASSERT_EQ(tin.size(), 40000u);
+    long long holes = 0;
+    for (int row = 20; row < 180; ++row)
+        for (int col = 20; col < 180; ++col) {
+            const auto at = static_cast<std::size_t>(row * 200 + col);
+            holes += min[at] == -9999;
+            EXPECT_NE(tin[at], -9999) << row << " " << col;
+        }
+    EXPECT_GT(holes, 100);
+
+    write_file(dir / "dup.xyz", "0 0 1\n4 0 1\n0 4 1\n4 4 1\n2.5 1.5 10\n2.5 1.5 0\n2.5 1.5 5\n");
+    write_file(dir / "line.xyz", "0 0 1\n1 1 2\n3 3 4\n2 2 3\n");
+    write_file(dir / "same.xyz", "1 1 1\n1 1 2\n");
+    write_file(dir / "two.xyz", "1 1 1\n2 3 2\n");
+    struct Case {
+        const char* file;
+        const char* keep;
+        std::string says;
+        double at_vertex;  // the cell of row 2, column 2, whose centre is (2.5, 1.5)
+    };
+    const double nodata = -9999;
+    const Case cases[] = {
+        {"dup.xyz", "highest", "tin: 16 cells with a value, 0 nodata", 10},
+        {"dup.xyz", "lowest", "tin: 16 cells with a value, 0 nodata", 0},
+        {"line.xyz", "highest", "note: the tin band is all nodata: its 4 points are all on one line", nodata},
+        {"same.xyz", "highest", "note: the tin band is all nodata: its 2 points hold 1 distinct (X, Y), fewer than 3",
+         nodata},
+        {"two.xyz", "lowest", "its 2 points hold 2 distinct (X, Y)", nodata},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.keep);
+        const std::vector<std::string> args = {(dir / c.file).string(),
+                                               "--cell",
+                                               "1",
+                                               "--bounds",
+                                               "0",
+                                               "0",
+                                               "4",
+                                               "4",
+                                               "--keep",
+                                               c.keep,
+                                               "--output-type",
+                                               "tin",
+                                               "-o",
+                                               (dir / "t.asc").string()};
+        const Outcome ok = grid(args);
+        EXPECT_EQ(ok.status, 0) << ok.err;
+        EXPECT_NE(ok.out.find(c.says), std::string::npos) << ok.out;
+        EXPECT_EQ(ok.out.find("cells: "), std::string::npos) << ok.out;  // no statistic's band written
+        EXPECT_EQ(read_ascii(dir / "t.asc").rows.at(2).at(2), c.at_vertex);
+        std::vector<std::string> failing = args;
+        failing.insert(failing.end(), {"--gaps", "fail"});
+        fs::remove(dir / "t.asc");
+        const Outcome fails = grid(failing);
+        EXPECT_EQ(fails.status, c.at_vertex == nodata ? 1 : 0);
+        EXPECT_EQ(fs::exists(dir / "t.asc"), c.at_vertex != nodata);
+        if (c.at_vertex == nodata) {
+            EXPECT_EQ(fails.err,
+                      "kestranov-grid: 16 of 16 cells of the tin band hold no value (--gaps fail): nothing written\n");
+        }
+    }
+
+    using kestranov::gridder::TinVertices;
+    const auto error_of = [](auto&& step) -> std::string {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "";
+    };
+    const kestranov::Lattice l(0, 0, 4, 4, 1, 4, 4);
+    const std::uint64_t room = 1000 * kestranov::gridder::tin_bytes_per_vertex;
+    EXPECT_EQ(error_of([&] { (void)TinVertices(l, {l}, room, 1001); }),
+              "the TIN of up to 1001 vertices needs 1 MB (96 bytes a vertex), and 0 MB are available: grid it in tiles "
+              "(--tile-size)");
+    TinVertices fits(l, {l}, room, 1000);
+    std::vector<kestranov::Point> pts(1000, kestranov::Point{1, 1, 1});
+    pts.push_back({-1.5, 2, 1});  // beyond the ring: not a vertex
+    fits.add(pts.data(), pts.size());
+    EXPECT_EQ(fits.size(), 1000u);
+    TinVertices grows(l, {l}, room, std::nullopt);
+    pts.back() = {-0.5, 2, 1};  // in the ring
+    EXPECT_NE(error_of([&] { grows.add(pts.data(), pts.size()); }).find("the TIN of more than 1000 vertices"),
+              std::string::npos);
+    EXPECT_LE(grows.size(), 1000u);
 }
 
 // GDAL is a module beside the executable, opened only by the runs that need
