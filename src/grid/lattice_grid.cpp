@@ -11,6 +11,7 @@
 #include "grid/keep_rule.h"
 #include "grid/lattice_cells.h"
 #include "platform/cpu_features.h"
+#include "platform/memory.h"
 
 namespace kestranov {
 
@@ -86,6 +87,7 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     for (std::size_t k = 0; k < made.statistics_.size(); ++k) {
         std::unique_ptr<double[]> cells(new (std::nothrow) double[n]);
         if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
+        prefer_large_pages(cells.get(), n * sizeof(double));
         // A summed statistic's raster is written whole by settle(), its
         // filling rows by the filling before they are read: left untouched
         // until then.
