@@ -149,14 +149,27 @@ std::uint64_t available_memory_bytes()
     return least != unknown ? least : physical_memory();
 }
 
+namespace {
+constexpr std::uintptr_t large = std::uintptr_t{1} << 21;
+}  // namespace
+
 void prefer_large_pages(void* data, std::size_t bytes)
 {
-    constexpr std::uintptr_t large = std::uintptr_t{1} << 21;
     const auto start = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t from = (start + large - 1) & ~(large - 1), to = (start + bytes) & ~(large - 1);
     // Only whole large pages: the memory around them may be the allocator's.
     // Advice the system may ignore, so its answer does not matter.
     if (from < to) (void)madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+
+void* allocate_in_large_pages(std::size_t bytes)
+{
+    if (bytes < large) return std::malloc(bytes);
+    if (bytes > SIZE_MAX - large) return nullptr;
+    const std::size_t whole = (bytes + large - 1) & ~(large - 1);
+    void* const data = std::aligned_alloc(large, whole);
+    if (data) prefer_large_pages(data, whole);
+    return data;
 }
 
 }  // namespace kestranov

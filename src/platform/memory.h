@@ -32,4 +32,9 @@ bool hold_memory_for_failures();
 // statistic's arithmetic. Nothing changes in the memory's contents.
 void prefer_large_pages(void* data, std::size_t bytes);
 
+// `bytes` of memory (not cleared) for std::free to give back, or null: from
+// 2 MiB on, aligned to a large page and rounded up to whole ones, all of it
+// asked for large pages as above.
+void* allocate_in_large_pages(std::size_t bytes);
+
 }  // namespace kestranov
