@@ -159,7 +159,7 @@ void prefer_large_pages(void* data, std::size_t bytes)
     const std::uintptr_t from = (start + large - 1) & ~(large - 1), to = (start + bytes) & ~(large - 1);
     // Only whole large pages: the memory around them may be the allocator's.
     // Advice the system may ignore, so its answer does not matter.
-    if (from < to) (void)madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    if (from < to) (void)madvise(static_cast<char*>(data) + (from - start), to - from, MADV_HUGEPAGE);
 }
 
 void* allocate_in_large_pages(std::size_t bytes)
