@@ -249,11 +249,17 @@ std::string encoding_failed(const ElevationGrid& grid)
            (projection ? " columns" : " columns, most likely for want of memory");
 }
 
-std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const std::string& input)
+std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const GeoTiffBand& band,
+                                     const std::string& input)
 {
     GDALDriver* cog = GetGDALDriverManager()->GetDriverByName("COG");
     if (!cog) throw ModelError(input, "GDAL has no COG driver (GDAL 3.1 or later is needed)");
-    const char* const options[] = {"COMPRESS=DEFLATE", "PREDICTOR=FLOATING_POINT", "OVERVIEWS=AUTO", nullptr};
+    const std::string threads = "NUM_THREADS=" + std::to_string(std::max(1, band.threads));
+    const char* const options[] = {"COMPRESS=DEFLATE", "PREDICTOR=FLOATING_POINT", "OVERVIEWS=AUTO", threads.c_str(),
+                                   nullptr};
+    // The overviews pass through a file of GDAL's before they are compressed
+    // into ours: kept in memory as they are, not compressed twice.
+    const CPLConfigOptionSetter plain_overviews("COG_TMP_COMPRESSION", "NONE", false);
     const MemoryFile file;
     {
         const Dataset written(
@@ -286,7 +292,7 @@ std::vector<unsigned char> encode_geotiff_bands(const ElevationGrid& frame, cons
     fatal_line = band.program + ": " + models::one_line(out_of_memory(frame, input).what()) + "\n";
     try {
         const Dataset source = memory_dataset(frame, bands, descriptions, band, input);
-        return cog_bytes(frame, *source, input);
+        return cog_bytes(frame, *source, band, input);
     } catch (const std::bad_alloc&) {  // from GDAL's C++ or from our copies of its rows and bytes
         throw out_of_memory(frame, input);
     }

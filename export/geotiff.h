@@ -26,6 +26,9 @@ struct GeoTiffBand {
     // (a lattice typed as bounds); else yll + rows * cellsize.
     std::optional<double> north;
     std::string program = "kestranov-export";  // who tells that memory ran out inside GDAL
+    // Threads that compress the tiles (GDAL's NUM_THREADS); the bytes are
+    // the same for any number.
+    int threads = 1;
 };
 
 // Fills `values` (the grid's cols) with row `row`, north first; NaN where a

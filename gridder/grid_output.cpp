@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "export/geotiff.h"
+#include "gridder/door_reading.h"
 #include "gridder/gdal_module.h"
 #include "gridder/point_inputs.h"
 #include "output/esri_asc.h"
@@ -25,6 +26,7 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     frame.cellsize = l.size, frame.xll = l.xmin, frame.yll = l.ymin, frame.nodata = o.nodata;
     exporter::GeoTiffBand band;
     band.float64 = o.float64, band.always_nodata = true, band.program = "kestranov-grid", band.north = l.ymax;
+    band.threads = reading_of(o).threads;
     if (const auto& crs = report.system.crs) band.srs_wkt = crs->wkt, band.unit = crs->unit_code;
     // A band for each statistic; described by its name when --output-type named them.
     std::vector<exporter::GridRows> bands;

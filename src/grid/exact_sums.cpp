@@ -7,6 +7,7 @@
 
 #include "core/fatal.h"
 #include "core/shortest_text.h"
+#include "platform/memory.h"
 
 namespace kestranov {
 namespace {
@@ -19,7 +20,9 @@ constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 template <class T>
 ExactSums::Zeroed<T> zeroed(std::size_t n)
 {
-    return ExactSums::Zeroed<T>(static_cast<T*>(std::calloc(n, sizeof(T))));
+    ExactSums::Zeroed<T> cells(static_cast<T*>(std::calloc(n, sizeof(T))));
+    if (cells) prefer_large_pages(cells.get(), n * sizeof(T));
+    return cells;
 }
 
 // q * 2^shift (q whole, below 2^128, at least 2^54), with `sticky` when a

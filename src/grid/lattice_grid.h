@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,7 +112,10 @@ private:
     // grid and its ring), two rows of room for the filling, and one cell
     // that takes the points beyond the ring, so that the update loop needs
     // no branch for them.
-    std::vector<std::unique_ptr<double[]>> planes_;
+    struct FreeCells {
+        void operator()(double* cells) const { std::free(cells); }
+    };
+    std::vector<std::unique_ptr<double[], FreeCells>> planes_;
     double* high_ = nullptr;           // max's raster, when asked
     double* low_ = nullptr;            // min's
     std::unique_ptr<ExactSums> sums_;  // when mean, count or stdev is asked

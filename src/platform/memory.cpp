@@ -1,6 +1,8 @@
 #include "platform/memory.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -145,6 +147,29 @@ std::uint64_t available_memory_bytes()
 {
     const std::uint64_t least = std::min(mem_available(), group_headroom());
     return least != unknown ? least : physical_memory();
+}
+
+namespace {
+constexpr std::uintptr_t large = std::uintptr_t{1} << 21;
+}  // namespace
+
+void prefer_large_pages(void* data, std::size_t bytes)
+{
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t from = (start + large - 1) & ~(large - 1), to = (start + bytes) & ~(large - 1);
+    // Only whole large pages: the memory around them may be the allocator's.
+    // Advice the system may ignore, so its answer does not matter.
+    if (from < to) (void)madvise(static_cast<char*>(data) + (from - start), to - from, MADV_HUGEPAGE);
+}
+
+void* allocate_in_large_pages(std::size_t bytes)
+{
+    if (bytes < large) return std::malloc(bytes);
+    if (bytes > SIZE_MAX - large) return nullptr;
+    const std::size_t whole = (bytes + large - 1) & ~(large - 1);
+    void* const data = std::aligned_alloc(large, whole);
+    if (data) prefer_large_pages(data, whole);
+    return data;
 }
 
 }  // namespace kestranov
