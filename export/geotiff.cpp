@@ -188,7 +188,9 @@ Dataset memory_dataset(const ElevationGrid& grid, const std::vector<GridRows>& b
     std::vector<double> row(grid.cols);
     for (std::size_t k = 0; k < bands.size(); ++k) {
         GDALRasterBand* band = ds->GetRasterBand(static_cast<int>(k) + 1);
-        if (!layout.unit.empty()) band->SetUnitType(layout.unit.c_str());
+        // A band of counts holds points, not lengths: it has no unit.
+        const bool counts = k < descriptions.size() && descriptions[k] == "count";
+        if (!layout.unit.empty() && !counts) band->SetUnitType(layout.unit.c_str());
         if (k < descriptions.size()) band->SetDescription(descriptions[k].c_str());
         NodataWatch& nodata = watches[k];
         for (std::size_t r = 0; r < grid.rows; ++r) {

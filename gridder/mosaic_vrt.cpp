@@ -54,7 +54,9 @@ std::string mosaic_vrt(const GridOptions& o, const TilePlan& plan)
         x.append("  <VRTRasterBand dataType=\"").append(type).append("\" band=\"").append(band).append("\">\n");
         if (!names.empty()) x += "    <Description>" + names[k] + "</Description>\n";
         x += "    <NoDataValue>" + shortest(o.nodata) + "</NoDataValue>\n";
-        if (crs && !crs->unit_code.empty()) x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
+        const bool counts = !names.empty() && names[k] == "count";  // points, not lengths: no unit
+        if (crs && !crs->unit_code.empty() && !counts)
+            x += "    <UnitType>" + xml_escaped(crs->unit_code) + "</UnitType>\n";
         for (const Tile& t : plan.tiles) {
             x += "    <SimpleSource>\n";
             x += "      <SourceFilename relativeToVRT=\"1\">" + tile_name(t) + "</SourceFilename>\n";

@@ -57,15 +57,10 @@ ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
 
 bool ExactSums::allocated() const { return count_ && (!with_sums_ || s1_) && (!squares_ || s2_); }
 
-void ExactSums::full(std::size_t at)
+void ExactSums::full(std::size_t /*at*/)
 {
-    if (at != sink)
-        fail("a cell holds more than " + std::to_string(UINT32_MAX) +
-             " points, more than the exact statistics count: give a smaller --cell");
-    // The points beyond the ring are counted nowhere: their sums start over.
-    count_[at] = 0;
-    if (s1_) s1_[at] = 0;
-    if (s2_) s2_[at] = Uint256{};
+    fail("a cell holds more than " + std::to_string(UINT32_MAX) +
+         " points, more than the exact statistics count: give a smaller --cell");
 }
 
 void ExactSums::widen(double z, int e, std::uint64_t m)

@@ -37,13 +37,14 @@ public:
     // could leave 128 bits (and S2 256).
     static constexpr int widest = 95;
 
-    // Elevation `z` into cell `at`; a NaN changes nothing. Fails (core/fatal.h)
-    // when a cell would count more than 2^32 - 1 points or when the
-    // elevations span more bits than the sums hold. The sink cell `sink`
-    // (the points beyond the ring) never fails: its sums start over.
+    // Elevation `z` into cell `at`; a NaN changes nothing, nor does a point
+    // of the sink cell `sink` (beyond the ring: no cell shows it, so its
+    // elevation does not count against the width of the sums either).
+    // Fails (core/fatal.h) when a cell would count more than 2^32 - 1 points
+    // or when the elevations span more bits than the sums hold.
     void add(std::size_t at, double z)
     {
-        if (z != z) return;
+        if (z != z || at == sink) return;
         if (count_[at] == UINT32_MAX) [[unlikely]]
             full(at);
         ++count_[at];
@@ -54,7 +55,10 @@ public:
         if (biased != 0) m |= std::uint64_t{1} << 52;
         if (m == 0) return;
         const int e = biased == 0 ? -1074 : biased - 1075;  // z = +-m * 2^e
-        if (e + std::countr_zero(m) < exponent_ || e + 63 - std::countl_zero(m) - exponent_ > top_) [[unlikely]]
+        // Against the lowest bit seen, not E: E may lie below it (room for
+        // the next ones), and moving E up later is exact only while no
+        // elevation sets a bit below the new E.
+        if (e + std::countr_zero(m) < lowest_ || e + 63 - std::countl_zero(m) - exponent_ > top_) [[unlikely]]
             widen(z, e, m);
         const int shift = e - exponent_;
         const uint128 k = shift >= 0 ? static_cast<uint128>(m) << shift : static_cast<uint128>(m >> -shift);
@@ -108,7 +112,7 @@ private:
     int top_ = -1;            // the highest bit of any |k|, counted from 2^E
     // The lowest and highest bits any elevation sets (powers of two), and
     // the elevations that set them, to name them.
-    int lowest_ = 0, highest_ = 0;
+    int lowest_ = 1 << 20, highest_ = 0;  // none yet
     double lowest_bit_of_ = 0, highest_bit_of_ = 0;
 };
 

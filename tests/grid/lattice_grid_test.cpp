@@ -295,6 +295,30 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
         }
 }
 
+// The sums' power of two moves with the elevations as they come: down for
+// a lower bit, up again for a far larger value. In every order, a cell of
+// one point has that point as its mean and 0 as its deviation: no move may
+// cut a bit off a value already summed.
+TEST(LatticeGrid, TheSumsPowerOfTwoMovesWithoutLoss)
+{
+    const Lattice l = unit_lattice(4, 1);
+    const std::vector<Statistic> kept = {Statistic::mean, Statistic::stdev};
+    std::vector<double> z = {0.5, 0.3, 0.1, 4194304.0};
+    std::sort(z.begin(), z.end());
+    do {
+        SCOPED_TRACE(testing::Message() << z[0] << " " << z[1] << " " << z[2] << " " << z[3]);
+        std::vector<Point> points;
+        for (std::size_t c = 0; c < z.size(); ++c) points.push_back(point(l, 0, static_cast<std::int64_t>(c), z[c]));
+        LatticeGrid g = grid_of(l, Keep::highest, std::nullopt, kept);
+        for (const Point& p : points) g.add(&p, 1);
+        g.settle();
+        for (std::size_t c = 0; c < z.size(); ++c) {
+            EXPECT_EQ(g.at(0, 0, static_cast<std::int64_t>(c)), z[c]);
+            EXPECT_EQ(g.at(1, 0, static_cast<std::int64_t>(c)), 0.0);
+        }
+    } while (std::next_permutation(z.begin(), z.end()));
+}
+
 TEST(LatticeGrid, RefusalsInsteadOfACrash)
 {
     // (1000 + 2) x (1000 + 4) + 1 doubles: the grid, its ring, the filling's two rows and one spare cell.

@@ -414,8 +414,9 @@ TEST(GridCommand, StatisticsAreExactWhateverTheThreadsAndTheOrder)
     write_file(dir / "c2.xyz", cloud_text({half, shuffled.end()}));
     const std::vector<std::string> statistics = {"min", "max", "mean", "count", "stdev"};
     const auto run = [&](std::vector<std::string> files, const char* threads, const char* out) {
-        files.insert(files.end(), {"--cell", "1", "--bounds", "0", "0", "6", "4", "--type", "float64", "--threads",
-                                   threads, "--output-type", "min,max,mean,count,stdev", "-o", (dir / out).string()});
+        files.insert(files.end(),
+                     {"--cell", "1", "--bounds", "0", "0", "6", "4", "--type", "float64", "--threads", threads,
+                      "--output-type", "min,max,mean,count,stdev", "--srs", "EPSG:2994", "-o", (dir / out).string()});
         const Outcome r = grid(files);
         EXPECT_EQ(r.status, 0) << r.err;
         return read_file(dir / out);
@@ -432,6 +433,8 @@ TEST(GridCommand, StatisticsAreExactWhateverTheThreadsAndTheOrder)
     for (int k = 0; k < 5; ++k) {
         GDALRasterBand* b = ds->GetRasterBand(k + 1);
         EXPECT_EQ(b->GetDescription(), statistics[static_cast<std::size_t>(k)]);
+        // Elevations in the system's feet; a count of points has no unit.
+        EXPECT_EQ(std::string(b->GetUnitType()), k == 3 ? "" : "ft");
         int has = 0;
         EXPECT_EQ(b->GetNoDataValue(&has), -9999);
         EXPECT_TRUE(has);
