@@ -1152,7 +1152,7 @@ TEST(GridCommand, TheTinBandIsTheSameWhateverTheOrderAndMaxEdgeLeavesGaps)
     for (int r = 0; r < 40; ++r)
         for (int c = 0; c < 60; ++c) {
             SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
-            const auto at = static_cast<std::size_t>(r * 60 + c);
+            const std::size_t at = static_cast<std::size_t>(r) * 60 + static_cast<std::size_t>(c);
             EXPECT_EQ(tin[at] == -9999, r == 0 || c == 59);
             // Rows 24 to 30 and columns 19 to 25 have a centre between the
             // hole's bordering points; the inner ones lie in triangles
@@ -1233,7 +1233,7 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     long long holes = 0;
     for (int row = 20; row < 180; ++row)
         for (int col = 20; col < 180; ++col) {
-            const auto at = static_cast<std::size_t>(row * 200 + col);
+            const std::size_t at = static_cast<std::size_t>(row) * 200 + static_cast<std::size_t>(col);
             holes += min[at] == -9999;
             EXPECT_NE(tin[at], -9999) << row << " " << col;
         }
