@@ -18,7 +18,7 @@ import subprocess
 import sys
 
 ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
-SRC_FOLDERS = ["src/core", "src/platform", "src/points", "src/grid", "src/output", "src/run"]
+SRC_FOLDERS = ["src/core", "src/platform", "src/points", "src/grid", "src/tin", "src/output", "src/run"]
 OTHER_FOLDERS = ["LIB", "models", "preview", "export", "gridder"]
 LEFT_OUT = ("tests", "fuzz", "bench", "tools")
 
