@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/fatal.h"
+#include "core/megabytes.h"
 #include "core/shortest_text.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
@@ -59,11 +60,6 @@ std::uint64_t address_space_used()
     return 0;
 }
 
-// What is needed rounds up, what there is down: a refusal never reads as
-// needing no more than there is.
-std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1e6))); }
-std::string megabytes_down(double bytes) { return std::to_string(static_cast<long long>(bytes / 1e6)); }
-
 // A limit on the process's address space (ulimit -v), which the machine's
 // and the control groups' memory (platform/memory.h) do not show: past it
 // an allocation fails, or a library cannot be loaded, however much memory
@@ -85,8 +81,8 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
     const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
     if (grid + tiff + reading <= left) return "";
     return "a grid of " + std::to_string(l.cols) + " columns and " + std::to_string(l.rows) + " rows needs " +
-           megabytes(grid + tiff + reading) + " MB of address space (" + megabytes(grid) + " MB of cells" +
-           (tiff > 0 ? ", " + megabytes(tiff) + " MB to encode the GeoTIFF" : "") + ", " + megabytes(reading) +
+           megabytes_up(grid + tiff + reading) + " MB of address space (" + megabytes_up(grid) + " MB of cells" +
+           (tiff > 0 ? ", " + megabytes_up(tiff) + " MB to encode the GeoTIFF" : "") + ", " + megabytes_up(reading) +
            " MB to read), and " + megabytes_down(std::max(left, 0.0)) +
            " MB are left under the limit on virtual memory (ulimit -v) of " +
            megabytes_down(static_cast<double>(limit.rlim_cur)) + " MB";

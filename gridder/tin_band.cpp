@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/megabytes.h"
 #include "core/shortest_text.h"
 #include "gridder/point_inputs.h"
 #include "tin/delaunay.h"
@@ -12,14 +13,12 @@
 namespace kestranov::gridder {
 namespace {
 
-std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1e6))); }
-
 [[noreturn]] void refuse_memory(const std::string& vertices, std::uint64_t count, std::uint64_t room)
 {
     throw InputError("the TIN of " + vertices + " " + std::to_string(count) + " vertices needs " +
-                     megabytes(static_cast<double>(count) * static_cast<double>(tin_bytes_per_vertex)) + " MB (" +
-                     std::to_string(tin_bytes_per_vertex) + " bytes a vertex), and " + std::to_string(room / 1000000) +
-                     " MB are available: grid it in tiles (--tile-size)");
+                     megabytes_up(static_cast<double>(count) * static_cast<double>(tin_bytes_per_vertex)) + " MB (" +
+                     std::to_string(tin_bytes_per_vertex) + " bytes a vertex), and " +
+                     megabytes_down(static_cast<double>(room)) + " MB are available: grid it in tiles (--tile-size)");
 }
 
 // Why the points span no triangle: too few distinct positions, or a line.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/fatal.h"
+#include "core/megabytes.h"
 #include "core/messages.h"
 #include "grid/keep_rule.h"
 #include "grid/lattice_cells.h"
@@ -51,11 +52,6 @@ void keep_in(double* cells, const std::size_t* at, const Point* p, std::size_t n
     }
 }
 
-// What is needed rounds up, what is available down, so that a refusal never
-// shows two equal numbers.
-std::string megabytes_up(std::uint64_t bytes) { return std::to_string(bytes / 1000000 + (bytes % 1000000 != 0)); }
-std::string megabytes_down(std::uint64_t bytes) { return std::to_string(bytes / 1000000); }
-
 [[noreturn]] void beyond_a_double(std::int64_t row, std::int64_t col) { fail(mean_beyond_double(row, col)); }
 
 }  // namespace
@@ -81,15 +77,17 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     if (n == 0) return {std::nullopt, grid + " is too large for this program"};
     const std::uint64_t bytes = n * per_cell;
     if (available != 0 && bytes > available)
-        return {std::nullopt, grid + " needs " + megabytes_up(bytes) + " MB of memory, and " +
-                                  megabytes_down(available) + " MB are available"};
+        return {std::nullopt, grid + " needs " + megabytes_up(static_cast<double>(bytes)) + " MB of memory, and " +
+                                  megabytes_down(static_cast<double>(available)) + " MB are available"};
     LatticeGrid made(lattice, keep, std::move(statistics), vector_path(path));
     for (std::size_t k = 0; k < made.statistics_.size(); ++k) {
         // A raster is written from end to end (below, or by settle()): large
         // pages spare most of the faults of its first touch.
         std::unique_ptr<double[], LatticeGrid::FreeCells> cells(
             static_cast<double*>(allocate_in_large_pages(n * sizeof(double))));
-        if (!cells) return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
+        if (!cells)
+            return {std::nullopt,
+                    "not enough memory for " + grid + " (" + megabytes_up(static_cast<double>(bytes)) + " MB)"};
         // A summed statistic's raster is written whole by settle(), its
         // filling rows by the filling before they are read: left untouched
         // until then.
@@ -102,7 +100,8 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
     if (std::any_of(s.begin(), s.end(), summed)) {
         made.sums_ = std::make_unique<ExactSums>(n, asked(s, Statistic::mean), asked(s, Statistic::stdev));
         if (!made.sums_->allocated())
-            return {std::nullopt, "not enough memory for " + grid + " (" + megabytes_up(bytes) + " MB)"};
+            return {std::nullopt,
+                    "not enough memory for " + grid + " (" + megabytes_up(static_cast<double>(bytes)) + " MB)"};
         made.sums_->sink = made.sink();
     }
     return {std::move(made), ""};
