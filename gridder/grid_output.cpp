@@ -17,10 +17,9 @@
 namespace kestranov::gridder {
 namespace {
 
-void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
+void write_geotiff(const GridOptions& o, const Lattice& l, const LatticeGrid* grid, const GridReport& report,
                    const std::vector<KeptFile>& inputs, const std::vector<double>& tin)
 {
-    const Lattice& l = grid.lattice();
     models::ElevationGrid frame;
     frame.rows = static_cast<std::size_t>(l.rows), frame.cols = static_cast<std::size_t>(l.cols);
     frame.cellsize = l.size, frame.xll = l.xmin, frame.yll = l.ymin, frame.nodata = o.nodata;
@@ -32,12 +31,12 @@ void write_geotiff(const GridOptions& o, const LatticeGrid& grid, const GridRepo
     std::vector<exporter::GridRows> bands;
     std::vector<std::string> descriptions;
     const bool described = !o.statistics.empty() || o.tin_band;
-    for (std::size_t k = 0; statistics_written(o) && k < grid.statistics().size(); ++k) {
-        bands.push_back([&grid, &frame, k](std::size_t r, double* values) {
-            const double* row = grid.row(k, static_cast<std::int64_t>(r));
+    for (std::size_t k = 0; grid && k < grid->statistics().size(); ++k) {
+        bands.push_back([grid, &frame, k](std::size_t r, double* values) {
+            const double* row = grid->row(k, static_cast<std::int64_t>(r));
             std::copy(row, row + frame.cols, values);
         });
-        if (described) descriptions.emplace_back(name_of(grid.statistics()[k]));
+        if (described) descriptions.emplace_back(name_of(grid->statistics()[k]));
     }
     if (o.tin_band) {
         const auto at = static_cast<std::ptrdiff_t>(*o.tin_band);
@@ -154,20 +153,20 @@ void require_output_folder(const std::string& output)
         throw InputError("-o " + output + ": " + folder.string() + " is not a folder");
 }
 
-std::string write_lattice_grid(const GridOptions& o, const LatticeGrid& grid, const GridReport& report,
-                               const std::vector<KeptFile>& inputs, const std::vector<double>& tin)
+std::string write_lattice_grid(const GridOptions& o, const Lattice& l, const LatticeGrid* grid,
+                               const GridReport& report, const std::vector<KeptFile>& inputs,
+                               const std::vector<double>& tin)
 {
     if (o.kind == OutputKind::geotiff) {
-        write_geotiff(o, grid, report, inputs, tin);
+        write_geotiff(o, l, grid, report, inputs, tin);
         return "";
     }
     const OutputTarget asc{o.output, o.output, &inputs};
     const OutputTarget prj = prj_beside(asc);
     const auto& crs = report.system.crs;
-    const Lattice& l = grid.lattice();
     // An ASCII grid holds one band: the TIN's when asked, else the statistic's.
     const AscRow row = o.tin_band ? AscRow([&tin, &l](std::int64_t r) { return tin.data() + r * l.cols; })
-                                  : AscRow([&grid](std::int64_t r) { return grid.row(r); });
+                                  : AscRow([grid](std::int64_t r) { return grid->row(r); });
     return write_ascii(asc, prj, crs ? crs->esri_wkt : std::string(), l, row, o.nodata);
 }
 

@@ -26,8 +26,10 @@ void require_output_folder(const std::string& output);
 // read as this one's; with one, a .PRJ would stand beside its .prj.
 // Returns the removed names, or "". `tin`: the TIN band's values (row by
 // row from the north, NaN where nodata), at its place among the
-// statistics' bands, when --output-type names tin.
-std::string write_lattice_grid(const GridOptions& options, const LatticeGrid& grid, const GridReport& report,
-                               const std::vector<KeptFile>& inputs, const std::vector<double>& tin);
+// statistics' bands, when --output-type names tin. `grid`: the
+// statistics' cells on `lattice`, none when the tin band is all there is.
+std::string write_lattice_grid(const GridOptions& options, const Lattice& lattice, const LatticeGrid* grid,
+                               const GridReport& report, const std::vector<KeptFile>& inputs,
+                               const std::vector<double>& tin);
 
 }  // namespace kestranov::gridder

@@ -72,10 +72,11 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return "";
     constexpr double reading = 128e6;
-    const std::vector<Statistic> statistics = statistics_of(o);
+    const std::vector<Statistic> statistics = statistics_written(o) ? statistics_of(o) : std::vector<Statistic>{};
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
-    const double tin = o.tin_band ? 8 * cells : 0;  // the TIN band's values; its vertices: tin_room
-    const double grid = cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics)) + tin;
+    const double tin = o.tin_band ? tin_band_bytes(l) : 0;  // its vertices: tin_room
+    const double grid =
+        (statistics.empty() ? 0 : cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics))) + tin;
     const double bands = static_cast<double>(statistics.size() + (o.tin_band ? 1 : 0));
     const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * bands * (o.float64 ? 8 : 4) : 0;
     const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
@@ -94,7 +95,8 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
 std::uint64_t tin_room(const GridOptions& o, const Lattice& l)
 {
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
-    const double kept = 8 * cells + (o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0) + 128e6;
+    const double kept =
+        tin_band_bytes(l) + (o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0) + 128e6;
     double room = static_cast<double>(available_memory_bytes());
     if (room == 0) room = 1e300;  // not known: not checked, as for the grid
     rlimit limit{};
@@ -103,10 +105,25 @@ std::uint64_t tin_room(const GridOptions& o, const Lattice& l)
     return room - kept <= 0 ? 0 : static_cast<std::uint64_t>(std::min(room - kept, 1.8e19));
 }
 
-LatticeGridResult grid_within_memory(const GridOptions& o, const Lattice& l)
+// The statistics' grid, allocated, into `grid`; or, for a tin band alone,
+// none: its cells come from the triangulation, and a raster of the points'
+// cells would hold 8 bytes a cell that no band reads. Returns why the
+// memory does not suffice, or "".
+std::string grid_within_memory(const GridOptions& o, const Lattice& l, std::optional<LatticeGrid>& grid)
 {
-    if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return {std::nullopt, beyond};
-    return make_lattice_grid(l, o.keep, available_memory_bytes(), std::nullopt, statistics_of(o));
+    if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return beyond;
+    if (statistics_written(o)) {
+        LatticeGridResult made = make_lattice_grid(l, o.keep, available_memory_bytes(), std::nullopt, statistics_of(o));
+        grid = std::move(made.grid);
+        return made.error;
+    }
+    const std::uint64_t available = available_memory_bytes();
+    const double band = tin_band_bytes(l);
+    if (available != 0 && band > static_cast<double>(available))
+        return "a grid of " + std::to_string(l.cols) + " columns and " + std::to_string(l.rows) + " rows needs " +
+               megabytes_up(band) + " MB of memory, and " + megabytes_down(static_cast<double>(available)) +
+               " MB are available";
+    return "";
 }
 
 Lattice snapped(const GridOptions& o, const ExtentTally& e)
@@ -127,6 +144,23 @@ Lattice lattice_given(const GridOptions& o)
     if (!o.window) return whole;
     const auto& w = *o.window;
     return lattice_or_error(lattice_window(whole, w[0], w[1], w[2], w[3]));
+}
+
+// The statistics' cells once every point is in: summed, filled once,
+// told, and checked against the nodata value and --gaps fail.
+void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& report)
+{
+    const Lattice& l = grid.lattice();
+    grid.settle();
+    report.with_points = l.cols * l.rows - grid.empty_cells();
+    report.gridded = grid.counts().gridded;
+    report.filled = o.fill ? grid.fill_once() : 0;
+    report.nodata = grid.empty_cells();
+    refuse_nodata_clash(grid, o.nodata);
+    if (o.gaps_fail && report.nodata > 0)
+        throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
+                         " cells hold no value" + (o.fill ? " after the fill" : "") +
+                         " (--gaps fail): nothing written");
 }
 
 }  // namespace
@@ -150,7 +184,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     std::optional<CrsChoice> crs;
     Lattice l;
     if (o.bounds) l = lattice_given(o);
-    LatticeGridResult made;
+    std::optional<LatticeGrid> grid;  // none for a tin band alone
     DoorProgress shown(progress, door);
     ReadingSteps steps;
     steps.range_known = o.bounds.has_value();
@@ -168,11 +202,12 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         if (!crs) crs = choose_crs(o, seen);
     };
     steps.make_grid = [&](bool from_headers) {
-        made = {};  // a grid made before goes first
+        grid.reset();  // a grid made before goes first
+        std::string error = "not tried";
         if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
-            made = grid_within_memory(o, l);
-        if (!made.grid && !from_headers) throw InputError(made.error);
-        return made.grid.has_value();
+            error = grid_within_memory(o, l, grid);
+        if (!error.empty() && !from_headers) throw InputError(error);
+        return error.empty();
     };
     std::optional<TinVertices> tin;
     steps.read_into_grid = [&](ReadingEvents& events, ExtentTally* gathered) {
@@ -180,7 +215,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         tin.reset();
         if (o.tin_band) tin.emplace(l, tin_reach(o, l), tin_room(o, l), tin_vertex_bound(seen));
         const PointSink add = [&](const Point* p, std::size_t n) {
-            made.grid->add(p, n);
+            if (grid) grid->add(p, n);
             if (tin) tin->add(p, n);
             if (gathered) gathered->add(p, n);
         };
@@ -190,7 +225,6 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     };
     steps.range_gathered = [&](const ExtentTally& gathered) { l = snapped(o, gathered); };
     read_twice(door, seen, steps);
-    LatticeGrid& grid = *made.grid;
     if (!crs) crs = choose_crs(o, seen);
     report.system = *crs;
     for (const SeenFile& f : seen) {
@@ -200,23 +234,15 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
-    grid.settle();
-    report.with_points = l.cols * l.rows - grid.empty_cells();
-    report.gridded = grid.counts().gridded;
-    report.filled = o.fill && statistics_written(o) ? grid.fill_once() : 0;  // tin alone: nothing to fill
-    report.nodata = grid.empty_cells();
-    if (statistics_written(o)) refuse_nodata_clash(grid, o.nodata);
-    if (o.gaps_fail && statistics_written(o) && report.nodata > 0)
-        throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
-                         " cells hold no value" + (o.fill ? " after the fill" : "") +
-                         " (--gaps fail): nothing written");
+    if (grid) settle_statistics(o, *grid, report);
     TinBand band;
+    if (tin) report.gridded = tin->gridded();
     if (tin) band = std::move(*tin).sample(o.keep, o.max_edge.value_or(HUGE_VAL), o.nodata), report.tin = band.figures;
     tin.reset();
     if (o.gaps_fail && report.tin && report.tin->nodata > 0)
         throw InputError(std::to_string(report.tin->nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells of the tin band hold no value (--gaps fail): nothing written");
-    report.removed = write_lattice_grid(o, grid, report, inputs_of(seen), band.values);
+    report.removed = write_lattice_grid(o, l, grid ? &*grid : nullptr, report, inputs_of(seen), band.values);
     return report;
 }
 

@@ -122,13 +122,14 @@ bool reaches(const TilePlan& plan, const PlannedFile& f, const Tile& t)
 {
     if (!f.has_points) return false;
     if (!f.bounded) return true;
-    // The ring is one cell; one more keeps the decision clear of the
+    // One cell more than the reach keeps the decision clear of the
     // rounding of these corners (the cells themselves are decided exactly
     // by the job).
     const Lattice& l = plan.lattice;
+    const std::int64_t m = plan.reach + 1;
     const auto at = [&](std::int64_t n) { return static_cast<double>(n) * l.size; };
-    const double west = l.xmin + at(t.first_col - 2), east = l.xmin + at(t.first_col + t.cols + 2);
-    const double north = l.ymax - at(t.first_row - 2), south = l.ymax - at(t.first_row + t.rows + 2);
+    const double west = l.xmin + at(t.first_col - m), east = l.xmin + at(t.first_col + t.cols + m);
+    const double north = l.ymax - at(t.first_row - m), south = l.ymax - at(t.first_row + t.rows + m);
     return f.xmax >= west && f.xmin <= east && f.ymax >= south && f.ymin <= north;
 }
 
@@ -159,6 +160,10 @@ TilePlan make_tile_plan(const GridOptions& o, const std::vector<std::string>& pa
     plan.tile_cols = (plan.lattice.cols + plan.tile_cells - 1) / plan.tile_cells;
     plan.tile_rows = (plan.lattice.rows + plan.tile_cells - 1) / plan.tile_cells;
     refuse_too_many_tiles(o, plan.tile_cols, plan.tile_rows);
+    // A tile's TIN takes the points of its buffer and of the buffer's ring
+    // (gridder/tin_band.h): a file there that the job did not read would
+    // leave the tile's triangles at its edge unlike the single run's.
+    if (o.tin_band && o.buffer) plan.reach = std::max<std::int64_t>(1, *o.buffer + 1);
     plan.tiles = cut(plan);
     return plan;
 }

@@ -3,7 +3,8 @@
 // given, or the points' extent snapped as a single run snaps it) cut into
 // tiles of T cells from its north-west corner, the last column and row of
 // tiles cut at the lattice's edge; and for each tile the input files that
-// can hold a point of it or of its one-cell ring. No grid is made here.
+// can hold a point of it or of its one-cell ring (with tin, of its buffer
+// and the buffer's ring). No grid is made here.
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +39,7 @@ struct TilePlan {
     Lattice lattice;              // the whole area's
     std::int64_t tile_cells = 0;  // T / size
     std::int64_t tile_cols = 0, tile_rows = 0;
+    std::int64_t reach = 1;  // the cells around a tile whose points its job reads: its ring, or tin's buffer and ring
     std::vector<PlannedFile> files;
     std::vector<Tile> tiles;  // north first, west first
     CrsChoice system;
@@ -51,8 +53,9 @@ struct TilePlan {
 // header's bounds and coordinate system. Throws as make_grid does.
 TilePlan make_tile_plan(const GridOptions& options, const std::vector<std::string>& paths, std::ostream* progress);
 
-// Whether a file of that extent can hold a point of the tile or its ring,
-// one cell of margin more against the rounding of the corners.
+// Whether a file of that extent can hold a point of the tile or of the
+// plan's reach around it, one cell of margin more against the rounding of
+// the corners.
 bool reaches(const TilePlan& plan, const PlannedFile& file, const Tile& tile);
 
 }  // namespace kestranov::gridder

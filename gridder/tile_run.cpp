@@ -20,6 +20,7 @@
 #include "gridder/tile_jobs.h"
 #include "gridder/tile_plan.h"
 #include "gridder/tile_stamps.h"
+#include "gridder/tin_band.h"
 
 namespace kestranov::gridder {
 namespace {
@@ -189,7 +190,8 @@ struct TileRecord {
     long number = 0, of = 0;                            // --job
     std::int64_t col = 0, row = 0, cols = 0, rows = 0;  // --window
     long long gridded = 0, read = 0, files = 0;
-    GridReport cells;  // with_points, filled, nodata
+    GridReport cells;         // with_points, filled, nodata, and the tin band's
+    bool statistics = false;  // a cells line: the statistics' bands were written
     double nodata_value = 0;
     FileStamp tile;  // the tile as its job wrote it
 };
@@ -202,7 +204,11 @@ std::string record_text(const GridOptions& o, const GridReport& r, const FileSta
     s << "job " << o.job->number << " " << o.job->of << "\n";
     s << "window " << w[0] << " " << w[1] << " " << w[2] << " " << w[3] << "\n";
     s << "points " << r.gridded << " " << r.read << " " << r.files << "\n";
-    s << "cells " << r.with_points << " " << r.filled << " " << r.nodata << "\n";
+    if (statistics_written(o)) s << "cells " << r.with_points << " " << r.filled << " " << r.nodata << "\n";
+    if (r.tin) {
+        s << "tin " << r.tin->with_value << " " << r.tin->nodata << "\n";
+        if (!r.tin->note.empty()) s << "tin-note " << r.tin->note << "\n";
+    }
     s << "nodata " << shortest(o.nodata) << "\n";
     s << "tile " << tile.size << " " << tile.mtime_ns << "\n";
     return s.str();
@@ -213,11 +219,13 @@ std::optional<TileRecord> read_record(const fs::path& path)
 {
     std::ifstream in(path);
     TileRecord r;
-    int fields = 0;
-    for (std::string line; std::getline(in, line); ++fields) {
+    int fields = 0;  // of the six every record has, besides its cells or its tin band's
+    for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string key, value;
         words >> key;
+        fields +=
+            key == "plan" || key == "job" || key == "window" || key == "points" || key == "nodata" || key == "tile";
         if (key == "plan")
             words >> r.plan;
         else if (key == "job")
@@ -226,8 +234,13 @@ std::optional<TileRecord> read_record(const fs::path& path)
             words >> r.col >> r.row >> r.cols >> r.rows;
         else if (key == "points")
             words >> r.gridded >> r.read >> r.files;
-        else if (key == "cells")
+        else if (key == "cells") {
             words >> r.cells.with_points >> r.cells.filled >> r.cells.nodata;
+            r.statistics = true;
+        } else if (key == "tin")
+            words >> r.cells.tin.emplace().with_value >> r.cells.tin->nodata;
+        else if (key == "tin-note" && r.cells.tin)
+            std::getline(words >> std::ws, r.cells.tin->note);
         else if (key == "tile")
             words >> r.tile.size >> r.tile.mtime_ns;
         else if (key == "nodata" && words >> value &&
@@ -235,7 +248,7 @@ std::optional<TileRecord> read_record(const fs::path& path)
             return std::nullopt;
         if (words.fail()) return std::nullopt;
     }
-    if (fields != 7) return std::nullopt;
+    if (fields != 6 || (!r.statistics && !r.cells.tin)) return std::nullopt;
     return r;
 }
 
@@ -314,7 +327,28 @@ void refuse_changed(const std::string& folder, const PlanRecord& plan, std::vect
                      ": run " + lines_listed(changed) + " of jobs.txt again, then --mosaic again");
 }
 
-std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, const std::string& folder)
+// The tiles whose tin band is all nodata, their points spanning no
+// triangle: the first one's note, and the lines of the others.
+std::string tin_notes(const PlanRecord& plan, const std::vector<std::optional<TileRecord>>& done)
+{
+    std::vector<long> lines;
+    for (std::size_t n = 1; n < done.size(); ++n)
+        if (done[n]->cells.tin && !done[n]->cells.tin->note.empty()) lines.push_back(static_cast<long>(n));
+    if (lines.empty()) return "";
+    const auto first = static_cast<std::size_t>(lines.front());
+    std::string notes = "note: " + tile_of_line(plan, lines.front()) + ": " + done[first]->cells.tin->note + "\n";
+    if (lines.size() > 1) {
+        lines.erase(lines.begin());
+        notes += "note: and " + std::to_string(lines.size()) + " more tiles' tin bands, all nodata (" +
+                 lines_listed(lines) + " of jobs.txt)\n";
+    }
+    return notes;
+}
+
+// The plan's summary, told as the single run tells its own: the
+// statistics' cells when they were written, the tin band's when it was.
+std::string mosaic_summary(const PlanRecord& plan, const std::vector<std::optional<TileRecord>>& done,
+                           const std::string& folder)
 {
     GridReport sum;
     std::int64_t cols = 0, rows = 0;
@@ -322,6 +356,10 @@ std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, c
         const TileRecord& r = *done[n];
         sum.gridded += r.gridded, sum.read += r.read;
         sum.with_points += r.cells.with_points, sum.filled += r.cells.filled, sum.nodata += r.cells.nodata;
+        if (r.cells.tin) {
+            TinFigures& tin = sum.tin ? *sum.tin : sum.tin.emplace();
+            tin.with_value += r.cells.tin->with_value, tin.nodata += r.cells.tin->nodata;
+        }
         cols = std::max(cols, r.col + r.cols), rows = std::max(rows, r.row + r.rows);
     }
     std::ostringstream s;
@@ -329,7 +367,8 @@ std::string mosaic_summary(const std::vector<std::optional<TileRecord>>& done, c
       << " cells in all\n";
     s << "points: " << sum.gridded << " in the grid's cells (the tiles read " << sum.read
       << ": a file is read by each tile it reaches)\n";
-    s << cells_line(sum, done[1]->nodata_value);
+    if (done[1]->statistics) s << cells_line(sum, done[1]->nodata_value);
+    if (sum.tin) s << tin_lines(*sum.tin, done[1]->nodata_value) << tin_notes(plan, done);
     s << "mosaic: " << folder << "/mosaic.vrt\n";
     return s.str();
 }
@@ -382,11 +421,15 @@ std::string finish_tile_job(const GridOptions& o, const GridReport& r)
                          std::generic_category().message(errno) + ")");
     const std::string text = record_text(o, r, *tile);
     write_bytes(o.output + record_extension, std::vector<unsigned char>(text.begin(), text.end()), {});
-    const long long cells = r.with_points + r.filled + r.nodata;
+    const long long cells = r.cols * r.rows;
+    std::string nodata = statistics_written(o) ? std::to_string(r.nodata) + " nodata" : "";
+    if (r.tin)
+        nodata += (nodata.empty() ? std::to_string(r.tin->nodata) + " nodata in the tin band"
+                                  : ", " + std::to_string(r.tin->nodata) + " in the tin band");
     return "tile " + std::to_string(o.job->number) + "/" + std::to_string(o.job->of) + ": " +
            std::to_string(r.gridded) + (r.gridded == 1 ? " point, " : " points, ") + std::to_string(r.files) +
-           (r.files == 1 ? " file, " : " files, ") + std::to_string(cells) + " cells (" + std::to_string(r.nodata) +
-           " nodata) -> " + o.output + "\n";
+           (r.files == 1 ? " file, " : " files, ") + std::to_string(cells) + " cells (" + nodata + ") -> " + o.output +
+           "\n";
 }
 
 std::string mosaic_step(const GridOptions& o)
@@ -434,7 +477,7 @@ std::string mosaic_step(const GridOptions& o)
         throw InputError(folder + ": " + std::to_string(missing.size()) + " of " + std::to_string(lines) +
                          " tiles are not done (" + lines_listed(missing) + " of jobs.txt: " + listed(tiles) +
                          "): run " + (missing.size() == 1 ? "it" : "them") + " again, then --mosaic again");
-    return mosaic_summary(done, folder);
+    return mosaic_summary(plan, done, folder);
 }
 
 }  // namespace kestranov::gridder

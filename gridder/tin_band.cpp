@@ -81,6 +81,8 @@ void TinVertices::add(const Point* points, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
         const Point& p = points[k];
+        const std::int64_t col = lattice_column(lattice_, p.x), row = lattice_row(lattice_, p.y);
+        gridded_ += col >= 0 && col < lattice_.cols && row >= 0 && row < lattice_.rows;
         if (std::isnan(p.z) || !std::all_of(reach_.begin(), reach_.end(), [&p](const Lattice& l) {
                 return lattice_column(l, p.x) != beyond_ring && lattice_row(l, p.y) != beyond_ring;
             }))

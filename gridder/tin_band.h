@@ -29,6 +29,12 @@ constexpr std::uint64_t tin_vertex_bytes = sizeof(tin::Vertex);
 constexpr std::uint64_t tin_triangulation_bytes = 72;
 constexpr std::uint64_t tin_bytes_per_vertex = tin_vertex_bytes + tin_triangulation_bytes;
 
+// The band's values: a double a cell of the grid, not of its ring.
+inline double tin_band_bytes(const Lattice& l)
+{
+    return static_cast<double>(sizeof(double)) * static_cast<double>(l.cols) * static_cast<double>(l.rows);
+}
+
 // What the summary tells of the band.
 struct TinFigures {
     long long with_value = 0, nodata = 0;
@@ -65,6 +71,9 @@ public:
     // elevation left out as the statistics leave it.
     void add(const Point* points, std::size_t count);
     std::size_t size() const { return vertices_.size(); }
+    // The points added that fell in the cells of the lattice (not its ring
+    // nor a tile's buffer), as the statistics' grid counts them.
+    long long gridded() const { return gridded_; }
 
     // The band: the vertices triangulated (taken over) and sampled;
     // `max_edge` infinite for no limit. Throws InputError for coordinates
@@ -78,6 +87,7 @@ private:
     std::vector<Lattice> reach_;
     std::uint64_t room_;
     std::vector<tin::Vertex> vertices_;
+    long long gridded_ = 0;
 };
 
 // The summary's line of the band, and its note when it has one.

@@ -2,7 +2,8 @@
 # Demo: writes a synthetic 300 m x 300 m airborne LIDAR cloud, then grids it
 # with kestranov twice, answering its questions from scripted input: once to
 # an ASCII grid, once to a 16-bit raster in centimetres; then kestranov-grid's
-# ground model, and the same as a plan of 4 tiles run by GNU parallel.
+# ground model beside the TIN of the same points (one picture of both), and
+# the ground model as a plan of 4 tiles run by GNU parallel.
 #
 # usage: tools/demo.sh BUILD_DIR      (`make demo` runs tools/demo.sh build)
 #
@@ -136,15 +137,51 @@ else
   echo "== GeoTIFFs: kestranov-export is not built (it needs GDAL: Debian's libgdal-dev)"
 fi
 
+# side_by_side LEFT.tif RIGHT.tif COLS ROWS OUT.vrt: a GDAL virtual raster
+# of the two grids' first bands, LEFT west of RIGHT with 8 nodata columns
+# between them, for one picture of both.
+side_by_side() {
+  local gap=8
+  {
+    echo "<VRTDataset rasterXSize=\"$(($3 * 2 + gap))\" rasterYSize=\"$4\">"
+    echo "  <VRTRasterBand dataType=\"Float32\" band=\"1\">"
+    echo "    <NoDataValue>-9999</NoDataValue>"
+    local file at=0
+    for file in "$1" "$2"; do
+      echo "    <SimpleSource>"
+      echo "      <SourceFilename relativeToVRT=\"1\">$(basename "$file")</SourceFilename>"
+      echo "      <SourceBand>1</SourceBand>"
+      echo "      <SrcRect xOff=\"0\" yOff=\"0\" xSize=\"$3\" ySize=\"$4\"/>"
+      echo "      <DstRect xOff=\"$at\" yOff=\"0\" xSize=\"$3\" ySize=\"$4\"/>"
+      echo "    </SimpleSource>"
+      at=$(($3 + gap))
+    done
+    echo "  </VRTRasterBand>"
+    echo "</VRTDataset>"
+  } >"$5"
+}
+
 if [ -n "$gridder" ]; then
   echo
   echo "== Ground only (kestranov-grid): the same scene as a survey LAS, class 2, 1 m"
   "$make_cloud" "$images/survey.las" --points 300000 --size 300 --las --survey
-  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 -o "$images/ground.tif"
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 -o "$images/ground.tif" |
+    tee "$demo/ground.out"
   "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 -q -o "$images/ground.asc"
   if [ -n "$summary" ]; then (cd "$root" && "$summary" "${images#"$root"/}/ground.tif"); fi
+  echo
+  echo "== The ground TIN (kestranov-grid --output-type tin): the same points triangulated, no holes"
+  "$gridder" "$images/survey.las" --cell 1 --class 2 --keep lowest --srs EPSG:32642 --output-type tin \
+    -o "$images/ground_tin.tif"
   if [ -n "$preview" ]; then
     "$preview" "$images/ground.asc" -o "$images/ground.png" && echo "   ${images#"$root"/}/ground.png"
+    "$preview" "$images/ground_tin.tif" -o "$images/ground_tin.png" && echo "   ${images#"$root"/}/ground_tin.png"
+    # Side by side: the lowest ground point of each cell (holes under the
+    # roofs), then the TIN of the same points.
+    read -r cols rows < <(sed -n 's/^grid: \([0-9]*\) x \([0-9]*\) cells.*/\1 \2/p' "$demo/ground.out")
+    side_by_side "$images/ground.tif" "$images/ground_tin.tif" "$cols" "$rows" "$images/ground_and_tin.vrt"
+    "$preview" "$images/ground_and_tin.vrt" -o "$images/ground_and_tin.png" &&
+      echo "   ${images#"$root"/}/ground_and_tin.png (left: class 2 kept lowest, with holes; right: its TIN)"
   fi
 else
   echo

@@ -194,6 +194,7 @@ Planned plan_and_run(std::vector<std::string> args, const char* tile, const fs::
         std::string::npos)
         << p.mosaic;
     EXPECT_EQ(line_of(p.mosaic, "cells: "), line_of(p.single, "cells: ")) << p.mosaic << p.single;
+    EXPECT_EQ(line_of(p.mosaic, "tin: "), line_of(p.single, "tin: ")) << p.mosaic << p.single;
     return p;
 }
 
@@ -500,6 +501,39 @@ TEST(TilePlan, PointsOnTileEdgesFallAsInTheSingleRun)
                                    dir / "ring plan", "sh", dir / "ring.tif");
     EXPECT_EQ(p.jobs.size(), 20u);
     EXPECT_GT(expect_same_grid(dir / "ring plan" / "mosaic.vrt", dir / "ring.tif"), 0);
+
+    // A TIN's tiles read the files of their buffer too: two files of points
+    // at the west and east ends of three tiles, which the single run's
+    // triangles span; the middle tile holds no point of its own, nor its
+    // ring. With a buffer reaching both, every tile is the single run's and
+    // the plan's sums its summary; with none, the middle tile's band is all
+    // nodata, which the last step notes.
+    const fs::path gap = dir / "gap";
+    std::string west, east;
+    for (int j = 0; j < 10; ++j)
+        for (int i = 0; i < 3; ++i) {
+            west += std::to_string(i) + ".5 " + std::to_string(j) + ".5 " + std::to_string(i * j % 7) + "\n";
+            east += std::to_string(27 + i) + ".5 " + std::to_string(j) + ".5 " + std::to_string(i + j) + "\n";
+        }
+    write_file(gap / "west.xyz", west);
+    write_file(gap / "east.xyz", east);
+    const std::vector<std::string> tin = {gap.string(), "--cell", "1",  "--bounds",      "0",
+                                          "0",          "30",     "10", "--output-type", "tin"};
+    const Planned spanned = plan_and_run(tin, "10", dir / "tin plan", "sh", dir / "tin.tif", {"--buffer", "20"});
+    EXPECT_EQ(expect_same_grid(dir / "tin plan" / "mosaic.vrt", dir / "tin.tif"), 0);
+    EXPECT_NE(spanned.mosaic.find("\npoints: 60 in the grid's cells"), std::string::npos) << spanned.mosaic;
+    EXPECT_NE(spanned.mosaic.find("\ntin: 300 cells with a value, 0 nodata (-9999)\n"), std::string::npos);
+    EXPECT_EQ(spanned.mosaic.find("\ncells: "), std::string::npos) << spanned.mosaic;  // no statistic's band
+    std::vector<std::string> unbuffered = tin;
+    unbuffered.insert(unbuffered.end(), {"--tile-size", "10", "--buffer", "0", "-o", (dir / "no buffer").string()});
+    ASSERT_EQ(grid(unbuffered, dir / "nb.log"), 0) << read_file(dir / "nb.log");
+    ASSERT_EQ(shell("sh " + quoted((dir / "no buffer" / "jobs.txt").string()), dir / "nb.ran"), 0);
+    EXPECT_EQ(grid({"--mosaic", (dir / "no buffer").string()}, dir / "nb.mosaic"), 0);
+    EXPECT_NE(read_file(dir / "nb.mosaic")
+                  .find("\nnote: tiles/1_0.tif: the tin band is all nodata: its 0 points hold 0 distinct (X, Y), "
+                        "fewer than 3, and span no triangle\nmosaic: "),
+              std::string::npos)
+        << read_file(dir / "nb.mosaic");
 }
 
 // The real samples: a LAS delivery and the same points as LAZ 1.4 under
