@@ -202,8 +202,8 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         if (!crs) crs = choose_crs(o, seen);
     };
     steps.make_grid = [&](bool from_headers) {
-        grid.reset();  // a grid made before goes first
-        std::string error = "not tried";
+        grid.reset();                    // a grid made before goes first
+        std::string error = "not made";  // the headers' range, past what the records can fill
         if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
             error = grid_within_memory(o, l, grid);
         if (!error.empty() && !from_headers) throw InputError(error);
@@ -234,9 +234,11 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
-    if (grid) settle_statistics(o, *grid, report);
+    if (grid)
+        settle_statistics(o, *grid, report);
+    else if (tin)
+        report.gridded = tin->gridded();  // no statistic's grid counted them
     TinBand band;
-    if (tin) report.gridded = tin->gridded();
     if (tin) band = std::move(*tin).sample(o.keep, o.max_edge.value_or(HUGE_VAL), o.nodata), report.tin = band.figures;
     tin.reset();
     if (o.gaps_fail && report.tin && report.tin->nodata > 0)
