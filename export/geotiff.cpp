@@ -398,7 +398,8 @@ std::string encoding_failed(const ElevationGrid& grid)
 // workers, written in the same order whatever their number. Beyond the
 // grid and its overviews, GDAL holds the tiles being compressed (a few per
 // worker, 1 MB each in Float32) and the file, compressed, which is then
-// copied out once.
+// copied out once. DEFLATE's level 5 rather than its usual 6: a quarter
+// less time for files half a percent larger.
 std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& source, const GeoTiffBand& band,
                                      const std::string& input)
 {
@@ -406,9 +407,9 @@ std::vector<unsigned char> cog_bytes(const ElevationGrid& grid, GDALDataset& sou
     if (!gtiff) throw ModelError(input, "GDAL has no GeoTIFF driver");
     const std::string side = std::to_string(tile_side), width = "BLOCKXSIZE=" + side, height = "BLOCKYSIZE=" + side;
     const std::string threads = "NUM_THREADS=" + std::to_string(std::max(1, band.threads));
-    const char* const options[] = {"TILED=YES",   width.c_str(),     height.c_str(),           "COMPRESS=DEFLATE",
-                                   "PREDICTOR=3", "INTERLEAVE=BAND", "COPY_SRC_OVERVIEWS=YES", threads.c_str(),
-                                   nullptr};
+    const char* const options[] = {"TILED=YES",     width.c_str(), height.c_str(),    "COMPRESS=DEFLATE",
+                                   "PREDICTOR=3",   "ZLEVEL=5",    "INTERLEAVE=BAND", "COPY_SRC_OVERVIEWS=YES",
+                                   threads.c_str(), nullptr};
     const MemoryFile file;
     {
         const Dataset written(
