@@ -237,7 +237,7 @@ private:
     {
         std::vector<double> cells(static_cast<std::size_t>(w));
         for (int r = 0; r < h; ++r) {
-            const double* row = rows_(static_cast<std::size_t>(y + r)) + x;
+            const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
             for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = std::isnan(row[c]) ? nodata_ : row[c];
             GDALCopyWords64(cells.data(), GDT_Float64, sizeof(double), static_cast<GByte*>(data) + r * line, type,
                             static_cast<int>(pixel), w);
