@@ -186,11 +186,12 @@ ChildRun full_run(const fs::path& cloud, const std::string& answers, const std::
 #ifdef KESTRANOV_GRID_BINARY
 // kestranov-grid on the same cloud and cell, on `threads` threads: to an
 // ESRI grid as the console writes its ASCII grid, or with `statistics`
-// (--output-type) to a GeoTIFF.
-ChildRun grid_command_run(const fs::path& cloud, int threads, const std::string& statistics = "")
+// (--output-type), or `tif`, to a GeoTIFF.
+ChildRun grid_command_run(const fs::path& cloud, int threads, const std::string& statistics = "", bool tif = false)
 {
-    const fs::path out = fs::temp_directory_path() /
-                         ("kestranov-bench-grid-" + std::to_string(getpid()) + (statistics.empty() ? ".asc" : ".tif"));
+    const bool asc = statistics.empty() && !tif;
+    const fs::path out =
+        fs::temp_directory_path() / ("kestranov-bench-grid-" + std::to_string(getpid()) + (asc ? ".asc" : ".tif"));
     const std::string cloud_text = cloud.string(), out_text = out.string(), threads_text = std::to_string(threads);
     std::vector<const char*> argv = {KESTRANOV_GRID_BINARY, cloud_text.c_str(),   "--cell", "1",
                                      "--threads",           threads_text.c_str(), "-q",     "-o",
@@ -319,7 +320,8 @@ int main(int argc, char** argv)
         std::string env;  // KESTRANOV_THREADS for the full run
         std::vector<double> floor, extent, full, command;
         std::vector<double> max_tif, mean_count_tif;  // kestranov-grid to a GeoTIFF: max alone, mean and count
-        long peak_kib = 0;
+        std::vector<double> tif;                      // kestranov-grid's default grid to a GeoTIFF, not an ESRI grid
+        long peak_kib = 0, asc_kib = 0, tif_kib = 0;
     };
     const int cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     std::vector<Setting> settings(2);
@@ -343,7 +345,11 @@ int main(int argc, char** argv)
             const ChildRun g = grid_command_run(cloud, s.threads);
             if (g.status != 0) std::fprintf(stderr, "  kestranov-grid ended with status %d\n", g.status);
             s.command.push_back(g.seconds);
+            s.asc_kib = std::max(s.asc_kib, g.peak_kib);
             if (with_statistics) {
+                const ChildRun t = grid_command_run(cloud, s.threads, "", true);
+                s.tif.push_back(t.seconds);
+                s.tif_kib = std::max(s.tif_kib, t.peak_kib);
                 s.max_tif.push_back(grid_command_run(cloud, s.threads, "max").seconds);
                 s.mean_count_tif.push_back(grid_command_run(cloud, s.threads, "mean,count").seconds);
             }
@@ -385,6 +391,16 @@ int main(int argc, char** argv)
         if (!s.command.empty())
             std::printf("  kestranov-grid, %-18s %7.3f s  %5.2f x the full run on as many threads\n",
                         threads_label(s.threads).c_str(), median(s.command), median(s.command) / median(s.full));
+    // Beyond the grid, the GeoTIFF's run holds GDAL's libraries, the
+    // overviews (a third of a band at most, in the file's type), the tiles
+    // being compressed (a few per thread) and the compressed file.
+    for (const Setting& s : settings)
+        if (!s.tif.empty())
+            std::printf(
+                "  kestranov-grid to .tif, %-10s %7.3f s against .asc %7.3f s  %5.2f x  peak RSS %.1f against %.1f "
+                "MiB\n",
+                threads_label(s.threads).c_str(), median(s.tif), median(s.command), median(s.tif) / median(s.command),
+                s.tif_kib / 1024.0, s.asc_kib / 1024.0);
     for (const Setting& s : settings)
         if (!s.mean_count_tif.empty())
             std::printf("  kestranov-grid to .tif, %-10s max %7.3f s, mean,count %7.3f s  %5.2f x max alone\n",

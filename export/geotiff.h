@@ -1,7 +1,8 @@
 #pragma once
 // The model as a Cloud Optimized GeoTIFF, through GDAL: one Float32 band of
 // elevations (in the unit of its coordinate system when it has one), tiled,
-// DEFLATE with the floating-point predictor, with overviews.
+// DEFLATE with the floating-point predictor, with overviews; several bands
+// each in tiles of its own.
 
 #include <cstddef>
 #include <functional>
@@ -31,9 +32,10 @@ struct GeoTiffBand {
     int threads = 1;
 };
 
-// Fills `values` (the grid's cols) with row `row`, north first; NaN where a
-// cell holds no value.
-using GridRows = std::function<void(std::size_t row, double* values)>;
+// Row `row` of a band (north first): its cells where they lie, the grid's
+// cols of them, NaN where a cell holds no value. The encoder reads them in
+// place, and more than once, while it runs.
+using GridRows = std::function<const double*(std::size_t row)>;
 
 // The whole file's bytes, for a grid whose frame (rows, cols, cellsize,
 // corner, nodata) is `frame` and whose cells come from `rows`; its `z` is

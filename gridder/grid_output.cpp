@@ -32,17 +32,12 @@ void write_geotiff(const GridOptions& o, const Lattice& l, const LatticeGrid* gr
     std::vector<std::string> descriptions;
     const bool described = !o.statistics.empty() || o.tin_band;
     for (std::size_t k = 0; grid && k < grid->statistics().size(); ++k) {
-        bands.push_back([grid, &frame, k](std::size_t r, double* values) {
-            const double* row = grid->row(k, static_cast<std::int64_t>(r));
-            std::copy(row, row + frame.cols, values);
-        });
+        bands.push_back([grid, k](std::size_t r) { return grid->row(k, static_cast<std::int64_t>(r)); });
         if (described) descriptions.emplace_back(name_of(grid->statistics()[k]));
     }
     if (o.tin_band) {
         const auto at = static_cast<std::ptrdiff_t>(*o.tin_band);
-        bands.insert(bands.begin() + at, [&tin, &frame](std::size_t r, double* values) {
-            std::copy_n(tin.begin() + static_cast<std::ptrdiff_t>(r * frame.cols), frame.cols, values);
-        });
+        bands.insert(bands.begin() + at, [&tin, &frame](std::size_t r) { return tin.data() + r * frame.cols; });
         descriptions.insert(descriptions.begin() + at, "tin");
     }
     write_bytes(o.output, gdal().encode_geotiff_bands(frame, bands, descriptions, band, o.output), inputs);

@@ -26,10 +26,7 @@ void write_console_geotiff(const GridOptions& o, GridView view, const Extents& e
     exporter::GeoTiffBand band;
     band.float64 = o.float64, band.program = "kestranov-grid";
     if (const auto& crs = report.system.crs) band.srs_wkt = crs->wkt, band.unit = crs->unit_code;
-    const exporter::GridRows rows = [&](std::size_t r, double* values) {
-        const double* row = view.dtab[r];
-        std::copy(row, row + frame.cols, values);
-    };
+    const exporter::GridRows rows = [&view](std::size_t r) -> const double* { return view.dtab[r]; };
     write_bytes(o.output, gdal().encode_geotiff(frame, rows, band, o.output), inputs);
 }
 

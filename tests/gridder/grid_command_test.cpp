@@ -12,6 +12,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -457,6 +458,61 @@ TEST(GridCommand, StatisticsAreExactWhateverTheThreadsAndTheOrder)
     double in_file_order = 0;
     for (int k = 0; k < 301; ++k) in_file_order += pts[static_cast<std::size_t>(k)][2];
     EXPECT_NE(in_file_order / 301, band[2][0]);
+}
+
+// A grid wider than a tile, two bands: a Cloud Optimized GeoTIFF (GDAL's
+// own checker says so where it is installed) with the overviews it needs,
+// each band in tiles of its own, the same bytes whether one thread
+// compresses the tiles or three, and each cell's mean and count read back.
+TEST(GridCommand, AGeoTiffOfSeveralTilesIsACogWhateverTheThreads)
+{
+    TempDir dir;
+    // 1100 x 3 cells: three tiles a row, overviews 550 and 275 wide. The
+    // middle row's cell c holds c % 3 points: c % 7, then 2 higher each.
+    std::vector<std::vector<double>> pts;
+    for (int c = 0; c < 1100; ++c)
+        for (int k = 0; k < c % 3; ++k) pts.push_back({c + 0.5, 1.5, static_cast<double>(c % 7 + 2 * k)});
+    write_file(dir / "a.xyz", cloud_text(pts));
+    const auto run = [&](const char* threads, const std::string& out) {
+        const Outcome r =
+            grid({(dir / "a.xyz").string(), "--cell", "1", "--bounds", "0", "0", "1100", "3", "--fill", "none",
+                  "--threads", threads, "--output-type", "mean,count", "-o", (dir / out).string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return read_file(dir / out);
+    };
+    const std::string one = run("1", "one.tif");
+    EXPECT_EQ(run("3", "three.tif"), one);
+    GDALAllRegister();
+    GDALDataset* ds = GDALDataset::Open((dir / "one.tif").c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+    ASSERT_NE(ds, nullptr);
+    EXPECT_STREQ(ds->GetMetadataItem("INTERLEAVE", "IMAGE_STRUCTURE"), "BAND");
+    std::vector<std::vector<double>> band(2, std::vector<double>(3300));
+    for (int k = 0; k < 2; ++k) {
+        GDALRasterBand* b = ds->GetRasterBand(k + 1);
+        EXPECT_EQ(b->GetDescription(), std::string(k ? "count" : "mean"));
+        EXPECT_EQ(b->GetOverviewCount(), 2);
+        EXPECT_EQ(
+            b->RasterIO(GF_Read, 0, 0, 1100, 3, band[static_cast<std::size_t>(k)].data(), 1100, 3, GDT_Float64, 0, 0),
+            CE_None);
+    }
+    GDALClose(GDALDataset::ToHandle(ds));
+    for (std::size_t at = 0; at < 3300; ++at) {
+        const std::size_t row = at / 1100, c = at % 1100, n = row == 1 ? c % 3 : 0;
+        SCOPED_TRACE(std::to_string(row) + " " + std::to_string(c));
+        EXPECT_EQ(band[0][at], n ? static_cast<double>(c % 7 + n - 1) : -9999);
+        EXPECT_EQ(band[1][at], static_cast<double>(n));
+        if (HasFailure()) break;
+    }
+    const char* checker = "/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
+    if (!fs::exists(checker) || !fs::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "GDAL's COG checker is missing: " << checker;
+    const std::string command = std::string("/usr/bin/python3 ") + checker + " " + (dir / "one.tif").string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    for (int ch = 0; (ch = std::fgetc(pipe)) != EOF;) said += static_cast<char>(ch);
+    EXPECT_EQ(pclose(pipe), 0) << said;
+    EXPECT_EQ(said.rfind((dir / "one.tif").string() + " is a valid cloud optimized GeoTIFF\n", 0), 0u) << said;
 }
 
 // Without --bounds the extent is the points', snapped outward to multiples
