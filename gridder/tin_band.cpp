@@ -41,9 +41,9 @@ std::string no_triangle_note(std::vector<tin::Vertex> vertices)
 
 std::optional<std::uint64_t> tin_vertex_bound(const SeenFiles& seen)
 {
-    if (seen.size() < 2) return std::nullopt;
+    if (seen.empty()) return std::nullopt;
     std::uint64_t bound = 0;
-    for (std::size_t m = 1; m < seen.size(); ++m) {
+    for (std::size_t m = 0; m < seen.size(); ++m) {
         const FirstReading& f = seen[m].first;
         // A LAZ file whose extent came from its header had no point decoded:
         // its record count is all there is to go by.
