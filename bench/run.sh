@@ -65,9 +65,10 @@ fi
 peer="$build/bench/tin_cgal_peer"
 tin_runs=${TIN_RUNS:-3}
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-timed() {  # command...: "wall cpu" of one run, its output dropped
-    local TIMEFORMAT='%R %U %S'
-    { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
+timed() {  # command...: "wall cpu" of one run, its output dropped; a failed run stops the benchmark
+    local TIMEFORMAT='%R %U %S' t
+    t=$({ time "$@" >/dev/null 2>&1; } 2>&1) || { echo "run.sh: failed: $*" >&2; return 1; }
+    awk '{printf "%.3f %.3f\n", $1, $2 + $3}' <<<"$t"
 }
 tin_row() {  # label file cell
     local label=$1 file=$2 cell=$3 k
