@@ -58,5 +58,55 @@ if [ -x "$grid" ] && command -v parallel >/dev/null 2>&1; then
          "plan ${plan} ms, tiles ${run} ms, against the single run's ${single} ms (each tile reads the one file)"
     rm -rf "$tiles" "$dir/single_20m_scan.tif"
 fi
+# The tin band against CGAL's Delaunay triangulation (bench/tin_cgal_peer.cpp):
+# our whole run, reading and writing included, on 1 and 2 threads, beside
+# CGAL's triangulation and interpolation alone, its points already in
+# memory. Wall and CPU seconds, each the median of TIN_RUNS runs (default 3)
+# taken in turn; the ratios are ours over CGAL's.
+peer="$build/bench/tin_cgal_peer"
+tin_runs=${TIN_RUNS:-3}
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+timed() {  # command...: "wall cpu" of one run, its output dropped; a failed run stops the benchmark
+    local TIMEFORMAT='%R %U %S' t
+    t=$({ time "$@" >/dev/null 2>&1; } 2>&1) || { echo "run.sh: failed: $*" >&2; return 1; }
+    awk '{printf "%.3f %.3f\n", $1, $2 + $3}' <<<"$t"
+}
+tin_row() {  # label file cell
+    local label=$1 file=$2 cell=$3 k
+    if [ ! -f "$file" ]; then
+        echo "== tin, $label: skipped, $file is missing"
+        return
+    fi
+    if [ ! -x "$grid" ]; then
+        echo "== tin, $label: skipped, kestranov-grid was not built (GDAL missing)"
+        return
+    fi
+    local out="$dir/tin_$label.tif" ours1=() ours2=() cgal=() line=""
+    for ((k = 0; k < tin_runs; k++)); do
+        ours1+=("$(timed "$grid" "$file" --cell "$cell" --output-type tin --threads 1 -q -o "$out")")
+        ours2+=("$(timed "$grid" "$file" --cell "$cell" --output-type tin --threads 2 -q -o "$out")")
+        if [ -x "$peer" ]; then cgal+=("$("$peer" "$file" "$cell")"); fi
+    done
+    rm -f "$out"
+    local w1 c1 w2 c2
+    w1=$(printf '%s\n' "${ours1[@]}" | cut -d' ' -f1 | median); c1=$(printf '%s\n' "${ours1[@]}" | cut -d' ' -f2 | median)
+    w2=$(printf '%s\n' "${ours2[@]}" | cut -d' ' -f1 | median); c2=$(printf '%s\n' "${ours2[@]}" | cut -d' ' -f2 | median)
+    echo "== tin, $label at $cell (load $(cut -d' ' -f1-3 /proc/loadavg)):"
+    echo "   ours, whole run, 1 thread:  ${w1} s wall, ${c1} s cpu"
+    echo "   ours, whole run, 2 threads: ${w2} s wall, ${c2} s cpu"
+    if [ ! -x "$peer" ]; then
+        echo "   CGAL: not installed (libcgal-dev), no peer to compare with"
+        return
+    fi
+    # The peer's line ends "both W s wall, C s cpu".
+    local cw cc
+    cw=$(printf '%s\n' "${cgal[@]}" | sed 's/.*both \([0-9.]*\) s wall, \([0-9.]*\) s cpu/\1/' | median)
+    cc=$(printf '%s\n' "${cgal[@]}" | sed 's/.*both \([0-9.]*\) s wall, \([0-9.]*\) s cpu/\2/' | median)
+    echo "   CGAL, triangulation and interpolation alone: ${cw} s wall, ${cc} s cpu (${cgal[0]%%:*})"
+    awk -v w1="$w1" -v c1="$c1" -v w2="$w2" -v cw="$cw" -v cc="$cc" 'BEGIN {
+        printf "   ratios to CGAL: 1 thread %.2f (wall), %.2f (cpu); 2 threads %.2f (wall)\n", w1 / cw, c1 / cc, w2 / cw }'
+}
+tin_row 5m_scan "$dir/5m_scan.xyz" 1
+tin_row autzen_full "$shared/real/autzen_full.laz" 3
 echo "== writers"
 "$bench" "$dir/1m_scan.xyz" --writers

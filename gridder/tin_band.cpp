@@ -7,6 +7,7 @@
 #include "core/megabytes.h"
 #include "core/shortest_text.h"
 #include "gridder/point_inputs.h"
+#include "platform/memory.h"
 #include "tin/delaunay.h"
 #include "tin/sampling.h"
 
@@ -40,9 +41,9 @@ std::string no_triangle_note(std::vector<tin::Vertex> vertices)
 
 std::optional<std::uint64_t> tin_vertex_bound(const SeenFiles& seen)
 {
-    if (seen.size() < 2) return std::nullopt;
+    if (seen.empty()) return std::nullopt;
     std::uint64_t bound = 0;
-    for (std::size_t m = 1; m < seen.size(); ++m) {
+    for (std::size_t m = 0; m < seen.size(); ++m) {
         const FirstReading& f = seen[m].first;
         // A LAZ file whose extent came from its header had no point decoded:
         // its record count is all there is to go by.
@@ -67,6 +68,15 @@ TinVertices::TinVertices(const Lattice& lattice, std::vector<Lattice> reach, std
     : lattice_(lattice), reach_(std::move(reach)), room_(room)
 {
     if (bound && *bound > room_ / tin_bytes_per_vertex) refuse_memory("up to", *bound, room_);
+    // Room for every vertex that can come, at once: no copy as they come,
+    // and pages only touched by the vertices written.
+    if (bound) reserve(*bound);
+}
+
+void TinVertices::reserve(std::uint64_t count)
+{
+    vertices_.reserve(static_cast<std::size_t>(count));
+    prefer_large_pages(vertices_.data(), vertices_.capacity() * sizeof(tin::Vertex));
 }
 
 void TinVertices::grow()
@@ -74,7 +84,7 @@ void TinVertices::grow()
     const std::uint64_t most = room_ / tin_bytes_per_vertex;
     if (vertices_.size() >= most) refuse_memory("more than", most, room_);
     const std::uint64_t doubled = std::max<std::uint64_t>(4096, 2 * static_cast<std::uint64_t>(vertices_.capacity()));
-    vertices_.reserve(static_cast<std::size_t>(std::min(doubled, most)));
+    reserve(std::min(doubled, most));
 }
 
 void TinVertices::add(const Point* points, std::size_t count)

@@ -81,6 +81,7 @@ public:
     TinBand sample(Keep keep, double max_edge, double nodata) &&;
 
 private:
+    void reserve(std::uint64_t count);
     void grow();
 
     Lattice lattice_;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/memory.h"
+
 namespace tin {
 
 namespace {
@@ -32,12 +34,22 @@ std::uint32_t cell_of(double v, double low, double scale)
     return static_cast<std::uint32_t>(std::clamp(cell, 0.0, kLast));
 }
 
+// n keys, their memory asked for large pages before it is first touched.
+std::vector<std::uint64_t> untouched_keys(std::size_t n)
+{
+    std::vector<std::uint64_t> keys;
+    keys.reserve(n);
+    kestranov::prefer_large_pages(keys.data(), n * sizeof(std::uint64_t));
+    keys.resize(n);
+    return keys;
+}
+
 // Least significant digit first, a byte at a time, over the upper 32 bits
 // only: each pass is stable, so keys equal there stay in the order of their
 // low halves (the indices, written in increasing order).
 void sort_by_high_half(std::vector<std::uint64_t>& keys)
 {
-    std::vector<std::uint64_t> other(keys.size());
+    std::vector<std::uint64_t> other = untouched_keys(keys.size());
     for (int shift = 32; shift < 64; shift += 8) {
         std::array<std::size_t, 257> start{};
         for (const std::uint64_t k : keys) ++start[((k >> shift) & 0xFF) + 1];
@@ -84,7 +96,7 @@ std::vector<std::uint32_t> insertion_order(const std::vector<Vertex>& vertices)
     const double scale = extent > 0 ? (1U << kCurveOrder) / extent : 0.0;
     // One 64-bit key a point: its round (the last, half of the points, has
     // the highest key), its curve index, then its own index.
-    std::vector<std::uint64_t> keys(vertices.size());
+    std::vector<std::uint64_t> keys = untouched_keys(vertices.size());
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         const int zeros = std::countr_zero(mixed(i) | (1ULL << (kRounds - 1)));
         const std::uint64_t round = kRounds - 1 - zeros;

@@ -25,7 +25,8 @@ Location locate(const std::vector<Vertex>& vertices, const std::vector<Triangle>
         if (tri.ghost()) return {t, Location::Kind::outside, 0};
         const std::array<Point2, 3> corner{vertices[tri.v[0]].xy(), vertices[tri.v[1]].xy(), vertices[tri.v[2]].xy()};
         std::array<int, 3> side{1, 1, 1};
-        const int first = static_cast<int>(next_random(random) % 3);
+        // 0, 1 or 2 from the high bits, by a multiplication: no division.
+        const int first = static_cast<int>((std::uint64_t{next_random(random)} * 3) >> 32);
         bool moved = false;
         for (int k = 0; k < 3 && !moved; ++k) {
             const int e = (first + k) % 3;

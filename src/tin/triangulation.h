@@ -40,8 +40,9 @@ struct Triangulation {
     std::vector<Vertex> vertices;
     // The triangles and the ghosts; empty when the points do not span a plane.
     std::vector<Triangle> triangles;
-    // The most bytes the construction held at once (vertices, insertion
-    // order, triangles), counted from the capacities.
+    // The most bytes the construction held at once (the vertices, their
+    // copy in insertion order, that order, the triangles), counted from the
+    // capacities.
     std::size_t construction_bytes = 0;
 
     bool empty() const { return triangles.empty(); }

@@ -1371,6 +1371,14 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     EXPECT_NE(error_of([&] { grows.add(pts.data(), pts.size()); }).find("the TIN of more than 1000 vertices"),
               std::string::npos);
     EXPECT_LE(grows.size(), 1000u);
+    // The first reading's kept points of every file bound the vertices; no
+    // first reading, no bound.
+    kestranov::SeenFiles seen(2);
+    seen[0].tally.kept = 7, seen[1].tally.kept = 5;
+    EXPECT_EQ(kestranov::gridder::tin_vertex_bound(seen), std::optional<std::uint64_t>(12));
+    seen.resize(1);
+    EXPECT_EQ(kestranov::gridder::tin_vertex_bound(seen), std::optional<std::uint64_t>(7));
+    EXPECT_EQ(kestranov::gridder::tin_vertex_bound({}), std::nullopt);
 }
 
 // GDAL is a module beside the executable, opened only by the runs that need
