@@ -182,10 +182,14 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
     const auto offset = field<std::uint32_t>(good, 96);
     using Why = kestranov::RefusalReason;
     const std::uint64_t size = good.size();
+    struct Refused {
+        Why reason;
+        std::array<std::uint64_t, 4> facts;
+    };
     struct Case {
         std::function<void(std::string&)> change;
         std::string says;
-        kestranov::Refusal why{};  // none: a fault other than a refusal
+        Refused why{Why::none, {}};  // none: a fault other than a refusal
         std::string name = "p.las";
     };
     const std::string path = "File c:\\images\\zone1\\p.las";
@@ -195,7 +199,7 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
          {Why::too_short_for_las, {100, 227}}},
         {[](std::string& b) { b[3] = 'X'; },
          path + ": not a LAS file: it does not begin with \"LASF\"",
-         {Why::not_las}},
+         {Why::not_las, {}}},
         {[](std::string& b) { patch<std::uint16_t>(b, 94, 200); },
          "its LAS header size of 200 bytes is impossible",
          {Why::las_header_size, {200, size}}},
@@ -232,10 +236,10 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
         // The compression bits make the file LAZ, which says how in a VLR.
         {[](std::string& b) { b[104] = static_cast<char>(0x83); },
          path + ": its header says its points are compressed",
-         {Why::no_laszip_vlr}},
+         {Why::no_laszip_vlr, {}}},
         {[](std::string& b) { b[104] = 0x43; },
          "but it has no LASzip VLR (user id \"laszip encoded\", record 22204)",
-         {Why::no_laszip_vlr}},
+         {Why::no_laszip_vlr, {}}},
         {[](std::string& b) { patch<std::uint16_t>(b, 105, 11); },
          "records of 11 bytes are shorter than the 12 bytes",
          {Why::las_records_below_xyz, {11}}},
@@ -263,8 +267,9 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
         c.change(bytes);
         const auto e = read_error_of(c.name, bytes);
         ASSERT_TRUE(e) << c.says;
-        EXPECT_EQ(e->fault == kestranov::ReadFault::refused, static_cast<bool>(c.why)) << c.says;
-        EXPECT_EQ(e->refusal, c.why) << c.says;
+        EXPECT_EQ(e->fault == kestranov::ReadFault::refused, c.why.reason != Why::none) << c.says;
+        EXPECT_EQ(e->refusal.reason, c.why.reason) << c.says;
+        EXPECT_EQ(e->refusal.facts, c.why.facts) << c.says;
         Session s;
         s.put(c.name, bytes);
         EXPECT_EQ(s.run(gridding_answers({"p"}, "1", 0) + "dem\n0\n"), 1) << c.says;

@@ -77,7 +77,9 @@ TEST(LazFormat, VlrsAndItemListsNoLaszipWritesAreRefused)
         const LaszipVlr v = parse_laszip_vlr(bytes(c.vlr), c.vlr.size(), why);
         if (!why) why = check_laz_items(v, c.format, c.record);
         EXPECT_EQ(why, c.want) << refusal_words(why);
-        if (*c.words) EXPECT_EQ(refusal_words(why), c.words);
+        if (*c.words) {
+            EXPECT_EQ(refusal_words(why), c.words);
+        }
     }
 }
 
@@ -148,7 +150,9 @@ TEST(LazFormat, ChunkTables)
                                     c.variable ? variable : fixed, 329, c.points, why);
         EXPECT_TRUE(chunks.empty()) << c.words;
         EXPECT_EQ(why, c.want) << refusal_words(why);
-        if (*c.words) EXPECT_EQ(refusal_words(why), c.words);
+        if (*c.words) {
+            EXPECT_EQ(refusal_words(why), c.words);
+        }
     }
     EXPECT_TRUE(decode_chunk_table(bytes(table), bytes(table, 6), 0, fixed, 329, 0, why).empty());
     EXPECT_FALSE(why);
