@@ -62,11 +62,11 @@ enum class RefusalReason : std::uint8_t {
     laszip_coder,               // coder
     laz_waveforms,              // point format
     laz_point_format,           // point format
-    laz_uncompressed,           //
-    laz_pointwise,              //
+    laz_uncompressed,           // compressor 0 (no facts)
+    laz_pointwise,              // compressor 1 (no facts)
     laz_compressor_for_chunks,  // compressor, point format (0 to 3: LASzip writes 2)
     laz_compressor_for_layers,  // compressor, point format (6 to 8: LASzip writes 3)
-    laz_chunks_of_none,         //
+    laz_chunks_of_none,         // chunks of 0 points (no facts)
     laz_items_unlike_format,    // point format; items
     laz_items_sum,              // their bytes, record length; items
     laz_items_of_laszip1,       // the item
