@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -74,6 +75,26 @@ std::string failure_of(Step&& step)
     } catch (const kestranov::Fatal& e) {
         return e.text;
     }
+}
+
+// The failure of one reading of `bytes` as point file `name` straight from
+// the reading library, without a front end: its code and facts; nullopt
+// when the file reads.
+inline std::optional<kestranov::ReadError> read_error_of(const std::string& name, const std::string& bytes,
+                                                         const kestranov::ReadingOptions& reading = {})
+{
+    TempDir dir;
+    write_file(dir.path() / name, bytes);
+    const kestranov::PointFiles files{dir.path().string() + "/", {name}, reading};
+    kestranov::SeenFile seen;
+    try {
+        kestranov::ReadingEvents none;
+        kestranov::read_point_file(
+            none, files, 0, [](const kestranov::Point*, std::size_t) {}, seen);
+    } catch (const kestranov::ReadError& e) {
+        return e;
+    }
+    return std::nullopt;
 }
 
 // The one fixture: a run's state wired to string streams and a fresh temp

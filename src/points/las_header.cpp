@@ -9,10 +9,7 @@ namespace kestranov {
 
 namespace {
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why)
-{
-    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
-}
+using Why = RefusalReason;
 
 LasHeader fields(const unsigned char* b, std::size_t n)
 {
@@ -47,34 +44,26 @@ LasHeader fields(const unsigned char* b, std::size_t n)
 void check_version(const LasHeader& h, const std::string& path)
 {
     if (h.version_major != 1 || h.version_minor > 4)
-        refuse(path, "its LAS version " + std::to_string(h.version_major) + "." + std::to_string(h.version_minor) +
-                         " is none of 1.0 to 1.4");
+        refuse(path, {Why::las_version, {h.version_major, h.version_minor}});
 }
 
 void check_layout(const LasHeader& h, std::uint64_t file_size, const std::string& path)
 {
-    const std::string size = " (the file has " + std::to_string(file_size) + " bytes)";
     if (h.header_size < las_legacy_header || h.header_size > file_size)
-        refuse(path, "its LAS header size of " + std::to_string(h.header_size) + " bytes is impossible" + size);
-    const std::string points = "its offset to the LAS points, " + std::to_string(h.offset_to_points) + ",";
+        refuse(path, {Why::las_header_size, {h.header_size, file_size}});
     if (h.offset_to_points < h.header_size)
-        refuse(path, points + " is below its header size of " + std::to_string(h.header_size) + " bytes");
-    if (h.offset_to_points > file_size) refuse(path, points + " lies beyond the end of the file" + size);
+        refuse(path, {Why::las_points_below_header, {h.offset_to_points, h.header_size}});
+    if (h.offset_to_points > file_size) refuse(path, {Why::las_points_beyond_end, {h.offset_to_points, file_size}});
 }
 
 void check_points(const LasHeader& h, const std::string& path)
 {
-    if (h.point_format() > 10)
-        refuse(path, "its LAS point data format " + std::to_string(h.point_format()) + " is none of 0 to 10");
-    if (h.record_length < 12)
-        refuse(path, "its LAS point records of " + std::to_string(h.record_length) +
-                         " bytes are shorter than the 12 bytes of X, Y and Z");
-    for (int a = 0; a < 3; ++a) {
-        const std::string axis(1, "XYZ"[a]);
-        if (!std::isfinite(h.scale[a]) || h.scale[a] == 0.0)
-            refuse(path,
-                   "its LAS scale factor for " + axis + " is " + (h.scale[a] == 0.0 ? "0" : "not a finite number"));
-        if (!std::isfinite(h.offset[a])) refuse(path, "its LAS offset for " + axis + " is not a finite number");
+    if (h.point_format() > 10) refuse(path, {Why::las_point_format, {std::uint64_t(h.point_format())}});
+    if (h.record_length < 12) refuse(path, {Why::las_records_below_xyz, {h.record_length}});
+    for (std::uint64_t a = 0; a < 3; ++a) {
+        if (h.scale[a] == 0.0) refuse(path, {Why::las_scale_zero, {a}});
+        if (!std::isfinite(h.scale[a])) refuse(path, {Why::las_scale_not_finite, {a}});
+        if (!std::isfinite(h.offset[a])) refuse(path, {Why::las_offset_not_finite, {a}});
     }
 }
 
@@ -82,10 +71,8 @@ void check_points(const LasHeader& h, const std::string& path)
 
 LasHeader parse_las_header(const unsigned char* b, std::size_t n, std::uint64_t file_size, const std::string& path)
 {
-    if (n >= 4 && std::memcmp(b, "LASF", 4) != 0) refuse(path, "not a LAS file: it does not begin with \"LASF\"");
-    if (n < las_legacy_header)
-        refuse(path, "too short for a LAS file: " + std::to_string(n) + " bytes, where the header alone takes " +
-                         std::to_string(las_legacy_header));
+    if (n >= 4 && std::memcmp(b, "LASF", 4) != 0) refuse(path, {Why::not_las});
+    if (n < las_legacy_header) refuse(path, {Why::too_short_for_las, {n, las_legacy_header}});
     const LasHeader h = fields(b, n);
     check_version(h, path);
     check_layout(h, file_size, path);
@@ -105,9 +92,10 @@ bool las_uncompressed(const unsigned char* b, std::size_t n)
 
 namespace {
 
-// A fact of the header that the reading depends on, as a message shows it.
+// A fact of the header that the reading depends on, in its shortest exact
+// digits.
 struct HeaderFact {
-    const char* name;
+    LasHeaderField field;
     std::string now, first;
 };
 
@@ -126,21 +114,22 @@ std::string shown(double v)
 // cut file.
 void check_same_header(const LasHeader& h, const LasHeader& first, const std::string& path)
 {
+    using F = LasHeaderField;
     const HeaderFact facts[] = {
-        {"offset to the points", std::to_string(h.offset_to_points), std::to_string(first.offset_to_points)},
-        {"point data format", std::to_string(h.format), std::to_string(first.format)},
-        {"record length", std::to_string(h.record_length), std::to_string(first.record_length)},
-        {"point count", std::to_string(h.count), std::to_string(first.count)},
-        {"X scale factor", shown(h.scale[0]), shown(first.scale[0])},
-        {"Y scale factor", shown(h.scale[1]), shown(first.scale[1])},
-        {"Z scale factor", shown(h.scale[2]), shown(first.scale[2])},
-        {"X offset", shown(h.offset[0]), shown(first.offset[0])},
-        {"Y offset", shown(h.offset[1]), shown(first.offset[1])},
-        {"Z offset", shown(h.offset[2]), shown(first.offset[2])}};
+        {F::offset_to_points, std::to_string(h.offset_to_points), std::to_string(first.offset_to_points)},
+        {F::point_data_format, std::to_string(h.format), std::to_string(first.format)},
+        {F::record_length, std::to_string(h.record_length), std::to_string(first.record_length)},
+        {F::point_count, std::to_string(h.count), std::to_string(first.count)},
+        {F::x_scale, shown(h.scale[0]), shown(first.scale[0])},
+        {F::y_scale, shown(h.scale[1]), shown(first.scale[1])},
+        {F::z_scale, shown(h.scale[2]), shown(first.scale[2])},
+        {F::x_offset, shown(h.offset[0]), shown(first.offset[0])},
+        {F::y_offset, shown(h.offset[1]), shown(first.offset[1])},
+        {F::z_offset, shown(h.offset[2]), shown(first.offset[2])}};
     for (const HeaderFact& f : facts)
         if (f.now != f.first)
             throw ReadError{
-                .fault = ReadFault::las_header_changed, .path = path, .field = f.name, .now = f.now, .first = f.first};
+                .fault = ReadFault::las_header_changed, .path = path, .field = f.field, .now = f.now, .first = f.first};
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ struct LazItem {
     std::uint16_t type;
     std::uint16_t size;  // bytes in the uncompressed record
     std::uint16_t version;
+    bool operator==(const LazItem&) const = default;
 };
 
 // What leaves the decoder for each point: the raw coordinate integers (the

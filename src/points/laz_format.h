@@ -10,11 +10,9 @@
 #include <vector>
 
 #include "points/laz_chunk.h"
+#include "points/read_error.h"
 
 namespace kestranov {
-
-// "1 chunk", "3 chunks": a count in a message.
-std::string counted(std::uint64_t n, const char* noun);
 
 struct LaszipVlr {
     std::uint16_t compressor = 0;  // 0 none, 1 point-wise, 2 point-wise chunked, 3 layered chunked
@@ -29,15 +27,14 @@ struct LaszipVlr {
     bool variable_chunks() const { return chunk_size == 0xFFFFFFFFu; }
 };
 
-// Reads the VLR's payload, [p, p + n). Empty `why` on success; otherwise
-// what is wrong with it, to follow "its LASzip VLR " in a message.
-LaszipVlr parse_laszip_vlr(const unsigned char* p, std::size_t n, std::string& why);
+// Reads the VLR's payload, [p, p + n). `why` empty on success; otherwise
+// what is wrong with it.
+LaszipVlr parse_laszip_vlr(const unsigned char* p, std::size_t n, Refusal& why);
 
 // Checks the item list against the header's point format (0 to 10, without
-// the compression bits) and record length; empty when they agree, else the
-// reason (for a refusal: which format or item is not read, and how to
-// recompress).
-std::string check_laz_items(const LaszipVlr& vlr, int point_format, std::size_t record_length);
+// the compression bits) and record length; empty when they agree, else
+// which format, compressor or item is not read.
+Refusal check_laz_items(const LaszipVlr& vlr, int point_format, std::size_t record_length);
 
 struct LazChunk {
     std::uint64_t offset;  // in the file, of the chunk's first byte
@@ -49,11 +46,11 @@ struct LazChunk {
 // (version 0, chunk count). The chunks follow one another from
 // `first_chunk` (the byte after the 8-byte table pointer at the start of
 // the point data); without variable chunks each holds `chunk_size` points,
-// the last one the rest of `total_points`. Empty `why` on success;
+// the last one the rest of `total_points`. `why` empty on success;
 // `ends_early`, where given, tells whether the fault was the table's bytes
 // ending before its last entry (which a file cut short gives).
 std::vector<LazChunk> decode_chunk_table(const unsigned char* table, const unsigned char* end, std::uint32_t chunks,
                                          const LaszipVlr& vlr, std::uint64_t first_chunk, std::uint64_t total_points,
-                                         std::string& why, bool* ends_early = nullptr);
+                                         Refusal& why, bool* ends_early = nullptr);
 
 }  // namespace kestranov

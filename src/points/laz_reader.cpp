@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "points/las_axis.h"
@@ -29,10 +30,7 @@ constexpr std::uint64_t table_bytes_per_chunk = 32, table_slack = 64;
 // bit: no encoder puts more points than this in a byte.
 constexpr std::uint64_t most_points_per_byte = 4096;
 
-[[noreturn]] void refuse(const std::string& path, const std::string& why)
-{
-    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
-}
+using Why = RefusalReason;
 
 [[noreturn]] void unreadable(const std::string& path)
 {
@@ -52,8 +50,6 @@ void read_at(InputFile& f, std::uint64_t at, unsigned char* p, std::size_t n, co
     if (static_cast<std::size_t>(got) != n) shrank(path);
 }
 
-std::string bytes_of(std::uint64_t file_size) { return " (the file has " + std::to_string(file_size) + " bytes)"; }
-
 // The LASzip VLR among the variable-length records before the points.
 LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& path)
 {
@@ -68,18 +64,14 @@ LaszipVlr find_laszip_vlr(InputFile& f, const LasHeader& h, const std::string& p
             if (v.is(laszip_user_id, laszip_record_id)) found = v;
             return !found;
         });
-    if (!found)
-        refuse(path,
-               "its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip "
-               "encoded\", record 22204) to say how");
+    if (!found) refuse(path, {Why::no_laszip_vlr});
     const auto length = static_cast<std::size_t>(found->length);
-    if (found->at + length > h.offset_to_points)
-        refuse(path, "its LASzip VLR of " + std::to_string(length) + " bytes runs into its points");
+    if (found->at + length > h.offset_to_points) refuse(path, {Why::laszip_vlr_into_points, {length}});
     std::vector<unsigned char> payload(length);
     read_at(f, found->at, payload.data(), length, path);
-    std::string why;
+    Refusal why;
     LaszipVlr vlr = parse_laszip_vlr(payload.data(), length, why);
-    if (!why.empty()) refuse(path, "its LASzip VLR " + why);
+    if (why) refuse(path, std::move(why));
     return vlr;
 }
 
@@ -117,8 +109,7 @@ std::uint64_t chunk_table_place(InputFile& f, const LasHeader& h, std::uint64_t 
                 .fault = ReadFault::laz_table_pointer_lost, .path = path, .bytes = file_size, .pointer = at};
     }
     if (at < 0 || static_cast<std::uint64_t>(at) < first_chunk)
-        refuse(path, "its LAZ chunk table pointer, " + std::to_string(at) + ", does not point after the points' start" +
-                         bytes_of(file_size));
+        refuse(path, {Why::laz_table_pointer_early, {static_cast<std::uint64_t>(at), file_size}});
     const auto table = static_cast<std::uint64_t>(at);
     if (table >= file_size) table_cut(path, file_size, table);
     if (table + 8 > file_size) table_short(path, table);
@@ -132,38 +123,29 @@ std::vector<LazChunk> read_chunk_table(InputFile& f, const LasHeader& h, const L
     read_at(f, table, head, 8, path);
     const auto version = little_endian<std::uint32_t>(head);
     const auto count = little_endian<std::uint32_t>(head + 4);
-    if (version != 0)
-        refuse(path, "its LAZ chunk table has version " + std::to_string(version) + ", where 0 is the only one");
+    if (version != 0) refuse(path, {Why::laz_table_version, {version}});
     // Each chunk begins with its first point whole.
     const std::uint64_t first_chunk = std::uint64_t{h.offset_to_points} + 8;
     const std::uint64_t room = (table - first_chunk) / h.record_length;
-    if (count > room)
-        refuse(path, "its LAZ chunk table lists " + counted(count, "chunk") + ", where the " +
-                         std::to_string(table - first_chunk) + " bytes before it hold at most " + std::to_string(room) +
-                         " of " + std::to_string(h.record_length) + "-byte points");
+    if (count > room) refuse(path, {Why::laz_table_count_room, {count, table - first_chunk, room, h.record_length}});
     const std::uint64_t to_end = file_size - table - 8;
     const std::uint64_t n = std::min(to_end, table_slack + table_bytes_per_chunk * count);
     std::vector<unsigned char> entries(static_cast<std::size_t>(n));
     read_at(f, table + 8, entries.data(), entries.size(), path);
-    std::string why;
+    Refusal why;
     bool ends_early = false;
     std::vector<LazChunk> chunks = decode_chunk_table(entries.data(), entries.data() + entries.size(), count, vlr,
                                                       first_chunk, h.count, why, &ends_early);
     if (n == to_end && ends_early) table_short(path, table);
-    if (!why.empty()) refuse(path, why);
+    if (why) refuse(path, std::move(why));
     for (std::size_t k = 0; k < chunks.size(); ++k)
         if (chunks[k].points > most_points_per_byte * chunks[k].bytes)
-            refuse(path, "its LAZ chunk table gives chunk " + std::to_string(k + 1) + " " +
-                             counted(chunks[k].points, "point") + " in " + std::to_string(chunks[k].bytes) +
-                             " bytes, more than any LAZ writer puts there");
+            refuse(path, {Why::laz_table_chunk_dense, {k + 1, chunks[k].points, chunks[k].bytes}});
     // Writers put the table right after the last chunk: chunks that end
     // elsewhere come from a damaged table (or from a table written again
     // after a cut), and would be read from bytes that are no chunk.
     const std::uint64_t ends = chunks.empty() ? first_chunk : chunks.back().offset + chunks.back().bytes;
-    if (ends != table)
-        refuse(path, "its LAZ chunk table gives its chunks " + std::to_string(ends - first_chunk) + " bytes, where " +
-                         std::to_string(table - first_chunk) +
-                         " lie between its points' start and the table (the table is damaged)");
+    if (ends != table) refuse(path, {Why::laz_table_chunks_span, {ends - first_chunk, table - first_chunk}});
     return chunks;
 }
 
@@ -244,16 +226,11 @@ void hand_on(const LazPoint* p, std::size_t n, const Axes& a, RecordBatch& batch
 void check_decoded(const LazChunkWork& w, std::size_t k, std::size_t chunks, const RecordBatch& batch)
 {
     if (w.status == LazChunkStatus::ok) return;
-    const std::string chunk = "LAZ chunk " + std::to_string(k + 1) + " of " + std::to_string(chunks) + " (points " +
-                              std::to_string(batch.records() + 1) + " to " +
-                              std::to_string(batch.records() + static_cast<long long>(w.count)) + ")";
-    if (w.status == LazChunkStatus::ends_early)
-        refuse(batch.path(), "its " + chunk + " ends before its compressed points do (the chunk is damaged)");
-    if (w.status == LazChunkStatus::miscounted)
-        refuse(batch.path(), "its " + chunk +
-                                 " does not hold the points its header and chunk table give it: the header's point "
-                                 "count or the chunk table disagrees with the file");
-    refuse(batch.path(), "its " + chunk + " is damaged: it holds a count or a size that no LAZ writer makes");
+    const Why why = w.status == LazChunkStatus::ends_early   ? Why::laz_chunk_ends_early
+                    : w.status == LazChunkStatus::miscounted ? Why::laz_chunk_miscounted
+                                                             : Why::laz_chunk_damaged;
+    const auto first = static_cast<std::uint64_t>(batch.records()) + 1;
+    refuse(batch.path(), {why, {k + 1, chunks, first, first + w.count - 1}});
 }
 
 // The chunks read in file order, decoded on the threads, handed on in file
@@ -321,8 +298,7 @@ void read_laz_points(InputFile& f, const LasHeader& h, RecordBatch& batch, const
     const std::string& path = batch.path();
     const auto file_size = static_cast<std::uint64_t>(f.identity().size);
     const LaszipVlr vlr = find_laszip_vlr(f, h, path);
-    const std::string why = check_laz_items(vlr, h.point_format(), h.record_length);
-    if (!why.empty()) refuse(path, why);
+    if (Refusal why = check_laz_items(vlr, h.point_format(), h.record_length)) refuse(path, std::move(why));
     // A file of no point ends with its points' start, or holds a table of
     // no chunk; chunks there mean a count that disagrees with the file.
     if (h.count == 0 && file_size <= std::uint64_t{h.offset_to_points} + 8) return;

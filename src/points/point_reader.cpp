@@ -23,27 +23,24 @@ namespace kestranov {
 namespace {
 
 // A point-file format: the extension that names it, how its file is opened,
-// and its decoder, or the reason it is refused. A format may also claim a
-// file of another name by its first bytes, and may be unable to filter its
-// records (nothing in them to filter by). Adding a format is its decoder's
-// file and one row.
+// and its decoder. A format may also claim a file of another name by its
+// first bytes, and may be unable to filter its records (nothing in them to
+// filter by). Adding a format is its decoder's file and one row.
 struct PointFormat {
     const char* extension;
     InputFile::Mode mode;
-    PointDecoder decode;  // null: refused
-    const char* refusal;
+    PointDecoder decode;
     bool (*claims)(const unsigned char* head, std::size_t n);
-    const char* unfiltered = nullptr;  // why a filter cannot apply; null: it can
+    RefusalReason unfiltered = RefusalReason::none;  // why a filter cannot apply; none: it can
 };
 
 constexpr std::size_t sniffed_bytes = 128;
 
 // In the order a name looks for its file.
 constexpr PointFormat formats[] = {
-    {".xyz", InputFile::Mode::text, read_text, nullptr, nullptr,
-     "a text point file holds no classifications nor returns, so it cannot be filtered by them"},
-    {".las", InputFile::Mode::binary, read_las, nullptr, las_uncompressed},
-    {".laz", InputFile::Mode::binary, read_laz, nullptr, las_compressed},
+    {".xyz", InputFile::Mode::text, read_text, nullptr, RefusalReason::text_unfiltered},
+    {".las", InputFile::Mode::binary, read_las, las_uncompressed},
+    {".laz", InputFile::Mode::binary, read_laz, las_compressed},
 };
 
 bool same_extension(std::string_view name, std::string_view extension)
@@ -94,11 +91,6 @@ std::optional<Found> find_point_file(const PointFiles& files, int m)
 
 [[noreturn]] void changed(const std::string& path) { throw ReadError{.fault = ReadFault::replaced, .path = path}; }
 
-[[noreturn]] void refuse(const std::string& path, const char* why)
-{
-    throw ReadError{.fault = ReadFault::refused, .path = path, .reason = why};
-}
-
 // The file as it is now, and the file its name leads to, against the file
 // as first seen.
 void check_unchanged(const InputFile& f3, const std::string& path, const FileIdentity& seen)
@@ -136,7 +128,6 @@ const PointFormat* open_point_file(InputFile& f3, const PointFiles& files, int m
         throw ReadError{.fault = ReadFault::not_regular, .path = seen.path};
     if (opened != InputFile::OpenStatus::ok)
         throw ReadError{.fault = ReadFault::unknown, .path = seen.path, .first_reading = first_reading};
-    if (!found->format->decode) refuse(seen.path, found->format->refusal);
     return found->format;
 }
 
@@ -209,9 +200,8 @@ long long read_one(ReadingEvents& events, const PointFiles& files, int m, const 
     if (!seen.identity) seen.identity = f3.identity();
     check_unchanged(f3, seen.path, *seen.identity);
     const PointFormat& format = format_by_content(f3, *named, seen.path);
-    if (!format.decode) refuse(seen.path, format.refusal);
     const bool filtered = files.reading.filter.active();
-    if (filtered && format.unfiltered) refuse(seen.path, format.unfiltered);
+    if (filtered && format.unfiltered != RefusalReason::none) refuse(seen.path, {format.unfiltered});
 
     seen.tally = {};
     const std::function<void(long long)> progress = [&](long long records) {

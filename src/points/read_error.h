@@ -5,8 +5,13 @@
 // the code, never by a text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "points/laz_chunk.h"
 
 namespace kestranov {
 
@@ -14,7 +19,7 @@ enum class ReadFault {
     cannot_be_read,            // a read of the file failed
     unknown,                   // no file by that name (`path` as the name asked for)
     not_regular,               // a FIFO, a socket, a device
-    refused,                   // unfit to read: `reason` says why, from the file's own content
+    refused,                   // unfit to read: `refusal` says why, from the file's own content
     not_a_number,              // text record `record`: `token` is not a number, or not finite
     record_short,              // text record `record` has fewer than three numbers
     beyond_double,             // point `record`: its scaled coordinates overflow a double
@@ -32,6 +37,83 @@ enum class ReadFault {
     point_outside_first_extents,  // the point `x` `y` (`z` where `with_z`) outside the first reading's range
 };
 
+// Why a file is unfit to read, from its own content. The facts are the
+// numbers the front end's words for the reason name, in their order; a
+// signed one is kept as its two's complement.
+enum class RefusalReason : std::uint8_t {
+    none,
+    // The LAS header.
+    not_las,                  // its first bytes are not "LASF"
+    too_short_for_las,        // bytes in the file, bytes of the smallest header
+    las_version,              // major, minor
+    las_header_size,          // header size, file size
+    las_points_below_header,  // offset to the points, header size
+    las_points_beyond_end,    // offset to the points, file size
+    las_point_format,         // point data format
+    las_records_below_xyz,    // record length
+    las_scale_zero,           // axis (0 X, 1 Y, 2 Z)
+    las_scale_not_finite,     // axis
+    las_offset_not_finite,    // axis
+    // The LASzip VLR and its items (`items`: those named).
+    no_laszip_vlr,
+    laszip_vlr_into_points,     // its length
+    laszip_vlr_short,           // its length, the bytes of the head and one item
+    laszip_vlr_item_count,      // items listed, its length, the bytes of the head
+    laszip_coder,               // coder
+    laz_waveforms,              // point format
+    laz_point_format,           // point format
+    laz_uncompressed,           // compressor 0 (no facts)
+    laz_pointwise,              // compressor 1 (no facts)
+    laz_compressor_for_chunks,  // compressor, point format (0 to 3: LASzip writes 2)
+    laz_compressor_for_layers,  // compressor, point format (6 to 8: LASzip writes 3)
+    laz_chunks_of_none,         // chunks of 0 points (no facts)
+    laz_items_unlike_format,    // point format; items
+    laz_items_sum,              // their bytes, record length; items
+    laz_items_of_laszip1,       // the item
+    laz_item_version,           // the item
+    // The chunk table (chunks counted from 1).
+    laz_table_pointer_early,   // pointer (signed), file size
+    laz_table_version,         // version
+    laz_table_count_room,      // chunks, bytes before the table, chunks they hold at most, record length
+    laz_table_count_fixed,     // chunks, points, points per chunk, chunks they make
+    laz_table_count_variable,  // chunks, points
+    laz_table_ends_within,     // chunk, chunks
+    laz_table_chunk_points,    // chunk, its points, points left, points
+    laz_table_chunk_bytes,     // chunk, its bytes, its offset
+    laz_table_points_held,     // points the chunks hold, points
+    laz_table_chunk_dense,     // chunk, its points, its bytes
+    laz_table_chunks_span,     // bytes of the chunks, bytes between the points' start and the table
+    // A chunk as decoded: chunk, chunks, its first point, its last point.
+    laz_chunk_ends_early,
+    laz_chunk_miscounted,
+    laz_chunk_damaged,
+    // A filter on a format with nothing to filter by.
+    text_unfiltered,
+};
+
+struct Refusal {
+    RefusalReason reason = RefusalReason::none;
+    std::array<std::uint64_t, 4> facts{};
+    std::vector<LazItem> items{};
+
+    explicit operator bool() const { return reason != RefusalReason::none; }
+    bool operator==(const Refusal&) const = default;
+};
+
+// A fact of the LAS header that the reading depends on.
+enum class LasHeaderField : std::uint8_t {
+    offset_to_points,
+    point_data_format,
+    record_length,
+    point_count,
+    x_scale,
+    y_scale,
+    z_scale,
+    x_offset,
+    y_offset,
+    z_offset,
+};
+
 struct ReadError {
     ReadFault fault = ReadFault::cannot_be_read;
     std::string path{};          // the file as the reading found it
@@ -45,8 +127,9 @@ struct ReadError {
     std::string token{};         // the text shown of a token that is no number
     bool not_finite = false;     // the token is a number, but not a finite one
     bool first_reading = false;  // the failure came during the first reading
-    std::string field{}, now{}, first{};
-    std::string reason{};  // why a refused file cannot be read, in lower case
+    LasHeaderField field = LasHeaderField::offset_to_points;
+    std::string now{}, first{};  // the field's values, in their shortest exact digits
+    Refusal refusal{};           // why a refused file cannot be read
     double x = 0, y = 0, z = 0;
     bool with_z = false;
 
@@ -58,5 +141,11 @@ struct ReadError {
                fault == ReadFault::point_outside_first_extents;
     }
 };
+
+// Ends the reading of `path`, unfit to read for `why`.
+[[noreturn]] inline void refuse(const std::string& path, Refusal why)
+{
+    throw ReadError{.fault = ReadFault::refused, .path = path, .refusal = std::move(why)};
+}
 
 }  // namespace kestranov

@@ -8,6 +8,7 @@
 #include "core/run_state.h"
 #include "platform/drive.h"
 #include "points/extent_pass.h"
+#include "run/reading_words.h"
 
 namespace kestranov {
 
@@ -101,7 +102,7 @@ std::string console_text(const ReadError& e, const ConsoleFiles* names)
         case ReadFault::not_regular:
             return file_not_regular(p);
         case ReadFault::refused:
-            return file_refused(p, e.reason);
+            return file_refused(p, refusal_words(e.refusal));
         case ReadFault::not_a_number:
             return record_not_a_number(p, e.record, e.token, e.not_finite);
         case ReadFault::record_short:
@@ -125,7 +126,7 @@ std::string console_text(const ReadError& e, const ConsoleFiles* names)
         case ReadFault::reads_otherwise:
             return file_reads_otherwise(p);
         case ReadFault::las_header_changed:
-            return las_header_changed(p, e.field, e.now, e.first);
+            return las_header_changed(p, header_field_words(e.field), e.now, e.first);
         case ReadFault::record_count_changed:
             return record_count_changed(p, e.record, static_cast<long long>(e.expected));
         case ReadFault::point_outside_first_extents:

@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "points/las_axis.h"
 #include "points/point_reader.h"
@@ -179,26 +180,48 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
                                  : with_las_records(synthetic_las(2, 3, 34, 1, {0.01, 0.01, 0.01}, {0, 0, 0}), {vlr});
     ASSERT_GT(field<std::uint32_t>(good, 96), 300u) << "the header size of 300 below must fit before the points";
     const auto offset = field<std::uint32_t>(good, 96);
+    using Why = kestranov::RefusalReason;
+    const std::uint64_t size = good.size();
+    struct Refused {
+        Why reason;
+        std::array<std::uint64_t, 4> facts;
+    };
     struct Case {
         std::function<void(std::string&)> change;
         std::string says;
+        Refused why{Why::none, {}};  // none: a fault other than a refusal
         std::string name = "p.las";
     };
     const std::string path = "File c:\\images\\zone1\\p.las";
     const std::vector<Case> cases = {
-        {[](std::string& b) { b.resize(100); }, path + ": too short for a LAS file: 100 bytes"},
-        {[](std::string& b) { b[3] = 'X'; }, path + ": not a LAS file: it does not begin with \"LASF\""},
-        {[](std::string& b) { patch<std::uint16_t>(b, 94, 200); }, "its LAS header size of 200 bytes is impossible"},
-        {[](std::string& b) { patch<std::uint16_t>(b, 94, 60000); }, "header size of 60000 bytes is impossible"},
+        {[](std::string& b) { b.resize(100); },
+         path + ": too short for a LAS file: 100 bytes",
+         {Why::too_short_for_las, {100, 227}}},
+        {[](std::string& b) { b[3] = 'X'; },
+         path + ": not a LAS file: it does not begin with \"LASF\"",
+         {Why::not_las, {}}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 94, 200); },
+         "its LAS header size of 200 bytes is impossible",
+         {Why::las_header_size, {200, size}}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 94, 60000); },
+         "header size of 60000 bytes is impossible",
+         {Why::las_header_size, {60000, size}}},
         {[](std::string& b) { patch<std::uint32_t>(b, 96, 1u << 30); },
-         "its offset to the LAS points, 1073741824, lies beyond the end of the file"},
+         "its offset to the LAS points, 1073741824, lies beyond the end of the file",
+         {Why::las_points_beyond_end, {1u << 30, size}}},
         {[](std::string& b) { patch<std::uint32_t>(b, 96, 100); },
-         path + ": its offset to the LAS points, 100, is below its header size of 227 bytes\n"},
+         path + ": its offset to the LAS points, 100, is below its header size of 227 bytes\n",
+         {Why::las_points_below_header, {100, 227}}},
         {[](std::string& b) { patch<std::uint16_t>(b, 94, 300), patch<std::uint32_t>(b, 96, 227); },
-         "its offset to the LAS points, 227, is below its header size of 300 bytes"},
-        {[](std::string& b) { b[24] = 0, b[25] = 9; }, path + ": its LAS version 0.9 is none of 1.0 to 1.4\n"},
-        {[](std::string& b) { b[25] = 5; }, "its LAS version 1.5 is none of 1.0 to 1.4"},
-        {[](std::string& b) { b[24] = 2, b[25] = 0; }, "its LAS version 2.0 is none of 1.0 to 1.4"},
+         "its offset to the LAS points, 227, is below its header size of 300 bytes",
+         {Why::las_points_below_header, {227, 300}}},
+        {[](std::string& b) { b[24] = 0, b[25] = 9; },
+         path + ": its LAS version 0.9 is none of 1.0 to 1.4\n",
+         {Why::las_version, {0, 9}}},
+        {[](std::string& b) { b[25] = 5; }, "its LAS version 1.5 is none of 1.0 to 1.4", {Why::las_version, {1, 5}}},
+        {[](std::string& b) { b[24] = 2, b[25] = 0; },
+         "its LAS version 2.0 is none of 1.0 to 1.4",
+         {Why::las_version, {2, 0}}},
         // Nothing may follow the points of LAS 1.0 to 1.2, nor of 1.3 without waveform data.
         {[](std::string& b) { b += b.substr(b.size() - field<std::uint16_t>(b, 105)); },
          path + ": its LAS header disagrees with the file, which holds 1 whole records after its announced 1 points\n"},
@@ -207,25 +230,46 @@ TEST(LasReader, HeadersNoLasFileHasAreRefused)
          "holds 3 whole records after its announced 1 points"},
         {[](std::string& b) { b[25] = 3, b += std::string(field<std::uint16_t>(b, 105), '\0'); },
          "holds 1 whole records after its announced 1 points"},
-        {[](std::string& b) { b[104] = 11; }, "its LAS point data format 11 is none of 0 to 10"},
+        {[](std::string& b) { b[104] = 11; },
+         "its LAS point data format 11 is none of 0 to 10",
+         {Why::las_point_format, {11}}},
         // The compression bits make the file LAZ, which says how in a VLR.
         {[](std::string& b) { b[104] = static_cast<char>(0x83); },
-         path + ": its header says its points are compressed"},
-        {[](std::string& b) { b[104] = 0x43; }, "but it has no LASzip VLR (user id \"laszip encoded\", record 22204)"},
-        {[](std::string& b) { patch<std::uint16_t>(b, 105, 11); }, "records of 11 bytes are shorter than the 12 bytes"},
-        {[](std::string& b) { patch<double>(b, 131, 0.0); }, "its LAS scale factor for X is 0"},
-        {[](std::string& b) { patch<double>(b, 139, INFINITY); }, "scale factor for Y is not a finite number"},
-        {[](std::string& b) { patch<double>(b, 171, NAN); }, "its LAS offset for Z is not a finite number"},
+         path + ": its header says its points are compressed",
+         {Why::no_laszip_vlr, {}}},
+        {[](std::string& b) { b[104] = 0x43; },
+         "but it has no LASzip VLR (user id \"laszip encoded\", record 22204)",
+         {Why::no_laszip_vlr, {}}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 105, 11); },
+         "records of 11 bytes are shorter than the 12 bytes",
+         {Why::las_records_below_xyz, {11}}},
+        {[](std::string& b) { patch<double>(b, 131, 0.0); },
+         "its LAS scale factor for X is 0",
+         {Why::las_scale_zero, {0}}},
+        {[](std::string& b) { patch<double>(b, 139, INFINITY); },
+         "scale factor for Y is not a finite number",
+         {Why::las_scale_not_finite, {1}}},
+        {[](std::string& b) { patch<double>(b, 171, NAN); },
+         "its LAS offset for Z is not a finite number",
+         {Why::las_offset_not_finite, {2}}},
         {[](std::string& b) { patch<double>(b, 131, 1e305); },
          path + ", point 1: its scaled coordinates are beyond the range of a double"},
         {[](std::string& b) { patch<std::uint32_t>(b, 107, 3); },
          path + " ends after 1 points, where its LAS header announces 3: point 2 is missing"},
         {[&](std::string& b) { b.resize(offset + 20); }, " ends after 0 points, where its LAS header announces 1"},
-        {[](std::string& b) { b.resize(150); }, "File c:\\images\\zone1\\p.laz: too short for a LAS file", "p.laz"},
+        {[](std::string& b) { b.resize(150); },
+         "File c:\\images\\zone1\\p.laz: too short for a LAS file",
+         {Why::too_short_for_las, {150, 227}},
+         "p.laz"},
     };
     for (const Case& c : cases) {
         std::string bytes = good;
         c.change(bytes);
+        const auto e = read_error_of(c.name, bytes);
+        ASSERT_TRUE(e) << c.says;
+        EXPECT_EQ(e->fault == kestranov::ReadFault::refused, c.why.reason != Why::none) << c.says;
+        EXPECT_EQ(e->refusal.reason, c.why.reason) << c.says;
+        EXPECT_EQ(e->refusal.facts, c.why.facts) << c.says;
         Session s;
         s.put(c.name, bytes);
         EXPECT_EQ(s.run(gridding_answers({"p"}, "1", 0) + "dem\n0\n"), 1) << c.says;
@@ -420,21 +464,27 @@ TEST(LasReader, AFilterKeepsTheRecordsOfTheClassesAndReturnsItAsks)
     const std::string file = "\n\n\tFile c:\\images\\zone1\\p.";
     const std::string short_records =
         " bytes that hold their classification and returns, by which its points are filtered\n";
-    const std::pair<std::string, std::string> refused[] = {
+    const std::tuple<std::string, std::string, kestranov::RefusalReason> refused[] = {
         {"1 2 3\n",
-         file + "xyz: a text point file holds no classifications nor returns, so it cannot be filtered by them\n"},
+         file + "xyz: a text point file holds no classifications nor returns, so it cannot be filtered by them\n",
+         kestranov::RefusalReason::text_unfiltered},
         {synthetic_las(2, 1, 15, 10, {0.01, 0.01, 0.01}, {0, 0, 0}),
-         file + "las: its LAS point records of 15 bytes are shorter than the 16" + short_records},
+         file + "las: its LAS point records of 15 bytes are shorter than the 16" + short_records,
+         {}},
         {synthetic_las(4, 6, 16, 10, {0.01, 0.01, 0.01}, {0, 0, 0}),
-         file + "las: its LAS point records of 16 bytes are shorter than the 17" + short_records},
+         file + "las: its LAS point records of 16 bytes are shorter than the 17" + short_records,
+         {}},
     };
-    for (const auto& [bytes, says] : refused) {
+    for (const auto& [bytes, says, why] : refused) {
         Session s;
         const std::string name = bytes.starts_with("LASF") ? "p.las" : "p.xyz";
         kestranov::SeenFile seen;
         EXPECT_EQ(s.read_points(name, bytes, seen).error, "") << "without a filter";
         s.st.reading.filter = filter_of({}, Returns::first);
         EXPECT_EQ(s.read_points(seen = {}).error, says);
+        const auto e = read_error_of(name, bytes, s.st.reading);
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->refusal, kestranov::Refusal{why});
     }
 }
 

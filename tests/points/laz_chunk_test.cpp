@@ -44,20 +44,20 @@ LazFile open_laz(const std::filesystem::path& p)
     f.record_length = field<std::uint16_t>(f.data, 105);
     f.points = field<std::uint32_t>(f.data, 107);
     std::size_t at = field<std::uint16_t>(f.data, 94);
-    std::string why = "no LASzip VLR";
+    kestranov::Refusal why{kestranov::RefusalReason::no_laszip_vlr};
     for (std::uint32_t v = field<std::uint32_t>(f.data, 100); v > 0 && at + 54 <= f.data.size(); --v) {
         const std::uint16_t length = field<std::uint16_t>(f.data, at + 20);
         if (f.data.compare(at + 2, 14, "laszip encoded") == 0 && field<std::uint16_t>(f.data, at + 18) == 22204)
             f.vlr = parse_laszip_vlr(bytes(f.data, at + 54), length, why);
         at += 54 + length;
     }
-    EXPECT_EQ(why, "") << p;
-    EXPECT_EQ(check_laz_items(f.vlr, f.format, f.record_length), "") << p;
+    EXPECT_FALSE(why) << p;
+    EXPECT_FALSE(check_laz_items(f.vlr, f.format, f.record_length)) << p;
     const std::uint32_t first = field<std::uint32_t>(f.data, 96);
     const auto table = static_cast<std::size_t>(field<std::int64_t>(f.data, first));
     f.chunks = decode_chunk_table(bytes(f.data, table + 8), bytes(f.data, f.data.size()),
                                   field<std::uint32_t>(f.data, table + 4), f.vlr, first + 8, f.points, why);
-    EXPECT_EQ(why, "") << p;
+    EXPECT_FALSE(why) << p;
     // The chunks fill the file from the table pointer to the table.
     if (!f.chunks.empty()) {
         EXPECT_EQ(f.chunks.back().offset + f.chunks.back().bytes, table) << p;

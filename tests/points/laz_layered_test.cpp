@@ -43,17 +43,17 @@ LazFile open_laz(const std::filesystem::path& path)
     const std::string& b = f.bytes;
     const auto* u = reinterpret_cast<const unsigned char*>(b.data());
     kestranov::LaszipVlr vlr;
-    std::string why;
+    kestranov::Refusal why;
     std::size_t at = field<std::uint16_t>(b, 94);
     for (std::uint32_t v = field<std::uint32_t>(b, 100); v > 0; --v, at += 54 + field<std::uint16_t>(b, at + 20))
         if (b.compare(at + 2, 14, "laszip encoded") == 0)
             vlr = kestranov::parse_laszip_vlr(u + at + 54, field<std::uint16_t>(b, at + 20), why);
     const auto points_at = field<std::uint32_t>(b, 96);
     const auto table = static_cast<std::size_t>(field<std::int64_t>(b, points_at));
-    if (why.empty())
+    if (!why)
         f.chunks = kestranov::decode_chunk_table(u + table + 8, u + b.size(), field<std::uint32_t>(b, table + 4), vlr,
                                                  points_at + 8, field<std::uint64_t>(b, 247), why);
-    EXPECT_EQ(why, "") << path;
+    EXPECT_FALSE(why) << path;
     f.items = vlr.items;
     return f;
 }

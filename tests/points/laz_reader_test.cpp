@@ -108,47 +108,128 @@ TEST(LazReader, WrongHeaderBoundsGiveTheRunOfRightOnes)
 // thread and on three.
 TEST(LazReader, FilesItCannotReadAreRefused)
 {
+    using Why = kestranov::RefusalReason;
     const std::string good = read_file(carried / "point10_4x10.laz");
     const std::size_t vlr = 227 + 54, points = 321, table = 793;
     ASSERT_EQ(field<std::uint32_t>(good, 96), points);
     ASSERT_EQ(field<std::int64_t>(good, points), table);
     const std::string file = "\n\n\tFile c:\\images\\zone1\\p.laz";
+    const std::string recompress = ": recompress it with a current LASzip, for example with laszip or pdal translate\n";
     struct Case {
         std::function<void(std::string&)> change;
         std::string says;
+        kestranov::Refusal why;  // none: a fault other than a refusal
     };
-    const std::vector<Case> cases = {
+    const kestranov::LazItem point10{kestranov::LazItem::point10, 20, 2};
+    std::vector<Case> cases = {
         {[](std::string& b) { patch<std::uint16_t>(b, 227 + 18, 22205); },
          file + ": its header says its points are compressed (LAZ), but it has no LASzip VLR (user id \"laszip "
-                "encoded\", record 22204) to say how\n"},
+                "encoded\", record 22204) to say how\n",
+         {Why::no_laszip_vlr}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 227 + 20, 60); },
+         file + ": its LASzip VLR of 60 bytes runs into its points\n",
+         {Why::laszip_vlr_into_points, {60}}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 227 + 20, 20); },
+         file + ": its LASzip VLR has 20 bytes, fewer than the 40 of one item\n",
+         {Why::laszip_vlr_short, {20, 40}}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 32, 2); },
+         file + ": its LASzip VLR lists 2 items in 40 bytes, where 34 bytes and 6 per item are needed\n",
+         {Why::laszip_vlr_item_count, {2, 40, 34}}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 2, 1); },
+         file + ": its LASzip VLR names coder 1, where 0 (arithmetic) is the only one\n",
+         {Why::laszip_coder, {1}}},
+        {[](std::string& b) { b[104] = static_cast<char>(0x84); },
+         file + ": its LAZ point format 4 carries waveform packets, which this program does not decompress: "
+                "decompress it to LAS first, for example with laszip or pdal translate\n",
+         {Why::laz_waveforms, {4}}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr, 0); },
+         file + ": its LASzip VLR says the points are not compressed (compressor 0), yet the header says LAZ\n",
+         {Why::laz_uncompressed}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr, 1); },
+         file +
+             ": its points are compressed without chunks (LASzip compressor 1, from LASzip before 2.0), which "
+             "this program does not read" +
+             recompress,
+         {Why::laz_pointwise}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr, 3); },
+         file + ": its LASzip VLR names compressor 3 for point format 0, where LASzip writes 2 (chunks)\n",
+         {Why::laz_compressor_for_chunks, {3, 0}}},
+        {[](std::string& b) { b[104] = static_cast<char>(0x86); },
+         file + ": its LASzip VLR names compressor 2 for point format 6, where LASzip writes 3 (layered chunks)\n",
+         {Why::laz_compressor_for_layers, {2, 6}}},
+        {[&](std::string& b) { patch<std::uint32_t>(b, vlr + 12, 0); },
+         file + ": its LASzip VLR gives chunks of 0 points\n",
+         {Why::laz_chunks_of_none}},
         {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 34 + 4, 1); },
-         file + ": its points were compressed by LASzip 1 (POINT10 (20 bytes, version 1)), which this program does "
-                "not read: recompress it with a current LASzip, for example with laszip or pdal translate\n"},
+         file +
+             ": its points were compressed by LASzip 1 (POINT10 (20 bytes, version 1)), which this program does "
+             "not read" +
+             recompress,
+         {Why::laz_items_of_laszip1, {}, {{kestranov::LazItem::point10, 20, 1}}}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 34 + 4, 5); },
+         file + ": its LASzip VLR lists POINT10 (20 bytes, version 5), a version this program does not read" +
+             recompress,
+         {Why::laz_item_version, {}, {{kestranov::LazItem::point10, 20, 5}}}},
         {[](std::string& b) { b[104] = static_cast<char>(0x81); },
          file + ": its LASzip VLR lists POINT10 (20 bytes, version 2), which is not what LASzip writes for point "
-                "format 1\n"},
+                "format 1\n",
+         {Why::laz_items_unlike_format, {1}, {point10}}},
+        {[&](std::string& b) { patch<std::uint16_t>(b, vlr + 34, 99); },
+         file + ": its LASzip VLR lists item of type 99 (20 bytes, version 2), which is not what LASzip writes for "
+                "point format 0\n",
+         {Why::laz_items_unlike_format, {0}, {{99, 20, 2}}}},
+        {[](std::string& b) { patch<std::uint16_t>(b, 105, 21); },
+         file + ": its LASzip VLR's items (POINT10 (20 bytes, version 2)) add up to 20 bytes, where its point "
+                "records have 21\n",
+         {Why::laz_items_sum, {20, 21}, {point10}}},
         {[&](std::string& b) { patch<std::int64_t>(b, points, 1000000); },
          file + " ends after 808 bytes, before its LAZ chunk table at byte 1000000: none of its points can be found "
-                "(the file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
+                "(the file was cut, for example by an interrupted copy, or the table's place is damaged)\n",
+         {}},
         {[&](std::string& b) { patch<std::int64_t>(b, points, 0); },
          file + ": its LAZ chunk table pointer, 0, does not point after the points' start (the file has 808 "
-                "bytes)\n"},
+                "bytes)\n",
+         {Why::laz_table_pointer_early, {0, 808}}},
+        {[&](std::string& b) { patch<std::int64_t>(b, points, -5); },
+         file + ": its LAZ chunk table pointer, -5, does not point after the points' start (the file has 808 "
+                "bytes)\n",
+         {Why::laz_table_pointer_early, {static_cast<std::uint64_t>(-5), 808}}},
         {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 5); },
-         file + ": its LAZ chunk table lists 5 chunks, where 40 points in chunks of 10 make 4\n"},
+         file + ": its LAZ chunk table lists 5 chunks, where 40 points in chunks of 10 make 4\n",
+         {Why::laz_table_count_fixed, {5, 40, 10, 4}}},
         {[&](std::string& b) { patch<std::uint32_t>(b, table + 4, 100); },
          file + ": its LAZ chunk table lists 100 chunks, where the 464 bytes before it hold at most 23 of 20-byte "
-                "points\n"},
+                "points\n",
+         {Why::laz_table_count_room, {100, 464, 23, 20}}},
         {[&](std::string& b) { patch<std::uint32_t>(b, table, 1); },
-         file + ": its LAZ chunk table has version 1, where 0 is the only one\n"},
+         file + ": its LAZ chunk table has version 1, where 0 is the only one\n",
+         {Why::laz_table_version, {1}}},
+        // Chunks of any size: more of them than points.
+        {[&](std::string& b) {
+             patch<std::uint32_t>(b, vlr + 12, 0xFFFFFFFFu);
+             patch<std::uint32_t>(b, 107, 3);
+         },
+         file + ": its LAZ chunk table lists 4 chunks for 3 points\n",
+         {Why::laz_table_count_variable, {4, 3}}},
+        // A million points in a chunk of 116 bytes.
+        {[&](std::string& b) {
+             patch<std::uint32_t>(b, vlr + 12, 1000000);
+             patch<std::uint32_t>(b, 107, 4000000);
+         },
+         file + ": its LAZ chunk table gives chunk 1 1000000 points in 116 bytes, more than any LAZ writer puts "
+                "there\n",
+         {Why::laz_table_chunk_dense, {1, 1000000, 116}}},
         // Cut in the third chunk, the table lost with the rest; cut inside
         // the table; the table written again after the cut, its chunks
         // running beyond it.
         {[](std::string& b) { b.resize(600); },
          file + " ends after 600 bytes, before its LAZ chunk table at byte 793: none of its points can be found (the "
-                "file was cut, for example by an interrupted copy, or the table's place is damaged)\n"},
+                "file was cut, for example by an interrupted copy, or the table's place is damaged)\n",
+         {}},
         {[&](std::string& b) { b.resize(table + 10); },
          file + ": its LAZ chunk table, from byte 793, ends before its last entry: none of its points can be found "
-                "(the file was cut, for example by an interrupted copy, or the table is damaged)\n"},
+                "(the file was cut, for example by an interrupted copy, or the table is damaged)\n",
+         {}},
         // The table's place left to the file's last 8 bytes, and the file
         // cut: those bytes are points, not a pointer.
         {[&](std::string& b) {
@@ -160,24 +241,29 @@ TEST(LazReader, FilesItCannotReadAreRefused)
              "they give " +
              std::to_string(field<std::int64_t>(good, 692)) +
              ", no place in its 700 bytes: none of its points can be found (the file was cut, for example by an "
-             "interrupted copy, or is damaged)\n"},
+             "interrupted copy, or is damaged)\n",
+         {}},
         {[&](std::string& b) {
              b = b.substr(0, 600) + b.substr(table);
              patch<std::int64_t>(b, points, 600);
          },
          file + ": its LAZ chunk table gives its chunks 464 bytes, where 271 lie between its points' start and the "
-                "table (the table is damaged)\n"},
+                "table (the table is damaged)\n",
+         {Why::laz_table_chunks_span, {464, 271}}},
         // A point count lowered by one: the last chunk's bytes outlast its
         // points, as whole records would follow a LAS file's.
         {[&](std::string& b) { patch<std::uint32_t>(b, 107, 39); },
          file + ": its LAZ chunk 4 of 4 (points 31 to 39) does not hold the points its header and chunk table give "
-                "it: the header's point count or the chunk table disagrees with the file\n"},
+                "it: the header's point count or the chunk table disagrees with the file\n",
+         {Why::laz_chunk_miscounted, {4, 4, 31, 39}}},
         // Lowered to leave the last chunk one point, or none at all.
         {[&](std::string& b) { patch<std::uint32_t>(b, 107, 31); },
          file + ": its LAZ chunk 4 of 4 (points 31 to 31) does not hold the points its header and chunk table give "
-                "it: the header's point count or the chunk table disagrees with the file\n"},
+                "it: the header's point count or the chunk table disagrees with the file\n",
+         {Why::laz_chunk_miscounted, {4, 4, 31, 31}}},
         {[&](std::string& b) { patch<std::uint32_t>(b, 107, 0); },
-         file + ": its LAZ chunk table lists 4 chunks, where 0 points in chunks of 10 make 0\n"},
+         file + ": its LAZ chunk table lists 4 chunks, where 0 points in chunks of 10 make 0\n",
+         {Why::laz_table_count_fixed, {4, 0, 10, 0}}},
         // Chunks of 13 points (the last of 12) where each holds 10: every
         // chunk's data ends early, the first one is named.
         {[&](std::string& b) {
@@ -185,11 +271,27 @@ TEST(LazReader, FilesItCannotReadAreRefused)
              patch<std::uint32_t>(b, 107, 51);
          },
          file + ": its LAZ chunk 1 of 4 (points 1 to 13) ends before its compressed points do (the chunk is "
-                "damaged)\n"},
+                "damaged)\n",
+         {Why::laz_chunk_ends_early, {1, 4, 1, 13}}},
     };
+    // A layered chunk whose first layer is given a byte less than it has:
+    // its layers no longer fill it.
+    if (std::filesystem::exists(laz_data / "autzen_f6.laz"))
+        cases.push_back({[](std::string& b) {
+                             b = read_file(laz_data / "autzen_f6.laz");
+                             const std::size_t sizes = field<std::uint32_t>(b, 96) + 8 + 30 + 4;
+                             patch<std::uint32_t>(b, sizes, field<std::uint32_t>(b, sizes) - 1);
+                         },
+                         file + ": its LAZ chunk 1 of 3 (points 1 to 50000) is damaged: it holds a count or a size "
+                                "that no LAZ writer makes\n",
+                         {Why::laz_chunk_damaged, {1, 3, 1, 50000}}});
     for (const Case& c : cases) {
         std::string bytes = good;
         c.change(bytes);
+        const auto e = read_error_of("p.laz", bytes);
+        ASSERT_TRUE(e) << c.says;
+        EXPECT_EQ(e->fault == kestranov::ReadFault::refused, static_cast<bool>(c.why)) << c.says;
+        EXPECT_EQ(e->refusal, c.why) << c.says;
         for (int threads : {1, 3}) {
             Session s;
             s.st.reading.threads = threads;
