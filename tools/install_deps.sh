@@ -26,6 +26,7 @@ dev_packages=(
     clang libclang-rt-14-dev  # the libFuzzer targets (`make fuzz`)
     clang-tidy clang-format   # `make tidy` and the house style
     python3                   # the coverage report (tools/coverage_report.py; gcov comes with g++)
+    time                      # GNU time: `make bench`'s peak memory of whole runs (bench/survey.sh)
 )
 
 tolerant=0 list=0
