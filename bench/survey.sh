@@ -7,21 +7,21 @@
 # nothing (a peer for timing only; nothing here links it). Then the peak split
 # into what holds it: the program and its libraries (a run on a 40-point
 # file), the reading (the same survey onto a grid of a few cells), the grid's
-# cells, and the rest (the output's encoding).
-# usage: survey.sh KESTRANOV-GRID SURVEY.laz WORK-DIR SMALL.laz
+# cells, and the rest (the output's encoding). The coordinate system's part is
+# that of the survey's own (SURVEY-SRS) given to the small file.
+# usage: survey.sh KESTRANOV-GRID SURVEY.laz SURVEY-SRS WORK-DIR SMALL.laz
 set -euo pipefail
-grid=$1 survey=$2 dir=$3 small=$4
-runs=5
+grid=$1 survey=$2 srs=$3 dir=$4 small=$5
+runs=${SURVEY_RUNS:-5}
 name=$(basename "$survey")
 
 # "wall user sys peak_kib" of one run of the command.
 measure() {
-    local out
-    out=$({ /usr/bin/time -f '@@ %e %U %S %M' "$@" >/dev/null 2>/dev/null; } 2>&1) || {
+    /usr/bin/time -o "$dir/survey.time" -f '%e %U %S %M' "$@" >/dev/null 2>&1 || {
         echo "survey: '$*' failed" >&2
         return 1
     }
-    echo "${out##*@@ }"
+    cat "$dir/survey.time"
 }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
@@ -65,21 +65,23 @@ for c in "asc 1" "asc 2" "tif 1" "tif 2"; do
 done
 
 # What holds the peak: each part as the difference of two runs' peaks (one
-# run each: the peaks move by well under 1 MiB from run to run).
+# run each: the peaks move by about 1 MiB from run to run).
 peak() { measure "$@" | awk '{print $4}'; }
-base=$(peak "$grid" "$small" --cell 1 -q -o "$dir/survey_small.asc")
+base=$(peak "$grid" "$small" --cell 100 -q -o "$dir/survey_small.asc")
+crs=$(peak "$grid" "$small" --cell 100 -q --srs "$srs" -o "$dir/survey_small.asc")
 cells=$(head -2 "$dir/survey.asc" | awk '{n = n ? n * $2 : $2} END {print n}')
 for t in 1 2; do
-    reading=$(peak "$grid" "$survey" --cell 3000 -q --threads "$t" -o "$dir/survey_few.asc")
+    reading=$(peak "$grid" "$survey" --cell 3000 -q --srs "$srs" --threads "$t" -o "$dir/survey_few.asc")
     for ext in asc tif; do
         total=$(peak "$grid" "$survey" --cell 3 -q --threads "$t" -o "$dir/survey.$ext")
-        awk -v t="$t" -v e="$ext" -v total="$total" -v base="$base" -v reading="$reading" -v cells="$cells" 'BEGIN {
+        awk -v t="$t" -v e="$ext" -v total="$total" -v base="$base" -v crs="$crs" -v reading="$reading" \
+            -v cells="$cells" 'BEGIN {
             mib = 1024; grid = cells * 8 / 1048576
-            printf "  memory, .%s on %d thread%s: peak %.1f MiB = the program and its libraries %.1f" \\
-                   " + the reading and the coordinate system %.1f + the grid %.1f (%d cells of 8 bytes)" \\
-                   " + the output %.1f\n", e, t, t == 1 ? "" : "s", total / mib, base / mib,
-                   (reading - base) / mib, grid, cells, total / mib - reading / mib - grid
+            printf "  memory, .%s on %d thread%s: peak %.1f MiB = the program and its libraries %.1f" \
+                   " + the coordinate system (PROJ) %.1f + the reading %.1f + the grid %.1f (%d cells of 8 bytes)" \
+                   " + the rest (the output) %.1f\n", e, t, t == 1 ? "" : "s", total / mib, base / mib,
+                   (crs - base) / mib, (reading - crs) / mib, grid, cells, total / mib - reading / mib - grid
         }'
     done
 done
-rm -f "$dir/survey.asc" "$dir/survey.tif" "$dir/survey_small.asc" "$dir/survey_few.asc" "$dir"/survey*.prj
+rm -f "$dir/survey.time" "$dir/survey.asc" "$dir/survey.tif" "$dir/survey_small.asc" "$dir/survey_few.asc" "$dir"/survey*.prj
