@@ -43,6 +43,17 @@ for f in cloud5m_f1 cloud5m_f6; do
     [ -f "$shared/laz/$f.laz" ] && laz+=(--laz "$shared/laz/$f.laz")
 done
 "$bench" "$dir/5m_scan.xyz" --runs 5 --no-fscanf --statistics --las "$dir/5m_scan.las" ${laz[@]+"${laz[@]}"}
+# The real survey (point format 2 with colours, 10.65M points; see its README) at 3 ft;
+# its coordinate system is Oregon GIC Lambert in feet (EPSG:2994).
+survey="$shared/real/autzen_full.laz"
+grid_exe="$build/kestranov-grid"
+if [ ! -f "$survey" ]; then
+    echo "== real survey: skipped, $survey is missing"
+elif [ ! -x "$grid_exe" ]; then
+    echo "== real survey: skipped, $grid_exe is not built"
+else
+    "$(dirname "$0")/survey.sh" "$grid_exe" "$survey" EPSG:2994 "$dir" "$(cd "$(dirname "$0")/.." && pwd)/tests/data/laz/point10_4x10.laz"
+fi
 # The 20M area as 16 tiles of 250 m through GNU parallel on every core,
 # against the single run of kestranov-grid on the same cloud and cell.
 grid="$build/kestranov-grid"

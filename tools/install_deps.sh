@@ -27,6 +27,7 @@ dev_packages=(
     clang-tidy clang-format   # `make tidy` and the house style
     python3                   # the coverage report (tools/coverage_report.py; gcov comes with g++)
     libcgal-dev               # bench peer only: CGAL's Delaunay triangulation beside the tin band in `make bench`
+    time                      # GNU time: `make bench`'s peak memory of whole runs (bench/survey.sh)
 )
 
 tolerant=0 list=0

@@ -26,6 +26,11 @@ struct ReadingOptions {
 
 struct ReadingSeams {
     std::size_t block_size = 4 << 20;  // bytes of text read at a time (LAS: at most 128 KiB)
+    // Bytes of LAZ chunks in flight, their compressed bytes and decoded
+    // points together, on all threads: fewer chunks are handed out at once
+    // (down to one, decoded by the caller alone) when the largest would
+    // not fit this many times.
+    std::size_t laz_budget = 16 << 20;
     // The vector path of the record reading and the cell placing; empty:
     // the widest this processor has, or the one KESTRANOV_SIMD names. A
     // path the processor lacks is never taken.

@@ -1,5 +1,6 @@
 #include "points/laz_decoding.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -30,10 +31,16 @@ LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& it
 
 }  // namespace
 
-LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams)
+LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams,
+                         const LazChunkSize& largest_chunk)
     : items_(items), needs_{options.filter.by_class}, failing_chunk_(seams.failing_part)
 {
-    const int threads = options.threads;
+    // Two chunks in flight per thread, as many threads as the budget holds
+    // pairs of the largest chunk: where it holds fewer than two, the
+    // caller alone decodes, one chunk at a time.
+    const std::size_t pairs = seams.laz_budget / (2 * std::max<std::size_t>(largest_chunk.footprint(), 1));
+    const int threads =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(options.threads, 1)), pairs));
     threads_.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
     for (int k = 0; k + 1 < threads; ++k) {
         LeanThread t;

@@ -1,8 +1,9 @@
 // LAZ chunks decoded on several threads and taken back in file order. The
 // caller is the one thread that reads the file: it hands in each chunk's
 // bytes, and `threads` - 1 workers and the caller itself decode them. At
-// most two chunks per thread are in flight, so memory follows the chunk
-// size, never the file's.
+// most two chunks per thread are in flight, and no more than the seams'
+// budget holds: memory follows the chunk size, never the file's, nor the
+// thread count.
 //
 // Nothing a decoding meets ends the run from its thread: a status or an
 // exception stays with its chunk. A chunk whose decoding threw is decoded
@@ -24,6 +25,12 @@
 
 namespace kestranov {
 
+struct LazChunkSize {
+    std::size_t bytes = 0, points = 0;
+    // What a chunk in flight holds: its compressed bytes and decoded points.
+    std::size_t footprint() const { return bytes + points * sizeof(LazPoint); }
+};
+
 // One chunk in flight: its bytes, then its points.
 struct LazChunkWork {
     std::unique_ptr<unsigned char[]> bytes;
@@ -40,8 +47,10 @@ public:
     // only for one by class: in layered chunks they are a layer of their
     // own); `seams`, a test's faults: the worker started `failing_start`-th
     // does not start, and the chunk handed in `failing_part`-th (from 0)
-    // runs out of memory once decoded.
-    LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams);
+    // runs out of memory once decoded; `largest_chunk`: the most bytes and
+    // points of any chunk to come (what a chunk in flight may hold).
+    LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams,
+                const LazChunkSize& largest_chunk);
     ~LazDecoding();  // lets the decodings under way finish, then joins the workers
     LazDecoding(const LazDecoding&) = delete;
     LazDecoding& operator=(const LazDecoding&) = delete;

@@ -37,8 +37,6 @@ std::int32_t wrapping_mul(std::int32_t a, std::int32_t b)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
 
-std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
-
 // The k of a coordinate as a context: even values only, capped.
 std::uint32_t k_context(std::uint32_t k, std::uint32_t cap) { return k < cap ? (k & ~1u) : cap; }
 
@@ -253,59 +251,39 @@ void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
     }
 }
 
-Rgb12Decoder::Rgb12Decoder() = default;
+Rgb12Skipper::Rgb12Skipper() = default;
 
-void Rgb12Decoder::init(const unsigned char* raw)
+void Rgb12Skipper::reset()
 {
-    for (int i = 0; i < 3; ++i) last_[i] = little_endian<std::uint16_t>(raw + 2 * i);
     byte_used_.reset();
     for (ArithmeticModel& m : diff_models_) m.reset();
 }
 
-void Rgb12Decoder::decode(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void Rgb12Skipper::skip(ArithmeticDecoder& dec)
 {
     // Bits 0 and 1: red's low and high byte changed; 6: green and blue
-    // differ from red; 2 to 5: green's and blue's bytes changed.
+    // differ from red, and then bits 2 to 5 say which of their bytes
+    // changed, coded green low, blue low, green high, blue high.
     const std::uint32_t used = dec.decode_symbol(byte_used_);
-    auto changed = [&](int model, int predicted) {
-        return static_cast<std::uint8_t>(dec.decode_symbol(diff_models_[model]) + predicted);
-    };
-    const int lo[3] = {last_[0] & 0xFF, last_[1] & 0xFF, last_[2] & 0xFF};
-    const int hi[3] = {last_[0] >> 8, last_[1] >> 8, last_[2] >> 8};
-    const int r_lo = (used & 1) ? changed(0, lo[0]) : lo[0];
-    const int r_hi = (used & 2) ? changed(1, hi[0]) : hi[0];
-    std::uint16_t rgb[3];
-    rgb[0] = static_cast<std::uint16_t>(r_lo | (r_hi << 8));
-    if (used & 64) {
-        int diff = r_lo - lo[0];
-        const int g_lo = (used & 4) ? changed(2, clamp_byte(diff + lo[1])) : lo[1];
-        diff = (diff + (g_lo - lo[1])) / 2;
-        const int b_lo = (used & 16) ? changed(4, clamp_byte(diff + lo[2])) : lo[2];
-        diff = r_hi - hi[0];
-        const int g_hi = (used & 8) ? changed(3, clamp_byte(diff + hi[1])) : hi[1];
-        diff = (diff + (g_hi - hi[1])) / 2;
-        const int b_hi = (used & 32) ? changed(5, clamp_byte(diff + hi[2])) : hi[2];
-        rgb[1] = static_cast<std::uint16_t>(g_lo | (g_hi << 8));
-        rgb[2] = static_cast<std::uint16_t>(b_lo | (b_hi << 8));
-    } else {
-        rgb[1] = rgb[2] = rgb[0];
-    }
-    for (int i = 0; i < 3; ++i) last_[i] = rgb[i];
+    if (used & 1) dec.decode_symbol(diff_models_[0]);
+    if (used & 2) dec.decode_symbol(diff_models_[1]);
+    if ((used & 64) == 0) return;
+    if (used & 4) dec.decode_symbol(diff_models_[2]);
+    if (used & 16) dec.decode_symbol(diff_models_[4]);
+    if (used & 8) dec.decode_symbol(diff_models_[3]);
+    if (used & 32) dec.decode_symbol(diff_models_[5]);
 }
 
-BytesDecoder::BytesDecoder(std::size_t count) : last_(count), models_(count, ArithmeticModel(256)) {}
+BytesSkipper::BytesSkipper(std::size_t count) : models_(count, ArithmeticModel(256)) {}
 
-void BytesDecoder::init(const unsigned char* raw)
+void BytesSkipper::reset()
 {
-    std::memcpy(last_.data(), raw, last_.size());
     for (ArithmeticModel& m : models_) m.reset();
 }
 
-void BytesDecoder::decode(ArithmeticDecoder& dec)
+void BytesSkipper::skip(ArithmeticDecoder& dec)
 {
-    for (std::size_t i = 0; i < last_.size(); ++i) {
-        last_[i] = static_cast<std::uint8_t>(last_[i] + dec.decode_symbol(models_[i]));
-    }
+    for (ArithmeticModel& m : models_) dec.decode_symbol(m);
 }
 
 namespace {
@@ -319,9 +297,9 @@ constexpr std::size_t empty_stream_bytes = 4;
 struct PointwiseItems {
     Point10Decoder point;
     std::optional<GpsTime11Decoder> time;
-    std::optional<Rgb12Decoder> rgb;
-    std::optional<BytesDecoder> bytes;
-    std::size_t time_at = 0, rgb_at = 0, bytes_at = 0;  // offsets in the raw first record
+    std::optional<Rgb12Skipper> rgb;
+    std::optional<BytesSkipper> bytes;
+    std::size_t time_at = 0;  // its offset in the raw first record
     std::size_t record_length = 0;
 };
 
@@ -337,10 +315,8 @@ bool plan_items(const std::vector<LazItem>& items, PointwiseItems& p)
             p.time_at = at;
         } else if (item.type == LazItem::rgb12 && item.size == 6 && !p.rgb && !p.bytes) {
             p.rgb.emplace();
-            p.rgb_at = at;
         } else if (item.type == LazItem::byte && item.size > 0 && !p.bytes) {
             p.bytes.emplace(item.size);
-            p.bytes_at = at;
         } else {
             return false;
         }
@@ -358,8 +334,8 @@ void decode_points(PointwiseItems& p, ArithmeticDecoder& dec, std::size_t count,
     for (std::size_t i = 1; i < count; ++i) {
         p.point.decode(dec, out[i]);
         if constexpr (Time) p.time->decode(dec);
-        if constexpr (Rgb) p.rgb->decode(dec);
-        if (p.bytes) p.bytes->decode(dec);
+        if constexpr (Rgb) p.rgb->skip(dec);
+        if (p.bytes) p.bytes->skip(dec);
     }
 }
 
@@ -374,8 +350,8 @@ LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned
     if (static_cast<std::size_t>(end - begin) < p->record_length) return LazChunkStatus::ends_early;
     p->point.init(begin);
     if (p->time) p->time->init(begin + p->time_at);
-    if (p->rgb) p->rgb->init(begin + p->rgb_at);
-    if (p->bytes) p->bytes->init(begin + p->bytes_at);
+    if (p->rgb) p->rgb->reset();
+    if (p->bytes) p->bytes->reset();
     out[0] = p->point.point();
     // A chunk of one point ends with the closing bytes of an arithmetic
     // stream that coded nothing (a writer may leave them out): anything

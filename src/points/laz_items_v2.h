@@ -1,13 +1,15 @@
 // The point-wise items of LAZ point formats 0 to 5 (LASzip's version 2):
 // after a chunk's first point, stored raw, every point is coded item after
 // item in one arithmetic stream, each field predicted from the points
-// before. All items must be decoded, the ones a run does not need too, to
-// keep the stream in step; only POINT10 hands its fields on.
+// before. One stream carries every item: the symbols of the items a run
+// does not need (colours, extra bytes) must be decoded too, to keep it in
+// step, but their values are not rebuilt. Only POINT10 hands its fields on.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "points/laz_arithmetic.h"
 #include "points/laz_chunk.h"
@@ -71,31 +73,33 @@ private:
     IntegerDecompressor time_ic_{32, 9};
 };
 
-// Red, green and blue: the bytes that change, each predicted from red's
-// change.
-class Rgb12Decoder {
+// Red, green and blue, which no run uses: only their symbols are decoded,
+// to keep the stream in step. Which models a point's colour is coded with
+// follows from its first symbol alone, never from the colours before (they
+// only shift the bytes the symbols correct), so the colours themselves are
+// never rebuilt.
+class Rgb12Skipper {
 public:
-    Rgb12Decoder();
-    void init(const unsigned char* raw);
-    void decode(ArithmeticDecoder& dec);
+    Rgb12Skipper();
+    // Fresh models, as every chunk starts.
+    void reset();
+    void skip(ArithmeticDecoder& dec);
 
 private:
-    std::uint16_t last_[3] = {};
     ArithmeticModel byte_used_{128};
     ArithmeticModel diff_models_[6] = {ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256),
                                        ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256)};
 };
 
-// Extra bytes: each byte its change from the point before, a model per
-// byte.
-class BytesDecoder {
+// Extra bytes, which no run uses either: each byte is coded as its change
+// in a model of its own, and only those symbols are decoded.
+class BytesSkipper {
 public:
-    explicit BytesDecoder(std::size_t count);
-    void init(const unsigned char* raw);
-    void decode(ArithmeticDecoder& dec);
+    explicit BytesSkipper(std::size_t count);
+    void reset();
+    void skip(ArithmeticDecoder& dec);
 
 private:
-    std::vector<std::uint8_t> last_;
     std::vector<ArithmeticModel> models_;
 };
 

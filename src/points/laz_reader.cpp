@@ -241,7 +241,12 @@ void read_chunks(InputFile& f, const std::vector<LazChunk>& chunks, const LasHea
                  const ReadingSeams& seams, HeaderBounds* bounds)
 {
     const Axes axes{{h.scale[0], h.offset[0]}, {h.scale[1], h.offset[1]}, {h.scale[2], h.offset[2]}};
-    LazDecoding decoding(items, options, seams);
+    LazChunkSize largest;
+    for (const LazChunk& c : chunks) {
+        largest.bytes = std::max(largest.bytes, static_cast<std::size_t>(c.bytes));
+        largest.points = std::max(largest.points, static_cast<std::size_t>(c.points));
+    }
+    LazDecoding decoding(items, options, seams, largest);
     std::unique_ptr<PointAttributes[]> attributes(batch.filtering() ? new PointAttributes[point_batch] : nullptr);
     std::size_t next = 0;
     for (std::size_t taken = 0; taken < chunks.size(); ++taken) {

@@ -27,10 +27,11 @@ struct Outcome {
 // A run on the point file `name` on `threads` threads; the console with the
 // file shown as p.las, so that a LAZ run and a LAS run compare.
 Outcome run_on(const std::string& name, const std::string& bytes, const std::string& answers, int threads = 1,
-               int failing_start = -1, int failing_chunk = -1)
+               int failing_start = -1, int failing_chunk = -1, std::size_t laz_budget = 16 << 20)
 {
     Session s;
     s.st.reading.threads = threads;
+    s.st.seams.laz_budget = laz_budget;
     s.st.seams.failing_start = failing_start;
     s.st.seams.failing_part = failing_chunk;
     s.put(name, bytes);
@@ -64,6 +65,10 @@ TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
         EXPECT_EQ(run_on("p.laz", small, answers, 3, 1), las);
         for (int chunk : {0, 2})
             EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, chunk), las) << "failing chunk " << chunk;
+        // A budget for the chunks in flight below two chunks (the caller
+        // decodes alone) and below three threads' pairs of them (two threads).
+        for (std::size_t budget : {1, 1200})
+            EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, -1, budget), las) << "budget " << budget;
     }
 
     if (const std::string why = missing_sample({laz_data / "point10.laz", laz_data / "autzen_f8.laz"}); !why.empty())
