@@ -13,7 +13,7 @@
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
 #include "gridder/door_reading.h"
-#include "gridder/gdal_module.h"
+#include "gridder/gdal_preload.h"
 #include "gridder/grid_output.h"
 #include "gridder/lattice_or_error.h"
 #include "gridder/point_inputs.h"
@@ -170,12 +170,13 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     GridReport report;
     report.files = paths.size();
     refuse_filtered_text(o.filter, paths);
-    // GDAL's module, when the run will need it, is loaded before the long
-    // reading: missing, or past a memory limit, it fails at once, and the
+    // GDAL's module, when the run will need it, is in before the long
+    // reading: missing, or past a memory limit, it fails before it, and the
     // grid's memory check counts the room it takes.
-    if (o.kind == OutputKind::geotiff ||
-        std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }))
-        gdal();
+    GdalPreload module(
+        o.kind == OutputKind::geotiff ||
+            std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }),
+        reading_of(o).threads);
     const PointFiles door = door_files(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
@@ -202,6 +203,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         if (!crs) crs = choose_crs(o, seen);
     };
     steps.make_grid = [&](bool from_headers) {
+        module.ready();
         grid.reset();                    // a grid made before goes first
         std::string error = "not made";  // the headers' range, past what the records can fill
         if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
