@@ -53,6 +53,13 @@ FileIdentity InputFile::identity() const
     return identity_of(info);
 }
 
+std::uint64_t InputFile::size() const
+{
+    struct stat info {};
+    if (fd_ < 0 || fstat(fd_, &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
 FileIdentity InputFile::identity_of_name() const
 {
     struct stat info {};

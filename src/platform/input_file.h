@@ -37,6 +37,8 @@ public:
     // The byte the reading has come to (0 when it cannot be told): for a
     // progress line, asked while another thread may be reading.
     std::uint64_t position() const;
+    // The file's size in bytes now (0 when it cannot be told).
+    std::uint64_t size() const;
     // The open file as it is now (an empty identity when it cannot be told).
     FileIdentity identity() const;
     // The file its name now leads to: another one when the file was renamed
