@@ -27,10 +27,10 @@ struct ReadingOptions {
 
 struct ReadingSeams {
     std::size_t block_size = 4 << 20;  // bytes of text read at a time (LAS: at most 128 KiB)
-    // The smallest text file read on more than one thread: below it, the
-    // second thread's start and the hand-off of each block cost more than
-    // the thread saves (make bench's 1M and 5M clouds on two cores).
-    std::uint64_t threads_from_bytes = std::uint64_t{64} << 20;
+    // The smallest text file read on more than one thread: four blocks,
+    // below which the reading thread's start, its blocks' first touch and
+    // the hand-offs cost about what the second thread saves.
+    std::uint64_t threads_from_bytes = std::uint64_t{16} << 20;
     // The vector path of the record reading and the cell placing; empty:
     // the widest this processor has, or the one KESTRANOV_SIMD names. A
     // path the processor lacks is never taken.
