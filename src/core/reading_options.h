@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "core/point_filter.h"
@@ -31,6 +32,10 @@ struct ReadingSeams {
     // (down to one, decoded by the caller alone) when the largest would
     // not fit this many times.
     std::size_t laz_budget = 16 << 20;
+    // The smallest text file read on more than one thread: four blocks,
+    // below which the reading thread's start, its blocks' first touch and
+    // the hand-offs cost about what the second thread saves.
+    std::uint64_t threads_from_bytes = std::uint64_t{16} << 20;
     // The vector path of the record reading and the cell placing; empty:
     // the widest this processor has, or the one KESTRANOV_SIMD names. A
     // path the processor lacks is never taken.

@@ -17,6 +17,7 @@ InputFile::OpenStatus InputFile::open(const std::filesystem::path& path, Mode mo
 {
     close();
     ended_ = false;
+    at_ = 0;
     text_ = mode == Mode::text;
     path_ = path;
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
@@ -53,6 +54,13 @@ FileIdentity InputFile::identity() const
     return identity_of(info);
 }
 
+std::uint64_t InputFile::size() const
+{
+    struct stat info {};
+    if (fd_ < 0 || fstat(fd_, &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
 FileIdentity InputFile::identity_of_name() const
 {
     struct stat info {};
@@ -72,6 +80,7 @@ long InputFile::read(char* buffer, std::size_t capacity)
         }
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
+        at_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
     }
     if (got == 0) ended_ = true;
     if (!text_) return static_cast<long>(got);
@@ -86,13 +95,9 @@ bool InputFile::seek(std::uint64_t offset)
 {
     if (fd_ < 0 || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
     ended_ = false;
-    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
-}
-
-std::uint64_t InputFile::position() const
-{
-    const off_t at = fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR);
-    return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) return false;
+    at_ = offset;
+    return true;
 }
 
 void InputFile::close()

@@ -4,6 +4,7 @@
 // point files (LAS) are read byte for byte.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -34,9 +35,12 @@ public:
     long read(char* buffer, std::size_t capacity);
     // Goes on reading from byte `offset` of the file; false when it cannot.
     bool seek(std::uint64_t offset);
-    // The byte the reading has come to (0 when it cannot be told): for a
-    // progress line, asked while another thread may be reading.
-    std::uint64_t position() const;
+    // The byte the reading has come to: for a progress line, asked while
+    // another thread may be reading. Kept as the reads go, since asking
+    // the system would wait for a read under way on the other thread.
+    std::uint64_t position() const { return at_.load(std::memory_order_relaxed); }
+    // The file's size in bytes now (0 when it cannot be told).
+    std::uint64_t size() const;
     // The open file as it is now (an empty identity when it cannot be told).
     FileIdentity identity() const;
     // The file its name now leads to: another one when the file was renamed
@@ -49,6 +53,7 @@ private:
     std::filesystem::path path_;
     bool text_ = true;
     bool ended_ = false;
+    std::atomic<std::uint64_t> at_{0};
 };
 
 // Whether a file of that name exists at all (a link to nothing does not).

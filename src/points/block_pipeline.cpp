@@ -13,7 +13,7 @@ BlockPipeline::BlockPipeline(BlockSource& source, int part_threads, ReadingFault
     : source_(source), faults_(faults), shapes_(new ShapeCache)
 {
     shapes_->path = path;
-    for (Block& b : blocks_) b.buffer = source.new_block();
+    for (Block& b : blocks_) b.buffer = source.new_block(true);
     if (part_threads > 1) {
         parts_.reset(new PartScanner(part_threads, 1, faults, path));
         if (parts_->threads() == 0) parts_.reset();

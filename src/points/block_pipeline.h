@@ -30,7 +30,7 @@ namespace kestranov {
 class BlockPipeline {
 public:
     struct Block {
-        std::unique_ptr<char[]> buffer;
+        BlockBuffer buffer;
         ByteBlock bytes;  // as the source read it into `buffer`
         // The numbers of the block's front share, part by part in file
         // order; a part out of memory is for the caller to scan again.

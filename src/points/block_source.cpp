@@ -1,6 +1,10 @@
 #include "points/block_source.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+
+#include "platform/memory.h"
 
 #include "points/number_scanner.h"
 #include "points/record_path.h"
@@ -20,12 +24,14 @@ const char* blank_cut(const char* at, const char* last)
     return at;
 }
 
-std::unique_ptr<char[]> BlockSource::new_block() const
+BlockBuffer BlockSource::new_block(bool large_pages) const
 {
     // Only the padding is cleared: the bytes the record path loads beyond
     // the text never decide anything, and clearing the whole block would
     // touch every page of it once more.
-    std::unique_ptr<char[]> block(new char[block_size_ + 1 + record_padding]);
+    const std::size_t bytes = block_size_ + 1 + record_padding;
+    BlockBuffer block(static_cast<char*>(large_pages ? allocate_in_large_pages(bytes) : std::malloc(bytes)));
+    if (!block) throw std::bad_alloc();
     std::memset(block.get() + block_size_, 0, 1 + record_padding);
     return block;
 }
@@ -35,7 +41,7 @@ ByteBlock BlockSource::next(char* bytes)
     // The buffer may be the very one the cut token stands in.
     if (carry_) std::memmove(bytes, tail_, carry_);
     ByteBlock b{bytes, bytes, ByteBlock::End::more};
-    const long n = f_.read(bytes + carry_, block_size_ - carry_);
+    const long n = f_.read(bytes + carry_, std::min(block_size_ - carry_, step_));
     if (n < 0) {
         b.end = ByteBlock::End::unreadable;
     } else if (n == 0) {

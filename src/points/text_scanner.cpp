@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include "platform/memory.h"
 
 namespace kestranov {
 
 namespace {
+
+constexpr std::size_t large_page_doubles = (std::size_t{2} << 20) / sizeof(double);
 
 const char* skip_blanks(const char* p, const char* end)
 {
@@ -77,9 +82,15 @@ void ScannedValues::scan(const char* p, const char* end, ShapeCache& shapes)
     for (;;) {
         if (capacity - count < 4) {
             // Some 9 bytes of text per value in the usual files: one growth at most.
-            const std::size_t more =
+            std::size_t more =
                 std::max<std::size_t>({2 * capacity, static_cast<std::size_t>(end - p) / 8 + count + 64, 4096});
-            std::unique_ptr<double[]> larger(new double[more]);
+            // From a quarter of a large page up, whole large pages: a share
+            // that grows later then mostly fits without a second growth.
+            if (more >= large_page_doubles / 4)
+                more = (more + large_page_doubles - 1) / large_page_doubles * large_page_doubles;
+            std::unique_ptr<double[], Free> larger(
+                static_cast<double*>(allocate_in_large_pages(more * sizeof(double))));
+            if (!larger) throw std::bad_alloc();
             if (count) std::memcpy(larger.get(), values.get(), count * sizeof(double));
             values = std::move(larger);
             capacity = more;

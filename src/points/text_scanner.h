@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 #include "points/number_scanner.h"
@@ -30,7 +31,12 @@ const char* scan_values(const char* p, const char* end, double* out, std::size_t
 // The values of a whole range, in a buffer that grows as it needs: a part
 // of a block read on a thread of its own.
 struct ScannedValues {
-    std::unique_ptr<double[]> values;
+    struct Free {
+        void operator()(double* p) const { std::free(p); }
+    };
+    // In 2 MiB pages where the system allows: a block's numbers take
+    // megabytes, touched from end to end.
+    std::unique_ptr<double[], Free> values;
     std::size_t count = 0;
     std::size_t capacity = 0;
     BadToken bad;

@@ -25,12 +25,14 @@ struct Outcome {
 using Named = std::vector<std::pair<std::string, std::string>>;
 
 // How a threaded reading is set up: its block size (0: the usual 4 MiB), a
-// thread start or a part's reading that fails (-1: none), and the vector
-// path of the record reading and of the cell placing.
+// thread start or a part's reading that fails (-1: none), the vector path
+// of the record reading and of the cell placing, and the smallest file read
+// on several threads (0: every file, however small).
 struct Reading {
     std::size_t block = 0;
     int failing_start = -1, failing_part = -1;
     std::optional<VectorPath> path = std::nullopt;
+    std::uint64_t threads_from = 0;
 };
 
 Outcome run_with(int threads, const Named& files, const std::string& answers, Reading r = {})
@@ -41,6 +43,7 @@ Outcome run_with(int threads, const Named& files, const std::string& answers, Re
     s.st.seams.failing_start = r.failing_start;
     s.st.seams.failing_part = r.failing_part;
     s.st.seams.path = r.path;
+    s.st.seams.threads_from_bytes = r.threads_from;
     for (const auto& [name, bytes] : files) s.put(name + ".xyz", bytes);
     Outcome o{s.run(answers), s.console(), {}};
     for (const std::string& name : s.files_in_zone()) o.files[name] = read_file(s.zone(name));
@@ -110,14 +113,17 @@ TEST(Threads, EveryThreadCountGivesTheSameRun)
                                 {4099, -1, 0},
                                 {4099, -1, 7},
                                 {0, -1, -1, VectorPath::scalar},
-                                {4099, -1, -1, VectorPath::avx2}};
+                                {4099, -1, -1, VectorPath::avx2},
+                                // Files on both sides: the 300 points on one
+                                // thread, the thousands on several.
+                                {4099, -1, -1, std::nullopt, 50000}};
     for (const Case& c : cases) {
         const Outcome one = run_with(1, c.files, c.answers);
         for (const Reading& r : readings)
             for (int threads : {1, 2, 3})
                 EXPECT_TRUE(run_with(threads, c.files, c.answers, r) == one)
                     << c.what << ", " << threads << " threads, block " << r.block << ", failing start "
-                    << r.failing_start << ", failing part " << r.failing_part;
+                    << r.failing_start << ", failing part " << r.failing_part << ", threads from " << r.threads_from;
     }
 }
 
