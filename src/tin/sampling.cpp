@@ -90,7 +90,13 @@ double Sampler::inside(const Triangle& tri, Point2 p) const
     const double area = orientation_value(a.xy(), b.xy(), c.xy());
     const double wb = orientation_value(a.xy(), p, c.xy()) / area;
     const double wc = orientation_value(a.xy(), b.xy(), p) / area;
-    return a.z + (wb * (b.z - a.z) + wc * (c.z - a.z));
+    const double z = a.z + (wb * (b.z - a.z) + wc * (c.z - a.z));
+    if (std::isfinite(z)) return z;
+    // Elevations of both signs near the largest double: their differences
+    // overflow though the value between them cannot. Made again where the
+    // exponent reaches further; every other cell keeps the arithmetic above.
+    using Wide = long double;
+    return static_cast<double>(Wide{a.z} + (Wide{wb} * (Wide{b.z} - Wide{a.z}) + Wide{wc} * (Wide{c.z} - Wide{a.z})));
 }
 
 double Sampler::on_edge(std::int32_t a, std::int32_t b, Point2 p) const
@@ -101,7 +107,10 @@ double Sampler::on_edge(std::int32_t a, std::int32_t b, Point2 p) const
     // Along the axis the edge spans more of.
     const double dx = to.x - from.x, dy = to.y - from.y;
     const double share = std::fabs(dx) >= std::fabs(dy) ? (p.x - from.x) / dx : (p.y - from.y) / dy;
-    return from.z + share * (to.z - from.z);
+    const double z = from.z + share * (to.z - from.z);
+    if (std::isfinite(z)) return z;
+    using Wide = long double;  // as inside a triangle
+    return static_cast<double>(Wide{from.z} + Wide{share} * (Wide{to.z} - Wide{from.z}));
 }
 
 }  // namespace
