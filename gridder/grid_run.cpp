@@ -253,7 +253,8 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
 std::string summary(const GridOptions& o, const GridReport& r)
 {
     std::ostringstream s;
-    s << "read " << r.read << " points from " << r.files << (r.files == 1 ? " file" : " files");
+    s << "read " << r.read << (r.read == 1 ? " point from " : " points from ") << r.files
+      << (r.files == 1 ? " file" : " files");
     if (o.filter.active()) {
         s << "; kept " << r.tally.kept;
         if (o.filter.by_class) s << " (class filter passed " << r.tally.class_passed;

@@ -31,10 +31,12 @@ std::string no_triangle_note(std::vector<tin::Vertex> vertices)
         std::unique(vertices.begin(), vertices.end(),
                     [](const tin::Vertex& a, const tin::Vertex& b) { return a.x == b.x && a.y == b.y; }) -
         vertices.begin();
+    const bool one = vertices.size() == 1;
     const std::string why =
-        distinct >= 3 ? "are all on one line" : "hold " + std::to_string(distinct) + " distinct (X, Y), fewer than 3";
-    return "the tin band is all nodata: its " + std::to_string(vertices.size()) + " points " + why +
-           ", and span no triangle";
+        distinct >= 3 ? "are all on one line"
+                      : (one ? "holds " : "hold ") + std::to_string(distinct) + " distinct (X, Y), fewer than 3";
+    return "the tin band is all nodata: its " + std::to_string(vertices.size()) + (one ? " point " : " points ") + why +
+           (one ? ", and spans no triangle" : ", and span no triangle");
 }
 
 }  // namespace

@@ -1299,6 +1299,7 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     write_file(dir / "line.xyz", "0 0 1\n1 1 2\n3 3 4\n2 2 3\n");
     write_file(dir / "same.xyz", "1 1 1\n1 1 2\n");
     write_file(dir / "two.xyz", "1 1 1\n2 3 2\n");
+    write_file(dir / "one.xyz", "1 1 1\n");
     struct Case {
         const char* file;
         const char* keep;
@@ -1313,6 +1314,12 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
         {"same.xyz", "highest", "note: the tin band is all nodata: its 2 points hold 1 distinct (X, Y), fewer than 3",
          nodata},
         {"two.xyz", "lowest", "its 2 points hold 2 distinct (X, Y)", nodata},
+        {"one.xyz", "highest",
+         "read 1 point from 1 file\n"
+         "grid: 4 x 4 cells of 1, west 0 south 0 east 4 north 4\n"
+         "tin: 0 cells with a value, 16 nodata (-9999)\n"
+         "note: the tin band is all nodata: its 1 point holds 1 distinct (X, Y), fewer than 3, and spans no triangle",
+         nodata},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.keep);
