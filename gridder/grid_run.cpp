@@ -160,7 +160,7 @@ void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& repo
     if (o.gaps_fail && report.nodata > 0)
         throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells hold no value" + (o.fill ? " after the fill" : "") +
-                         " (--gaps fail): nothing written");
+                         " (--gaps fail): nothing written to " + o.output);
 }
 
 }  // namespace
@@ -245,7 +245,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     tin.reset();
     if (o.gaps_fail && report.tin && report.tin->nodata > 0)
         throw InputError(std::to_string(report.tin->nodata) + " of " + std::to_string(l.cols * l.rows) +
-                         " cells of the tin band hold no value (--gaps fail): nothing written");
+                         " cells of the tin band hold no value (--gaps fail): nothing written to " + o.output);
     report.removed = write_lattice_grid(o, l, grid ? &*grid : nullptr, report, inputs_of(seen), band.values);
     return report;
 }

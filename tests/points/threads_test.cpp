@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 
+#include "core/reading_options.h"
 #include "e2e/program_runner.h"
 #include "support.h"
 
@@ -140,9 +141,14 @@ TEST(Threads, MemoryLimitsEndTheRunAsOnOneThread)
 #endif
     TempDir drive;
     std::string text;
-    for (int k = 0; k < 300000; ++k)
+    // The area three times over: a file large enough to be read on every
+    // thread the run is given.
+    for (int n = 0; n < 3 * 300000 + 20000; ++n) {
+        const int k = n % 300000;
         text += std::to_string(k % 600) + "." + std::to_string(k % 7) + " " + std::to_string(k / 600) + ".5 " +
                 std::to_string(100 + k % 37) + ".25\n";
+    }
+    ASSERT_GE(text.size(), kestranov::ReadingSeams{}.threads_from_bytes);
     write_file(drive / "images" / "z" / "a.xyz", text);
     const auto outcome = [&](const std::string& cell, int threads, int megabytes) {
         const std::string answers = "z\n1\na\n" + cell + "\n0\ndem\n0\n";
