@@ -233,9 +233,11 @@ protected:
     }
 
 private:
-    void serve(int x, int y, int w, int h, void* data, GDALDataType type, GSpacing pixel, GSpacing line) const
+    void serve(int x, int y, int w, int h, void* data, GDALDataType type, GSpacing pixel, GSpacing line)
     {
-        std::vector<double> cells(static_cast<std::size_t>(w));
+        // One row's buffer for the band's life: GDAL asks a row at a time.
+        std::vector<double>& cells = cells_;
+        cells.resize(static_cast<std::size_t>(w));
         for (int r = 0; r < h; ++r) {
             const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
             for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = std::isnan(row[c]) ? nodata_ : row[c];
@@ -246,6 +248,7 @@ private:
 
     GridRows rows_;
     double nodata_;
+    std::vector<double> cells_;
     std::optional<double> declared_;
     std::string unit_;
     std::vector<GDALRasterBand*> overviews_;
