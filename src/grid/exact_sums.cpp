@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "core/fatal.h"
@@ -14,15 +15,15 @@ namespace {
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-// n zeros from calloc: the system's zeroed pages, touched only where
-// points fall, instead of a pass over the whole grid (the types are plain
-// integers, whose zero is all bits clear).
+// n zeros: the system's zeroed pages, touched only where points fall,
+// instead of a pass over the whole grid (the types are plain integers,
+// whose zero is all bits clear).
 template <class T>
 ExactSums::Zeroed<T> zeroed(std::size_t n)
 {
-    ExactSums::Zeroed<T> cells(static_cast<T*>(std::calloc(n, sizeof(T))));
-    if (cells) prefer_large_pages(cells.get(), n * sizeof(T));
-    return cells;
+    if (n > SIZE_MAX / sizeof(T)) return nullptr;
+    return ExactSums::Zeroed<T>(static_cast<T*>(allocate_zeroed_in_large_pages(n * sizeof(T))),
+                                GiveBack{n * sizeof(T)});
 }
 
 // q * 2^shift (q whole, below 2^128, at least 2^54), with `sticky` when a
@@ -111,6 +112,19 @@ double ExactSums::mean(std::size_t at) const
     const uint128 scaled = a << up;
     const double m = rounded(scaled / n, exponent_ - up, scaled % n != 0);
     return s < 0 ? -m : m;
+}
+
+ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells)
+{
+    // Through bytes: the same memory holds int128 sums not yet read and
+    // doubles already written, which the compiler must not reorder.
+    auto* const room = reinterpret_cast<unsigned char*>(s1_.get());
+    for (std::size_t at = 0; at < cells && at < cells_; ++at) {
+        const double m = mean(at);
+        std::memcpy(room + at * sizeof(double), &m, sizeof m);
+    }
+    const GiveBack give_back = s1_.get_deleter();
+    return Zeroed<double>(reinterpret_cast<double*>(s1_.release()), give_back);
 }
 
 double ExactSums::stdev(std::size_t at) const
