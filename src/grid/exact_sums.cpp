@@ -1,6 +1,7 @@
 #include "grid/exact_sums.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +45,33 @@ double rounded(uint128 q, int shift, bool sticky)
     uint128 kept = q >> drop;
     const uint128 rest = q & ((uint128{1} << drop) - 1), half = uint128{1} << (drop - 1);
     if (rest > half || (rest == half && (sticky || (kept & 1) != 0))) ++kept;
-    return std::ldexp(static_cast<double>(kept), drop + shift);
+    // kept is at most 2^53, exact as a double; a power of two that is a
+    // normal double scales it exactly (beyond the largest it gives inf, as
+    // ldexp would), and spares ldexp's call on every cell.
+    const auto whole = static_cast<double>(static_cast<std::uint64_t>(kept));
+    const int power = drop + shift;
+    if (power >= -1022 && power <= 1023)
+        return whole * std::bit_cast<double>(static_cast<std::uint64_t>(power + 1023) << 52);
+    return std::ldexp(whole, power);
+}
+
+// q / n, and whether a remainder is left. On x86-64 in two of the
+// processor's 128-by-64-bit divisions (the first leaves a remainder below
+// n, so the second's quotient fits 64 bits); a 128-bit division in C++ is a
+// library call for any divisor.
+uint128 quotient(uint128 q, std::uint32_t n, bool& rest)
+{
+#if defined(__x86_64__)
+    const auto high = static_cast<std::uint64_t>(q >> 64), low = static_cast<std::uint64_t>(q);
+    const std::uint64_t divisor = n, top = high / divisor;
+    std::uint64_t bottom = 0, r = high % divisor;
+    asm("divq %[d]" : "=a"(bottom), "=d"(r) : "a"(low), "d"(r), [d] "r"(divisor));
+    rest = r != 0;
+    return (static_cast<uint128>(top) << 64) | bottom;
+#else
+    rest = q % n != 0;
+    return q / n;
+#endif
 }
 
 }  // namespace
@@ -109,8 +136,9 @@ double ExactSums::mean(std::size_t at) const
     const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
     // a below 2^127: shifted up to 127 bits, the quotient keeps at least 95.
     const int up = 127 - bit_length(a);
-    const uint128 scaled = a << up;
-    const double m = rounded(scaled / n, exponent_ - up, scaled % n != 0);
+    bool rest = false;
+    const uint128 q = quotient(a << up, n, rest);
+    const double m = rounded(q, exponent_ - up, rest);
     return s < 0 ? -m : m;
 }
 
