@@ -171,10 +171,10 @@ void* allocate_zeroed_in_large_pages(std::size_t bytes)
     void* const mapped = mmap(nullptr, whole + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t from = (start + large - 1) & ~(large - 1);
-    if (from > start) munmap(mapped, from - start);
-    if (start + large > from) munmap(reinterpret_cast<void*>(from + whole), start + large - from);
-    void* const data = reinterpret_cast<void*>(from);
+    const std::size_t head = ((start + large - 1) & ~(large - 1)) - start;
+    char* const data = static_cast<char*>(mapped) + head;
+    if (head > 0) munmap(mapped, head);
+    munmap(data + whole, large - head);
     (void)madvise(data, whole, MADV_HUGEPAGE);
     return data;
 }
