@@ -1,8 +1,10 @@
 #include "grid/exact_sums.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "core/fatal.h"
@@ -14,15 +16,15 @@ namespace {
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-// n zeros from calloc: the system's zeroed pages, touched only where
-// points fall, instead of a pass over the whole grid (the types are plain
-// integers, whose zero is all bits clear).
+// n zeros: the system's zeroed pages, touched only where points fall,
+// instead of a pass over the whole grid (the types are plain integers,
+// whose zero is all bits clear).
 template <class T>
 ExactSums::Zeroed<T> zeroed(std::size_t n)
 {
-    ExactSums::Zeroed<T> cells(static_cast<T*>(std::calloc(n, sizeof(T))));
-    if (cells) prefer_large_pages(cells.get(), n * sizeof(T));
-    return cells;
+    if (n > SIZE_MAX / sizeof(T)) return nullptr;
+    return ExactSums::Zeroed<T>(static_cast<T*>(allocate_zeroed_in_large_pages(n * sizeof(T))),
+                                GiveBack{n * sizeof(T)});
 }
 
 // q * 2^shift (q whole, below 2^128, at least 2^54), with `sticky` when a
@@ -43,7 +45,33 @@ double rounded(uint128 q, int shift, bool sticky)
     uint128 kept = q >> drop;
     const uint128 rest = q & ((uint128{1} << drop) - 1), half = uint128{1} << (drop - 1);
     if (rest > half || (rest == half && (sticky || (kept & 1) != 0))) ++kept;
-    return std::ldexp(static_cast<double>(kept), drop + shift);
+    // kept is at most 2^53, exact as a double; a power of two that is a
+    // normal double scales it exactly (beyond the largest it gives inf, as
+    // ldexp would), and spares ldexp's call on every cell.
+    const auto whole = static_cast<double>(static_cast<std::uint64_t>(kept));
+    const int power = drop + shift;
+    if (power >= -1022 && power <= 1023)
+        return whole * std::bit_cast<double>(static_cast<std::uint64_t>(power + 1023) << 52);
+    return std::ldexp(whole, power);
+}
+
+// q / n, and whether a remainder is left. On x86-64 in two of the
+// processor's 128-by-64-bit divisions (the first leaves a remainder below
+// n, so the second's quotient fits 64 bits); a 128-bit division in C++ is a
+// library call for any divisor.
+uint128 quotient(uint128 q, std::uint32_t n, bool& rest)
+{
+#if defined(__x86_64__)
+    const auto high = static_cast<std::uint64_t>(q >> 64), low = static_cast<std::uint64_t>(q);
+    const std::uint64_t divisor = n, top = high / divisor;
+    std::uint64_t bottom = 0, r = high % divisor;
+    asm("divq %[d]" : "=a"(bottom), "=d"(r) : "a"(low), "d"(r), [d] "r"(divisor));
+    rest = r != 0;
+    return (static_cast<uint128>(top) << 64) | bottom;
+#else
+    rest = q % n != 0;
+    return q / n;
+#endif
 }
 
 }  // namespace
@@ -108,9 +136,23 @@ double ExactSums::mean(std::size_t at) const
     const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
     // a below 2^127: shifted up to 127 bits, the quotient keeps at least 95.
     const int up = 127 - bit_length(a);
-    const uint128 scaled = a << up;
-    const double m = rounded(scaled / n, exponent_ - up, scaled % n != 0);
+    bool rest = false;
+    const uint128 q = quotient(a << up, n, rest);
+    const double m = rounded(q, exponent_ - up, rest);
     return s < 0 ? -m : m;
+}
+
+ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells)
+{
+    // Through bytes: the same memory holds int128 sums not yet read and
+    // doubles already written, which the compiler must not reorder.
+    auto* const room = reinterpret_cast<unsigned char*>(s1_.get());
+    for (std::size_t at = 0; at < cells && at < cells_; ++at) {
+        const double m = mean(at);
+        std::memcpy(room + at * sizeof(double), &m, sizeof m);
+    }
+    const GiveBack give_back = s1_.get_deleter();
+    return Zeroed<double>(reinterpret_cast<double*>(s1_.release()), give_back);
 }
 
 double ExactSums::stdev(std::size_t at) const

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "grid/wide_integer.h"
+#include "platform/memory.h"
 
 namespace kestranov {
 
@@ -82,11 +83,16 @@ public:
 
     std::size_t sink = SIZE_MAX;
 
-    struct Free {
-        void operator()(void* p) const { std::free(p); }
-    };
     template <class T>
-    using Zeroed = std::unique_ptr<T[], Free>;
+    using Zeroed = std::unique_ptr<T[], GiveBack>;
+
+    // The means of cells 0..cells-1 written over S1's storage, which is then
+    // given up to the caller as a raster of doubles (S1's room holds `cells`
+    // doubles twice over: no fresh pages for the mean). A cell's 16 bytes
+    // are read before any mean is written over them, since the mean of cell
+    // k takes bytes 8k to 8k + 8. After it, neither mean() nor stdev() nor
+    // add() may be called.
+    Zeroed<double> means_over_sums(std::size_t cells);
 
 private:
     void full(std::size_t at);

@@ -60,7 +60,9 @@ std::uint64_t LatticeGrid::bytes_per_cell(const std::vector<Statistic>& statisti
 {
     const bool sums = asked(statistics, Statistic::mean) || asked(statistics, Statistic::stdev);
     const bool any_summed = std::any_of(statistics.begin(), statistics.end(), summed);
-    return statistics.size() * sizeof(double) +
+    const std::size_t rasters = statistics.size() - (asked(statistics, Statistic::count) ? 1 : 0) -
+                                (asked(statistics, Statistic::mean) ? 1 : 0);
+    return rasters * sizeof(double) +
            (any_summed ? ExactSums::bytes_per_cell(sums, asked(statistics, Statistic::stdev)) : 0);
 }
 
@@ -81,10 +83,16 @@ LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint
                                   megabytes_down(static_cast<double>(available)) + " MB are available"};
     LatticeGrid made(lattice, keep, std::move(statistics), vector_path(path));
     for (std::size_t k = 0; k < made.statistics_.size(); ++k) {
+        // Count's raster is the sums' counts, mean's their S1 once settled.
+        if (made.statistics_[k] == Statistic::count) made.count_ = k;
+        if (made.statistics_[k] == Statistic::mean) made.mean_ = k;
+        if (k == made.count_ || k == made.mean_) {
+            made.planes_.emplace_back();
+            continue;
+        }
         // A raster is written from end to end (below, or by settle()): large
         // pages spare most of the faults of its first touch.
-        std::unique_ptr<double[], LatticeGrid::FreeCells> cells(
-            static_cast<double*>(allocate_in_large_pages(n * sizeof(double))));
+        std::unique_ptr<double[], GiveBack> cells(static_cast<double*>(allocate_in_large_pages(n * sizeof(double))));
         if (!cells)
             return {std::nullopt,
                     "not enough memory for " + grid + " (" + megabytes_up(static_cast<double>(bytes)) + " MB)"};
@@ -165,28 +173,32 @@ void LatticeGrid::settle()
 {
     if (settled_ || !sums_) return;
     settled_ = true;
-    double *count = nullptr, *mean = nullptr, *stdev = nullptr;
-    for (std::size_t k = 0; k < statistics_.size(); ++k) {
-        if (statistics_[k] == Statistic::count) count = planes_[k].get();
-        if (statistics_[k] == Statistic::mean) mean = planes_[k].get();
-        if (statistics_[k] == Statistic::stdev) stdev = planes_[k].get();
-    }
-    // The grid and its ring (the filling reads the ring's values), in one
-    // pass over the sums for every summed raster.
+    // The grid and its ring (the filling reads the ring's values); the
+    // standard deviation first, which reads S1 before the means overwrite it.
     const std::size_t cells = (static_cast<std::size_t>(lattice_.rows) + 2) * stride();
     const ExactSums& sums = *sums_;
-    for (std::size_t at = 0; at < cells; ++at) {
-        if (count) count[at] = sums.count(at);
-        if (mean) mean[at] = sums.mean(at);
-        if (stdev) stdev[at] = sums.stdev(at);
+    for (std::size_t k = 0; k < statistics_.size(); ++k) {
+        if (statistics_[k] != Statistic::stdev) continue;
+        double* const stdev = planes_[k].get();
+        for (std::size_t at = 0; at < cells; ++at) stdev[at] = sums.stdev(at);
     }
+    if (mean_ != SIZE_MAX) planes_[mean_] = sums_->means_over_sums(cells);
+}
+
+const double* LatticeGrid::count_row(std::int64_t row) const
+{
+    const auto cols = static_cast<std::size_t>(lattice_.cols);
+    count_cells_.resize(cols);
+    const std::size_t from = offset(row, 0);
+    for (std::size_t c = 0; c < cols; ++c) count_cells_[c] = sums_->count(from + c);
+    return count_cells_.data();
 }
 
 long long LatticeGrid::fill_once()
 {
     long long filled = 0;
     for (std::size_t k = 0; k < statistics_.size(); ++k)
-        if (statistics_[k] != Statistic::count) filled = fill_raster(planes_[k].get());
+        if (k != count_) filled = fill_raster(planes_[k].get());
     return filled;
 }
 

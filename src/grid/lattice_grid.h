@@ -4,7 +4,8 @@
 // grid/lattice.h), and one optional filling of the gaps. Each statistic is
 // a raster of doubles; min and max are kept in theirs as the points come,
 // mean, count and stdev summed exactly (grid/exact_sums.h) and turned into
-// theirs by settle().
+// theirs by settle(): the mean's written over the sums it comes from, the
+// count's served a row at a time from the sums' counts.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include "grid/cell_statistic.h"
 #include "grid/exact_sums.h"
 #include "grid/lattice.h"
+#include "platform/memory.h"
 #include "points/record_batch.h"
 
 namespace kestranov {
@@ -49,8 +51,9 @@ public:
     const std::vector<Statistic>& statistics() const { return statistics_; }
 
     // The bytes a cell of the storage takes for `statistics`: 8 for each
-    // raster, and the exact sums' (ExactSums::bytes_per_cell) when mean,
-    // count or stdev is among them.
+    // raster but mean's and count's, which live in the exact sums'
+    // (ExactSums::bytes_per_cell), counted when mean, count or stdev is
+    // among them.
     static std::uint64_t bytes_per_cell(const std::vector<Statistic>& statistics);
 
     // Each point into its cell (or the ring's): max and min keep the
@@ -83,11 +86,18 @@ public:
     // (-1..rows, counted from the north) and `col` (-1..cols), the ring
     // included; NaN when it is empty (count: 0).
     double at(std::int64_t row, std::int64_t col) const { return at(0, row, col); }
-    double at(std::size_t k, std::int64_t row, std::int64_t col) const { return planes_[k][offset(row, col)]; }
+    double at(std::size_t k, std::int64_t row, std::int64_t col) const
+    {
+        return k == count_ ? sums_->count(offset(row, col)) : planes_[k][offset(row, col)];
+    }
     // The `cols` values of the grid's row `row` (0..rows-1, north first) of
-    // statistic `k`, NaN where empty.
+    // statistic `k`, NaN where empty. Count's row is made in a buffer of the
+    // grid's, good until its next row is asked: one reader at a time.
     const double* row(std::int64_t row) const { return this->row(0, row); }
-    const double* row(std::size_t k, std::int64_t row) const { return planes_[k].get() + offset(row, 0); }
+    const double* row(std::size_t k, std::int64_t row) const
+    {
+        return k == count_ ? count_row(row) : planes_[k].get() + offset(row, 0);
+    }
 
 private:
     friend LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,
@@ -103,6 +113,7 @@ private:
     template <class Apply>
     void add_points(const Point* points, std::size_t count, Apply&& apply);
     long long fill_raster(double* cells);
+    const double* count_row(std::int64_t row) const;
 
     Lattice lattice_;
     Keep keep_;
@@ -112,13 +123,13 @@ private:
     // grid and its ring), two rows of room for the filling, and one cell
     // that takes the points beyond the ring, so that the update loop needs
     // no branch for them.
-    struct FreeCells {
-        void operator()(double* cells) const { std::free(cells); }
-    };
-    std::vector<std::unique_ptr<double[], FreeCells>> planes_;
+    std::vector<std::unique_ptr<double[], GiveBack>> planes_;
     double* high_ = nullptr;           // max's raster, when asked
     double* low_ = nullptr;            // min's
     std::unique_ptr<ExactSums> sums_;  // when mean, count or stdev is asked
+    std::size_t count_ = SIZE_MAX;     // count's place among the statistics, if asked: it has no plane
+    std::size_t mean_ = SIZE_MAX;      // mean's, whose plane settle() makes of the sums
+    mutable std::vector<double> count_cells_;
     bool settled_ = false;
     PointCounts counts_;
 };

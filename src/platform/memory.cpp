@@ -162,6 +162,31 @@ void prefer_large_pages(void* data, std::size_t bytes)
     if (from < to) (void)madvise(static_cast<char*>(data) + (from - start), to - from, MADV_HUGEPAGE);
 }
 
+void* allocate_zeroed_in_large_pages(std::size_t bytes)
+{
+    if (bytes < large) return std::calloc(bytes, 1);
+    if (bytes > SIZE_MAX - 2 * large) return nullptr;
+    const std::size_t whole = (bytes + large - 1) & ~(large - 1);
+    // A large page more than needed, its unaligned head and tail given back.
+    void* const mapped = mmap(nullptr, whole + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::size_t head = ((start + large - 1) & ~(large - 1)) - start;
+    char* const data = static_cast<char*>(mapped) + head;
+    if (head > 0) munmap(mapped, head);
+    munmap(data + whole, large - head);
+    (void)madvise(data, whole, MADV_HUGEPAGE);
+    return data;
+}
+
+void GiveBack::operator()(void* data) const
+{
+    if (zeroed < large)
+        std::free(data);
+    else
+        munmap(data, (zeroed + large - 1) & ~(large - 1));
+}
+
 void* allocate_in_large_pages(std::size_t bytes)
 {
     if (bytes < large) return std::malloc(bytes);

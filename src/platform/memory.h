@@ -37,4 +37,17 @@ void prefer_large_pages(void* data, std::size_t bytes);
 // asked for large pages as above.
 void* allocate_in_large_pages(std::size_t bytes);
 
+// `bytes` of zeros, or null: from 2 MiB on straight from the system (its
+// fresh pages are zero), aligned to a large page and all of it asked for
+// large pages, where calloc's would begin and end in small ones; below, from
+// calloc. Given back by GiveBack{bytes}.
+void* allocate_zeroed_in_large_pages(std::size_t bytes);
+
+// Gives back the memory of allocate_zeroed_in_large_pages, told its size
+// `zeroed`, or with none (0) that of malloc and allocate_in_large_pages.
+struct GiveBack {
+    std::size_t zeroed = 0;
+    void operator()(void* data) const;
+};
+
 }  // namespace kestranov

@@ -252,6 +252,9 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
         for (std::int64_t c = -1; c <= l.cols; ++c) {
             SCOPED_TRACE(testing::Message() << "cell " << r << " " << c);
             for (std::size_t k = 0; k < all.size(); ++k) EXPECT_EQ(bits(g.at(k, r, c)), bits(again.at(k, r, c)));
+            // Rows as the writers take them: count's made from the sums, mean's over them.
+            for (std::size_t k = 0; r >= 0 && r < l.rows && c >= 0 && c < l.cols && k < all.size(); ++k)
+                EXPECT_EQ(bits(g.row(k, r)[c]), bits(g.at(k, r, c)));
             const auto cell = sums.find({r, c});
             if (cell == sums.end()) {
                 for (std::size_t k : {0, 1, 2, 4}) EXPECT_TRUE(std::isnan(g.at(k, r, c)));
@@ -325,11 +328,12 @@ TEST(LatticeGrid, RefusalsInsteadOfACrash)
     EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 8000000).error,
               "a grid of 1000 columns and 1000 rows needs 9 MB of memory, and 8 MB are available");
     EXPECT_TRUE(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 9000000).grid.has_value());
-    // mean and count: 8 bytes a raster, 4 of the count and 16 of the sum.
-    EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 36000000, std::nullopt,
+    // mean and count: 4 bytes of the count and 16 of the sum, which the
+    // means are written over; no raster of their own.
+    EXPECT_EQ(make_lattice_grid(unit_lattice(1000, 1000), Keep::highest, 20000000, std::nullopt,
                                 {Statistic::mean, Statistic::count})
                   .error,
-              "a grid of 1000 columns and 1000 rows needs 37 MB of memory, and 36 MB are available");
+              "a grid of 1000 columns and 1000 rows needs 21 MB of memory, and 20 MB are available");
     EXPECT_EQ(make_lattice_grid(unit_lattice(std::int64_t{1} << 40, 1 << 30), Keep::highest, 0).error,
               "a grid of 1099511627776 columns and 1073741824 rows is too large for this program");
     EXPECT_EQ(make_lattice_grid(unit_lattice(0, 3), Keep::highest, 0).error,
