@@ -63,26 +63,31 @@ std::uint64_t address_space_used()
 // A limit on the process's address space (ulimit -v), which the machine's
 // and the control groups' memory (platform/memory.h) do not show: past it
 // an allocation fails, or a library cannot be loaded, however much memory
-// is free. The grid, the reading's buffers and threads, and a GeoTIFF's
-// encoding (GDAL's copy of the cells, the file in memory, its bytes handed
-// back: some three times its cells) must fit in what is left. "" when they
-// do, or when there is no limit.
-std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
+// is free. The grid, the TIN's vertices (up to `vertices`, when known), the
+// reading's buffers and threads, and a GeoTIFF's encoding (GDAL's copy of
+// the cells, the file in memory, its bytes handed back: some three times
+// its cells) must fit in what is left. "" when they do, or when there is
+// no limit.
+std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l, std::optional<std::uint64_t> vertices)
 {
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return "";
     constexpr double reading = 128e6;
     const std::vector<Statistic> statistics = statistics_written(o) ? statistics_of(o) : std::vector<Statistic>{};
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
-    const double tin = o.tin_band ? tin_band_bytes(l) : 0;  // its vertices: tin_room
     const double grid =
-        (statistics.empty() ? 0 : cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics))) + tin;
+        (statistics.empty() ? 0 : cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics))) +
+        (o.tin_band ? tin_band_bytes(l) : 0);
+    const double tin =
+        o.tin_band && vertices ? static_cast<double>(*vertices) * static_cast<double>(tin_bytes_per_vertex) : 0;
     const double bands = static_cast<double>(statistics.size() + (o.tin_band ? 1 : 0));
     const double tiff = o.kind == OutputKind::geotiff ? 3 * cells * bands * (o.float64 ? 8 : 4) : 0;
     const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
-    if (grid + tiff + reading <= left) return "";
+    if (grid + tin + tiff + reading <= left) return "";
     return "a grid of " + std::to_string(l.cols) + " columns and " + std::to_string(l.rows) + " rows needs " +
-           megabytes_up(grid + tiff + reading) + " MB of address space (" + megabytes_up(grid) + " MB of cells" +
+           megabytes_up(grid + tin + tiff + reading) + " MB of address space (" + megabytes_up(grid) + " MB of cells" +
+           (tin > 0 ? ", " + megabytes_up(tin) + " MB for the TIN of up to " + std::to_string(*vertices) + " vertices"
+                    : "") +
            (tiff > 0 ? ", " + megabytes_up(tiff) + " MB to encode the GeoTIFF" : "") + ", " + megabytes_up(reading) +
            " MB to read), and " + megabytes_down(std::max(left, 0.0)) +
            " MB are left under the limit on virtual memory (ulimit -v) of " +
@@ -92,26 +97,31 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l)
 // What the TIN's vertices and triangulation may take once the grid is
 // allocated: the memory available and what is left under a limit on
 // virtual memory, less the TIN band's values and the encoding's room.
-std::uint64_t tin_room(const GridOptions& o, const Lattice& l)
+TinRoom tin_room(const GridOptions& o, const Lattice& l)
 {
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
     const double kept =
         tin_band_bytes(l) + (o.kind == OutputKind::geotiff ? 3 * cells * (o.float64 ? 8 : 4) : 0) + 128e6;
     double room = static_cast<double>(available_memory_bytes());
     if (room == 0) room = 1e300;  // not known: not checked, as for the grid
+    TinRoom made;
     rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        room = std::min(room, static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used()));
-    return room - kept <= 0 ? 0 : static_cast<std::uint64_t>(std::min(room - kept, 1.8e19));
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const double left = static_cast<double>(limit.rlim_cur) - static_cast<double>(address_space_used());
+        if (left < room) room = left, made.address_limit = limit.rlim_cur;
+    }
+    made.bytes = room - kept <= 0 ? 0 : static_cast<std::uint64_t>(std::min(room - kept, 1.8e19));
+    return made;
 }
 
 // The statistics' grid, allocated, into `grid`; or, for a tin band alone,
 // none: its cells come from the triangulation, and a raster of the points'
 // cells would hold 8 bytes a cell that no band reads. Returns why the
 // memory does not suffice, or "".
-std::string grid_within_memory(const GridOptions& o, const Lattice& l, std::optional<LatticeGrid>& grid)
+std::string grid_within_memory(const GridOptions& o, const Lattice& l, std::optional<std::uint64_t> vertices,
+                               std::optional<LatticeGrid>& grid)
 {
-    if (std::string beyond = beyond_address_space_limit(o, l); !beyond.empty()) return beyond;
+    if (std::string beyond = beyond_address_space_limit(o, l, vertices); !beyond.empty()) return beyond;
     if (statistics_written(o)) {
         LatticeGridResult made = make_lattice_grid(l, o.keep, available_memory_bytes(), std::nullopt, statistics_of(o));
         grid = std::move(made.grid);
@@ -207,7 +217,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         grid.reset();                    // a grid made before goes first
         std::string error = "not made";  // the headers' range, past what the records can fill
         if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
-            error = grid_within_memory(o, l, grid);
+            error = grid_within_memory(o, l, tin_vertex_bound(seen), grid);
         if (!error.empty() && !from_headers) throw InputError(error);
         return error.empty();
     };

@@ -14,12 +14,16 @@
 namespace kestranov::gridder {
 namespace {
 
-[[noreturn]] void refuse_memory(const std::string& vertices, std::uint64_t count, std::uint64_t room)
+[[noreturn]] void refuse_memory(const std::string& vertices, std::uint64_t count, const TinRoom& room)
 {
+    const std::string left = room.address_limit == 0
+                                 ? " MB are available"
+                                 : " MB are left under the limit on virtual memory (ulimit -v) of " +
+                                       megabytes_down(static_cast<double>(room.address_limit)) + " MB";
     throw InputError("the TIN of " + vertices + " " + std::to_string(count) + " vertices needs " +
                      megabytes_up(static_cast<double>(count) * static_cast<double>(tin_bytes_per_vertex)) + " MB (" +
                      std::to_string(tin_bytes_per_vertex) + " bytes a vertex), and " +
-                     megabytes_down(static_cast<double>(room)) + " MB are available: grid it in tiles (--tile-size)");
+                     megabytes_down(static_cast<double>(room.bytes)) + left + ": grid it in tiles (--tile-size)");
 }
 
 // Why the points span no triangle: too few distinct positions, or a line.
@@ -65,11 +69,11 @@ std::vector<Lattice> tin_reach(const GridOptions& o, const Lattice& cells)
     return {buffered, whole.lattice};
 }
 
-TinVertices::TinVertices(const Lattice& lattice, std::vector<Lattice> reach, std::uint64_t room,
+TinVertices::TinVertices(const Lattice& lattice, std::vector<Lattice> reach, TinRoom room,
                          std::optional<std::uint64_t> bound)
     : lattice_(lattice), reach_(std::move(reach)), room_(room)
 {
-    if (bound && *bound > room_ / tin_bytes_per_vertex) refuse_memory("up to", *bound, room_);
+    if (bound && *bound > room_.bytes / tin_bytes_per_vertex) refuse_memory("up to", *bound, room_);
     // Room for every vertex that can come, at once: no copy as they come,
     // and pages only touched by the vertices written.
     if (bound) reserve(*bound);
@@ -83,7 +87,7 @@ void TinVertices::reserve(std::uint64_t count)
 
 void TinVertices::grow()
 {
-    const std::uint64_t most = room_ / tin_bytes_per_vertex;
+    const std::uint64_t most = room_.bytes / tin_bytes_per_vertex;
     if (vertices_.size() >= most) refuse_memory("more than", most, room_);
     const std::uint64_t doubled = std::max<std::uint64_t>(4096, 2 * static_cast<std::uint64_t>(vertices_.capacity()));
     reserve(std::min(doubled, most));

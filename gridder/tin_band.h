@@ -58,14 +58,20 @@ std::optional<std::uint64_t> tin_vertex_bound(const SeenFiles& seen);
 // ring, as the uncut grid would take them.
 std::vector<Lattice> tin_reach(const GridOptions& options, const Lattice& cells);
 
+// The bytes the vertices and the triangulation may take, and the limit on
+// virtual memory (ulimit -v) when that, not the memory available, is what
+// bounds them (0 otherwise): a refusal names the bound the user can raise.
+struct TinRoom {
+    std::uint64_t bytes = 0;
+    std::uint64_t address_limit = 0;
+};
+
 // The vertices of one reading, for the cells of `lattice`, from the points
-// in every lattice of `reach`. `room`: the bytes the vertices and the
-// triangulation may take; more is refused (InputError) before it is
-// allocated, from `bound` at once, else as the vertices come.
+// in every lattice of `reach`. More than `room` is refused (InputError)
+// before it is allocated, from `bound` at once, else as the vertices come.
 class TinVertices {
 public:
-    TinVertices(const Lattice& lattice, std::vector<Lattice> reach, std::uint64_t room,
-                std::optional<std::uint64_t> bound);
+    TinVertices(const Lattice& lattice, std::vector<Lattice> reach, TinRoom room, std::optional<std::uint64_t> bound);
 
     // The points of a batch that fall in the grid or its ring, a NaN
     // elevation left out as the statistics leave it.
@@ -86,7 +92,7 @@ private:
 
     Lattice lattice_;
     std::vector<Lattice> reach_;
-    std::uint64_t room_;
+    TinRoom room_;
     std::vector<tin::Vertex> vertices_;
     long long gridded_ = 0;
 };

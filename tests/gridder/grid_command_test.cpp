@@ -1367,15 +1367,19 @@ TEST(GridCommand, TheTinSpansTheGroundUnderRoofsAndCanopy)
     };
     const kestranov::Lattice l(0, 0, 4, 4, 1, 4, 4);
     const std::uint64_t room = 1000 * kestranov::gridder::tin_bytes_per_vertex;
-    EXPECT_EQ(error_of([&] { (void)TinVertices(l, {l}, room, 1001); }),
+    EXPECT_EQ(error_of([&] { (void)TinVertices(l, {l}, {room}, 1001); }),
               "the TIN of up to 1001 vertices needs 1 MB (96 bytes a vertex), and 0 MB are available: grid it in tiles "
               "(--tile-size)");
-    TinVertices fits(l, {l}, room, 1000);
+    EXPECT_NE(error_of([&] {
+                  (void)TinVertices(l, {l}, {room, 3000000000}, 1001);
+              }).find("0 MB are left under the limit on virtual memory (ulimit -v) of 3000 MB: grid it in tiles"),
+              std::string::npos);
+    TinVertices fits(l, {l}, {room}, 1000);
     std::vector<kestranov::Point> pts(1000, kestranov::Point{1, 1, 1});
     pts.push_back({-1.5, 2, 1});  // beyond the ring: not a vertex
     fits.add(pts.data(), pts.size());
     EXPECT_EQ(fits.size(), 1000u);
-    TinVertices grows(l, {l}, room, std::nullopt);
+    TinVertices grows(l, {l}, {room}, std::nullopt);
     pts.back() = {-0.5, 2, 1};  // in the ring
     EXPECT_NE(error_of([&] { grows.add(pts.data(), pts.size()); }).find("the TIN of more than 1000 vertices"),
               std::string::npos);
@@ -1446,6 +1450,10 @@ TEST(GridCommand, TheGdalModuleIsOpenedOnlyWhenARunNeedsIt)
         }
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.rfind("kestranov-grid: a grid of 900", 0), 0u) << r.err;
+        // The TIN's vertices are counted with the cells, not refused later.
+        EXPECT_EQ(r.err.find(" MB for the TIN of up to 2 vertices, ") != std::string::npos,
+                  more == std::string(" --output-type tin"))
+            << r.err;
         EXPECT_NE(r.err.find("MB are left under the limit on virtual memory (ulimit -v) of 524 MB"), std::string::npos)
             << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
