@@ -129,7 +129,9 @@ void OutputFile::put_raw(const char* bytes, std::size_t n)
     if (!ok_) return;
     if (buffer_.size() + n > buffer_size) flush();
     if (n >= buffer_size / 4) {
-        // Large pieces go straight to the file, without a copy.
+        // Large pieces go straight to the file, without a copy, after what
+        // came before them.
+        flush();
         put_direct(bytes, n);
         return;
     }

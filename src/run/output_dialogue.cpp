@@ -81,7 +81,7 @@ void saving(RunState& st, const std::vector<KeptFile>& inputs)
     st.nomim4 += asc_suffix();
     con.out << "\n\nOutput name " << st.nomim4 << " ";
     con.out.flush();
-    write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size);
+    write_asc(target(st, st.nomim4, inputs), grid_of(st), extents_of(st), st.pix_size, st.reading.threads);
 }
 
 }  // namespace kestranov

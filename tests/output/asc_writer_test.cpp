@@ -56,6 +56,32 @@ TEST(AscWriter, NamesMenusAndReplacing)
     }
 }
 
+// A grid of several bands that end within rows, one of them of values long
+// enough to outgrow a band's usual room: the same bytes on any number of
+// threads, the header first, the cells in order.
+TEST(AscWriter, AnyThreadsWriteTheSameBytes)
+{
+    Rows rows(331, std::vector<double>(317));
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> z(-50.0, 3000.0);
+    for (auto& r : rows)
+        for (double& v : r) v = z(rng);
+    for (int k = 40000; k < 43000; ++k) rows[k / 317][k % 317] = -1.7e308;
+    std::string body;
+    for (const auto& r : rows)
+        for (double v : r) body += lf(v) + "\t";
+    for (int threads : {1, 2, 3}) {
+        Session o;
+        o.use_grid(rows);
+        o.st.reading.threads = threads;
+        ASSERT_EQ(o.save("big\n0\n"), "");
+        const std::string file = read_file(o.zone("big_lidar.asc"));
+        EXPECT_EQ(file.substr(0, 14), "ncols 317\r\nnro") << threads << " threads";
+        EXPECT_TRUE(file.size() > body.size() && file.substr(file.size() - body.size()) == body)
+            << threads << " threads";
+    }
+}
+
 TEST(AscWriter, EmptyGridsHaveTheHeaderOnly)
 {
     Session o;
