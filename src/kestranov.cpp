@@ -5,10 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "LIB/NRUTIL.h"
 #include "core/run_state.h"
 #include "core/version.h"
 #include "platform/console.h"
 #include "platform/memory.h"
+#include "platform/row_slabs.h"
 #include "platform/threads.h"
 #include "run/driver.h"
 
@@ -79,5 +81,6 @@ int main(int argc, char** argv)
         return kestranov::end_for_lack_of_memory(st);
     }
     st.reading.threads = kestranov::requested_threads();
+    nr_set_allocator(kestranov::slab_zeroed, kestranov::slab_release);
     return kestranov::run(st);
 }

@@ -1,10 +1,13 @@
 #include "platform/memory.h"
+#include "platform/row_slabs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace kestranov {
 namespace {
@@ -24,6 +27,32 @@ TEST(ZeroedMemory, IsZeroAlignedAndWholeOnEitherSideOfALargePage)
         }
         std::memset(data, 0xa5, bytes);
         GiveBack{bytes}(data);
+    }
+}
+
+// Rows of a few sizes over several slabs, some too large for one, released
+// so that slabs empty while others still hold blocks: every block zeros,
+// aligned, apart from the others and its own until released; the blocks of
+// a second round, in slabs taken anew, zeros again.
+TEST(RowSlabs, BlocksAreZeroApartAndKeptUntilReleased)
+{
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::pair<unsigned char*, std::size_t>> blocks;
+        for (std::size_t k = 0; k < 700; ++k) {
+            const std::size_t bytes = k % 50 == 49 ? std::size_t{1} << 20 : 8 * (1000 + k % 3);
+            auto* const b = static_cast<unsigned char*>(slab_zeroed(bytes / 8, 8));
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) % 16, 0u);
+            EXPECT_TRUE(std::all_of(b, b + bytes, [](unsigned char c) { return c == 0; })) << round << " " << k;
+            std::memset(b, static_cast<int>(k % 251 + 1), bytes);
+            blocks.emplace_back(b, bytes);
+        }
+        for (std::size_t k = 0; k < blocks.size(); k += 2) slab_release(blocks[k].first);
+        for (std::size_t k = 1; k < blocks.size(); k += 2) {
+            const auto [b, bytes] = blocks[k];
+            EXPECT_TRUE(std::all_of(b, b + bytes, [&](unsigned char c) { return c == k % 251 + 1; })) << k;
+            slab_release(b);
+        }
     }
 }
 
