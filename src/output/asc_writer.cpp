@@ -21,8 +21,8 @@ namespace {
 // elevations of many digits.
 constexpr std::size_t band_cells = 1 << 15;
 constexpr std::size_t usual_room = 512 << 10;
-// A second thread formats every other band where there are enough of them
-// for its start to pay.
+// A second thread formats bands where there are enough of them for its
+// start to pay.
 constexpr std::size_t bands_for_two = 4;
 
 struct BandText {
@@ -57,14 +57,16 @@ void put_band(GridView grid, std::size_t band, BandText& text)
     text.size = static_cast<std::size_t>(p - text.bytes.get());
 }
 
-// The odd bands, formatted on a thread of their own into two texts in turn
-// while the caller formats the even ones and writes every band in order.
-class OddBands {
+// The bands' texts in a ring, each band formatted by whichever of the
+// caller and a second thread comes to it first, in band order and at most
+// a ring ahead of the writing; the caller writes every band in order. The
+// caller also writes, so the second thread formats more than half of them.
+class BandRing {
 public:
-    explicit OddBands(GridView grid) : grid_(grid), bands_((body_cells(grid) + band_cells - 1) / band_cells) {}
-    OddBands(const OddBands&) = delete;
-    OddBands& operator=(const OddBands&) = delete;
-    ~OddBands()
+    explicit BandRing(GridView grid) : grid_(grid), bands_((body_cells(grid) + band_cells - 1) / band_cells) {}
+    BandRing(const BandRing&) = delete;
+    BandRing& operator=(const BandRing&) = delete;
+    ~BandRing()
     {
         if (!started_) return;
         {
@@ -75,84 +77,101 @@ public:
         join_lean_thread(thread_);
     }
 
-    bool start() { return started_ = start_lean_thread(thread_, &OddBands::run, this); }
+    bool start() { return started_ = start_lean_thread(thread_, &BandRing::run, this); }
 
-    // Band `band` (odd, the next one in turn); null where its text could not
-    // be had on that thread: the caller formats it then.
-    const BandText* take(std::size_t band)
+    // Band `band`'s text, the next to write: the caller formats the bands
+    // nobody has taken while it waits, and those the other thread could not
+    // (it ran out of memory).
+    const BandText& take(std::size_t band)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return ready_[slot(band)]; });
-        return failed_[slot(band)] ? nullptr : &texts_[slot(band)];
+        while (!ready_[band % ring]) {
+            if (takeable())
+                format(lock, next_++, false);
+            else
+                changed_.wait(lock);
+        }
+        if (failed_[band % ring]) put_band(grid_, band, texts_[band % ring]);
+        return texts_[band % ring];
     }
-    void give_back(std::size_t band)
+    // Band `band` is written: its text may take the band a ring on.
+    void written(std::size_t band)
     {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            ready_[slot(band)] = false;
+            ready_[band % ring] = false;
+            written_ = band + 1;
         }
         changed_.notify_all();
     }
 
 private:
-    static std::size_t slot(std::size_t band) { return band / 2 % 2; }
-    static void* run(void* bands)
+    static constexpr std::size_t ring = 4;
+
+    bool takeable() const { return next_ < bands_ && next_ < written_ + ring; }
+    // Formats band `band` without the lock; on the second thread a failure
+    // to get memory is left for the caller.
+    void format(std::unique_lock<std::mutex>& lock, std::size_t band, bool second)
     {
-        static_cast<OddBands*>(bands)->format();
+        lock.unlock();
+        bool failed = false;
+        try {
+            put_band(grid_, band, texts_[band % ring]);
+        } catch (const std::bad_alloc&) {
+            if (!second) throw;
+            failed = true;
+        }
+        lock.lock();
+        ready_[band % ring] = true, failed_[band % ring] = failed;
+        changed_.notify_all();
+    }
+    static void* run(void* ring)
+    {
+        static_cast<BandRing*>(ring)->second_thread();
         return nullptr;
     }
-    void format()
+    void second_thread()
     {
-        for (std::size_t band = 1; band < bands_; band += 2) {
-            const std::size_t s = slot(band);
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return stopping_ || !ready_[s]; });
-                if (stopping_) return;
-            }
-            bool failed = false;
-            try {
-                put_band(grid_, band, texts_[s]);
-            } catch (const std::bad_alloc&) {
-                failed = true;
-            }
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                ready_[s] = true, failed_[s] = failed;
-            }
-            changed_.notify_all();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return stopping_ || next_ >= bands_ || takeable(); });
+            if (stopping_ || next_ >= bands_) return;
+            format(lock, next_++, true);
         }
     }
 
     GridView grid_;
     std::size_t bands_;
-    BandText texts_[2];
+    BandText texts_[ring];
     LeanThread thread_;
     bool started_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool ready_[2] = {false, false};
-    bool failed_[2] = {false, false};
+    std::size_t next_ = 0;     // the first band nobody has taken
+    std::size_t written_ = 0;  // the bands written
+    bool ready_[ring] = {};
+    bool failed_[ring] = {};
     bool stopping_ = false;
 };
 
 void write_body(OutputFile& f, GridView grid, int threads)
 {
     const std::size_t bands = (body_cells(grid) + band_cells - 1) / band_cells;
-    BandText own;
-    std::unique_ptr<OddBands> odd;
+    std::unique_ptr<BandRing> two;
     if (threads > 1 && bands >= bands_for_two) {
-        odd.reset(new OddBands(grid));
-        if (!odd->start()) odd.reset();
+        two.reset(new BandRing(grid));
+        if (!two->start()) two.reset();
     }
+    BandText own;
     for (std::size_t band = 0; band < bands; ++band) {
-        const BandText* text = odd && band % 2 ? odd->take(band) : nullptr;
-        if (!text) {
+        if (two) {
+            const BandText& text = two->take(band);
+            f.write(text.bytes.get(), text.size);
+            two->written(band);
+        } else {
             put_band(grid, band, own);
-            text = &own;
+            f.write(own.bytes.get(), own.size);
         }
-        f.write(text->bytes.get(), text->size);
-        if (odd && band % 2) odd->give_back(band);
     }
 }
 
