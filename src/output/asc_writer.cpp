@@ -9,6 +9,7 @@
 
 #include "core/lf_text.h"
 #include "core/model_files.h"
+#include "platform/memory.h"
 #include "platform/threads.h"
 
 namespace kestranov {
@@ -21,14 +22,17 @@ namespace {
 // elevations of many digits.
 constexpr std::size_t band_cells = 1 << 15;
 constexpr std::size_t usual_room = 512 << 10;
+// Texts of bands formatted ahead of the writing, at most.
+constexpr std::size_t texts = 4;
 // A second thread formats bands where there are enough of them for its
 // start to pay.
 constexpr std::size_t bands_for_two = 4;
 
 struct BandText {
-    std::unique_ptr<char[]> bytes;
-    std::size_t room = 0;
+    char* bytes = nullptr;  // its usual room, or `grown`
+    std::size_t room = usual_room;
     std::size_t size = 0;
+    std::unique_ptr<char[]> grown;
 };
 
 std::size_t body_cells(GridView grid)
@@ -41,20 +45,19 @@ void put_band(GridView grid, std::size_t band, BandText& text)
 {
     const auto cols = static_cast<std::size_t>(grid.nb_col);
     const std::size_t first = band * band_cells, last = std::min(body_cells(grid), first + band_cells);
-    if (!text.bytes) text.bytes.reset(new char[text.room = usual_room]);
-    char* p = text.bytes.get();
+    char* p = text.bytes;
     for (std::size_t k = first; k < last; ++k) {
-        if (text.room - static_cast<std::size_t>(p - text.bytes.get()) <= lf_max_chars) {
-            const std::size_t used = static_cast<std::size_t>(p - text.bytes.get());
+        if (text.room - static_cast<std::size_t>(p - text.bytes) <= lf_max_chars) {
+            const std::size_t used = static_cast<std::size_t>(p - text.bytes);
             std::unique_ptr<char[]> more(new char[2 * text.room]);
-            std::memcpy(more.get(), text.bytes.get(), used);
-            text.bytes = std::move(more), text.room *= 2;
-            p = text.bytes.get() + used;
+            std::memcpy(more.get(), text.bytes, used);
+            text.grown = std::move(more), text.bytes = text.grown.get(), text.room *= 2;
+            p = text.bytes + used;
         }
         p = put_lf(p, grid.dtab[k / cols][k % cols]);
         *p++ = '\t';
     }
-    text.size = static_cast<std::size_t>(p - text.bytes.get());
+    text.size = static_cast<std::size_t>(p - text.bytes);
 }
 
 // The bands' texts in a ring, each band formatted by whichever of the
@@ -63,7 +66,11 @@ void put_band(GridView grid, std::size_t band, BandText& text)
 // caller also writes, so the second thread formats more than half of them.
 class BandRing {
 public:
-    explicit BandRing(GridView grid) : grid_(grid), bands_((body_cells(grid) + band_cells - 1) / band_cells) {}
+    // The texts take their usual rooms from `rooms`.
+    BandRing(GridView grid, char* rooms) : grid_(grid), bands_((body_cells(grid) + band_cells - 1) / band_cells)
+    {
+        for (std::size_t k = 0; k < ring; ++k) texts_[k].bytes = rooms + k * usual_room;
+    }
     BandRing(const BandRing&) = delete;
     BandRing& operator=(const BandRing&) = delete;
     ~BandRing()
@@ -106,7 +113,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t ring = 4;
+    static constexpr std::size_t ring = texts;
 
     bool takeable() const { return next_ < bands_ && next_ < written_ + ring; }
     // Formats band `band` without the lock; on the second thread a failure
@@ -157,20 +164,26 @@ private:
 void write_body(OutputFile& f, GridView grid, int threads)
 {
     const std::size_t bands = (body_cells(grid) + band_cells - 1) / band_cells;
+    // The texts' usual rooms in one large page, on one thread as on two:
+    // memory fresh from the system costs a fault every small page at its
+    // first touch, which takes longer than formatting the page's text.
+    const std::unique_ptr<char[], GiveBack> rooms(static_cast<char*>(allocate_in_large_pages(texts * usual_room)));
+    if (!rooms) throw std::bad_alloc();
     std::unique_ptr<BandRing> two;
     if (threads > 1 && bands >= bands_for_two) {
-        two.reset(new BandRing(grid));
+        two.reset(new BandRing(grid, rooms.get()));
         if (!two->start()) two.reset();
     }
     BandText own;
+    own.bytes = rooms.get();
     for (std::size_t band = 0; band < bands; ++band) {
         if (two) {
             const BandText& text = two->take(band);
-            f.write(text.bytes.get(), text.size);
+            f.write(text.bytes, text.size);
             two->written(band);
         } else {
             put_band(grid, band, own);
-            f.write(own.bytes.get(), own.size);
+            f.write(own.bytes, own.size);
         }
     }
 }

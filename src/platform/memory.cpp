@@ -187,13 +187,13 @@ void GiveBack::operator()(void* data) const
         munmap(data, (zeroed + large - 1) & ~(large - 1));
 }
 
-void* allocate_in_large_pages(std::size_t bytes)
+void* allocate_in_large_pages(std::size_t bytes, std::size_t advised)
 {
     if (bytes < large) return std::malloc(bytes);
     if (bytes > SIZE_MAX - large) return nullptr;
     const std::size_t whole = (bytes + large - 1) & ~(large - 1);
     void* const data = std::aligned_alloc(large, whole);
-    if (data) prefer_large_pages(data, whole);
+    if (data) prefer_large_pages(data, std::min(whole, advised));
     return data;
 }
 

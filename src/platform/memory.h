@@ -33,9 +33,11 @@ bool hold_memory_for_failures();
 void prefer_large_pages(void* data, std::size_t bytes);
 
 // `bytes` of memory (not cleared) for std::free to give back, or null: from
-// 2 MiB on, aligned to a large page and rounded up to whole ones, all of it
-// asked for large pages as above.
-void* allocate_in_large_pages(std::size_t bytes);
+// 2 MiB on, aligned to a large page and rounded up to whole ones, asked for
+// large pages as above up to `advised` bytes (all of it by default): a
+// caller that touches only a few bytes past them keeps those in a small
+// page, where a large one would be cleared whole at the first touch.
+void* allocate_in_large_pages(std::size_t bytes, std::size_t advised = SIZE_MAX);
 
 // `bytes` of zeros, or null: from 2 MiB on straight from the system (its
 // fresh pages are zero), aligned to a large page and all of it asked for

@@ -28,9 +28,11 @@ BlockBuffer BlockSource::new_block(bool large_pages) const
 {
     // Only the padding is cleared: the bytes the record path loads beyond
     // the text never decide anything, and clearing the whole block would
-    // touch every page of it once more.
+    // touch every page of it once more. Large pages hold the text only: the
+    // padding past a block of whole large pages needs but a small one.
     const std::size_t bytes = block_size_ + 1 + record_padding;
-    BlockBuffer block(static_cast<char*>(large_pages ? allocate_in_large_pages(bytes) : std::malloc(bytes)));
+    BlockBuffer block(
+        static_cast<char*>(large_pages ? allocate_in_large_pages(bytes, block_size_) : std::malloc(bytes)));
     if (!block) throw std::bad_alloc();
     std::memset(block.get() + block_size_, 0, 1 + record_padding);
     return block;
