@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -167,10 +168,13 @@ void write_body(OutputFile& f, GridView grid, int threads)
     // The texts' usual rooms in one large page, on one thread as on two:
     // memory fresh from the system costs a fault every small page at its
     // first touch, which takes longer than formatting the page's text.
-    const std::unique_ptr<char[], GiveBack> rooms(static_cast<char*>(allocate_in_large_pages(texts * usual_room)));
+    // Short of address space, one room of small pages, on this thread.
+    std::unique_ptr<char[], GiveBack> rooms(static_cast<char*>(allocate_in_large_pages(texts * usual_room)));
+    const bool all_rooms = rooms != nullptr;
+    if (!all_rooms) rooms.reset(static_cast<char*>(std::malloc(usual_room)));
     if (!rooms) throw std::bad_alloc();
     std::unique_ptr<BandRing> two;
-    if (threads > 1 && bands >= bands_for_two) {
+    if (threads > 1 && bands >= bands_for_two && all_rooms) {
         two.reset(new BandRing(grid, rooms.get()));
         if (!two->start()) two.reset();
     }

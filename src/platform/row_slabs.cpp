@@ -53,12 +53,14 @@ void* slab_zeroed(std::size_t count, std::size_t size)
     const std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.current || s.used + bytes > slab_bytes) {
         auto* const slab = static_cast<char*>(allocate_zeroed_in_large_pages(slab_bytes));
-        if (!slab) return nullptr;
+        // Short of address space for a slab (it is mapped with a large page
+        // to spare, to align it), the block may still be had on its own.
+        if (!slab) return std::calloc(count, size);
         try {
             s.held.insert(slab);
         } catch (const std::bad_alloc&) {
             GiveBack{slab_bytes}(slab);
-            return nullptr;
+            return std::calloc(count, size);
         }
         // The slab before, full, goes back with its last block.
         s.current = slab, s.used = head_bytes;

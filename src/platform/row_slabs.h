@@ -11,7 +11,8 @@
 namespace kestranov {
 
 // `count` x `size` bytes of zeros, 16-byte aligned, or null: from a slab
-// when they fill at most a quarter of one, otherwise from calloc.
+// when they fill at most a quarter of one, otherwise (or short of address
+// space for a slab) from calloc.
 void* slab_zeroed(std::size_t count, std::size_t size);
 // Gives back a block of slab_zeroed (or null); a slab goes back to the
 // system with its last block, and is never handed out again.
