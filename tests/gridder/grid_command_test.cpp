@@ -509,7 +509,9 @@ TEST(GridCommand, AGeoTiffOfSeveralTilesIsACogWhateverTheThreads)
         GDALRegenerateOverviews(GDALRasterBand::ToHandle(cells->GetRasterBand(1)), 1, &level, "CUBIC", nullptr,
                                 nullptr);
         half->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 550, 1, expected.data(), 550, 1, GDT_Float64, 0, 0);
-        b->GetOverview(0)->RasterIO(GF_Read, 0, 0, 550, 1, written.data(), 550, 1, GDT_Float64, 0, 0);
+        EXPECT_EQ(b->GetOverview(0)->RasterIO(GF_Read, 0, 0, 550, 1, written.data(), 550, 1, GDT_Float64, 0, 0),
+                  CE_None)
+            << CPLGetLastErrorMsg();
         EXPECT_EQ(written, expected) << k;
     }
     GDALClose(GDALDataset::ToHandle(ds));
