@@ -154,7 +154,7 @@ double ExactSums::mean(std::size_t at) const
     // (2^62, 2^64), one division's, and keeps 10 bits below the 53 rounded
     // to. Bits cut off below count as a remainder: the floor of the floor
     // of a / 2^d, over n, is the floor of a / (2^d n).
-    const int up = 63 + std::bit_width(n) - bit_length(a);
+    const int up = 63 + static_cast<int>(std::bit_width(n)) - bit_length(a);
     const uint128 moved = up >= 0 ? a << up : a >> -up;
     const bool cut = up < 0 && (a & ((uint128{1} << -up) - 1)) != 0;
     bool rest = false;
