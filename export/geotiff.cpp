@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "core/shortest_text.h"
@@ -183,6 +184,51 @@ std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, co
     return declared;
 }
 
+// A band's nodata mask as GDAL's overviews read it: 255 where a cell holds
+// a value, 0 where it holds none, made from the band's rows in place.
+// GDAL's own mask of a nodata value would read the band again, into a
+// buffer of its own (fresh pages at every band), and compare each cell with
+// the value; the two agree, since no value is stored as the nodata value
+// (NodataWatch refuses it).
+class RowMask final : public GDALRasterBand {
+public:
+    RowMask(GDALDataset* ds, const GridRows& rows, std::mutex& reading) : rows_(rows), reading_(reading)
+    {
+        poDS = ds, nBand = 0, eDataType = GDT_Byte;
+        nRasterXSize = ds->GetRasterXSize(), nRasterYSize = ds->GetRasterYSize();
+        nBlockXSize = nRasterXSize, nBlockYSize = 1;
+    }
+
+protected:
+    CPLErr IReadBlock(int, int row, void* data) override
+    {
+        serve(0, row, nRasterXSize, 1, static_cast<GByte*>(data), 1, nRasterXSize);
+        return CE_None;
+    }
+    CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int w, int h, void* data, int buf_w, int buf_h, GDALDataType type,
+                     GSpacing pixel, GSpacing line, GDALRasterIOExtraArg* extra) override
+    {
+        if (flag != GF_Read || buf_w != w || buf_h != h || type != GDT_Byte)
+            return GDALRasterBand::IRasterIO(flag, x, y, w, h, data, buf_w, buf_h, type, pixel, line, extra);
+        serve(x, y, w, h, static_cast<GByte*>(data), pixel, line);
+        return CE_None;
+    }
+
+private:
+    void serve(int x, int y, int w, int h, GByte* data, GSpacing pixel, GSpacing line)
+    {
+        const std::lock_guard<std::mutex> one_reader(reading_);  // the band's: they may share a row buffer
+        for (int r = 0; r < h; ++r) {
+            const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
+            GByte* const out = data + r * line;
+            for (int c = 0; c < w; ++c) out[c * pixel] = std::isnan(row[c]) ? 0 : 255;
+        }
+    }
+
+    const GridRows& rows_;
+    std::mutex& reading_;
+};
+
 // A band of the grid as GDAL reads one: its rows served where they lie,
 // a cell without a value as the nodata value, in the type GDAL asks for.
 // Nothing of the grid is copied; its overviews, which the file holds
@@ -190,7 +236,7 @@ std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, co
 class RowBand final : public GDALRasterBand {
 public:
     RowBand(GDALDataset* ds, int n, GDALDataType type, GridRows rows, double nodata)
-        : rows_(std::move(rows)), nodata_(nodata)
+        : rows_(std::move(rows)), nodata_(nodata), mask_(ds, rows_, reading_)
     {
         poDS = ds, nBand = n, eDataType = type;
         nRasterXSize = ds->GetRasterXSize(), nRasterYSize = ds->GetRasterYSize();
@@ -205,6 +251,9 @@ public:
         if (success) *success = declared_.has_value();
         return declared_.value_or(0.0);
     }
+    // With a nodata value, the mask of it made from the rows (RowMask).
+    GDALRasterBand* GetMaskBand() override { return declared_ ? &mask_ : GDALRasterBand::GetMaskBand(); }
+    int GetMaskFlags() override { return declared_ ? GMF_NODATA : GDALRasterBand::GetMaskFlags(); }
     const char* GetUnitType() override { return unit_.c_str(); }
     // As a band of GDAL's memory driver would say: the first is grey.
     GDALColorInterp GetColorInterpretation() override { return nBand == 1 ? GCI_GrayIndex : GCI_Undefined; }
@@ -235,6 +284,13 @@ protected:
 private:
     void serve(int x, int y, int w, int h, void* data, GDALDataType type, GSpacing pixel, GSpacing line)
     {
+        // One reader of the band at a time: its row buffer is one, and so may
+        // be the rows it reads (count's are made in the grid's buffer). GDAL
+        // reads a band from the thread that copies it (its NUM_THREADS only
+        // compress tiles already read, and its overviews' threads resample
+        // chunks read for them), so the lock is never waited on; it keeps a
+        // GDAL that read rows on its workers from mixing them.
+        const std::lock_guard<std::mutex> one_reader(reading_);
         // One row's buffer for the band's life: GDAL asks a row at a time.
         std::vector<double>& cells = cells_;
         cells.resize(static_cast<std::size_t>(w));
@@ -248,6 +304,8 @@ private:
 
     GridRows rows_;
     double nodata_;
+    std::mutex reading_;
+    RowMask mask_;
     std::vector<double> cells_;
     std::optional<double> declared_;
     std::string unit_;

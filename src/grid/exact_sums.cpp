@@ -55,22 +55,38 @@ double rounded(uint128 q, int shift, bool sticky)
     return std::ldexp(whole, power);
 }
 
-// q / n, and whether a remainder is left. On x86-64 in two of the
-// processor's 128-by-64-bit divisions (the first leaves a remainder below
-// n, so the second's quotient fits 64 bits); a 128-bit division in C++ is a
-// library call for any divisor.
-uint128 quotient(uint128 q, std::uint32_t n, bool& rest)
+// q * 2^shift for q in [2^62, 2^64), as rounded() but in 64 bits and
+// without a branch on the rounding, where the result is a normal double
+// and 2^(shift + bits dropped) one too: the mean of nearly every cell.
+double rounded_from_64_bits(std::uint64_t q, int shift, bool sticky)
+{
+    const int drop = 11 - std::countl_zero(q);  // to 53 bits
+    const int power = drop + shift;
+    if (power < -1022 || power > 971) [[unlikely]]
+        return rounded(q, shift, sticky);
+    const std::uint64_t kept = q >> drop, rest = q & ((std::uint64_t{1} << drop) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (drop - 1);
+    const auto up = static_cast<std::uint64_t>(rest > half || (rest == half && (sticky || (kept & 1) != 0)));
+    // kept + up is at most 2^53, exact as a double; the power scales it exactly.
+    return static_cast<double>(kept + up) * std::bit_cast<double>(static_cast<std::uint64_t>(power + 1023) << 52);
+}
+
+// q / n and whether a remainder is left, for q below n * 2^64 (so that the
+// quotient fits 64 bits): on x86-64 one of the processor's 128-by-64-bit
+// divisions; a 128-bit division in C++ is a library call for any divisor.
+std::uint64_t quotient(uint128 q, std::uint32_t n, bool& rest)
 {
 #if defined(__x86_64__)
-    const auto high = static_cast<std::uint64_t>(q >> 64), low = static_cast<std::uint64_t>(q);
-    const std::uint64_t divisor = n, top = high / divisor;
-    std::uint64_t bottom = 0, r = high % divisor;
-    asm("divq %[d]" : "=a"(bottom), "=d"(r) : "a"(low), "d"(r), [d] "r"(divisor));
+    std::uint64_t bottom = 0, r = 0;
+    asm("divq %[d]"
+        : "=a"(bottom), "=d"(r)
+        : "a"(static_cast<std::uint64_t>(q)),
+          "d"(static_cast<std::uint64_t>(q >> 64)), [d] "r"(static_cast<std::uint64_t>(n)));
     rest = r != 0;
-    return (static_cast<uint128>(top) << 64) | bottom;
+    return bottom;
 #else
     rest = q % n != 0;
-    return q / n;
+    return static_cast<std::uint64_t>(q / n);
 #endif
 }
 
@@ -134,11 +150,16 @@ double ExactSums::mean(std::size_t at) const
     const int128 s = s1_[at];
     if (s == 0) return 0.0;
     const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
-    // a below 2^127: shifted up to 127 bits, the quotient keeps at least 95.
-    const int up = 127 - bit_length(a);
+    // a moved to 63 + L bits, L those of n: its quotient by n then lies in
+    // (2^62, 2^64), one division's, and keeps 10 bits below the 53 rounded
+    // to. Bits cut off below count as a remainder: the floor of the floor
+    // of a / 2^d, over n, is the floor of a / (2^d n).
+    const int up = 63 + static_cast<int>(std::bit_width(n)) - bit_length(a);
+    const uint128 moved = up >= 0 ? a << up : a >> -up;
+    const bool cut = up < 0 && (a & ((uint128{1} << -up) - 1)) != 0;
     bool rest = false;
-    const uint128 q = quotient(a << up, n, rest);
-    const double m = rounded(q, exponent_ - up, rest);
+    const std::uint64_t q = quotient(moved, n, rest);
+    const double m = rounded_from_64_bits(q, exponent_ - up, rest || cut);
     return s < 0 ? -m : m;
 }
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -487,6 +488,7 @@ TEST(GridCommand, AGeoTiffOfSeveralTilesIsACogWhateverTheThreads)
     ASSERT_NE(ds, nullptr);
     EXPECT_STREQ(ds->GetMetadataItem("INTERLEAVE", "IMAGE_STRUCTURE"), "BAND");
     std::vector<std::vector<double>> band(2, std::vector<double>(3300));
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     for (int k = 0; k < 2; ++k) {
         GDALRasterBand* b = ds->GetRasterBand(k + 1);
         EXPECT_EQ(b->GetDescription(), std::string(k ? "count" : "mean"));
@@ -494,6 +496,23 @@ TEST(GridCommand, AGeoTiffOfSeveralTilesIsACogWhateverTheThreads)
         EXPECT_EQ(
             b->RasterIO(GF_Read, 0, 0, 1100, 3, band[static_cast<std::size_t>(k)].data(), 1100, 3, GDT_Float64, 0, 0),
             CE_None);
+        // The first overview as GDAL makes it of these cells with its own
+        // mask of the nodata value (the writer makes the mask itself).
+        const std::unique_ptr<GDALDataset> cells(mem->Create("", 1100, 3, 1, GDT_Float32, nullptr));
+        const std::unique_ptr<GDALDataset> half(mem->Create("", 550, 1, 1, GDT_Float32, nullptr));
+        cells->GetRasterBand(1)->SetNoDataValue(-9999), half->GetRasterBand(1)->SetNoDataValue(-9999);
+        std::vector<double> expected(550), written(550);
+        GDALRasterBandH level = GDALRasterBand::ToHandle(half->GetRasterBand(1));
+        EXPECT_EQ(cells->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 1100, 3, band[static_cast<std::size_t>(k)].data(),
+                                                    1100, 3, GDT_Float64, 0, 0),
+                  CE_None);
+        GDALRegenerateOverviews(GDALRasterBand::ToHandle(cells->GetRasterBand(1)), 1, &level, "CUBIC", nullptr,
+                                nullptr);
+        half->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 550, 1, expected.data(), 550, 1, GDT_Float64, 0, 0);
+        EXPECT_EQ(b->GetOverview(0)->RasterIO(GF_Read, 0, 0, 550, 1, written.data(), 550, 1, GDT_Float64, 0, 0),
+                  CE_None)
+            << CPLGetLastErrorMsg();
+        EXPECT_EQ(written, expected) << k;
     }
     GDALClose(GDALDataset::ToHandle(ds));
     for (std::size_t at = 0; at < 3300; ++at) {
