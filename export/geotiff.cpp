@@ -86,14 +86,28 @@ ModelError gdal_failure(const ElevationGrid& grid, const std::string& input, con
     return ModelError(input, what + ": " + gdal_says(fallback));
 }
 
+// A cell as messages name it: counted from 0 from the north-west, as GDAL
+// and the GIS count pixels, and its band where the file holds several.
+struct CellWords {
+    std::string subject;  // "the elevation", or "the value" of a described band
+    std::string place;    // "of row r, column c from the north-west[ in the mean band]"
+};
+CellWords cell_words(std::size_t r, std::size_t c, const std::string& description)
+{
+    return {description.empty() ? "the elevation" : "the value",
+            "of row " + std::to_string(r) + ", column " + std::to_string(c) + " from the north-west" +
+                (description.empty() ? "" : " in the " + description + " band")};
+}
+
 // The value written for a cell: a nodata cell takes the grid's nodata value.
 double cell_value(double v, const ElevationGrid& frame, const GeoTiffBand& band, std::size_t r, std::size_t c,
-                  const std::string& input)
+                  const std::string& description, const std::string& input)
 {
     const double written = std::isnan(v) ? *frame.nodata : v;
-    if (!band.float64 && std::fabs(written) > FLT_MAX)
-        throw ModelError(input, "the elevation " + shortest(written) + " of row " + std::to_string(r + 1) +
-                                    ", column " + std::to_string(c + 1) + " does not fit a Float32");
+    if (!band.float64 && std::fabs(written) > FLT_MAX) {
+        const CellWords cell = cell_words(r, c, description);
+        throw ModelError(input, cell.subject + " " + shortest(written) + " " + cell.place + " does not fit a Float32");
+    }
     return written;
 }
 
@@ -106,8 +120,9 @@ std::string too_big_nodata(double nodata) { return "the nodata value " + shortes
 // real depth).
 class NodataWatch {
 public:
-    NodataWatch(const ElevationGrid& frame, const GeoTiffBand& band, const std::string& input)
-        : frame_(frame), band_(band), input_(input)
+    NodataWatch(const ElevationGrid& frame, const GeoTiffBand& band, const std::string& description,
+                const std::string& input)
+        : frame_(frame), band_(band), description_(description), input_(input)
     {
         if (!frame.nodata) return;
         if (band.always_nodata && !band.float64 && std::fabs(*frame.nodata) > FLT_MAX)
@@ -128,17 +143,19 @@ public:
         if (!frame_.nodata || !(any_empty_ || band_.always_nodata)) return std::nullopt;
         if (!band_.float64 && std::fabs(*frame_.nodata) > FLT_MAX)
             throw ModelError(input_, too_big_nodata(*frame_.nodata));
-        if (clashed_)
-            throw ModelError(input_, "the elevation of row " + std::to_string(clash_row_) + ", column " +
-                                         std::to_string(clash_col_) +
-                                         " from the north-west would read as the nodata value once both are " +
+        if (clashed_) {
+            const CellWords cell = cell_words(clash_row_, clash_col_, description_);
+            throw ModelError(input_, cell.subject + " " + cell.place +
+                                         " would read as the nodata value once both are " +
                                          (band_.float64 ? "Float64" : "Float32"));
+        }
         return *frame_.nodata;
     }
 
 private:
     const ElevationGrid& frame_;
     const GeoTiffBand& band_;
+    const std::string& description_;
     const std::string& input_;
     double stored_ = 0;
     bool any_empty_ = false;
@@ -167,16 +184,20 @@ void georeference(const ElevationGrid& grid, const GeoTiffBand& band, double tra
 // the file's type, and the nodata value each band declares. Refused here,
 // the grid never reaches the encoder half written.
 std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, const std::vector<GridRows>& bands,
+                                                   const std::vector<std::string>& descriptions,
                                                    const GeoTiffBand& layout, const std::string& input)
 {
     std::vector<std::optional<double>> declared;
-    for (const GridRows& rows : bands) {
-        NodataWatch nodata(grid, layout, input);
+    const std::string none;
+    for (std::size_t k = 0; k < bands.size(); ++k) {
+        const GridRows& rows = bands[k];
+        const std::string& description = k < descriptions.size() ? descriptions[k] : none;
+        NodataWatch nodata(grid, layout, description, input);
         for (std::size_t r = 0; r < grid.rows; ++r) {
             const double* row = rows(r);
             for (std::size_t c = 0; c < grid.cols; ++c) {
                 nodata.see(row[c], r, c);
-                cell_value(row[c], grid, layout, r, c, input);
+                cell_value(row[c], grid, layout, r, c, description, input);
             }
         }
         declared.push_back(nodata.declared());
@@ -393,7 +414,7 @@ std::unique_ptr<RowDataset> row_dataset(const ElevationGrid& grid, const std::ve
     OGRSpatialReference srs;
     if (!layout.srs_wkt.empty() && srs.importFromWkt(layout.srs_wkt.c_str()) != OGRERR_NONE)
         throw ModelError(input, "GDAL cannot read the coordinate system it was given");
-    const std::vector<std::optional<double>> declared = declared_nodata(grid, bands, layout, input);
+    const std::vector<std::optional<double>> declared = declared_nodata(grid, bands, descriptions, layout, input);
 
     const GDALDataType type = layout.float64 ? GDT_Float64 : GDT_Float32;
     auto ds = std::make_unique<RowDataset>(grid, layout, transform);

@@ -264,7 +264,7 @@ TEST(ExportFailures, StatusTheMessageAndNoFile)
          "the header has no xllcorner or no yllcorner",
          [](const fs::path& d) { write_file(d / "n_lidar.asc", "ncols 1\nnrows 1\ncellsize 1\n5\n"); }},
         {{"h_lidar.asc"},
-         "h_lidar.asc: the elevation ",
+         "h_lidar.asc: the elevation 1e+39 of row 0, column 1 from the north-west does not fit a Float32",
          [](const fs::path& d) {
              write_file(d / "h_lidar.asc", "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 1e39\n");
          }},

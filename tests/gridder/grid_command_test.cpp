@@ -506,9 +506,11 @@ TEST(GridCommand, AGeoTiffOfSeveralTilesIsACogWhateverTheThreads)
         EXPECT_EQ(cells->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 1100, 3, band[static_cast<std::size_t>(k)].data(),
                                                     1100, 3, GDT_Float64, 0, 0),
                   CE_None);
-        GDALRegenerateOverviews(GDALRasterBand::ToHandle(cells->GetRasterBand(1)), 1, &level, "CUBIC", nullptr,
-                                nullptr);
-        half->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 550, 1, expected.data(), 550, 1, GDT_Float64, 0, 0);
+        ASSERT_EQ(GDALRegenerateOverviews(GDALRasterBand::ToHandle(cells->GetRasterBand(1)), 1, &level, "CUBIC",
+                                          nullptr, nullptr),
+                  CE_None);
+        ASSERT_EQ(half->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, 550, 1, expected.data(), 550, 1, GDT_Float64, 0, 0),
+                  CE_None);
         EXPECT_EQ(b->GetOverview(0)->RasterIO(GF_Read, 0, 0, 550, 1, written.data(), 550, 1, GDT_Float64, 0, 0),
                   CE_None)
             << CPLGetLastErrorMsg();
@@ -1040,6 +1042,7 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     TempDir dir;
     write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
     write_file(dir / "zero.xyz", "0 0 0\n2 2 5\n");
+    write_file(dir / "huge.xyz", "2.5 0.5 1e300\n0.5 2.5 2e300\n");
     write_file(dir / "s.las", las_file({{0, 0, 1}, {9, 9, 2}}, false));
     write_file(dir / "cut.las", las_file({{0, 0, 1}, {9, 9, 2}}, false).substr(0, 240));
     fs::create_directory(dir / "empty");
@@ -1091,6 +1094,10 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "p.xyz").string(), "--cell", "1", "--nodata", "2", "-o", out}, "holds 2, the nodata value"},
         {{(dir / "zero.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "-0", "-o", out},
          "holds 0, the nodata value"},
+        // Cells named from 0 from the north-west, and their band among several.
+        {{(dir / "huge.xyz").string(), "--cell", "1", "--bounds", "0", "0", "3", "3", "--fill", "none", "--output-type",
+          "count,stdev,mean", "-o", (dir / "huge.tif").string()},
+         "huge.tif: the value 2e+300 of row 0, column 0 from the north-west in the mean band does not fit a Float32"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
