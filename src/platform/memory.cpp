@@ -176,9 +176,11 @@ void populate_for_writing(void* data, std::size_t bytes, bool two_threads)
     const auto populate = [&](std::uintptr_t a, std::uintptr_t b) {
         if (a < b) (void)madvise(static_cast<char*>(data) + (a - start), b - a, MADV_POPULATE_WRITE);
     };
+    if (from >= to) return;
     // Split on a large page's edge: each thread's share in whole ones.
     const std::uintptr_t middle = std::clamp(((from + to) / 2) & ~(large - 1), from, to);
-    if (!two_threads) {
+    // A second thread only where it spares more than it costs to start.
+    if (!two_threads || to - from < 2 * large) {
         populate(from, to);
         return;
     }
