@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "tin/insertion_order.h"
 #include "tin/rational_oracle.h"
 
 namespace {
@@ -179,6 +180,22 @@ TEST(Delaunay, LargeInputsAreConsistentAndLocallyDelaunay)
         EXPECT_EQ(tin.triangles.size(), 2 * vertices - 2);
         EXPECT_GE(ghosts, 3U);
         EXPECT_LE(tin.construction_bytes, 100 * points.size());
+    }
+}
+
+// Two threads make and sort the keys in halves and merge them from both
+// ends: the very permutation one thread gives, for odd and even counts.
+TEST(Delaunay, TheInsertionOrderIsOnePermutationForAnyThreadCount)
+{
+    for (const std::size_t n : {std::size_t{3}, std::size_t{1000}, std::size_t{4099}}) {
+        SCOPED_TRACE(n);
+        std::vector<Vertex> points = random_points(n, 512000, 4123000, 50, n);
+        for (std::size_t k = 0; k + 7 < n; k += 7) points[k + 7] = points[k];  // shared keys but for the index
+        const std::vector<std::uint32_t> one = tin::insertion_order(points, 1);
+        EXPECT_EQ(tin::insertion_order(points, 2), one);
+        std::vector<std::uint32_t> sorted = one;
+        std::sort(sorted.begin(), sorted.end());
+        for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(sorted[k], k);
     }
 }
 
