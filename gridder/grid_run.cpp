@@ -251,7 +251,10 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     else if (tin)
         report.gridded = tin->gridded();  // no statistic's grid counted them
     TinBand band;
-    if (tin) band = std::move(*tin).sample(o.keep, o.max_edge.value_or(HUGE_VAL), o.nodata), report.tin = band.figures;
+    if (tin) {
+        band = std::move(*tin).sample(o.keep, o.max_edge.value_or(HUGE_VAL), o.nodata, reading_of(o).threads);
+        report.tin = band.figures;
+    }
     tin.reset();
     if (o.gaps_fail && report.tin && report.tin->nodata > 0)
         throw InputError(std::to_string(report.tin->nodata) + " of " + std::to_string(l.cols * l.rows) +

@@ -109,12 +109,13 @@ void TinVertices::add(const Point* points, std::size_t count)
     }
 }
 
-TinBand TinVertices::sample(Keep keep, double max_edge, double nodata) &&
+TinBand TinVertices::sample(Keep keep, double max_edge, double nodata, int threads) &&
 {
     TinBand band;
     tin::Triangulation t;
     try {
-        t = tin::triangulate(std::move(vertices_), keep == Keep::highest ? tin::KeepZ::highest : tin::KeepZ::lowest);
+        t = tin::triangulate(std::move(vertices_), keep == Keep::highest ? tin::KeepZ::highest : tin::KeepZ::lowest,
+                             threads);
     } catch (const std::invalid_argument&) {
         throw InputError(
             "a point's X or Y is beyond what the TIN takes (0, or a magnitude from 2^-100 to 2^200, "
@@ -136,7 +137,7 @@ TinBand TinVertices::sample(Keep keep, double max_edge, double nodata) &&
         band.figures.note = no_triangle_note(std::move(t.vertices));
         band.values.assign(cells.rows * cells.columns, std::numeric_limits<double>::quiet_NaN());
     } else {
-        band.values = tin::sample(t, cells, max_edge);
+        band.values = tin::sample(t, cells, max_edge, threads);
     }
     for (std::size_t k = 0; k < band.values.size(); ++k) {
         if (std::isnan(band.values[k])) continue;

@@ -81,10 +81,11 @@ public:
     // nor a tile's buffer), as the statistics' grid counts them.
     long long gridded() const { return gridded_; }
 
-    // The band: the vertices triangulated (taken over) and sampled;
-    // `max_edge` infinite for no limit. Throws InputError for coordinates
-    // the triangulation cannot take and for a value equal to `nodata`.
-    TinBand sample(Keep keep, double max_edge, double nodata) &&;
+    // The band: the vertices triangulated (taken over) and sampled, on up
+    // to two `threads`; `max_edge` infinite for no limit. Throws InputError
+    // for coordinates the triangulation cannot take and for a value equal
+    // to `nodata`.
+    TinBand sample(Keep keep, double max_edge, double nodata, int threads) &&;
 
 private:
     void reserve(std::uint64_t count);

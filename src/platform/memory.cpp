@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/threads.h"
+
 namespace kestranov {
 
 namespace {
@@ -160,6 +162,30 @@ void prefer_large_pages(void* data, std::size_t bytes)
     // Only whole large pages: the memory around them may be the allocator's.
     // Advice the system may ignore, so its answer does not matter.
     if (from < to) (void)madvise(static_cast<char*>(data) + (from - start), to - from, MADV_HUGEPAGE);
+}
+
+void populate_for_writing(void* data, std::size_t bytes, bool two_threads)
+{
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // NOLINT(readability-identifier-naming): the system's name
+#endif
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t from = (start + page - 1) & ~(page - 1), to = (start + bytes) & ~(page - 1);
+    // Only whole pages, as above; a kernel without the advice refuses it.
+    const auto populate = [&](std::uintptr_t a, std::uintptr_t b) {
+        if (a < b) (void)madvise(static_cast<char*>(data) + (a - start), b - a, MADV_POPULATE_WRITE);
+    };
+    if (from >= to) return;
+    // Split on a large page's edge: each thread's share in whole ones.
+    const std::uintptr_t middle = std::clamp(((from + to) / 2) & ~(large - 1), from, to);
+    // A second thread only where it spares more than it costs to start.
+    if (!two_threads || to - from < 2 * large) {
+        populate(from, to);
+        return;
+    }
+    const Beside second(true, [&] { populate(middle, to); });
+    populate(from, middle);
 }
 
 void* allocate_zeroed_in_large_pages(std::size_t bytes)

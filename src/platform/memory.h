@@ -32,6 +32,14 @@ bool hold_memory_for_failures();
 // statistic's arithmetic. Nothing changes in the memory's contents.
 void prefer_large_pages(void* data, std::size_t bytes);
 
+// Has the system give the pages within `bytes` from `data` their memory
+// now, as a first write to each would, without writing anything (Linux's
+// MADV_POPULATE_WRITE, from 5.14; elsewhere nothing happens): called on one
+// thread while another fills the memory, it takes the zeroing of fresh
+// pages off the filling thread, and no byte either thread sees changes.
+// With `two_threads`, a second thread takes half of the pages meanwhile.
+void populate_for_writing(void* data, std::size_t bytes, bool two_threads = false);
+
 // `bytes` of memory (not cleared) for std::free to give back, or null: from
 // 2 MiB on, aligned to a large page and rounded up to whole ones, asked for
 // large pages as above up to `advised` bytes (all of it by default): a

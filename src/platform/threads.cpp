@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace kestranov {
 
@@ -50,6 +51,23 @@ void join_lean_thread(LeanThread& t)
     pthread_join(t.thread, nullptr);
     munmap(t.stack, stack_bytes);
     t.stack = nullptr;
+}
+
+Beside::Beside(bool apart, std::function<void()> work) : work_(std::move(work))
+{
+    if (apart) started_ = start_lean_thread(thread_, &Beside::run, this);
+    if (!started_) work_();
+}
+
+Beside::~Beside()
+{
+    if (started_) join_lean_thread(thread_);
+}
+
+void* Beside::run(void* self)
+{
+    static_cast<Beside*>(self)->work_();
+    return nullptr;
 }
 
 int requested_threads()

@@ -5,6 +5,8 @@
 
 #include <pthread.h>
 
+#include <functional>
+
 namespace kestranov {
 
 int requested_threads();
@@ -22,5 +24,23 @@ struct LeanThread {
 // False when the system refuses the thread; `work(arg)` runs on it otherwise.
 bool start_lean_thread(LeanThread& t, void* (*work)(void*), void* arg);
 void join_lean_thread(LeanThread& t);
+
+// Work done beside the caller's own: on a lean thread when `apart` is true
+// and the system gives one, else at once on the caller, in the constructor.
+// The destructor waits for it. The work must not throw.
+class Beside {
+public:
+    Beside(bool apart, std::function<void()> work);
+    ~Beside();
+    Beside(const Beside&) = delete;
+    Beside& operator=(const Beside&) = delete;
+
+private:
+    static void* run(void* self);
+
+    std::function<void()> work_;
+    LeanThread thread_;
+    bool started_ = false;
+};
 
 }  // namespace kestranov

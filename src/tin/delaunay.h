@@ -31,7 +31,8 @@ bool coordinate_in_range(double v);
 // than three distinct points, or all of them on one line, give no triangle
 // (an empty triangulation). Throws std::length_error above kMaxPoints and
 // std::invalid_argument for an x or y out of coordinate_in_range (NaN and
-// the infinities included); z is only carried.
-Triangulation triangulate(std::vector<Vertex> points, KeepZ keep);
+// the infinities included); z is only carried. Up to two `threads` share
+// the work; the triangulation is the same for any number.
+Triangulation triangulate(std::vector<Vertex> points, KeepZ keep, int threads = 1);
 
 }  // namespace tin

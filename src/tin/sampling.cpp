@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "platform/memory.h"
+#include "platform/threads.h"
+
 namespace tin {
 
 namespace {
@@ -113,16 +116,14 @@ double Sampler::on_edge(std::int32_t a, std::int32_t b, Point2 p) const
     return static_cast<double>(Wide{from.z} + Wide{share} * (Wide{to.z} - Wide{from.z}));
 }
 
-}  // namespace
-
-std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice, double max_edge)
+// Rows [from, to) of the lattice into `values`. Each row starts from the
+// triangle of the first centre of the row above.
+void sample_rows(const Triangulation& tin, const CellLattice& lattice, double max_edge, std::size_t from,
+                 std::size_t to, double* values)
 {
-    std::vector<double> values(lattice.rows * lattice.columns, kNaN);
-    if (tin.empty()) return values;
     Sampler sampler(tin, max_edge);
-    // Each row starts from the triangle of the first centre of the row above.
     std::int32_t row_start = 0;
-    for (std::size_t r = 0; r < lattice.rows; ++r) {
+    for (std::size_t r = from; r < to; ++r) {
         const double y = lattice.y_max - (static_cast<double>(lattice.first_row + r) + 0.5) * lattice.size;
         std::int32_t t = row_start;
         for (std::size_t c = 0; c < lattice.columns; ++c) {
@@ -130,6 +131,27 @@ std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice,
             values[r * lattice.columns + c] = sampler.at({x, y}, t);
             if (c == 0) row_start = t;
         }
+    }
+}
+
+}  // namespace
+
+std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice, double max_edge, int threads)
+{
+    // Fresh pages given memory by both threads before they are filled.
+    const std::size_t cells = lattice.rows * lattice.columns;
+    std::vector<double> values;
+    values.reserve(cells);
+    kestranov::populate_for_writing(values.data(), cells * sizeof(double), threads > 1);
+    values.assign(cells, kNaN);
+    if (tin.empty()) return values;
+    // A value does not depend on where the walk to it came from: on two
+    // threads, each takes a band of rows.
+    const std::size_t split = threads > 1 ? lattice.rows / 2 : lattice.rows;
+    {
+        const kestranov::Beside south(split < lattice.rows,
+                                      [&] { sample_rows(tin, lattice, max_edge, split, lattice.rows, values.data()); });
+        sample_rows(tin, lattice, max_edge, 0, split, values.data());
     }
     return values;
 }

@@ -37,7 +37,8 @@ struct CellLattice {
 // `max_edge`, a centre whose triangle has an edge longer than it is NaN; a
 // centre on an edge or a vertex keeps its value when one of the triangles
 // around it has none (and, on an edge, that edge is not longer itself).
+// Up to two `threads` share the rows; the values are the same for any number.
 std::vector<double> sample(const Triangulation& tin, const CellLattice& lattice,
-                           double max_edge = std::numeric_limits<double>::infinity());
+                           double max_edge = std::numeric_limits<double>::infinity(), int threads = 1);
 
 }  // namespace tin

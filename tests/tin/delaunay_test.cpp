@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "tin/insertion_order.h"
 #include "tin/rational_oracle.h"
 
 namespace {
@@ -139,7 +140,10 @@ TEST(Delaunay, MatchesTheBruteForceTriangulationWithTheSameTieRule)
         const std::vector<Vertex> points = c.points();
         const auto expected = rational_oracle::brute_force_delaunay(distinct(points, c.keep));
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(rational_oracle::triangles_of(tin::triangulate(points, c.keep)), expected);
+        // Two threads share the ordering of the points: the same triangles.
+        for (const int threads : {1, 2}) {
+            EXPECT_EQ(rational_oracle::triangles_of(tin::triangulate(points, c.keep, threads)), expected) << threads;
+        }
     }
 }
 
@@ -179,6 +183,22 @@ TEST(Delaunay, LargeInputsAreConsistentAndLocallyDelaunay)
     }
 }
 
+// Two threads make and sort the keys in halves and merge them from both
+// ends: the very permutation one thread gives, for odd and even counts.
+TEST(Delaunay, TheInsertionOrderIsOnePermutationForAnyThreadCount)
+{
+    for (const std::size_t n : {std::size_t{3}, std::size_t{1000}, std::size_t{4099}}) {
+        SCOPED_TRACE(n);
+        std::vector<Vertex> points = random_points(n, 512000, 4123000, 50, n);
+        for (std::size_t k = 0; k + 7 < n; k += 7) points[k + 7] = points[k];  // shared keys but for the index
+        const std::vector<std::uint32_t> one = tin::insertion_order(points, 1);
+        EXPECT_EQ(tin::insertion_order(points, 2), one);
+        std::vector<std::uint32_t> sorted = one;
+        std::sort(sorted.begin(), sorted.end());
+        for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(sorted[k], k);
+    }
+}
+
 TEST(Delaunay, AnyInputOrderGivesTheSameTriangles)
 {
     const std::vector<Vertex> lattice = centimetre_lattice(40, 8);
@@ -190,7 +210,7 @@ TEST(Delaunay, AnyInputOrderGivesTheSameTriangles)
               [](const Vertex& u, const Vertex& v) { return u.y < v.y || (u.y == v.y && u.x < v.x); });
     std::vector<Vertex> reversed(sorted.rbegin(), sorted.rend());
     for (const auto& order : {sorted, reversed, centimetre_lattice(40, 9), centimetre_lattice(40, 10)}) {
-        EXPECT_EQ(rational_oracle::triangles_of(tin::triangulate(order, tin::KeepZ::highest)), first);
+        EXPECT_EQ(rational_oracle::triangles_of(tin::triangulate(order, tin::KeepZ::highest, 2)), first);
     }
 }
 
