@@ -76,8 +76,7 @@ std::string beyond_address_space_limit(const GridOptions& o, const Lattice& l, s
     const std::vector<Statistic> statistics = statistics_written(o) ? statistics_of(o) : std::vector<Statistic>{};
     const double cells = static_cast<double>(l.cols) * static_cast<double>(l.rows);
     const double grid =
-        (statistics.empty() ? 0 : cells * static_cast<double>(LatticeGrid::bytes_per_cell(statistics))) +
-        (o.tin_band ? tin_band_bytes(l) : 0);
+        (statistics.empty() ? 0 : LatticeGrid::bytes_of(l, statistics)) + (o.tin_band ? tin_band_bytes(l) : 0);
     const double tin =
         o.tin_band && vertices ? static_cast<double>(*vertices) * static_cast<double>(tin_bytes_per_vertex) : 0;
     const double bands = static_cast<double>(statistics.size() + (o.tin_band ? 1 : 0));

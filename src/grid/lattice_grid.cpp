@@ -27,13 +27,18 @@ constexpr double empty = std::numeric_limits<double>::quiet_NaN();
 // visit is a cache miss, and the fetches then overlap.
 constexpr std::size_t block = 512;
 
-// Cells of the storage: the grid and its ring, the filling's two rows and
-// the sink; 0 when their `bytes` each would not fit std::size_t.
+// The storage beyond the grid: its ring (a column each side, a row above
+// and below), the filling's two rows, and the sink.
+constexpr std::uint64_t more_cols = 2, more_rows = 4, sink_cell = 1;
+
+// Cells of the storage; 0 when their `bytes` each would not fit
+// std::size_t.
 std::uint64_t cells_of(const Lattice& l, std::uint64_t bytes)
 {
-    const std::uint64_t cols = static_cast<std::uint64_t>(l.cols) + 2, rows = static_cast<std::uint64_t>(l.rows) + 4;
+    const std::uint64_t cols = static_cast<std::uint64_t>(l.cols) + more_cols,
+                        rows = static_cast<std::uint64_t>(l.rows) + more_rows;
     if (cols > (SIZE_MAX / bytes - 1) / rows) return 0;
-    return cols * rows + 1;
+    return cols * rows + sink_cell;
 }
 
 bool asked(const std::vector<Statistic>& statistics, Statistic s)
@@ -64,6 +69,13 @@ std::uint64_t LatticeGrid::bytes_per_cell(const std::vector<Statistic>& statisti
                                 (asked(statistics, Statistic::mean) ? 1 : 0);
     return rasters * sizeof(double) +
            (any_summed ? ExactSums::bytes_per_cell(sums, asked(statistics, Statistic::stdev)) : 0);
+}
+
+double LatticeGrid::bytes_of(const Lattice& lattice, const std::vector<Statistic>& statistics)
+{
+    const double cells =
+        (static_cast<double>(lattice.cols) + more_cols) * (static_cast<double>(lattice.rows) + more_rows) + sink_cell;
+    return cells * static_cast<double>(bytes_per_cell(statistics));
 }
 
 LatticeGridResult make_lattice_grid(const Lattice& lattice, Keep keep, std::uint64_t available,

@@ -55,6 +55,10 @@ public:
     // (ExactSums::bytes_per_cell), counted when mean, count or stdev is
     // among them.
     static std::uint64_t bytes_per_cell(const std::vector<Statistic>& statistics);
+    // The bytes the storage of `lattice` takes for `statistics`: its cells,
+    // ring and spare rows at bytes_per_cell each, as make_lattice_grid
+    // allocates them (in a double: it may exceed any allocation).
+    static double bytes_of(const Lattice& lattice, const std::vector<Statistic>& statistics);
 
     // Each point into its cell (or the ring's): max and min keep the
     // highest and the lowest elevation of its points (ties keep the cell's
