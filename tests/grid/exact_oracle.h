@@ -182,8 +182,9 @@ struct CellSums {
 
     void add(double z)
     {
-        const Dyadic v = of(z);
+        Dyadic v = of(z);
         if (v.m == 0) return void(++count);
+        for (; v.m % 2 == 0; v.m /= 2) ++v.e;  // the fewest bits: 1 beside 2^94 fits
         if (v.e < scale || v.e - scale + bits(v.m) > 100) throw std::range_error("a value outside the oracle's scale");
         const int128 k = v.m * (static_cast<int128>(1) << (v.e - scale));
         const uint128 magnitude = k < 0 ? -static_cast<uint128>(k) : static_cast<uint128>(k);

@@ -322,6 +322,43 @@ TEST(LatticeGrid, TheSumsPowerOfTwoMovesWithoutLoss)
     } while (std::next_permutation(z.begin(), z.end()));
 }
 
+// The mean's one rounding where the division is hardest: exact ties (to
+// even), both signs, next to the largest double, and a million points whose
+// sums take 114 bits, so that the quotient's bits cut off for the count's
+// width decide the last place.
+TEST(LatticeGrid, MeansRoundOnceAtTheEdgesOfTheDivision)
+{
+    const double big = std::ldexp(9007199254740991.0, 41), top = std::numeric_limits<double>::max();
+    struct Case {
+        std::vector<double> z;
+        int repeat, scale;  // each value `repeat` times; the oracle's lowest bit
+    };
+    const Case cases[] = {
+        {{1.0, 1.0 + 0x1p-52}, 1, -60},
+        {{1.0 + 0x1p-52, 1.0 + 0x1p-51}, 1, -60},
+        {{-1.0 - 0x1p-52, -1.0 - 0x1p-51, -1.0 - 0x1p-51}, 1, -60},
+        {{top, std::nextafter(top, 0.0)}, 1, 960},
+        // Half a unit above 2^59 and 2^-31 more, the 2^-31 among the bits cut.
+        {{0x1p60, 0x1p7 + 0x1p-30}, 1, -30},
+        {{-0x1p60, -0x1p7 - 0x1p-30}, 3, -30},
+        {{big, 1.0, big - std::ldexp(2.0, 41)}, 34953, 0},
+        {{3.0, 7.0, 9007199254740991.0}, 33334, -10},
+    };
+    const Lattice l = unit_lattice(1, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.z[0] << " x" << c.repeat);
+        exact_oracle::CellSums sums{c.scale, 0, 0, {}};
+        std::vector<Point> points;
+        for (int k = 0; k < c.repeat; ++k)
+            for (double z : c.z) points.push_back(point(l, 0, 0, z)), sums.add(z);
+        LatticeGrid g = grid_of(l, Keep::highest, std::nullopt, {Statistic::mean});
+        g.add(points.data(), points.size());
+        g.settle();
+        EXPECT_TRUE(exact_oracle::nearest_mean(sums, g.at(0, 0))) << g.at(0, 0);
+        EXPECT_EQ(g.row(0, 0)[0], g.at(0, 0));
+    }
+}
+
 TEST(LatticeGrid, RefusalsInsteadOfACrash)
 {
     // (1000 + 2) x (1000 + 4) + 1 doubles: the grid, its ring, the filling's two rows and one spare cell.
