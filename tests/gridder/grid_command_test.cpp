@@ -1459,6 +1459,14 @@ TEST(GridCommand, TheGdalModuleIsOpenedOnlyWhenARunNeedsIt)
     // Some 900 x 900 cells, 6.5 MB, fit in 512 MiB; 9000 x 9000, 650 MB and
     // 970 to encode, do not.
     EXPECT_EQ(run("small.tif", "", "ulimit -v 512000; ", "0.01").status, 0);
+    // Too little room for GDAL itself: the limit is named, not only the
+    // loader's mapping error.
+    const Outcome no_room = run("g.tif", "", "ulimit -v 60000; ");
+    EXPECT_EQ(no_room.status, 1);
+    EXPECT_EQ(no_room.err.rfind("kestranov-grid: cannot load the GDAL module", 0), 0u) << no_room.err;
+    EXPECT_NE(no_room.err.find("(under the limit on virtual memory (ulimit -v) of 61 MB: raise it)\n"),
+              std::string::npos)
+        << no_room.err;
     // A tin band alone is its 8 bytes a cell, as one statistic's raster
     // (which adds its ring): no raster of the points' cells beside it that
     // no band would read.
