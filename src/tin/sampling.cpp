@@ -13,12 +13,24 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 class Sampler {
 public:
-    Sampler(const Triangulation& tin, double max_edge) : tin_(tin), max_edge_(max_edge) {}
+    Sampler(const Triangulation& tin, double max_edge)
+        : tin_(tin), max_edge_(max_edge), limited_(std::isfinite(max_edge))
+    {
+    }
 
     // The value at p, the walk starting from (and left at) `t`.
     double at(Point2 p, std::int32_t& t);
 
 private:
+    // What the value inside a triangle takes from the triangle alone, kept
+    // while the next centres fall in the same one.
+    struct Setup {
+        std::int32_t t = -1;
+        int first = 0;
+        double area = 0;
+        bool kept = true;
+    };
+
     const Vertex& vertex(std::int32_t v) const { return tin_.vertices[v]; }
     bool long_edge(std::int32_t a, std::int32_t b) const
     {
@@ -31,38 +43,87 @@ private:
         const Triangle& tri = tin_.triangles[t];
         return !long_edge(tri.v[0], tri.v[1]) && !long_edge(tri.v[1], tri.v[2]) && !long_edge(tri.v[2], tri.v[0]);
     }
+    int side(const Triangle& tri, int e, Point2 p) const
+    {
+        return filtered_orientation_sign(vertex(tri.v[next(e)]).xy(), vertex(tri.v[previous(e)]).xy(), p);
+    }
+    Location find(Point2 p, std::int32_t t);
     bool vertex_kept(std::int32_t t, int index) const;
-    double inside(const Triangle& tri, Point2 p) const;
+    double inside(std::int32_t t, Point2 p);
     double on_edge(std::int32_t a, std::int32_t b, Point2 p) const;
 
     const Triangulation& tin_;
     double max_edge_;
+    bool limited_;
+    Setup setup_;
     std::uint32_t random_ = 2463534242U;
 };
 
 double Sampler::at(Point2 p, std::int32_t& t)
 {
-    const Location where = locate(tin_.vertices, tin_.triangles, t, p, random_);
+    const Location where = find(p, t);
     t = where.t;
     const Triangle& tri = tin_.triangles[t];
-    const bool limited = std::isfinite(max_edge_);
     switch (where.kind) {
         case Location::Kind::outside:
             return kNaN;
         case Location::Kind::vertex:
-            if (limited && !vertex_kept(t, where.index)) return kNaN;
+            if (limited_ && !vertex_kept(t, where.index)) return kNaN;
             return vertex(tri.v[where.index]).z;
         case Location::Kind::edge: {
             const std::int32_t a = tri.v[next(where.index)], b = tri.v[previous(where.index)];
-            if (limited && (long_edge(a, b) || (!short_triangle(t) && !short_triangle(tri.n[where.index])))) {
+            if (limited_ && (long_edge(a, b) || (!short_triangle(t) && !short_triangle(tri.n[where.index])))) {
                 return kNaN;
             }
             return on_edge(a, b, p);
         }
         default:
-            if (limited && !short_triangle(t)) return kNaN;
-            return inside(tri, p);
+            return inside(t, p);
     }
+}
+
+// Where p is, by a walk from t across any edge that the floating-point
+// filter proves p strictly beyond, stopping in a triangle whose edges it
+// proves p strictly within. Consecutive centres are close, so this is most
+// often a step or a few, with no exact arithmetic. Where a sign is left
+// unproven (p on an edge's line or too near it), the exact walk takes over
+// from there. Either way the place is the one the exact walk finds: strictly
+// inside a triangle there is one, and on an edge or a vertex the value does
+// not depend on which triangle around it was reached.
+Location Sampler::find(Point2 p, std::int32_t t)
+{
+    std::int32_t came_from = -1;
+    // A bound the walk never reaches in a Delaunay triangulation: a guard.
+    for (std::size_t step = 0; step < tin_.triangles.size(); ++step) {
+        const Triangle& tri = tin_.triangles[t];
+        if (tri.ghost()) {
+            // Strictly beyond a hull edge is outside; short of it, back in.
+            const int k = tri.index_of(kInfinite);
+            const int beyond = side(tri, k, p);
+            if (beyond > 0) return {t, Location::Kind::outside, 0};
+            if (beyond == 0) break;
+            came_from = t;
+            t = tri.n[k];
+            continue;
+        }
+        int unproven = 0;
+        int across = -1;
+        for (int e = 0; e < 3 && across < 0; ++e) {
+            // The edge just crossed has p strictly on this side.
+            if (tri.n[e] == came_from) continue;
+            const int s = side(tri, e, p);
+            if (s < 0) across = e;
+            unproven += s == 0;
+        }
+        if (across >= 0) {
+            came_from = t;
+            t = tri.n[across];
+            continue;
+        }
+        if (unproven == 0) return {t, Location::Kind::inside, 0};
+        break;
+    }
+    return locate(tin_.vertices, tin_.triangles, t, p, random_);
 }
 
 // Whether one of the triangles around the vertex has no long edge: turning
@@ -79,18 +140,25 @@ bool Sampler::vertex_kept(std::int32_t t, int index) const
     return false;
 }
 
-double Sampler::inside(const Triangle& tri, Point2 p) const
+double Sampler::inside(std::int32_t t, Point2 p)
 {
-    // From the earliest vertex, counterclockwise: the same arithmetic for the
-    // same triangle whichever rotation the construction left it in.
-    int first = 0;
-    for (int i = 1; i < 3; ++i) {
-        if (lexicographically_before(vertex(tri.v[i]).xy(), vertex(tri.v[first]).xy())) first = i;
+    const Triangle& tri = tin_.triangles[t];
+    if (setup_.t != t) {
+        // From the earliest vertex, counterclockwise: the same arithmetic for
+        // the same triangle whichever rotation the construction left it in.
+        int first = 0;
+        for (int i = 1; i < 3; ++i) {
+            if (lexicographically_before(vertex(tri.v[i]).xy(), vertex(tri.v[first]).xy())) first = i;
+        }
+        const Point2 a = vertex(tri.v[first]).xy(), b = vertex(tri.v[next(first)]).xy(),
+                     c = vertex(tri.v[previous(first)]).xy();
+        setup_ = {t, first, orientation_value(a, b, c), !limited_ || short_triangle(t)};
     }
-    const Vertex& a = vertex(tri.v[first]);
-    const Vertex& b = vertex(tri.v[next(first)]);
-    const Vertex& c = vertex(tri.v[previous(first)]);
-    const double area = orientation_value(a.xy(), b.xy(), c.xy());
+    if (!setup_.kept) return kNaN;
+    const Vertex& a = vertex(tri.v[setup_.first]);
+    const Vertex& b = vertex(tri.v[next(setup_.first)]);
+    const Vertex& c = vertex(tri.v[previous(setup_.first)]);
+    const double area = setup_.area;
     const double wb = orientation_value(a.xy(), p, c.xy()) / area;
     const double wc = orientation_value(a.xy(), b.xy(), p) / area;
     const double z = a.z + (wb * (b.z - a.z) + wc * (c.z - a.z));
