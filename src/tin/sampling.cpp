@@ -1,5 +1,6 @@
 #include "tin/sampling.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -194,10 +195,13 @@ double Sampler::on_edge(std::int32_t a, std::int32_t b, Point2 p) const
     return static_cast<double>(Wide{from.z} + Wide{share} * (Wide{to.z} - Wide{from.z}));
 }
 
-// Rows [from, to) of the lattice into `values`, two at a time: their walks
-// are independent, and taken a step each in turn they keep two cache misses
-// in flight where one walk alone waits for each triangle in turn. Each pair
-// starts from the triangle of the first centre of the row above.
+// Rows walked at once: their walks are independent, and taken a step each
+// in turn they keep several cache misses in flight where one walk alone
+// waits for each triangle in turn.
+constexpr std::size_t kRowsAtOnce = 8;
+
+// Rows [from, to) of the lattice into `values`, kRowsAtOnce at a time, each
+// group starting from the triangle of the first centre of the row above.
 void sample_rows(const Triangulation& tin, const CellLattice& lattice, double max_edge, std::size_t from,
                  std::size_t to, double* values)
 {
@@ -207,21 +211,28 @@ void sample_rows(const Triangulation& tin, const CellLattice& lattice, double ma
                       lattice.y_max - (static_cast<double>(lattice.first_row + r) + 0.5) * lattice.size};
     };
     std::int32_t row_start = 0;
-    for (std::size_t r = from; r < to; r += 2) {
-        const bool pair = r + 1 < to;
-        std::array<std::int32_t, 2> t{row_start, row_start};
-        std::array<Sampler::Setup, 2> setup{};
+    for (std::size_t r = from; r < to; r += kRowsAtOnce) {
+        const std::size_t rows = std::min(kRowsAtOnce, to - r);
+        std::array<std::int32_t, kRowsAtOnce> t{};
+        t.fill(row_start);
+        std::array<Sampler::Setup, kRowsAtOnce> setup{};
         for (std::size_t c = 0; c < lattice.columns; ++c) {
-            Walk north{centre(r, c), t[0]};
-            Walk south{pair ? centre(r + 1, c) : Point2{}, t[1]};
-            if (!pair) south.state = Walk::State::inside;
-            while (north.state == Walk::State::walking || south.state == Walk::State::walking) {
-                if (north.state == Walk::State::walking) sampler.step(north);
-                if (south.state == Walk::State::walking) sampler.step(south);
+            std::array<Walk, kRowsAtOnce> walks{};
+            for (std::size_t i = 0; i < kRowsAtOnce; ++i) {
+                walks[i] = i < rows ? Walk{centre(r + i, c), t[i]} : Walk{{}, 0, -1, 0, Walk::State::inside};
             }
-            values[r * lattice.columns + c] = sampler.value(north, t[0], setup[0]);
-            if (pair) values[(r + 1) * lattice.columns + c] = sampler.value(south, t[1], setup[1]);
-            if (c == 0) row_start = t[pair ? 1 : 0];
+            for (bool walking = true; walking;) {
+                walking = false;
+                for (Walk& w : walks) {
+                    if (w.state != Walk::State::walking) continue;
+                    sampler.step(w);
+                    walking = walking || w.state == Walk::State::walking;
+                }
+            }
+            for (std::size_t i = 0; i < rows; ++i) {
+                values[(r + i) * lattice.columns + c] = sampler.value(walks[i], t[i], setup[i]);
+            }
+            if (c == 0) row_start = t[rows - 1];
         }
     }
 }
