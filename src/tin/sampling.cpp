@@ -109,6 +109,8 @@ void Sampler::step(Walk& w) const
     if (across >= 0) {
         w.came_from = w.t;
         w.t = tri.n[across];
+        // Read by this walk's next step, after the other walks' steps.
+        __builtin_prefetch(&tin_.triangles[w.t]);
     }
 }
 
