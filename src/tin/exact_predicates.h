@@ -43,9 +43,10 @@ constexpr double kOrientationBound = 5.0 * kUnit;
 // permanent; 12u covers the rest.
 constexpr double kInCircleBound = 12.0 * kUnit;
 
-// +1 when a, b, c turn counterclockwise, -1 clockwise, 0 on one line. Inline:
-// the walks call it for every step.
-inline int orientation(Point2 a, Point2 b, Point2 c)
+// The sign of orientation() below when the double arithmetic alone proves
+// it, else 0 (the points on one line, or too near it to tell): a walk that
+// can go on from any proven sign tries this first.
+inline int filtered_orientation_sign(Point2 a, Point2 b, Point2 c)
 {
     const double left = (a.x - c.x) * (b.y - c.y);
     const double right = (a.y - c.y) * (b.x - c.x);
@@ -53,7 +54,15 @@ inline int orientation(Point2 a, Point2 b, Point2 c)
     const double bound = kOrientationBound * (std::fabs(left) + std::fabs(right)) + kUnderflowMargin;
     if (det > bound) return 1;
     if (-det > bound) return -1;
-    return exact_orientation_sign(a, b, c);
+    return 0;
+}
+
+// +1 when a, b, c turn counterclockwise, -1 clockwise, 0 on one line. Inline:
+// the walks call it for every step.
+inline int orientation(Point2 a, Point2 b, Point2 c)
+{
+    const int filtered = filtered_orientation_sign(a, b, c);
+    return filtered != 0 ? filtered : exact_orientation_sign(a, b, c);
 }
 
 // +1 when d lies inside the circle through a, b, c (taken counterclockwise),

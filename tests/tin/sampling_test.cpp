@@ -81,6 +81,25 @@ std::vector<Vertex> extreme_z(std::vector<Vertex> points)
     return points;
 }
 
+// Every cell sampled alone, a one-cell window whose walk starts afresh,
+// has the bytes it has in the whole lattice: its value depends on its centre
+// and the triangulation, not on the walk (nor the filter's doubt) that
+// reached it from the cell before.
+void expect_same_alone(const tin::Triangulation& tin, const tin::CellLattice& lattice,
+                       const std::vector<double>& values, double max_edge = kInfinity)
+{
+    for (std::size_t r = 0; r < lattice.rows; ++r) {
+        for (std::size_t c = 0; c < lattice.columns; ++c) {
+            tin::CellLattice one = lattice;
+            one.rows = one.columns = 1;
+            one.first_row += r;
+            one.first_column += c;
+            const double alone = tin::sample(tin, one, max_edge)[0];
+            ASSERT_EQ(std::memcmp(&alone, &values[r * lattice.columns + c], sizeof alone), 0) << r << " " << c;
+        }
+    }
+}
+
 TEST(TinSampling, ValuesAreTheExactInterpolationWithinTheTolerance)
 {
     const std::vector<Case> cases{
@@ -127,7 +146,9 @@ TEST(TinSampling, AnyInputOrderGivesTheSameBytes)
             }
         }
         const tin::CellLattice lattice{51234500 * step - step / 4, 412300029 * step + step / 4, step / 2, 60, 60};
-        const std::vector<double> first = tin::sample(tin::triangulate(points, tin::KeepZ::highest), lattice);
+        const tin::Triangulation tin = tin::triangulate(points, tin::KeepZ::highest);
+        const std::vector<double> first = tin::sample(tin, lattice);
+        expect_same_alone(tin, lattice, first);
         // 59 centres a row and a column on the lattice, its edges included.
         if (step == 1.0) {
             EXPECT_EQ(std::count_if(first.begin(), first.end(), [](double v) { return std::isnan(v); }), 60 * 2 - 1);
@@ -172,6 +193,8 @@ TEST(TinSampling, LongEdgesAndEmptyTriangulationsGiveNaN)
             }
         }
     }
+    expect_same_alone(tin, lattice, all);
+    expect_same_alone(tin, lattice, limited, 2.0);
     const std::vector<double> none =
         tin::sample(tin::triangulate({{0, 0, 1}, {1, 1, 1}}, tin::KeepZ::highest), lattice);
     EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](double v) { return std::isnan(v); }));
