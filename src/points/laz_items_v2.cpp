@@ -113,7 +113,7 @@ LazPoint Point10Decoder::point() const
 {
     // Bits 5 to 0 say which of flags, intensity, classification, scan
     // angle, user data and point source changed.
-    changed_ = dec.decode_symbol(changed_values_);
+    changed_ = dec.decode_likely(changed_values_);
     if (changed_ & 32) flags_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(flag_models_, flags_)));
     const std::uint32_t r = flags_ & 7, n = (flags_ >> 3) & 7;
     context_ = return_context[n][r];
@@ -212,7 +212,7 @@ void GpsTime11Decoder::init(const unsigned char* raw)
 
 // A time too far from the last for 32 bits: its high half predicted from
 // the current sequence's, its low half raw, as the start of a new sequence.
-void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
 {
     next_ = (next_ + 1) & 3;
     const auto high =
@@ -300,7 +300,7 @@ void Rgb12Skipper::reset()
     // Bits 0 and 1: red's low and high byte changed; 6: green and blue
     // differ from red, and then bits 2 to 5 say which of their bytes
     // changed, coded green low, blue low, green high, blue high.
-    used_ = dec.decode_symbol(byte_used_);
+    used_ = dec.decode_likely(byte_used_);
     if (used_ & 1) dec.decode_symbol(diff_models_[0]);
     if (used_ & 2) dec.decode_symbol(diff_models_[1]);
 }
@@ -327,7 +327,7 @@ void BytesSkipper::reset()
     for (ArithmeticModel& m : models_) m.reset();
 }
 
-void BytesSkipper::skip(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void BytesSkipper::skip(ArithmeticDecoder& dec)
 {
     for (ArithmeticModel& m : models_) dec.decode_symbol(m);
 }
@@ -394,10 +394,16 @@ template <bool Time, bool Rgb>
     if (p.bytes) p.bytes->skip(dec);
 }
 
+// The loops decode with a copy of the chunk's decoder that no function out
+// of line ever sees: the compiler then keeps its state in registers, where
+// the chunk's own would go through memory at every symbol (the stores of
+// the models' counts might change it, for all the compiler knows).
 template <bool Time, bool Rgb>
 void decode_points(PointwiseChunk& c, std::size_t from)
 {
-    for (std::size_t i = from; i < c.count; ++i) decode_point<Time, Rgb>(c.items, c.dec, c.out[i]);
+    ArithmeticDecoder dec = c.dec;
+    for (std::size_t i = from; i < c.count; ++i) decode_point<Time, Rgb>(c.items, dec, c.out[i]);
+    c.dec = dec;
 }
 
 // Two chunks point by point: each symbol waits on the one before it in its
@@ -408,7 +414,7 @@ void decode_points_paired(PointwiseChunk& a, PointwiseChunk& b)
 {
     const std::size_t both = std::min(a.count, b.count);
     PointwiseItems &p = a.items, &q = b.items;
-    ArithmeticDecoder &d = a.dec, &e = b.dec;
+    ArithmeticDecoder d = a.dec, e = b.dec;
     for (std::size_t i = 1; i < both; ++i) {
         // Step by step, so that the other stream's symbols are near enough
         // in the instructions for the processor to start them while one
@@ -444,6 +450,8 @@ void decode_points_paired(PointwiseChunk& a, PointwiseChunk& b)
             q.bytes->skip(e);
         }
     }
+    a.dec = d;
+    b.dec = e;
     decode_points<Time, Rgb>(a, both);
     decode_points<Time, Rgb>(b, both);
 }
@@ -520,7 +528,8 @@ void decode_pointwise_chunks(LazChunkJob& a, LazChunkJob& b, const std::vector<L
         with_item_set(c[0].items, [&](auto time, auto rgb) { decode_points_paired<time(), rgb()>(c[0], c[1]); });
     } else {
         for (int k = 0; k < 2; ++k) {
-            if (!done[k]) with_item_set(c[k].items, [&](auto time, auto rgb) { decode_points<time(), rgb()>(c[k], 1); });
+            if (!done[k])
+                with_item_set(c[k].items, [&](auto time, auto rgb) { decode_points<time(), rgb()>(c[k], 1); });
         }
     }
     a.status = done[0] ? *done[0] : finish_chunk(c[0]);
