@@ -27,14 +27,15 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
 {
     // A table of the first symbol in each slice of the range narrows the
     // search. The slices only speed it up, any number decodes the same
-    // symbols: four or more slices per symbol leave the likely ones several
+    // symbols: eight or more slices per symbol leave the likely ones several
     // slices of their own, so that most look-ups need no search, whose
-    // steps would branch on data no predictor learns. Small models have a
-    // table too, for the same reason. At most 2048 symbols: 13 bits of the
-    // 15 of a probability.
+    // steps would branch on data no predictor learns (even where all are
+    // alike, one look-up in eight meets a slice shared by two). Small
+    // models have a table too, for the same reason. At most 2048 symbols:
+    // 14 bits of the 15 of a probability.
     std::uint32_t table_bits = 5;
     while (symbols_ > (1u << table_bits)) ++table_bits;
-    table_bits += 2;
+    table_bits += 3;
     table_size_ = 1u << table_bits;
     table_shift_ = 15 - table_bits;
     if (symbols_ > 256) {
