@@ -43,7 +43,8 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
     } else {
         decoder_table_.resize(table_size_ + 2 + table_block);
     }
-    symbol_.resize(symbols_ + 1);  // + 1: its start read, never used, past the last symbol
+    symbol_.resize(symbols_ + 1);
+    symbol_[symbols_].low = 1u << 15;  // where the last symbol ends
     reset();
 }
 
@@ -100,7 +101,8 @@ void ArithmeticModel::fill_table(Entry* table)
     fill_slices(table + next, table + table_size_ + 2, symbols_ - 1);
     table[0] = 0;
     likely_low_ = symbol_[likely_].low;
-    likely_high_ = likely_ == last_symbol_ ? 0 : symbol_[likely_ + 1].low;
+    likely_high_ = symbol_[likely_ + 1].low;
+    likely_rest_ = likely_ == last_symbol_ ? 0x7FFFu : 0;
 }
 
 BitModel::BitModel() { reset(); }

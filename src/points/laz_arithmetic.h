@@ -37,8 +37,9 @@ private:
     std::uint32_t symbols_;
     std::uint32_t last_symbol_;
     // The symbol of the largest count, its start and its end in the
-    // distribution (0: the end of the range).
-    std::uint32_t likely_ = 0, likely_low_ = 0, likely_high_ = 0;
+    // distribution, and what it has of the range beyond 2^15 units (a
+    // mask: all of it for the last symbol).
+    std::uint32_t likely_ = 0, likely_low_ = 0, likely_high_ = 0, likely_rest_ = 0;
     std::uint32_t table_shift_ = 0, table_size_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
     // Probabilities have 15 bits, counts 16 (they are halved beyond 2^15,
@@ -166,10 +167,10 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
     // Whether the range fell below 2^24 follows the data, not a pattern a
     // branch predictor learns: away from the end, the bytes that bring it
     // back (0 to 3, from the range's leading zeros) are shifted in without
-    // a branch. The range is never 0 (every symbol keeps a share of it);
-    // the | 1 only keeps the count defined.
+    // a branch. The range is never 0 (every symbol keeps a share of it),
+    // which is all the builtin asks.
     if (end_ - next_ >= 4) [[likely]] {
-        const auto shift = static_cast<std::uint32_t>(std::countl_zero(length_ | 1u)) & ~7u;
+        const auto shift = static_cast<std::uint32_t>(__builtin_clz(length_)) & ~7u;
         std::uint32_t word;  // the next four bytes, most significant first
         std::memcpy(&word, next_, sizeof word);
         if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
@@ -225,15 +226,16 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
         n = above ? k : n;
         sym = above ? sym : k;
     }
-    x = dist[sym].low * length_;
-    // The last symbol ends where the range does (its distribution has one
-    // entry beyond it to read): chosen by a mask, as the compiler made a
-    // branch of the conditional form.
-    const std::uint32_t upper = dist[sym + 1].low * length_;
-    const std::uint32_t last = 0u - static_cast<std::uint32_t>(sym == m.last_symbol_);
-    y = (y & last) | (upper & ~last);
+    const std::uint32_t low = dist[sym].low;
+    x = low * length_;
+    // A symbol's share is its width in units; the last one's (the entry
+    // beyond it ends the distribution at 2^15) holds the range's rest too,
+    // what the division by 2^15 left over. Added by a mask, as the
+    // compiler made a branch of the conditional form, and after the
+    // product, which the next symbol waits on.
+    const std::uint32_t rest = y & 0x7FFFu & (0u - static_cast<std::uint32_t>(sym == m.last_symbol_));
     value_ -= x;
-    length_ = y - x;
+    length_ = (dist[sym + 1].low - low) * length_ + rest;
     renorm();
     ++m.symbol_[sym].count;
     if (--m.symbols_until_update_ == 0) m.update();
@@ -244,12 +246,12 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
 {
     const std::uint32_t unit = length_ >> 15;
     const std::uint32_t x = m.likely_low_ * unit;
-    const std::uint32_t y = m.likely_high_ == 0 ? length_ : m.likely_high_ * unit;
-    if (value_ - x >= y - x) [[unlikely]]
+    const std::uint32_t width = (m.likely_high_ - m.likely_low_) * unit + (length_ & m.likely_rest_);
+    if (value_ - x >= width) [[unlikely]]
         return decode_symbol(m);
     const std::uint32_t sym = m.likely_;  // an update may choose another
     value_ -= x;
-    length_ = y - x;
+    length_ = width;
     renorm();
     ++m.symbol_[sym].count;
     if (--m.symbols_until_update_ == 0) m.update();
