@@ -12,10 +12,11 @@ constexpr std::uint32_t bit_max_count = 1u << 13;
 // Gives the slices [at, stop) the symbol `first`, in whole blocks: up to
 // table_block - 1 slices beyond `stop` are written too (at least one block
 // always is).
-void fill_slices(std::uint16_t* at, const std::uint16_t* stop, std::uint32_t first)
+template <class Entry>
+void fill_slices(Entry* at, const Entry* stop, std::uint32_t first)
 {
     do {
-        for (std::uint32_t i = 0; i < ArithmeticModel::table_block; ++i) at[i] = static_cast<std::uint16_t>(first);
+        for (std::uint32_t i = 0; i < ArithmeticModel::table_block; ++i) at[i] = static_cast<Entry>(first);
         at += ArithmeticModel::table_block;
     } while (at < stop);
 }
@@ -26,19 +27,24 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
 {
     // A table of the first symbol in each slice of the range narrows the
     // search. The slices only speed it up, any number decodes the same
-    // symbols: four or more slices per symbol leave the likely ones several
+    // symbols: eight or more slices per symbol leave the likely ones several
     // slices of their own, so that most look-ups need no search, whose
-    // steps would branch on data no predictor learns. Small models have a
-    // table too, for the same reason. At most 2048 symbols: 13 bits of the
-    // 15 of a probability.
+    // steps would branch on data no predictor learns (even where all are
+    // alike, one look-up in eight meets a slice shared by two). Small
+    // models have a table too, for the same reason. At most 2048 symbols:
+    // 14 bits of the 15 of a probability.
     std::uint32_t table_bits = 5;
     while (symbols_ > (1u << table_bits)) ++table_bits;
-    table_bits += 2;
+    table_bits += 3;
     table_size_ = 1u << table_bits;
     table_shift_ = 15 - table_bits;
-    decoder_table_.resize(table_size_ + 2 + table_block);
-    distribution_.resize(symbols_ + 1);  // + 1: read, never used, past the last symbol
-    symbol_count_.resize(symbols_);
+    if (symbols_ > 256) {
+        wide_table_.resize(table_size_ + 2 + table_block);
+    } else {
+        decoder_table_.resize(table_size_ + 2 + table_block);
+    }
+    symbol_.resize(symbols_ + 1);
+    symbol_[symbols_].low = 1u << 15;  // where the last symbol ends
     reset();
 }
 
@@ -46,7 +52,7 @@ void ArithmeticModel::reset()
 {
     total_count_ = 0;
     update_cycle_ = symbols_;
-    for (std::uint32_t& c : symbol_count_) c = 1;
+    for (Symbol& e : symbol_) e.count = 1;
     update();
     symbols_until_update_ = update_cycle_ = (symbols_ + 6) >> 1;
 }
@@ -55,8 +61,25 @@ void ArithmeticModel::update()
 {
     if ((total_count_ += update_cycle_) > symbol_max_count) {
         total_count_ = 0;
-        for (std::uint32_t& c : symbol_count_) total_count_ += (c = (c + 1) >> 1);
+        for (std::uint32_t k = 0; k < symbols_; ++k) {
+            std::uint16_t& c = symbol_[k].count;
+            total_count_ += (c = static_cast<std::uint16_t>((c + 1) >> 1));
+        }
     }
+    if (wide_table_.empty()) {
+        fill_table(decoder_table_.data());
+    } else {
+        fill_table(wide_table_.data());
+    }
+    update_cycle_ = (5 * update_cycle_) >> 2;
+    std::uint32_t max_cycle = (symbols_ + 6) << 3;
+    if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
+    symbols_until_update_ = update_cycle_;
+}
+
+template <class Entry>
+void ArithmeticModel::fill_table(Entry* table)
+{
     std::uint32_t scale = 0x80000000u / total_count_;
     std::uint32_t sum = 0;
     // Slices from `next` to the one symbol k starts in begin their search
@@ -65,21 +88,21 @@ void ArithmeticModel::update()
     // from its own first slice on. Most symbols own fewer slices than a
     // block, so that the loop's exit follows no data (one slice at a time,
     // it mispredicted about once a symbol).
-    std::uint16_t* table = decoder_table_.data();
-    std::uint32_t next = 1;
+    std::uint32_t next = 1, most = 0;
     for (std::uint32_t k = 0; k < symbols_; ++k) {
-        distribution_[k] = static_cast<std::uint16_t>((scale * sum) >> (31 - 15));
-        sum += symbol_count_[k];
-        const std::uint32_t w = distribution_[k] >> table_shift_;
+        const auto low = static_cast<std::uint16_t>((scale * sum) >> (31 - 15));
+        symbol_[k].low = low;
+        sum += symbol_[k].count;
+        if (symbol_[k].count > most) most = symbol_[k].count, likely_ = k;
+        const std::uint32_t w = low >> table_shift_;
         fill_slices(table + next, table + w + 1, k - 1);
         next = w + 1;
     }
     fill_slices(table + next, table + table_size_ + 2, symbols_ - 1);
     table[0] = 0;
-    update_cycle_ = (5 * update_cycle_) >> 2;
-    std::uint32_t max_cycle = (symbols_ + 6) << 3;
-    if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
-    symbols_until_update_ = update_cycle_;
+    likely_low_ = symbol_[likely_].low;
+    likely_high_ = symbol_[likely_ + 1].low;
+    likely_rest_ = likely_ == last_symbol_ ? 0x7FFFu : 0;
 }
 
 BitModel::BitModel() { reset(); }
@@ -114,22 +137,6 @@ void ArithmeticDecoder::init(const unsigned char* begin, const unsigned char* en
     length_ = 0xFFFFFFFFu;
     value_ = 0;
     for (int i = 0; i < 4; ++i) value_ = (value_ << 8) | next_byte();
-}
-
-std::uint8_t ArithmeticDecoder::read_byte() { return static_cast<std::uint8_t>(read_low_bits(8)); }
-
-std::uint16_t ArithmeticDecoder::read_short() { return static_cast<std::uint16_t>(read_low_bits(16)); }
-
-std::uint32_t ArithmeticDecoder::read_int()
-{
-    std::uint32_t low = read_short();
-    return (static_cast<std::uint32_t>(read_short()) << 16) | low;
-}
-
-std::uint64_t ArithmeticDecoder::read_int64()
-{
-    std::uint64_t low = read_int();
-    return (static_cast<std::uint64_t>(read_int()) << 32) | low;
 }
 
 IntegerDecompressor::IntegerDecompressor(std::uint32_t bits, std::uint32_t contexts, std::uint32_t bits_high,

@@ -29,15 +29,32 @@ public:
 private:
     friend class ArithmeticDecoder;
     void update();
+    // The distribution from the counts, and the table of each slice's
+    // first symbol from it.
+    template <class Entry>
+    void fill_table(Entry* table);
 
     std::uint32_t symbols_;
     std::uint32_t last_symbol_;
+    // The symbol of the largest count, its start and its end in the
+    // distribution, and what it has of the range beyond 2^15 units (a
+    // mask: all of it for the last symbol).
+    std::uint32_t likely_ = 0, likely_low_ = 0, likely_high_ = 0, likely_rest_ = 0;
     std::uint32_t table_shift_ = 0, table_size_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
-    // Probabilities have 15 bits and symbols 11: 16-bit tables keep more
-    // of a chunk's models in the processor's nearest cache.
-    std::vector<std::uint16_t> distribution_, decoder_table_;
-    std::vector<std::uint32_t> symbol_count_;
+    // Probabilities have 15 bits, counts 16 (they are halved beyond 2^15,
+    // and an update comes before another 2^12 symbols) and the symbols of
+    // all but the largest models 8: small tables keep more of a chunk's
+    // models in the processor's nearest cache, where a symbol waits on
+    // two look-ups. The wide table serves models of more than 256 symbols.
+    // A symbol's start in the distribution beside its count: the one look-up
+    // brings the other into the cache.
+    struct Symbol {
+        std::uint16_t low, count;
+    };
+    std::vector<Symbol> symbol_;
+    std::vector<std::uint16_t> wide_table_;
+    std::vector<std::uint8_t> decoder_table_;
 };
 
 // An adaptive model of one bit.
@@ -60,6 +77,10 @@ public:
     void init(const unsigned char* begin, const unsigned char* end);
     std::uint32_t decode_bit(BitModel& m);
     std::uint32_t decode_symbol(ArithmeticModel& m);
+    // decode_symbol for a model whose likeliest symbol comes nearly every
+    // time: that symbol is tried first, by a product and a comparison,
+    // without the division and the look-ups on which the next symbol waits.
+    std::uint32_t decode_likely(ArithmeticModel& m);
     // Raw bits, not modelled: 1 to 32 of them.
     std::uint32_t read_bits(std::uint32_t bits);
     std::uint8_t read_byte();
@@ -146,10 +167,10 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
     // Whether the range fell below 2^24 follows the data, not a pattern a
     // branch predictor learns: away from the end, the bytes that bring it
     // back (0 to 3, from the range's leading zeros) are shifted in without
-    // a branch. The range is never 0 (every symbol keeps a share of it);
-    // the | 1 only keeps the count defined.
+    // a branch. The range is never 0 (every symbol keeps a share of it),
+    // which is all the builtin asks.
     if (end_ - next_ >= 4) [[likely]] {
-        const auto shift = static_cast<std::uint32_t>(std::countl_zero(length_ | 1u)) & ~7u;
+        const auto shift = static_cast<std::uint32_t>(__builtin_clz(length_)) & ~7u;
         std::uint32_t word;  // the next four bytes, most significant first
         std::memcpy(&word, next_, sizeof word);
         if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
@@ -184,32 +205,55 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
 [[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::decode_symbol(ArithmeticModel& m)
 {
     std::uint32_t sym, x, y = length_;
-    const std::uint16_t* dist = m.distribution_.data();
+    const ArithmeticModel::Symbol* dist = m.symbol_.data();
     length_ >>= 15;
     const std::uint32_t dv = value_ / length_;
     std::uint32_t t = dv >> m.table_shift_;
     // Only damaged bytes put the value beyond the range; keep the look-up
     // inside the table all the same.
     if (t > m.table_size_) t = m.table_size_;
-    sym = m.decoder_table_[t];
-    std::uint32_t n = m.decoder_table_[t + 1] + 1;
+    std::uint32_t n;
+    if (!m.wide_table_.empty()) [[unlikely]] {
+        sym = m.wide_table_[t];
+        n = m.wide_table_[t + 1] + 1u;
+    } else {
+        sym = m.decoder_table_[t];
+        n = m.decoder_table_[t + 1] + 1u;
+    }
     while (n > sym + 1) {
         std::uint32_t k = (sym + n) >> 1;
-        const bool above = dist[k] > dv;
+        const bool above = dist[k].low > dv;
         n = above ? k : n;
         sym = above ? sym : k;
     }
-    x = dist[sym] * length_;
-    // The last symbol ends where the range does (its distribution has one
-    // entry beyond it to read): chosen by a mask, as the compiler made a
-    // branch of the conditional form.
-    const std::uint32_t upper = dist[sym + 1] * length_;
-    const std::uint32_t last = 0u - static_cast<std::uint32_t>(sym == m.last_symbol_);
-    y = (y & last) | (upper & ~last);
+    const std::uint32_t low = dist[sym].low;
+    x = low * length_;
+    // A symbol's share is its width in units; the last one's (the entry
+    // beyond it ends the distribution at 2^15) holds the range's rest too,
+    // what the division by 2^15 left over. Added by a mask, as the
+    // compiler made a branch of the conditional form, and after the
+    // product, which the next symbol waits on.
+    const std::uint32_t rest = y & 0x7FFFu & (0u - static_cast<std::uint32_t>(sym == m.last_symbol_));
     value_ -= x;
-    length_ = y - x;
+    length_ = (dist[sym + 1].low - low) * length_ + rest;
     renorm();
-    ++m.symbol_count_[sym];
+    ++m.symbol_[sym].count;
+    if (--m.symbols_until_update_ == 0) m.update();
+    return sym;
+}
+
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::decode_likely(ArithmeticModel& m)
+{
+    const std::uint32_t unit = length_ >> 15;
+    const std::uint32_t x = m.likely_low_ * unit;
+    const std::uint32_t width = (m.likely_high_ - m.likely_low_) * unit + (length_ & m.likely_rest_);
+    if (value_ - x >= width) [[unlikely]]
+        return decode_symbol(m);
+    const std::uint32_t sym = m.likely_;  // an update may choose another
+    value_ -= x;
+    length_ = width;
+    renorm();
+    ++m.symbol_[sym].count;
     if (--m.symbols_until_update_ == 0) m.update();
     return sym;
 }
@@ -231,6 +275,28 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
         return (read_low_bits(bits - 16) << 16) | low;
     }
     return read_low_bits(bits);
+}
+
+[[gnu::always_inline]] inline std::uint8_t ArithmeticDecoder::read_byte()
+{
+    return static_cast<std::uint8_t>(read_low_bits(8));
+}
+
+[[gnu::always_inline]] inline std::uint16_t ArithmeticDecoder::read_short()
+{
+    return static_cast<std::uint16_t>(read_low_bits(16));
+}
+
+[[gnu::always_inline]] inline std::uint32_t ArithmeticDecoder::read_int()
+{
+    std::uint32_t low = read_short();
+    return (static_cast<std::uint32_t>(read_short()) << 16) | low;
+}
+
+[[gnu::always_inline]] inline std::uint64_t ArithmeticDecoder::read_int64()
+{
+    std::uint64_t low = read_int();
+    return (static_cast<std::uint64_t>(read_int()) << 32) | low;
 }
 
 [[gnu::always_inline]] inline std::int32_t IntegerDecompressor::read_corrector(ArithmeticDecoder& dec)

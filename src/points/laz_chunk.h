@@ -66,4 +66,19 @@ enum class LazChunkStatus {
 LazChunkStatus decode_laz_chunk(const unsigned char* begin, const unsigned char* end, const std::vector<LazItem>& items,
                                 std::size_t count, const LazNeeds& needs, LazPoint* out);
 
+// One chunk of a pair to decode: its bytes, its count, where its points go
+// and, once decoded, its status.
+struct LazChunkJob {
+    const unsigned char* begin;
+    const unsigned char* end;
+    std::size_t count;
+    LazPoint* out;
+    LazChunkStatus status = LazChunkStatus::ok;
+};
+
+// Two chunks of one file, as decode_laz_chunk would each: the point-wise
+// ones at once, one stream's symbols in the other's waits, which brings a
+// thread nearly twice the points where both streams are long.
+void decode_laz_chunks(LazChunkJob& a, LazChunkJob& b, const std::vector<LazItem>& items, const LazNeeds& needs);
+
 }  // namespace kestranov

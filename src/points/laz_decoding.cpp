@@ -29,6 +29,11 @@ LazChunkStatus decode_work(const LazChunkWork& w, const std::vector<LazItem>& it
     return decode_laz_chunk(w.bytes.get(), w.bytes.get() + w.byte_count, items, w.count, needs, w.points.get());
 }
 
+LazChunkJob job(const LazChunkWork& w)
+{
+    return {w.bytes.get(), w.bytes.get() + w.byte_count, w.count, w.points.get()};
+}
+
 }  // namespace
 
 LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions& options, const ReadingSeams& seams,
@@ -48,8 +53,9 @@ LazDecoding::LazDecoding(const std::vector<LazItem>& items, const ReadingOptions
         if (k == seams.failing_start || !start_lean_thread(t, &LazDecoding::run, this)) break;
         threads_.push_back(t);
     }
-    // One chunk decoding while the next is read; two per thread beside it.
-    slots_.resize(threads_.empty() ? 1 : 2 * (threads_.size() + 1));
+    // Two chunks per thread, decoded in pairs; the caller alone, where
+    // the budget holds one chunk only, decodes it while the next waits.
+    slots_.resize(threads_.empty() && pairs == 0 ? 1 : 2 * (threads_.size() + 1));
 }
 
 LazDecoding::~LazDecoding()
@@ -68,46 +74,76 @@ void* LazDecoding::run(void* pool)
     return nullptr;
 }
 
-long LazDecoding::queued_slot() const
+long LazDecoding::queued_slot(long besides) const
 {
     for (std::size_t k = 0; k < in_flight_; ++k) {
         const std::size_t s = (head_ + k) % slots_.size();
-        if (slots_[s].state == State::queued) return static_cast<long>(s);
+        if (slots_[s].state == State::queued && static_cast<long>(s) != besides) return static_cast<long>(s);
     }
     return -1;
 }
 
 // A decoding that cannot end the run from here: whatever it throws is noted
 // for the caller (an exception leaving a thread would end the process).
-void LazDecoding::decode(Slot& s)
+// With a partner `t`, the two chunks are decoded at once.
+void LazDecoding::decode(Slot& s, Slot* t)
 {
-    LazChunkWork& w = s.work;
-    w.threw = false;
+    Slot* both[2] = {&s, t};
+    for (Slot*& slot : both) {
+        if (!slot) continue;
+        slot->work.threw = false;
+        long fault = slot->ordinal;
+        if (failing_chunk_.compare_exchange_strong(fault, -1)) {
+            slot->work.threw = true;
+            hold_memory_for_failures();
+            slot = nullptr;
+        }
+    }
+    if (!both[0]) std::swap(both[0], both[1]);
+    if (!both[0]) return;
     try {
-        long fault = s.ordinal;
-        if (failing_chunk_.compare_exchange_strong(fault, -1)) throw std::bad_alloc();
-        w.status = decode_work(w, items_, needs_);
+        if (!both[1]) {
+            both[0]->work.status = decode_work(both[0]->work, items_, needs_);
+            return;
+        }
+        LazChunkJob jobs[2];
+        for (int k = 0; k < 2; ++k) jobs[k] = job(both[k]->work);
+        decode_laz_chunks(jobs[0], jobs[1], items_, needs_);
+        for (int k = 0; k < 2; ++k) both[k]->work.status = jobs[k].status;
     } catch (...) {
-        w.threw = true;
+        for (Slot* slot : both) {
+            if (slot) slot->work.threw = true;
+        }
         hold_memory_for_failures();  // given back on the way here
     }
+}
+
+LazDecoding::Slot* LazDecoding::partner(const Slot& s)
+{
+    const long k = queued_slot(static_cast<long>(&s - slots_.data()));
+    if (k < 0) return nullptr;
+    Slot& t = slots_[static_cast<std::size_t>(k)];
+    t.state = State::decoding;
+    return &t;
 }
 
 void LazDecoding::work()
 {
     for (;;) {
-        Slot* s;
+        Slot *s, *t;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             queued_.wait(lock, [&] { return stopping_ || queued_slot() >= 0; });
             if (stopping_) return;
             s = &slots_[static_cast<std::size_t>(queued_slot())];
             s->state = State::decoding;
+            t = partner(*s);
         }
-        decode(*s);
+        decode(*s, t);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             s->state = State::done;
+            if (t) t->state = State::done;
         }
         decoded_.notify_all();
     }
@@ -149,10 +185,12 @@ const LazChunkWork& LazDecoding::oldest()
             }
             Slot& s = slots_[static_cast<std::size_t>(k)];
             s.state = State::decoding;
+            Slot* t = partner(s);
             lock.unlock();
-            decode(s);
+            decode(s, t);
             lock.lock();
             s.state = State::done;
+            if (t) t->state = State::done;
         }
     }
     // Here a failure ends the run, in its place in the file.

@@ -77,9 +77,13 @@ private:
 
     static void* run(void* pool);
     void work();
-    void decode(Slot& s);
-    // The earliest chunk handed in that nobody decodes yet, or -1.
-    long queued_slot() const;
+    // Decodes s, and t with it unless null.
+    void decode(Slot& s, Slot* t);
+    // The earliest chunk handed in that nobody decodes yet, besides the
+    // slot `besides`, or -1.
+    long queued_slot(long besides = -1) const;
+    // A queued chunk to decode with s, now taken (under the lock), or null.
+    Slot* partner(const Slot& s);
 
     const std::vector<LazItem>& items_;
     const LazNeeds needs_;

@@ -1,8 +1,10 @@
 #include "points/laz_items_v2.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "core/point_filter.h"
 #include "points/las_header.h"
@@ -102,60 +104,94 @@ LazPoint Point10Decoder::point() const
             static_cast<std::uint8_t>((flags_ >> 3) & 7)};
 }
 
-// Inlined into the loop over a chunk's points below, with the integer
-// decompressor: the decoder's state then stays in registers from one
-// symbol to the next instead of going through memory at every call.
-[[gnu::always_inline]] inline void Point10Decoder::decode(ArithmeticDecoder& dec, LazPoint& out)
+// The steps below are inlined into the loops over a chunk's points, with
+// the integer decompressor: the decoder's state then stays in registers
+// from one symbol to the next instead of going through memory at every
+// call.
+
+[[gnu::always_inline]] inline void Point10Decoder::decode_changes(ArithmeticDecoder& dec)
 {
     // Bits 5 to 0 say which of flags, intensity, classification, scan
     // angle, user data and point source changed.
-    const std::uint32_t changed = dec.decode_symbol(changed_values_);
-    std::uint32_t r = flags_ & 7, n = (flags_ >> 3) & 7;
-    std::uint32_t m = return_context[n][r], l = return_level[n][r];
-    if (changed != 0) {
-        if (changed & 32) {
-            flags_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(flag_models_, flags_)));
-            r = flags_ & 7;
-            n = (flags_ >> 3) & 7;
-            m = return_context[n][r];
-            l = return_level[n][r];
-        }
-        if (changed & 16) {
-            intensity_ = static_cast<std::uint16_t>(intensity_ic_.decompress(dec, last_intensity_[m], m < 3 ? m : 3));
-            last_intensity_[m] = intensity_;
-        } else {
-            intensity_ = last_intensity_[m];
-        }
-        if (changed & 8) {
-            classification_ =
-                static_cast<std::uint8_t>(dec.decode_symbol(model_after(classification_models_, classification_)));
-        }
-        if (changed & 4) {
-            const std::uint32_t v = dec.decode_symbol(scan_angle_models_[(flags_ >> 6) & 1]);
-            scan_angle_ = static_cast<std::uint8_t>(v + scan_angle_);
-        }
-        if (changed & 2) {
-            user_data_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(user_data_models_, user_data_)));
-        }
-        if (changed & 1) {
-            point_source_ = static_cast<std::uint16_t>(point_source_ic_.decompress(dec, point_source_));
-        }
+    changed_ = dec.decode_likely(changed_values_);
+    if (changed_ & 32) flags_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(flag_models_, flags_)));
+    const std::uint32_t r = flags_ & 7, n = (flags_ >> 3) & 7;
+    context_ = return_context[n][r];
+    level_ = return_level[n][r];
+    single_ = n == 1;
+    if (changed_ & 16) intensity_ic_.decompress_k(dec, context_ < 3 ? context_ : 3);
+}
+
+[[gnu::always_inline]] inline void Point10Decoder::decode_attributes(ArithmeticDecoder& dec)
+{
+    if (changed_ & 16) {
+        intensity_ = static_cast<std::uint16_t>(intensity_ic_.decompress_rest(dec, last_intensity_[context_]));
+        last_intensity_[context_] = intensity_;
+    } else {
+        intensity_ = last_intensity_[context_];
     }
+    if ((changed_ & 15) == 0) return;
+    if (changed_ & 8) {
+        classification_ =
+            static_cast<std::uint8_t>(dec.decode_symbol(model_after(classification_models_, classification_)));
+    }
+    if (changed_ & 4) {
+        const std::uint32_t v = dec.decode_symbol(scan_angle_models_[(flags_ >> 6) & 1]);
+        scan_angle_ = static_cast<std::uint8_t>(v + scan_angle_);
+    }
+    if (changed_ & 2) {
+        user_data_ = static_cast<std::uint8_t>(dec.decode_symbol(model_after(user_data_models_, user_data_)));
+    }
+    if (changed_ & 1) point_source_ = static_cast<std::uint16_t>(point_source_ic_.decompress(dec, point_source_));
+}
 
-    const std::uint32_t single = n == 1;
-    std::int32_t diff = dx_ic_.decompress(dec, x_diff_[m].get(), single);
+[[gnu::always_inline]] inline void Point10Decoder::decode_x_k(ArithmeticDecoder& dec)
+{
+    dx_ic_.decompress_k(dec, single_);
+}
+
+[[gnu::always_inline]] inline void Point10Decoder::decode_x(ArithmeticDecoder& dec)
+{
+    const std::int32_t diff = dx_ic_.decompress_rest(dec, x_diff_[context_].get());
     x_ = wrapping_add(x_, diff);
-    x_diff_[m].add(diff);
+    x_diff_[context_].add(diff);
+}
 
-    diff = dy_ic_.decompress(dec, y_diff_[m].get(), single + k_context(dx_ic_.k(), 20));
+[[gnu::always_inline]] inline void Point10Decoder::decode_y_k(ArithmeticDecoder& dec)
+{
+    dy_ic_.decompress_k(dec, single_ + k_context(dx_ic_.k(), 20));
+}
+
+[[gnu::always_inline]] inline void Point10Decoder::decode_y(ArithmeticDecoder& dec)
+{
+    const std::int32_t diff = dy_ic_.decompress_rest(dec, y_diff_[context_].get());
     y_ = wrapping_add(y_, diff);
-    y_diff_[m].add(diff);
+    y_diff_[context_].add(diff);
+}
 
+[[gnu::always_inline]] inline void Point10Decoder::decode_z_k(ArithmeticDecoder& dec)
+{
     const std::uint32_t k = (dx_ic_.k() + dy_ic_.k()) / 2;
-    z_ = z_ic_.decompress(dec, last_height_[l], single + k_context(k, 18));
-    last_height_[l] = z_;
+    z_ic_.decompress_k(dec, single_ + k_context(k, 18));
+}
 
+[[gnu::always_inline]] inline void Point10Decoder::decode_z(ArithmeticDecoder& dec, LazPoint& out)
+{
+    z_ = z_ic_.decompress_rest(dec, last_height_[level_]);
+    last_height_[level_] = z_;
     out = point();
+}
+
+[[gnu::always_inline]] inline void Point10Decoder::decode(ArithmeticDecoder& dec, LazPoint& out)
+{
+    decode_changes(dec);
+    decode_attributes(dec);
+    decode_x_k(dec);
+    decode_x(dec);
+    decode_y_k(dec);
+    decode_y(dec);
+    decode_z_k(dec);
+    decode_z(dec, out);
 }
 
 GpsTime11Decoder::GpsTime11Decoder() : multi_model_(time_symbols) {}
@@ -176,7 +212,7 @@ void GpsTime11Decoder::init(const unsigned char* raw)
 
 // A time too far from the last for 32 bits: its high half predicted from
 // the current sequence's, its low half raw, as the start of a new sequence.
-void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void GpsTime11Decoder::read_full(ArithmeticDecoder& dec)
 {
     next_ = (next_ + 1) & 3;
     const auto high =
@@ -259,19 +295,29 @@ void Rgb12Skipper::reset()
     for (ArithmeticModel& m : diff_models_) m.reset();
 }
 
-[[gnu::always_inline]] inline void Rgb12Skipper::skip(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void Rgb12Skipper::skip_red(ArithmeticDecoder& dec)
 {
     // Bits 0 and 1: red's low and high byte changed; 6: green and blue
     // differ from red, and then bits 2 to 5 say which of their bytes
     // changed, coded green low, blue low, green high, blue high.
-    const std::uint32_t used = dec.decode_symbol(byte_used_);
-    if (used & 1) dec.decode_symbol(diff_models_[0]);
-    if (used & 2) dec.decode_symbol(diff_models_[1]);
-    if ((used & 64) == 0) return;
-    if (used & 4) dec.decode_symbol(diff_models_[2]);
-    if (used & 16) dec.decode_symbol(diff_models_[4]);
-    if (used & 8) dec.decode_symbol(diff_models_[3]);
-    if (used & 32) dec.decode_symbol(diff_models_[5]);
+    used_ = dec.decode_likely(byte_used_);
+    if (used_ & 1) dec.decode_symbol(diff_models_[0]);
+    if (used_ & 2) dec.decode_symbol(diff_models_[1]);
+}
+
+[[gnu::always_inline]] inline void Rgb12Skipper::skip_green_blue(ArithmeticDecoder& dec)
+{
+    if ((used_ & 64) == 0) return;
+    if (used_ & 4) dec.decode_symbol(diff_models_[2]);
+    if (used_ & 16) dec.decode_symbol(diff_models_[4]);
+    if (used_ & 8) dec.decode_symbol(diff_models_[3]);
+    if (used_ & 32) dec.decode_symbol(diff_models_[5]);
+}
+
+[[gnu::always_inline]] inline void Rgb12Skipper::skip(ArithmeticDecoder& dec)
+{
+    skip_red(dec);
+    skip_green_blue(dec);
 }
 
 BytesSkipper::BytesSkipper(std::size_t count) : models_(count, ArithmeticModel(256)) {}
@@ -281,7 +327,7 @@ void BytesSkipper::reset()
     for (ArithmeticModel& m : models_) m.reset();
 }
 
-void BytesSkipper::skip(ArithmeticDecoder& dec)
+[[gnu::always_inline]] inline void BytesSkipper::skip(ArithmeticDecoder& dec)
 {
     for (ArithmeticModel& m : models_) dec.decode_symbol(m);
 }
@@ -326,17 +372,140 @@ bool plan_items(const std::vector<LazItem>& items, PointwiseItems& p)
     return true;
 }
 
-// The points after the first, the item decoders fixed at compile time so
-// that the formats without time or colour pay no test per point for them.
+// One chunk under way: its item decoders, its arithmetic stream and where
+// its points go.
+struct PointwiseChunk {
+    PointwiseItems items;
+    ArithmeticDecoder dec;
+    const unsigned char* end = nullptr;
+    std::size_t count = 0;
+    LazPoint* out = nullptr;
+};
+
+// The points [from, count) of a chunk, the item decoders fixed at compile
+// time so that the formats without time or colour pay no test per point
+// for them.
 template <bool Time, bool Rgb>
-void decode_points(PointwiseItems& p, ArithmeticDecoder& dec, std::size_t count, LazPoint* out)
+[[gnu::always_inline]] inline void decode_point(PointwiseItems& p, ArithmeticDecoder& dec, LazPoint& out)
 {
-    for (std::size_t i = 1; i < count; ++i) {
-        p.point.decode(dec, out[i]);
-        if constexpr (Time) p.time->decode(dec);
-        if constexpr (Rgb) p.rgb->skip(dec);
-        if (p.bytes) p.bytes->skip(dec);
+    p.point.decode(dec, out);
+    if constexpr (Time) p.time->decode(dec);
+    if constexpr (Rgb) p.rgb->skip(dec);
+    if (p.bytes) p.bytes->skip(dec);
+}
+
+// The loops decode with a copy of the chunk's decoder that no function out
+// of line ever sees: the compiler then keeps its state in registers, where
+// the chunk's own would go through memory at every symbol (the stores of
+// the models' counts might change it, for all the compiler knows).
+template <bool Time, bool Rgb>
+void decode_points(PointwiseChunk& c, std::size_t from)
+{
+    ArithmeticDecoder dec = c.dec;
+    for (std::size_t i = from; i < c.count; ++i) decode_point<Time, Rgb>(c.items, dec, c.out[i]);
+    c.dec = dec;
+}
+
+// Two chunks point by point: each symbol waits on the one before it in its
+// own stream (a division, two look-ups, a product), so that one stream
+// leaves most of the processor idle; the other's symbols fill that time.
+template <bool Time, bool Rgb>
+void decode_points_paired(PointwiseChunk& a, PointwiseChunk& b)
+{
+    const std::size_t both = std::min(a.count, b.count);
+    PointwiseItems &p = a.items, &q = b.items;
+    ArithmeticDecoder d = a.dec, e = b.dec;
+    for (std::size_t i = 1; i < both; ++i) {
+        // Step by step, so that the other stream's symbols are near enough
+        // in the instructions for the processor to start them while one
+        // waits.
+        p.point.decode_changes(d);
+        q.point.decode_changes(e);
+        p.point.decode_attributes(d);
+        q.point.decode_attributes(e);
+        p.point.decode_x_k(d);
+        q.point.decode_x_k(e);
+        p.point.decode_x(d);
+        q.point.decode_x(e);
+        p.point.decode_y_k(d);
+        q.point.decode_y_k(e);
+        p.point.decode_y(d);
+        q.point.decode_y(e);
+        p.point.decode_z_k(d);
+        q.point.decode_z_k(e);
+        p.point.decode_z(d, a.out[i]);
+        q.point.decode_z(e, b.out[i]);
+        if constexpr (Time) {
+            p.time->decode(d);
+            q.time->decode(e);
+        }
+        if constexpr (Rgb) {
+            p.rgb->skip_red(d);
+            q.rgb->skip_red(e);
+            p.rgb->skip_green_blue(d);
+            q.rgb->skip_green_blue(e);
+        }
+        if (p.bytes) {
+            p.bytes->skip(d);
+            q.bytes->skip(e);
+        }
     }
+    a.dec = d;
+    b.dec = e;
+    decode_points<Time, Rgb>(a, both);
+    decode_points<Time, Rgb>(b, both);
+}
+
+// Calls f with the items' time and colour as compile-time flags.
+template <class F>
+void with_item_set(const PointwiseItems& p, F f)
+{
+    if (p.time && p.rgb) {
+        f(std::true_type{}, std::true_type{});
+    } else if (p.time) {
+        f(std::true_type{}, std::false_type{});
+    } else if (p.rgb) {
+        f(std::false_type{}, std::true_type{});
+    } else {
+        f(std::false_type{}, std::false_type{});
+    }
+}
+
+// Sets the chunk up from its first point: its status if that is all there
+// is to it (or it is damaged), none if its stream holds points to decode.
+std::optional<LazChunkStatus> start_chunk(PointwiseChunk& c, const unsigned char* begin, const unsigned char* end,
+                                          const std::vector<LazItem>& items, std::size_t count, LazPoint* out)
+{
+    PointwiseItems& p = c.items;
+    if (!plan_items(items, p)) return LazChunkStatus::damaged;
+    if (count == 0) return LazChunkStatus::ok;
+    if (static_cast<std::size_t>(end - begin) < p.record_length) return LazChunkStatus::ends_early;
+    p.point.init(begin);
+    if (p.time) p.time->init(begin + p.time_at);
+    if (p.rgb) p.rgb->reset();
+    if (p.bytes) p.bytes->reset();
+    out[0] = p.point.point();
+    // A chunk of one point ends with the closing bytes of an arithmetic
+    // stream that coded nothing (a writer may leave them out): anything
+    // longer holds further points that the count leaves out.
+    if (count == 1)
+        return static_cast<std::size_t>(end - begin) - p.record_length <= empty_stream_bytes
+                   ? LazChunkStatus::ok
+                   : LazChunkStatus::miscounted;
+    c.dec.init(begin + p.record_length, end);
+    c.end = end;
+    c.count = count;
+    c.out = out;
+    return std::nullopt;
+}
+
+LazChunkStatus finish_chunk(const PointwiseChunk& c)
+{
+    if (c.dec.overran()) return LazChunkStatus::ends_early;
+    // The encoder ends a chunk with the very bytes the decoder reads last:
+    // bytes left over belong to points the count leaves out (a header's
+    // count lowered, as LAS would hold whole records after its points).
+    return c.dec.position() == c.end ? LazChunkStatus::ok : LazChunkStatus::miscounted;
 }
 
 }  // namespace
@@ -344,39 +513,27 @@ void decode_points(PointwiseItems& p, ArithmeticDecoder& dec, std::size_t count,
 LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned char* end,
                                       const std::vector<LazItem>& items, std::size_t count, LazPoint* out)
 {
-    auto p = std::make_unique<PointwiseItems>();
-    if (!plan_items(items, *p)) return LazChunkStatus::damaged;
-    if (count == 0) return LazChunkStatus::ok;
-    if (static_cast<std::size_t>(end - begin) < p->record_length) return LazChunkStatus::ends_early;
-    p->point.init(begin);
-    if (p->time) p->time->init(begin + p->time_at);
-    if (p->rgb) p->rgb->reset();
-    if (p->bytes) p->bytes->reset();
-    out[0] = p->point.point();
-    // A chunk of one point ends with the closing bytes of an arithmetic
-    // stream that coded nothing (a writer may leave them out): anything
-    // longer holds further points that the count leaves out.
-    if (count == 1)
-        return static_cast<std::size_t>(end - begin) - p->record_length <= empty_stream_bytes
-                   ? LazChunkStatus::ok
-                   : LazChunkStatus::miscounted;
+    auto c = std::make_unique<PointwiseChunk>();
+    if (const auto status = start_chunk(*c, begin, end, items, count, out)) return *status;
+    with_item_set(c->items, [&](auto time, auto rgb) { decode_points<time(), rgb()>(*c, 1); });
+    return finish_chunk(*c);
+}
 
-    ArithmeticDecoder dec;
-    dec.init(begin + p->record_length, end);
-    if (p->time && p->rgb) {
-        decode_points<true, true>(*p, dec, count, out);
-    } else if (p->time) {
-        decode_points<true, false>(*p, dec, count, out);
-    } else if (p->rgb) {
-        decode_points<false, true>(*p, dec, count, out);
+void decode_pointwise_chunks(LazChunkJob& a, LazChunkJob& b, const std::vector<LazItem>& items)
+{
+    auto c = std::make_unique<PointwiseChunk[]>(2);
+    const std::optional<LazChunkStatus> done[2] = {start_chunk(c[0], a.begin, a.end, items, a.count, a.out),
+                                                   start_chunk(c[1], b.begin, b.end, items, b.count, b.out)};
+    if (!done[0] && !done[1]) {
+        with_item_set(c[0].items, [&](auto time, auto rgb) { decode_points_paired<time(), rgb()>(c[0], c[1]); });
     } else {
-        decode_points<false, false>(*p, dec, count, out);
+        for (int k = 0; k < 2; ++k) {
+            if (!done[k])
+                with_item_set(c[k].items, [&](auto time, auto rgb) { decode_points<time(), rgb()>(c[k], 1); });
+        }
     }
-    if (dec.overran()) return LazChunkStatus::ends_early;
-    // The encoder ends a chunk with the very bytes the decoder reads last:
-    // bytes left over belong to points the count leaves out (a header's
-    // count lowered, as LAS would hold whole records after its points).
-    return dec.position() == end ? LazChunkStatus::ok : LazChunkStatus::miscounted;
+    a.status = done[0] ? *done[0] : finish_chunk(c[0]);
+    b.status = done[1] ? *done[1] : finish_chunk(c[1]);
 }
 
 }  // namespace kestranov

@@ -22,6 +22,9 @@ namespace kestranov {
 // first. Never reads outside [begin, end).
 LazChunkStatus decode_pointwise_chunk(const unsigned char* begin, const unsigned char* end,
                                       const std::vector<LazItem>& items, std::size_t count, LazPoint* out);
+// Two such chunks of one file decoded at once, their symbols interleaved,
+// each into its job's points with its own status.
+void decode_pointwise_chunks(LazChunkJob& a, LazChunkJob& b, const std::vector<LazItem>& items);
 
 // The 20 bytes of formats 0-5: X, Y, Z, intensity, return and flag bits,
 // classification, scan angle, user data and point source.
@@ -31,6 +34,17 @@ public:
     // Starts a chunk from its first point's raw 20 bytes.
     void init(const unsigned char* raw);
     void decode(ArithmeticDecoder& dec, LazPoint& out);
+    // decode in its steps, for a caller that alternates two streams: the
+    // changes and the intensity's k, the other attributes, then X, Y and Z,
+    // each its k then the rest.
+    void decode_changes(ArithmeticDecoder& dec);
+    void decode_attributes(ArithmeticDecoder& dec);
+    void decode_x_k(ArithmeticDecoder& dec);
+    void decode_x(ArithmeticDecoder& dec);
+    void decode_y_k(ArithmeticDecoder& dec);
+    void decode_y(ArithmeticDecoder& dec);
+    void decode_z_k(ArithmeticDecoder& dec);
+    void decode_z(ArithmeticDecoder& dec, LazPoint& out);
     // The fields of the last point, as LazPoint has them.
     LazPoint point() const;
 
@@ -42,6 +56,9 @@ private:
     std::int32_t x_ = 0, y_ = 0, z_ = 0;
     std::uint16_t intensity_ = 0, point_source_ = 0;
     std::uint8_t flags_ = 0, classification_ = 0, scan_angle_ = 0, user_data_ = 0;
+    // The point under way: its changes, return context, height level and
+    // whether it is a pulse's only return.
+    std::uint32_t changed_ = 0, context_ = 0, level_ = 0, single_ = 0;
     RunningMedian5 x_diff_[16], y_diff_[16];
     std::uint16_t last_intensity_[16] = {};
     std::int32_t last_height_[8] = {};
@@ -84,8 +101,12 @@ public:
     // Fresh models, as every chunk starts.
     void reset();
     void skip(ArithmeticDecoder& dec);
+    // skip in two steps, for a caller that alternates two streams.
+    void skip_red(ArithmeticDecoder& dec);
+    void skip_green_blue(ArithmeticDecoder& dec);
 
 private:
+    std::uint32_t used_ = 0;  // the bytes that changed, of the colour under way
     ArithmeticModel byte_used_{128};
     ArithmeticModel diff_models_[6] = {ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256),
                                        ArithmeticModel(256), ArithmeticModel(256), ArithmeticModel(256)};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files.h"
@@ -75,6 +76,35 @@ LazChunkStatus decode_exact(const std::string& data, std::size_t from, std::size
     return decode_laz_chunk(chunk.data(), chunk.data() + chunk.size(), items, count, LazNeeds{true}, out.data());
 }
 
+// Bytes [from, from + n) of `data`, to decode as a chunk of `count` points.
+struct Piece {
+    const std::string& data;
+    std::size_t from, n, count;
+};
+
+// Two chunks decoded at once give each the status and points it has
+// decoded alone, whatever their lengths and damage.
+void expect_pair_as_alone(const std::vector<LazItem>& items, const Piece& a, const Piece& b)
+{
+    std::vector<unsigned char> bytes_a(bytes(a.data, a.from), bytes(a.data, a.from) + a.n),
+        bytes_b(bytes(b.data, b.from), bytes(b.data, b.from) + b.n);
+    std::vector<LazPoint> points_a(a.count), points_b(b.count), alone;
+    LazChunkJob jobs[2] = {{bytes_a.data(), bytes_a.data() + a.n, a.count, points_a.data()},
+                           {bytes_b.data(), bytes_b.data() + b.n, b.count, points_b.data()}};
+    decode_laz_chunks(jobs[0], jobs[1], items, LazNeeds{true});
+    for (const auto& [piece, job, points] : {std::tie(a, jobs[0], points_a), std::tie(b, jobs[1], points_b)}) {
+        ASSERT_EQ(job.status, decode_exact(piece.data, piece.from, piece.n, items, piece.count, alone))
+            << "chunk at " << piece.from << ", " << piece.n << " bytes";
+        if (job.status != LazChunkStatus::ok) continue;
+        for (std::size_t i = 0; i < alone.size(); ++i) {
+            const LazPoint &p = points[i], &q = alone[i];
+            ASSERT_TRUE(p.x == q.x && p.y == q.y && p.z == q.z && p.classification == q.classification &&
+                        p.return_number == q.return_number && p.number_of_returns == q.number_of_returns)
+                << "point " << i << " of the chunk at " << piece.from;
+        }
+    }
+}
+
 // Every point of `laz`'s chunks, decoded, against the records of `las`.
 void expect_points_of_twin(const LazFile& laz, const std::string& las)
 {
@@ -96,6 +126,15 @@ void expect_points_of_twin(const LazFile& laz, const std::string& las)
     }
     EXPECT_EQ(i, laz.points);
     EXPECT_EQ(wrong, 0u);
+    // Each chunk decoded with the next (the one chunk of a file with itself),
+    // and with the next's start: one longer than the other either way.
+    for (std::size_t k = 0; k < laz.chunks.size(); ++k) {
+        const LazChunk &a = laz.chunks[k], &b = laz.chunks[(k + 1) % laz.chunks.size()];
+        expect_pair_as_alone(laz.vlr.items, {laz.data, a.offset, a.bytes, a.points},
+                             {laz.data, b.offset, b.bytes, b.points});
+        expect_pair_as_alone(laz.vlr.items, {laz.data, b.offset, b.bytes, b.points / 2},
+                             {laz.data, a.offset, a.bytes, a.points});
+    }
 }
 
 TEST(LazChunk, EveryPointIsThePointOfTheLasTwin)
@@ -132,6 +171,7 @@ TEST(LazChunk, AChunkCutShortEndsEarlyAndSpoiledBytesStayInside)
             if (n < 40) {
                 EXPECT_EQ(s, LazChunkStatus::ends_early) << n;
             }
+            expect_pair_as_alone(items, {junk, 0, n, 2000}, {junk, n / 2, n - n / 2, 700});
         }
     }
     // An item list that LASzip does not write is damage, not points.
@@ -148,6 +188,8 @@ TEST(LazChunk, AChunkCutShortEndsEarlyAndSpoiledBytesStayInside)
             EXPECT_EQ(decode_exact(laz.data, c.offset, cut, laz.vlr.items, c.points, points),
                       LazChunkStatus::ends_early)
                 << p << ", cut at " << cut;
+            expect_pair_as_alone(laz.vlr.items, {laz.data, c.offset, cut, c.points},
+                                 {laz.data, c.offset, c.bytes, c.points});
         }
     }
 }
