@@ -150,6 +150,12 @@ void ExactSums::widen(double z, int e, std::uint64_t m)
     if (any && target != exponent_) shift_all(exponent_ - target);
     exponent_ = target;
     top_ = highest_ - target;
+    // A normal z (biased exponent 1 to 2046) takes 2^(biased - 1075) for its
+    // last bit and 2^(biased - 1023) for its first.
+    const long from = std::max(1L, long{lowest_} + 1075), to = std::min(2046L, long{top_} + exponent_ + 1023);
+    fast_from_ = from <= to ? from : 1 << 20;
+    fast_span_ = from <= to ? static_cast<unsigned long>(to - from) : 0;
+    shift_base_ = long{exponent_} + 1075;
 }
 
 void ExactSums::shift_all(int up)

@@ -51,15 +51,15 @@ public:
         ++count_[at];
         if (!s1_) return;
         const auto bits = std::bit_cast<std::uint64_t>(z);
-        const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
-        const int e = biased - 1075;  // z = +-m * 2^e for a normal z, m of 53 bits
+        const auto biased = static_cast<long>((bits >> 52) & 0x7ff);
         // Nearly every point: a normal z whose 53 bits lie within those the
         // sums already hold (its last at or above the lowest bit seen, its
-        // first at most the top), so k is m moved up, with no bit to count,
-        // no check of the width and no branch on its sign.
-        if (biased != 0 && e >= lowest_ && e + 52 - exponent_ <= top_) [[likely]] {
+        // first at most the top): one comparison of its exponent, and k is
+        // its mantissa moved up, with no bit to count and no branch on its
+        // sign.
+        if (static_cast<unsigned long>(biased - fast_from_) <= fast_span_) [[likely]] {
             const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
-            const uint128 k = static_cast<uint128>(m) << (e - exponent_);
+            const uint128 k = static_cast<uint128>(m) << (biased - shift_base_);
             const int128 negative = -static_cast<int128>(bits >> 63);  // all ones for a negative z
             s1_[at] += (static_cast<int128>(k) ^ negative) - negative;
             if (s2_) add_square(at, k);
@@ -124,6 +124,14 @@ private:
     // the elevations that set them, to name them.
     int lowest_ = 1 << 20, highest_ = 0;  // none yet
     double lowest_bit_of_ = 0, highest_bit_of_ = 0;
+    // add()'s common case, set by widen(): the biased exponents from
+    // fast_from_ to fast_from_ + fast_span_, those of a normal z whose last
+    // bit is at or above lowest_ and whose first is at most the top; k is
+    // then the mantissa moved up by the biased exponent less shift_base_.
+    // Longs: the counts' stores (unsigned ints) may not change them, so the
+    // compiler keeps them in registers.
+    long fast_from_ = 1 << 20, shift_base_ = 0;  // none yet: above every exponent
+    unsigned long fast_span_ = 0;
 };
 
 }  // namespace kestranov
