@@ -357,8 +357,9 @@ public:
     const OGRSpatialReference* GetSpatialRef() const override { return has_srs_ ? &srs_ : nullptr; }
     RowBand* band(int n) { return static_cast<RowBand*>(GetRasterBand(n)); }
     void add_band(std::unique_ptr<RowBand> b) { SetBand(GetRasterCount() + 1, b.release()); }
-    // Returns false with GDAL's complaint left when an overview could not be made.
-    bool build_overviews(GDALDataType type);
+    // Returns false with GDAL's complaint left when an overview could not
+    // be made; on `threads` threads.
+    bool build_overviews(GDALDataType type, int threads);
 
 private:
     double transform_[6] = {};
@@ -371,8 +372,18 @@ private:
 // overview is needed.
 constexpr int tile_side = 512;
 
-bool RowDataset::build_overviews(GDALDataType type)
+bool RowDataset::build_overviews(GDALDataType type, int threads)
 {
+    // GDAL resamples a band in chunks of full-width rows, each in a buffer
+    // of its own made for the band: its default chunk of a grid a few
+    // thousand cells wide takes megabytes of fresh pages at every band.
+    // Chunks of 32 rows stay in the cache and need far fewer; each
+    // overview cell is made from the same cells with the same weights
+    // whatever the chunk, so the file's bytes do not change.
+    const CPLConfigOptionSetter chunk("GDAL_OVR_CHUNKYSIZE", "32", false);
+    // Chunks resampled by a pool of that many threads, each into its own
+    // rows of the overview: the same cells.
+    const CPLConfigOptionSetter pool("GDAL_NUM_THREADS", std::to_string(std::max(1, threads)).c_str(), false);
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
     if (!mem) return false;
     for (int w = nRasterXSize, h = nRasterYSize; w > tile_side || h > tile_side;) {
@@ -428,7 +439,7 @@ std::unique_ptr<RowDataset> row_dataset(const ElevationGrid& grid, const std::ve
         band->declare(declared[k]);
         ds->add_band(std::move(band));
     }
-    if (!ds->build_overviews(type))
+    if (!ds->build_overviews(type, layout.threads))
         throw gdal_failure(grid, input, "GDAL could not build the overviews", "no reason given");
     return ds;
 }

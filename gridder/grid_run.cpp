@@ -160,7 +160,7 @@ Lattice lattice_given(const GridOptions& o)
 void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& report)
 {
     const Lattice& l = grid.lattice();
-    grid.settle();
+    grid.settle(reading_of(o).threads);
     report.with_points = l.cols * l.rows - grid.empty_cells();
     report.gridded = grid.counts().gridded;
     report.filled = o.fill ? grid.fill_once() : 0;

@@ -10,6 +10,7 @@
 #include "core/fatal.h"
 #include "core/shortest_text.h"
 #include "platform/memory.h"
+#include "platform/threads.h"
 
 namespace kestranov {
 namespace {
@@ -107,6 +108,24 @@ void ExactSums::full(std::size_t /*at*/)
          " points, more than the exact statistics count: give a smaller --cell");
 }
 
+void ExactSums::add_any(std::size_t at, double z)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(z);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased != 0) m |= std::uint64_t{1} << 52;
+    if (m == 0) return;
+    const int e = biased == 0 ? -1074 : biased - 1075;  // z = +-m * 2^e
+    // Against the lowest bit seen, not E: E may lie below it (room for
+    // the next ones), and moving E up later is exact only while no
+    // elevation sets a bit below the new E.
+    if (e + std::countr_zero(m) < lowest_ || e + 63 - std::countl_zero(m) - exponent_ > top_) widen(z, e, m);
+    const int shift = e - exponent_;
+    const uint128 k = shift >= 0 ? static_cast<uint128>(m) << shift : static_cast<uint128>(m >> -shift);
+    s1_[at] += (bits >> 63) != 0 ? -static_cast<int128>(k) : static_cast<int128>(k);
+    if (s2_) add_square(at, k);
+}
+
 void ExactSums::widen(double z, int e, std::uint64_t m)
 {
     const int low = e + std::countr_zero(m), high = e + 63 - std::countl_zero(m);
@@ -131,6 +150,12 @@ void ExactSums::widen(double z, int e, std::uint64_t m)
     if (any && target != exponent_) shift_all(exponent_ - target);
     exponent_ = target;
     top_ = highest_ - target;
+    // A normal z (biased exponent 1 to 2046) takes 2^(biased - 1075) for its
+    // last bit and 2^(biased - 1023) for its first.
+    const long from = std::max(1L, long{lowest_} + 1075), to = std::min(2046L, long{top_} + exponent_ + 1023);
+    fast_from_ = from <= to ? from : 1 << 20;
+    fast_span_ = from <= to ? static_cast<unsigned long>(to - from) : 0;
+    shift_base_ = long{exponent_} + 1075;
 }
 
 void ExactSums::shift_all(int up)
@@ -163,15 +188,30 @@ double ExactSums::mean(std::size_t at) const
     return s < 0 ? -m : m;
 }
 
-ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells)
+ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two_threads)
 {
+    cells = std::min(cells, cells_);
     // Through bytes: the same memory holds int128 sums not yet read and
     // doubles already written, which the compiler must not reorder.
     auto* const room = reinterpret_cast<unsigned char*>(s1_.get());
-    for (std::size_t at = 0; at < cells && at < cells_; ++at) {
-        const double m = mean(at);
-        std::memcpy(room + at * sizeof(double), &m, sizeof m);
+    const auto means = [this](std::size_t from, std::size_t to, unsigned char* out) {
+        for (std::size_t at = from; at < to; ++at) {
+            const double m = mean(at);
+            std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
+        }
+    };
+    // On two threads the second takes the cells from `half` on, and writes
+    // their means from the start of their own sums (cell k's at byte
+    // 16 half + 8 (k - half), never past the bytes of k, read already), out
+    // of the first thread's way; moved down to follow the first half's once
+    // both are done.
+    const std::size_t half = two_threads ? cells / 2 : cells;
+    {
+        const Beside upper(half < cells, [&] { means(half, cells, room + half * sizeof(int128)); });
+        means(0, half, room);
     }
+    if (half < cells)
+        std::memmove(room + half * sizeof(double), room + half * sizeof(int128), (cells - half) * sizeof(double));
     const GiveBack give_back = s1_.get_deleter();
     return Zeroed<double>(reinterpret_cast<double*>(s1_.release()), give_back);
 }

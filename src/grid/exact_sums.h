@@ -51,20 +51,21 @@ public:
         ++count_[at];
         if (!s1_) return;
         const auto bits = std::bit_cast<std::uint64_t>(z);
-        const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
-        std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-        if (biased != 0) m |= std::uint64_t{1} << 52;
-        if (m == 0) return;
-        const int e = biased == 0 ? -1074 : biased - 1075;  // z = +-m * 2^e
-        // Against the lowest bit seen, not E: E may lie below it (room for
-        // the next ones), and moving E up later is exact only while no
-        // elevation sets a bit below the new E.
-        if (e + std::countr_zero(m) < lowest_ || e + 63 - std::countl_zero(m) - exponent_ > top_) [[unlikely]]
-            widen(z, e, m);
-        const int shift = e - exponent_;
-        const uint128 k = shift >= 0 ? static_cast<uint128>(m) << shift : static_cast<uint128>(m >> -shift);
-        s1_[at] += (bits >> 63) != 0 ? -static_cast<int128>(k) : static_cast<int128>(k);
-        if (s2_) add_square(at, k);
+        const auto biased = static_cast<long>((bits >> 52) & 0x7ff);
+        // Nearly every point: a normal z whose 53 bits lie within those the
+        // sums already hold (its last at or above the lowest bit seen, its
+        // first at most the top): one comparison of its exponent, and k is
+        // its mantissa moved up, with no bit to count and no branch on its
+        // sign.
+        if (static_cast<unsigned long>(biased - fast_from_) <= fast_span_) [[likely]] {
+            const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+            const uint128 k = static_cast<uint128>(m) << (biased - shift_base_);
+            const int128 negative = -static_cast<int128>(bits >> 63);  // all ones for a negative z
+            s1_[at] += (static_cast<int128>(k) ^ negative) - negative;
+            if (s2_) add_square(at, k);
+            return;
+        }
+        add_any(at, z);
     }
 
     void prefetch(std::size_t at) const
@@ -90,12 +91,15 @@ public:
     // given up to the caller as a raster of doubles (S1's room holds `cells`
     // doubles twice over: no fresh pages for the mean). A cell's 16 bytes
     // are read before any mean is written over them, since the mean of cell
-    // k takes bytes 8k to 8k + 8. After it, neither mean() nor stdev() nor
-    // add() may be called.
-    Zeroed<double> means_over_sums(std::size_t cells);
+    // k takes bytes 8k to 8k + 8. With `two_threads`, a second thread takes
+    // half of the cells; the bytes are the same. After it, neither mean()
+    // nor stdev() nor add() may be called.
+    Zeroed<double> means_over_sums(std::size_t cells, bool two_threads = false);
 
 private:
     void full(std::size_t at);
+    // add()'s sums for any z: zero, subnormal, or one that moves E or the top.
+    void add_any(std::size_t at, double z);
     void widen(double z, int e, std::uint64_t m);
     void shift_all(int up);
     void add_square(std::size_t at, uint128 k)
@@ -120,6 +124,14 @@ private:
     // the elevations that set them, to name them.
     int lowest_ = 1 << 20, highest_ = 0;  // none yet
     double lowest_bit_of_ = 0, highest_bit_of_ = 0;
+    // add()'s common case, set by widen(): the biased exponents from
+    // fast_from_ to fast_from_ + fast_span_, those of a normal z whose last
+    // bit is at or above lowest_ and whose first is at most the top; k is
+    // then the mantissa moved up by the biased exponent less shift_base_.
+    // Longs: the counts' stores (unsigned ints) may not change them, so the
+    // compiler keeps them in registers.
+    long fast_from_ = 1 << 20, shift_base_ = 0;  // none yet: above every exponent
+    unsigned long fast_span_ = 0;
 };
 
 }  // namespace kestranov

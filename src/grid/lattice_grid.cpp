@@ -181,7 +181,7 @@ void LatticeGrid::add_points(const Point* points, std::size_t count, Apply&& app
     }
 }
 
-void LatticeGrid::settle()
+void LatticeGrid::settle(int threads)
 {
     if (settled_ || !sums_) return;
     settled_ = true;
@@ -194,7 +194,7 @@ void LatticeGrid::settle()
         double* const stdev = planes_[k].get();
         for (std::size_t at = 0; at < cells; ++at) stdev[at] = sums.stdev(at);
     }
-    if (mean_ != SIZE_MAX) planes_[mean_] = sums_->means_over_sums(cells);
+    if (mean_ != SIZE_MAX) planes_[mean_] = sums_->means_over_sums(cells, threads > 1);
 }
 
 const double* LatticeGrid::count_row(std::int64_t row) const

@@ -67,8 +67,9 @@ public:
     // several threads hands its batches over to one.
     void add(const Point* points, std::size_t count);
     // The summed statistics into their rasters, once the last point is
-    // added and before anything is read or filled (nothing to do without them).
-    void settle();
+    // added and before anything is read or filled (nothing to do without
+    // them); the means on two threads when `threads` allows, the same bytes.
+    void settle(int threads = 1);
 
     // The filling, once, of every raster but count's: every cell of the
     // grid that received no point and has at least one neighbour that did
