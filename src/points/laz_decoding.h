@@ -82,6 +82,9 @@ private:
     // The earliest chunk handed in that nobody decodes yet, besides the
     // slot `besides`, or -1.
     long queued_slot(long besides = -1) const;
+    // Whether a worker takes queued chunks now: two, to decode as a pair,
+    // or one where no other can come before the caller takes the oldest.
+    bool worth_taking() const;
     // A queued chunk to decode with s, now taken (under the lock), or null.
     Slot* partner(const Slot& s);
 

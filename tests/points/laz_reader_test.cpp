@@ -66,8 +66,10 @@ TEST(LazReader, ADemFromLazIsTheDemFromItsLasTwin)
         for (int chunk : {0, 2})
             EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, chunk), las) << "failing chunk " << chunk;
         // A budget for the chunks in flight below two chunks (the caller
-        // decodes alone) and below three threads' pairs of them (two threads).
-        for (std::size_t budget : {1, 1200})
+        // decodes alone), below three threads' pairs of them (two threads),
+        // and between two and three chunks a thread (workers that wait for
+        // pairs beside an odd number of slots).
+        for (std::size_t budget : {1, 1200, 1500, 1800})
             EXPECT_EQ(run_on("p.laz", small, answers, 3, -1, -1, budget), las) << "budget " << budget;
     }
 
