@@ -217,7 +217,8 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         std::string error = "not made";  // the headers' range, past what the records can fill
         if (!from_headers || fits_the_records(static_cast<double>(l.cols) * static_cast<double>(l.rows), seen))
             error = grid_within_memory(o, l, tin_vertex_bound(seen), grid);
-        if (!error.empty() && !from_headers) throw InputError(error);
+        // Every refusal here is of memory, which smaller tiles need less of.
+        if (!error.empty() && !from_headers) throw InputError(error + ": grid it in tiles (--tile-size)");
         return error.empty();
     };
     std::optional<TinVertices> tin;
