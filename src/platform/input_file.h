@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/mapped_window.h"
 
 namespace kestranov {
 
@@ -39,6 +40,14 @@ public:
     // another thread may be reading. Kept as the reads go, since asking
     // the system would wait for a read under way on the other thread.
     std::uint64_t position() const { return at_.load(std::memory_order_relaxed); }
+    // Maps bytes [offset, offset + length) of the file into `window`
+    // (which tells nothing of a 0x1A among them); false when it cannot.
+    bool map(MappedWindow& window, std::uint64_t offset, std::size_t length) const
+    {
+        return fd_ >= 0 && window.map(fd_, offset, length);
+    }
+    // The reading has come to byte `offset` through a mapping.
+    void reached(std::uint64_t offset) { at_.store(offset, std::memory_order_relaxed); }
     // The file's size in bytes now (0 when it cannot be told).
     std::uint64_t size() const;
     // The open file as it is now (an empty identity when it cannot be told).

@@ -7,11 +7,15 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "platform/input_file.h"
+#include "platform/mapped_window.h"
 
 namespace kestranov {
 
@@ -26,6 +30,10 @@ struct ByteBlock {
     char* first = nullptr;      // the token the block before cut, then the bytes read after it
     const char* cut = nullptr;  // the block's whole tokens end here; the last block's are followed by a blank
     End end = End::more;        // token_too_long: [first, cut) is that token
+    // A block read in place from a mapping of the file: set when the file
+    // was cut shorter under it, whose bytes past the cut then read as zeros.
+    const std::atomic<bool>* file_cut = nullptr;
+    bool cut_under_it() const { return file_cut && file_cut->load(std::memory_order_acquire); }
 };
 
 // Where the block's whole tokens end: after its last white space. The
@@ -42,10 +50,14 @@ public:
     // stays in the processor's caches from its reading to its scanning, and
     // its buffer's untouched pages are never faulted in; a token cut by a
     // step grows in the next block up to the whole block.
-    BlockSource(InputFile& f, std::size_t block_size, std::size_t step = 0)
-        : f_(f), block_size_(block_size), step_(step == 0 ? block_size : std::min(step, block_size))
-    {
-    }
+    //
+    // With `windows` (1, or 2 for a block handed on while the next is
+    // read), the blocks are read in place from a mapping of the file,
+    // without the copy out of the page cache, as long as a whole block and
+    // the record path's padding lie before the file's end and there is no
+    // 0x1A among them; the blocks are then where the file's bytes are, not
+    // the buffers `room()` gives, and hold the same tokens.
+    BlockSource(InputFile& f, std::size_t block_size, std::size_t step = 0, int windows = 0);
     BlockSource(const BlockSource&) = delete;
     BlockSource& operator=(const BlockSource&) = delete;
 
@@ -73,12 +85,26 @@ public:
 
 private:
     ByteBlock next(char* bytes);
+    std::optional<ByteBlock> next_mapped();
+    void stop_mapping();
 
     InputFile& f_;
     std::size_t block_size_;
     std::size_t step_;
     const char* tail_ = nullptr;  // the cut token, still at the end of the block before
     std::size_t carry_ = 0;       // its bytes
+
+    // Reading through mappings: the file's size when the reading began,
+    // where the next block begins, how far the file is known free of 0x1A,
+    // and the windows, used in turn.
+    bool mapping_ = false;
+    bool unreadable_ = false;  // the reading could not go on where the mappings ended
+    std::uint64_t size_ = 0;
+    std::uint64_t offset_ = 0;
+    std::uint64_t checked_ = 0;
+    std::unique_ptr<MappedWindow[]> windows_;
+    int window_count_ = 0;
+    int turn_ = 0;
 };
 
 }  // namespace kestranov

@@ -1,6 +1,7 @@
 #include "points/text_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -44,9 +45,19 @@ struct TextScan {
     int have = 0;  // numbers of the record being read
     std::unique_ptr<double[]> chunk{new double[chunk_values]};
     ShapeCache shapes;
+    const std::atomic<bool>* file_cut = nullptr;  // of the block being read
+
+    // A file cut shorter under a block read from its mapping: what the
+    // block's zeros gave is no record of it, whatever it looked like.
+    void check_not_cut()
+    {
+        if (file_cut && file_cut->load(std::memory_order_acquire))
+            throw ReadError{.fault = ReadFault::replaced, .path = path};
+    }
 
     [[noreturn]] void bad_token(const char* first, const char* last, ScanStatus status)
     {
+        check_not_cut();
         const std::size_t n = static_cast<std::size_t>(last - first);
         std::string shown;
         for (std::size_t k = 0; k < std::min(n, shown_token); ++k) shown += printable(first[k]);
@@ -83,6 +94,8 @@ struct TextScan {
     // A fault the block source met, in its place in the file.
     void check(const ByteBlock& b)
     {
+        file_cut = b.file_cut;
+        check_not_cut();
         if (b.end == ByteBlock::End::unreadable) throw ReadError{.fault = ReadFault::cannot_be_read, .path = path};
         if (b.end == ByteBlock::End::token_too_long) bad_token(b.first, b.cut, ScanStatus::not_a_number);
     }
@@ -116,10 +129,13 @@ struct TextScan {
     }
 };
 
-// On one thread the text is read a quarter of a megabyte at a time, which
-// the second-level cache holds from the copy out of the page cache through
-// the scanning; the block's buffer keeps its size for a long token.
-constexpr std::size_t one_thread_step = 256 << 10;
+// The text is taken a quarter of a megabyte at a time, which the
+// second-level cache holds from the search for 0x1A (or the copy out of the
+// page cache, where the file is read instead of mapped) through the
+// scanning; a long token still has a whole block. On two threads too: a
+// block of 4 MiB was scanned from the third-level cache (or memory) on both
+// sides, and that cost more than the hand-offs of sixteen blocks.
+constexpr std::size_t text_step = 256 << 10;
 
 // One block at a time, read and scanned in turn, in one buffer.
 void read_in_one(BlockSource& source, TextScan& scan)
@@ -129,6 +145,7 @@ void read_in_one(BlockSource& source, TextScan& scan)
                 [&](const ByteBlock& b) {
                     scan.check(b);
                     scan.scan(b.first, b.cut);
+                    scan.check_not_cut();
                 });
 }
 
@@ -140,6 +157,7 @@ void read_ahead(BlockPipeline& blocks, TextScan& scan)
         scan.check(b.bytes);
         scan.consume(b.runs);
         scan.scan(b.rest, b.bytes.cut);
+        scan.check_not_cut();
         const bool last = b.bytes.end == ByteBlock::End::last;
         blocks.release();
         if (last) return;
@@ -157,14 +175,14 @@ InputEnd read_text(InputFile& f, RecordBatch& batch, const ReadingOptions& optio
     // the system gives them and the memory for them; otherwise on this one,
     // with the same result.
     if (options.threads > 1 && f.size() >= seams.threads_from_bytes) {
-        BlockSource source(f, seams.block_size);
+        BlockSource source(f, seams.block_size, text_step, 2);
         if (const std::unique_ptr<BlockPipeline> blocks =
                 BlockPipeline::start(source, options.threads, seams.path, faults)) {
             read_ahead(*blocks, scan);
             return {scan.have == 0 ? InputEnd::Kind::whole : InputEnd::Kind::short_record};
         }
     }
-    BlockSource source(f, seams.block_size, one_thread_step);
+    BlockSource source(f, seams.block_size, text_step, 1);
     read_in_one(source, scan);
     return {scan.have == 0 ? InputEnd::Kind::whole : InputEnd::Kind::short_record};
 }

@@ -184,9 +184,14 @@ namespace {
 // copied or exported while the program runs.
 class ChangingConsole : public std::stringbuf {
 public:
-    // `during`: as soon as the second reading of the second file has begun instead.
-    ChangingConsole(std::function<void()> change, bool during)
-        : change_(std::move(change)), when_(during ? "File 2 Name" : "First Lecture"), times_(during ? 2 : 1)
+    // `during`: as soon as the second reading of the second file has begun
+    // instead; `at_record`: at that progress line of the second reading.
+    ChangingConsole(std::function<void()> change, bool during, const char* at_record = nullptr)
+        : change_(std::move(change)),
+          when_(at_record ? at_record
+                : during  ? "File 2 Name"
+                          : "First Lecture"),
+          times_(during || at_record ? 2 : 1)
     {
     }
 
@@ -219,6 +224,10 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
         std::function<void(const fs::path&)> change;
         const char* says;
         bool during = false;  // while the second reading is under way
+        // b made of 300000 records instead, read on this many threads, and
+        // changed in the middle of its second reading, a page it has mapped
+        // then beyond the file's end.
+        int threads = 0;
     };
     // Rewritten in place to the same size, the date put back: as a rewrite
     // within one tick of the file system's clock, which only the points tell.
@@ -229,7 +238,7 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
             fs::last_write_time(f, date);
         };
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"north", rewrite("0 9 1\n1 1 1\n"), "the point 0.000000 9.000000 lies outside the extents"},
         {"west", rewrite("-5 1 1\n1 1 1\n"), "the point -5.000000 1.000000 lies outside"},
         {"south", rewrite("0 -5 1\n1 1 1\n"), "the point 0.000000 -5.000000 lies outside"},
@@ -258,12 +267,21 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
          [&](const fs::path& f) { fs::last_write_time(f, fs::last_write_time(f) + std::chrono::seconds(5)); },
          "it is no longer the file of the first reading"},
     };
+    const auto cut = [](const fs::path& f) { fs::resize_file(f, 100); };
+    cases.push_back({"cut shorter while read", cut, "it is no longer the file of the first reading", true, 1});
+    cases.push_back(
+        {"cut shorter while read on two threads", cut, "it is no longer the file of the first reading", true, 2});
+    std::string many;
+    for (int k = 0; k < 300000; ++k) many += k % 2 ? "0 1 1\n" : "1 0 1\n";
     for (const Case& c : cases)
         for (const char* output : {"dem\n0\n", "dem\n1\n0\n0\n"}) {
             Session s;
             s.put("a.xyz", "0 0 1\n1 0 1\n");
-            s.put("b.xyz", b);
-            ChangingConsole console([&] { c.change(s.zone("b.xyz")); }, c.during);
+            s.put("b.xyz", c.threads ? many : b);
+            s.st.reading.threads = std::max(c.threads, 1);
+            s.st.seams.threads_from_bytes = 0;
+            ChangingConsole console([&] { c.change(s.zone("b.xyz")); }, c.during,
+                                    c.threads ? "register 100000 " : nullptr);
             std::ostream out(&console);
             std::istringstream in(gridding_answers({"a", "b"}, "0.5", 0) + output);
             s.st.in = &in;
