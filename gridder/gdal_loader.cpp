@@ -2,6 +2,7 @@
 #include <link.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,12 +108,22 @@ std::vector<std::pair<unsigned long, unsigned long>> library_segments()
 void hand_back_clean_pages(const std::set<unsigned long>& before)
 {
     const std::vector<std::pair<unsigned long, unsigned long>> libraries = library_segments();
+    const auto page = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
     const auto of_a_library = [&](unsigned long start, unsigned long end) {
         return std::any_of(libraries.begin(), libraries.end(), [&](const auto& s) {
             // A segment's first and last pages are mapped whole.
-            constexpr unsigned long page = 4096;
             return start >= (s.first & ~(page - 1)) && end <= ((s.second + page - 1) & ~(page - 1));
         });
+    };
+    // Mappings that follow one another (a library's header, code and
+    // constants) go back in one call: each call interrupts the run's other
+    // threads to flush what their processors cached of the mappings.
+    unsigned long run_start = 0, run_end = 0;
+    const auto hand_back = [&] {
+        if (run_end > run_start)
+            madvise(reinterpret_cast<void*>(run_start), run_end - run_start,  // NOLINT(performance-no-int-to-ptr)
+                    MADV_DONTNEED);
+        run_start = run_end = 0;
     };
     std::ifstream smaps("/proc/self/smaps");
     unsigned long start = 0, end = 0;
@@ -121,13 +132,18 @@ void hand_back_clean_pages(const std::set<unsigned long>& before)
         bool writable = false, of_file = false;
         if (mapping_line(line, start, end, writable, of_file)) {
             candidate = of_file && !writable && !before.contains(start) && of_a_library(start, end);
+            if (!candidate || start != run_end) hand_back();
         } else if (candidate && line.rfind("Anonymous:", 0) == 0) {
             candidate = false;
-            if (std::strtoul(line.c_str() + 10, nullptr, 10) == 0)
-                madvise(reinterpret_cast<void*>(start), end - start,  // NOLINT(performance-no-int-to-ptr)
-                        MADV_DONTNEED);
+            if (std::strtoul(line.c_str() + 10, nullptr, 10) != 0) {
+                hand_back();
+            } else {
+                if (run_end == 0) run_start = start;
+                run_end = end;
+            }
         }
     }
+    hand_back();
 }
 
 const GdalModule* open_module()
