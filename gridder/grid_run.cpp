@@ -22,7 +22,6 @@
 #include "platform/memory.h"
 #include "points/extent_tally.h"
 #include "points/point_reader.h"
-#include "points/reading_events.h"
 #include "points/two_readings.h"
 
 namespace kestranov::gridder {
@@ -173,29 +172,6 @@ void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& repo
                          " (--gaps fail): nothing written to " + o.output);
 }
 
-// The reading's events as the progress shows them, each of them also
-// telling the module's loader that the reading's threads are running: the
-// first comes after 100000 records, or at the end of a smaller file.
-class ReadingUnderWay final : public ReadingEvents {
-public:
-    ReadingUnderWay(ReadingEvents& shown, GdalPreload& module) : shown_(&shown), module_(&module) {}
-    void file_opened(int index, const std::string& path) override { shown_->file_opened(index, path); }
-    void records_read(long long records, double part) override
-    {
-        module_->reading_under_way();
-        shown_->records_read(records, part);
-    }
-    void file_read(int index, long long records) override
-    {
-        module_->reading_under_way();
-        shown_->file_read(index, records);
-    }
-
-private:
-    ReadingEvents* shown_;
-    GdalPreload* module_;
-};
-
 }  // namespace
 
 GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths, std::ostream* progress_to)
@@ -220,7 +196,6 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     if (o.bounds) l = lattice_given(o);
     std::optional<LatticeGrid> grid;  // none for a tin band alone
     DoorProgress shown(progress, door);
-    ReadingUnderWay told(shown, module);
     ReadingSteps steps;
     steps.range_known = o.bounds.has_value();
     steps.events = [&](ReadingStep step) -> ReadingEvents& {
@@ -228,7 +203,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
         progress.clear();
         progress.pass(first || o.bounds ? 1 : 2, o.bounds ? 1 : 2);
         shown = DoorProgress(progress, door);
-        return told;
+        return shown;
     };
     steps.range_read = [&](const ExtentReading& found, ReadingStep) {
         report.read = found.records;
