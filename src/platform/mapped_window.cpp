@@ -28,7 +28,7 @@ struct sigaction previous {};
 // A byte past the end of a file cut shorter: the window's pages from there
 // become zeros and the access is made again; any other bus error goes to
 // the action there was before, as if this handler had never been.
-void on_bus_error(int /*signal*/, siginfo_t* info, void* /*context*/)
+void on_bus_error(int signal, siginfo_t* info, void* context)
 {
     const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -43,6 +43,14 @@ void on_bus_error(int /*signal*/, siginfo_t* info, void* /*context*/)
         s.cut.store(true, std::memory_order_release);
         return;
     }
+    // Not a window's: the handler there was before takes it, and this one
+    // stays for the windows still mapped. A default or ignored action is
+    // put back for the access to fault again under it (the system never
+    // ignores a bus error the processor raised).
+    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction)
+        return previous.sa_sigaction(signal, info, context);
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN)
+        return previous.sa_handler(signal);
     sigaction(SIGBUS, &previous, nullptr);
 }
 
