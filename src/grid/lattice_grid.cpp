@@ -151,10 +151,7 @@ void LatticeGrid::add(const Point* points, std::size_t count)
     add_points(points, count, [&](const std::size_t* at, const Point* p, std::size_t n) {
         if (high_) highest(at, p, n);
         if (low_) lowest(at, p, n);
-        if (!sums_) return;
-        ExactSums& sums = *sums_;
-        for (std::size_t k = 0; k < n; ++k) sums.prefetch(at[k]);
-        for (std::size_t k = 0; k < n; ++k) sums.add(at[k], p[k].z);
+        if (sums_) sums_->add(at, p, n);
     });
 }
 
