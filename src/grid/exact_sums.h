@@ -96,6 +96,8 @@ public:
         if (s2_) __builtin_prefetch(s2_.get() + at, 1);
     }
     std::uint32_t count(std::size_t at) const { return count_[at]; }
+    // The counts from cell `at` on, in the order of the cells.
+    const std::uint32_t& count_of(std::size_t at) const { return count_[at]; }
     // S1 * 2^E / count rounded to the nearest double (ties to even); NaN
     // for a cell without points.
     double mean(std::size_t at) const;

@@ -198,9 +198,11 @@ const double* LatticeGrid::count_row(std::int64_t row) const
 {
     const auto cols = static_cast<std::size_t>(lattice_.cols);
     count_cells_.resize(cols);
-    const std::size_t from = offset(row, 0);
-    for (std::size_t c = 0; c < cols; ++c) count_cells_[c] = sums_->count(from + c);
-    return count_cells_.data();
+    // Through plain pointers: a store into the buffer could otherwise change the sums' pointer, reloaded at every cell.
+    const std::uint32_t* const counts = &sums_->count_of(offset(row, 0));
+    double* const cells = count_cells_.data();
+    for (std::size_t c = 0; c < cols; ++c) cells[c] = counts[c];
+    return cells;
 }
 
 long long LatticeGrid::fill_once()
