@@ -138,6 +138,18 @@ public:
         const double stored = band_.float64 ? v : static_cast<float>(v);
         if (frame_.nodata && !clashed_ && stored == stored_) clashed_ = true, clash_row_ = r, clash_col_ = c;
     }
+    // The cells of a whole row, `cols` of them, when none of them holds a
+    // value that would read as the nodata value nor one beyond a Float32:
+    // its empty cells noted in one pass without a branch, and true. False,
+    // with nothing noted, for a row to be seen cell by cell.
+    bool see_plain_row(const double* row, std::size_t cols)
+    {
+        if (!frame_.nodata) return false;
+        const bool empty = band_.float64 ? plain_row<true>(row, cols) : plain_row<false>(row, cols);
+        if (odd_) return odd_ = false;
+        any_empty_ = any_empty_ || empty;
+        return true;
+    }
     std::optional<double> declared() const
     {
         if (!frame_.nodata || !(any_empty_ || band_.always_nodata)) return std::nullopt;
@@ -153,13 +165,34 @@ public:
     }
 
 private:
+    // Whether the row has an empty cell; odd_ when a value clashes with the
+    // nodata value or some cell's (the nodata value for an empty one) does
+    // not fit a Float32.
+    template <bool float64>
+    bool plain_row(const double* row, std::size_t cols)
+    {
+        // Flags or'ed cell after cell, without a branch or a select: a loop
+        // the compiler can run a vector at a time.
+        const double stored_nodata = stored_;
+        int empty = 0, clash = 0, wide = 0;
+        for (std::size_t c = 0; c < cols; ++c) {
+            const double v = row[c];
+            empty |= v != v;
+            clash |= (float64 ? v : static_cast<double>(static_cast<float>(v))) == stored_nodata;
+            if constexpr (!float64) wide |= std::fabs(v) > FLT_MAX;
+        }
+        if constexpr (!float64) wide |= empty && std::fabs(*frame_.nodata) > FLT_MAX;
+        odd_ = (clash && !clashed_) || wide;
+        return empty != 0;
+    }
+
     const ElevationGrid& frame_;
     const GeoTiffBand& band_;
     const std::string& description_;
     const std::string& input_;
     double stored_ = 0;
     bool any_empty_ = false;
-    bool clashed_ = false;
+    bool clashed_ = false, odd_ = false;
     std::size_t clash_row_ = 0, clash_col_ = 0;
 };
 
@@ -195,6 +228,7 @@ std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, co
         NodataWatch nodata(grid, layout, description, input);
         for (std::size_t r = 0; r < grid.rows; ++r) {
             const double* row = rows(r);
+            if (nodata.see_plain_row(row, grid.cols)) continue;
             for (std::size_t c = 0; c < grid.cols; ++c) {
                 nodata.see(row[c], r, c);
                 cell_value(row[c], grid, layout, r, c, description, input);
@@ -313,12 +347,14 @@ private:
         // GDAL that read rows on its workers from mixing them.
         const std::lock_guard<std::mutex> one_reader(reading_);
         // One row's buffer for the band's life: GDAL asks a row at a time.
-        std::vector<double>& cells = cells_;
-        cells.resize(static_cast<std::size_t>(w));
+        cells_.resize(static_cast<std::size_t>(w));
+        // Held here, so that the stores into the buffer need not reload them.
+        double* const cells = cells_.data();
+        const double nodata = nodata_;
         for (int r = 0; r < h; ++r) {
             const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
-            for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = std::isnan(row[c]) ? nodata_ : row[c];
-            GDALCopyWords64(cells.data(), GDT_Float64, sizeof(double), static_cast<GByte*>(data) + r * line, type,
+            for (int c = 0; c < w; ++c) cells[c] = std::isnan(row[c]) ? nodata : row[c];
+            GDALCopyWords64(cells, GDT_Float64, sizeof(double), static_cast<GByte*>(data) + r * line, type,
                             static_cast<int>(pixel), w);
         }
     }

@@ -37,7 +37,10 @@ void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
     for (std::size_t k = 0; k < statistics.size(); ++k)
         for (std::int64_t r = 0; r < l.rows; ++r) {
             const double* row = grid.row(k, r);
-            for (std::int64_t c = 0; c < l.cols; ++c)
+            // The row at once first, a loop without an early way out.
+            int clash = 0;
+            for (std::int64_t c = 0; c < l.cols; ++c) clash |= row[c] == nodata;
+            for (std::int64_t c = 0; clash && c < l.cols; ++c)
                 if (row[c] == nodata)
                     throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
                                      " from the north-west holds " + shortest(row[c]) +

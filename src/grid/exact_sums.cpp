@@ -91,6 +91,25 @@ std::uint64_t quotient(uint128 q, std::uint32_t n, bool& rest)
 #endif
 }
 
+// The mean of n points whose sum is s * 2^exponent; see ExactSums::mean.
+[[gnu::always_inline]] inline double mean_of(std::uint32_t n, int128 s, int exponent)
+{
+    if (n == 0) return no_value;
+    if (s == 0) return 0.0;
+    const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
+    // a moved to 63 + L bits, L those of n: its quotient by n then lies in
+    // (2^62, 2^64), one division's, and keeps 10 bits below the 53 rounded
+    // to. Bits cut off below count as a remainder: the floor of the floor
+    // of a / 2^d, over n, is the floor of a / (2^d n).
+    const int up = 63 + static_cast<int>(std::bit_width(n)) - bit_length(a);
+    const uint128 moved = up >= 0 ? a << up : a >> -up;
+    const bool cut = up < 0 && (a & ((uint128{1} << -up) - 1)) != 0;
+    bool rest = false;
+    const std::uint64_t q = quotient(moved, n, rest);
+    const double m = rounded_from_64_bits(q, exponent - up, rest || cut);
+    return s < 0 ? -m : m;
+}
+
 }  // namespace
 
 ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
@@ -168,25 +187,7 @@ void ExactSums::shift_all(int up)
         s2_[k] = up > 0 ? shifted_left(s2_[k], 2 * up) : shifted_right(s2_[k], -2 * up);
 }
 
-double ExactSums::mean(std::size_t at) const
-{
-    const std::uint32_t n = count_[at];
-    if (n == 0) return no_value;
-    const int128 s = s1_[at];
-    if (s == 0) return 0.0;
-    const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
-    // a moved to 63 + L bits, L those of n: its quotient by n then lies in
-    // (2^62, 2^64), one division's, and keeps 10 bits below the 53 rounded
-    // to. Bits cut off below count as a remainder: the floor of the floor
-    // of a / 2^d, over n, is the floor of a / (2^d n).
-    const int up = 63 + static_cast<int>(std::bit_width(n)) - bit_length(a);
-    const uint128 moved = up >= 0 ? a << up : a >> -up;
-    const bool cut = up < 0 && (a & ((uint128{1} << -up) - 1)) != 0;
-    bool rest = false;
-    const std::uint64_t q = quotient(moved, n, rest);
-    const double m = rounded_from_64_bits(q, exponent_ - up, rest || cut);
-    return s < 0 ? -m : m;
-}
+double ExactSums::mean(std::size_t at) const { return mean_of(count_[at], s1_[at], exponent_); }
 
 ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two_threads)
 {
@@ -194,9 +195,14 @@ ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two
     // Through bytes: the same memory holds int128 sums not yet read and
     // doubles already written, which the compiler must not reorder.
     auto* const room = reinterpret_cast<unsigned char*>(s1_.get());
-    const auto means = [this](std::size_t from, std::size_t to, unsigned char* out) {
+    // The counts, sums and power held here: the stores through bytes could
+    // otherwise change them, reloaded at every cell.
+    const std::uint32_t* const counts = count_.get();
+    const int128* const sums = s1_.get();
+    const int exponent = exponent_;
+    const auto means = [counts, sums, exponent](std::size_t from, std::size_t to, unsigned char* out) {
         for (std::size_t at = from; at < to; ++at) {
-            const double m = mean(at);
+            const double m = mean_of(counts[at], sums[at], exponent);
             std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
         }
     };

@@ -68,6 +68,27 @@ public:
         add_any(at, z);
     }
 
+    // add() for the points `p` (anything with a z) of cells `at`, n of
+    // them, the same sums. While fewer than 2^32 points have come, no cell
+    // can be full and no count is compared; the common point is then taken
+    // with the sums' pointers and add()'s bounds held in registers (the
+    // stores through the pointers would otherwise reload them at every
+    // point), its mantissa signed in 64 bits and moved up once.
+    template <class Points>
+    void add(const std::size_t* at, const Points* p, std::size_t n)
+    {
+        seen_ += n;
+        if (seen_ > UINT32_MAX || !s1_) {
+            for (std::size_t k = 0; k < n; ++k) prefetch(at[k]);
+            for (std::size_t k = 0; k < n; ++k) add(at[k], p[k].z);
+            return;
+        }
+        if (s2_)
+            add_unchecked<true>(at, p, n);
+        else
+            add_unchecked<false>(at, p, n);
+    }
+
     void prefetch(std::size_t at) const
     {
         __builtin_prefetch(count_.get() + at, 1);
@@ -75,6 +96,8 @@ public:
         if (s2_) __builtin_prefetch(s2_.get() + at, 1);
     }
     std::uint32_t count(std::size_t at) const { return count_[at]; }
+    // The counts from cell `at` on, in the order of the cells.
+    const std::uint32_t& count_of(std::size_t at) const { return count_[at]; }
     // S1 * 2^E / count rounded to the nearest double (ties to even); NaN
     // for a cell without points.
     double mean(std::size_t at) const;
@@ -97,6 +120,42 @@ public:
     Zeroed<double> means_over_sums(std::size_t cells, bool two_threads = false);
 
 private:
+    template <bool squares, class Points>
+    void add_unchecked(const std::size_t* at, const Points* p, std::size_t n)
+    {
+        std::uint32_t* const count = count_.get();
+        int128* const s1 = s1_.get();
+        for (std::size_t k = 0; k < n; ++k) {
+            __builtin_prefetch(count + at[k], 1);
+            __builtin_prefetch(s1 + at[k], 1);
+            if constexpr (squares) __builtin_prefetch(s2_.get() + at[k], 1);
+        }
+        long from = fast_from_, base = shift_base_;
+        unsigned long span = fast_span_;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t a = at[k];
+            const double z = p[k].z;
+            const auto bits = std::bit_cast<std::uint64_t>(z);
+            const auto biased = static_cast<long>((bits >> 52) & 0x7ff);
+            // A NaN's exponent (all ones) is never within the span. A point
+            // of the sink cell is summed there like any other: no cell shows
+            // it, and within the span it moves no bound; its count stays
+            // below 2^32 with every other.
+            if (static_cast<unsigned long>(biased - from) <= span) [[likely]] {
+                ++count[a];
+                const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+                const std::int64_t negative = -static_cast<std::int64_t>(bits >> 63);
+                const std::int64_t signed_m = (static_cast<std::int64_t>(m) ^ negative) - negative;
+                const int up = static_cast<int>(biased - base);
+                s1[a] += static_cast<int128>(static_cast<uint128>(static_cast<int128>(signed_m)) << up);
+                if constexpr (squares) add_square(a, static_cast<uint128>(m) << up);
+                continue;
+            }
+            add(a, z);  // zero, NaN, the sink's, or beyond the bounds
+            // A widening moves the bounds (and the sums, in place).
+            from = fast_from_, base = shift_base_, span = fast_span_;
+        }
+    }
     void full(std::size_t at);
     // add()'s sums for any z: zero, subnormal, or one that moves E or the top.
     void add_any(std::size_t at, double z);
@@ -132,6 +191,7 @@ private:
     // compiler keeps them in registers.
     long fast_from_ = 1 << 20, shift_base_ = 0;  // none yet: above every exponent
     unsigned long fast_span_ = 0;
+    std::uint64_t seen_ = 0;  // points handed to the batch add(), a bound on every count
 };
 
 }  // namespace kestranov

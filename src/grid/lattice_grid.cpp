@@ -151,10 +151,7 @@ void LatticeGrid::add(const Point* points, std::size_t count)
     add_points(points, count, [&](const std::size_t* at, const Point* p, std::size_t n) {
         if (high_) highest(at, p, n);
         if (low_) lowest(at, p, n);
-        if (!sums_) return;
-        ExactSums& sums = *sums_;
-        for (std::size_t k = 0; k < n; ++k) sums.prefetch(at[k]);
-        for (std::size_t k = 0; k < n; ++k) sums.add(at[k], p[k].z);
+        if (sums_) sums_->add(at, p, n);
     });
 }
 
@@ -201,9 +198,11 @@ const double* LatticeGrid::count_row(std::int64_t row) const
 {
     const auto cols = static_cast<std::size_t>(lattice_.cols);
     count_cells_.resize(cols);
-    const std::size_t from = offset(row, 0);
-    for (std::size_t c = 0; c < cols; ++c) count_cells_[c] = sums_->count(from + c);
-    return count_cells_.data();
+    // Through plain pointers: a store into the buffer could otherwise change the sums' pointer, reloaded at every cell.
+    const std::uint32_t* const counts = &sums_->count_of(offset(row, 0));
+    double* const cells = count_cells_.data();
+    for (std::size_t c = 0; c < cols; ++c) cells[c] = counts[c];
+    return cells;
 }
 
 long long LatticeGrid::fill_once()

@@ -218,7 +218,10 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
                                         Statistic::stdev};
     // 0.1 first sets the sums' power of two low; 1e8 then takes the width
     // back (every sum shifted right), 0.01 and 3e-3 / 7 lower it again.
-    std::vector<Point> points{point(l, 1, 2, 0.1), point(l, 1, 1, no_value), point(l, 0, 0, 1e8)};
+    // Beyond the ring, points that no cell shows, nor the sums' width: 1e-300
+    // would span more bits than they hold.
+    std::vector<Point> points{point(l, 1, 2, 0.1),   point(l, 1, 1, no_value),  point(l, 0, 0, 1e8),
+                              point(l, -3, 2, 5.25), point(l, 2, 9, -2400.125), point(l, 7, 1, 1e-300)};
     for (int k = 0; k < 300; ++k) points.push_back(point(l, 0, 0, 0.1));
     // Rows -1 to 1 and one cell of row 2: row 2 is filled from them, row 3 has no neighbour.
     const double magnitudes[] = {0.01, 1.0, 2400.0, -20.0, 1e6, 3e-3};
@@ -231,7 +234,7 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
     std::map<Cell, exact_oracle::CellSums> sums;
     Values low, high;
     for (const Point& p : points) {
-        if (std::isnan(p.z)) continue;
+        if (std::isnan(p.z) || p.y > l.ymax + 1 || p.y < -1 || p.x > l.xmax + 1) continue;
         const Cell cell{l.rows - 1 - static_cast<std::int64_t>(std::floor(p.y)),
                         static_cast<std::int64_t>(std::floor(p.x))};
         sums.emplace(cell, exact_oracle::CellSums{-70, 0, 0, {}}).first->second.add(p.z);
@@ -247,6 +250,7 @@ TEST(LatticeGrid, StatisticsAreExactWhateverTheOrder)
         again.add(points.data() + at, n);
     }
     g.settle(), again.settle(2);  // the means on two threads: the same bytes
+    EXPECT_EQ(g.counts().outside, 3);
     const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
     for (std::int64_t r = -1; r <= l.rows; ++r)
         for (std::int64_t c = -1; c <= l.cols; ++c) {

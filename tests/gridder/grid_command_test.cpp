@@ -1042,6 +1042,7 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     TempDir dir;
     write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
     write_file(dir / "zero.xyz", "0 0 0\n2 2 5\n");
+    write_file(dir / "q.xyz", "0 0 1\n9 9 2\n2 2 0\n");
     write_file(dir / "huge.xyz", "2.5 0.5 1e300\n0.5 2.5 2e300\n");
     write_file(dir / "s.las", las_file({{0, 0, 1}, {9, 9, 2}}, false));
     write_file(dir / "cut.las", las_file({{0, 0, 1}, {9, 9, 2}}, false).substr(0, 240));
@@ -1094,6 +1095,12 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "p.xyz").string(), "--cell", "1", "--nodata", "2", "-o", out}, "holds 2, the nodata value"},
         {{(dir / "zero.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "-0", "-o", out},
          "holds 0, the nodata value"},
+        // The first such cell named, in a row of values and empty cells, or of counts.
+        {{(dir / "q.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "0", "-o", out},
+         "the cell of row 7, column 2 from the north-west holds 0, the nodata value"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "0", "--output-type", "max,count",
+          "-o", (dir / "c.tif").string()},
+         "the cell of row 0, column 0 from the north-west holds 0 (count), the nodata value"},
         // Cells named from 0 from the north-west, and their band among several.
         {{(dir / "huge.xyz").string(), "--cell", "1", "--bounds", "0", "0", "3", "3", "--fill", "none", "--output-type",
           "count,stdev,mean", "-o", (dir / "huge.tif").string()},
