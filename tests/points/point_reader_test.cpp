@@ -225,8 +225,9 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
         const char* says;
         bool during = false;  // while the second reading is under way
         // b made of 300000 records instead, read on this many threads, and
-        // changed in the middle of its second reading, a page it has mapped
-        // then beyond the file's end.
+        // changed in the middle of its second reading: on one thread a page
+        // it has mapped then lies beyond the file's end; on two, the block
+        // read next comes short.
         int threads = 0;
     };
     // Rewritten in place to the same size, the date put back: as a rewrite
