@@ -1,16 +1,39 @@
 #include "gridder/gdal_preload.h"
 
+#include <system_error>
+
 #include "gridder/gdal_module.h"
 
 namespace kestranov::gridder {
 
-GdalPreload::GdalPreload(bool needed) : needed_(needed)
+GdalPreload::GdalPreload(bool needed, int threads) : needed_(needed)
 {
-    if (needed_) gdal();
+    if (!needed_) return;
+    if (threads > 1) {
+        try {
+            // A failure here is left for `ready`: the module's first use
+            // on the run's thread tries again and throws the same error.
+            loader_ = std::thread([] {
+                try {
+                    gdal();
+                } catch (...) {  // NOLINT(bugprone-empty-catch)
+                }
+            });
+            return;
+        } catch (const std::system_error&) {  // no thread to be had: load it here
+        }
+    }
+    gdal();
 }
 
-void GdalPreload::ready() const
+GdalPreload::~GdalPreload()
 {
+    if (loader_.joinable()) loader_.join();
+}
+
+void GdalPreload::ready()
+{
+    if (loader_.joinable()) loader_.join();
     if (needed_) gdal();
 }
 

@@ -185,9 +185,10 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     // GDAL's module, when the run will need it, is in before the long
     // reading: missing, or past a memory limit, it fails before it, and the
     // grid's memory check counts the room it takes.
-    const GdalPreload module(
+    GdalPreload module(
         o.kind == OutputKind::geotiff ||
-        std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }));
+            std::any_of(paths.begin(), paths.end(), [](const std::string& p) { return !is_text_point_file(p); }),
+        reading_of(o).threads);
     const PointFiles door = door_files(paths, reading_of(o));
     Progress progress(progress_to);
     SeenFiles seen;
