@@ -36,9 +36,10 @@ void on_bus_error(int signal, siginfo_t* info, void* context)
         const std::uintptr_t from = s.from.load(std::memory_order_acquire);
         const std::uintptr_t to = s.to.load(std::memory_order_acquire);
         if (from == 0 || at < from || at >= to) continue;
-        const std::uintptr_t zeros = at & ~(page - 1);
-        if (mmap(reinterpret_cast<void*>(zeros), to - zeros, PROT_READ, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1,
-                 0) == MAP_FAILED)
+        // The page of the faulting byte, reached from its address itself.
+        char* const zeros = static_cast<char*>(info->si_addr) - (at & (page - 1));
+        if (mmap(zeros, to - reinterpret_cast<std::uintptr_t>(zeros), PROT_READ,
+                 MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED)
             break;
         s.cut.store(true, std::memory_order_release);
         return;
