@@ -209,7 +209,17 @@ long long read_one(ReadingEvents& events, const PointFiles& files, int m, const 
     };
     std::unique_ptr<RecordBatch> batch(
         new RecordBatch(seen.path, sink, wanted, filtered ? &files.reading.filter : nullptr, progress));
-    const InputEnd end = format.decode(f3, *batch, files.reading, files.seams, seen.first);
+    const InputEnd end = [&] {
+        try {
+            return format.decode(f3, *batch, files.reading, files.seams, seen.first);
+        } catch (const ReadError&) {
+            // A record that is no record may be bytes the file did not hold
+            // when it was opened (grown while read): the change is what the
+            // user must hear of, not the bytes it brought.
+            check_unchanged(f3, seen.path, *seen.identity);
+            throw;
+        }
+    }();
     seen.tally = batch->tally();
     check_unchanged(f3, seen.path, *seen.identity);
     // Records rewritten in place, with the size and date put back, can

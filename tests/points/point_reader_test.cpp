@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <utility>
@@ -272,6 +273,12 @@ TEST(ChangedPointFile, APointFileThatChangesBetweenTheReadingsStopsTheRun)
     cases.push_back({"cut shorter while read", cut, "it is no longer the file of the first reading", true, 1});
     cases.push_back(
         {"cut shorter while read on two threads", cut, "it is no longer the file of the first reading", true, 2});
+    // Grown while read by bytes that are no number: the change is told,
+    // not the bytes the file did not hold when it was opened.
+    const auto grow = [](const fs::path& f) { std::ofstream(f, std::ios::app) << "abc\n"; };
+    cases.push_back({"grown by no number while read", grow, "it is no longer the file of the first reading", true, 1});
+    cases.push_back({"grown by no number while read on two threads", grow,
+                     "it is no longer the file of the first reading", true, 2});
     std::string many;
     for (int k = 0; k < 300000; ++k) many += k % 2 ? "0 1 1\n" : "1 0 1\n";
     for (const Case& c : cases)
