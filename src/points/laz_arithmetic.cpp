@@ -54,8 +54,7 @@ ArithmeticModel::ArithmeticModel(std::uint32_t symbols) : symbols_(symbols), las
     table_bits += 3;
     table_size_ = 1u << table_bits;
     table_shift_ = 15 - table_bits;
-    wide_ = symbols_ > 256;
-    if (wide_) {
+    if (symbols_ > 256) {
         wide_table_.resize(table_size_ + 2 + table_block);
     } else {
         decoder_table_.resize(table_size_ + 2 + table_block);
@@ -83,7 +82,7 @@ void ArithmeticModel::update()
             total_count_ += (c = static_cast<std::uint16_t>((c + 1) >> 1));
         }
     }
-    if (!wide_) {
+    if (wide_table_.empty()) {
         fill_table(decoder_table_.data());
     } else {
         fill_table(wide_table_.data());

@@ -41,9 +41,6 @@ private:
     // mask: all of it for the last symbol).
     std::uint32_t likely_ = 0, likely_low_ = 0, likely_high_ = 0, likely_rest_ = 0;
     std::uint32_t table_shift_ = 0, table_size_ = 0;
-    // Whether the table is the wide one: one flag for the decoding to test,
-    // where the wide table's emptiness took two loads at every symbol.
-    bool wide_ = false;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, symbols_until_update_ = 0;
     // Probabilities have 15 bits, counts 16 (they are halved beyond 2^15,
     // and an update comes before another 2^12 symbols) and the symbols of
@@ -216,7 +213,7 @@ inline std::uint8_t ArithmeticDecoder::next_byte()
     // inside the table all the same.
     if (t > m.table_size_) t = m.table_size_;
     std::uint32_t n;
-    if (m.wide_) [[unlikely]] {
+    if (!m.wide_table_.empty()) [[unlikely]] {
         sym = m.wide_table_[t];
         n = m.wide_table_[t + 1] + 1u;
     } else {
