@@ -110,6 +110,46 @@ std::uint64_t quotient(uint128 q, std::uint32_t n, bool& rest)
     return s < 0 ? -m : m;
 }
 
+#if defined(__x86_64__)
+// mean_of() for nearly every cell, in the processor's 64-bit long double
+// arithmetic, whose division is a few times quicker than its 128-bit one.
+// |s| is t * 2^(64 - c) and a fraction below t's last bit (t its 64 leading
+// bits, c the zeros above them); t / n rounded once to 64 bits lies within
+// 2.5 of its last units of the exact quotient (half a unit from its
+// rounding, under two from the fraction cut: a unit is at least 2^-L for
+// the L bits of n, and 1/n is below 2^(1 - L)). Rounded on to 53 bits it
+// is then the mean, unless one of that rounding's midpoints lies that
+// near: its 11 bits below the 53 within 3 of 100 0000 0000, left to
+// mean_of() with a mean beyond the normal doubles.
+[[gnu::always_inline]] inline double mean_in_long_double(std::uint32_t n, int128 s, int exponent)
+{
+    if (n == 0) return no_value;
+    if (s == 0) return 0.0;
+    const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
+    const auto high = static_cast<std::uint64_t>(a >> 64), low = static_cast<std::uint64_t>(a);
+    int c = 0;
+    std::uint64_t t = 0;
+    if (high != 0) {
+        c = std::countl_zero(high);
+        t = (high << c) | ((low >> 1) >> (63 - c));
+    } else {
+        c = 64 + std::countl_zero(low);
+        t = low << (c - 64);
+    }
+    const long double x = static_cast<long double>(t) / static_cast<long double>(n);
+    std::uint64_t q = 0;
+    std::memcpy(&q, &x, sizeof q);  // x87's 64-bit significand, its leading bit explicit, comes first
+    // x lies in (2^31, 2^64]: the power a normal double and the mean one too.
+    const int power = exponent + 64 - c;
+    if (((q + 0x403) & 0x7ff) <= 6 || power < -1022 || power > 1023 - 64) [[unlikely]]
+        return mean_of(n, s, exponent);
+    const double m = static_cast<double>(x) * std::bit_cast<double>(static_cast<std::uint64_t>(power + 1023) << 52);
+    return s < 0 ? -m : m;
+}
+#else
+inline double mean_in_long_double(std::uint32_t n, int128 s, int exponent) { return mean_of(n, s, exponent); }
+#endif
+
 }  // namespace
 
 ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
@@ -202,7 +242,7 @@ ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two
     const int exponent = exponent_;
     const auto means = [counts, sums, exponent](std::size_t from, std::size_t to, unsigned char* out) {
         for (std::size_t at = from; at < to; ++at) {
-            const double m = mean_of(counts[at], sums[at], exponent);
+            const double m = mean_in_long_double(counts[at], sums[at], exponent);
             std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
         }
     };

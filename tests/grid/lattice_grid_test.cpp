@@ -327,9 +327,9 @@ TEST(LatticeGrid, TheSumsPowerOfTwoMovesWithoutLoss)
 }
 
 // The mean's one rounding where the division is hardest: exact ties (to
-// even), both signs, next to the largest double, and a million points whose
-// sums take 114 bits, so that the quotient's bits cut off for the count's
-// width decide the last place.
+// even), both signs, next to the largest double, just off a midpoint, and
+// a million points whose sums take 114 bits, so that the quotient's bits
+// cut off for the count's width decide the last place.
 TEST(LatticeGrid, MeansRoundOnceAtTheEdgesOfTheDivision)
 {
     const double big = std::ldexp(9007199254740991.0, 41), top = std::numeric_limits<double>::max();
@@ -347,6 +347,10 @@ TEST(LatticeGrid, MeansRoundOnceAtTheEdgesOfTheDivision)
         {{-0x1p60, -0x1p7 - 0x1p-30}, 3, -30},
         {{big, 1.0, big - std::ldexp(2.0, 41)}, 34953, 0},
         {{3.0, 7.0, 9007199254740991.0}, 33334, -10},
+        // 2^-80 above and below a midpoint: in 64 bits the quotient is the
+        // midpoint itself, whose tie to even would be wrong both times.
+        {{1.0, 2.0, 3 * 0x1p-53 + 3 * 0x1p-80}, 1, -82},
+        {{1.0, 2.0, 9 * 0x1p-53 - 3 * 0x1p-80}, 1, -82},
     };
     const Lattice l = unit_lattice(1, 1);
     for (const Case& c : cases) {
