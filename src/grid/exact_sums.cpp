@@ -150,6 +150,15 @@ std::uint64_t quotient(uint128 q, std::uint32_t n, bool& rest)
 inline double mean_in_long_double(std::uint32_t n, int128 s, int exponent) { return mean_of(n, s, exponent); }
 #endif
 
+// Whether long double arithmetic keeps its 64 bits here: a precision set
+// lower (as some libraries and emulators do) would round the quotient
+// twice, and the exact division then takes every cell.
+bool long_double_keeps_64_bits()
+{
+    volatile long double one = 1.0L;  // summed at run time, under the precision in force
+    return one + 0x1p-63L != one;
+}
+
 }  // namespace
 
 ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
@@ -240,9 +249,11 @@ ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two
     const std::uint32_t* const counts = count_.get();
     const int128* const sums = s1_.get();
     const int exponent = exponent_;
-    const auto means = [counts, sums, exponent](std::size_t from, std::size_t to, unsigned char* out) {
+    const bool quick = long_double_keeps_64_bits();
+    const auto means = [counts, sums, exponent, quick](std::size_t from, std::size_t to, unsigned char* out) {
         for (std::size_t at = from; at < to; ++at) {
-            const double m = mean_in_long_double(counts[at], sums[at], exponent);
+            const double m =
+                quick ? mean_in_long_double(counts[at], sums[at], exponent) : mean_of(counts[at], sums[at], exponent);
             std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
         }
     };
