@@ -99,102 +99,32 @@ CellWords cell_words(std::size_t r, std::size_t c, const std::string& descriptio
                 (description.empty() ? "" : " in the " + description + " band")};
 }
 
-// The value written for a cell: a nodata cell takes the grid's nodata value.
-double cell_value(double v, const ElevationGrid& frame, const GeoTiffBand& band, std::size_t r, std::size_t c,
-                  const std::string& description, const std::string& input)
-{
-    const double written = std::isnan(v) ? *frame.nodata : v;
-    if (!band.float64 && std::fabs(written) > FLT_MAX) {
-        const CellWords cell = cell_words(r, c, description);
-        throw ModelError(input, cell.subject + " " + shortest(written) + " " + cell.place + " does not fit a Float32");
-    }
-    return written;
-}
-
 std::string too_big_nodata(double nodata) { return "the nodata value " + shortest(nodata) + " does not fit a Float32"; }
 
-// Which nodata value to declare, decided as the cells go by: only when some
-// cell has none (or the band asks for it always), and only when no
-// elevation reads as it once both are stored (as Float32, the ASCII grid's
-// asc_nodata_text, in core/model_files.h, becomes -10000, which may be a
-// real depth).
-class NodataWatch {
-public:
-    NodataWatch(const ElevationGrid& frame, const GeoTiffBand& band, const std::string& description,
-                const std::string& input)
-        : frame_(frame), band_(band), description_(description), input_(input)
-    {
-        if (!frame.nodata) return;
-        if (band.always_nodata && !band.float64 && std::fabs(*frame.nodata) > FLT_MAX)
-            throw ModelError(input, too_big_nodata(*frame.nodata));
-        stored_ = band.float64 ? *frame.nodata : static_cast<float>(*frame.nodata);
+// The nodata value a band declares, from what its cells told (BandCells):
+// only when some cell has none (or the band asks for it always), and only
+// when no value reads as it once both are stored (as Float32, the ASCII
+// grid's asc_nodata_text, in core/model_files.h, becomes -10000, which may
+// be a real depth). A value beyond a Float32 is refused first.
+std::optional<double> band_nodata(const BandCells& cells, const ElevationGrid& frame, const GeoTiffBand& band,
+                                  const std::string& description, const std::string& input)
+{
+    const bool nodata_too_big = frame.nodata && !band.float64 && std::fabs(*frame.nodata) > FLT_MAX;
+    if (band.always_nodata && nodata_too_big) throw ModelError(input, too_big_nodata(*frame.nodata));
+    if (cells.wide) {
+        const CellWords cell = cell_words(cells.wide->row, cells.wide->col, description);
+        throw ModelError(
+            input, cell.subject + " " + shortest(cells.wide->value) + " " + cell.place + " does not fit a Float32");
     }
-    void see(double v, std::size_t r, std::size_t c)
-    {
-        if (std::isnan(v)) {
-            any_empty_ = true;
-            return;
-        }
-        const double stored = band_.float64 ? v : static_cast<float>(v);
-        if (frame_.nodata && !clashed_ && stored == stored_) clashed_ = true, clash_row_ = r, clash_col_ = c;
+    if (!frame.nodata || !(cells.any_empty || band.always_nodata)) return std::nullopt;
+    if (nodata_too_big) throw ModelError(input, too_big_nodata(*frame.nodata));
+    if (cells.clash) {
+        const CellWords cell = cell_words(cells.clash->row, cells.clash->col, description);
+        throw ModelError(input, cell.subject + " " + cell.place + " would read as the nodata value once both are " +
+                                    (band.float64 ? "Float64" : "Float32"));
     }
-    // The cells of a whole row, `cols` of them, when none of them holds a
-    // value that would read as the nodata value nor one beyond a Float32:
-    // its empty cells noted in one pass without a branch, and true. False,
-    // with nothing noted, for a row to be seen cell by cell.
-    bool see_plain_row(const double* row, std::size_t cols)
-    {
-        if (!frame_.nodata) return false;
-        const bool empty = band_.float64 ? plain_row<true>(row, cols) : plain_row<false>(row, cols);
-        if (odd_) return odd_ = false;
-        any_empty_ = any_empty_ || empty;
-        return true;
-    }
-    std::optional<double> declared() const
-    {
-        if (!frame_.nodata || !(any_empty_ || band_.always_nodata)) return std::nullopt;
-        if (!band_.float64 && std::fabs(*frame_.nodata) > FLT_MAX)
-            throw ModelError(input_, too_big_nodata(*frame_.nodata));
-        if (clashed_) {
-            const CellWords cell = cell_words(clash_row_, clash_col_, description_);
-            throw ModelError(input_, cell.subject + " " + cell.place +
-                                         " would read as the nodata value once both are " +
-                                         (band_.float64 ? "Float64" : "Float32"));
-        }
-        return *frame_.nodata;
-    }
-
-private:
-    // Whether the row has an empty cell; odd_ when a value clashes with the
-    // nodata value or some cell's (the nodata value for an empty one) does
-    // not fit a Float32.
-    template <bool float64>
-    bool plain_row(const double* row, std::size_t cols)
-    {
-        // Flags or'ed cell after cell, without a branch or a select: a loop
-        // the compiler can run a vector at a time.
-        const double stored_nodata = stored_;
-        int empty = 0, clash = 0, wide = 0;
-        for (std::size_t c = 0; c < cols; ++c) {
-            const double v = row[c];
-            empty |= v != v;
-            clash |= (float64 ? v : static_cast<double>(static_cast<float>(v))) == stored_nodata;
-            if constexpr (!float64) wide |= std::fabs(v) > FLT_MAX;
-        }
-        if constexpr (!float64) wide |= empty && std::fabs(*frame_.nodata) > FLT_MAX;
-        odd_ = (clash && !clashed_) || wide;
-        return empty != 0;
-    }
-
-    const ElevationGrid& frame_;
-    const GeoTiffBand& band_;
-    const std::string& description_;
-    const std::string& input_;
-    double stored_ = 0;
-    bool any_empty_ = false;
-    bool clashed_ = false, odd_ = false;
-    std::size_t clash_row_ = 0, clash_col_ = 0;
-};
+    return *frame.nodata;
+}
 
 // Where the model lies, as the ASCII grid's header places it; refused when
 // an edge is not a finite number or the cells are too small to tell apart
@@ -215,7 +145,8 @@ void georeference(const ElevationGrid& grid, const GeoTiffBand& band, double tra
 
 // What is checked of every cell before GDAL sees one: a value that fits
 // the file's type, and the nodata value each band declares. Refused here,
-// the grid never reaches the encoder half written.
+// the grid never reaches the encoder half written. A band whose cells the
+// caller gathered (GeoTiffBand::gathered) is not read again.
 std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, const std::vector<GridRows>& bands,
                                                    const std::vector<std::string>& descriptions,
                                                    const GeoTiffBand& layout, const std::string& input)
@@ -223,18 +154,14 @@ std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, co
     std::vector<std::optional<double>> declared;
     const std::string none;
     for (std::size_t k = 0; k < bands.size(); ++k) {
-        const GridRows& rows = bands[k];
         const std::string& description = k < descriptions.size() ? descriptions[k] : none;
-        NodataWatch nodata(grid, layout, description, input);
-        for (std::size_t r = 0; r < grid.rows; ++r) {
-            const double* row = rows(r);
-            if (nodata.see_plain_row(row, grid.cols)) continue;
-            for (std::size_t c = 0; c < grid.cols; ++c) {
-                nodata.see(row[c], r, c);
-                cell_value(row[c], grid, layout, r, c, description, input);
-            }
+        if (k < layout.gathered.size() && layout.gathered[k]) {
+            declared.push_back(band_nodata(*layout.gathered[k], grid, layout, description, input));
+            continue;
         }
-        declared.push_back(nodata.declared());
+        BandScan scan(grid.nodata, layout.float64);
+        for (std::size_t r = 0; r < grid.rows && !scan.done(); ++r) scan.see_row(bands[k](r), r, grid.cols);
+        declared.push_back(band_nodata(scan.cells(), grid, layout, description, input));
     }
     return declared;
 }
@@ -244,7 +171,7 @@ std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, co
 // GDAL's own mask of a nodata value would read the band again, into a
 // buffer of its own (fresh pages at every band), and compare each cell with
 // the value; the two agree, since no value is stored as the nodata value
-// (NodataWatch refuses it).
+// (band_nodata refuses it).
 class RowMask final : public GDALRasterBand {
 public:
     RowMask(GDALDataset* ds, const GridRows& rows, std::mutex& reading) : rows_(rows), reading_(reading)
@@ -276,7 +203,11 @@ private:
         for (int r = 0; r < h; ++r) {
             const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
             GByte* const out = data + r * line;
-            for (int c = 0; c < w; ++c) out[c * pixel] = std::isnan(row[c]) ? 0 : 255;
+            // GDAL asks for packed rows: a loop the compiler runs a vector at a time.
+            if (pixel == 1)
+                for (int c = 0; c < w; ++c) out[c] = std::isnan(row[c]) ? 0 : 255;
+            else
+                for (int c = 0; c < w; ++c) out[c * pixel] = std::isnan(row[c]) ? 0 : 255;
         }
     }
 
@@ -346,6 +277,18 @@ private:
         // chunks read for them), so the lock is never waited on; it keeps a
         // GDAL that read rows on its workers from mixing them.
         const std::lock_guard<std::mutex> one_reader(reading_);
+        // Packed cells of the band's own type, as GDAL asks for them to
+        // resample and to copy: converted in one pass, without the buffer.
+        // Every value fits the type (declared_nodata refused any other), so
+        // the conversion is GDALCopyWords' own: a NaN nodata value is left
+        // to it.
+        if (type == eDataType && pixel == GDALGetDataTypeSizeBytes(type) && !std::isnan(nodata_)) {
+            if (type == GDT_Float32)
+                serve_packed<float>(x, y, w, h, static_cast<GByte*>(data), line);
+            else
+                serve_packed<double>(x, y, w, h, static_cast<GByte*>(data), line);
+            return;
+        }
         // One row's buffer for the band's life: GDAL asks a row at a time.
         cells_.resize(static_cast<std::size_t>(w));
         // Held here, so that the stores into the buffer need not reload them.
@@ -356,6 +299,17 @@ private:
             for (int c = 0; c < w; ++c) cells[c] = std::isnan(row[c]) ? nodata : row[c];
             GDALCopyWords64(cells, GDT_Float64, sizeof(double), static_cast<GByte*>(data) + r * line, type,
                             static_cast<int>(pixel), w);
+        }
+    }
+
+    template <class Cell>
+    void serve_packed(int x, int y, int w, int h, GByte* data, GSpacing line)
+    {
+        const Cell nodata = static_cast<Cell>(nodata_);
+        for (int r = 0; r < h; ++r) {
+            const double* row = rows_(static_cast<std::size_t>(y) + static_cast<std::size_t>(r)) + x;
+            Cell* const out = reinterpret_cast<Cell*>(data + r * line);
+            for (int c = 0; c < w; ++c) out[c] = std::isnan(row[c]) ? nodata : static_cast<Cell>(row[c]);
         }
     }
 

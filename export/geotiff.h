@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "export/band_cells.h"
 #include "export/linear_unit.h"
 #include "models/elevation_grid.h"
 
@@ -30,6 +31,10 @@ struct GeoTiffBand {
     // Threads that compress the tiles (GDAL's NUM_THREADS); the bytes are
     // the same for any number.
     int threads = 1;
+    // What the caller gathered of band k's cells, seen with the grid's
+    // nodata value for this file's type (BandScan); the encoder reads the
+    // cells of a band without it for them.
+    std::vector<std::optional<BandCells>> gathered;
 };
 
 // Row `row` of a band (north first): its cells where they lie, the grid's

@@ -18,7 +18,8 @@ namespace kestranov::gridder {
 namespace {
 
 void write_geotiff(const GridOptions& o, const Lattice& l, const LatticeGrid* grid, const GridReport& report,
-                   const std::vector<KeptFile>& inputs, const std::vector<double>& tin)
+                   const std::vector<KeptFile>& inputs, const std::vector<double>& tin,
+                   const std::vector<exporter::BandCells>& gathered)
 {
     models::ElevationGrid frame;
     frame.rows = static_cast<std::size_t>(l.rows), frame.cols = static_cast<std::size_t>(l.cols);
@@ -34,11 +35,14 @@ void write_geotiff(const GridOptions& o, const Lattice& l, const LatticeGrid* gr
     for (std::size_t k = 0; grid && k < grid->statistics().size(); ++k) {
         bands.push_back([grid, k](std::size_t r) { return grid->row(k, static_cast<std::int64_t>(r)); });
         if (described) descriptions.emplace_back(name_of(grid->statistics()[k]));
+        if (k < gathered.size()) band.gathered.emplace_back(gathered[k]);
     }
     if (o.tin_band) {
         const auto at = static_cast<std::ptrdiff_t>(*o.tin_band);
         bands.insert(bands.begin() + at, [&tin, &frame](std::size_t r) { return tin.data() + r * frame.cols; });
         descriptions.insert(descriptions.begin() + at, "tin");
+        // The tin band's cells were not gathered: the encoder reads them.
+        if (!band.gathered.empty()) band.gathered.insert(band.gathered.begin() + at, std::nullopt);
     }
     write_bytes(o.output, gdal().encode_geotiff_bands(frame, bands, descriptions, band, o.output), inputs);
 }
@@ -150,10 +154,10 @@ void require_output_folder(const std::string& output)
 
 std::string write_lattice_grid(const GridOptions& o, const Lattice& l, const LatticeGrid* grid,
                                const GridReport& report, const std::vector<KeptFile>& inputs,
-                               const std::vector<double>& tin)
+                               const std::vector<double>& tin, const std::vector<exporter::BandCells>& gathered)
 {
     if (o.kind == OutputKind::geotiff) {
-        write_geotiff(o, l, grid, report, inputs, tin);
+        write_geotiff(o, l, grid, report, inputs, tin, gathered);
         return "";
     }
     const OutputTarget asc{o.output, o.output, &inputs};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "export/band_cells.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
 #include "gridder/grid_options.h"
@@ -28,8 +29,10 @@ void require_output_folder(const std::string& output);
 // row from the north, NaN where nodata), at its place among the
 // statistics' bands, when --output-type names tin. `grid`: the
 // statistics' cells on `lattice`, none when the tin band is all there is.
+// `gathered`: what was gathered of each statistic's cells for a GeoTIFF
+// (export/band_cells.h), in their order; none: the encoder reads them.
 std::string write_lattice_grid(const GridOptions& options, const Lattice& lattice, const LatticeGrid* grid,
                                const GridReport& report, const std::vector<KeptFile>& inputs,
-                               const std::vector<double>& tin);
+                               const std::vector<double>& tin, const std::vector<exporter::BandCells>& gathered);
 
 }  // namespace kestranov::gridder

@@ -10,6 +10,7 @@
 #include "core/fatal.h"
 #include "core/megabytes.h"
 #include "core/shortest_text.h"
+#include "export/band_cells.h"
 #include "grid/lattice.h"
 #include "grid/lattice_grid.h"
 #include "gridder/door_reading.h"
@@ -29,12 +30,19 @@ namespace {
 
 // A cell whose value is the nodata value would read as empty in every GIS
 // (-0 as well as 0): the run stops rather than lose it. Every statistic's
-// raster is checked, count's zeros too.
-void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
+// raster is checked, count's zeros too. For a GeoTIFF, the same reading of
+// each row gathers what its encoder checks of every band (the nodata value
+// as the file stores it, the values beyond a Float32), returned by band:
+// the encoder then need not read the rasters once more.
+std::vector<exporter::BandCells> refuse_nodata_clash(const LatticeGrid& grid, const GridOptions& o)
 {
     const Lattice& l = grid.lattice();
+    const double nodata = o.nodata;
     const std::vector<Statistic>& statistics = grid.statistics();
-    for (std::size_t k = 0; k < statistics.size(); ++k)
+    const bool geotiff = o.kind == OutputKind::geotiff;
+    std::vector<exporter::BandCells> gathered;
+    for (std::size_t k = 0; k < statistics.size(); ++k) {
+        exporter::BandScan scan(nodata, o.float64);
         for (std::int64_t r = 0; r < l.rows; ++r) {
             const double* row = grid.row(k, r);
             // The row at once first, a loop without an early way out.
@@ -46,7 +54,13 @@ void refuse_nodata_clash(const LatticeGrid& grid, double nodata)
                                      " from the north-west holds " + shortest(row[c]) +
                                      (statistics.size() > 1 ? std::string(" (") + name_of(statistics[k]) + ")" : "") +
                                      ", the nodata value: --nodata must be another value");
+            // While the row is in the cache.
+            if (geotiff && !scan.done())
+                scan.see_row(row, static_cast<std::size_t>(r), static_cast<std::size_t>(l.cols));
         }
+        if (geotiff) gathered.push_back(scan.cells());
+    }
+    return gathered;
 }
 
 // The address space in use, from /proc/self/status (VmSize, in kB).
@@ -159,8 +173,9 @@ Lattice lattice_given(const GridOptions& o)
 }
 
 // The statistics' cells once every point is in: summed, filled once,
-// told, and checked against the nodata value and --gaps fail.
-void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& report)
+// told, and checked against the nodata value and --gaps fail. Returns what
+// the check gathered for a GeoTIFF's encoder.
+std::vector<exporter::BandCells> settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& report)
 {
     const Lattice& l = grid.lattice();
     grid.settle(reading_of(o).threads);
@@ -168,11 +183,12 @@ void settle_statistics(const GridOptions& o, LatticeGrid& grid, GridReport& repo
     report.gridded = grid.counts().gridded;
     report.filled = o.fill ? grid.fill_once() : 0;
     report.nodata = grid.empty_cells();
-    refuse_nodata_clash(grid, o.nodata);
+    std::vector<exporter::BandCells> gathered = refuse_nodata_clash(grid, o);
     if (o.gaps_fail && report.nodata > 0)
         throw InputError(std::to_string(report.nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells hold no value" + (o.fill ? " after the fill" : "") +
                          " (--gaps fail): nothing written to " + o.output);
+    return gathered;
 }
 
 }  // namespace
@@ -249,8 +265,9 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     }
     report.cols = l.cols, report.rows = l.rows;
     report.west = l.xmin, report.south = l.ymin, report.east = l.xmax, report.north = l.ymax;
+    std::vector<exporter::BandCells> gathered;
     if (grid)
-        settle_statistics(o, *grid, report);
+        gathered = settle_statistics(o, *grid, report);
     else if (tin)
         report.gridded = tin->gridded();  // no statistic's grid counted them
     TinBand band;
@@ -262,7 +279,7 @@ GridReport make_grid(const GridOptions& o, const std::vector<std::string>& paths
     if (o.gaps_fail && report.tin && report.tin->nodata > 0)
         throw InputError(std::to_string(report.tin->nodata) + " of " + std::to_string(l.cols * l.rows) +
                          " cells of the tin band hold no value (--gaps fail): nothing written to " + o.output);
-    report.removed = write_lattice_grid(o, l, grid ? &*grid : nullptr, report, inputs_of(seen), band.values);
+    report.removed = write_lattice_grid(o, l, grid ? &*grid : nullptr, report, inputs_of(seen), band.values, gathered);
     return report;
 }
 

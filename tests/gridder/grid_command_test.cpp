@@ -1105,6 +1105,19 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         {{(dir / "huge.xyz").string(), "--cell", "1", "--bounds", "0", "0", "3", "3", "--fill", "none", "--output-type",
           "count,stdev,mean", "-o", (dir / "huge.tif").string()},
          "huge.tif: the value 2e+300 of row 0, column 0 from the north-west in the mean band does not fit a Float32"},
+        // A value that only becomes the nodata value once both are Float32,
+        // told by the encoder from what the check gathered: its cell, and
+        // its band, the tin band (not gathered) taking its place before it.
+        {{(dir / "p.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "1.00000001", "-o",
+          (dir / "f.tif").string()},
+         "f.tif: the elevation of row 9, column 0 from the north-west would read as the nodata value once both are "
+         "Float32"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "--nodata", "1.00000001", "--output-type", "count,max", "-o",
+          (dir / "f.tif").string()},
+         "the value of row 0, column 9 from the north-west in the count band would read as the nodata value"},
+        {{(dir / "p.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "1.00000001", "--output-type",
+          "tin,max", "-o", (dir / "f.tif").string()},
+         "the value of row 9, column 0 from the north-west in the max band would read as the nodata value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
