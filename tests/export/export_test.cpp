@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
 
+#include "export/band_cells.h"
 #include "export/geotiff_readback.h"
 #include "files.h"
 #include "model_fixtures.h"
@@ -345,6 +347,57 @@ TEST(ExportFailures, StatusTheMessageAndNoFile)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one line
         EXPECT_EQ(names_in(dir.path()), before) << c.message;
+    }
+}
+
+// What the encoder checks of a band, row after row, against a reading of
+// each cell alone: values at either edge of the nodata value's Float32
+// rounding (just in, just out), placed in each lane of a row and in its
+// last, odd cell, beside empty cells and cells beyond a Float32.
+TEST(BandScan, TellsWhatACellByCellReadingTells)
+{
+    using kestranov::exporter::BandCells;
+    using kestranov::exporter::BandScan;
+    constexpr std::size_t cols = 5;
+    const auto where = [](const std::optional<kestranov::exporter::CellAt>& cell) {
+        return cell ? std::optional(std::pair(cell->row, cell->col)) : std::nullopt;
+    };
+    for (const double nodata : {-9999.0, 1.0, 0.0, -0.0, 0.1, 16777216.0, 1e-40, 3.4e38, -3.4e38}) {
+        const double stored = static_cast<float>(nodata);
+        std::vector<double> near = {nodata, stored};
+        for (const float side : {-INFINITY, INFINITY}) {
+            const double edge = (stored + std::nextafter(static_cast<float>(stored), side)) / 2;
+            for (const double v : {edge, std::nextafter(edge, 0.0), std::nextafter(edge, side)}) near.push_back(v);
+        }
+        for (const bool float64 : {false, true})
+            for (const double v : near)
+                for (std::size_t at = 0; at < cols; ++at) {
+                    SCOPED_TRACE(std::to_string(nodata) + " " + std::to_string(v) + " " + std::to_string(at) +
+                                 (float64 ? " Float64" : " Float32"));
+                    // Row 0 plain, row 1 the value at `at` and an empty cell, row 2 the value again.
+                    std::vector<std::vector<double>> rows(3, std::vector<double>(cols, 250.5));
+                    rows[1][at] = rows[2][at] = v;
+                    rows[1][(at + 2) % cols] = std::nan("");
+                    if (at == 1) rows[2][4] = 1e39;  // beyond a Float32 after a clash
+                    BandScan scan(nodata, float64);
+                    BandCells alone;
+                    for (std::size_t r = 0; r < rows.size() && !scan.done(); ++r) {
+                        scan.see_row(rows[r].data(), r, cols);
+                        for (std::size_t c = 0; c < cols && !alone.wide; ++c) {
+                            const double x = rows[r][c];
+                            alone.any_empty |= std::isnan(x);
+                            const auto as_stored = [float64](double y) { return float64 ? y : static_cast<float>(y); };
+                            if (!alone.clash && !std::isnan(x) && as_stored(x) == as_stored(nodata))
+                                alone.clash = {r, c, x};
+                            const double written = std::isnan(x) ? nodata : x;
+                            if (!float64 && std::fabs(written) > FLT_MAX) alone.wide = {r, c, written};
+                        }
+                    }
+                    const BandCells& seen = scan.cells();
+                    EXPECT_EQ(seen.any_empty, alone.any_empty);
+                    EXPECT_EQ(where(seen.clash), where(alone.clash));
+                    EXPECT_EQ(where(seen.wide), where(alone.wide));
+                }
     }
 }
 

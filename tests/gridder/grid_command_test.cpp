@@ -1043,6 +1043,8 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
     write_file(dir / "p.xyz", "0 0 1\n9 9 2\n");
     write_file(dir / "zero.xyz", "0 0 0\n2 2 5\n");
     write_file(dir / "q.xyz", "0 0 1\n9 9 2\n2 2 0\n");
+    write_file(dir / "odd.xyz", "0 0 1\n3.5 8.5 0\n");
+    write_file(dir / "last.xyz", "0 0 1\n8.5 8.5 0\n");
     write_file(dir / "huge.xyz", "2.5 0.5 1e300\n0.5 2.5 2e300\n");
     write_file(dir / "s.las", las_file({{0, 0, 1}, {9, 9, 2}}, false));
     write_file(dir / "cut.las", las_file({{0, 0, 1}, {9, 9, 2}}, false).substr(0, 240));
@@ -1098,6 +1100,13 @@ TEST(GridCommand, AFailureIsOneLineAndLeavesNothing)
         // The first such cell named, in a row of values and empty cells, or of counts.
         {{(dir / "q.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "0", "-o", out},
          "the cell of row 7, column 2 from the north-west holds 0, the nodata value"},
+        // In an odd column, and in the last of a row of 9.
+        {{(dir / "odd.xyz").string(), "--cell", "1", "--bounds", "0", "0", "9", "9", "--fill", "none", "--nodata", "0",
+          "-o", out},
+         "the cell of row 0, column 3 from the north-west holds 0,"},
+        {{(dir / "last.xyz").string(), "--cell", "1", "--bounds", "0", "0", "9", "9", "--fill", "none", "--nodata", "0",
+          "-o", out},
+         "the cell of row 0, column 8 from the north-west holds 0,"},
         {{(dir / "p.xyz").string(), "--cell", "1", "--fill", "none", "--nodata", "0", "--output-type", "max,count",
           "-o", (dir / "c.tif").string()},
          "the cell of row 0, column 0 from the north-west holds 0 (count), the nodata value"},
