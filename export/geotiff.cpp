@@ -143,25 +143,32 @@ void georeference(const ElevationGrid& grid, const GeoTiffBand& band, double tra
     std::copy(gt, gt + 6, transform);
 }
 
+// What a band declares of its cells to GDAL.
+struct Declared {
+    std::optional<double> nodata;
+    bool every_cell = false;  // a value in every cell
+};
+
 // What is checked of every cell before GDAL sees one: a value that fits
 // the file's type, and the nodata value each band declares. Refused here,
 // the grid never reaches the encoder half written. A band whose cells the
 // caller gathered (GeoTiffBand::gathered) is not read again.
-std::vector<std::optional<double>> declared_nodata(const ElevationGrid& grid, const std::vector<GridRows>& bands,
-                                                   const std::vector<std::string>& descriptions,
-                                                   const GeoTiffBand& layout, const std::string& input)
+std::vector<Declared> declared_nodata(const ElevationGrid& grid, const std::vector<GridRows>& bands,
+                                      const std::vector<std::string>& descriptions, const GeoTiffBand& layout,
+                                      const std::string& input)
 {
-    std::vector<std::optional<double>> declared;
+    std::vector<Declared> declared;
     const std::string none;
     for (std::size_t k = 0; k < bands.size(); ++k) {
         const std::string& description = k < descriptions.size() ? descriptions[k] : none;
         if (k < layout.gathered.size() && layout.gathered[k]) {
-            declared.push_back(band_nodata(*layout.gathered[k], grid, layout, description, input));
+            const BandCells& cells = *layout.gathered[k];
+            declared.push_back({band_nodata(cells, grid, layout, description, input), !cells.any_empty});
             continue;
         }
         BandScan scan(grid.nodata, layout.float64);
         for (std::size_t r = 0; r < grid.rows && !scan.done(); ++r) scan.see_row(bands[k](r), r, grid.cols);
-        declared.push_back(band_nodata(scan.cells(), grid, layout, description, input));
+        declared.push_back({band_nodata(scan.cells(), grid, layout, description, input), !scan.cells().any_empty});
     }
     return declared;
 }
@@ -228,7 +235,7 @@ public:
         nRasterXSize = ds->GetRasterXSize(), nRasterYSize = ds->GetRasterYSize();
         nBlockXSize = nRasterXSize, nBlockYSize = 1;
     }
-    void declare(std::optional<double> nodata) { declared_ = nodata; }
+    void declare(const Declared& declared) { declared_ = declared.nodata, every_cell_ = declared.every_cell; }
     void set_unit(const std::string& unit) { unit_ = unit; }
     void add_overview(GDALRasterBand* overview) { overviews_.push_back(overview); }
 
@@ -237,9 +244,18 @@ public:
         if (success) *success = declared_.has_value();
         return declared_.value_or(0.0);
     }
-    // With a nodata value, the mask of it made from the rows (RowMask).
+    // With a nodata value, the mask of it made from the rows (RowMask). A
+    // band with a value in every cell (count's, a grid without gaps) says
+    // that every cell is valid: GDAL then resamples its overviews without
+    // reading a mask, in less than half the time, to the bytes it makes
+    // with the mask (GDAL 3.6 gave the same Float64 overviews either way,
+    // on millions of cells; the tests compare them with its masked ones).
     GDALRasterBand* GetMaskBand() override { return declared_ ? &mask_ : GDALRasterBand::GetMaskBand(); }
-    int GetMaskFlags() override { return declared_ ? GMF_NODATA : GDALRasterBand::GetMaskFlags(); }
+    int GetMaskFlags() override
+    {
+        if (!declared_) return GDALRasterBand::GetMaskFlags();
+        return every_cell_ ? GMF_ALL_VALID : GMF_NODATA;
+    }
     const char* GetUnitType() override { return unit_.c_str(); }
     // As a band of GDAL's memory driver would say: the first is grey.
     GDALColorInterp GetColorInterpretation() override { return nBand == 1 ? GCI_GrayIndex : GCI_Undefined; }
@@ -319,6 +335,7 @@ private:
     RowMask mask_;
     std::vector<double> cells_;
     std::optional<double> declared_;
+    bool every_cell_ = false;
     std::string unit_;
     std::vector<GDALRasterBand*> overviews_;
 };
@@ -415,7 +432,7 @@ std::unique_ptr<RowDataset> row_dataset(const ElevationGrid& grid, const std::ve
     OGRSpatialReference srs;
     if (!layout.srs_wkt.empty() && srs.importFromWkt(layout.srs_wkt.c_str()) != OGRERR_NONE)
         throw ModelError(input, "GDAL cannot read the coordinate system it was given");
-    const std::vector<std::optional<double>> declared = declared_nodata(grid, bands, descriptions, layout, input);
+    const std::vector<Declared> declared = declared_nodata(grid, bands, descriptions, layout, input);
 
     const GDALDataType type = layout.float64 ? GDT_Float64 : GDT_Float32;
     auto ds = std::make_unique<RowDataset>(grid, layout, transform);
