@@ -162,13 +162,44 @@ bool long_double_keeps_64_bits()
 }  // namespace
 
 ExactSums::ExactSums(std::size_t cells, bool with_sums, bool squares)
-    : cells_(cells), with_sums_(with_sums || squares), squares_(squares), count_(zeroed<std::uint32_t>(cells))
+    : cells_(cells), with_sums_(with_sums || squares), squares_(squares)
 {
-    if (with_sums_) s1_ = zeroed<int128>(cells);
+    if (with_sums_)
+        summed_ = zeroed<Summed>(cells);
+    else
+        count_ = zeroed<std::uint32_t>(cells);
     if (squares) s2_ = zeroed<Uint256>(cells);
 }
 
-bool ExactSums::allocated() const { return count_ && (!with_sums_ || s1_) && (!squares_ || s2_); }
+bool ExactSums::allocated() const { return (with_sums_ ? !!summed_ : !!count_) && (!squares_ || s2_); }
+
+std::uint32_t ExactSums::count(std::size_t at) const
+{
+    if (summed_) return summed_[at].count;
+    if (!settled_counts_) return count_[at];
+    std::uint32_t n = 0;
+    std::memcpy(&n, settled_counts_ + sizeof n * at, sizeof n);
+    return n;
+}
+
+void ExactSums::counts(std::size_t at, std::size_t n, double* out) const
+{
+    if (settled_counts_) {
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint32_t count = 0;
+            std::memcpy(&count, settled_counts_ + sizeof count * (at + k), sizeof count);
+            out[k] = count;
+        }
+        return;
+    }
+    if (!summed_) {
+        const std::uint32_t* const from = count_.get() + at;
+        for (std::size_t k = 0; k < n; ++k) out[k] = from[k];
+        return;
+    }
+    const Summed* const from = summed_.get() + at;
+    for (std::size_t k = 0; k < n; ++k) out[k] = from[k].count;
+}
 
 void ExactSums::full(std::size_t /*at*/)
 {
@@ -190,7 +221,7 @@ void ExactSums::add_any(std::size_t at, double z)
     if (e + std::countr_zero(m) < lowest_ || e + 63 - std::countl_zero(m) - exponent_ > top_) widen(z, e, m);
     const int shift = e - exponent_;
     const uint128 k = shift >= 0 ? static_cast<uint128>(m) << shift : static_cast<uint128>(m >> -shift);
-    s1_[at] += (bits >> 63) != 0 ? -static_cast<int128>(k) : static_cast<int128>(k);
+    summed_[at].s1 += (bits >> 63) != 0 ? -static_cast<int128>(k) : static_cast<int128>(k);
     if (s2_) add_square(at, k);
 }
 
@@ -229,55 +260,95 @@ void ExactSums::widen(double z, int e, std::uint64_t m)
 void ExactSums::shift_all(int up)
 {
     // Down, every sum is a multiple of the power taken away: nothing is lost.
-    for (std::size_t k = 0; k < cells_; ++k)
-        s1_[k] = up > 0 ? static_cast<int128>(static_cast<uint128>(s1_[k]) << up) : s1_[k] >> -up;
+    for (std::size_t k = 0; k < cells_; ++k) {
+        const int128 s1 = summed_[k].s1;
+        summed_[k].s1 = up > 0 ? static_cast<int128>(static_cast<uint128>(s1) << up) : s1 >> -up;
+    }
     if (!s2_) return;
     for (std::size_t k = 0; k < cells_; ++k)
         s2_[k] = up > 0 ? shifted_left(s2_[k], 2 * up) : shifted_right(s2_[k], -2 * up);
 }
 
-double ExactSums::mean(std::size_t at) const { return mean_of(count_[at], s1_[at], exponent_); }
+double ExactSums::mean(std::size_t at) const { return mean_of(summed_[at].count, summed_[at].s1, exponent_); }
 
-ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two_threads)
+ExactSums::Zeroed<double> ExactSums::means_over_sums(std::size_t cells, bool two_threads, bool keep_counts)
 {
     cells = std::min(cells, cells_);
-    // Through bytes: the same memory holds int128 sums not yet read and
-    // doubles already written, which the compiler must not reorder.
-    auto* const room = reinterpret_cast<unsigned char*>(s1_.get());
-    // The counts, sums and power held here: the stores through bytes could
+    // Through bytes: the same memory holds sums not yet read and doubles
+    // already written, which the compiler must not reorder.
+    auto* const room = reinterpret_cast<unsigned char*>(summed_.get());
+    // The cells and power held here: the stores through bytes could
     // otherwise change them, reloaded at every cell.
-    const std::uint32_t* const counts = count_.get();
-    const int128* const sums = s1_.get();
+    const Summed* const sums = summed_.get();
     const int exponent = exponent_;
     const bool quick = long_double_keeps_64_bits();
-    const auto means = [counts, sums, exponent, quick](std::size_t from, std::size_t to, unsigned char* out) {
-        for (std::size_t at = from; at < to; ++at) {
-            const double m =
-                quick ? mean_in_long_double(counts[at], sums[at], exponent) : mean_of(counts[at], sums[at], exponent);
-            std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
-        }
+    const auto mean_at = [sums, exponent, quick](std::size_t at) {
+        const std::uint32_t n = sums[at].count;
+        const int128 s = sums[at].s1;
+        return quick ? mean_in_long_double(n, s, exponent) : mean_of(n, s, exponent);
     };
-    // On two threads the second takes the cells from `half` on, and writes
-    // their means from the start of their own sums (cell k's at byte
-    // 16 half + 8 (k - half), never past the bytes of k, read already), out
-    // of the first thread's way; moved down to follow the first half's once
-    // both are done.
-    const std::size_t half = two_threads ? cells / 2 : cells;
-    {
-        const Beside upper(half < cells, [&] { means(half, cells, room + half * sizeof(int128)); });
-        means(0, half, room);
+    if (keep_counts) {
+        means_and_counts(cells, room, mean_at);
+    } else {
+        const auto means = [&mean_at](std::size_t from, std::size_t to, unsigned char* out) {
+            for (std::size_t at = from; at < to; ++at) {
+                const double m = mean_at(at);
+                std::memcpy(out + (at - from) * sizeof(double), &m, sizeof m);
+            }
+        };
+        // On two threads the second takes the cells from `half` on, and
+        // writes their means from the start of their own sums (cell k's at
+        // byte 20 half + 8 (k - half), never past the bytes of k, read
+        // already), out of the first thread's way; moved down to follow the
+        // first half's once both are done.
+        const std::size_t half = two_threads ? cells / 2 : cells;
+        {
+            const Beside upper(half < cells, [&] { means(half, cells, room + half * sizeof(Summed)); });
+            means(0, half, room);
+        }
+        if (half < cells)
+            std::memmove(room + half * sizeof(double), room + half * sizeof(Summed), (cells - half) * sizeof(double));
     }
-    if (half < cells)
-        std::memmove(room + half * sizeof(double), room + half * sizeof(int128), (cells - half) * sizeof(double));
-    const GiveBack give_back = s1_.get_deleter();
-    return Zeroed<double>(reinterpret_cast<double*>(s1_.release()), give_back);
+    const GiveBack give_back = summed_.get_deleter();
+    void* const storage = summed_.release();
+    return Zeroed<double>(static_cast<double*>(storage), give_back);
+}
+
+template <class MeanAt>
+void ExactSums::means_and_counts(std::size_t cells, unsigned char* room, const MeanAt& mean_at)
+{
+    // The 20 bytes a cell of the N cells' storage hold the means (8 bytes
+    // each: the raster of N doubles, its rows past the C cells the filling's
+    // room) and the C counts (4 bytes each) past them, in two passes. From
+    // the last cell down, cell k's mean and count go to the 12 bytes at
+    // 8N + 12k, never below 20k, where the cells not yet read end.
+    const std::size_t records = 8 * cells_;
+    for (std::size_t at = cells; at-- > 0;) {
+        const double m = mean_at(at);
+        const std::uint32_t n = summed_[at].count;
+        unsigned char* const record = room + records + 12 * at;
+        std::memcpy(record, &m, sizeof m);
+        std::memcpy(record + sizeof m, &n, sizeof n);
+    }
+    // From the first up, the means to 8k (below every record) and the
+    // counts to 8N + 4k (below every record not yet moved).
+    for (std::size_t at = 0; at < cells; ++at) {
+        const unsigned char* const record = room + records + 12 * at;
+        double m = 0;
+        std::uint32_t n = 0;
+        std::memcpy(&m, record, sizeof m);
+        std::memcpy(&n, record + sizeof m, sizeof n);
+        std::memcpy(room + sizeof m * at, &m, sizeof m);
+        std::memcpy(room + records + sizeof n * at, &n, sizeof n);
+    }
+    settled_counts_ = room + records;
 }
 
 double ExactSums::stdev(std::size_t at) const
 {
-    const std::uint32_t n = count_[at];
+    const std::uint32_t n = summed_[at].count;
     if (n == 0) return no_value;
-    const int128 s = s1_[at];
+    const int128 s = summed_[at].s1;
     const uint128 a = s < 0 ? -static_cast<uint128>(s) : static_cast<uint128>(s);
     // n * S2 - S1^2 = sum over pairs of (k_i - k_j)^2, whole and never negative.
     const Uint256 spread = minus(times(s2_[at], n), square(a));

@@ -191,18 +191,15 @@ void LatticeGrid::settle(int threads)
         double* const stdev = planes_[k].get();
         for (std::size_t at = 0; at < cells; ++at) stdev[at] = sums.stdev(at);
     }
-    if (mean_ != SIZE_MAX) planes_[mean_] = sums_->means_over_sums(cells, threads > 1);
+    if (mean_ != SIZE_MAX) planes_[mean_] = sums_->means_over_sums(cells, threads > 1, count_ != SIZE_MAX);
 }
 
 const double* LatticeGrid::count_row(std::int64_t row) const
 {
     const auto cols = static_cast<std::size_t>(lattice_.cols);
     count_cells_.resize(cols);
-    // Through plain pointers: a store into the buffer could otherwise change the sums' pointer, reloaded at every cell.
-    const std::uint32_t* const counts = &sums_->count_of(offset(row, 0));
-    double* const cells = count_cells_.data();
-    for (std::size_t c = 0; c < cols; ++c) cells[c] = counts[c];
-    return cells;
+    sums_->counts(offset(row, 0), cols, count_cells_.data());
+    return count_cells_.data();
 }
 
 long long LatticeGrid::fill_once()
