@@ -138,8 +138,8 @@ private:
     {
         Summed* const cells = summed_.get();
         for (std::size_t k = 0; k < n; ++k) {
-            // Its last byte: the cell's first is fetched with it but where
-            // the cell spans two lines.
+            // Its first and last bytes: the one cache line it lies in, or
+            // the two it spans (one cell in four).
             __builtin_prefetch(reinterpret_cast<const char*>(cells + at[k]) + sizeof(Summed) - 1, 1);
             __builtin_prefetch(cells + at[k], 1);
             if constexpr (squares) __builtin_prefetch(s2_.get() + at[k], 1);
