@@ -19,6 +19,14 @@
 
 namespace kestranov::exporter {
 
+// The magnitude from which a double no longer fits a Float32: halfway
+// between the largest Float32 and 2^128, which rounds (to even) to
+// infinity. Below it, a double beyond the largest Float32 is stored as it.
+constexpr double float32_overflow = 0x1p128 - 0x1p103;
+static_assert(float32_overflow == FLT_MAX + 0x1p103);
+
+inline bool fits_float32(double v) { return std::fabs(v) < float32_overflow; }
+
 // A cell counted from 0 from the north-west, and the value it would be written as.
 struct CellAt {
     std::size_t row = 0, col = 0;
@@ -65,7 +73,7 @@ public:
                 if (stored == stored_) cells_.clash = CellAt{r, c, v};
             }
             const double written = std::isnan(v) ? nodata_.value_or(std::numeric_limits<double>::quiet_NaN()) : v;
-            if (!float64_ && std::fabs(written) > FLT_MAX) {
+            if (!float64_ && !fits_float32(written)) {
                 cells_.wide = CellAt{r, c, written};
                 return;
             }
@@ -85,7 +93,8 @@ private:
         using Mask = decltype(Pair{} == Pair{});
         const Mask magnitude = {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max()};
         const auto abs = [&magnitude](Pair v) { return std::bit_cast<Pair>(std::bit_cast<Mask>(v) & magnitude); };
-        const Pair stored = {stored_, stored_}, reach = {reach_, reach_}, largest = {FLT_MAX, FLT_MAX};
+        const Pair stored = {stored_, stored_}, reach = {reach_, reach_},
+                   overflow = {float32_overflow, float32_overflow};
         Mask empty = {}, near = {}, wide = {};
         std::size_t c = 0;
         for (; c + 2 <= cols; c += 2) {
@@ -96,7 +105,7 @@ private:
                 near |= v == stored;
             } else {
                 near |= abs(v - stored) <= reach;
-                wide |= abs(v) > largest;
+                wide |= abs(v) >= overflow;
             }
         }
         bool any_empty = (empty[0] | empty[1]) != 0, any_near = (near[0] | near[1]) != 0,
@@ -105,9 +114,9 @@ private:
             const double v = row[c];
             any_empty |= v != v;
             any_near |= float64 ? v == stored_ : std::fabs(v - stored_) <= reach_;
-            any_wide |= !float64 && std::fabs(v) > FLT_MAX;
+            any_wide |= !float64 && !fits_float32(v);
         }
-        any_wide |= !float64 && any_empty && std::fabs(*nodata_) > FLT_MAX;
+        any_wide |= !float64 && any_empty && !fits_float32(*nodata_);
         if ((any_near && !cells_.clash) || any_wide) return false;
         cells_.any_empty = cells_.any_empty || any_empty;
         return true;

@@ -109,7 +109,7 @@ std::string too_big_nodata(double nodata) { return "the nodata value " + shortes
 std::optional<double> band_nodata(const BandCells& cells, const ElevationGrid& frame, const GeoTiffBand& band,
                                   const std::string& description, const std::string& input)
 {
-    const bool nodata_too_big = frame.nodata && !band.float64 && std::fabs(*frame.nodata) > FLT_MAX;
+    const bool nodata_too_big = frame.nodata && !band.float64 && !fits_float32(*frame.nodata);
     if (band.always_nodata && nodata_too_big) throw ModelError(input, too_big_nodata(*frame.nodata));
     if (cells.wide) {
         const CellWords cell = cell_words(cells.wide->row, cells.wide->col, description);

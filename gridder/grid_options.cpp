@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/shortest_text.h"
+#include "export/band_cells.h"
 #include "grid/lattice.h"
 
 namespace kestranov::gridder {
@@ -225,7 +226,7 @@ void check(GridOptions& o, const std::vector<std::string>& given)
                          std::to_string(bands) + " (" + band_list(o) + "): write them to a .tif, one band each");
     check_tin(o);
     // Known before a point is read, and before a plan hands it to every tile.
-    if (o.kind == OutputKind::geotiff && !o.float64 && std::fabs(o.nodata) > 3.4028234663852886e38)
+    if (o.kind == OutputKind::geotiff && !o.float64 && !exporter::fits_float32(o.nodata))
         throw UsageError("--nodata: " + shortest(o.nodata) +
                          " does not fit a Float32 GeoTIFF (--type float64 takes it)");
     if (o.like_console)

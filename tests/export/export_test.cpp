@@ -362,7 +362,10 @@ TEST(BandScan, TellsWhatACellByCellReadingTells)
     const auto where = [](const std::optional<kestranov::exporter::CellAt>& cell) {
         return cell ? std::optional(std::pair(cell->row, cell->col)) : std::nullopt;
     };
-    for (const double nodata : {-9999.0, 1.0, 0.0, -0.0, 0.1, 16777216.0, 1e-40, 3.4e38, -3.4e38}) {
+    // The last two: the least double that does not fit a Float32, and the one below it (stored as the largest).
+    const double overflow = 0x1p128 - 0x1p103;
+    for (const double nodata :
+         {-9999.0, 1.0, 0.0, -0.0, 0.1, 16777216.0, 1e-40, 3.4e38, -3.4e38, overflow, -std::nextafter(overflow, 0.0)}) {
         const double stored = static_cast<float>(nodata);
         std::vector<double> near = {nodata, stored};
         for (const float side : {-INFINITY, INFINITY}) {
@@ -390,7 +393,7 @@ TEST(BandScan, TellsWhatACellByCellReadingTells)
                             if (!alone.clash && !std::isnan(x) && as_stored(x) == as_stored(nodata))
                                 alone.clash = {r, c, x};
                             const double written = std::isnan(x) ? nodata : x;
-                            if (!float64 && std::fabs(written) > FLT_MAX) alone.wide = {r, c, written};
+                            if (!float64 && std::isinf(static_cast<float>(written))) alone.wide = {r, c, written};
                         }
                     }
                     const BandCells& seen = scan.cells();
