@@ -324,8 +324,8 @@ void ExactSums::means_and_counts(std::size_t cells, unsigned char* room, const M
     // 8N + 12k, never below 20k, where the cells not yet read end.
     const std::size_t records = 8 * cells_;
     for (std::size_t at = cells; at-- > 0;) {
-        const double m = mean_at(at);
         const std::uint32_t n = summed_[at].count;
+        const double m = mean_at(at);
         unsigned char* const record = room + records + 12 * at;
         std::memcpy(record, &m, sizeof m);
         std::memcpy(record + sizeof m, &n, sizeof n);
