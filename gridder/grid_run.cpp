@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -29,25 +28,6 @@
 namespace kestranov::gridder {
 namespace {
 
-// Whether one of the `cols` cells of `row` equals `value`: two cells at a
-// time (GCC's and Clang's vector types; the compiler runs no loop of
-// comparisons of doubles or'ed into an integer a vector at a time).
-bool holds(const double* row, std::size_t cols, double value)
-{
-    using Pair = double __attribute__((vector_size(16)));
-    const Pair pair = {value, value};
-    decltype(pair == pair) equal = {};
-    std::size_t c = 0;
-    for (; c + 2 <= cols; c += 2) {
-        Pair v;
-        std::memcpy(&v, row + c, sizeof v);
-        equal |= v == pair;
-    }
-    bool any = (equal[0] | equal[1]) != 0;
-    for (; c < cols; ++c) any |= row[c] == value;
-    return any;
-}
-
 // A cell whose value is the nodata value would read as empty in every GIS
 // (-0 as well as 0): the run stops rather than lose it. Every statistic's
 // raster is checked, count's zeros too. For a GeoTIFF, the same reading of
@@ -62,22 +42,22 @@ std::vector<exporter::BandCells> refuse_nodata_clash(const LatticeGrid& grid, co
     const bool geotiff = o.kind == OutputKind::geotiff;
     std::vector<exporter::BandCells> gathered;
     for (std::size_t k = 0; k < statistics.size(); ++k) {
-        exporter::BandScan scan(nodata, o.float64);
+        // The cells equal to the nodata value are those a Float64 file would
+        // clash on; a Float32 GeoTIFF's encoder also wants its own.
+        exporter::BandScan exact(nodata, true), stored(nodata, false);
         for (std::int64_t r = 0; r < l.rows; ++r) {
             const double* row = grid.row(k, r);
-            // The row at once first, a loop without an early way out.
-            const bool clash = holds(row, static_cast<std::size_t>(l.cols), nodata);
-            for (std::int64_t c = 0; clash && c < l.cols; ++c)
-                if (row[c] == nodata)
-                    throw InputError("the cell of row " + std::to_string(r) + ", column " + std::to_string(c) +
-                                     " from the north-west holds " + shortest(row[c]) +
-                                     (statistics.size() > 1 ? std::string(" (") + name_of(statistics[k]) + ")" : "") +
-                                     ", the nodata value: --nodata must be another value");
+            const auto cols = static_cast<std::size_t>(l.cols);
+            exact.see_row(row, static_cast<std::size_t>(r), cols);
+            if (const auto& clash = exact.cells().clash)
+                throw InputError("the cell of row " + std::to_string(clash->row) + ", column " +
+                                 std::to_string(clash->col) + " from the north-west holds " + shortest(clash->value) +
+                                 (statistics.size() > 1 ? std::string(" (") + name_of(statistics[k]) + ")" : "") +
+                                 ", the nodata value: --nodata must be another value");
             // While the row is in the cache.
-            if (geotiff && !scan.done())
-                scan.see_row(row, static_cast<std::size_t>(r), static_cast<std::size_t>(l.cols));
+            if (geotiff && !o.float64 && !stored.done()) stored.see_row(row, static_cast<std::size_t>(r), cols);
         }
-        if (geotiff) gathered.push_back(scan.cells());
+        if (geotiff) gathered.push_back(o.float64 ? exact.cells() : stored.cells());
     }
     return gathered;
 }
